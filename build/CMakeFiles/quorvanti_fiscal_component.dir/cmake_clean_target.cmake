@@ -1,0 +1,3 @@
+file(REMOVE_RECURSE
+  "libquorvanti_fiscal_component.a"
+)

@@ -1,0 +1,1 @@
+// Keeps a library that holds only headers buildable as a static library.

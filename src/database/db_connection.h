@@ -1,0 +1,30 @@
+// The one database connection of the program, shared by every procedure for the life of the process.
+// Statements are plain SQL text as the procedures build them; values inside them go through
+// `sqlEscape` (sql_escape.h). Nothing reconnects: a lost connection makes later statements fail.
+// Used only from the monitor thread.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "database/recordset.h"
+
+namespace quorvanti::database {
+
+enum class DbKind {
+    MariaDb,  // settings "TipoConexao_BD" = "mysql"
+    Sqlite,   // every other value: the local database file at "Caminho"
+};
+
+class DbConnection {
+public:
+    virtual ~DbConnection() = default;
+
+    virtual DbKind kind() const = 0;
+    // Runs a statement that returns no rows. Raises DbError on failure.
+    virtual void execute(const std::string& sql) = 0;
+    // Runs a query and answers its static snapshot. Raises DbError on failure.
+    virtual Recordset open(const std::string& sql) = 0;
+};
+
+}  // namespace quorvanti::database

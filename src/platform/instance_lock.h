@@ -1,0 +1,24 @@
+// The previous-instance test: an advisory lock on a lock file in the program folder, held for the life
+// of the process (the kernel drops it when the process ends, however it ends).
+#pragma once
+
+#include <string>
+
+namespace quorvanti::platform {
+
+class InstanceLock {
+public:
+    // Tries to take the lock on `lockFilePath` (created when missing).
+    explicit InstanceLock(const std::string& lockFilePath);
+    ~InstanceLock();
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+
+    // False when another process holds the lock.
+    bool acquired() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace quorvanti::platform

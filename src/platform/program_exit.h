@@ -1,0 +1,42 @@
+// Ending the program from deep inside a procedure. The Windows program ends the process on the spot in
+// several places; here such a stop throws ProgramExit, which is deliberately not a std::exception so
+// that the procedures' own error handlers (which catch std::exception) let it pass up to main, where the
+// process ends with the status below.
+#pragma once
+
+#include <string>
+
+namespace quorvanti {
+
+enum class ExitStatus : int {
+    Normal = 0,                    // operator closed the program, or --once found no work
+    UsageError = 64,               // bad command line
+    AnotherInstanceRunning = 3,    // a second instance ends silently
+    SettingsMissing = 4,           // required settings missing: the parameter editor was shown
+    EmitterCnpjInvalid = 10,       // "CNPJ invalido"
+    EmitterUfInvalid = 11,         // "UF invalido"
+    EmitterCodUfInvalid = 12,      // "CODUF invalido do emitente, ..."
+    DatabaseConnectionFailed = 13, // MariaDB connection failure message
+    StartupError = 14,             // "ERRO SUB Main"
+    ContingencyRequested = 20,     // "EnviandoNFCEVenda" = "sim": switched to contingency
+    TokenMissing = 21,             // empty config.token
+    SaleValueTooHigh = 22,         // a sale of R$ 10.000,00 or more
+    EmitterNotEnabled = 23,        // "nao habilitado"
+    EmissionTimeAhead = 24,        // "POSTERIOR"
+    WrongEnvironment = 25,         // "AMBIENTE INFORMADO"
+    EmissionTimeLate = 26,         // "ATRASAD"
+    SendExhausted = 27,            // 50 unanswered sends
+    OperatorStoppedWait = 28,      // No in a wait dialog
+    UnhandledError = 70,           // a run-time error that no handler caught
+};
+
+struct ProgramExit {
+    ExitStatus status;
+    std::string reason;  // for the journal; never holds a secret
+};
+
+[[noreturn]] inline void endProgram(ExitStatus status, std::string reason = {}) {
+    throw ProgramExit{status, std::move(reason)};
+}
+
+}  // namespace quorvanti

@@ -1,0 +1,15 @@
+// Conversion between the UTF-8 text the program works with and the Windows-1252 bytes of the files it
+// shares with the point-of-sale program (settings files, registry store, log).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvanti::platform {
+
+// Characters that Windows-1252 cannot hold become "?"; invalid UTF-8 bytes also become "?".
+std::string utf8ToWindows1252(std::string_view utf8);
+// Every byte maps to a character (the five unassigned bytes of the code page map to the C1 controls).
+std::string windows1252ToUtf8(std::string_view bytes);
+
+}  // namespace quorvanti::platform
