@@ -1,0 +1,28 @@
+#!/bin/sh
+# Everything the tests need, from a fresh machine: the Debian packages, both builds (optimised, and with
+# AddressSanitizer + UndefinedBehaviorSanitizer), a private MariaDB server on a Unix socket, then every
+# test suite in both builds. Exits non-zero when anything fails.
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc 2>/dev/null || echo 2)
+
+"$top/scripts/install-deps.sh"
+"$top/scripts/build.sh" release
+"$top/scripts/build.sh" asan
+
+dbdir=$(mktemp -d /tmp/quorvanti-mariadb-XXXXXX)
+cleanup() {
+    "$top/scripts/mariadb-test-server.sh" stop "$dbdir" >/dev/null 2>&1 || true
+    rm -rf "$dbdir"
+}
+trap cleanup EXIT INT TERM
+QUORVANTI_TEST_MYSQL_SOCKET=$("$top/scripts/mariadb-test-server.sh" start "$dbdir" | tail -n 1)
+export QUORVANTI_TEST_MYSQL_SOCKET
+
+status=0
+for build in release asan; do
+    echo "== tests: $build"
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ctest --test-dir "$top/build/$build" --output-on-failure -j "$jobs" || status=1
+done
+exit $status

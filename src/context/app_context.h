@@ -1,0 +1,62 @@
+// The context every procedure receives: the platform services, the program-wide records, the one
+// database connection and the main window's model. One per process (tests build one per case); owned
+// and used by the monitor thread only.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "context/run_settings.h"
+#include "database/db_connection.h"
+#include "fiscal_component/fiscal_component.h"
+#include "monitor/windows/frm_emitir_nfce.h"
+#include "platform/clock.h"
+#include "platform/instance_lock.h"
+#include "platform/registry_store.h"
+#include "platform/shell.h"
+#include "platform/ui/event_loop.h"
+#include "platform/ui/frontend.h"
+
+namespace quorvanti::context {
+
+// Where the program finds things on this machine; all redirectable so tests touch nothing of the user.
+struct Locations {
+    std::string programFolder;    // --app-dir, else the executable's folder; no trailing "/"
+    std::string desktopFolder;    // holds LOG_NFCE.txt
+    std::string devSettingsPath;  // a settings file that wins over the program folder's when it exists
+};
+
+struct Services {
+    platform::Clock& clock;
+    platform::Frontend& frontend;
+    platform::EventLoop& loop;
+    platform::RegistryStore& registry;
+    platform::Shell& shell;
+    fiscal::ComponentFactory& components;
+};
+
+struct AppContext {
+    AppContext(Services services, Locations locations) : services(services), locations(std::move(locations)) {}
+    AppContext(const AppContext&) = delete;
+    AppContext& operator=(const AppContext&) = delete;
+
+    Services services;
+    Locations locations;
+    RunSettings settings;
+    EmitterData emitter;
+    std::unique_ptr<database::DbConnection> db;
+    windows::frmEmitirNFCe mainWindow;
+    // --once: end the program after the first poll that finds no work.
+    bool endWhenIdle = false;
+    // Held for the life of the process: the previous-instance test of the next start finds it taken.
+    std::unique_ptr<platform::InstanceLock> instanceLock;
+
+    // Conveniences for the procedures' most frequent calls.
+    platform::Frontend& frontend() { return services.frontend; }
+    void caption(windows::Label& label, std::string text) { windows::setCaption(services.frontend, label, std::move(text)); }
+    void status(std::string text) { caption(mainWindow.Label1, std::move(text)); }
+    // One pass of the message loop.
+    void doEvents() { services.loop.doEvents(); }
+};
+
+}  // namespace quorvanti::context

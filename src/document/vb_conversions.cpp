@@ -1,0 +1,65 @@
+#include "document/vb_conversions.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+namespace quorvanti::document {
+
+double Val(std::string_view text) {
+    std::string digits;
+    bool sawDigit = false, sawPoint = false, sawSign = false;
+    for (char c : text) {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+        if ((c == '-' || c == '+') && !sawSign && !sawDigit && !sawPoint) {
+            sawSign = true;
+            digits += c;
+        } else if (c >= '0' && c <= '9') {
+            sawDigit = true;
+            digits += c;
+        } else if (c == '.' && !sawPoint) {
+            sawPoint = true;
+            digits += c;
+        } else {
+            break;
+        }
+    }
+    if (!sawDigit) return 0;
+    return std::strtod(digits.c_str(), nullptr);
+}
+
+double toNumber(std::string_view text) {
+    std::size_t begin = text.find_first_not_of(' ');
+    std::size_t end = text.find_last_not_of(' ');
+    if (begin == std::string_view::npos) throw std::invalid_argument("Tipos incompatíveis");
+    std::string body(text.substr(begin, end - begin + 1));
+    bool sawDigit = false, sawSeparator = false;
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        char& c = body[i];
+        if (c >= '0' && c <= '9') {
+            sawDigit = true;
+        } else if ((c == ',' || c == '.') && !sawSeparator) {
+            sawSeparator = true;
+            c = '.';
+        } else if ((c == '-' || c == '+') && i == 0) {
+        } else {
+            throw std::invalid_argument("Tipos incompatíveis");
+        }
+    }
+    if (!sawDigit) throw std::invalid_argument("Tipos incompatíveis");
+    return std::strtod(body.c_str(), nullptr);
+}
+
+std::string integerText(double value) {
+    const double rounded = std::nearbyint(value);  // default rounding mode: half to even
+    return std::to_string(static_cast<long long>(rounded));
+}
+
+std::string zeroPadded(double value, int digits) {
+    const long long n = static_cast<long long>(std::nearbyint(value));
+    std::string body = std::to_string(n < 0 ? -n : n);
+    if (static_cast<int>(body.size()) < digits) body.insert(0, static_cast<std::size_t>(digits) - body.size(), '0');
+    return n < 0 ? "-" + body : body;
+}
+
+}  // namespace quorvanti::document

@@ -1,0 +1,30 @@
+// The conversions between text and numbers that the program's procedures rely on, with the rules of
+// the platform the monitor came from: `Val` reads the leading number of a text and ignores the rest,
+// while `toNumber` insists on a whole number and raises an error otherwise (the "type mismatch" of a
+// strict conversion). Locale-independent.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace quorvanti::document {
+
+// The leading number of `text`: blanks are skipped anywhere inside the number, a sign and one decimal
+// point are allowed, reading stops at the first other character; no number gives 0. "03" -> 3,
+// " 1 2x" -> 12, "abc" -> 0, "-4.5" -> -4.5, "2,5" -> 2 (a comma ends the number).
+double Val(std::string_view text);
+
+// A strict conversion of the whole text (surrounding blanks allowed), the decimal separator being a
+// comma or a point as the Brazilian regional settings accept: "12,5" -> 12.5, "3" -> 3. An empty or
+// non-numeric text raises std::invalid_argument("Tipos incompatíveis").
+double toNumber(std::string_view text);
+
+// A whole number as decimal text without fill: 3 -> "3", -12 -> "-12". Rounds half to even first, as
+// an integer conversion of the platform does.
+std::string integerText(double value);
+
+// `value` rounded to an integer and written with at least `digits` digits ("00" format): (3, 2) -> "03".
+std::string zeroPadded(double value, int digits);
+
+}  // namespace quorvanti::document

@@ -1,0 +1,131 @@
+#include "monitor/poll_cycle.h"
+
+#include <chrono>
+#include <stdexcept>
+
+#include "context/program_files.h"
+#include "database/sql_escape.h"
+#include "document/text_helpers.h"
+#include "document/vb_conversions.h"
+#include "monitor/main_window.h"
+#include "monitor/shutdown_dialog.h"
+#include "platform/program_exit.h"
+
+namespace quorvanti::monitor {
+
+namespace {
+
+// The development settings folder counts as having work, as on the developers' machines.
+constexpr const char* kDevFolder = "E:\\Proj_tavu\\Tavu";
+
+SaleQueueEntry entryOf(const database::Recordset& row) {
+    const auto& dataV = row.field("dataV");
+    if (dataV.isNull()) throw std::runtime_error("Uso inválido de Null");
+    return SaleQueueEntry{
+        .NumVendaVem = row.field("codvenda").text(),
+        .DataVenda = dataV.text(),
+        .CaminhoXML = row.field("caminhoXMLcontigencia").text(),
+        .numeroNFCE = row.field("numeroNFCE").text(),
+        .dataCont = row.field("DataContigencia").text(),
+        .corpoXML = row.field("corpoXML").text(),
+        .qrcode = row.field("qrcode").text(),
+    };
+}
+
+std::string remainingText(int remaining) { return std::to_string(remaining); }
+
+}  // namespace
+
+void Timer1_Timer(context::AppContext& ctx, const EmissionRoutine& emiteNFCeVenda) {
+    auto& w = ctx.mainWindow;
+    auto& s = ctx.settings;
+    auto& db = *ctx.db;
+    const auto esc = [&](const std::string& value) { return database::sqlEscape(db.kind(), value); };
+
+    ctx.status("Iniciando");
+    if (s.Contingency == "1") {
+        w.Label14.foreColor = windows::kRed;
+        ctx.caption(w.Label14, "CONTIGENCIA");
+    } else {
+        ctx.caption(w.Label14, "NORMAL");
+    }
+    ctx.caption(w.Label12, document::integerText(document::Val("0" + s.Terminal)));
+    ctx.status("Path da string");
+
+    std::string workFlag = context::readGeral(ctx, "TemNFCE_PraGerar");
+    if (s.SettingsFolder.find(kDevFolder) != std::string::npos) workFlag = "sim";
+
+    bool foundWork = false;
+    if (workFlag.empty() || workFlag == "sim") {
+        auto queue = db.open(s.QueueSql);
+        if (queue.recordCount() == 0) {
+            hideMainWindow(ctx);
+            if (ctx.endWhenIdle) ctx.services.loop.quit(static_cast<int>(ExitStatus::Normal));
+            return;
+        }
+        foundWork = true;
+        queue.moveFirst();
+        int remaining = static_cast<int>(queue.recordCount());
+        ctx.caption(w.Label11, remainingText(remaining));
+        w.Timer1.enabled = false;
+        bringMainWindowToFront(ctx);
+        ctx.doEvents();
+
+        while (!queue.eof()) {
+            std::string saleCode;
+            EmissionOutcome outcome;
+            bool deletedByItsId = false;  // such a row has no sale code to delete by afterwards
+            bool withoutXml = false;
+            const std::string codvenda = queue.field("codvenda").text();
+            if (codvenda.empty()) {
+                db.execute("Delete from tabnceaenviar where ID = '" +
+                           document::integerText(queue.field("ID").number()) + "'");
+                deletedByItsId = true;
+            } else {
+                saleCode = codvenda;
+                ctx.status("Executando CodVenda: " + codvenda);
+                if (document::trimBlanks(queue.field("corpoXML").text()).empty()) {
+                    withoutXml = true;
+                    db.execute("delete from TabNCEAEnviar where Codvenda = '" + esc(codvenda) + "'");
+                    ctx.status("Deletou sem xml Codvenda: " + codvenda);
+                    ctx.services.clock.sleep(std::chrono::milliseconds(3000));
+                    queue.moveNext();
+                } else {
+                    ctx.doEvents();
+                    SaleQueueEntry entry = entryOf(queue);
+                    outcome = emiteNFCeVenda(ctx, entry);
+                    ctx.doEvents();
+                }
+            }
+            // A row without XML is not counted down: it never was a sale to send.
+            if (!withoutXml) {
+                --remaining;
+                ctx.caption(w.Label11, remainingText(remaining));
+                ctx.status("Excluindo ja enviado");
+                ctx.doEvents();
+                queue.moveNext();
+                ctx.doEvents();
+            }
+            if (!outcome.pendingError.empty()) {
+                ctx.frontend().messageBox(outcome.pendingError + context::kLineBreak +
+                                              "Erro de consulta, ou interrompido o envio 894567",
+                                          platform::MessageStyle::Ok);
+            } else if (!outcome.keepRow && !deletedByItsId) {
+                db.execute("delete from TabNCEAEnviar where codvenda = '" + esc(saleCode) + "'");
+            }
+            if (w.CloseRequested) showShutdownDialog(ctx);
+            ctx.doEvents();
+        }
+        w.Timer1.enabled = true;
+    }
+
+    if (context::readGeral(ctx, "EnviandoNFCEVenda") == "sim") {
+        context::writeGeral(ctx, "EnviandoNFCEVenda", "");
+        context::writeGeral(ctx, "Contigencia", "1");
+        endProgram(ExitStatus::ContingencyRequested, "EnviandoNFCEVenda = sim: modo de contingência gravado");
+    }
+    hideMainWindow(ctx);
+    if (!foundWork && ctx.endWhenIdle) ctx.services.loop.quit(static_cast<int>(ExitStatus::Normal));
+}
+
+}  // namespace quorvanti::monitor

@@ -1,0 +1,29 @@
+// The monitor's command line:
+//   quorvanti [--app-dir DIR] [--frontend headless] [--once] [--desktop-dir DIR] [--registry FILE]
+//             [--cert-dir DIR] [--answer-yes-no yes|no]
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvanti::startup {
+
+struct CommandLine {
+    std::string appDir;          // program folder; "" = the executable's folder
+    std::string frontend = "headless";
+    bool once = false;           // end after the first poll that finds no work
+    std::string desktopDir;      // "" = $XDG_DESKTOP_DIR or ~/Desktop
+    std::string registryFile;    // "" = the default registry store
+    std::string certificateDir;  // "" = <program folder>/certificados
+    bool answerYes = true;       // how the headless frontend answers Yes/No boxes
+    bool help = false;
+};
+
+// Parses the arguments (without the program name). On a bad argument answers nullopt and sets `error`.
+std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args, std::string& error);
+
+// The usage text.
+const char* usageText();
+
+}  // namespace quorvanti::startup

@@ -1,0 +1,78 @@
+#include "startup/program.h"
+
+#include <exception>
+#include <filesystem>
+#include <iostream>
+
+#include "fiscal_component/unavailable_component.h"
+#include "monitor/main_window.h"
+#include "platform/folders.h"
+#include "platform/program_exit.h"
+#include "platform/ui/headless_frontend.h"
+#include "startup/command_line.h"
+#include "startup/sub_main.h"
+
+namespace quorvanti::startup {
+
+int runMonitor(context::AppContext& ctx, const monitor::EmissionRoutine& emiteNFCeVenda) {
+    auto& loop = ctx.services.loop;
+    try {
+        SubMain(ctx);
+        loop.attach(ctx.mainWindow.Timer1, [&] { monitor::Timer1_Timer(ctx, emiteNFCeVenda); });
+        loop.attach(ctx.mainWindow.Timer2, [&] { monitor::Timer2_Timer(ctx); });
+        return loop.run();
+    } catch (const ProgramExit& exit) {
+        return static_cast<int>(exit.status);
+    } catch (const std::exception& error) {
+        // A run-time error that no handler caught ends the program, as it always did; the operator is
+        // told what it was.
+        ctx.frontend().messageBox(std::string("Erro em tempo de execução: ") + error.what(),
+                                  platform::MessageStyle::OkCritical);
+        return static_cast<int>(ExitStatus::UnhandledError);
+    }
+}
+
+monitor::EmissionOutcome emissionNotAvailable(context::AppContext& ctx, monitor::SaleQueueEntry& entry) {
+    ctx.status("Emissão ainda não disponível nesta versão; a venda " + entry.NumVendaVem + " continua na fila");
+    monitor::EmissionOutcome outcome;
+    outcome.keepRow = true;
+    return outcome;
+}
+
+int quorvantiMain(const std::vector<std::string>& args) {
+    std::string error;
+    const auto line = parseCommandLine(args, error);
+    if (!line) {
+        std::cerr << "quorvanti: " << error << "\n" << usageText();
+        return static_cast<int>(ExitStatus::UsageError);
+    }
+    if (line->help) {
+        std::cout << usageText();
+        return 0;
+    }
+    const std::string programFolder = line->appDir.empty()
+                                          ? platform::executableFolder()
+                                          : std::filesystem::absolute(line->appDir).lexically_normal().string();
+    if (!std::filesystem::is_directory(programFolder)) {
+        std::cerr << "quorvanti: a pasta do programa não existe: " << programFolder << "\n";
+        return static_cast<int>(ExitStatus::UsageError);
+    }
+
+    platform::SystemClock clock;
+    platform::HeadlessFrontend frontend(std::cerr,
+                                        line->answerYes ? platform::MessageAnswer::Yes : platform::MessageAnswer::No);
+    platform::EventLoop loop(clock);
+    platform::RegistryStore registry(line->registryFile.empty() ? platform::RegistryStore::defaultPath()
+                                                                : line->registryFile);
+    platform::SystemShell shell;
+    fiscal::UnavailableComponentFactory components;
+
+    context::AppContext ctx(context::Services{clock, frontend, loop, registry, shell, components},
+                            context::Locations{.programFolder = programFolder,
+                                               .desktopFolder = line->desktopDir,
+                                               .devSettingsPath = QUORVANTI_DEV_SETTINGS_PATH});
+    ctx.endWhenIdle = line->once;
+    return runMonitor(ctx, emissionNotAvailable);
+}
+
+}  // namespace quorvanti::startup

@@ -1,0 +1,278 @@
+#include "startup/sub_main.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "database/db_error.h"
+#include "fiscal_component/unavailable_component.h"
+#include "platform/instance_lock.h"
+#include "platform/program_exit.h"
+#include "platform/ui/headless_frontend.h"
+#include "monitor/parameter_editor.h"
+#include "support/program_folder.h"
+
+namespace quorvanti::startup {
+namespace {
+
+using database::DbKind;
+using testing::ProgramFolder;
+using testing::TestMonitor;
+
+// Runs start-up and answers the exit status it ended with (Normal when it returned).
+ExitStatus runStartUp(TestMonitor& monitor) {
+    try {
+        SubMain(monitor.ctx);
+        return ExitStatus::Normal;
+    } catch (const ProgramExit& exit) {
+        return exit.status;
+    }
+}
+
+class StartUpTest : public ::testing::TestWithParam<DbKind> {
+protected:
+    void SetUp() override {
+        QUORVANTI_SKIP_WITHOUT_MARIADB(GetParam());
+        folder = std::make_unique<ProgramFolder>(GetParam());
+    }
+    std::unique_ptr<ProgramFolder> folder;
+    fiscal::UnavailableComponentFactory components;
+};
+
+TEST_P(StartUpTest, FillsTheRecordsLeavesTheSettingsAndShowsTheMonitor) {
+    folder->setSetting("EnviandoNFCEVenda", "sim");
+    TestMonitor monitor(*folder, components);
+    ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
+
+    const auto& s = monitor.ctx.settings;
+    const auto& e = monitor.ctx.emitter;
+    EXPECT_EQ(folder->setting("TemNFCE_PraGerar"), "sim");
+    EXPECT_EQ(folder->setting("IDtoken"), "000001");
+    EXPECT_EQ(folder->setting("EnviandoNFCEVenda"), "");
+    EXPECT_EQ(folder->setting("CertificadoSerie"), "1A2B3C");
+    EXPECT_EQ(monitor.registry.read("nfe", "NoSerieCertificado"), "1A2B3C");
+    EXPECT_EQ(monitor.registry.read("Velantrimexo", "NoSerieCertificado"), "1A2B3C");
+
+    EXPECT_EQ(e.State, "MT");
+    EXPECT_EQ(e.Cnpj, "11222333000181");
+    EXPECT_EQ(e.TradeName, "LOJA TESTE");
+    EXPECT_EQ(e.Street, "RUA SAO JOAO");
+    EXPECT_EQ(e.CityName, "CUIABA");
+    EXPECT_EQ(e.CityCode, "5103403");
+    EXPECT_EQ(e.PostalCode, "78000000");
+    EXPECT_EQ(e.Phone, "6533334444");
+    EXPECT_EQ(e.StateRegistration, "131234567");
+    EXPECT_EQ(s.Environment, "2");
+    EXPECT_EQ(s.Series, "1");
+    EXPECT_EQ(s.TimeZone, "-04:00");
+    EXPECT_EQ(s.ContingencyReason, "Sistema WEB inoperante apresentando lentidao");
+    EXPECT_EQ(s.QueueSql, "Select * from TabNCEAEnviar where enviada = 'enviar' and codvenda like '%-01'");
+    EXPECT_EQ(s.LogPath, folder->desktop() + "/LOG_NFCE.txt");
+    EXPECT_EQ(s.AppFolder, folder->path() + "/");
+
+    const auto& w = monitor.ctx.mainWindow;
+    EXPECT_EQ(w.Label3.caption, "2");
+    EXPECT_EQ(w.Label4.caption, "1A2B3C");
+    EXPECT_EQ(w.Label8.caption, "AMB:2");
+    EXPECT_EQ(w.Label5.caption, "Impressora: ");
+    EXPECT_EQ(w.Label17.caption, "-04:00");
+    EXPECT_TRUE(w.Timer1.enabled);
+    EXPECT_EQ(w.Timer1.interval, std::chrono::milliseconds(3000));
+    EXPECT_FALSE(w.Check1.checked);
+    EXPECT_EQ(w.Check1.caption, "Desativar Impressão");
+    EXPECT_TRUE(w.tray.added);
+    EXPECT_FALSE(w.visible);  // a tray program: it hides itself once shown
+
+    // Without a usable component the operator gets the shutdown dialog, and the set-up reports its own
+    // failure; start-up carries on either way.
+    EXPECT_EQ(monitor.frontend.dialogsShown(), std::vector<std::string>{"frm_encerrar"});
+    ASSERT_EQ(monitor.frontend.messages().size(), 1u);
+    EXPECT_EQ(monitor.frontend.messages()[0].title, "ERRO Configura DLL");
+    EXPECT_EQ(monitor.frontend.messages()[0].style, platform::MessageStyle::OkCritical);
+    EXPECT_FALSE(s.ComponentOk);
+    const auto captions = monitor.frontend.captionsOf("Label1");
+    EXPECT_NE(std::find(captions.begin(), captions.end(), "Setando snfe.util "), captions.end());
+    EXPECT_NE(std::find(captions.begin(), captions.end(), "Configurar DLL SNFE.CONFIG "), captions.end());
+
+    // The upgrades added their columns; a second start runs them again without harm.
+    auto db = folder->connect();
+    EXPECT_NO_THROW(db->open("select emailenviou, clienteEmail, cpf_cli from nfce_gerada"));
+    EXPECT_NO_THROW(db->open("select Optante from config"));
+    monitor.ctx.instanceLock.reset();
+    TestMonitor again(*folder, components);
+    EXPECT_EQ(runStartUp(again), ExitStatus::Normal);
+}
+
+TEST_P(StartUpTest, EmitterChecksEndTheProgramWithTheirMessages) {
+    struct Case {
+        const char* update;
+        const char* message;
+        ExitStatus status;
+    };
+    const Case cases[] = {
+        {"UPDATE DatEmit SET CNPJ = NULL", "CNPJ invalido", ExitStatus::EmitterCnpjInvalid},
+        {"UPDATE DatEmit SET UF = ''", "UF invalido", ExitStatus::EmitterUfInvalid},
+        {"UPDATE DatEmit SET codmunicipio = '', CODUF = NULL", "CODUF invalido do emitente, corrija em dados do emitente.",
+         ExitStatus::EmitterCodUfInvalid},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        ProgramFolder fresh(GetParam());
+        fresh.execute(c.update);
+        TestMonitor monitor(fresh, components);
+        EXPECT_EQ(runStartUp(monitor), c.status);
+        ASSERT_FALSE(monitor.frontend.messages().empty());
+        EXPECT_EQ(monitor.frontend.messages().back().text, c.message);
+        EXPECT_EQ(monitor.frontend.messages().back().style, platform::MessageStyle::Ok);
+        EXPECT_FALSE(monitor.ctx.mainWindow.Timer1.enabled);
+    }
+}
+
+TEST_P(StartUpTest, AnEmitterWithoutMunicipalityButWithItsStateCodePassesWithTheDefaultCode) {
+    folder->execute("UPDATE DatEmit SET codmunicipio = NULL, UF = 'mt'");
+    TestMonitor monitor(*folder, components);
+    ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
+    EXPECT_EQ(monitor.ctx.emitter.CityCode, "51");
+}
+
+TEST_P(StartUpTest, ChoosesTheQueueQueryOfTheTerminalAndMode) {
+    {
+        SCOPED_TRACE("terminal 3, normal mode");
+        folder->setSetting("NTerminal", "3");
+        TestMonitor monitor(*folder, components);
+        ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
+        EXPECT_TRUE(monitor.ctx.settings.QueueSql.ends_with("codvenda like '%-03'"));
+    }
+    {
+        SCOPED_TRACE("terminal 03 in contingency");
+        folder->setSetting("NTerminal", "03");
+        folder->setSetting("Contigencia", "1");
+        TestMonitor monitor(*folder, components);
+        ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
+        EXPECT_EQ(monitor.ctx.settings.QueueSql,
+                  "Select * from TabNCEAEnviar where Serv_ImpresNFCE = '3' and enviada = 'enviar' and "
+                  "datacontigencia <> '' and caminhoXMLcontigencia = '1'");
+        EXPECT_EQ(monitor.ctx.mainWindow.Timer1.interval, std::chrono::milliseconds(1000));
+    }
+    {
+        SCOPED_TRACE("print server");
+        folder->execute("UPDATE config SET Serv_ImpresNFCE = 1");
+        TestMonitor monitor(*folder, components);
+        ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
+        EXPECT_EQ(monitor.ctx.settings.QueueSql, "Select * from TabNCEAEnviar where enviada = 'enviar'");
+    }
+    {
+        SCOPED_TRACE("contingency sender leaves the point-of-sale marker alone");
+        folder->setSetting("EnviadorDeContigencia", "1");
+        folder->setSetting("EnviandoNFCEVenda", "sim");
+        TestMonitor monitor(*folder, components);
+        ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
+        EXPECT_EQ(monitor.ctx.settings.QueueSql,
+                  "Select * from TabNCEAEnviar where enviada like 'enviar' and datacontigencia <> '' and "
+                  "caminhoXMLcontigencia <> '' and corpoxml <> ''");
+        EXPECT_EQ(folder->setting("EnviandoNFCEVenda"), "sim");
+    }
+}
+
+TEST_P(StartUpTest, AnyOtherErrorIsShownAsErroSubMainAndEndsTheProgram) {
+    folder->execute("UPDATE config SET Serv_ImpresNFCE = NULL");
+    TestMonitor monitor(*folder, components);
+    EXPECT_EQ(runStartUp(monitor), ExitStatus::StartupError);
+    ASSERT_FALSE(monitor.frontend.messages().empty());
+    EXPECT_EQ(monitor.frontend.messages().back().title, "ERRO SUB Main");
+    EXPECT_EQ(monitor.frontend.messages().back().style, platform::MessageStyle::OkCritical);
+
+    ProgramFolder empty(GetParam());
+    empty.execute("DELETE FROM DatEmit");
+    TestMonitor second(empty, components);
+    EXPECT_EQ(runStartUp(second), ExitStatus::StartupError);
+    EXPECT_EQ(second.frontend.messages().back().title, "ERRO SUB Main");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, StartUpTest, testing::bothBackends(), testing::backendName);
+
+class StartUpSettingsTest : public ::testing::Test {
+protected:
+    ProgramFolder folder{DbKind::Sqlite};
+    fiscal::UnavailableComponentFactory components;
+};
+
+TEST_F(StartUpSettingsTest, DefaultsForBlankSettings) {
+    folder.setSetting("FUSO", "   ");
+    folder.setSetting("ambienteNFCE", "abc");
+    folder.setSetting("ImprimiNFCESistema", "1");
+    folder.execute("UPDATE DatEmit SET UF = 'mt', codmunicipio = '   ', CODUF = '51'");
+    TestMonitor monitor(folder, components);
+    ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
+    EXPECT_EQ(monitor.ctx.settings.TimeZone, "-04:00");
+    EXPECT_EQ(monitor.ctx.settings.Environment, "1");
+    EXPECT_EQ(monitor.ctx.emitter.CityCode, "51");
+    EXPECT_TRUE(monitor.ctx.mainWindow.Check1.checked);
+    EXPECT_EQ(monitor.ctx.mainWindow.Check1.caption, "Ativar Impressão");
+
+    folder.setSetting("FUSO", "-03:00");
+    folder.setSetting("ambienteNFCE", "0");
+    monitor.ctx.instanceLock.reset();
+    TestMonitor second(folder, components);
+    ASSERT_EQ(runStartUp(second), ExitStatus::Normal);
+    EXPECT_EQ(second.ctx.settings.TimeZone, "-03:00");
+    EXPECT_EQ(second.ctx.settings.Environment, "1");
+}
+
+TEST_F(StartUpSettingsTest, MissingRequiredSettingsRunTheRegistrationOnceAndOpenTheEditor) {
+    folder.removeSetting("CSC");
+    testing::writeFile(folder.path() + "/ParaApagar.txt", "x");
+    TestMonitor monitor(folder, components);
+    EXPECT_EQ(runStartUp(monitor), ExitStatus::SettingsMissing);
+    EXPECT_EQ(monitor.shell.runs, std::vector<std::string>{folder.path()});
+    EXPECT_FALSE(std::filesystem::exists(folder.path() + "/ParaApagar.txt"));
+    EXPECT_EQ(monitor.frontend.dialogsShown(), std::vector<std::string>{"frm_ini"});
+    EXPECT_EQ(folder.setting("TemNFCE_PraGerar"), "");  // nothing else of start-up ran
+
+    // Unattended, the editor says what is missing and where to set it.
+    std::ostringstream journal;
+    platform::HeadlessFrontend headless(journal);
+    monitor::ParameterEditor editor(monitor.ctx);
+    headless.showModal(editor);
+    EXPECT_NE(journal.str().find("\"CSC\""), std::string::npos) << journal.str();
+    EXPECT_NE(journal.str().find(folder.settingsPath()), std::string::npos);
+    EXPECT_TRUE(editor.closed());
+    EXPECT_EQ(folder.setting("CSC"), "");
+}
+
+TEST_F(StartUpSettingsTest, ASecondInstanceEndsSilently) {
+    platform::InstanceLock first(folder.path() + "/quorvanti.lock");
+    ASSERT_TRUE(first.acquired());
+    TestMonitor monitor(folder, components);
+    EXPECT_EQ(runStartUp(monitor), ExitStatus::AnotherInstanceRunning);
+    EXPECT_TRUE(monitor.frontend.messages().empty());
+}
+
+TEST(StartUpMariaDbTest, ConnectionFailureShowsItsMessageWithoutThePassword) {
+    ProgramFolder folder(DbKind::Sqlite);
+    folder.setSetting("TipoConexao_BD", "mysql");
+    folder.setSetting("host", "/nonexistent/mysqld.sock", "Conexao");
+    folder.setSetting("usuarioD", "loja", "Conexao");
+    folder.setSetting("Senha", "s3gr3d0-da-loja", "Conexao");
+    fiscal::UnavailableComponentFactory components;
+    TestMonitor monitor(folder, components);
+    EXPECT_EQ(runStartUp(monitor), ExitStatus::DatabaseConnectionFailed);
+    ASSERT_EQ(monitor.frontend.messages().size(), 1u);
+    EXPECT_EQ(monitor.frontend.messages()[0].text,
+              "Houve erro de conexão, com a base de dados verifique erro(GRT7391)\r\n"
+              "Tente reabrir o módulo administrativo primeiro");
+}
+
+TEST(StartUpMariaDbTest, MySqlSpelledOtherwiseSelectsTheLocalFile) {
+    ProgramFolder folder(DbKind::Sqlite);
+    folder.setSetting("TipoConexao_BD", "MySQL");
+    fiscal::UnavailableComponentFactory components;
+    TestMonitor monitor(folder, components);
+    EXPECT_EQ(runStartUp(monitor), ExitStatus::Normal);
+    EXPECT_EQ(monitor.ctx.db->kind(), DbKind::Sqlite);
+    EXPECT_EQ(monitor.ctx.settings.DateQuote, "'");
+}
+
+}  // namespace
+}  // namespace quorvanti::startup

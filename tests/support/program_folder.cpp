@@ -1,0 +1,68 @@
+#include "support/program_folder.h"
+
+#include <filesystem>
+#include <sstream>
+
+#include "platform/ini_file.h"
+
+namespace quorvanti::testing {
+
+ProgramFolder::ProgramFolder(database::DbKind kind)
+    : programFolder_(root_.file("app")), desktop_(root_.file("desktop")), database_(kind) {
+    std::filesystem::create_directories(programFolder_);
+    std::filesystem::create_directories(desktop_);
+    setSetting("NTerminal", "1");
+    setSetting("ambienteNFCE", "2");
+    setSetting("CSC", "0123456789ABCDEF0123456789ABCDEF");
+    setSetting("CertificadoSerie", "1A2B3C");
+    setSetting("IDtoken", "000001");
+    setSetting("TipoConexao_BD", database_.kindSetting());
+    if (kind == database::DbKind::MariaDb) {
+        const auto& p = database_.mariaDb();
+        setSetting("host", p.socket, "Conexao");
+        setSetting("base", p.database, "Conexao");
+        setSetting("usuarioD", p.user, "Conexao");
+        setSetting("Senha", p.password, "Conexao");
+    } else {
+        setSetting("Caminho", database_.sqlitePath());
+    }
+    execute("INSERT INTO DatEmit (CNPJ, UF, codmunicipio, CODUF, nomeJS, RazaoSocial, Endereco, numero, bairro, "
+            "Municipio, cep, Telefone, IE) VALUES ('11.222.333/0001-81', 'mt', '5103403', '51', 'Loja Teste', "
+            "'Quorvanti Loja Teste Ltda', 'Rua São João', '123', 'Centro', 'Cuiabá', '78000-000', "
+            "'(65) 3333-4444', '13.123.456-7')");
+    execute("INSERT INTO config (NumeroNFCE, token, ValAproxTrib, Serv_ImpresNFCE) VALUES (1, '1', 0, 0)");
+}
+
+void ProgramFolder::setSetting(const std::string& key, const std::string& value, const std::string& section) {
+    platform::iniWrite(settingsPath(), section, key, value);
+}
+
+std::string ProgramFolder::setting(const std::string& key, const std::string& section) const {
+    return platform::iniRead(settingsPath(), section, key);
+}
+
+void ProgramFolder::removeSetting(const std::string& key) {
+    const std::string text = readFile(settingsPath());
+    std::istringstream in(text);
+    std::string line, kept;
+    while (std::getline(in, line)) {
+        if (line.rfind(key + "=", 0) == 0) continue;
+        kept += line + "\n";
+    }
+    writeFile(settingsPath(), kept);
+}
+
+void ProgramFolder::execute(const std::string& sql) const { database_.connect()->execute(sql); }
+
+TestMonitor::TestMonitor(const ProgramFolder& folder, fiscal::ComponentFactory& components)
+    : registry(folder.registryFile()),
+      ctx(context::Services{clock, frontend, loop, registry, shell, components},
+          context::Locations{.programFolder = folder.path(), .desktopFolder = folder.desktop(), .devSettingsPath = ""}) {}
+
+std::vector<std::string> TestMonitor::messageTexts() const {
+    std::vector<std::string> out;
+    for (const auto& m : frontend.messages()) out.push_back(m.text);
+    return out;
+}
+
+}  // namespace quorvanti::testing

@@ -1,0 +1,67 @@
+// A program folder for one test: settings file, database (SQLite file or a MariaDB database on the
+// private test server), desktop and registry store, all under a temporary folder; and a monitor context
+// on it with a virtual clock, a scripted frontend and a recording shell.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "context/app_context.h"
+#include "database/db_connection.h"
+#include "fiscal_component/fiscal_component.h"
+#include "platform/clock.h"
+#include "platform/registry_store.h"
+#include "platform/shell.h"
+#include "platform/ui/event_loop.h"
+#include "platform/ui/scripted_frontend.h"
+#include "support/temp_dir.h"
+#include "support/test_databases.h"
+
+namespace quorvanti::testing {
+
+class ProgramFolder {
+public:
+    // Creates the folders, the database and a settings file with every required setting, the database
+    // kind and its connection, and one emitter and one config row.
+    explicit ProgramFolder(database::DbKind kind);
+
+    const std::string& path() const { return programFolder_; }
+    const std::string& desktop() const { return desktop_; }
+    std::string registryFile() const { return root_.file("registry.ini"); }
+    std::string settingsPath() const { return programFolder_ + "/ConfigINI.ini"; }
+    std::string logPath() const { return desktop_ + "/LOG_NFCE.txt"; }
+    database::DbKind kind() const { return database_.kind(); }
+
+    void setSetting(const std::string& key, const std::string& value, const std::string& section = "Geral");
+    std::string setting(const std::string& key, const std::string& section = "Geral") const;
+    // Removes a key from the settings file (the file is rewritten without that line).
+    void removeSetting(const std::string& key);
+
+    std::unique_ptr<database::DbConnection> connect() const { return database_.connect(); }
+    // Runs statements on a connection of its own (seeding and assertions).
+    void execute(const std::string& sql) const;
+
+private:
+    TempDir root_;
+    std::string programFolder_;
+    std::string desktop_;
+    ScratchDatabase database_;
+};
+
+// The services and the context of one monitor run on a program folder.
+class TestMonitor {
+public:
+    TestMonitor(const ProgramFolder& folder, fiscal::ComponentFactory& components);
+
+    platform::VirtualClock clock;
+    platform::ScriptedFrontend frontend;
+    platform::EventLoop loop{clock};
+    platform::RegistryStore registry;
+    platform::RecordingShell shell;
+    context::AppContext ctx;
+
+    // Texts of the message boxes shown, in order.
+    std::vector<std::string> messageTexts() const;
+};
+
+}  // namespace quorvanti::testing
