@@ -1,0 +1,94 @@
+#include "monitor/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include "fiscal_component/unavailable_component.h"
+#include "monitor/parameter_editor.h"
+#include "monitor/shutdown_dialog.h"
+#include "platform/program_exit.h"
+#include "support/program_folder.h"
+
+namespace quorvanti::monitor {
+namespace {
+
+using testing::ProgramFolder;
+using testing::TestMonitor;
+
+class WindowsTest : public ::testing::Test {
+protected:
+    WindowsTest() { monitor.ctx.settings.SettingsPath = folder.settingsPath(); }
+    ProgramFolder folder{database::DbKind::Sqlite};
+    fiscal::UnavailableComponentFactory components;
+    TestMonitor monitor{folder, components};
+};
+
+TEST_F(WindowsTest, ThePrintCheckBoxWritesTheSettingAndNamesTheNextClick) {
+    monitor.ctx.settings.PrintingOff = "0";
+    initCheck1(monitor.ctx);
+    Check1_Click(monitor.ctx);
+    EXPECT_EQ(folder.setting("ImprimiNFCESistema"), "1");
+    EXPECT_EQ(monitor.ctx.mainWindow.Check1.caption, "Ativar impressão");
+    Check1_Click(monitor.ctx);
+    EXPECT_EQ(folder.setting("ImprimiNFCESistema"), "0");
+    EXPECT_EQ(monitor.ctx.mainWindow.Check1.caption, "Desativar impressão");
+}
+
+TEST_F(WindowsTest, TheShutdownDialogClosesOrEndsOnlyThisProgram) {
+    ShutdownDialog dialog(monitor.ctx);
+    dialog.load();
+    dialog.keyPress("", 27);
+    EXPECT_TRUE(dialog.closed());
+    dialog.load();
+    try {
+        dialog.click("Command1");
+        FAIL() << "Command1 must end the program";
+    } catch (const ProgramExit& exit) {
+        EXPECT_EQ(exit.status, ExitStatus::Normal);
+    }
+}
+
+TEST_F(WindowsTest, CertificateSelectionFailureOffersTheRegistrationScript) {
+    // The stand-in component's selector cannot work: the operator is told and the script is started.
+    EXPECT_FALSE(seleciona_cert(monitor.ctx));
+    ASSERT_EQ(monitor.frontend.messages().size(), 1u);
+    EXPECT_EQ(monitor.frontend.messages()[0].text,
+              "Houve um erro Componente fiscal não instalado\r\nVerifique se o arquivo registraDLL.bat foi "
+              "executado\r\nO sistema tentara registrar a DLL");
+    EXPECT_EQ(monitor.shell.runs.size(), 1u);
+}
+
+TEST_F(WindowsTest, TheParameterEditorCompletesEmptyBoxesFromConfiguracaoXmlAndSaves) {
+    folder.removeSetting("CSC");
+    folder.removeSetting("IDtoken");
+    folder.removeSetting("ambienteNFCE");
+    testing::writeFile(folder.path() + "/configuracao.xml",
+                       "<cfg><CSC>ABC</CSC><Serial>999</Serial><cIdToken>000002</cIdToken></cfg>");
+    ParameterEditor editor(monitor.ctx);
+    editor.load();
+    EXPECT_EQ(editor.model().tx[0].text, "1");
+    EXPECT_EQ(editor.model().tx[1].text, "ABC");
+    EXPECT_EQ(editor.model().tx[2].text, "1A2B3C");  // set in the file: the file wins
+    EXPECT_EQ(editor.model().tx[3].text, "000002");
+    EXPECT_EQ(editor.controls()[1].second, "***");  // the CSC is never shown
+
+    editor.typeText("ambienteNFCE", "2");
+    editor.click("Command1");
+    EXPECT_TRUE(editor.closed());
+    EXPECT_EQ(monitor.frontend.messages().back().text, "Gravado");
+    EXPECT_EQ(folder.setting("ambienteNFCE"), "2");
+    EXPECT_EQ(folder.setting("CSC"), "ABC");
+    EXPECT_EQ(folder.setting("IDtoken"), "000002");
+}
+
+TEST_F(WindowsTest, AMissingConfiguracaoXmlLeavesTheBoxesEmptyInsteadOfFailing) {
+    folder.removeSetting("CSC");
+    ParameterEditor editor(monitor.ctx);
+    EXPECT_NO_THROW(editor.load());
+    EXPECT_EQ(editor.model().tx[1].text, "");
+    testing::writeFile(folder.path() + "/configuracao.xml", "<cfg><CSC>ABC</cfg>");
+    EXPECT_EQ(retorna_tag(folder.path(), "<CSC>", "</CSC>"), "");
+    EXPECT_EQ(retorna_tag(folder.path(), "<Serial>", "</Serial>"), "");
+}
+
+}  // namespace
+}  // namespace quorvanti::monitor
