@@ -5,7 +5,7 @@ set -eu
 
 PACKAGES="
 build-essential cmake pkg-config
-libsqlite3-dev libmariadb-dev mariadb-server
+libsqlite3-dev sqlite3 libmariadb-dev mariadb-server
 libxml2-dev libxmlsec1-dev libssl-dev openssl
 libcurl4-openssl-dev libcpp-httplib-dev libqrencode-dev libcairo2-dev
 googletest libgtest-dev libgmock-dev libbenchmark-dev
