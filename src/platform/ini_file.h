@@ -12,12 +12,15 @@
 namespace quorvanti::platform {
 
 // The whole value of `key` in `section` of the file at `path`; "" when the file, section or key is
-// missing or the file cannot be read.
+// missing or the file cannot be read. As with the Windows read, one pair of quotes around the value
+// ("text" or 'text') is dropped, and the first section and key of a repeated name win.
 std::string iniRead(const std::string& path, const std::string& section, const std::string& key);
 
 // Writes `key`=`value` into `section`, creating the section (at the end) or the key (after the
 // section's last key) when missing. An empty value writes the key with an empty value; it does not
-// delete it. Answers false when the file could not be written (callers of the settings writer ignore it).
+// delete it. The file is created when missing (its folder is not). Answers false when the file could
+// not be written, and for what one line cannot hold (a line break, an empty name, "=" in the key);
+// callers of the settings writer ignore the answer.
 bool iniWrite(const std::string& path, const std::string& section, const std::string& key,
               const std::string& value);
 

@@ -14,9 +14,11 @@ public:
     // ~/.config/quorvanti/registry.ini.
     static std::string defaultPath();
 
-    // `LeRegistro`: the string value, "" when the key or value is missing. Not cut to 199 characters.
+    // `LeRegistro`: the string value, "" when the key or value is missing. Not cut to 199 characters,
+    // not trimmed: a value with blanks or quotes at its edges is stored quoted and comes back exactly.
     std::string read(const std::string& keyPath, const std::string& valueName) const;
-    // `GravaRegistro`: creates the key when missing and sets the value; answers false on failure.
+    // `GravaRegistro`: creates the key (and the file's folders) when missing and sets the value;
+    // answers false on failure.
     bool write(const std::string& keyPath, const std::string& valueName, const std::string& value);
 
     const std::string& path() const { return path_; }

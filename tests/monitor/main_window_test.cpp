@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fiscal_component/recording_component.h"
 #include "fiscal_component/unavailable_component.h"
 #include "monitor/parameter_editor.h"
 #include "monitor/shutdown_dialog.h"
@@ -88,6 +89,39 @@ TEST_F(WindowsTest, AMissingConfiguracaoXmlLeavesTheBoxesEmptyInsteadOfFailing) 
     testing::writeFile(folder.path() + "/configuracao.xml", "<cfg><CSC>ABC</cfg>");
     EXPECT_EQ(retorna_tag(folder.path(), "<CSC>", "</CSC>"), "");
     EXPECT_EQ(retorna_tag(folder.path(), "<Serial>", "</Serial>"), "");
+}
+
+TEST(ShutdownDialogTest, StatusCheckAndCertificateChoiceThroughTheComponent) {
+    ProgramFolder folder(database::DbKind::Sqlite);
+    fiscal::RecordingComponentFactory components;
+    TestMonitor monitor(folder, components);
+    monitor.ctx.settings.SettingsPath = folder.settingsPath();
+    components.script().serviceStatus = {107, "Servico em Operacao"};
+
+    ShutdownDialog dialog(monitor.ctx);
+    dialog.load();
+    dialog.click("Command3");
+    ASSERT_EQ(monitor.frontend.messages().size(), 1u);
+    EXPECT_EQ(monitor.frontend.messages()[0].title, "STATUS WS");
+    EXPECT_EQ(monitor.frontend.messages()[0].text, "107 - Servico em Operacao");
+    EXPECT_EQ(components.state().callsOf("serviceStatus").size(), 1u);
+
+    // Cancelled choice: the serial stays.
+    monitor.ctx.settings.ComponentCertificateSerial = "OLD";
+    dialog.click("btnCertificado");
+    EXPECT_EQ(monitor.frontend.messages().back().text, "Operação cancelada!");
+    EXPECT_EQ(monitor.ctx.settings.ComponentCertificateSerial, "OLD");
+    EXPECT_FALSE(monitor.ctx.settings.ComponentOk);
+
+    components.setChosenCertificate({"LOJA TESTE LTDA", "AC TESTE", "0A1B2C", "01/01/2026", "01/01/2036"});
+    dialog.click("btnCertificado");
+    EXPECT_EQ(monitor.ctx.settings.ComponentCertificateSerial, "0A1B2C");
+    EXPECT_TRUE(monitor.ctx.settings.ComponentOk);
+    const auto& shown = monitor.frontend.messages();
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_EQ(shown[shown.size() - 2].text, "LOJA TESTE LTDA\r\n0A1B2C\r\n01/01/2036");
+    EXPECT_EQ(shown.back().text, "LOJA TESTE LTDA");
+    EXPECT_FALSE(dialog.closed());
 }
 
 }  // namespace

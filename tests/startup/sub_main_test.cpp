@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "database/db_error.h"
+#include "fiscal_component/recording_component.h"
 #include "fiscal_component/unavailable_component.h"
 #include "platform/instance_lock.h"
 #include "platform/program_exit.h"
@@ -239,6 +240,22 @@ TEST_F(StartUpSettingsTest, MissingRequiredSettingsRunTheRegistrationOnceAndOpen
     EXPECT_NE(journal.str().find(folder.settingsPath()), std::string::npos);
     EXPECT_TRUE(editor.closed());
     EXPECT_EQ(folder.setting("CSC"), "");
+}
+
+TEST_F(StartUpSettingsTest, AUsableComponentIsConfiguredForTheModeWithoutTheShutdownDialog) {
+    folder.setSetting("Contigencia", "1");
+    fiscal::RecordingComponentFactory recording;
+    TestMonitor monitor(folder, recording);
+    ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
+    EXPECT_TRUE(monitor.frontend.dialogsShown().empty());
+    EXPECT_TRUE(monitor.frontend.messages().empty());
+    EXPECT_TRUE(monitor.ctx.settings.ComponentOk);
+    const auto configure = recording.state().callsOf("configure");
+    ASSERT_EQ(configure.size(), 1u);
+    EXPECT_EQ(std::get<fiscal::ConfigurationArgs>(configure[0].args).tpEmis, "9");
+    EXPECT_EQ(std::get<fiscal::ConfigurationArgs>(configure[0].args).certificateSerial, "1A2B3C");
+    // The status query ran on its own instance, before any configuration.
+    EXPECT_EQ(recording.state().operations().front(), "statusQuery");
 }
 
 TEST_F(StartUpSettingsTest, ASecondInstanceEndsSilently) {

@@ -1,0 +1,87 @@
+#include "platform/folders.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quorvanti::platform {
+namespace {
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+std::string withoutTrailingSlash(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+// The desktop entry of xdg-user-dirs (~/.config/user-dirs.dirs), a line such as
+// XDG_DESKTOP_DIR="$HOME/Área de Trabalho"; "" when there is none.
+std::string userDirsDesktop(const std::string& home) {
+    std::string config = environment("XDG_CONFIG_HOME");
+    if (config.empty() || config.front() != '/') config = home + "/.config";
+    std::ifstream in(config + "/user-dirs.dirs");
+    const std::string prefix = "XDG_DESKTOP_DIR=\"";
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line.compare(start, prefix.size(), prefix) != 0) continue;
+        const auto valueStart = start + prefix.size();
+        const auto close = line.find('"', valueStart);
+        if (close == std::string::npos) return {};
+        std::string value = line.substr(valueStart, close - valueStart);
+        if (value.rfind("$HOME", 0) == 0) value = home + value.substr(5);
+        return value.empty() || value.front() != '/' ? std::string() : value;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string executableFolder() {
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return withoutTrailingSlash(std::filesystem::current_path(error).string());
+    return withoutTrailingSlash(exe.parent_path().string());
+}
+
+std::string homeFolder() {
+    std::string home = environment("HOME");
+    if (home.empty()) {
+        // A service started without a login environment still has a home in the user database.
+        struct passwd entry {};
+        struct passwd* found = nullptr;
+        char buffer[4096];
+        if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr &&
+            found->pw_dir != nullptr)
+            home = found->pw_dir;
+    }
+    return home.empty() ? std::string("/") : withoutTrailingSlash(home);
+}
+
+std::string desktopFolder(const std::string& override) {
+    std::string folder = override;
+    if (folder.empty()) folder = environment("XDG_DESKTOP_DIR");
+    if (folder.empty()) {
+        const std::string home = homeFolder();
+        folder = userDirsDesktop(home);
+        if (folder.empty()) folder = home + "/Desktop";
+    }
+    folder = withoutTrailingSlash(folder);
+    // A missing desktop shows up as a failure of the first log call, which names the path.
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    return folder;
+}
+
+bool fileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace quorvanti::platform
