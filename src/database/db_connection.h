@@ -21,9 +21,9 @@ public:
     virtual ~DbConnection() = default;
 
     virtual DbKind kind() const = 0;
-    // Runs a statement that returns no rows. Raises DbError on failure.
+    // Runs one statement (a trailing ";" is allowed) that returns no rows. Raises DbError on failure.
     virtual void execute(const std::string& sql) = 0;
-    // Runs a query and answers its static snapshot. Raises DbError on failure.
+    // Runs one query and answers its static snapshot, every row read now. Raises DbError on failure.
     virtual Recordset open(const std::string& sql) = 0;
 };
 

@@ -31,12 +31,15 @@ public:
     bool isNull() const { return std::holds_alternative<std::monostate>(value_); }
 
     // The value joined to "": null gives "", integers their digits, decimals with a comma as the
-    // Brazilian regional settings write them ("12,5"), dates "dd/mm/yyyy", date-times
+    // Brazilian regional settings write them ("12,5", "10", "0,3" for 0,1 + 0,2: at most 15
+    // significant digits, no thousands separator), dates "dd/mm/yyyy", date-times
     // "dd/mm/yyyy hh:mm:ss", text as stored.
     std::string text() const;
 
-    // The value as a number. Null raises DbError ("Uso inválido de Null"), text that does not read as a
-    // number raises DbError too; text is read with a decimal point or a Brazilian decimal comma.
+    // The value as a number. Null raises DbError ("Uso inválido de Null"); text that does not read as a
+    // number ("", "abc") raises DbError ("Tipos incompatíveis"). Text is read with a decimal point
+    // ("12.5") or a Brazilian decimal comma ("12,5", "1.234,5"), blanks around it ignored. Dates give
+    // their day serial (days since 30/12/1899), as the original's date values did.
     double number() const;
 
     const auto& raw() const { return value_; }

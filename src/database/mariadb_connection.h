@@ -1,5 +1,8 @@
 // A MySQL or MariaDB server reached with MariaDB Connector/C. The server must compare table names
 // without regard to case (lower_case_table_names=1): the statements spell one table in several cases.
+// The session talks utf8mb4; results are read whole (mysql_store_result) as static snapshots. Values
+// read: integer types -> int64, DECIMAL/FLOAT/DOUBLE -> double, DATE -> DbDate, DATETIME/TIMESTAMP ->
+// DbDateTime (the zero date -> null), NULL -> null, everything else -> text.
 #pragma once
 
 #include <string>
@@ -23,7 +26,8 @@ struct MariaDbParameters {
 
 class MariaDbConnection final : public DbConnection {
 public:
-    // Connects; raises DbError (without the password) on failure.
+    // Connects with the connect timeout, and the command timeout for each read and write; raises
+    // DbError with the server's text (never the password) on failure.
     explicit MariaDbConnection(const MariaDbParameters& parameters);
     ~MariaDbConnection() override;
     MariaDbConnection(const MariaDbConnection&) = delete;

@@ -21,10 +21,12 @@ public:
     // Before the first row: true only for an empty snapshot (the position starts on the first row).
     bool bof() const { return rows_.empty(); }
     void moveFirst() { position_ = 0; }
+    // Raises DbError when already at the end, as the original's result sets did.
     void moveNext();
 
     // The field of the current row. Raises DbError when the column does not exist or when there is no
-    // current row (end of file, or an empty snapshot).
+    // current row (end of file, or an empty snapshot); the latter's description contains "BOF" and
+    // "EOF", which the emission routine's common exit looks for.
     const DbValue& field(std::string_view column) const;
     bool hasColumn(std::string_view column) const;
     const std::vector<std::string>& columns() const { return columns_; }

@@ -1,5 +1,5 @@
-// The two schema upgrades the monitor applies at start-up. Every statement's error is ignored: the
-// column usually exists already.
+// The two schema upgrades the monitor applies at start-up. Every statement's DbError is ignored: the
+// column usually exists already, and running them again changes nothing.
 #pragma once
 
 #include <string>
@@ -12,7 +12,7 @@ namespace quorvanti::database {
 // value: only "access" takes the statements with the word "column".
 void upgradeNfceGerada(DbConnection& db, const std::string& dbKindSetting);
 
-// Adds config.Optante.
+// Adds config.Optante; the statement takes the word "column" only when `dbKindSetting` is "mysql".
 void upgradeConfig(DbConnection& db, const std::string& dbKindSetting);
 
 }  // namespace quorvanti::database

@@ -11,7 +11,7 @@
 namespace quorvanti::database {
 
 // Apostrophes doubled; on MariaDB backslashes doubled as well, since its default mode reads them as
-// escapes.
+// escapes (MariaDbConnection keeps that mode on for its session, whatever the server's setting).
 std::string sqlEscape(DbKind kind, std::string_view value);
 
 }  // namespace quorvanti::database

@@ -1,5 +1,7 @@
 // The embedded default: the local database file at "Caminho", opened with SQLite. `isnull(x)` is
-// registered as a function because the statements use it as Access and MySQL know it.
+// registered as a function because the statements use it as Access and MySQL know it; since SQLite
+// reads the bare word ISNULL as its postfix operator, a call "isnull(" is sent with the name quoted.
+// The point-of-sale program writes the same file, so a statement waits up to 5 s for a lock.
 #pragma once
 
 #include <memory>
@@ -11,9 +13,13 @@ struct sqlite3;
 
 namespace quorvanti::database {
 
+// Values read: INTEGER -> int64, REAL -> double, TEXT and BLOB -> text, NULL -> null; a column declared
+// DATE whose text is "yyyy-mm-dd" -> DbDate, one declared DATETIME or TIMESTAMP -> DbDateTime.
+// Each call runs one statement (a trailing ";" is allowed), as on the server.
 class SqliteConnection final : public DbConnection {
 public:
-    // Opens an existing file (read-write). Raises DbError when the file is missing or not a database.
+    // Opens an existing file (read-write); never creates one. Raises DbError naming the path when the
+    // file is missing or not a database.
     explicit SqliteConnection(const std::string& filePath);
     ~SqliteConnection() override;
     SqliteConnection(const SqliteConnection&) = delete;

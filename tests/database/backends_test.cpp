@@ -1,0 +1,226 @@
+// The statements of the monitor run unchanged on both backends: the same test body on a real SQLite
+// file and on a fresh database of the private MariaDB server.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "database/date_literal.h"
+#include "database/db_error.h"
+#include "database/schema_upgrade.h"
+#include "database/sql_escape.h"
+#include "support/test_databases.h"
+
+namespace quorvanti::database {
+namespace {
+
+using testing::ScratchDatabase;
+
+class BackendTest : public ::testing::TestWithParam<DbKind> {
+protected:
+    void SetUp() override {
+        QUORVANTI_SKIP_WITHOUT_MARIADB(GetParam());
+        scratch_ = std::make_unique<ScratchDatabase>(GetParam());
+        db_ = scratch_->connect();
+    }
+
+    DbKind kind() const { return GetParam(); }
+    std::string saleDateLiteral(const std::string& date) const {
+        return dateLiteral(date, dateQuote(kind()), dateFormat(kind()));
+    }
+    void queue(const std::string& codvenda, const std::string& corpoXml, const std::string& terminal = "1") {
+        db_->execute("INSERT INTO TabNCEAEnviar (codvenda, enviada, dataV, corpoXML, caminhoXMLcontigencia, "
+                     "DataContigencia, Serv_ImpresNFCE) VALUES ('" + codvenda + "', 'enviar', '2024-03-05', " +
+                     corpoXml + ", '', '', '" + terminal + "')");
+    }
+    std::size_t count(const std::string& sql) { return db_->open(sql).recordCount(); }
+
+    std::unique_ptr<ScratchDatabase> scratch_;
+    std::unique_ptr<DbConnection> db_;
+};
+
+TEST_P(BackendTest, ApostropheAndBackslashAreStoredAsTyped) {
+    const std::string typed = "Bar D'Ávila \\ 2' \"A\" \\'; --";
+    db_->execute("INSERT INTO Clientes (Numero, Nome) VALUES (7, '" + sqlEscape(kind(), typed) + "')");
+    Recordset rs = db_->open("SELECT * FROM Clientes WHERE Nome = '" + sqlEscape(kind(), typed) + "'");
+    ASSERT_EQ(rs.recordCount(), 1u);
+    EXPECT_EQ(rs.field("Nome").text(), typed);
+    EXPECT_EQ(rs.field("Numero").number(), 7.0);
+}
+
+TEST_P(BackendTest, SnapshotIgnoresLaterInsertsAndDeletes) {
+    queue("1-01", "'<NFe/>'");
+    queue("2-01", "'<NFe/>'");
+    Recordset rs = db_->open("Select * from TabNCEAEnviar where enviada = 'enviar'");
+
+    // The point-of-sale program changes the queue through its own connection meanwhile.
+    auto pos = scratch_->connect();
+    pos->execute("INSERT INTO TabNCEAEnviar (codvenda, enviada) VALUES ('3-01', 'enviar')");
+    pos->execute("delete from TabNCEAEnviar where Codvenda = '1-01'");
+
+    ASSERT_EQ(rs.recordCount(), 2u);
+    std::string seen;
+    for (; !rs.eof(); rs.moveNext()) seen += rs.field("codvenda").text() + ";";
+    EXPECT_EQ(seen, "1-01;2-01;");
+    EXPECT_EQ(count("Select * from TabNCEAEnviar where enviada = 'enviar'"), 2u);  // 2-01 and 3-01
+}
+
+TEST_P(BackendTest, TableAndColumnNamesIgnoreCase) {
+    queue("5-01", "'<NFe/>'");
+    Recordset rs = db_->open("select * from tabnceaenviar where CODVENDA = '5-01'");
+    ASSERT_EQ(rs.recordCount(), 1u);
+    EXPECT_EQ(rs.field("CodVenda").text(), "5-01");
+    EXPECT_EQ(rs.field("corpoxml").text(), "<NFe/>");
+    // The sale date column reads back in the regional form.
+    EXPECT_EQ(rs.field("datav").text(), "05/03/2024");
+    db_->execute("Delete from tabnceaenviar where ID = '" + rs.field("id").text() + "'");
+    EXPECT_EQ(count("Select * from TabNCEAEnviar"), 0u);
+
+    db_->execute("INSERT INTO config (NumeroNFCE, token, ValAproxTrib, Serv_ImpresNFCE) VALUES (41, '1', 31.45, 0)");
+    db_->execute("Update config set NumeroNFCE = NumeroNFCE + 1");
+    Recordset config = db_->open("Select numeronfce, token, ValAproxTrib from Config;");
+    EXPECT_EQ(config.field("NumeroNFCE").text(), "42");
+    EXPECT_EQ(config.field("valaproxtrib").text(), "31,45");
+}
+
+TEST_P(BackendTest, NullJoinedToEmptyTextGivesEmpty) {
+    queue("6-01", "NULL");
+    Recordset rs = db_->open("Select * from TabNCEAEnviar where Codvenda = '6-01'");
+    EXPECT_TRUE(rs.field("corpoXML").isNull());
+    EXPECT_EQ(rs.field("corpoXML").text(), "");
+    EXPECT_EQ(rs.field("numeroNFCE").text(), "");
+    EXPECT_THROW(rs.field("numeroNFCE").number(), DbError);
+}
+
+TEST_P(BackendTest, QueueStatementsSelectAndDeleteTheRightRows) {
+    queue("10-01", "'<NFe/>'");
+    queue("11-02", "'<NFe/>'", "2");
+    queue("12-01", "NULL");
+    EXPECT_EQ(count("Select * from TabNCEAEnviar where enviada = 'enviar' and codvenda like '%-01'"), 2u);
+    EXPECT_EQ(count("Select * from TabNCEAEnviar where Serv_ImpresNFCE = '2' and enviada = 'enviar'"), 1u);
+
+    // Only the row without XML goes.
+    db_->execute("DELETE FROM TabNCEAEnviar WHERE CodVenda = '10-01' AND isnull(corpoXML)");
+    db_->execute("DELETE FROM TabNCEAEnviar WHERE CodVenda = '12-01' AND isnull(corpoXML)");
+    EXPECT_EQ(count("Select * from TabNCEAEnviar where Codvenda = '10-01'"), 1u);
+    EXPECT_EQ(count("Select * from TabNCEAEnviar where Codvenda = '12-01'"), 0u);
+
+    db_->execute("UPDATE TabNCEAEnviar SET caminhoXMLcontigencia = '1', corpoXML = '<x/>', numeroNFCE = '77' "
+                 "WHERE CodVenda = '11-02'");
+    EXPECT_EQ(count("Select * from TabNCEAEnviar where enviada like 'enviar' and caminhoXMLcontigencia <> '' "
+                    "and corpoxml <> ''"),
+              1u);
+    db_->execute("delete from TabNCEAEnviar where numeronfce = '77'");
+    EXPECT_EQ(count("Select * from TabNCEAEnviar"), 1u);
+}
+
+TEST_P(BackendTest, SchemaUpgradesTwiceAddEachColumnOnce) {
+    for (int run = 0; run < 2; ++run) {
+        upgradeNfceGerada(*db_, scratch_->kindSetting());
+        upgradeConfig(*db_, scratch_->kindSetting());
+    }
+    Recordset nfce = db_->open("select * from nfce_gerada");
+    int added = 0;
+    for (const auto& column : nfce.columns()) {
+        if (column == "emailenviou" || column == "clienteEmail" || column == "cpf_cli") ++added;
+    }
+    EXPECT_EQ(added, 3);
+    EXPECT_TRUE(db_->open("Select * from config;").hasColumn("OPTANTE"));
+
+    // The store of an authorised NFC-e, with every value quoted, then replaced through the unquoted number.
+    const std::string dataG = dateForStoring(kind(), "05/03/2024", "");
+    const std::string insert =
+        "Insert into nfce_gerada(dataG, numeronfce, cod_venda, chave, codcli, corpo_nfce, cancelada, amb, qrcode, "
+        "protocoloEdata, EmailEnviou, ClienteEmail, CPF_cli) values ('" + dataG +
+        "','123','9-01','51240300000000000000650010000001231000000001','0','<nfeProc/>','nao','2','http://qr',"
+        "'2024-03-05T10:00:00-04:00 151240000000001','nao','','')";
+    db_->execute(insert);
+    db_->execute("DELETE FROM nfce_gerada where numeronfce = 123");
+    db_->execute(insert);
+    Recordset stored = db_->open("select * from nfce_gerada");
+    ASSERT_EQ(stored.recordCount(), 1u);
+    EXPECT_EQ(stored.field("dataG").text(), "05/03/2024");
+    EXPECT_EQ(stored.field("EMAILENVIOU").text(), "nao");
+}
+
+// A sale of 5 March 2024 with two items (one without a catalogue row), a non-item line and a sale of
+// the next day under the same code.
+TEST_P(BackendTest, SaleTotalsAndItemsMatchTheDateLiteral) {
+    db_->execute("INSERT INTO Estoque (Codigo, cfop, cst, codigofiscal) VALUES (101, '5102', '102', '22021000')");
+    const char* insert = "INSERT INTO VendasConclu (CodigoVenda, Data, CodClientePrazo, coditem, discriminacao, "
+                         "Quantidade, ValorUnitario, ValorTotalItem, Desconto, MEDIDA) VALUES ";
+    db_->execute(std::string(insert) + "('55-01', '2024-03-05', '3', 101, 'Refrigerante', 2, 5.25, 10.5, 0.5, 'UN')");
+    db_->execute(std::string(insert) + "('55-01', '2024-03-05', '3', 202, 'Pao', 4, 5, 20, 0, 'KG')");
+    db_->execute(std::string(insert) + "('55-01', '2024-03-05', '3', 0, 'Troco', 0, 0, 99, 0, '')");
+    db_->execute(std::string(insert) + "('55-01', '2024-03-06', '3', 101, 'Refrigerante', 1, 5.25, 5.25, 0, 'UN')");
+
+    const std::string date = saleDateLiteral("05/03/2024");
+    Recordset totals = db_->open(
+        "SELECT CodigoVenda, Data, CodClientePrazo, Sum(ValorTotalItem) AS ValorProdutos, Sum(Desconto) AS "
+        "ValorDesconto, Sum(ValorTotalItem-Desconto) AS ValorNota, 0 AS ValorPIS, 0 AS ValorCofins, "
+        "0 As BaseICMS, 0 As ValorICMS, 0 As BaseICMSST, 0 As ValorICMSST, 0 As ValorFrete, 0 As ValorSeguro, "
+        "0 As ValorImportacao, 0 As ValorIPI, 0 As ValorOutrasDespesas "
+        "FROM VendasConclu "
+        "WHERE CodigoVenda = '55-01' AND VendasConclu.Data = " + date + " and VendasConclu.coditem <> 0 "
+        "GROUP BY CodigoVenda, data, CodClientePrazo");
+    ASSERT_EQ(totals.recordCount(), 1u);
+    EXPECT_EQ(totals.field("Data").text(), "05/03/2024");
+    EXPECT_DOUBLE_EQ(totals.field("ValorProdutos").number(), 30.5);
+    EXPECT_DOUBLE_EQ(totals.field("ValorDesconto").number(), 0.5);
+    EXPECT_DOUBLE_EQ(totals.field("ValorNota").number(), 30.0);
+    EXPECT_EQ(totals.field("ValorNota").text(), "30");
+    EXPECT_EQ(totals.field("ValorIPI").number(), 0.0);
+
+    Recordset items = db_->open(
+        "SELECT VendasConclu.CodigoVenda, VendasConclu.coditem, VendasConclu.discriminacao, "
+        "VendasConclu.Quantidade, VendasConclu.ValorUnitario, VendasConclu.ValorTotalItem, VendasConclu.Desconto, "
+        "VendasConclu.MEDIDA, Estoque.cfop, Estoque.cst, Estoque.codigofiscal "
+        "FROM VendasConclu "
+        "     left outer JOIN Estoque ON VendasConclu.CodItem = Estoque.Codigo "
+        "WHERE CodigoVenda = '55-01' AND Data = " + date + " and VendasConclu.coditem <> 0 ");
+    ASSERT_EQ(items.recordCount(), 2u);
+    bool catalogued = false, uncatalogued = false;
+    for (; !items.eof(); items.moveNext()) {
+        if (items.field("coditem").text() == "101") {
+            catalogued = true;
+            EXPECT_EQ(items.field("codigofiscal").text(), "22021000");
+            EXPECT_EQ(items.field("ValorUnitario").text(), "5,25");
+        } else {
+            uncatalogued = true;
+            EXPECT_TRUE(items.field("cfop").isNull());
+            EXPECT_EQ(items.field("Quantidade").text(), "4");
+        }
+    }
+    EXPECT_TRUE(catalogued && uncatalogued);
+
+    Recordset total = db_->open("Select sum(v.valortotalitem) as vlt from vendasconclu v where CodigoVenda = '55-01' "
+                                "AND Data = " + date + " group by v.codigovenda");
+    ASSERT_EQ(total.recordCount(), 1u);
+    EXPECT_DOUBLE_EQ(total.field("vlt").number(), 129.5);  // the non-item line counts here
+
+    db_->execute("Update vendasconclu set fiscal = 'Sim' where codigovenda = '55-01'");
+    EXPECT_EQ(count("Select * from vendasconclu where codigovenda = '55-01' and fiscal = 'Sim'"), 4u);
+}
+
+TEST_P(BackendTest, CustomerAndCatalogueStatementsWithUnquotedNumbers) {
+    db_->execute("INSERT INTO Clientes (Numero, Nome, UF) VALUES (5, 'Ana', 'MT')");
+    db_->execute("INSERT INTO Estoque (Codigo, codigofiscal) VALUES (12, '22021000')");
+    Recordset client = db_->open("SELECT * FROM Clientes WHERE Numero = 5");
+    ASSERT_EQ(client.recordCount(), 1u);
+    EXPECT_TRUE(client.field("CodMun").isNull());
+    db_->execute("Update clientes set CodMun = '5103403' where numero = 5");
+    EXPECT_EQ(db_->open("SELECT * FROM Clientes WHERE Numero = 5").field("codmun").text(), "5103403");
+    EXPECT_EQ(db_->open("Select codigofiscal, codigo from estoque where codigo = 12").field("CodigoFiscal").text(),
+              "22021000");
+}
+
+TEST_P(BackendTest, FailedStatementRaisesDbError) {
+    EXPECT_THROW(db_->execute("delete from TabelaQueNaoExiste"), DbError);
+    EXPECT_THROW(db_->open("select nada from config"), DbError);
+    EXPECT_EQ(count("select * from config"), 0u);  // the connection still works
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, BackendTest, testing::bothBackends(), testing::backendName);
+
+}  // namespace
+}  // namespace quorvanti::database
