@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "context/emission_state.h"
 #include "context/run_settings.h"
 #include "database/db_connection.h"
 #include "fiscal_component/fiscal_component.h"
@@ -44,6 +45,7 @@ struct AppContext {
     Locations locations;
     RunSettings settings;
     EmitterData emitter;
+    EmissionState emission;
     std::unique_ptr<database::DbConnection> db;
     windows::frmEmitirNFCe mainWindow;
     // --once: end the program after the first poll that finds no work.

@@ -3,7 +3,6 @@
 #include "context/program_files.h"
 #include "monitor/parameter_editor.h"
 #include "monitor/shutdown_dialog.h"
-#include "platform/program_exit.h"
 #include "platform/version.h"
 
 namespace quorvanti::monitor {
@@ -96,11 +95,6 @@ void Timer2_Timer(context::AppContext& ctx) {
     auto& w = ctx.mainWindow;
     w.tray.iconIndex = w.animationIndex;
     w.animationIndex = (w.animationIndex + 1) % 3;
-}
-
-void fecha_aplic(context::AppContext& ctx) {
-    hideMainWindow(ctx);
-    endProgram(ExitStatus::Normal, "encerrado pelo operador");
 }
 
 }  // namespace quorvanti::monitor

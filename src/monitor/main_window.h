@@ -1,8 +1,9 @@
 // Behaviour of the main window `frmEmitirNFCe`: showing and hiding around a batch, the tray icon, the
-// print check box, the close command, and `fecha_aplic`, which ends the program.
+// print check box and the close command.
 #pragma once
 
 #include "context/app_context.h"
+#include "context/program_end.h"
 
 namespace quorvanti::monitor {
 
@@ -31,9 +32,6 @@ void trayMouseMessage(context::AppContext& ctx, int message);
 void Command1_Click(context::AppContext& ctx);
 // The tray animation tick.
 void Timer2_Timer(context::AppContext& ctx);
-
-// Ends this program at once (never another process). Does not return.
-[[noreturn]] void fecha_aplic(context::AppContext& ctx);
 
 // "V." followed by the program's revision number.
 std::string versionCaption();

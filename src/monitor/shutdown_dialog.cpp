@@ -3,6 +3,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "context/program_end.h"
 #include "context/program_files.h"
 #include "document/component_setup.h"
 #include "monitor/main_window.h"
@@ -40,7 +41,7 @@ void ShutdownDialog::answerUnattended(const std::function<void(const std::string
     Command2_Click();
 }
 
-void ShutdownDialog::Command1_Click() { fecha_aplic(ctx_); }
+void ShutdownDialog::Command1_Click() { context::fecha_aplic(ctx_); }
 
 void ShutdownDialog::Command3_Click() {
     try {

@@ -4,7 +4,8 @@
 #include <filesystem>
 #include <iostream>
 
-#include "fiscal_component/unavailable_component.h"
+#include "authorisation/emission_routine.h"
+#include "fiscal_component/real_component.h"
 #include "monitor/main_window.h"
 #include "platform/folders.h"
 #include "platform/program_exit.h"
@@ -30,13 +31,6 @@ int runMonitor(context::AppContext& ctx, const monitor::EmissionRoutine& emiteNF
                                   platform::MessageStyle::OkCritical);
         return static_cast<int>(ExitStatus::UnhandledError);
     }
-}
-
-monitor::EmissionOutcome emissionNotAvailable(context::AppContext& ctx, monitor::SaleQueueEntry& entry) {
-    ctx.status("Emissão ainda não disponível nesta versão; a venda " + entry.NumVendaVem + " continua na fila");
-    monitor::EmissionOutcome outcome;
-    outcome.keepRow = true;
-    return outcome;
 }
 
 int quorvantiMain(const std::vector<std::string>& args) {
@@ -65,14 +59,15 @@ int quorvantiMain(const std::vector<std::string>& args) {
     platform::RegistryStore registry(line->registryFile.empty() ? platform::RegistryStore::defaultPath()
                                                                 : line->registryFile);
     platform::SystemShell shell;
-    fiscal::UnavailableComponentFactory components;
+    fiscal::RealComponentFactory components(
+        line->certificateDir.empty() ? programFolder + "/certificados" : line->certificateDir, frontend);
 
     context::AppContext ctx(context::Services{clock, frontend, loop, registry, shell, components},
                             context::Locations{.programFolder = programFolder,
                                                .desktopFolder = line->desktopDir,
                                                .devSettingsPath = QUORVANTI_DEV_SETTINGS_PATH});
     ctx.endWhenIdle = line->once;
-    return runMonitor(ctx, emissionNotAvailable);
+    return runMonitor(ctx, authorisation::EmiteNFCeVenda);
 }
 
 }  // namespace quorvanti::startup

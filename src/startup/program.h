@@ -14,10 +14,6 @@ namespace quorvanti::startup {
 // ProgramExit and any run-time error nothing caught end here.
 int runMonitor(context::AppContext& ctx, const monitor::EmissionRoutine& emiteNFCeVenda);
 
-// The emission routine in use until the whole emission is built: it leaves each sale in the queue and
-// says so in the status line.
-monitor::EmissionOutcome emissionNotAvailable(context::AppContext& ctx, monitor::SaleQueueEntry& entry);
-
 // The program: parses the command line, builds the services of this machine and runs the monitor.
 int quorvantiMain(const std::vector<std::string>& args);
 
