@@ -5,9 +5,9 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <sstream>
 
+#include "authorisation/emission.h"
+#include "authorisation/outcome_texts.h"
 #include "context/program_end.h"
 #include "context/program_files.h"
 #include "database/date_literal.h"
@@ -29,14 +29,9 @@ namespace {
 
 using context::kLineBreak;
 using platform::MessageStyle;
-using std::chrono::milliseconds;
 
-// How a phase of the routine ended.
-enum class Step { Continue, CommonExit, EmitterFailureExit, Stop };
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-// The highest sale value the routine accepts, "9999,00" when the setting is empty.
+// The highest sale value the routine accepts, "9999,00" when the setting is empty. It is read from the
+// program folder's settings file at every emission, so the shop can change it without a restart.
 double saleLimit(const context::AppContext& ctx) {
     std::string limit = platform::readSetting("Geral", "LimiteNfce", context::withTrailingSlash(ctx.settings.AppPath) +
                                                                          "ConfigINI.ini");
@@ -47,302 +42,6 @@ double saleLimit(const context::AppContext& ctx) {
 // A value as "##,#0.00" formats it and reads it back: rounded to cents, half away from zero.
 double roundedToCents(double value) { return std::round(value * 100.0) / 100.0; }
 
-class Emission {
-public:
-    Emission(context::AppContext& ctx, SaleQueueEntry& entry) : ctx_(ctx), s_(ctx.settings), e_(ctx.emission), in_(entry) {}
-
-    EmissionOutcome run() {
-        e_ = context::EmissionState{};
-        Step step = Step::CommonExit;
-        try {
-            step = phases();
-        } catch (const std::exception& error) {
-            e_.ErrorDescription = error.what();
-            step = Step::CommonExit;
-        }
-        if (step == Step::EmitterFailureExit) return emitterFailureExit();
-        if (step == Step::CommonExit) return commonExit();
-        release();
-        return outcome_;
-    }
-
-private:
-    std::string esc(const std::string& value) const { return database::sqlEscape(ctx_.db->kind(), value); }
-    void sleep(int ms) { ctx_.services.clock.sleep(milliseconds(ms)); }
-    std::string folder() const { return s_.AppFolder; }
-    void deleteSaleRow(const char* statementStart) {
-        ctx_.db->execute(std::string(statementStart) + esc(in_.NumVendaVem) + "'");
-    }
-
-    Step phases() {
-        // Entry and numbering.
-        ctx_.status("Setando configuração");
-        component_ = ctx_.services.components.createComponent();
-        ctx_.status("ConfigurarDLL");
-        s_.ComponentOk = document::ConfigurarDLL(ctx_, 65, "1", component_);
-        if (in_.CaminhoXML == "1") in_.CaminhoXML.clear();
-        e_.SaleCode = in_.NumVendaVem;
-        e_.SaleDate = in_.DataVenda;
-        e_.ProductsTotal = 0;
-        ctx_.caption(ctx_.mainWindow.Label2, "COD.OP: " + in_.NumVendaVem);
-        ctx_.status("Consultando próximo Nº de NFC-e");
-        {
-            const auto config = ctx_.db->open("Select numeronfce, token, ValAproxTrib from config;");
-            e_.Token = config.field("token").text();
-            e_.ApproxTaxRate = config.field("ValAproxTrib").number();
-            if (!in_.numeroNFCE.empty()) {
-                ctx_.caption(ctx_.mainWindow.Label6, "Nº NFC-e CONT.: " + in_.numeroNFCE);
-            } else {
-                in_.numeroNFCE = document::integerText(document::Val(config.field("numeronfce").text()));
-                ctx_.caption(ctx_.mainWindow.Label6, "Nº NFC-e NOR.: " + in_.numeroNFCE);
-            }
-            e_.NfceNumber = in_.numeroNFCE;
-        }
-        if (e_.Token.empty()) {
-            ctx_.frontend().messageBox("É necessário inserir o numero do token em configuração da NFCe", MessageStyle::Ok,
-                                       "");
-            endProgram(ExitStatus::TokenMissing, "config.token vazio");
-        }
-
-        // Paths.
-        s_.AppFolder = context::withTrailingSlash(ctx_.locations.programFolder);
-        ctx_.status("Path xml");
-        sleep(1000);
-        if (const std::string key = storedDocumentKey(in_.CaminhoXML, in_.corpoXML); !key.empty()) {
-            // A document stored by a contingency emission is sent as it was signed, with its own key
-            // and number: building it again would make a second NFC-e of a sale already printed.
-            e_.CurrentAccessKey = key;
-            in_.CaminhoXML = folder() + "nfe/arquivos/assinado/NFe" + key + "-assinado.xml";
-            ctx_.mainWindow.SignedXmlPath = in_.CaminhoXML;
-            if (!platform::fileExists(in_.CaminhoXML)) GravaArq(in_.corpoXML, in_.CaminhoXML);
-            e_.GeneratedXmlPath = folder() + "nfe/arquivos/gerados/NFe" + key + ".xml";
-            ctx_.status("Reunindo informação");
-            return sendAndComplete();
-        }
-        ctx_.status("Path xml 1");
-        e_.GeneratedXmlPath = folder() + "nfe/arquivos/gerados/NFe" + e_.CurrentAccessKey + ".xml";
-        in_.CaminhoXML = folder() + "nfe/arquivos/assinado/NFe" + e_.CurrentAccessKey + "-assinado.xml";
-        ctx_.status("Reunindo informação");
-
-        // Sale gathering.
-        ctx_.status("Reunindo informação da operação no BD");
-        const std::string date = database::dateLiteral(in_.DataVenda, s_.DateQuote, s_.DateFormat);
-        e_.SaleHeader = ctx_.db->open(
-            "SELECT CodigoVenda, Data, CodClientePrazo, Sum(ValorTotalItem) AS ValorProdutos, Sum(Desconto) AS "
-            "ValorDesconto, Sum(ValorTotalItem-Desconto) AS ValorNota, 0 AS ValorPIS, 0 AS ValorCofins, "
-            "0 As BaseICMS, 0 As ValorICMS, 0 As BaseICMSST, 0 As ValorICMSST, 0 As ValorFrete, 0 As ValorSeguro, "
-            "0 As ValorImportacao, 0 As ValorIPI, 0 As ValorOutrasDespesas "
-            "FROM VendasConclu "
-            "WHERE CodigoVenda = '" + esc(in_.NumVendaVem) + "' AND VendasConclu.Data = " + date +
-            " and VendasConclu.coditem <> 0 "
-            "GROUP BY CodigoVenda, data, CodClientePrazo");
-        if (e_.SaleHeader->recordCount() == 0) {
-            ctx_.status("Operação não encontrada");
-            sleep(3000);
-            deleteSaleRow("delete from TabNCEAEnviar where Codvenda = '");
-            return Step::CommonExit;
-        }
-        if (e_.SaleHeader->field("ValorProdutos").number() <= 0.10) {
-            const auto row = ctx_.db->open("Select * from TabNCEAEnviar where Codvenda = '" + esc(in_.NumVendaVem) + "'");
-            if (row.recordCount() > 0) deleteSaleRow("delete from TabNCEAEnviar where Codvenda = '");
-            return Step::CommonExit;
-        }
-        e_.CustomerCode = e_.SaleHeader->field("CodClientePrazo").text();
-        e_.SaleClientCode = e_.CustomerCode;
-        e_.ItemRows = ctx_.db->open(
-            "SELECT VendasConclu.CodigoVenda, VendasConclu.coditem, VendasConclu.discriminacao, "
-            "VendasConclu.Quantidade, VendasConclu.ValorUnitario, VendasConclu.ValorTotalItem, VendasConclu.Desconto, "
-            "VendasConclu.MEDIDA, Estoque.cfop, Estoque.cst, Estoque.codigofiscal "
-            "FROM VendasConclu "
-            "     left outer JOIN Estoque ON VendasConclu.CodItem = Estoque.Codigo "
-            "WHERE CodigoVenda = '" + esc(in_.NumVendaVem) + "' AND Data = " + date + " and VendasConclu.coditem <> 0 ");
-        ctx_.status("Reunindo informação Itens");
-        ctx_.status("Consultou BD");
-        if (e_.ItemRows->recordCount() == 0) {
-            ctx_.frontend().messageBox("Operação de venda não encontrada. Será omitida esta operação", MessageStyle::Ok, "");
-            deleteSaleRow("delete from TabNCEAEnviar where Codvenda = '");
-            return Step::CommonExit;
-        }
-        ctx_.status("Movendo para primeiro registro");
-        e_.ItemRows->moveFirst();
-        const int itemCount = static_cast<int>(e_.ItemRows->recordCount());
-        ctx_.status("Calculando Valor Total");
-        {
-            const auto total = ctx_.db->open(
-                "Select sum(v.valortotalitem) as vlt from vendasconclu v where CodigoVenda = '" + esc(in_.NumVendaVem) +
-                "' AND Data = " + date + " group by v.codigovenda");
-            if (roundedToCents(total.field("vlt").number()) >= 10000.0) {
-                ctx_.frontend().messageBox("O Valor é superior o permitido, R$ 10.000,00, sem dados do destinatário",
-                                           MessageStyle::Ok, "");
-                endProgram(ExitStatus::SaleValueTooHigh, "venda de R$ 10.000,00 ou mais");
-            }
-        }
-
-        // Document building.
-        auto& component = *component_;
-        e_.ProductsTotal = 0;
-        s_.ComponentOk = component.prepare(e_.SharedTexts);
-        ctx_.status("Dados Identificador:");
-        document::GeraIndetificacao(ctx_, in_.NumVendaVem, component);
-        ctx_.status("Dados emitente");
-        if (!document::GeraEmitente(ctx_, component)) return Step::EmitterFailureExit;
-        ctx_.status("Dados destinatário");
-        sleep(2000);
-        double clientCode = document::Val("0" + e_.CustomerCode);
-        document::GeraDestinatario(ctx_, clientCode, component);
-        sleep(1000);
-        ctx_.status("Dados dos produtos");
-        ctx_.status("Dados produtos");
-        e_.SaleItemCount = itemCount;
-        if (document::GeraProdutos(ctx_, component)) return Step::EmitterFailureExit;
-        ctx_.status("Dados Totalizador");
-        if (e_.ProductsTotal > saleLimit(ctx_)) {
-            ctx_.frontend().messageBox(
-                "Operação excede o valor, altere em configurações caso deseje. Será omitida esta operação",
-                MessageStyle::Ok, "");
-            deleteSaleRow("delete from TabNCEAEnviar where Codvenda = '");
-            return Step::CommonExit;
-        }
-        document::GeraTotais(ctx_, component);
-        ctx_.status("Transporte");
-        document::GeraTransporte(ctx_, component);
-        ctx_.status("Fatura/Pagamento");
-        double paid = e_.ProductsTotal - e_.SaleHeader->field("ValorDesconto").number();
-        document::GeraPagamento(ctx_, paid, component);
-        ctx_.status("Observações");
-        document::GeraObservacoes(ctx_, component);
-        for (const char* caption : {"UF", "Unidade Federada Codigo", "Ambiente", "VerProc", "CNPJ", "TipoDanfe"})
-            ctx_.status(caption);
-        std::filesystem::create_directories(ctx_.locations.programFolder);
-
-        // Generation.
-        ctx_.status("Gerar XML");
-        ctx_.caption(ctx_.mainWindow.MethodLabel, "Método: GerarXML");
-        sleep(3000);
-        std::string key;
-        fiscal::GenerationArgs generation{.generatedXmlPath = e_.GeneratedXmlPath, .value3 = 0,
-                                          .signedXmlPath = ctx_.mainWindow.SignedXmlPath};
-        s_.ComponentOk = component.generate(key, generation, e_.SharedTexts);
-        ctx_.status("Retorno do GeraXML");
-        sleep(1000);
-        ctx_.status("ID chave");
-        e_.CurrentAccessKey = document::RetiraCaracteres(key, "NFe", false);
-        e_.GeneratedXmlPath = folder() + "nfe/arquivos/" + key + ".xml";
-        ctx_.status(e_.GeneratedXmlPath);
-        if (!document::EstaVazio(std::string_view(key)))
-            platform::writeSetting(in_.NumVendaVem + "-" + in_.DataVenda, "ChaveNFCe", e_.CurrentAccessKey,
-                                   folder() + "NFCe.ini");
-        ctx_.mainWindow.SignedXmlPath = folder() + "nfe/arquivos/assinado/" + key + "-assinado.xml";
-        ctx_.status("Cont.: " + s_.Contingency);
-        if (s_.Contingency == "1") {
-            // Storing the signed document for deferred sending comes with the web services.
-            outcome_.keepRow = true;
-            return Step::Stop;
-        }
-
-        // Validation.
-        const std::string& signedPath = ctx_.mainWindow.SignedXmlPath;
-        ctx_.status("Validando");
-        ctx_.status("xverPRoc. ");
-        sleep(1000);
-        sleep(1000);
-        ctx_.status(std::string("Versão 4.00 - xsd (retorno)") + kLineBreak + signedPath);
-        if (platform::fileExists(signedPath)) {
-            ctx_.status(std::string("XML existe") + kLineBreak + signedPath);
-            ctx_.caption(ctx_.mainWindow.MethodLabel, "Método: ValidarArquivoXML");
-            sleep(1000);
-            e_.OperationMessage.clear();
-            e_.ValidationStatus = component.validate({.signedXmlPath = signedPath, .value2 = 0}, e_.OperationMessage);
-            e_.GeneratedXmlPath = folder() + "nfe/arquivos/gerados/NFe" + e_.CurrentAccessKey + ".xml";
-            ctx_.status(std::string("XML OK? ") + (e_.ValidationStatus ? "Verdadeiro" : "Falso"));
-            sleep(1000);
-            if (contains(e_.OperationMessage, "#778#Rejeicao") || contains(e_.OperationMessage, ":NCM"))
-                return rejection778();
-        } else {
-            e_.ValidationStatus = true;
-        }
-        if (!e_.ValidationStatus) {
-            ctx_.status(e_.OperationMessage);
-            context::GravaLog(ctx_, e_.OperationMessage + " - " + "Da operação: " + in_.NumVendaVem + " - " +
-                                        e_.ErrorDescription);
-            // The document does not pass the schemas: the sale stays queued for the shop to correct it.
-            outcome_.keepRow = true;
-            return Step::CommonExit;
-        }
-        ctx_.status("Validado");
-        ctx_.status("Gerando lote");
-        return sendAndComplete();
-    }
-
-    // Sending, consultation and completion come with the web services; until then the sale stays queued.
-    Step sendAndComplete() {
-        outcome_.keepRow = true;
-        return Step::Stop;
-    }
-
-    Step rejection778() {
-        ctx_.status("REJEIÇÃO. #778#");
-        if (!contains(document::toUpperText(e_.OperationMessage), "ATRASADO")) {
-            ctx_.db->execute("DELETE FROM TabNCEAEnviar WHERE CodVenda = '" + esc(in_.NumVendaVem) + "' ");
-        } else {
-            ctx_.frontend().messageBox("Horario deve ser corrigido. Verifique", MessageStyle::Ok, "");
-            outcome_.keepRow = true;
-        }
-        context::GravaLog(ctx_, e_.OperationMessage + " " + e_.EmissionDateTime + " " + "Da operação: " + in_.NumVendaVem +
-                                    " " + e_.ErrorDescription);
-        return Step::CommonExit;
-    }
-
-    EmissionOutcome emitterFailureExit() {
-        try {
-            ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
-            context::GravaLog(ctx_, e_.OperationMessage + " - " + e_.ErrorDescription + " - " + "Erro da operação: " +
-                                        in_.NumVendaVem);
-        } catch (const std::exception& error) {
-            outcome_.pendingError = error.what();
-        }
-        e_.ErrorDescription.clear();
-        release();
-        if (ctx_.mainWindow.CloseRequested) context::fecha_aplic(ctx_);
-        return outcome_;
-    }
-
-    EmissionOutcome commonExit() {
-        try {
-            if (contains(e_.ErrorDescription, "BOF") || contains(e_.ErrorText, "(1,2)"))
-                ctx_.db->execute("delete from TabNCEAEnviar where numeronfce = '" + esc(in_.numeroNFCE) + "'");
-            if (!e_.ErrorDescription.empty()) {
-                context::GravaLog(ctx_, e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + e_.OperationMessage +
-                                            " - " + e_.ErrorDescription);
-                ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
-                ctx_.frontend().messageBox(e_.ErrorDescription, MessageStyle::Ok, "");
-                outcome_.keepRow = false;
-            }
-        } catch (const std::exception& error) {
-            // The exit itself failed (the log or the database): the sale was not cleaned up, so it stays
-            // queued and the poll reports the failure.
-            outcome_.pendingError = error.what();
-        }
-        release();
-        if (ctx_.mainWindow.CloseRequested) context::fecha_aplic(ctx_);
-        return outcome_;
-    }
-
-    void release() {
-        component_.reset();
-        e_.SaleHeader.reset();
-        e_.ItemRows.reset();
-        e_.ProtocolText.clear();
-    }
-
-    context::AppContext& ctx_;
-    context::RunSettings& s_;
-    context::EmissionState& e_;
-    SaleQueueEntry& in_;
-    std::unique_ptr<fiscal::FiscalComponent> component_;
-    EmissionOutcome outcome_;
-};
-
 std::string keyAfter(const std::string& path, const std::string& marker) {
     const auto at = path.find(marker);
     if (at == std::string::npos) return "";
@@ -352,6 +51,292 @@ std::string keyAfter(const std::string& path, const std::string& marker) {
 }
 
 }  // namespace
+
+Emission::Emission(context::AppContext& ctx, SaleQueueEntry& entry)
+    : ctx_(ctx), s_(ctx.settings), e_(ctx.emission), in_(entry) {}
+
+EmissionOutcome Emission::run() {
+    e_ = context::EmissionState{};
+    for (;;) {
+        Step step = Step::CommonExit;
+        try {
+            step = build();
+            if (step == Step::Completion) step = complete();
+        } catch (const std::exception& error) {
+            e_.ErrorDescription = error.what();
+            step = Step::CommonExit;
+        }
+        switch (step) {
+            case Step::Restart:
+                release();
+                continue;  // the same sale again, under the number the duplicity left in numeroNFCE
+            case Step::EmitterFailureExit:
+                return emitterFailureExit();
+            case Step::CommonExit:
+                return commonExit();
+            case Step::Completion:
+            case Step::Done:
+                release();
+                ctx_.status("");
+                return outcome_;
+        }
+    }
+}
+
+std::string Emission::esc(const std::string& value) const { return database::sqlEscape(ctx_.db->kind(), value); }
+void Emission::sleep(int milliseconds) { ctx_.services.clock.sleep(std::chrono::milliseconds(milliseconds)); }
+void Emission::method(const std::string& label) { ctx_.caption(ctx_.mainWindow.MethodLabel, label); }
+void Emission::log(const std::string& line) { context::GravaLog(ctx_, line); }
+std::string Emission::procNFePath() const { return s_.AppFolder + "nfe/arquivos/procNFe/" + e_.CurrentAccessKey + "-procNFe.xml"; }
+std::string Emission::signedPath() const { return ctx_.mainWindow.SignedXmlPath; }
+
+void Emission::setNumber(long long number) {
+    in_.numeroNFCE = std::to_string(number);
+    e_.NfceNumber = in_.numeroNFCE;
+    ctx_.db->execute("Update config set NumeroNFCE = " + in_.numeroNFCE);
+}
+
+Step Emission::build() {
+    const std::string& code = in_.NumVendaVem;
+    // Entry and numbering.
+    ctx_.status("Setando configuração");
+    component_ = ctx_.services.components.createComponent();
+    ctx_.status("ConfigurarDLL");
+    s_.ComponentOk = document::ConfigurarDLL(ctx_, 65, "1", component_);
+    if (in_.CaminhoXML == "1") in_.CaminhoXML.clear();
+    e_.SaleCode = code;
+    e_.SaleDate = in_.DataVenda;
+    e_.ProductsTotal = 0;
+    ctx_.caption(ctx_.mainWindow.Label2, "COD.OP: " + code);
+    ctx_.status("Consultando próximo Nº de NFC-e");
+    {
+        const auto config = ctx_.db->open("Select numeronfce, token, ValAproxTrib from config;");
+        e_.Token = config.field("token").text();
+        e_.ApproxTaxRate = config.field("ValAproxTrib").number();
+        if (!in_.numeroNFCE.empty()) {
+            ctx_.caption(ctx_.mainWindow.Label6, "Nº NFC-e CONT.: " + in_.numeroNFCE);
+        } else {
+            in_.numeroNFCE = document::integerText(document::Val(config.field("numeronfce").text()));
+            ctx_.caption(ctx_.mainWindow.Label6, "Nº NFC-e NOR.: " + in_.numeroNFCE);
+        }
+        e_.NfceNumber = in_.numeroNFCE;
+        numberSent_ = static_cast<long long>(document::Val(in_.numeroNFCE));
+    }
+    if (e_.Token.empty()) {
+        ctx_.frontend().messageBox("É necessário inserir o numero do token em configuração da NFCe", MessageStyle::Ok, "");
+        endProgram(ExitStatus::TokenMissing, "config.token vazio");
+    }
+
+    // Paths.
+    s_.AppFolder = context::withTrailingSlash(ctx_.locations.programFolder);
+    ctx_.status("Path xml");
+    sleep(1000);
+    if (const std::string key = storedDocumentKey(in_.CaminhoXML, in_.corpoXML); !key.empty()) {
+        // A document stored by a contingency emission is sent as it was signed, with its own key and
+        // number: building it again would make a second NFC-e of a sale already handed to the customer.
+        fromStoredDocument_ = true;
+        e_.CurrentAccessKey = key;
+        in_.CaminhoXML = s_.AppFolder + "nfe/arquivos/assinado/NFe" + key + "-assinado.xml";
+        ctx_.mainWindow.SignedXmlPath = in_.CaminhoXML;
+        if (!platform::fileExists(in_.CaminhoXML)) GravaArq(in_.corpoXML, in_.CaminhoXML);
+        e_.GeneratedXmlPath = s_.AppFolder + "nfe/arquivos/gerados/NFe" + key + ".xml";
+        ctx_.status("Reunindo informação");
+        return send();
+    }
+    ctx_.status("Path xml 1");
+    e_.GeneratedXmlPath = s_.AppFolder + "nfe/arquivos/gerados/NFe" + e_.CurrentAccessKey + ".xml";
+    in_.CaminhoXML = s_.AppFolder + "nfe/arquivos/assinado/NFe" + e_.CurrentAccessKey + "-assinado.xml";
+    ctx_.status("Reunindo informação");
+
+    // Sale gathering.
+    ctx_.status("Reunindo informação da operação no BD");
+    const std::string date = database::dateLiteral(in_.DataVenda, s_.DateQuote, s_.DateFormat);
+    e_.SaleHeader = ctx_.db->open(
+        "SELECT CodigoVenda, Data, CodClientePrazo, Sum(ValorTotalItem) AS ValorProdutos, Sum(Desconto) AS "
+        "ValorDesconto, Sum(ValorTotalItem-Desconto) AS ValorNota, 0 AS ValorPIS, 0 AS ValorCofins, "
+        "0 As BaseICMS, 0 As ValorICMS, 0 As BaseICMSST, 0 As ValorICMSST, 0 As ValorFrete, 0 As ValorSeguro, "
+        "0 As ValorImportacao, 0 As ValorIPI, 0 As ValorOutrasDespesas "
+        "FROM VendasConclu "
+        "WHERE CodigoVenda = '" + esc(code) + "' AND VendasConclu.Data = " + date + " and VendasConclu.coditem <> 0 "
+        "GROUP BY CodigoVenda, data, CodClientePrazo");
+    if (e_.SaleHeader->recordCount() == 0) {
+        ctx_.status("Operação não encontrada");
+        sleep(3000);
+        ctx_.db->execute("delete from TabNCEAEnviar where Codvenda = '" + esc(code) + "'");
+        return Step::CommonExit;
+    }
+    if (e_.SaleHeader->field("ValorProdutos").number() <= 0.10) {
+        const auto row = ctx_.db->open("Select * from TabNCEAEnviar where Codvenda = '" + esc(code) + "'");
+        if (row.recordCount() > 0) ctx_.db->execute("delete from TabNCEAEnviar where Codvenda = '" + esc(code) + "'");
+        return Step::CommonExit;
+    }
+    e_.CustomerCode = e_.SaleHeader->field("CodClientePrazo").text();
+    e_.SaleClientCode = e_.CustomerCode;
+    e_.ItemRows = ctx_.db->open(
+        "SELECT VendasConclu.CodigoVenda, VendasConclu.coditem, VendasConclu.discriminacao, VendasConclu.Quantidade, "
+        "VendasConclu.ValorUnitario, VendasConclu.ValorTotalItem, VendasConclu.Desconto, VendasConclu.MEDIDA, "
+        "Estoque.cfop, Estoque.cst, Estoque.codigofiscal "
+        "FROM VendasConclu "
+        "     left outer JOIN Estoque ON VendasConclu.CodItem = Estoque.Codigo "
+        "WHERE CodigoVenda = '" + esc(code) + "' AND Data = " + date + " and VendasConclu.coditem <> 0 ");
+    ctx_.status("Reunindo informação Itens");
+    ctx_.status("Consultou BD");
+    if (e_.ItemRows->recordCount() == 0) {
+        ctx_.frontend().messageBox("Operação de venda não encontrada. Será omitida esta operação", MessageStyle::Ok, "");
+        ctx_.db->execute("delete from TabNCEAEnviar where Codvenda = '" + esc(code) + "'");
+        return Step::CommonExit;
+    }
+    ctx_.status("Movendo para primeiro registro");
+    e_.ItemRows->moveFirst();
+    const int itemCount = static_cast<int>(e_.ItemRows->recordCount());
+    ctx_.status("Calculando Valor Total");
+    {
+        const auto total = ctx_.db->open("Select sum(v.valortotalitem) as vlt from vendasconclu v where CodigoVenda = '" +
+                                         esc(code) + "' AND Data = " + date + " group by v.codigovenda");
+        if (roundedToCents(total.field("vlt").number()) >= 10000.0) {
+            ctx_.frontend().messageBox("O Valor é superior o permitido, R$ 10.000,00, sem dados do destinatário",
+                                       MessageStyle::Ok, "");
+            endProgram(ExitStatus::SaleValueTooHigh, "venda de R$ 10.000,00 ou mais");
+        }
+    }
+
+    // Document building.
+    auto& component = *component_;
+    e_.ProductsTotal = 0;
+    s_.ComponentOk = component.prepare(e_.SharedTexts);
+    ctx_.status("Dados Identificador:");
+    document::GeraIndetificacao(ctx_, code, component);
+    ctx_.status("Dados emitente");
+    if (!document::GeraEmitente(ctx_, component)) return Step::EmitterFailureExit;
+    ctx_.status("Dados destinatário");
+    sleep(2000);
+    double clientCode = document::Val("0" + e_.CustomerCode);
+    document::GeraDestinatario(ctx_, clientCode, component);
+    sleep(1000);
+    ctx_.status("Dados dos produtos");
+    ctx_.status("Dados produtos");
+    e_.SaleItemCount = itemCount;
+    if (document::GeraProdutos(ctx_, component)) return Step::EmitterFailureExit;
+    ctx_.status("Dados Totalizador");
+    if (e_.ProductsTotal > saleLimit(ctx_)) {
+        ctx_.frontend().messageBox("Operação excede o valor, altere em configurações caso deseje. Será omitida esta operação",
+                                   MessageStyle::Ok, "");
+        ctx_.db->execute("delete from TabNCEAEnviar where Codvenda = '" + esc(code) + "'");
+        return Step::CommonExit;
+    }
+    document::GeraTotais(ctx_, component);
+    ctx_.status("Transporte");
+    document::GeraTransporte(ctx_, component);
+    ctx_.status("Fatura/Pagamento");
+    double paid = e_.ProductsTotal - e_.SaleHeader->field("ValorDesconto").number();
+    document::GeraPagamento(ctx_, paid, component);
+    ctx_.status("Observações");
+    document::GeraObservacoes(ctx_, component);
+    for (const char* caption : {"UF", "Unidade Federada Codigo", "Ambiente", "VerProc", "CNPJ", "TipoDanfe"})
+        ctx_.status(caption);
+    std::filesystem::create_directories(ctx_.locations.programFolder);
+
+    // Generation.
+    ctx_.status("Gerar XML");
+    method("Método: GerarXML");
+    sleep(3000);
+    std::string key;
+    fiscal::GenerationArgs generation{
+        .generatedXmlPath = e_.GeneratedXmlPath, .value3 = 0, .signedXmlPath = ctx_.mainWindow.SignedXmlPath};
+    s_.ComponentOk = component.generate(key, generation, e_.SharedTexts);
+    ctx_.status("Retorno do GeraXML");
+    sleep(1000);
+    ctx_.status("ID chave");
+    e_.CurrentAccessKey = document::RetiraCaracteres(key, "NFe", false);
+    e_.GeneratedXmlPath = s_.AppFolder + "nfe/arquivos/" + key + ".xml";
+    ctx_.status(e_.GeneratedXmlPath);
+    if (!document::EstaVazio(std::string_view(key)))
+        platform::writeSetting(code + "-" + in_.DataVenda, "ChaveNFCe", e_.CurrentAccessKey, s_.AppFolder + "NFCe.ini");
+    ctx_.mainWindow.SignedXmlPath = s_.AppFolder + "nfe/arquivos/assinado/" + key + "-assinado.xml";
+    ctx_.status("Cont.: " + s_.Contingency);
+    if (s_.Contingency == "1") return storeContingencyDocument();
+
+    // Validation.
+    const std::string path = signedPath();
+    ctx_.status("Validando");
+    ctx_.status("xverPRoc. ");
+    sleep(1000);
+    sleep(1000);
+    ctx_.status(std::string("Versão 4.00 - xsd (retorno)") + kLineBreak + path);
+    if (platform::fileExists(path)) {
+        ctx_.status(std::string("XML existe") + kLineBreak + path);
+        method("Método: ValidarArquivoXML");
+        sleep(1000);
+        e_.OperationMessage.clear();
+        e_.ValidationStatus = component.validate({.signedXmlPath = path, .value2 = 0}, e_.OperationMessage);
+        e_.GeneratedXmlPath = s_.AppFolder + "nfe/arquivos/gerados/NFe" + e_.CurrentAccessKey + ".xml";
+        ctx_.status(std::string("XML OK? ") + (e_.ValidationStatus ? "Verdadeiro" : "Falso"));
+        sleep(1000);
+        if (answerHas(e_.OperationMessage, "#778#Rejeicao") || answerHas(e_.OperationMessage, ":NCM")) {
+            ctx_.status("REJEIÇÃO. #778#");
+            if (!answerHas(document::toUpperText(e_.OperationMessage), "ATRASADO")) {
+                ctx_.db->execute("DELETE FROM TabNCEAEnviar WHERE CodVenda = '" + esc(code) + "' ");
+            } else {
+                ctx_.frontend().messageBox("Horario deve ser corrigido. Verifique", MessageStyle::Ok, "");
+                outcome_.keepRow = true;
+            }
+            log(e_.OperationMessage + " " + e_.EmissionDateTime + " " + "Da operação: " + code + " " + e_.ErrorDescription);
+            return Step::CommonExit;
+        }
+    } else {
+        e_.ValidationStatus = true;
+    }
+    if (!e_.ValidationStatus) {
+        ctx_.status(e_.OperationMessage);
+        log(e_.OperationMessage + " - " + "Da operação: " + code + " - " + e_.ErrorDescription);
+        // The document does not pass the schemas: the sale stays queued for the shop to correct it.
+        outcome_.keepRow = true;
+        return Step::CommonExit;
+    }
+    ctx_.status("Validado");
+    ctx_.status("Gerando lote");
+    return send();
+}
+
+EmissionOutcome Emission::emitterFailureExit() {
+    try {
+        ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+        log(e_.OperationMessage + " - " + e_.ErrorDescription + " - " + "Erro da operação: " + in_.NumVendaVem);
+    } catch (const std::exception& error) {
+        outcome_.pendingError = error.what();
+    }
+    e_.ErrorDescription.clear();
+    release();
+    if (ctx_.mainWindow.CloseRequested) context::fecha_aplic(ctx_);
+    return outcome_;
+}
+
+EmissionOutcome Emission::commonExit() {
+    try {
+        if (answerHas(e_.ErrorDescription, "BOF") || answerHas(e_.ErrorText, "(1,2)"))
+            ctx_.db->execute("delete from TabNCEAEnviar where numeronfce = '" + esc(in_.numeroNFCE) + "'");
+        if (!e_.ErrorDescription.empty()) {
+            log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + e_.OperationMessage + " - " + e_.ErrorDescription);
+            ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+            ctx_.frontend().messageBox(e_.ErrorDescription, MessageStyle::Ok, "");
+            outcome_.keepRow = false;
+        }
+    } catch (const std::exception& error) {
+        // The exit itself failed (the log or the database): the sale was not cleaned up, so it stays
+        // queued and the poll reports the failure.
+        outcome_.pendingError = error.what();
+    }
+    release();
+    if (ctx_.mainWindow.CloseRequested) context::fecha_aplic(ctx_);
+    return outcome_;
+}
+
+void Emission::release() {
+    component_.reset();
+    e_.SaleHeader.reset();
+    e_.ItemRows.reset();
+    e_.ProtocolText.clear();
+}
 
 EmissionOutcome EmiteNFCeVenda(context::AppContext& ctx, SaleQueueEntry& entry) { return Emission(ctx, entry).run(); }
 

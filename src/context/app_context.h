@@ -3,6 +3,7 @@
 // and used by the monitor thread only.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -50,6 +51,9 @@ struct AppContext {
     windows::frmEmitirNFCe mainWindow;
     // --once: end the program after the first poll that finds no work.
     bool endWhenIdle = false;
+    // Opens the shutdown dialog; set by start-up so that procedures below the windows can offer it
+    // (an answer that names the certificate does).
+    std::function<void()> showShutdownDialog;
     // Held for the life of the process: the previous-instance test of the next start finds it taken.
     std::unique_ptr<platform::InstanceLock> instanceLock;
 

@@ -193,6 +193,7 @@ bool requiredSettingsPresent(context::AppContext& ctx) {
 
 void SubMain(context::AppContext& ctx) {
     ctx.settings.QuoteChar = "\"";
+    ctx.showShutdownDialog = [&ctx] { monitor::showShutdownDialog(ctx); };
     ctx.instanceLock = std::make_unique<platform::InstanceLock>(
         context::withTrailingSlash(ctx.locations.programFolder) + "quorvanti.lock");
     if (!ctx.instanceLock->acquired()) endProgram(ExitStatus::AnotherInstanceRunning, "outra instância em execução");

@@ -1,0 +1,72 @@
+#include "authorisation/outcome_texts.h"
+
+#include <utility>
+
+namespace quorvanti::authorisation {
+
+namespace {
+
+// Folds the accented letters of Portuguese to their plain forms, keeping case.
+std::string folded(std::string_view text) {
+    static const std::pair<const char*, const char*> kFolds[] = {
+        {"á", "a"}, {"à", "a"}, {"â", "a"}, {"ã", "a"}, {"é", "e"}, {"ê", "e"}, {"í", "i"}, {"ó", "o"},
+        {"ô", "o"}, {"õ", "o"}, {"ú", "u"}, {"ü", "u"}, {"ç", "c"}, {"Á", "A"}, {"À", "A"}, {"Â", "A"},
+        {"Ã", "A"}, {"É", "E"}, {"Ê", "E"}, {"Í", "I"}, {"Ó", "O"}, {"Ô", "O"}, {"Õ", "O"}, {"Ú", "U"},
+        {"Ü", "U"}, {"Ç", "C"}};
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        bool replaced = false;
+        if (static_cast<unsigned char>(text[i]) >= 0x80) {
+            for (const auto& [from, to] : kFolds) {
+                const std::string_view f(from);
+                if (text.substr(i, f.size()) == f) {
+                    out += to;
+                    i += f.size();
+                    replaced = true;
+                    break;
+                }
+            }
+        }
+        if (!replaced) out += text[i++];
+    }
+    return out;
+}
+
+std::string digitsRun(std::string_view text, std::size_t from, std::size_t length) {
+    std::size_t run = 0;
+    for (std::size_t i = from; i < text.size(); ++i) {
+        if (text[i] >= '0' && text[i] <= '9') {
+            if (++run == length && (i + 1 == text.size() || text[i + 1] < '0' || text[i + 1] > '9'))
+                return std::string(text.substr(i + 1 - length, length));
+        } else {
+            run = 0;
+        }
+    }
+    return "";
+}
+
+}  // namespace
+
+bool answerHas(std::string_view text, std::string_view word) {
+    if (text.find(word) != std::string_view::npos) return true;
+    return folded(text).find(folded(word)) != std::string::npos;
+}
+
+std::string keyInBrackets(std::string_view text, std::size_t from) {
+    const auto open = text.find('[', from);
+    if (open == std::string_view::npos) return "";
+    return digitsRun(text, open + 1, 44);
+}
+
+std::string receiptInAnswer(std::string_view text) {
+    const auto at = text.find("nRec");
+    if (at == std::string_view::npos) return "";
+    std::size_t i = at + 4;
+    while (i < text.size() && (text[i] == ':' || text[i] == ' ')) ++i;
+    std::size_t end = i;
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+    return std::string(text.substr(i, end - i));
+}
+
+}  // namespace quorvanti::authorisation

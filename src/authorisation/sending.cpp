@@ -1,0 +1,430 @@
+// Sending the signed NFC-e and consulting it by key until the authority's answer is final, with the
+// classification of every answer by its status code and the words of its texts.
+#include <string>
+
+#include "authorisation/emission.h"
+#include "authorisation/outcome_texts.h"
+#include "context/program_files.h"
+#include "document/item_group.h"
+#include "document/text_helpers.h"
+#include "document/vb_conversions.h"
+#include "monitor/windows/controls.h"
+#include "platform/ini_file.h"
+#include "platform/program_exit.h"
+
+namespace quorvanti::authorisation {
+
+namespace {
+
+using context::kLineBreak;
+using platform::MessageAnswer;
+using platform::MessageStyle;
+
+constexpr const char* kClosing = "O sistema de NFCe será fechado, aguarde o serviço ser restabelecido";
+
+std::string upper(const std::string& text) { return document::toUpperText(text); }
+
+// The texts of the wait boxes, joined by line breaks.
+std::string envText(const std::string& registerLine, bool reestablished) {
+    const char* lines[] = {"A Nota Fiscal: ", "Não pode ser processada no WS sem retorno.", "Possiveis causas são:",
+                           "- Servidor WS com problemas.", "- Internet com falha."};
+    std::string text;
+    for (const char* line : lines) text += std::string(line) + kLineBreak;
+    text += registerLine + kLineBreak;
+    text += reestablished ? "TALVEZ NÃO SEJA POSSIVEL GERAR NOVOS DOCUMENTOS ATÉ QUE O SERVIÇO SEJA REESTABELECIDO"
+                          : "TALVEZ NÃO SEJA POSSIVEL GERAR NOVOS DOCUMENTOS ATÉ QUE O SERVIÇO SEJA RESTABELECIDO";
+    text += std::string(kLineBreak) + "Efetue a consulta do Recibo daqui 5 minutos novamente." + kLineBreak +
+            "Deseja tentar buscar o resultado novamente?";
+    return text;
+}
+
+}  // namespace
+
+bool Emission::keepWaiting(const char* title, const std::string& text, bool, const std::string&) {
+    if (ctx_.frontend().messageBox(text, MessageStyle::YesNoQuestion, title) == MessageAnswer::Yes) return true;
+    ctx_.frontend().messageBox(kClosing, MessageStyle::Ok, "");
+    endProgram(ExitStatus::OperatorStoppedWait, std::string(title) + ": o operador escolheu não esperar");
+}
+
+void Emission::readConsultation() {
+    const auto result = component_->consultationResult();
+    cStat_ = result.cStat;
+    e_.ResponseText = result.xMotivo;
+}
+
+Step Emission::send() {
+    auto& component = *component_;
+    numberSent_ = static_cast<long long>(document::Val(in_.numeroNFCE));
+    ctx_.status("Tentativa de envio de lote - Iniciada Codigo Venda: " + in_.NumVendaVem + kLineBreak +
+                "Enviando o XML: " + e_.GeneratedXmlPath);
+    // Passes without any answer are counted across passes, so that the operator is asked after 30 of
+    // them instead of the monitor repeating them silently for ever.
+    int silentPasses = 0;
+    for (;;) {
+        waitCount_ = 0;
+        ctx_.status("Gravando envia lote");
+        s_.ComponentOk = component.finish();
+        method("Método: EnviarNFe");
+        sleep(1000);
+        const bool sent = component.send({.nNF = static_cast<std::int32_t>(numberSent_), .indSinc = 1, .compress = 0});
+        s_.ComponentOk = sent;
+        ctx_.status("Metodo enviar: 989");
+        sleep(1000);
+        ctx_.status("Tentativa de envio de lote: " + document::integerText(sendAttempts_) + " tentativas");
+        sleep(1000);
+        if (sendAttempts_ >= 50) {
+            ctx_.frontend().messageBox(
+                std::string("Verifique um dos seguintes erros:") + kLineBreak + "1 - Certificado digital vencido" +
+                    kLineBreak + "2 - Falta de conexão com a internet" + kLineBreak +
+                    "3 - Ou erro no web service da SEFAZ (Neste caso aguarde o serviço ser estabelecido)" + kLineBreak +
+                    "Tente novamente mais tarde o SEFAZ não esta respondendo",
+                MessageStyle::Ok, "");
+            endProgram(ExitStatus::SendExhausted, "50 envios sem resposta");
+        }
+        int code = component.sendResult().cStat;
+        if (sent && code != 105) {
+            ctx_.status(std::string("Tentativa de envio de lote - Iniciada 02") + kLineBreak + "Enviando o XML: " +
+                        e_.GeneratedXmlPath);
+            sleep(1000);
+            code = component.sendResult().cStat;
+            if (code <= 8999) return readSendAnswer();
+            const auto result = component.sendResult();
+            e_.ResponseText = result.cStat == 104 ? result.protocolXMotivo : result.xMotivo;
+            if (answerHas(e_.ResponseText, "NCM")) return invalidNcmExit();
+            ctx_.status("Tentativa de envio de lote...: " + document::integerText(sendAttempts_) + " tentativas" +
+                        kLineBreak + e_.ResponseText);
+            sleep(500);
+            sendAttempts_ += 1;
+            if (answerHas(e_.ResponseText, "objeto não definida")) {
+                ctx_.frontend().messageBox("Esta NFCe pode ter sido gerada anterioremente", MessageStyle::Ok, "");
+                return consult();
+            }
+            if (answerHas(e_.ResponseText, "tempo limite da operação")) {
+                ctx_.status("O tempo limite de operação esta sendo excedido, verifique melhorias para sua internet");
+                sleep(4000);
+            } else {
+                ctx_.status(e_.ResponseText);
+                sleep(2000);
+            }
+            continue;
+        }
+        if (++silentPasses >= 30) {
+            keepWaiting("ATENÇÃO - ENV", envText("- Registro 404_2.", false), false);
+            silentPasses = 0;
+        }
+    }
+}
+
+Step Emission::readSendAnswer() {
+    const auto result = component_->sendResult();
+    sleep(1000);
+    ctx_.status("Verificando autorização");
+    e_.ErrorText = result.cStat == 104 ? result.protocolXMotivo : result.xMotivo;
+    sleep(1000);
+    ctx_.status("Verificando retorno do envio");
+    if (answerHas(e_.ErrorText, "Duplicidade de")) {
+        setNumber(numberSent_ + 1);
+        return consult();
+    }
+    if (answerHas(e_.ErrorText, "Erro") || answerHas(e_.ErrorText, "Rejeicao") || answerHas(e_.ErrorText, "(1,2)")) {
+        ctx_.frontend().messageBox("Erro - E1 " + e_.ErrorText, MessageStyle::Ok, "");
+        // Sent again at the next poll, with the same number.
+        outcome_.keepRow = true;
+        return Step::Done;
+    }
+    ctx_.status("Informação Recibo");
+    receiptText_.clear();
+    ctx_.status("Informação do status");
+    cStat_ = result.cStat;
+    ctx_.status("Data de recibo");
+    sleep(1000);
+    e_.ProtocolDateTime = result.dhRecbto;
+    ctx_.status("Gravando no INI");
+    ctx_.status("Gravando no INI");
+    return consult();
+}
+
+Step Emission::consult() {
+    auto& component = *component_;
+    const auto& key = e_.CurrentAccessKey;
+    ctx_.status("Realizando consulta");
+    ctx_.status("Realizando consulta 1");
+    waitCount_ = 0;
+    for (;;) {
+        ctx_.status("Realizando consulta 2 - " + key + kLineBreak + ctx_.locations.programFolder);
+        sleep(1000);
+        method("Método: ConsultarProtocolo");
+        s_.ComponentOk = component.consultByKey(key);
+        readConsultation();
+        ctx_.status(std::to_string(cStat_) + " - " + e_.ResponseText);
+        if (answerHas(e_.ResponseText, "nao habilitado")) {
+            ctx_.frontend().messageBox(
+                "Verifique seu CNPJ CADASTRADO NO SISTEMA, OU VERIFIQUE COM SEU CONTADOR SE HÁ RESTRIÇÕES" +
+                    std::string(kLineBreak) + e_.ResponseText,
+                MessageStyle::Ok, "");
+            log(e_.ResponseText + " " + e_.EmissionDateTime + " Da operação: " + in_.NumVendaVem);
+            endProgram(ExitStatus::EmitterNotEnabled, "emitente não habilitado");
+        }
+        sleep(1000);
+        ctx_.status("Realizando consulta 3 - " + key);
+        sleep(1000);
+        if (answerHas(e_.ResponseText, "Erro no documento XML")) return xmlErrorExit();
+        ctx_.status("RetornoAutoriz.: " + e_.ResponseText);
+        if (cStat_ == 104) {
+            const auto result = component.consultationResult();
+            protocolStatus_ = result.protocolCStat;
+            reasonText_ = result.protocolXMotivo;
+            if (protocolStatus_ == 539)
+                return duplicityRecovery("Duplicidade: " + std::to_string(protocolStatus_) + " - " + reasonText_);
+        }
+        if (answerHas(upper(e_.ResponseText), "POSTERIOR")) {
+            ctx_.frontend().messageBox("Data ou hora de envio posterior, verfique", MessageStyle::Ok, "");
+            endProgram(ExitStatus::EmissionTimeAhead, "data ou hora de emissão posterior");
+        }
+        if (answerHas(upper(e_.ResponseText), "DUPLICIDADE#")) return duplicityRecovery("Duplicidade");
+        ctx_.status("Realizando consulta 4");
+        if (cStat_ == 104) {
+            const auto result = component.consultationResult();
+            protocolStatus_ = result.protocolCStat;
+            reasonText_ = result.protocolXMotivo;
+            if (answerHas(reasonText_, "Rejeicao")) return rejectionExit();
+        }
+
+        // Inner consultation, repeated while the authority points at another key.
+        bool final = true;
+        for (;;) {
+            method("Método: ConsultarProtocolo");
+            s_.ComponentOk = component.consultByKey(key);
+            readConsultation();
+            ctx_.status("Realizando consulta 4");
+            if (answerHas(e_.ResponseText, "Erro no documento XML")) return xmlErrorExit();
+            ctx_.status("Realizando consulta 5");
+            if (answerHas(e_.ResponseText, "HTTP 404") || answerHas(e_.ResponseText, "Lote em processamento") ||
+                answerHas(e_.ResponseText, "xmlThere is") || answerHas(e_.ResponseText, "Rejeicao")) {
+                final = false;
+                break;
+            }
+            ctx_.status("Realizando consulta 6");
+            if (answerHas(upper(e_.ResponseText), "AMBIENTE INFORMADO")) {
+                ctx_.frontend().messageBox(
+                    "O Ambiente informado diverge do token descrito (provavelmente o arquivo REG não esta no regedit "
+                    "como homologação)" + std::string(kLineBreak) + e_.ResponseText,
+                    MessageStyle::Ok, "");
+                endProgram(ExitStatus::WrongEnvironment, "ambiente informado diverge");
+            }
+            if (answerHas(e_.ResponseText, "ERRO 93")) {
+                ctx_.status("Buscando XML: " + e_.ResponseText);
+                return reception();
+            }
+            ctx_.status("Consulta realizada 7: " + e_.ResponseText);
+            if (e_.ResponseText.empty()) return Step::CommonExit;
+            ctx_.status("Iniciando Status: " + e_.ResponseText);
+            sleep(1000);
+            readConsultation();
+            ctx_.status("7 - Status: " + std::to_string(cStat_) + " - " + e_.ResponseText);
+            sleep(1000);
+            e_.ErrorText = component.consultationResult().xMotivo;
+            if (cStat_ != 562) break;
+            // The authority names the key it holds for this number: the monitor follows it. The key is
+            // the 44 digits inside the brackets (the label "chNFe:" before them is skipped).
+            const std::string named = keyInBrackets(e_.ErrorText);
+            if (named.empty()) break;
+            e_.CurrentAccessKey = named;
+            ctx_.status("Consultando Chave: " + named);
+            platform::writeSetting(in_.NumVendaVem + "-" + in_.DataVenda, "ChaveNFCe", named, s_.AppFolder + "NFCe.ini");
+        }
+        if (!final) {
+            ++waitCount_;
+            if (waitCount_ >= 10) {
+                keepWaiting("ATENÇÃO - ENV1", envText("- Registro 404.", true), true);
+                waitCount_ = 0;
+            }
+            ctx_.status("Realizando consulta: Tentativas " + std::to_string(waitCount_) + "/30 " + kLineBreak +
+                        " Chave: " + key + kLineBreak + e_.ResponseText);
+            continue;
+        }
+
+        // The protocol of the answer.
+        const auto result = component.consultationResult();
+        e_.ProtocolDateTime = result.protocolDhRecbto;
+        e_.ProtocolNumber = result.nProt;
+        e_.ProtocolText = e_.ProtocolNumber + " - " + e_.ProtocolDateTime;
+        ctx_.status("Realizando consulta 8");
+        if (answerHas(upper(e_.ErrorText), "AMBIENTE INFORMADO")) return Step::CommonExit;
+        if (cStat_ == 613) {
+            ctx_.frontend().messageBox(e_.ErrorText + kLineBreak + " Este registro será excluido", MessageStyle::Ok, "");
+            ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+            return Step::CommonExit;
+        }
+        ctx_.status("Realizando consulta 9");
+        if (answerHas(e_.ErrorText, "Codigo Numerico")) {
+            ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+            setNumber(numberSent_ + 1);
+            return Step::CommonExit;
+        }
+        ctx_.status("Realizando consulta 10");
+        if (answerHas(upper(e_.ErrorText), "CERTIFICADO")) {
+            monitorShutdownDialog();
+            return Step::CommonExit;
+        }
+        ctx_.status("Motivo..: " + e_.ErrorText);
+        sleep(1000);
+        if (cStat_ != 100 && cStat_ != 217 && cStat_ != 562) return notSent();
+        return reception();
+    }
+}
+
+Step Emission::reception() {
+    auto& component = *component_;
+    ctx_.status("Recepção");
+    sleep(4000);
+    for (;;) {
+        ctx_.status(e_.CurrentAccessKey + "10 - Recepção...: ");
+        method("Método: Consulta Protocolo 2");
+        s_.ComponentOk = component.consultByKey(e_.CurrentAccessKey);
+        e_.ResponseText = component.consultationResult().xMotivo;
+        if (!answerHas(e_.ResponseText, "HTTP 404") && !answerHas(e_.ResponseText, "Lote em processamento") &&
+            !answerHas(e_.ResponseText, "xmlThere is"))
+            break;
+        ++waitCount_;
+        ctx_.status("Tentativas de recepção: " + std::to_string(waitCount_) + "/30");
+        if (waitCount_ >= 30) {
+            keepWaiting("ATENÇÃO - ENV2",
+                        envText("- Registro da falha 404_1.", true) + kLineBreak + kLineBreak + e_.ResponseText, true);
+            waitCount_ = 0;
+        }
+        sleep(500);
+    }
+    return afterReception();
+}
+
+Step Emission::afterReception() {
+    auto& component = *component_;
+    ctx_.status("Recepção realizada");
+    if (answerHas(e_.ResponseText, "Duplicidade")) return duplicityRecovery("Duplicidade(retro)");
+    if (answerHas(e_.ResponseText, "Erro 98")) {
+        ctx_.status("Erro de recepção");
+        return Step::CommonExit;
+    }
+    auto result = component.consultationResult();
+    cStat_ = result.protocolCStat;
+    e_.ErrorText = result.protocolXMotivo;
+    e_.ResponseText = e_.ErrorText;
+    ctx_.status("11 - Continuando processo: " + std::to_string(cStat_) + " - " + e_.ErrorText);
+    if (cStat_ == 999) return notSent();
+    if (answerHas(e_.ResponseText, "Duplicidade")) {
+        ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+        ctx_.status("Duplicidade-12 " + e_.ResponseText);
+        setNumber(numberSent_ + 1);
+        return Step::CommonExit;
+    }
+    if (answerHas(e_.ResponseText, "Rejeicao") || answerHas(e_.ResponseText, ":NCM")) {
+        // An item rejection names the item ("[nItem:2]").
+        const auto at = e_.ResponseText.find("[nItem:");
+        if (at != std::string::npos) {
+            const auto end = e_.ResponseText.find(']', at);
+            itemPosition_ = e_.ResponseText.substr(at + 7, end == std::string::npos ? std::string::npos : end - at - 7);
+        }
+        protocolStatus_ = result.protocolCStat;
+        reasonText_ = result.protocolXMotivo;
+        return rejectionExit();
+    }
+    if (cStat_ != 105 && cStat_ != 217) {
+        receiptText_ = receiptInAnswer(result.xMotivo);
+        e_.ProtocolDateTime = result.protocolDhRecbto;
+        protocolStatus_ = result.protocolCStat;
+        reasonText_ = result.protocolXMotivo;
+        e_.ProtocolNumber = result.nProt;
+        ctx_.status("12 - Protocolo: " + e_.ProtocolNumber + " - " + reasonText_);
+    }
+    if (answerHas(reasonText_, "Duplicidade")) {
+        ctx_.status("Duplicidade será incrementado um numero de NFCe na base-11");
+        sleep(2000);
+    }
+    if (answerHas(upper(reasonText_), "ATRASAD")) {
+        ctx_.status("Erro de data e hora de envio. AJUSTE A HORA/DATA DO COMPUTADOR " + reasonText_);
+        ctx_.frontend().messageBox("AJUSTE A HORA/DATA DO COMPUTADOR " + std::string(kLineBreak) + reasonText_,
+                                   MessageStyle::Ok, "");
+        endProgram(ExitStatus::EmissionTimeLate, "data e hora de emissão atrasada");
+    }
+    ctx_.status("Resposta: " + reasonText_);
+    if (answerHas(e_.ErrorText, "Erro") || answerHas(e_.ErrorText, "Rejeicao")) {
+        ctx_.status("Verificando se rejeição");
+        ctx_.frontend().messageBox(e_.ErrorText, MessageStyle::OkExclamation, "");
+        return Step::CommonExit;
+    }
+    if (protocolStatus_ == 204 || protocolStatus_ == 539) return earlierDocument();
+    if (protocolStatus_ == 100) return Step::Completion;
+    if (protocolStatus_ == 301) {
+        // Denied use: nothing is stored and the sale stays queued with its number.
+        outcome_.keepRow = true;
+        return Step::Done;
+    }
+    return notSent();
+}
+
+Step Emission::earlierDocument() {
+    ctx_.status("Processo recibo");
+    sleep(2000);
+    // The answer names the document the authority already holds: "[chNFe: <key>][nRec: <receipt>]"; a
+    // duplicity of the same key names only the receipt.
+    std::string key = e_.CurrentAccessKey;
+    if (const auto at = reasonText_.find("Chave de Acesso"); at != std::string::npos) {
+        const std::string named = keyInBrackets(reasonText_, at);
+        if (!named.empty()) key = named;
+    }
+    receiptText_ = receiptInAnswer(reasonText_);
+    if (document::EstaVazio(std::string_view(key))) {
+        e_.ErrorText = reasonText_;
+        ctx_.status("Resposta N° REC: " + e_.ErrorText);
+        return Step::CommonExit;
+    }
+    e_.CurrentAccessKey = key;
+    platform::writeSetting(in_.NumVendaVem + "-" + in_.DataVenda, "ChaveNFCe", key, s_.AppFolder + "NFCe.ini");
+    ++waitCount_;
+    ctx_.status("Consultando nota em processamento");
+    if (waitCount_ > 6 && cStat_ == 105) {
+        std::string text = std::string("POR FAVOR LEIA A MENSAGEM ATÉ O FINAL") + kLineBreak + "A Nota Fiscal: " +
+                           kLineBreak + "Ficou em PROCESSAMENTO no WS sem retorno." + kLineBreak +
+                           "Possiveis causas são:" + kLineBreak + "- Servidor WS com problemas." + kLineBreak +
+                           "- Internet com falha." + kLineBreak +
+                           "TALVEZ NÃO SEJA POSSIVEL GERAR NOVOS DOCUMENTOS ATÉ QUE O SERVIÇO SEJA REESTABELECIDO" +
+                           kLineBreak + "Deseja tentar buscar o resultado novamente?";
+        keepWaiting("ATENÇÃO - ENV3", text, true);
+    }
+    sleep(2000);
+    return reception();
+}
+
+Step Emission::duplicityRecovery(const std::string& caption) {
+    ctx_.status(caption);
+    sleep(1000);
+    // The number the authority reported as used is skipped once: the send answer may already have moved
+    // the number past it, and moving it again would leave a gap in the numbering.
+    setNumber(numberSent_ + 1);
+    return Step::Restart;
+}
+
+Step Emission::rejectionExit() {
+    ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+    ctx_.status("Rejeição: " + std::to_string(protocolStatus_) + " - " + reasonText_);
+    log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + " Posição: " + itemPosition_ + " - " +
+        std::to_string(protocolStatus_) + " - " + reasonText_);
+    return Step::CommonExit;
+}
+
+Step Emission::invalidNcmExit() {
+    ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+    log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + " Posição: " + itemPosition_ + " - " +
+        std::to_string(cStat_) + " - " + e_.ResponseText);
+    return Step::CommonExit;
+}
+
+Step Emission::xmlErrorExit() {
+    ctx_.status("Erro de XML");
+    sleep(1000);
+    ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+    return Step::CommonExit;
+}
+
+}  // namespace quorvanti::authorisation
