@@ -1,0 +1,301 @@
+#include "fiscal_component/certificate_store.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <ctime>
+#include <regex>
+
+#include "fiscal_component/certificate_selector.h"
+#include "platform/ui/scripted_frontend.h"
+#include "support/temp_dir.h"
+#include "support/test_certificates.h"
+
+namespace quorvanti::fiscal {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using quorvanti::testing::installTestCertificate;
+using quorvanti::testing::readFile;
+using quorvanti::testing::TempDir;
+using quorvanti::testing::TestCertificate;
+using quorvanti::testing::writeFile;
+
+// The message of the CertificateError that `action` raises ("" when it raises none).
+template <typename Action>
+std::string certificateErrorOf(Action action) {
+    try {
+        action();
+    } catch (const CertificateError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// The serial as the openssl command line reads it from the PKCS#12 file, independent of the store.
+std::string serialByOpenSsl(const std::string& pfx) {
+    const std::string command = "openssl pkcs12 -in '" + pfx + "' -passin 'file:" + pfx +
+                                ".senha' -nokeys -clcerts 2>/dev/null | openssl x509 -noout -serial";
+    FILE* pipe = popen(command.c_str(), "r");
+    char line[256] = {};
+    const bool read = pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr;
+    if (pipe != nullptr) pclose(pipe);
+    std::string text = read ? line : "";
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text.rfind("serial=", 0) == 0 ? text.substr(7) : "";
+}
+
+// "dd/mm/yyyy hh:mm:ss" (UTC) as a time; -1 when the text has another form.
+std::time_t utcTime(const std::string& text) {
+    std::tm parts{};
+    char extra = 0;
+    if (std::sscanf(text.c_str(), "%2d/%2d/%4d %2d:%2d:%2d%c", &parts.tm_mday, &parts.tm_mon, &parts.tm_year,
+                    &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &extra) != 6 ||
+        text.size() != 19)
+        return -1;
+    parts.tm_mon -= 1;
+    parts.tm_year -= 1900;
+    return timegm(&parts);
+}
+
+std::string withColons(const std::string& hex) {
+    std::string out;
+    for (std::size_t i = 0; i < hex.size(); ++i) out += (i > 0 && i % 2 == 0 ? ":" : "") + std::string(1, hex[i]);
+    return out;
+}
+
+std::string lowerCase(std::string text) {
+    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+class CertificateStoreTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string folder = dir.file("certificados");
+};
+
+TEST_F(CertificateStoreTest, ListsTheTestCertificateWithHolderIssuerSerialValidityAndCnpj) {
+    const std::string pfx = installTestCertificate(folder);
+    const auto certificates = CertificateStore(folder).list();
+
+    ASSERT_EQ(certificates.size(), 1u);
+    const CertificateInfo& info = certificates[0];
+    EXPECT_EQ(info.file, pfx);
+    EXPECT_EQ(info.holderName, "QUORVANTI LOJA TESTE LTDA:11222333000181");
+    EXPECT_EQ(info.issuerName, "AC QUORVANTI TESTE");
+    EXPECT_EQ(info.serialNumber, serialByOpenSsl(pfx));
+    EXPECT_TRUE(std::regex_match(info.serialNumber, std::regex("[0-9A-F]+")));
+    const double days = std::difftime(utcTime(info.validUntil), utcTime(info.validFrom)) / 86400;
+    EXPECT_NEAR(days, 3650, 5) << info.validFrom << " to " << info.validUntil;
+    EXPECT_EQ(info.cnpj, "11222333000181");
+    EXPECT_FALSE(info.expired);
+}
+
+TEST_F(CertificateStoreTest, FindsBySerialInAnyCaseWithSeparatorsAndLeadingZeros) {
+    const std::string pfx = installTestCertificate(folder);
+    const std::string serial = serialByOpenSsl(pfx);
+    const CertificateStore store(folder);
+
+    const auto found = store.find(serial);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->info().serialNumber, serial);
+    EXPECT_NE(found->privateKey(), nullptr);
+    EXPECT_FALSE(found->certificateBase64().empty());
+    EXPECT_EQ(store.find(lowerCase(withColons(serial))), found);
+    EXPECT_EQ(store.find("00" + serial), found);
+    EXPECT_EQ(store.find(" " + withColons(serial) + " "), found);
+    EXPECT_THAT(certificateErrorOf([&] { store.find("ABCDEF0123"); }),
+                AllOf(HasSubstr("ABCDEF0123"), HasSubstr("não encontrado"), HasSubstr(folder)));
+    EXPECT_THAT(certificateErrorOf([&] { store.find(""); }), HasSubstr("série"));
+}
+
+TEST_F(CertificateStoreTest, FreshStoresShareTheLoadedCertificateUntilAFileChanges) {
+    const std::string pfx = installTestCertificate(folder);
+    const std::string serial = serialByOpenSsl(pfx);
+    const auto first = CertificateStore(folder).find(serial);
+
+    EXPECT_EQ(CertificateStore(folder + "/").find(serial), first);
+
+    // Same password, one more line: another version of the file, so the certificate is read again.
+    writeFile(pfx + ".senha", readFile(pfx + ".senha") + "\n");
+    const auto reloaded = CertificateStore(folder).find(serial);
+    EXPECT_NE(reloaded, first);
+    EXPECT_EQ(reloaded->info().serialNumber, serial);
+}
+
+TEST_F(CertificateStoreTest, RefusesAPasswordFileOtherUsersCanRead) {
+    const std::string pfx = installTestCertificate(folder);
+    const std::string serial = serialByOpenSsl(pfx);
+    const CertificateStore store(folder);
+    ASSERT_TRUE(store.find(serial));  // cached now: the permission is checked at every access all the same
+
+    ASSERT_EQ(::chmod((pfx + ".senha").c_str(), 0640), 0);
+
+    EXPECT_THAT(certificateErrorOf([&] { store.find(serial); }),
+                AllOf(HasSubstr(pfx + ".senha"), HasSubstr("0640"), HasSubstr("chmod 600")));
+    const StoreListing listing = store.scan();
+    EXPECT_TRUE(listing.certificates.empty());
+    ASSERT_EQ(listing.problems.size(), 1u);
+    EXPECT_THAT(listing.problems[0], HasSubstr(pfx + ".senha"));
+}
+
+TEST_F(CertificateStoreTest, RefusesAStoreFolderOtherUsersCanEnter) {
+    installTestCertificate(folder);
+    ASSERT_EQ(::chmod(folder.c_str(), 0750), 0);
+    const CertificateStore store(folder);
+
+    EXPECT_THAT(certificateErrorOf([&] { store.checkUsable(); }),
+                AllOf(HasSubstr(folder), HasSubstr("0750"), HasSubstr("chmod 700")));
+    EXPECT_THAT(certificateErrorOf([&] { store.list(); }), HasSubstr(folder));
+    EXPECT_THAT(certificateErrorOf([&] { store.find("01"); }), HasSubstr("0750"));
+    EXPECT_THAT(certificateErrorOf([&] { CertificateStore(dir.file("nenhum")).checkUsable(); }),
+                HasSubstr("não encontrado"));
+}
+
+TEST_F(CertificateStoreTest, WrongPasswordNamesTheFileAndNeverShowsAPassword) {
+    const std::string pfx = installTestCertificate(folder);
+    const std::string serial = serialByOpenSsl(pfx);
+    const std::string rightPassword = readFile(pfx + ".senha").substr(0, 32);
+    writeFile(pfx + ".senha", "senha-errada-123\r\n");
+
+    const std::string message = certificateErrorOf([&] { CertificateStore(folder).find(serial); });
+    EXPECT_THAT(message, AllOf(HasSubstr("Senha incorreta"), HasSubstr(pfx)));
+    EXPECT_THAT(message, Not(HasSubstr("senha-errada-123")));
+    EXPECT_THAT(message, Not(HasSubstr(rightPassword)));
+    EXPECT_TRUE(CertificateStore(folder).list().empty());
+
+    // Put right again (with a Windows line end, which is not part of the password): usable again.
+    writeFile(pfx + ".senha", rightPassword + "\r\n");
+    EXPECT_TRUE(CertificateStore(folder).find(serial));
+}
+
+TEST_F(CertificateStoreTest, MissingPasswordFileAndDamagedFileAreSkippedWithAReason) {
+    installTestCertificate(folder);
+    writeFile(folder + "/sem-senha.p12", readFile(folder + "/loja-teste.pfx"));
+    writeFile(folder + "/danificado.pfx", "not a PKCS#12 file");
+    writeFile(folder + "/danificado.pfx.senha", "x\n");
+    ::chmod((folder + "/danificado.pfx.senha").c_str(), 0600);
+    writeFile(folder + "/leia-me.txt", "ignored");
+
+    const StoreListing listing = CertificateStore(folder).scan();
+
+    EXPECT_EQ(listing.certificates.size(), 1u);
+    EXPECT_THAT(listing.problems, ::testing::UnorderedElementsAre(HasSubstr("danificado.pfx"),
+                                                                   HasSubstr("sem-senha.p12.senha")));
+}
+
+TEST_F(CertificateStoreTest, ExpiredCertificateIsListedButRefusedWithItsDate) {
+    const std::string pfx = installTestCertificate(folder, TestCertificate::Expired);
+    const CertificateStore store(folder);
+
+    const auto certificates = store.list();
+    ASSERT_EQ(certificates.size(), 1u);
+    EXPECT_TRUE(certificates[0].expired);
+    EXPECT_EQ(certificates[0].validUntil, "01/01/2021 12:00:00");
+    EXPECT_THAT(certificateErrorOf([&] { store.find(certificates[0].serialNumber); }),
+                AllOf(HasSubstr("Certificado vencido em 01/01/2021 12:00:00"), HasSubstr(pfx)));
+}
+
+TEST_F(CertificateStoreTest, NotYetValidCertificateIsRefusedWithItsStart) {
+    installTestCertificate(folder, TestCertificate::NotYetValid);
+    const CertificateStore store(folder);
+    const auto certificates = store.list();
+    ASSERT_EQ(certificates.size(), 1u);
+    EXPECT_TRUE(certificates[0].expired);
+    EXPECT_THAT(certificateErrorOf([&] { store.find(certificates[0].serialNumber); }),
+                HasSubstr("a partir de 01/01/2090 00:00:00"));
+}
+
+TEST(NormalizedSerialTest, IgnoresCaseSeparatorsAndLeadingZeros) {
+    EXPECT_EQ(normalizedSerial("00:0a:B1 c2-d3"), "AB1C2D3");
+    EXPECT_EQ(normalizedSerial("0000"), "0");
+    EXPECT_EQ(normalizedSerial(""), "");
+}
+
+// The selector's dialog as the operator meets it.
+class CertificateSelectorTest : public CertificateStoreTest {
+protected:
+    platform::ScriptedFrontend frontend;
+
+    static std::string control(const platform::Dialog& dialog, const std::string& name) {
+        for (const auto& [controlName, text] : dialog.controls())
+            if (controlName == name) return text;
+        return "<missing " + name + ">";
+    }
+};
+
+TEST_F(CertificateSelectorTest, OperatorChoosesALineAndGetsTheFiveProperties) {
+    installTestCertificate(folder);
+    const auto info = CertificateStore(folder).list().at(0);
+    std::string line;
+    frontend.onDialog("frm_certificados", [&](platform::Dialog& dialog) {
+        line = control(dialog, "lblCertificado1");
+        dialog.typeText("txtEscolha", "1");
+        dialog.click("cmdOk");
+    });
+    StoreCertificateSelector selector(frontend, folder);
+
+    ASSERT_TRUE(selector.select());
+
+    EXPECT_THAT(line, AllOf(HasSubstr(info.holderName), HasSubstr(info.issuerName), HasSubstr(info.serialNumber),
+                            HasSubstr(info.validFrom), HasSubstr(info.validUntil)));
+    const CertificateProperties chosen = selector.chosen();
+    EXPECT_EQ(chosen.holderName, info.holderName);
+    EXPECT_EQ(chosen.issuerName, info.issuerName);
+    EXPECT_EQ(chosen.serialNumber, info.serialNumber);
+    EXPECT_EQ(chosen.validFrom, info.validFrom);
+    EXPECT_EQ(chosen.validUntil, info.validUntil);
+}
+
+TEST_F(CertificateSelectorTest, WrongLineAndExpiredLineKeepTheDialogOpen) {
+    installTestCertificate(folder, TestCertificate::Expired);
+    installTestCertificate(folder);  // "loja-teste.pfx" sorts before "loja-vencida.pfx": line 1 is valid
+    std::vector<std::string> warnings;
+    frontend.onDialog("frm_certificados", [&](platform::Dialog& dialog) {
+        for (const char* typed : {"3", "x", "2"}) {
+            dialog.typeText("txtEscolha", typed);
+            dialog.click("cmdOk");
+            EXPECT_FALSE(dialog.closed()) << typed;
+            EXPECT_EQ(control(dialog, "txtEscolha"), "");
+            warnings.push_back(control(dialog, "lblAviso"));
+        }
+        dialog.keyPress("txtEscolha", '1');
+        dialog.keyPress("txtEscolha", 13);
+    });
+    StoreCertificateSelector selector(frontend, folder);
+
+    ASSERT_TRUE(selector.select());
+
+    EXPECT_THAT(warnings, ::testing::ElementsAre(HasSubstr("de 1 a 2"), HasSubstr("de 1 a 2"),
+                                                 HasSubstr("fora da validade")));
+    EXPECT_EQ(selector.chosen().holderName, "QUORVANTI LOJA TESTE LTDA:11222333000181");
+    EXPECT_NE(selector.chosen().validUntil, "01/01/2021 12:00:00");
+}
+
+TEST_F(CertificateSelectorTest, CancelAndUnattendedRunChooseNothing) {
+    installTestCertificate(folder);
+    frontend.onDialog("frm_certificados", [](platform::Dialog& dialog) { dialog.click("cmdCancelar"); });
+    StoreCertificateSelector selector(frontend, folder);
+
+    EXPECT_FALSE(selector.select());
+    EXPECT_FALSE(selector.select());  // no script: the unattended answer
+    EXPECT_EQ(selector.chosen().serialNumber, "");
+    EXPECT_EQ(frontend.dialogsShown().size(), 2u);
+}
+
+TEST_F(CertificateSelectorTest, AnUnusableStoreIsAnErrorWithItsReason) {
+    installTestCertificate(folder);
+    writeFile(folder + "/loja-teste.pfx.senha", "errada\n");
+    StoreCertificateSelector selector(frontend, folder);
+
+    EXPECT_THAT(certificateErrorOf([&] { selector.select(); }),
+                AllOf(HasSubstr("Nenhum certificado"), HasSubstr("Senha incorreta")));
+    EXPECT_TRUE(frontend.dialogsShown().empty());
+}
+
+}  // namespace
+}  // namespace quorvanti::fiscal

@@ -1,0 +1,278 @@
+#include "fiscal_component/xml_signer.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <libxml/c14n.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlschemas.h>
+
+#include <memory>
+
+#include "support/temp_dir.h"
+#include "support/test_certificates.h"
+
+namespace quorvanti::fiscal {
+namespace {
+
+using quorvanti::testing::installTestCertificate;
+using quorvanti::testing::readFile;
+using quorvanti::testing::TempDir;
+using quorvanti::testing::writeFile;
+using quorvanti::testing::xmlsecVerifies;
+
+const std::string kExample = QUORVANTI_SHARED_DIR "/examples/nfce-homologacao-assinada.xml";
+// The example's DigestValue: it depends only on infNFe, not on the key that signed it.
+const std::string kExampleDigest = "imH4BI/aUPOhSU9iLTVJXbkNQV0=";
+
+struct DocFree {
+    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
+};
+using Doc = std::unique_ptr<xmlDoc, DocFree>;
+
+Doc parse(const std::string& text) {
+    return Doc(xmlReadMemory(text.data(), static_cast<int>(text.size()), "nfce.xml", nullptr, XML_PARSE_NONET));
+}
+
+std::string serialise(xmlDoc* doc) {
+    xmlChar* bytes = nullptr;
+    int size = 0;
+    xmlDocDumpMemory(doc, &bytes, &size);
+    std::string text(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size));
+    xmlFree(bytes);
+    return text;
+}
+
+std::vector<xmlNode*> childElements(xmlNode* parent) {
+    std::vector<xmlNode*> out;
+    for (xmlNode* child = parent != nullptr ? parent->children : nullptr; child != nullptr; child = child->next)
+        if (child->type == XML_ELEMENT_NODE) out.push_back(child);
+    return out;
+}
+
+std::string name(const xmlNode* node) { return reinterpret_cast<const char*>(node->name); }
+
+// The element tree below `node` with its namespaces and Algorithm/URI attributes, without texts: what
+// must be equal between two signatures of the same infNFe by different keys.
+std::string shape(xmlNode* node) {
+    std::string out = "<{" + std::string(node->ns != nullptr ? reinterpret_cast<const char*>(node->ns->href) : "") +
+                      "}" + name(node);
+    for (const char* attribute : {"Algorithm", "URI"}) {
+        if (xmlChar* value = xmlGetProp(node, reinterpret_cast<const xmlChar*>(attribute))) {
+            out += std::string(" ") + attribute + "=" + reinterpret_cast<const char*>(value);
+            xmlFree(value);
+        }
+    }
+    out += ">";
+    for (xmlNode* child : childElements(node)) out += shape(child);
+    return out + "</" + name(node) + ">";
+}
+
+xmlNode* lastElement(xmlNode* parent) { return childElements(parent).back(); }
+
+// The first element named `wanted` in document order.
+xmlNode* findElement(xmlNode* node, const std::string& wanted) {
+    for (; node != nullptr; node = node->next) {
+        if (node->type != XML_ELEMENT_NODE) continue;
+        if (name(node) == wanted) return node;
+        if (xmlNode* found = findElement(node->children, wanted)) return found;
+    }
+    return nullptr;
+}
+
+// libxml2's inclusive C14N 1.0 of an element's subtree: the reference the signer's own writer must match.
+std::string libxmlCanonical(xmlNode* element) {
+    auto inSubtree = [](void* top, xmlNode* node, xmlNode* parent) -> int {
+        const xmlNode* current = node->type == XML_NAMESPACE_DECL ? parent : node;
+        for (; current != nullptr; current = current->parent)
+            if (current == top) return 1;
+        return 0;
+    };
+    std::string text;
+    xmlOutputBuffer* output = xmlOutputBufferCreateIO(
+        [](void* out, const char* data, int length) {
+            static_cast<std::string*>(out)->append(data, static_cast<std::size_t>(length));
+            return length;
+        },
+        [](void*) { return 0; }, &text, nullptr);
+    EXPECT_GE(xmlC14NExecute(element->doc, inSubtree, element, XML_C14N_1_0, nullptr, 0, output), 0);
+    xmlOutputBufferClose(output);
+    return text;
+}
+
+class XmlSignerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CertificateStore store(dir.file("certificados"));
+        installTestCertificate(store.folder());
+        signer = store.find(store.list().at(0).serialNumber);
+    }
+
+    // The example without its Signature.
+    static Doc unsignedExample() {
+        Doc doc = parse(readFile(kExample));
+        xmlNode* signature = lastElement(xmlDocGetRootElement(doc.get()));
+        EXPECT_EQ(name(signature), "Signature");
+        xmlUnlinkNode(signature);
+        xmlFreeNode(signature);
+        return doc;
+    }
+
+    // Writes `text` to a file and asks xmlsec1 about it.
+    bool verifies(const std::string& text, std::string* output = nullptr) {
+        const std::string path = dir.file("assinado-" + std::to_string(++files) + ".xml");
+        writeFile(path, text);
+        return xmlsecVerifies(path, output);
+    }
+
+    TempDir dir;
+    std::shared_ptr<const LoadedCertificate> signer;
+    int files = 0;
+};
+
+TEST_F(XmlSignerTest, SignedExampleVerifiesWithXmlsecAndKeepsTheExampleDigest) {
+    Doc doc = unsignedExample();
+    EXPECT_EQ(signatureDigestValue(doc.get()), "");
+
+    signNfe(doc.get(), *signer);
+
+    EXPECT_EQ(signatureDigestValue(doc.get()), kExampleDigest);
+    std::string output;
+    EXPECT_TRUE(verifies(serialise(doc.get()), &output)) << output;
+}
+
+TEST_F(XmlSignerTest, NamespacesDeclaredAboveInfNFeAreSignedAsInScope) {
+    // Inclusive canonicalisation carries the root's unused declarations into infNFe and SignedInfo; a
+    // verifier does the same, so a signer that left them out would fail here.
+    std::string text = readFile(kExample);
+    text.replace(text.find("<NFe "), 5, "<NFe xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" ");
+    Doc doc = parse(text);
+    xmlNode* signature = lastElement(xmlDocGetRootElement(doc.get()));
+    xmlUnlinkNode(signature);
+    xmlFreeNode(signature);
+
+    signNfe(doc.get(), *signer);
+
+    EXPECT_NE(signatureDigestValue(doc.get()), kExampleDigest);
+    std::string output;
+    EXPECT_TRUE(verifies(serialise(doc.get()), &output)) << output;
+}
+
+TEST(CanonicalSubtreeTest, MatchesLibxml2ByteForByte) {
+    const std::string tricky =
+        "<r xmlns=\"urn:a\" xmlns:p=\"urn:p\" xmlns:z=\"urn:z\"%s><e Id=\"x\" b=\"2\" a=\"1\" p:c=\"3\" "
+        "z:a=\"&amp;&lt;&gt;&quot;&#9;&#10;&#13;' \" p:b=\"\"><!-- c -->t &amp; &lt; &gt; \"q\" &#13;"
+        "<![CDATA[<cdata>&]]><f xmlns=\"urn:b\" xmlns:p=\"urn:p\"><g xmlns=\"\"><k xmlns=\"\"/></g>"
+        "<p:h xmlns:q=\"urn:q\" q:x=\"1\" xmlns:a=\"urn:a\"/></f><i xmlns:z=\"urn:z2\"/>\xc3\xa9 \xc3\xbc%s</e></r>";
+    auto document = [&](const char* rootAttributes, const char* tail) {
+        std::vector<char> text(tricky.size() + 64);
+        std::snprintf(text.data(), text.size(), tricky.c_str(), rootAttributes, tail);
+        return std::string(text.data());
+    };
+    std::string withPrefix = readFile(kExample);
+    withPrefix.replace(withPrefix.find("<NFe "), 5, "<NFe xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" ");
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {readFile(kExample), {"infNFe", "SignedInfo", "ide", "det"}},
+        {withPrefix, {"infNFe", "SignedInfo", "qrCode"}},
+        {document("", ""), {"e", "f", "g", "h", "i"}},
+        // What the fast writer leaves to libxml2: inherited xml:* attributes, processing instructions.
+        {document(" xml:lang=\"pt\"", ""), {"e", "h"}},
+        {document("", "<?pi data?>"), {"e"}},
+    };
+    for (const auto& [text, elements] : cases) {
+        Doc doc = parse(text);
+        ASSERT_TRUE(doc) << text;
+        for (const auto& element : elements) {
+            xmlNode* node = findElement(xmlDocGetRootElement(doc.get()), element);
+            ASSERT_NE(node, nullptr) << element;
+            EXPECT_EQ(canonicalSubtree(node), libxmlCanonical(node)) << element << " of " << text.substr(0, 60);
+        }
+    }
+}
+
+TEST_F(XmlSignerTest, AChangedByteInsideInfNFeBreaksTheSignatureButInfNFeSuplIsOutsideIt) {
+    Doc doc = unsignedExample();
+    signNfe(doc.get(), *signer);
+    const std::string signedText = serialise(doc.get());
+
+    std::string tampered = signedText;
+    const auto value = tampered.find("<vProd>9.00</vProd>");
+    ASSERT_NE(value, std::string::npos);
+    tampered[value + 10] = '1';
+    EXPECT_FALSE(verifies(tampered));
+
+    // The offline QR code is written after signing, so infNFeSupl must not be covered.
+    std::string newQr = signedText;
+    const auto url = newQr.find("<urlChave>https://");
+    ASSERT_NE(url, std::string::npos);
+    newQr.replace(url + 10, 8, "http://");
+    EXPECT_TRUE(verifies(newQr));
+}
+
+TEST_F(XmlSignerTest, SignatureHasTheExamplesStructureAndIsTheLastChildOfNFe) {
+    Doc example = parse(readFile(kExample));
+    Doc doc = unsignedExample();
+
+    signNfe(doc.get(), *signer);
+
+    xmlNode* ours = lastElement(xmlDocGetRootElement(doc.get()));
+    xmlNode* theirs = lastElement(xmlDocGetRootElement(example.get()));
+    ASSERT_EQ(name(ours), "Signature");
+    EXPECT_EQ(shape(ours), shape(theirs));
+    EXPECT_THAT(shape(ours), ::testing::HasSubstr(
+                                 "URI=#NFe35261145723174000110650020000012341837461527><{http://www.w3.org/2000/09/"
+                                 "xmldsig#}Transforms><{http://www.w3.org/2000/09/xmldsig#}Transform "
+                                 "Algorithm=http://www.w3.org/2000/09/xmldsig#enveloped-signature>"));
+    xmlNode* certificate = childElements(childElements(childElements(ours)[2])[0])[0];
+    xmlChar* text = xmlNodeGetContent(certificate);
+    EXPECT_EQ(reinterpret_cast<const char*>(text), signer->certificateBase64());
+    xmlFree(text);
+}
+
+TEST_F(XmlSignerTest, SignedDocumentValidatesAgainstTheOfficialSchema) {
+    Doc doc = unsignedExample();
+    signNfe(doc.get(), *signer);
+
+    xmlSchemaParserCtxt* parser = xmlSchemaNewParserCtxt(QUORVANTI_SHARED_DIR "/nfe-schemas/nfe_v4.00.xsd");
+    xmlSchema* schema = xmlSchemaParse(parser);
+    xmlSchemaFreeParserCtxt(parser);
+    ASSERT_NE(schema, nullptr);
+    xmlSchemaValidCtxt* validation = xmlSchemaNewValidCtxt(schema);
+    // Validated as read back from its text, as the authority receives it.
+    Doc reread = parse(serialise(doc.get()));
+    EXPECT_EQ(xmlSchemaValidateDoc(validation, reread.get()), 0);
+    xmlSchemaFreeValidCtxt(validation);
+    xmlSchemaFree(schema);
+}
+
+TEST_F(XmlSignerTest, SigningAgainReplacesTheSignature) {
+    Doc doc = unsignedExample();
+    signNfe(doc.get(), *signer);
+    signNfe(doc.get(), *signer);
+
+    int signatures = 0;
+    for (xmlNode* child : childElements(xmlDocGetRootElement(doc.get()))) signatures += name(child) == "Signature";
+    EXPECT_EQ(signatures, 1);
+    EXPECT_TRUE(verifies(serialise(doc.get())));
+}
+
+TEST_F(XmlSignerTest, DigestValueIsFoundInAnAuthorisedDocument) {
+    std::string example = readFile(kExample);
+    example.erase(0, example.find("<NFe"));
+    Doc proc = parse("<nfeProc xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\">" + example +
+                     "</nfeProc>");
+    EXPECT_EQ(signatureDigestValue(proc.get()), kExampleDigest);
+}
+
+TEST_F(XmlSignerTest, RefusesADocumentThatIsNotAnNfe) {
+    Doc other = parse("<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\"><ide/></NFe>");
+    EXPECT_THROW(signNfe(other.get(), *signer), std::runtime_error);
+    Doc wrongNamespace = parse("<NFe><infNFe Id=\"NFe1\"/></NFe>");
+    EXPECT_THROW(signNfe(wrongNamespace.get(), *signer), std::runtime_error);
+    Doc withoutId = parse("<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\"><infNFe/></NFe>");
+    EXPECT_THROW(signNfe(withoutId.get(), *signer), std::runtime_error);
+    EXPECT_EQ(childElements(xmlDocGetRootElement(withoutId.get())).size(), 1u);
+}
+
+}  // namespace
+}  // namespace quorvanti::fiscal
