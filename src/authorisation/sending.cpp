@@ -269,6 +269,12 @@ Step Emission::consult() {
         }
         ctx_.status("Motivo..: " + e_.ErrorText);
         sleep(1000);
+        if (cStat_ == 301 || (cStat_ == 104 && protocolStatus_ == 301)) {
+            // A denial answered by the consultation itself ends as the denial does after reception: the
+            // sale stays queued with its number, instead of being dropped as not sent.
+            outcome_.keepRow = true;
+            return Step::Done;
+        }
         if (cStat_ != 100 && cStat_ != 217 && cStat_ != 562) return notSent();
         return reception();
     }

@@ -1,0 +1,180 @@
+// The routine's reading of the authority's answers, with a component that answers from a script: which
+// answer completes, keeps, drops or re-numbers a sale, and what the database holds afterwards.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "authorisation/emission_routine.h"
+#include "authorisation/outcome_texts.h"
+#include "fiscal_component/recording_component.h"
+#include "monitor/poll_cycle.h"
+#include "platform/ini_file.h"
+#include "platform/program_exit.h"
+#include "platform/text_encoding.h"
+#include "startup/sub_main.h"
+#include "support/program_folder.h"
+
+namespace quorvanti::authorisation {
+namespace {
+
+using testing::ProgramFolder;
+using testing::TestMonitor;
+
+constexpr const char* kKey = "51260311222333000181650010000000011123456785";
+
+class AnswerTest : public ::testing::Test {
+protected:
+    AnswerTest() {
+        folder.execute("INSERT INTO Estoque (Codigo, Descricao, cfop, cst, codigofiscal) VALUES "
+                       "(101, 'ARROZ', '5102', '102', '10063021')");
+        folder.execute("INSERT INTO VendasConclu (CodigoVenda, Data, CodClientePrazo, coditem, discriminacao, "
+                       "Quantidade, ValorUnitario, ValorTotalItem, Desconto, MEDIDA) VALUES "
+                       "('10-01', '2026-03-05', '', 101, 'Arroz', 2, 10, 20, 0, 'UN')");
+        folder.execute("INSERT INTO TabNCEAEnviar (codvenda, enviada, dataV, corpoXML) VALUES "
+                       "('10-01', 'enviar', '2026-03-05', 'x')");
+        components.script().generationKey = std::string("NFe") + kKey;
+        startup::SubMain(monitor.ctx);
+    }
+    std::optional<ExitStatus> tick() {
+        try {
+            monitor::Timer1_Timer(monitor.ctx, EmiteNFCeVenda);
+            return std::nullopt;
+        } catch (const ProgramExit& exit) {
+            return exit.status;
+        }
+    }
+    std::string value(const std::string& sql, const std::string& column) {
+        auto rows = folder.connect()->open(sql);
+        return rows.recordCount() ? rows.field(column).text() : "<none>";
+    }
+    bool queued() { return value("select count(*) as n from TabNCEAEnviar", "n") == "1"; }
+    std::string number() { return value("select NumeroNFCE from config", "NumeroNFCE"); }
+    std::string procNFePath() { return folder.path() + "/nfe/arquivos/procNFe/" + kKey + "-procNFe.xml"; }
+    void authorise(fiscal::SendResult& send, fiscal::ConsultationResult& consultation) {
+        send = {104, "Lote processado", "2026-03-05T14:07:30-04:00", 100, "Autorizado o uso da NF-e",
+                "151260000000001", "2026-03-05T14:07:30-04:00"};
+        consultation = {100, "Autorizado o uso da NF-e", 100, "Autorizado o uso da NF-e", "151260000000001",
+                        "2026-03-05T14:07:30-04:00"};
+    }
+
+    ProgramFolder folder{database::DbKind::Sqlite};
+    fiscal::RecordingComponentFactory components;
+    TestMonitor monitor{folder, components};
+};
+
+TEST_F(AnswerTest, AnAuthorisedSaleIsStoredNumberedMarkedAndCleared) {
+    authorise(components.script().send, components.script().consultation);
+    components.script().qrText = "http://qr?p=" + std::string(kKey);
+    testing::writeFile(procNFePath(), "<nfeProc versao=\"4.00\">O'Brien</nfeProc>");
+    ASSERT_EQ(tick(), std::nullopt);
+
+    EXPECT_FALSE(queued());
+    EXPECT_EQ(number(), "2");
+    EXPECT_EQ(value("select fiscal from VendasConclu", "fiscal"), "Sim");
+    EXPECT_EQ(value("select count(*) as n from nfce_gerada", "n"), "1");
+    EXPECT_EQ(value("select chave from nfce_gerada", "chave"), kKey);
+    EXPECT_EQ(value("select corpo_nfce from nfce_gerada", "corpo_nfce"), "<nfeProc versao=\"4.00\">O'Brien</nfeProc>");
+    EXPECT_EQ(value("select protocoloEdata from nfce_gerada", "protocoloEdata"),
+              "2026-03-05T14:07:30-04:00 151260000000001");
+    EXPECT_EQ(value("select qrcode from nfce_gerada", "qrcode"), components.script().qrText);
+    EXPECT_EQ(value("select amb from nfce_gerada", "amb"), "2");
+    EXPECT_EQ(value("select cancelada from nfce_gerada", "cancelada"), "nao");
+    EXPECT_EQ(value("select dataG from nfce_gerada", "dataG"), "05/03/2026");
+    const std::string ini = folder.path() + "/NFCe.ini";
+    EXPECT_EQ(platform::iniRead(ini, "10-01-05/03/2026", "ChaveNFCe"), kKey);
+    EXPECT_EQ(platform::iniRead(ini, "10-01-05/03/2026", "Protocolo"), "151260000000001");
+    EXPECT_EQ(platform::iniRead(ini, "10-01-05/03/2026", "ProtocoloDataHora"), "2026-03-05T14:07:30-04:00");
+    const auto captions = monitor.frontend.captionsOf("Label1");
+    EXPECT_NE(std::find(captions.begin(), captions.end(), "Sucesso. Aguardando próximo processo"), captions.end());
+    EXPECT_TRUE(monitor.frontend.messages().empty());
+}
+
+TEST_F(AnswerTest, AnErrorInTheSendAnswerKeepsTheSaleAndItsNumber) {
+    components.script().send = {104, "Lote processado", "", 225, "Rejeição: Falha no Schema XML", "", ""};
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_TRUE(queued());
+    EXPECT_EQ(number(), "1");
+    ASSERT_EQ(monitor.frontend.messages().size(), 1u);
+    EXPECT_EQ(monitor.frontend.messages()[0].text, "Erro - E1 Rejeição: Falha no Schema XML");
+}
+
+TEST_F(AnswerTest, ARejectionOfTheProcessedBatchDropsTheSaleWithALogLine) {
+    components.script().send = {103, "Lote recebido com sucesso", "", 0, "", "", ""};
+    components.script().consultation = {104, "Lote processado", 778, "Rejeicao: Informado NCM inexistente [nItem:1]",
+                                        "", ""};
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_FALSE(queued());
+    EXPECT_EQ(number(), "1");
+    const std::string log = platform::windows1252ToUtf8(testing::readFile(folder.logPath()));
+    EXPECT_NE(log.find("10-01 -  Posição:  - 778 - Rejeicao: Informado NCM inexistente [nItem:1]\r\n"), std::string::npos)
+        << log;
+}
+
+TEST_F(AnswerTest, ADenialKeepsTheSaleAndItsNumber) {
+    components.script().send = {103, "Lote recebido com sucesso", "", 0, "", "", ""};
+    components.script().consultation = {301, "Uso Denegado: Irregularidade fiscal do emitente", 301,
+                                        "Uso Denegado: Irregularidade fiscal do emitente", "151260000000009", ""};
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_TRUE(queued());
+    EXPECT_EQ(number(), "1");
+    EXPECT_EQ(value("select count(*) as n from nfce_gerada", "n"), "0");
+}
+
+TEST_F(AnswerTest, FiftyUnansweredSendsEndTheProgramWithTheSaleQueued) {
+    components.script().send = {9001, "Erro de comunicação: tempo limite da operação excedido", "", 0, "", "", ""};
+    EXPECT_EQ(tick(), ExitStatus::SendExhausted);
+    EXPECT_TRUE(queued());
+    EXPECT_EQ(number(), "1");
+    EXPECT_EQ(components.state().callsOf("send").size(), 51u);
+    const auto captions = monitor.frontend.captionsOf("Label1");
+    EXPECT_NE(std::find(captions.begin(), captions.end(),
+                        "O tempo limite de operação esta sendo excedido, verifique melhorias para sua internet"),
+              captions.end());
+    EXPECT_EQ(monitor.frontend.messages().back().text.substr(0, 33), "Verifique um dos seguintes erros:");
+}
+
+TEST_F(AnswerTest, TheOperatorDecidesWhetherToKeepWaitingForAnAnswerInProcessing) {
+    components.script().send = {103, "Lote recebido com sucesso", "", 0, "", "", ""};
+    components.script().consultation = {105, "Lote em processamento", 0, "", "", ""};
+    monitor.frontend.answerNextYesNo(platform::MessageAnswer::Yes);
+    monitor.frontend.answerNextYesNo(platform::MessageAnswer::No);
+    EXPECT_EQ(tick(), ExitStatus::OperatorStoppedWait);
+    EXPECT_TRUE(queued());
+    std::vector<std::string> titles;
+    for (const auto& m : monitor.frontend.messages()) titles.push_back(m.title);
+    EXPECT_EQ(std::count(titles.begin(), titles.end(), "ATENÇÃO - ENV1"), 2);
+    EXPECT_EQ(monitor.frontend.messages().back().text,
+              "O sistema de NFCe será fechado, aguarde o serviço ser restabelecido");
+}
+
+TEST_F(AnswerTest, InContingencyTheSignedDocumentIsStoredInItsRowWithoutAnyExchange) {
+    folder.setSetting("Contigencia", "1");
+    monitor.ctx.settings.Contingency = "1";
+    const std::string signedPath = folder.path() + "/nfe/arquivos/assinado/NFe" + kKey + "-assinado.xml";
+    testing::writeFile(signedPath, "<NFe>\r\n<infNFe Id=\"NFe" + std::string(kKey) + "\"/>\r\n</NFe>\r\n");
+    components.script().qrText = "http://qr?p=offline";
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_TRUE(components.state().callsOf("send").empty());
+    EXPECT_EQ(value("select corpoXML from TabNCEAEnviar", "corpoXML"),
+              "<NFe><infNFe Id=\"NFe" + std::string(kKey) + "\"/></NFe>");
+    EXPECT_EQ(value("select caminhoXMLcontigencia from TabNCEAEnviar", "caminhoXMLcontigencia"), signedPath);
+    EXPECT_EQ(number(), "1");
+    EXPECT_EQ(value("select count(*) as n from nfce_gerada", "n"), "0");
+    EXPECT_EQ(value("select fiscal from VendasConclu", "fiscal"), "Sim");
+    EXPECT_EQ(components.state().callsOf("qrAddress").size(), 1u);
+}
+
+TEST(OutcomeTextsTest, WordsMatchWithOrWithoutAccentsAndKeysAreFoundInBrackets) {
+    EXPECT_TRUE(answerHas("Rejeição: Falha no Schema XML", "Rejeicao"));
+    EXPECT_TRUE(answerHas("Rejeicao: Falha", "Rejeicao"));
+    EXPECT_TRUE(answerHas("Erro: tempo limite da operacao", "tempo limite da operação"));
+    EXPECT_FALSE(answerHas("Autorizado o uso da NF-e", "Rejeicao"));
+    EXPECT_FALSE(answerHas("rejeicao", "Rejeicao"));  // case is compared as given
+    const std::string text = std::string("Rejeição: Código numérico difere [chNFe: ") + kKey + "]";
+    EXPECT_EQ(keyInBrackets(text), kKey);
+    EXPECT_EQ(keyInBrackets("sem chave [nRec: 123]"), "");
+    EXPECT_EQ(receiptInAnswer("Duplicidade de NF-e [nRec:512000000000123]"), "512000000000123");
+}
+
+}  // namespace
+}  // namespace quorvanti::authorisation
