@@ -1,0 +1,170 @@
+#include "fiscal_component/nfce_format.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "fiscal_component/fiscal_component.h"
+
+namespace quorvanti::fiscal {
+
+namespace {
+
+// Decodes one UTF-8 sequence at `pos`; answers the code point or -1 when the bytes are not UTF-8.
+long decodeAt(std::string_view text, std::size_t& pos) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(pos);
+    int length = 0;
+    long codePoint = 0;
+    if (lead < 0x80) {
+        ++pos;
+        return lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        codePoint = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        codePoint = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        codePoint = lead & 0x07;
+    } else {
+        return -1;
+    }
+    if (pos + length > text.size()) return -1;
+    for (int i = 1; i < length; ++i) {
+        const unsigned char next = byte(pos + i);
+        if ((next & 0xC0) != 0x80) return -1;
+        codePoint = (codePoint << 6) | (next & 0x3F);
+    }
+    // Overlong forms are not UTF-8 either.
+    static constexpr long kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (codePoint < kMinimum[length] || codePoint > 0x10FFFF) return -1;
+    pos += length;
+    return codePoint;
+}
+
+// Rounds the decimal text `digits` (no sign) half away from zero to `decimals` places.
+std::string roundDecimalText(std::string_view digits, int decimals) {
+    const std::size_t point = digits.find('.');
+    std::string integral(digits.substr(0, point));
+    std::string fraction = point == std::string_view::npos ? std::string() : std::string(digits.substr(point + 1));
+    bool carry = false;
+    if (fraction.size() > static_cast<std::size_t>(decimals)) {
+        carry = fraction[decimals] >= '5';
+        fraction.resize(decimals);
+    }
+    fraction.append(decimals - fraction.size(), '0');
+    std::string all = integral + fraction;
+    for (auto it = all.rbegin(); carry && it != all.rend(); ++it) {
+        if (*it == '9') {
+            *it = '0';
+        } else {
+            ++*it;
+            carry = false;
+        }
+    }
+    if (carry) all.insert(all.begin(), '1');
+    const std::size_t integralLength = all.size() - decimals;
+    std::string result = all.substr(0, integralLength);
+    if (decimals > 0) result += '.' + all.substr(integralLength);
+    return result;
+}
+
+}  // namespace
+
+std::string formatDecimal(double value, int decimals) {
+    if (!std::isfinite(value)) throw ComponentError("Valor numérico inválido (não finito)");
+    char buffer[400];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::fixed);
+    if (result.ec != std::errc()) throw ComponentError("Valor numérico grande demais para o documento");
+    std::string text = roundDecimalText(std::string_view(buffer, result.ptr - buffer), decimals);
+    const bool zero = text.find_first_not_of("0.") == std::string::npos;
+    if (value < 0 && !zero) text.insert(text.begin(), '-');
+    return text;
+}
+
+std::int64_t roundToUnits(double value, int decimals) {
+    std::string text = formatDecimal(value, decimals);
+    std::erase(text, '.');
+    std::int64_t units = 0;
+    const char* begin = text.data() + (text[0] == '-' ? 1 : 0);
+    std::from_chars(begin, text.data() + text.size(), units);
+    return text[0] == '-' ? -units : units;
+}
+
+std::string layoutText(std::string_view text, std::string_view what) {
+    std::string out;
+    out.reserve(text.size());
+    bool pendingBlank = false;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t start = pos;
+        const long codePoint = decodeAt(text, pos);
+        if (codePoint < 0) {
+            throw ComponentError(std::string(what) + ": o texto não está em UTF-8 válido");
+        }
+        if (codePoint <= 0x20) {
+            pendingBlank = true;
+            continue;
+        }
+        if (codePoint > 0xFF) {
+            throw ComponentError(std::string(what) + ": o caractere '" + std::string(text.substr(start, pos - start)) +
+                                 "' não é permitido pelo leiaute da NFC-e (apenas caracteres latinos)");
+        }
+        if (pendingBlank && !out.empty()) out += ' ';
+        pendingBlank = false;
+        out.append(text.substr(start, pos - start));
+    }
+    return out;
+}
+
+std::size_t characterCount(std::string_view utf8) {
+    std::size_t count = 0;
+    for (const char c : utf8) {
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
+    }
+    return count;
+}
+
+std::string firstCharacters(std::string_view utf8, std::size_t maxCharacters) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        if ((static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80) {
+            if (count == maxCharacters) return trimmed(utf8.substr(0, i));
+            ++count;
+        }
+    }
+    return std::string(utf8);
+}
+
+std::string xmlEscape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (const char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+bool isDigits(std::string_view text) {
+    if (text.empty()) return false;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+std::string trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+}  // namespace quorvanti::fiscal

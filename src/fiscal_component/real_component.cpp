@@ -1,0 +1,348 @@
+#include "fiscal_component/real_component.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "fiscal_component/access_key.h"
+#include "fiscal_component/certificate_selector.h"
+#include "fiscal_component/document_validator.h"
+#include "fiscal_component/nfce_format.h"
+#include "fiscal_component/numeric_code.h"
+#include "fiscal_component/qr_code.h"
+#include "fiscal_component/schema_validation.h"
+#include "fiscal_component/xml_signer.h"
+
+namespace quorvanti::fiscal {
+
+namespace {
+
+constexpr const char* kServicesUnavailable = "Serviços web ainda não disponíveis nesta versão";
+constexpr const char* kNfeNamespace = "http://www.portalfiscal.inf.br/nfe";
+const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+
+struct DocFree {
+    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
+};
+using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
+
+std::string withSlash(std::string folder) {
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    return folder;
+}
+
+// The old file of the same key is removed first: writing over it (in place or by a rename) makes
+// ext4 flush the data at once, which costs more than the signature.
+void writeWholeFile(const std::string& path, std::string_view content) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    std::filesystem::remove(path, ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    out.close();
+    if (!out) throw ComponentError("Não foi possível gravar o arquivo '" + path + "'");
+}
+
+// What tells that a file is still the one this instance wrote.
+std::string fileStamp(const std::string& path) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) return {};
+    const auto time = std::filesystem::last_write_time(path, ec);
+    if (ec) return {};
+    return std::to_string(size) + "/" + std::to_string(time.time_since_epoch().count());
+}
+
+std::string supplementElement(const std::string& qrCode, const std::string& urlChave) {
+    return "<infNFeSupl><qrCode><![CDATA[" + qrCode + "]]></qrCode><urlChave>" + xmlEscape(urlChave) +
+           "</urlChave></infNFeSupl>";
+}
+
+xmlNode* elementChild(xmlNode* parent, const char* name) {
+    for (xmlNode* child = parent ? parent->children : nullptr; child; child = child->next) {
+        if (child->type == XML_ELEMENT_NODE && xmlStrEqual(child->name, BAD_CAST name)) return child;
+    }
+    return nullptr;
+}
+
+[[noreturn]] void servicesUnavailable() { throw ComponentError(kServicesUnavailable); }
+
+}  // namespace
+
+RealFiscalComponent::RealFiscalComponent(std::string certificateFolder) : store_(std::move(certificateFolder)) {
+    initialiseXmlLibrary();
+}
+
+bool RealFiscalComponent::numericCode(std::int32_t& code) {
+    code = randomNumericCode();
+    return true;
+}
+
+bool RealFiscalComponent::finish() { return true; }
+
+bool RealFiscalComponent::statusQuery(bool& usable) {
+    statusProblem_.clear();
+    try {
+        initialiseXmlLibrary();
+        store_.checkUsable();
+        if (configured_ && !config_.certificateSerial.empty()) {
+            signer();
+        }
+    } catch (const std::exception& e) {
+        statusProblem_ = e.what();
+    }
+    usable = statusProblem_.empty();
+    return true;
+}
+
+bool RealFiscalComponent::configure(const ConfigurationArgs& args) {
+    if (ufCode(args.uf).empty()) throw ComponentError("UF do emitente '" + args.uf + "' desconhecida");
+    if (args.tpAmb != 1 && args.tpAmb != 2) {
+        throw ComponentError("Ambiente " + std::to_string(args.tpAmb) + " inválido: use 1 (produção) ou 2 (homologação)");
+    }
+    if (args.model != 65) {
+        throw ComponentError("Modelo " + std::to_string(args.model) + " não suportado: este componente emite NFC-e (65)");
+    }
+    config_ = args;
+    config_.uf = trimmed(args.uf);
+    configured_ = true;
+    return true;
+}
+
+bool RealFiscalComponent::mailSettings(const MailSettingsArgs& args) {
+    mail_ = args;
+    return true;
+}
+
+bool RealFiscalComponent::danfeLogo(const DanfeLogoArgs& args) {
+    logo_ = args;
+    return true;
+}
+
+NfceDocument& RealFiscalComponent::document() {
+    if (!document_) document_ = std::make_unique<NfceDocument>(DocumentSettings{config_.uf, config_.tpAmb});
+    return *document_;
+}
+
+bool RealFiscalComponent::prepare(SharedTexts&) {
+    document_.reset();
+    document();
+    return true;
+}
+
+bool RealFiscalComponent::identification(const IdentificationArgs& args, SharedTexts&) {
+    document().identification(args);
+    return true;
+}
+
+bool RealFiscalComponent::emitter(const EmitterArgs& args, SharedTexts&) {
+    document().emitter(args);
+    return true;
+}
+
+bool RealFiscalComponent::recipient(const RecipientArgs& args, SharedTexts&) {
+    document().recipient(args);
+    return true;
+}
+
+bool RealFiscalComponent::itemProduct(const ItemProductArgs& args, SharedTexts&) {
+    document().itemProduct(args);
+    return true;
+}
+
+bool RealFiscalComponent::itemIcms(const ItemIcmsArgs& args, SharedTexts&) {
+    document().itemIcms(args);
+    return true;
+}
+
+bool RealFiscalComponent::itemOtherTaxes(const ItemOtherTaxesArgs& args, SharedTexts&) {
+    document().itemOtherTaxes(args);
+    return true;
+}
+
+bool RealFiscalComponent::itemClose(SharedTexts&) {
+    document().itemClose();
+    return true;
+}
+
+bool RealFiscalComponent::totals(const TotalsArgs& args, SharedTexts&) {
+    document().totals(args);
+    return true;
+}
+
+bool RealFiscalComponent::transport(const TransportArgs& args, SharedTexts&) {
+    document().transport(args);
+    return true;
+}
+
+bool RealFiscalComponent::payment(const PaymentArgs& args, SharedTexts&) {
+    document().payment(args);
+    return true;
+}
+
+std::shared_ptr<const LoadedCertificate> RealFiscalComponent::signer() const {
+    if (trimmed(config_.certificateSerial).empty()) {
+        throw ComponentError("Nenhum certificado digital configurado: escolha o certificado do emitente");
+    }
+    try {
+        return store_.find(config_.certificateSerial);
+    } catch (const std::exception& e) {
+        throw ComponentError(e.what());
+    }
+}
+
+bool RealFiscalComponent::generate(std::string& key, GenerationArgs& args, SharedTexts&) {
+    if (!configured_) throw ComponentError("Componente fiscal não configurado: a geração exige a configuração");
+    if (!document_) throw ComponentError("Nenhum documento preparado para gerar");
+    const NfceDocument& doc = *document_;
+    doc.checkComplete();
+    const std::shared_ptr<const LoadedCertificate> certificate = signer();
+    if (trimmed(config_.csc).empty()) {
+        throw ComponentError("CSC (código de segurança do contribuinte) não configurado: o QR Code exige o CSC");
+    }
+    qrTokenId(config_.cscId);  // refuses an identifier that is not numeric before anything is written
+
+    AccessKeyFields fields = doc.keyFields();
+    fields.numericCode = numericCodeFor(doc.callerNumericCode(), fields.number);
+    const std::string accessKey = buildAccessKey(fields);
+
+    const std::string folder = withSlash(config_.documentFolder);
+    const ConsultationAddress address = consultationAddress(config_.uf, config_.tpAmb, folder + "webservices.ini");
+    if (address.qrCode.empty() || address.urlChave.empty()) {
+        throw ComponentError("Endereço de consulta do QR Code da UF " + config_.uf + " desconhecido: informe-o em " +
+                             folder + "webservices.ini, seção " + config_.uf + "_" + std::to_string(config_.tpAmb) +
+                             ", chaves QRCode e urlChave");
+    }
+    if (address.qrCode.find("]]>") != std::string::npos) throw ComponentError("Endereço do QR Code inválido");
+
+    const bool offline = doc.emissionType() == 9;
+    const std::string unsignedXml =
+        offline ? doc.write(accessKey)
+                : doc.write(accessKey, supplementElement(onlineQrCode(address.qrCode, accessKey, config_.tpAmb,
+                                                                      config_.cscId, config_.csc),
+                                                         address.urlChave));
+    const std::string generatedPath = folder + "arquivos/gerados/NFe" + accessKey + ".xml";
+    const std::string signedPath = folder + "arquivos/assinado/NFe" + accessKey + "-assinado.xml";
+    writeWholeFile(generatedPath, kDeclaration + unsignedXml);
+
+    DocPtr parsed(xmlReadMemory(unsignedXml.data(), static_cast<int>(unsignedXml.size()), nullptr, "UTF-8",
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+    if (!parsed) throw ComponentError("Falha interna: o XML gerado não pôde ser lido de volta");
+    try {
+        signNfe(parsed.get(), *certificate);
+    } catch (const std::exception& e) {
+        throw ComponentError(std::string("Falha ao assinar a NFC-e: ") + e.what());
+    }
+    xmlNode* nfe = xmlDocGetRootElement(parsed.get());
+    xmlNode* signature = xmlGetLastChild(nfe);
+    if (!signature || !xmlStrEqual(signature->name, BAD_CAST "Signature")) {
+        throw ComponentError("Falha interna: a assinatura não foi acrescentada à NFC-e");
+    }
+    std::string supplement;
+    if (offline) {
+        const std::string qrCode = offlineQrCode(address.qrCode, accessKey, config_.tpAmb, doc.emissionDateTime(),
+                                                 doc.invoiceValueText(), signatureDigestValue(parsed.get()),
+                                                 config_.cscId, config_.csc);
+        supplement = supplementElement(qrCode, address.urlChave);
+        // The parsed document gets it too: the validation below may use it instead of the file.
+        xmlNs* ns = xmlSearchNsByHref(parsed.get(), nfe, BAD_CAST kNfeNamespace);
+        xmlNode* node = xmlNewDocNode(parsed.get(), ns, BAD_CAST "infNFeSupl", nullptr);
+        xmlNode* qr = xmlNewChild(node, ns, BAD_CAST "qrCode", nullptr);
+        xmlAddChild(qr, xmlNewCDataBlock(parsed.get(), BAD_CAST qrCode.c_str(), static_cast<int>(qrCode.size())));
+        xmlNewTextChild(node, ns, BAD_CAST "urlChave", BAD_CAST address.urlChave.c_str());
+        xmlAddPrevSibling(signature, node);
+    }
+    // The signer only appends Signature, so the signed file is the unsigned text with infNFeSupl (offline)
+    // and the Signature element put before </NFe>; only the signature is serialised.
+    xmlBuffer* signatureText = xmlBufferCreate();
+    if (!signatureText || xmlNodeDump(signatureText, parsed.get(), signature, 0, 0) < 0) {
+        xmlBufferFree(signatureText);
+        throw ComponentError("Falha interna: a assinatura não pôde ser escrita");
+    }
+    std::string signedXml = kDeclaration + unsignedXml;
+    signedXml.insert(signedXml.size() - std::string_view("</NFe>").size(),
+                     supplement + reinterpret_cast<const char*>(xmlBufferContent(signatureText)));
+    xmlBufferFree(signatureText);
+    writeWholeFile(signedPath, signedXml);
+    // The validation that follows in the emission routine uses this parsed document instead of reading
+    // the file back, as long as the file is the one written here.
+    lastSigned_ = std::shared_ptr<xmlDoc>(parsed.release(), DocFree());
+    lastSignedPath_ = signedPath;
+    lastSignedStamp_ = fileStamp(signedPath);
+
+    args.generatedXmlPath = generatedPath;
+    args.signedXmlPath = signedPath;
+    key = "NFe" + accessKey;
+    return true;
+}
+
+bool RealFiscalComponent::serviceStatus() { servicesUnavailable(); }
+
+bool RealFiscalComponent::send(const SendArgs&) { servicesUnavailable(); }
+
+bool RealFiscalComponent::consultByKey(const std::string&) { servicesUnavailable(); }
+
+bool RealFiscalComponent::qrAddress(const std::string& xmlPath, std::string& qrText, std::string& resultText) {
+    qrText.clear();
+    resultText.clear();
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(xmlPath, ec)) {
+        resultText = "Arquivo '" + xmlPath + "' não encontrado";
+        return false;
+    }
+    DocPtr parsed(xmlReadFile(xmlPath.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+    if (!parsed) {
+        resultText = "Arquivo '" + xmlPath + "' não é um XML válido";
+        return false;
+    }
+    xmlNode* root = xmlDocGetRootElement(parsed.get());
+    xmlNode* nfe = root && xmlStrEqual(root->name, BAD_CAST "nfeProc") ? elementChild(root, "NFe") : root;
+    xmlNode* qr = elementChild(elementChild(nfe, "infNFeSupl"), "qrCode");
+    if (!qr) {
+        resultText = "Arquivo '" + xmlPath + "' não tem QR Code (infNFeSupl/qrCode)";
+        return false;
+    }
+    xmlChar* content = xmlNodeGetContent(qr);
+    qrText = trimmed(content ? reinterpret_cast<const char*>(content) : "");
+    xmlFree(content);
+    if (qrText.empty()) {
+        resultText = "QR Code vazio em '" + xmlPath + "'";
+        return false;
+    }
+    return true;
+}
+
+bool RealFiscalComponent::validate(const ValidationArgs& args, std::string& message) {
+    const bool generatedHere = lastSigned_ && args.signedXmlPath == lastSignedPath_ &&
+                               fileStamp(args.signedXmlPath) == lastSignedStamp_;
+    const SchemaVerdict verdict = generatedHere ? validateNfeDocument(lastSigned_.get(), config_.schemaFolder)
+                                                : validateNfeFile(args.signedXmlPath, config_.schemaFolder);
+    message = verdict.message;
+    return verdict.valid;
+}
+
+ServiceStatusResult RealFiscalComponent::serviceStatusResult() const { return {}; }
+
+SendResult RealFiscalComponent::sendResult() const { return {}; }
+
+ConsultationResult RealFiscalComponent::consultationResult() const { return {}; }
+
+RealComponentFactory::RealComponentFactory(std::string certificateFolder, platform::Frontend& frontend)
+    : certificateFolder_(std::move(certificateFolder)), frontend_(frontend) {}
+
+std::unique_ptr<FiscalComponent> RealComponentFactory::createComponent() {
+    return std::make_unique<RealFiscalComponent>(certificateFolder_);
+}
+
+std::unique_ptr<CertificateSelector> RealComponentFactory::createCertificateSelector() {
+    return std::make_unique<StoreCertificateSelector>(frontend_, certificateFolder_);
+}
+
+std::unique_ptr<DocumentValidator> RealComponentFactory::createDocumentValidator() {
+    return std::make_unique<CpfCnpjValidator>();
+}
+
+}  // namespace quorvanti::fiscal

@@ -1,0 +1,101 @@
+// The real fiscal component: builds the NFC-e from the group operations, computes the access key and
+// the QR code, signs with the configured certificate of the store, writes the generated and signed
+// files under the document folder ("arquivos/gerados/NFe<KEY>.xml",
+// "arquivos/assinado/NFe<KEY>-assinado.xml"), validates against the schemas and reads QR texts back.
+// The web-service operations are not available in this version and raise ComponentError. One instance
+// belongs to one thread; the certificates and parsed schemas behind it are cached process-wide, so a
+// fresh instance per sale costs almost nothing.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "fiscal_component/certificate_store.h"
+#include "fiscal_component/fiscal_component.h"
+#include "fiscal_component/nfce_document.h"
+#include "platform/ui/frontend.h"
+
+typedef struct _xmlDoc xmlDoc;
+
+namespace quorvanti::fiscal {
+
+class RealFiscalComponent final : public FiscalComponent {
+public:
+    // `certificateFolder` is the certificate store ("certificados" of the program folder, or the
+    // folder given at start).
+    explicit RealFiscalComponent(std::string certificateFolder);
+
+    bool numericCode(std::int32_t& code) override;
+    bool finish() override;
+    // Usable when the XML library initialises and the store folder is usable and, once configured with
+    // a serial, that certificate loads and is valid. statusProblem() tells why not.
+    bool statusQuery(bool& usable) override;
+    // Keeps every value. Raises ComponentError for an unknown state, environment or a model other than
+    // 65. The certificate is looked up by the status query and the generation, which report its problems.
+    bool configure(const ConfigurationArgs& args) override;
+    bool mailSettings(const MailSettingsArgs& args) override;
+    bool danfeLogo(const DanfeLogoArgs& args) override;
+    bool prepare(SharedTexts& shared) override;
+    bool identification(const IdentificationArgs& args, SharedTexts& shared) override;
+    bool emitter(const EmitterArgs& args, SharedTexts& shared) override;
+    bool recipient(const RecipientArgs& args, SharedTexts& shared) override;
+    bool itemProduct(const ItemProductArgs& args, SharedTexts& shared) override;
+    bool itemIcms(const ItemIcmsArgs& args, SharedTexts& shared) override;
+    bool itemOtherTaxes(const ItemOtherTaxesArgs& args, SharedTexts& shared) override;
+    bool itemClose(SharedTexts& shared) override;
+    bool totals(const TotalsArgs& args, SharedTexts& shared) override;
+    bool transport(const TransportArgs& args, SharedTexts& shared) override;
+    bool payment(const PaymentArgs& args, SharedTexts& shared) override;
+    // The numeric code check, key, QR code, signature and both files. For emission type 9 the QR code
+    // is added after signing, as it carries the signature's digest.
+    bool generate(std::string& key, GenerationArgs& args, SharedTexts& shared) override;
+    bool serviceStatus() override;
+    bool send(const SendArgs& args) override;
+    bool consultByKey(const std::string& accessKey) override;
+    // Reads infNFeSupl/qrCode of a signed NFe or an authorised nfeProc file. Does not raise: answers
+    // false with the reason in `resultText`.
+    bool qrAddress(const std::string& xmlPath, std::string& qrText, std::string& resultText) override;
+    bool validate(const ValidationArgs& args, std::string& message) override;
+    ServiceStatusResult serviceStatusResult() const override;
+    SendResult sendResult() const override;
+    ConsultationResult consultationResult() const override;
+
+    // Why the last status query answered "not usable"; "" when it answered usable.
+    const std::string& statusProblem() const { return statusProblem_; }
+    // The values kept by the set-up operations.
+    const ConfigurationArgs& configuration() const { return config_; }
+    const MailSettingsArgs& mailConfiguration() const { return mail_; }
+    const DanfeLogoArgs& danfeLogoConfiguration() const { return logo_; }
+
+private:
+    NfceDocument& document();
+    std::shared_ptr<const LoadedCertificate> signer() const;
+
+    CertificateStore store_;
+    ConfigurationArgs config_;
+    bool configured_ = false;
+    MailSettingsArgs mail_;
+    DanfeLogoArgs logo_;
+    std::unique_ptr<NfceDocument> document_;
+    std::string statusProblem_;
+    // The last signed document, its file and that file's size and time when written.
+    std::shared_ptr<xmlDoc> lastSigned_;
+    std::string lastSignedPath_;
+    std::string lastSignedStamp_;
+};
+
+// Hands out real components, the store's certificate selector and the CPF/CNPJ validator.
+class RealComponentFactory final : public ComponentFactory {
+public:
+    RealComponentFactory(std::string certificateFolder, platform::Frontend& frontend);
+
+    std::unique_ptr<FiscalComponent> createComponent() override;
+    std::unique_ptr<CertificateSelector> createCertificateSelector() override;
+    std::unique_ptr<DocumentValidator> createDocumentValidator() override;
+
+private:
+    std::string certificateFolder_;
+    platform::Frontend& frontend_;
+};
+
+}  // namespace quorvanti::fiscal

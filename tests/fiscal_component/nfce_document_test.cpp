@@ -1,0 +1,297 @@
+// The NFC-e model and its XML: the published example reproduced byte for byte, the model-65 rules, and
+// the values that cannot be written.
+#include "fiscal_component/nfce_document.h"
+
+// The argument records are filled with designated initialisers, which leave the other members
+// value-initialised as intended; GCC's -Wextra still reports each omitted member.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "fiscal_component/fiscal_component.h"
+#include "fiscal_component/qr_code.h"
+#include "support/temp_dir.h"
+
+namespace quorvanti::fiscal {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+const std::string kExampleKey = "35261145723174000110650020000012341837461527";
+const std::string kHomologationItem = "NOTA FISCAL EMITIDA EM AMBIENTE DE HOMOLOGACAO - SEM VALOR FISCAL";
+
+IdentificationArgs exampleIdentification() {
+    return {.cNF = "83746152", .natOp = "VENDA DE MERCADORIA", .mod = 65, .serie = 2, .nNF = 1234,
+            .dhEmi = "2026-11-20T09:15:02-03:00", .dhSaiEnt = "2026-11-20T09:15:02-03:00", .cMunFG = 3550308,
+            .tpEmis = 1, .verProc = "EXEMPLO 1.0"};
+}
+
+EmitterArgs exampleEmitter() {
+    return {.xFant = "PADARIA EXEMPLO", .xNome = "PADARIA EXEMPLO LTDA", .cnpj = "45723174000110",
+            .ie = "110042490114", .xLgr = "RUA DO EXEMPLO", .nro = "10", .xBairro = "CENTRO", .cMun = 3550308,
+            .xMun = "SAO PAULO", .uf = "SP", .cep = "01001000", .xPais = "BRASIL", .fone = "1132221111"};
+}
+
+ItemProductArgs exampleItem(int n) {
+    if (n == 1) {
+        return {.nItem = 1, .cProd = "55", .xProd = kHomologationItem, .ncm = "19052090", .cEAN = "SEM GTIN",
+                .cEANTrib = "SEM GTIN", .cfop = 5102, .qCom = 0.45, .vUnCom = 20, .uCom = "KG", .qTrib = 0.45,
+                .vUnTrib = 20, .uTrib = "KG", .vProd = 9};
+    }
+    return {.nItem = n, .cProd = "77", .xProd = kHomologationItem, .ncm = "22021000", .cEAN = "SEM GTIN",
+            .cEANTrib = "SEM GTIN", .cfop = 5405, .qCom = 2, .vUnCom = 5.5, .uCom = "UN", .qTrib = 2,
+            .vUnTrib = 5.5, .uTrib = "UN", .vProd = 11, .vDesc = 1};
+}
+
+const ItemOtherTaxesArgs kProgramTaxes{.pisCst = "99", .cofinsCst = "99", .ipiCst = "53", .ipiCEnq = "999"};
+
+void addItem(NfceDocument& doc, const ItemProductArgs& product, const std::string& csosn) {
+    doc.itemProduct(product);
+    doc.itemIcms(ItemIcmsArgs{.orig = "0", .csosn = csosn});
+    doc.itemOtherTaxes(kProgramTaxes);
+    doc.itemClose();
+}
+
+// The published example's sale: two items (CSOSN 102 and 500), a consumer CPF, 20.00 paid for 19.00.
+NfceDocument exampleDocument(int tpAmb = 2) {
+    NfceDocument doc(DocumentSettings{"SP", tpAmb});
+    doc.identification(exampleIdentification());
+    doc.emitter(exampleEmitter());
+    doc.recipient(RecipientArgs{.xNome = "JOSE CONSUMIDOR", .cpf = "52998224725"});
+    addItem(doc, exampleItem(1), "102");
+    addItem(doc, exampleItem(2), "500");
+    doc.totals(TotalsArgs{.vDesc = 1, .vProd = 20, .vNF = 19});
+    doc.transport(TransportArgs{});
+    doc.payment(PaymentArgs{.tPag = 1, .vPag = 20});
+    return doc;
+}
+
+std::string between(const std::string& text, const std::string& open, const std::string& close) {
+    const auto start = text.find(open);
+    if (start == std::string::npos) return {};
+    const auto end = text.find(close, start);
+    return end == std::string::npos ? std::string() : text.substr(start, end + close.size() - start);
+}
+
+std::string errorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const ComponentError& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+TEST(NfceDocumentTest, ReproducesThePublishedExampleByteForByte) {
+    const std::string example = testing::readFile(QUORVANTI_SHARED_DIR "/examples/nfce-homologacao-assinada.xml");
+    const std::string expected = between(example, "<NFe ", "</infNFeSupl>") + "</NFe>";
+    const ConsultationAddress address = builtInConsultationAddress("SP", 2);
+    const std::string supplement = "<infNFeSupl><qrCode><![CDATA[" +
+                                   onlineQrCode(address.qrCode, kExampleKey, 2, "000001",
+                                                "0123456789ABCDEF0123456789ABCDEF") +
+                                   "]]></qrCode><urlChave>" + address.urlChave + "</urlChave></infNFeSupl>";
+    const NfceDocument doc = exampleDocument();
+    AccessKeyFields fields = doc.keyFields();
+    fields.numericCode = doc.callerNumericCode();
+    ASSERT_EQ(buildAccessKey(fields), kExampleKey);
+    EXPECT_EQ(doc.write(kExampleKey, supplement), expected);
+    EXPECT_EQ(doc.invoiceValueText(), "19.00");
+}
+
+TEST(NfceDocumentTest, LeavesOutWhatAnNfceMayNotCarry) {
+    const std::string xml = exampleDocument().write(kExampleKey);
+    EXPECT_THAT(xml, Not(HasSubstr("dhSaiEnt")));  // passed by the caller, refused by model 65
+    EXPECT_THAT(xml, Not(HasSubstr("<IPI>")));     // CST 53 passed for every item
+    EXPECT_THAT(xml, Not(HasSubstr("indIntermed")));
+    EXPECT_THAT(xml, Not(HasSubstr("dhCont")));
+    EXPECT_THAT(xml, Not(HasSubstr("infAdic")));
+    EXPECT_THAT(xml, Not(HasSubstr("<indPag>")));
+}
+
+TEST(NfceDocumentTest, RecipientOnlyWithADocumentAndWithTheHomologationName) {
+    NfceDocument withoutDocument(DocumentSettings{"SP", 1});
+    withoutDocument.recipient(RecipientArgs{.xNome = "JOSE", .xLgr = "RUA A"});
+    NfceDocument production = exampleDocument(1);
+    production.recipient(RecipientArgs{.xNome = "JOSE  DA   SILVA", .cnpj = "11222333000181"});
+    const std::string productionXml = production.write(kExampleKey);
+    EXPECT_EQ(between(productionXml, "<dest>", "</dest>"),
+              "<dest><CNPJ>11222333000181</CNPJ><xNome>JOSE DA SILVA</xNome><indIEDest>9</indIEDest></dest>");
+    EXPECT_THAT(between(exampleDocument(2).write(kExampleKey), "<dest>", "</dest>"),
+                HasSubstr("<xNome>NF-E EMITIDA EM AMBIENTE DE HOMOLOGACAO - SEM VALOR FISCAL</xNome>"));
+    // The first item's description is the caller's, even in homologation.
+    NfceDocument homologation = exampleDocument(2);
+    EXPECT_THAT(homologation.write(kExampleKey), HasSubstr("<xProd>" + kHomologationItem + "</xProd>"));
+
+    EXPECT_THAT(errorOf([&] { production.recipient(RecipientArgs{.cpf = "123.456"}); }),
+                HasSubstr("CPF do destinatário '123.456' inválido"));
+}
+
+TEST(NfceDocumentTest, RecipientAddressOnlyWhenComplete) {
+    RecipientArgs full{.xNome = "JOSE", .cpf = "52998224725", .xLgr = "RUA A", .nro = "1", .xBairro = "CENTRO",
+                       .cMun = 5103403, .xMun = "CUIABA", .uf = "mt", .cep = "78000-000", .xPais = "BRASIL",
+                       .fone = "(65)"};
+    NfceDocument doc = exampleDocument(1);
+    doc.recipient(full);
+    EXPECT_EQ(between(doc.write(kExampleKey), "<enderDest>", "</enderDest>"),
+              "<enderDest><xLgr>RUA A</xLgr><nro>1</nro><xBairro>CENTRO</xBairro><cMun>5103403</cMun>"
+              "<xMun>CUIABA</xMun><UF>MT</UF><cPais>1058</cPais><xPais>BRASIL</xPais></enderDest>");
+    RecipientArgs withoutCity = full;
+    withoutCity.cMun = 0;  // a consumer typed at the counter has no municipality code
+    doc.recipient(withoutCity);
+    EXPECT_THAT(doc.write(kExampleKey), Not(HasSubstr("enderDest")));
+}
+
+TEST(NfceDocumentTest, IcmsGroupFollowsTheCsosn) {
+    NfceDocument doc(DocumentSettings{"MT", 2});
+    doc.itemProduct(exampleItem(1));
+    doc.itemIcms(ItemIcmsArgs{.orig = "0", .csosn = "101"});
+    doc.itemClose();
+    doc.itemProduct(exampleItem(2));
+    doc.itemIcms(ItemIcmsArgs{.orig = "2", .csosn = "400"});
+    EXPECT_EQ(errorOf([&] { doc.itemIcms(ItemIcmsArgs{.orig = "0", .csosn = "900"}); }),
+              "CSOSN '900' do item 2 não suportado: use 101, 102, 103, 300, 400 ou 500");
+    EXPECT_THAT(errorOf([&] { doc.itemIcms(ItemIcmsArgs{.orig = "9", .csosn = "102"}); }),
+                HasSubstr("Origem da mercadoria (orig) '9' do item 2"));
+    doc.itemClose();
+    EXPECT_THAT(errorOf([&] { doc.itemIcms(ItemIcmsArgs{.orig = "0", .csosn = "102"}); }),
+                HasSubstr("sem item aberto"));
+    doc.identification(exampleIdentification());
+    doc.emitter(exampleEmitter());
+    doc.totals(TotalsArgs{.vDesc = 1, .vProd = 20, .vNF = 19});
+    doc.transport(TransportArgs{});
+    doc.payment(PaymentArgs{.tPag = 3, .vPag = 19});
+    const std::string xml = doc.write(kExampleKey);
+    EXPECT_THAT(xml, HasSubstr("<ICMSSN101><orig>0</orig><CSOSN>101</CSOSN><pCredSN>0.00</pCredSN>"
+                               "<vCredICMSSN>0.00</vCredICMSSN></ICMSSN101>"));
+    EXPECT_THAT(xml, HasSubstr("<ICMSSN102><orig>2</orig><CSOSN>400</CSOSN></ICMSSN102>"));
+    EXPECT_THAT(xml, HasSubstr("<detPag><tPag>03</tPag><vPag>19.00</vPag><card><tpIntegra>2</tpIntegra></card>"));
+    EXPECT_THAT(xml, Not(HasSubstr("<PIS>")));  // no other-taxes group was sent
+}
+
+TEST(NfceDocumentTest, PisAndCofinsGroupsFollowTheCst) {
+    NfceDocument doc(DocumentSettings{"MT", 2});
+    doc.itemProduct(exampleItem(1));
+    ItemOtherTaxesArgs taxes{.pisCst = "01", .cofinsCst = "04"};
+    taxes.pisValues[0] = 9;
+    taxes.pisValues[1] = 1;
+    doc.itemOtherTaxes(taxes);
+    doc.itemIcms(ItemIcmsArgs{.orig = "0", .csosn = "102"});
+    doc.itemClose();
+    doc.identification(exampleIdentification());
+    doc.emitter(exampleEmitter());
+    doc.totals(TotalsArgs{.vProd = 9, .vNF = 9});
+    doc.transport(TransportArgs{});
+    doc.payment(PaymentArgs{.tPag = 1, .vPag = 9});
+    const std::string xml = doc.write(kExampleKey);
+    EXPECT_THAT(xml, HasSubstr("<PIS><PISAliq><CST>01</CST><vBC>9.00</vBC><pPIS>1.0000</pPIS><vPIS>0.00</vPIS>"
+                               "</PISAliq></PIS><COFINS><COFINSNT><CST>04</CST></COFINSNT></COFINS>"));
+    doc.itemProduct(exampleItem(2));
+    EXPECT_THAT(errorOf([&] { doc.itemOtherTaxes(ItemOtherTaxesArgs{.pisCst = "10"}); }),
+                HasSubstr("CST do PIS '10' do item 2 não suportado"));
+}
+
+TEST(NfceDocumentTest, ValuesThatCannotBeWrittenAreRefusedNamingTheElement) {
+    NfceDocument doc(DocumentSettings{"MT", 2});
+    doc.itemProduct(exampleItem(1));
+    ItemProductArgs badNcm = exampleItem(2);
+    badNcm.ncm = "1234";
+    EXPECT_EQ(errorOf([&] { doc.itemProduct(badNcm); }), "NCM '1234' do item 2 inválido: deve ter 8 dígitos");
+    ItemProductArgs negative = exampleItem(2);
+    negative.vDesc = -1;
+    EXPECT_THAT(errorOf([&] { doc.itemProduct(negative); }), HasSubstr("vDesc do item 2 negativo"));
+    EXPECT_THAT(errorOf([&] { doc.itemProduct(exampleItem(1)); }), HasSubstr("Item 1 já informado"));
+
+    EmitterArgs emitter = exampleEmitter();
+    emitter.cnpj = "";
+    EXPECT_EQ(errorOf([&] { doc.emitter(emitter); }), "CNPJ do emitente vazio");
+    emitter = exampleEmitter();
+    emitter.xBairro = " ";
+    EXPECT_EQ(errorOf([&] { doc.emitter(emitter); }), "Bairro do emitente (xBairro) vazio");
+
+    IdentificationArgs ide = exampleIdentification();
+    ide.dhEmi = "05/03/2026 14:07";
+    EXPECT_THAT(errorOf([&] { doc.identification(ide); }), HasSubstr("Data de emissão (dhEmi) '05/03/2026 14:07'"));
+    ide = exampleIdentification();
+    ide.mod = 55;
+    EXPECT_THAT(errorOf([&] { doc.identification(ide); }), HasSubstr("apenas NFC-e"));
+    ide = exampleIdentification();
+    ide.tpEmis = 9;
+    ide.dhCont = "2026-11-20T00:00:00-03:00";
+    ide.xJust = "SEM INTERNET";
+    EXPECT_EQ(errorOf([&] { doc.identification(ide); }),
+              "Justificativa da contingência (xJust) deve ter de 15 a 256 caracteres (tem 12)");
+    ide.xJust = std::string(257, 'X');
+    EXPECT_THAT(errorOf([&] { doc.identification(ide); }), HasSubstr("(tem 257)"));
+}
+
+TEST(NfceDocumentTest, ContingencyWritesEntryTimeAndJustification) {
+    NfceDocument doc = exampleDocument();
+    IdentificationArgs ide = exampleIdentification();
+    ide.tpEmis = 9;
+    ide.dhCont = "2026-11-20T00:00:00-03:00";
+    ide.xJust = "Sistema WEB inoperante apresentando lentidao";
+    doc.identification(ide);
+    AccessKeyFields fields = doc.keyFields();
+    fields.numericCode = "83746152";
+    const std::string xml = doc.write(buildAccessKey(fields));
+    EXPECT_THAT(xml, HasSubstr("<tpEmis>9</tpEmis>"));
+    EXPECT_THAT(xml, HasSubstr("<verProc>EXEMPLO 1.0</verProc><dhCont>2026-11-20T00:00:00-03:00</dhCont>"
+                               "<xJust>Sistema WEB inoperante apresentando lentidao</xJust></ide>"));
+}
+
+TEST(NfceDocumentTest, IncompleteOrInconsistentDocumentsAreNotWritten) {
+    NfceDocument missingItem(DocumentSettings{"SP", 2});
+    missingItem.identification(exampleIdentification());
+    missingItem.emitter(exampleEmitter());
+    addItem(missingItem, exampleItem(1), "102");
+    missingItem.itemProduct(exampleItem(3));  // item 2 failed at the caller
+    missingItem.totals(TotalsArgs{.vDesc = 1, .vProd = 20, .vNF = 19});
+    missingItem.transport(TransportArgs{});
+    missingItem.payment(PaymentArgs{.tPag = 1, .vPag = 19});
+    EXPECT_EQ(errorOf([&] { missingItem.write(kExampleKey); }), "Item 2 ausente: o documento passa ao item 3");
+
+    NfceDocument open(DocumentSettings{"SP", 2});
+    open.identification(exampleIdentification());
+    open.emitter(exampleEmitter());
+    open.itemProduct(exampleItem(1));
+    EXPECT_THAT(errorOf([&] { open.itemClose(); }), HasSubstr("sem o grupo ICMS"));
+    EXPECT_EQ(errorOf([&] { open.checkComplete(); }), "Item 1 incompleto: falta o grupo ICMS");
+
+    NfceDocument totals = exampleDocument();
+    totals.totals(TotalsArgs{.vDesc = 1, .vProd = 9, .vNF = 8});
+    EXPECT_EQ(errorOf([&] { totals.checkComplete(); }), "Total dos produtos (vProd) 9.00 difere da soma dos itens 20.00");
+    totals.totals(TotalsArgs{.vDesc = 1, .vProd = 20, .vNF = 20});
+    EXPECT_THAT(errorOf([&] { totals.checkComplete(); }), HasSubstr("Valor da nota (vNF) 20.00 difere do calculado 19.00"));
+
+    NfceDocument underpaid(DocumentSettings{"SP", 2});
+    underpaid.identification(exampleIdentification());
+    underpaid.emitter(exampleEmitter());
+    addItem(underpaid, exampleItem(1), "102");
+    underpaid.totals(TotalsArgs{.vProd = 9, .vNF = 9});
+    underpaid.transport(TransportArgs{});
+    underpaid.payment(PaymentArgs{.tPag = 1, .vPag = 5});
+    EXPECT_EQ(errorOf([&] { underpaid.checkComplete(); }), "Pagamentos (vPag) somam 5.00, menos que o valor da nota 9.00");
+    underpaid.payment(PaymentArgs{.tPag = 4, .vPag = 5});
+    EXPECT_THAT(underpaid.write(kExampleKey), HasSubstr("</detPag><vTroco>1.00</vTroco></pag>"));
+
+    EXPECT_EQ(errorOf([&] { NfceDocument(DocumentSettings{"SP", 2}).checkComplete(); }),
+              "Documento sem o grupo de identificação (ide)");
+}
+
+TEST(NfceDocumentTest, TextsAreEscapedAndCutToTheLayoutMaximum) {
+    NfceDocument doc = exampleDocument(1);
+    EmitterArgs emitter = exampleEmitter();
+    emitter.xNome = "PADARIA & CONFEITARIA <EXEMPLO> " + std::string(60, 'X');
+    emitter.fone = "123";  // too short to write: left out
+    doc.emitter(emitter);
+    const std::string xml = doc.write(kExampleKey);
+    const std::string name = between(xml, "<xNome>", "</xNome>");
+    // 32 characters of name and 28 of the X run make the layout's 60.
+    EXPECT_EQ(name, "<xNome>PADARIA &amp; CONFEITARIA &lt;EXEMPLO&gt; " + std::string(28, 'X') + "</xNome>");
+    EXPECT_THAT(between(xml, "<enderEmit>", "</enderEmit>"), Not(HasSubstr("<fone>")));
+}
+
+}  // namespace
+}  // namespace quorvanti::fiscal

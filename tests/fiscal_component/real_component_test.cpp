@@ -1,0 +1,339 @@
+// Sales generated through the real component: both schemas accept them, xmlsec1 accepts their
+// signatures, keys and QR codes follow the published rules, failures are described.
+#include "fiscal_component/real_component.h"
+
+// The argument records are filled with designated initialisers, which leave the other members
+// value-initialised as intended; GCC's -Wextra still reports each omitted member.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <openssl/sha.h>
+
+#include <filesystem>
+
+#include "fiscal_component/access_key.h"
+#include "fiscal_component/certificate_store.h"
+#include "fiscal_component/schema_validation.h"
+#include "sale_builder.h"
+#include "support/temp_dir.h"
+#include "support/test_certificates.h"
+
+namespace quorvanti::fiscal {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testing::readFile;
+using testing::writeFile;
+using testsales::Sale;
+using testsales::SaleItem;
+
+const std::string kOfficialSchemas = QUORVANTI_SHARED_DIR "/nfe-schemas";
+const std::string kCsc = "0123456789ABCDEF0123456789ABCDEF";
+
+std::string sha1Hex(const std::string& text) {
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    SHA1(reinterpret_cast<const unsigned char*>(text.data()), text.size(), digest);
+    char hex[2 * SHA_DIGEST_LENGTH + 1];
+    for (int i = 0; i < SHA_DIGEST_LENGTH; ++i) std::snprintf(hex + 2 * i, 3, "%02X", digest[i]);
+    return hex;
+}
+
+// The text between `open` and the next `close`.
+std::string between(const std::string& text, const std::string& open, const std::string& close) {
+    const auto start = text.find(open);
+    if (start == std::string::npos) return {};
+    const auto end = text.find(close, start + open.size());
+    return end == std::string::npos ? std::string() : text.substr(start + open.size(), end - start - open.size());
+}
+
+struct Generated {
+    std::string key;  // 44 digits
+    std::string generatedPath;
+    std::string signedPath;
+};
+
+class RealComponentTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testing::installTestCertificate(storeFolder);
+        serial = CertificateStore(storeFolder).list().at(0).serialNumber;
+        std::filesystem::create_directories(emptySchemaFolder);
+    }
+
+    ConfigurationArgs configuration(int tpAmb = 2, const std::string& schemaFolder = kOfficialSchemas) const {
+        return ConfigurationArgs{.certificateSerial = serial, .documentFolder = documentFolder,
+                                 .schemaFolder = schemaFolder, .uf = "MT", .model = 65, .layoutUse = "1",
+                                 .timeoutMs = "30000", .tpAmb = tpAmb, .tpEmis = "1", .tpImp = 4,
+                                 .cnpj = testsales::kEmitterCnpj, .cscId = "000001", .csc = kCsc,
+                                 .softwareHouseCnpj = "11.222.333/0001-81", .softwareHouseName = "QUORVANTI"};
+    }
+
+    Generated generate(const Sale& sale, int tpAmb = 2) {
+        RealFiscalComponent component(storeFolder);
+        component.configure(configuration(tpAmb));
+        testsales::sendSale(component, sale);
+        std::string key;
+        GenerationArgs args;
+        SharedTexts shared;
+        EXPECT_TRUE(component.generate(key, args, shared));
+        EXPECT_EQ(key.substr(0, 3), "NFe");
+        return Generated{key.substr(3), args.generatedXmlPath, args.signedXmlPath};
+    }
+
+    testing::TempDir dir;
+    std::string storeFolder = dir.file("certificados");
+    std::string documentFolder = dir.file("nfe") + "/";
+    std::string emptySchemaFolder = dir.file("nfe/schemas");
+    std::string serial;
+};
+
+std::vector<std::pair<std::string, Sale>> variedSales() {
+    std::vector<std::pair<std::string, Sale>> sales;
+    sales.emplace_back("one item, no recipient", Sale{});
+    Sale cpf;
+    cpf.cpf = "52998224725";
+    cpf.items = {SaleItem{.quantity = 3, .total = 27, .discount = 3},
+                 SaleItem{.code = "77", .description = "REFRIGERANTE 2L", .ncm = "22021000", .cfop = 5405,
+                          .csosn = "500", .quantity = 2, .total = 11, .unit = "UND"}};
+    cpf.extraPaid = 2.5;
+    sales.emplace_back("CPF, CSOSN 102 and 500, discount, change", cpf);
+    Sale cnpj;
+    cnpj.cnpj = "11444777000161";
+    cnpj.recipientAddress = true;
+    cnpj.items.clear();
+    for (int i = 0; i < 12; ++i) {
+        cnpj.items.push_back(SaleItem{.code = std::to_string(100 + i), .description = "ITEM " + std::to_string(i),
+                                      .csosn = i % 3 == 0 ? "500" : "102", .quantity = 0.375 * (i + 1),
+                                      .total = 1.99 * (i + 1), .discount = i % 4 == 0 ? 0.10 : 0});
+    }
+    sales.emplace_back("CNPJ with address, twelve items", cnpj);
+    Sale contingency = cpf;
+    contingency.tpEmis = 9;
+    contingency.dhCont = "2026-03-05T00:00:00-04:00";
+    contingency.xJust = "Sistema WEB inoperante apresentando lentidao";
+    sales.emplace_back("offline contingency", contingency);
+    return sales;
+}
+
+TEST_F(RealComponentTest, SalesPassBothSchemasAndXmlsecAcceptsTheirSignatures) {
+    for (int tpAmb : {2, 1}) {
+        for (const auto& [name, sale] : variedSales()) {
+            SCOPED_TRACE(name + (tpAmb == 1 ? " (production)" : " (homologation)"));
+            const Generated generated = generate(sale, tpAmb);
+            const SchemaVerdict official = validateNfeFile(generated.signedPath, kOfficialSchemas);
+            EXPECT_TRUE(official.valid) << official.message;
+            const SchemaVerdict own = validateNfeFile(generated.signedPath, emptySchemaFolder);
+            EXPECT_TRUE(own.valid) << own.message;
+            std::string output;
+            EXPECT_TRUE(testing::xmlsecVerifies(generated.signedPath, &output)) << output;
+        }
+    }
+}
+
+TEST_F(RealComponentTest, AChangedByteBreaksTheSignature) {
+    const Generated generated = generate(variedSales()[1].second);
+    std::string xml = readFile(generated.signedPath);
+    const auto at = xml.find("<vNF>");
+    ASSERT_NE(at, std::string::npos);
+    xml[at + 5] = xml[at + 5] == '9' ? '8' : '9';
+    writeFile(generated.signedPath, xml);
+    EXPECT_TRUE(validateNfeFile(generated.signedPath, kOfficialSchemas).valid);
+    EXPECT_FALSE(testing::xmlsecVerifies(generated.signedPath));
+}
+
+TEST_F(RealComponentTest, KeyAndFilesFollowTheDocumentLayout) {
+    Sale sale;
+    sale.number = 4321;
+    sale.series = 7;
+    const Generated generated = generate(sale);
+    EXPECT_TRUE(accessKeyValid(generated.key));
+    EXPECT_EQ(generated.key.substr(0, 35), std::string("512603") + testsales::kEmitterCnpj + "65007000004321" + "1");
+    EXPECT_EQ(generated.key.substr(35, 8), "83746152");
+    EXPECT_EQ(generated.generatedPath, documentFolder + "arquivos/gerados/NFe" + generated.key + ".xml");
+    EXPECT_EQ(generated.signedPath, documentFolder + "arquivos/assinado/NFe" + generated.key + "-assinado.xml");
+    const std::string unsignedXml = readFile(generated.generatedPath);
+    const std::string signedXml = readFile(generated.signedPath);
+    EXPECT_THAT(unsignedXml, Not(HasSubstr("Signature")));
+    EXPECT_THAT(unsignedXml, HasSubstr("<infNFe versao=\"4.00\" Id=\"NFe" + generated.key + "\">"));
+    EXPECT_THAT(signedXml, HasSubstr("<cDV>" + generated.key.substr(43) + "</cDV><tpAmb>2</tpAmb>"));
+    // infNFeSupl between infNFe and Signature, Signature last.
+    const auto supplement = signedXml.find("</infNFe><infNFeSupl>");
+    const auto signature = signedXml.find("</infNFeSupl><Signature");
+    EXPECT_NE(supplement, std::string::npos);
+    EXPECT_NE(signature, std::string::npos);
+    EXPECT_THAT(signedXml, HasSubstr("</Signature></NFe>"));
+    EXPECT_THAT(signedXml, Not(HasSubstr(kCsc)));
+}
+
+TEST_F(RealComponentTest, OnlineQrHashMatchesThePublishedRule) {
+    const Generated generated = generate(Sale{});
+    RealFiscalComponent component(storeFolder);
+    std::string qr, result;
+    ASSERT_TRUE(component.qrAddress(generated.signedPath, qr, result)) << result;
+    const std::string address = "http://homologacao.sefaz.mt.gov.br/nfce/consultanfce?p=";
+    ASSERT_EQ(qr.substr(0, address.size()), address);
+    const std::string parameters = generated.key + "|2|2|1";
+    EXPECT_EQ(qr, address + parameters + "|" + sha1Hex(parameters + kCsc));
+    EXPECT_THAT(readFile(generated.signedPath),
+                HasSubstr("<urlChave>http://homologacao.sefaz.mt.gov.br/nfce/consultanfce</urlChave>"));
+}
+
+TEST_F(RealComponentTest, OfflineQrCarriesDayValueAndDigestOfTheSignature) {
+    Sale sale = variedSales()[3].second;
+    const Generated generated = generate(sale);
+    EXPECT_EQ(generated.key[34], '9');
+    const std::string signedXml = readFile(generated.signedPath);
+    const std::string digest = between(signedXml, "<DigestValue>", "</DigestValue>");
+    const std::string vNF = between(signedXml, "<vNF>", "</vNF>");
+    ASSERT_EQ(digest.size(), 28u);
+    std::string hex;
+    for (unsigned char c : digest) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", c);
+        hex += pair;
+    }
+    const std::string parameters = generated.key + "|2|2|05|" + vNF + "|" + hex + "|1";
+    EXPECT_EQ(between(signedXml, "<qrCode><![CDATA[", "]]></qrCode>"),
+              "http://homologacao.sefaz.mt.gov.br/nfce/consultanfce?p=" + parameters + "|" + sha1Hex(parameters + kCsc));
+    EXPECT_THAT(signedXml, HasSubstr("<dhCont>2026-03-05T00:00:00-04:00</dhCont>"));
+    EXPECT_THAT(readFile(generated.generatedPath), Not(HasSubstr("infNFeSupl")));
+}
+
+TEST_F(RealComponentTest, UnusableNumericCodeIsReplacedByAFreshOne) {
+    Sale sale;
+    sale.cNF = "0";  // what the program sends when its numeric-code request failed
+    const Generated first = generate(sale);
+    sale.cNF = "1234";  // the number itself
+    const Generated second = generate(sale);
+    for (const Generated& generated : {first, second}) {
+        const std::string cNF = generated.key.substr(35, 8);
+        EXPECT_NE(cNF, "00000000");
+        EXPECT_NE(cNF, "00001234");
+        EXPECT_THAT(readFile(generated.signedPath), HasSubstr("<cNF>" + cNF + "</cNF>"));
+        EXPECT_TRUE(testing::xmlsecVerifies(generated.signedPath));
+    }
+}
+
+TEST_F(RealComponentTest, QrAddressReadsSignedAndAuthorisedFiles) {
+    const Generated generated = generate(Sale{});
+    RealFiscalComponent component(storeFolder);
+    std::string fromSigned, fromProc, result;
+    ASSERT_TRUE(component.qrAddress(generated.signedPath, fromSigned, result));
+    std::string nfe = readFile(generated.signedPath);
+    nfe = nfe.substr(nfe.find("<NFe"));
+    const std::string proc = documentFolder + "arquivos/procNFe/" + generated.key + "-procNFe.xml";
+    std::filesystem::create_directories(documentFolder + "arquivos/procNFe");
+    writeFile(proc, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><nfeProc versao=\"4.00\" "
+                    "xmlns=\"http://www.portalfiscal.inf.br/nfe\">" + nfe +
+                    "<protNFe versao=\"4.00\"><infProt><cStat>100</cStat></infProt></protNFe></nfeProc>");
+    ASSERT_TRUE(component.qrAddress(proc, fromProc, result)) << result;
+    EXPECT_EQ(fromProc, fromSigned);
+    EXPECT_FALSE(component.qrAddress(documentFolder + "nada.xml", fromProc, result));
+    EXPECT_TRUE(fromProc.empty());
+    EXPECT_THAT(result, HasSubstr("não encontrado"));
+    writeFile(proc, "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\"><infNFe/></NFe>");
+    EXPECT_FALSE(component.qrAddress(proc, fromProc, result));
+    EXPECT_THAT(result, HasSubstr("não tem QR Code"));
+}
+
+TEST_F(RealComponentTest, ValidationMessagesNameTheElementAndTheReason) {
+    const Generated generated = generate(Sale{});
+    std::string xml = readFile(generated.signedPath);
+    xml.replace(xml.find("<NCM>19052090</NCM>"), 19, "<NCM>1234</NCM>");
+    const std::string broken = dir.file("quebrado.xml");
+    writeFile(broken, xml);
+    for (const std::string& folder : {kOfficialSchemas, emptySchemaFolder}) {
+        SCOPED_TRACE(folder);
+        RealFiscalComponent component(storeFolder);
+        component.configure(configuration(2, folder));
+        std::string message;
+        EXPECT_FALSE(component.validate(ValidationArgs{broken}, message));
+        EXPECT_THAT(message, HasSubstr("Elemento nfe:NCM do item 1 (linha 2): valor '1234' não corresponde ao padrão"));
+        EXPECT_THAT(message, HasSubstr(":NCM"));  // what the emission routine looks for
+        EXPECT_THAT(message, HasSubstr("Detalhe: Element 'nfe:NCM'"));
+    }
+    std::string signature = readFile(generated.signedPath);
+    signature.replace(signature.find("rsa-sha1"), 8, "rsa-sha256");
+    writeFile(broken, signature);
+    const SchemaVerdict own = validateNfeFile(broken, emptySchemaFolder);
+    EXPECT_FALSE(own.valid);
+    EXPECT_THAT(own.message, HasSubstr("Atributo 'Algorithm' do elemento ds:SignatureMethod"));
+    writeFile(broken, "<NFe><infNFe>");
+    EXPECT_THAT(validateNfeFile(broken, emptySchemaFolder).message, HasSubstr("não é um XML válido"));
+    EXPECT_THAT(validateNfeFile(dir.file("ausente.xml"), emptySchemaFolder).message, HasSubstr("não encontrado"));
+}
+
+TEST_F(RealComponentTest, StatusQueryTellsWhetherTheComponentCanWork) {
+    bool usable = false;
+    RealFiscalComponent fresh(storeFolder);
+    EXPECT_TRUE(fresh.statusQuery(usable));
+    EXPECT_TRUE(usable);
+
+    RealFiscalComponent noStore(dir.file("sem-certificados"));
+    EXPECT_TRUE(noStore.statusQuery(usable));
+    EXPECT_FALSE(usable);
+    EXPECT_FALSE(noStore.statusProblem().empty());
+
+    const std::string expiredStore = dir.file("vencidos");
+    testing::installTestCertificate(expiredStore, testing::TestCertificate::Expired);
+    RealFiscalComponent expired(expiredStore);
+    ConfigurationArgs config = configuration();
+    config.certificateSerial = CertificateStore(expiredStore).list().at(0).serialNumber;
+    EXPECT_TRUE(expired.configure(config));  // the set-up goes on; the problem is reported below
+    EXPECT_TRUE(expired.statusQuery(usable));
+    EXPECT_FALSE(usable);
+    testsales::sendSale(expired, Sale{});
+    std::string key;
+    GenerationArgs args;
+    SharedTexts shared;
+    try {
+        expired.generate(key, args, shared);
+        FAIL() << "an expired certificate must not sign";
+    } catch (const ComponentError& e) {
+        EXPECT_EQ(e.what(), expired.statusProblem());
+    }
+    EXPECT_FALSE(std::filesystem::exists(documentFolder + "arquivos/assinado"));
+}
+
+TEST_F(RealComponentTest, GenerationRefusesWhatItCannotDo) {
+    RealFiscalComponent component(storeFolder);
+    std::string key;
+    GenerationArgs args;
+    SharedTexts shared;
+    EXPECT_THROW(component.generate(key, args, shared), ComponentError);  // not configured
+    ConfigurationArgs config = configuration();
+    config.csc = "";
+    component.configure(config);
+    testsales::sendSale(component, Sale{});
+    try {
+        component.generate(key, args, shared);
+        FAIL();
+    } catch (const ComponentError& e) {
+        EXPECT_THAT(e.what(), HasSubstr("CSC"));
+    }
+    config = configuration();
+    config.uf = "XX";
+    EXPECT_THROW(component.configure(config), ComponentError);
+    EXPECT_THROW(component.send(SendArgs{}), ComponentError);
+    try {
+        component.serviceStatus();
+        FAIL();
+    } catch (const ComponentError& e) {
+        EXPECT_STREQ(e.what(), "Serviços web ainda não disponíveis nesta versão");
+    }
+}
+
+TEST_F(RealComponentTest, WebServicesFileOverridesTheQrAddress) {
+    std::filesystem::create_directories(documentFolder);
+    writeFile(documentFolder + "webservices.ini",
+              "[MT_2]\r\nQRCode=http://127.0.0.1:18443/nfce/qrcode\r\nurlChave=http://127.0.0.1:18443/consulta\r\n");
+    const Generated generated = generate(Sale{});
+    const std::string xml = readFile(generated.signedPath);
+    EXPECT_THAT(xml, HasSubstr("<![CDATA[http://127.0.0.1:18443/nfce/qrcode?p=" + generated.key + "|2|2|1|"));
+    EXPECT_THAT(xml, HasSubstr("<urlChave>http://127.0.0.1:18443/consulta</urlChave>"));
+}
+
+}  // namespace
+}  // namespace quorvanti::fiscal
