@@ -1,0 +1,173 @@
+#include "document/identification_group.h"
+
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <limits>
+#include <locale>
+#include <sstream>
+#include <stdexcept>
+
+#include "context/program_files.h"
+#include "database/sql_escape.h"
+#include "document/text_helpers.h"
+#include "document/vb_conversions.h"
+#include "platform/version.h"
+
+namespace quorvanti::document {
+
+namespace {
+
+constexpr std::int64_t kFourHours = 4 * 60 * 60;
+
+std::string dateText(const platform::LocalDateTime& t) {
+    char out[16];
+    std::snprintf(out, sizeof out, "%04d-%02d-%02d", t.year, t.month, t.day);
+    return out;
+}
+
+std::string timeText(const platform::LocalDateTime& t) {
+    char out[16];
+    std::snprintf(out, sizeof out, "%02d:%02d:%02d", t.hour, t.minute, t.second);
+    return out;
+}
+
+// Without a stored entry time the contingency is dated at midnight of the day four hours ago: early in
+// the morning that is the day before, which keeps the entry time before any emission of the night.
+std::string defaultContingencyEntry(const platform::LocalDateTime& now, const std::string& timeZone) {
+    return dateText(platform::addSeconds(now, -kFourHours)) + "T00:00:00" + timeZone;
+}
+
+std::string applicationVersion() {
+    return "TAVU - " + std::to_string(platform::kVersionMajor) + "." + std::to_string(platform::kVersionMinor) + "." +
+           std::to_string(platform::kVersionRevision);
+}
+
+}  // namespace
+
+std::int32_t componentInteger(std::string_view text) {
+    const double value = std::nearbyint(toNumber(text));
+    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
+        throw std::overflow_error("Estouro");
+    return static_cast<std::int32_t>(value);
+}
+
+std::string sqlNumber(double value) {
+    if (value == std::floor(value) && std::fabs(value) < 1e15) return integerText(value);
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    out.precision(15);
+    out << value;
+    return out.str();
+}
+
+void GeraIndetificacao(context::AppContext& ctx, const std::string& saleCode, fiscal::FiscalComponent& component) {
+    auto& s = ctx.settings;
+    auto& e = ctx.emission;
+    try {
+        const platform::LocalDateTime now = ctx.services.clock.now();
+        e.EmissionDateTime = dateText(now) + "T" + timeText(now) + s.TimeZone;
+
+        std::int32_t emissionType = 1;
+        std::string contingencyEntry, justification;
+        if (s.Contingency == "1") {
+            emissionType = 9;
+            justification = s.ContingencyReason;
+            contingencyEntry = BuscaDataContigencia(ctx, saleCode);
+            if (EstaVazio(std::string_view(contingencyEntry)))
+                contingencyEntry = defaultContingencyEntry(now, s.TimeZone);
+        }
+
+        ctx.status("GeraIndetificacao");
+        const std::string numericCode = std::to_string(GeraCodigoNota(ctx));
+
+        s.ComponentOk = component.identification(
+            fiscal::IdentificationArgs{
+                .cNF = numericCode,
+                .natOp = "VENDA DE MERCADORIA",
+                .mod = componentInteger(s.DocModel),
+                .serie = componentInteger(s.Series),
+                .nNF = componentInteger(e.NfceNumber),
+                .dhEmi = e.EmissionDateTime,
+                .dhSaiEnt = e.EmissionDateTime,
+                .tpNF = 1,
+                .procEmi = 0,
+                .idDest = 1,
+                .cMunFG = componentInteger(ctx.emitter.CityCode),
+                .tpImp = 4,
+                .tpEmis = emissionType,
+                .finNFe = 1,
+                .indFinal = 1,
+                .indPres = 1,
+                .verProc = applicationVersion(),
+                .dhCont = contingencyEntry,
+                .xJust = justification,
+                .indIntermed = 0,
+            },
+            e.SharedTexts);
+    } catch (const std::exception& error) {
+        ctx.frontend().messageBox(error.what(), platform::MessageStyle::OkCritical, "ERRO IDENTIFICAÇÃO");
+    }
+}
+
+std::int32_t GeraCodigoNota(context::AppContext& ctx) {
+    try {
+        auto component = ctx.services.components.createComponent();
+        std::int32_t code = 0;
+        component->numericCode(code);
+        return code;
+    } catch (const std::exception& error) {
+        const std::string text = "Houve erro no GeraCodigoNota(hashCode). Verifique CNPJ, certificado etc..";
+        ctx.frontend().messageBox(text + context::kLineBreak + error.what(), platform::MessageStyle::Ok);
+        ctx.services.shell.runRegistrationScript(ctx.locations.programFolder);
+        ctx.frontend().messageBox("Tente novamente, reabrindo o sistema", platform::MessageStyle::Ok);
+        return 0;
+    }
+}
+
+std::string BuscaDataContigencia(context::AppContext& ctx, const std::string& saleCode) {
+    try {
+        const auto rows = ctx.db->open("Select dataContigencia from TabNCEAEnviar where Codvenda = '" +
+                                       database::sqlEscape(ctx.db->kind(), saleCode) + "'");
+        return rows.field("DataContigencia").text();
+    } catch (const std::exception&) {
+        return "";
+    }
+}
+
+bool GeraEmitente(context::AppContext& ctx, fiscal::FiscalComponent& component) {
+    const auto& m = ctx.emitter;
+    try {
+        // Start-up cleaned these texts already; the second pass keeps the group safe whoever filled them.
+        ctx.settings.ComponentOk = component.emitter(
+            fiscal::EmitterArgs{
+                .xFant = LimpaTexto(m.TradeName),
+                .xNome = LimpaTexto(m.LegalName),
+                .cnpj = m.Cnpj,
+                .cpf = "",
+                .ie = m.StateRegistration,
+                .iest = "",
+                .im = "",
+                .cnae = "",
+                .crt = 1,
+                .xLgr = LimpaTexto(m.Street),
+                .nro = LimpaTexto(m.Number),
+                .xCpl = "",
+                .xBairro = LimpaTexto(m.District),
+                .cMun = componentInteger(m.CityCode),
+                .xMun = LimpaTexto(m.CityName),
+                .uf = m.State,
+                .cep = m.PostalCode,
+                .cPais = 1058,
+                .xPais = "BRASIL",
+                .fone = m.Phone,
+            },
+            ctx.emission.SharedTexts);
+        return true;
+    } catch (const std::exception& error) {
+        ctx.frontend().messageBox(error.what(), platform::MessageStyle::OkCritical, "ERRO EMITENTE");
+        return false;
+    }
+}
+
+}  // namespace quorvanti::document

@@ -1,0 +1,41 @@
+// The first two groups of an NFC-e as the emission routine fills them: identification (`ide`: numeric
+// code, number, emission date-time, normal or offline-contingency emission) and emitter (`emit`, from the
+// emitter record start-up loaded). Also the two conversions every group procedure shares.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "context/app_context.h"
+#include "fiscal_component/fiscal_component.h"
+
+namespace quorvanti::document {
+
+// `GeraIndetificacao`: builds the emission date-time (kept in EmissionState.EmissionDateTime for every
+// later phase) and hands the identification group to `component`. A failure shows its description
+// under "ERRO IDENTIFICAÇÃO" and returns; the routine goes on without knowing.
+void GeraIndetificacao(context::AppContext& ctx, const std::string& saleCode, fiscal::FiscalComponent& component);
+
+// `GeraCodigoNota`: the access key's random code from a fresh component instance. On failure it tells
+// the operator twice, starts the component registration script and answers 0.
+std::int32_t GeraCodigoNota(context::AppContext& ctx);
+
+// `BuscaDataContigencia`: the contingency entry time stored in the sale's queue row; "" when the row or
+// the value is missing or the query fails.
+std::string BuscaDataContigencia(context::AppContext& ctx, const std::string& saleCode);
+
+// `GeraEmitente`: hands the emitter group to `component`; false (after a box titled "ERRO EMITENTE")
+// when that failed, and the routine then abandons the sale.
+bool GeraEmitente(context::AppContext& ctx, fiscal::FiscalComponent& component);
+
+// A number held as text ("65", "5103403") as the component's 32-bit integer: a strict conversion,
+// rounded half to even. Raises std::invalid_argument for a text that is not a number and
+// std::overflow_error beyond 32 bits, so the calling group's handler reports it.
+std::int32_t componentInteger(std::string_view text);
+
+// A number as it is written unquoted into SQL text: whole numbers without decimals ("12"), others with
+// a decimal point ("12.5"), never in the regional form.
+std::string sqlNumber(double value);
+
+}  // namespace quorvanti::document

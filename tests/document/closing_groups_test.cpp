@@ -1,0 +1,119 @@
+#include "document/closing_groups.h"
+
+#include <gtest/gtest.h>
+
+#include "document/group_world.h"
+#include "document/item_group.h"
+
+namespace quorvanti::document {
+namespace {
+
+using database::DbKind;
+using fiscal::PaymentArgs;
+using fiscal::TotalsArgs;
+using fiscal::TransportArgs;
+using testing::GroupWorld;
+
+constexpr const char* kSale = "000123-01";
+
+class ClosingGroupsTest : public testing::BackendTest {
+protected:
+    // Sends the sale's items and then the closing groups with the amount the routine pays.
+    void emit() {
+        auto& ctx = world->ctx;
+        world->openItemRows(kSale);
+        world->openSaleHeader(kSale);
+        ctx.emission.ProductsTotal = 0;
+        ASSERT_FALSE(GeraProdutos(ctx, *world->component));
+        GeraTotais(ctx, *world->component);
+        GeraTransporte(ctx, *world->component);
+        double paid = ctx.emission.ProductsTotal - ctx.emission.SaleHeader->field("ValorDesconto").number();
+        GeraPagamento(ctx, paid, *world->component);
+        GeraObservacoes(ctx, *world->component);
+    }
+    void addItem(int code, double total, double discount) {
+        world->addProduct(code, "5102", "21069090");
+        world->addItem({.code = code, .quantity = 1, .total = total, .discount = discount});
+    }
+};
+
+TEST_P(ClosingGroupsTest, TotalsCarryOnlyDiscountProductsAndInvoiceValue) {
+    addItem(1, 10, 0);
+    addItem(2, 20, 2);
+    addItem(3, 5, 0);
+    emit();
+    const auto t = world->sent<TotalsArgs>("totals").at(0);
+    EXPECT_DOUBLE_EQ(t.vProd, 37);
+    EXPECT_DOUBLE_EQ(t.vDesc, 2);
+    EXPECT_DOUBLE_EQ(t.vNF, 35);
+    for (double tax : {t.vBC, t.vICMS, t.vBCST, t.vST, t.vCOFINS, t.vPIS, t.vIPI, t.vSeg, t.vFrete, t.vOutro, t.vII,
+                       t.vTotTrib})
+        EXPECT_EQ(tax, 0);
+    EXPECT_EQ(t.unused12to25, (std::array<std::int32_t, 14>{}));
+    EXPECT_EQ(t.unused27to28, (std::array<std::int32_t, 2>{}));
+    EXPECT_EQ(t.unused32, 0);
+    EXPECT_EQ(t.unused33, "");
+    EXPECT_EQ(t.unused34to53, (std::array<std::int32_t, 20>{}));
+
+    const auto p = world->sent<PaymentArgs>("payment").at(0);
+    EXPECT_EQ(p.indPag, 0);
+    EXPECT_EQ(p.tPag, 1);
+    EXPECT_DOUBLE_EQ(p.vPag, 35);
+    EXPECT_EQ(p.values4to7, (std::array<std::int32_t, 4>{}));
+    EXPECT_EQ(p.texts8to10, (std::array<std::string, 3>{}));
+
+    const auto transport = world->sent<TransportArgs>("transport").at(0);
+    EXPECT_EQ(transport.modFrete, 9);
+    EXPECT_EQ(transport.value2, 0);
+    EXPECT_EQ(transport.texts3to5, (std::array<std::string, 3>{}));
+    EXPECT_EQ(transport.values6to9, (std::array<std::int32_t, 4>{}));
+    EXPECT_EQ(transport.texts10to19, (std::array<std::string, 10>{}));
+
+    // The additional information sends nothing and leaves the shared texts empty.
+    EXPECT_EQ(world->operations().back(), "payment");
+    EXPECT_EQ(world->ctx.emission.SharedTexts.text1, "");
+    EXPECT_EQ(world->ctx.emission.SharedTexts.text2, "");
+    EXPECT_TRUE(world->messages().empty());
+}
+
+TEST_P(ClosingGroupsTest, WithoutDiscountInvoiceAndPaymentEqualTheProducts) {
+    addItem(1, 12.34, 0);
+    addItem(2, 0.66, 0);
+    emit();
+    const auto t = world->sent<TotalsArgs>("totals").at(0);
+    EXPECT_DOUBLE_EQ(t.vProd, 13);
+    EXPECT_DOUBLE_EQ(t.vNF, 13);
+    EXPECT_DOUBLE_EQ(world->sent<PaymentArgs>("payment").at(0).vPag, 13);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ClosingGroupsTest, testing::bothBackends(), testing::backendName);
+
+TEST(ClosingGroups, EachFailureShowsItsOwnTitleAndTheNextStepGoesOn) {
+    GroupWorld w{DbKind::Sqlite};
+    auto& s = w.components.script();
+    s.failures["transport"] = "Modalidade de frete inválida";
+    s.failures["payment"] = "Valor do pagamento inválido";
+    double amount = 10;
+    GeraTotais(w.ctx, *w.component);  // no sale header
+    GeraTransporte(w.ctx, *w.component);
+    GeraPagamento(w.ctx, amount, *w.component);
+    GeraObservacoes(w.ctx, *w.component);
+
+    w.ctx.emission.SaleHeader = database::Recordset({"ValorDesconto"}, {{database::DbValue()}});
+    GeraTotais(w.ctx, *w.component);  // a null column
+
+    std::vector<std::pair<std::string, std::string>> shown;
+    for (const auto& m : w.messages()) {
+        EXPECT_EQ(m.style, platform::MessageStyle::OkCritical);
+        shown.emplace_back(m.title, m.text);
+    }
+    ASSERT_EQ(shown.size(), 4u);
+    EXPECT_EQ(shown[0].first, "ERRO TOTAL");
+    EXPECT_EQ(shown[1], (std::pair<std::string, std::string>{"ERRO OBS", "Modalidade de frete inválida"}));
+    EXPECT_EQ(shown[2], (std::pair<std::string, std::string>{"ERRO PAGAMENTO", "Valor do pagamento inválido"}));
+    EXPECT_EQ(shown[3].first, "ERRO TOTAL");
+    EXPECT_TRUE(w.sent<TotalsArgs>("totals").empty());
+}
+
+}  // namespace
+}  // namespace quorvanti::document

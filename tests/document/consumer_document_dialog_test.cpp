@@ -1,0 +1,139 @@
+#include "document/consumer_document_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "fiscal_component/document_validator.h"
+#include "fiscal_component/recording_component.h"
+#include "platform/program_exit.h"
+#include "support/program_folder.h"
+
+namespace quorvanti::document {
+namespace {
+
+constexpr int kEnter = 13;
+constexpr int kBackspace = 8;
+
+// The component library's validator, counted: how many were made, how many are alive, what they saw.
+struct ValidatorLog {
+    int created = 0;
+    int alive = 0;
+    std::vector<std::string> documents;
+    bool failing = false;
+};
+
+class CountedValidator final : public fiscal::DocumentValidator {
+public:
+    explicit CountedValidator(ValidatorLog& log) : log_(log) { ++log_.alive; }
+    ~CountedValidator() override { --log_.alive; }
+    bool validate(const std::string& document) override {
+        log_.documents.push_back(document);
+        if (log_.failing) throw std::runtime_error("Classe não registrada");
+        return real_.validate(document);
+    }
+
+private:
+    ValidatorLog& log_;
+    fiscal::CpfCnpjValidator real_;
+};
+
+class CountingFactory final : public fiscal::ComponentFactory {
+public:
+    std::unique_ptr<fiscal::FiscalComponent> createComponent() override { return recording.createComponent(); }
+    std::unique_ptr<fiscal::CertificateSelector> createCertificateSelector() override {
+        return recording.createCertificateSelector();
+    }
+    std::unique_ptr<fiscal::DocumentValidator> createDocumentValidator() override {
+        ++log.created;
+        return std::make_unique<CountedValidator>(log);
+    }
+    fiscal::RecordingComponentFactory recording;
+    ValidatorLog log;
+};
+
+class ConsumerDocumentDialogTest : public ::testing::Test {
+protected:
+    ConsumerDocumentDialogTest() {
+        ctx.emission.ConsumerDocumentInput = "left over";
+        dialog.load();
+    }
+    void enter(const std::string& text) {
+        dialog.typeText("Text1", text);
+        dialog.keyPress("Text1", kEnter);
+    }
+    std::vector<std::string> messages() const { return monitor.messageTexts(); }
+
+    testing::ProgramFolder folder{database::DbKind::Sqlite};
+    CountingFactory components;
+    testing::TestMonitor monitor{folder, components};
+    context::AppContext& ctx = monitor.ctx;
+    ConsumerDocumentDialog dialog{ctx};
+};
+
+TEST_F(ConsumerDocumentDialogTest, LoadsEmptyAndEnterOnAnEmptyBoxClosesWithoutDocument) {
+    EXPECT_EQ(dialog.name(), "frm_cpfC");
+    EXPECT_EQ(ctx.emission.ConsumerDocumentInput, "");
+    EXPECT_EQ(dialog.controls(), (std::vector<std::pair<std::string, std::string>>{
+                                     {"Label1", "DIGITE OU DEIXE EM BRANCO E TECLE ENTER"}, {"Text1", ""}}));
+    dialog.keyPress("Text1", kEnter);
+    EXPECT_TRUE(dialog.closed());
+    EXPECT_EQ(ctx.emission.ConsumerDocumentInput, "");
+    EXPECT_EQ(components.log.created, 0);
+    EXPECT_TRUE(messages().empty());
+}
+
+TEST_F(ConsumerDocumentDialogTest, AnInvalidDocumentEmptiesTheBoxAndStaysOpenUntilAValidOne) {
+    enter("529.982.247-24");  // wrong check digit
+    EXPECT_FALSE(dialog.closed());
+    EXPECT_EQ(dialog.model().Text1.text, "");
+    EXPECT_EQ(messages(), std::vector<std::string>{"CPF/CNPJ INVALIDO"});
+    EXPECT_EQ(monitor.frontend.messages()[0].style, platform::MessageStyle::Ok);
+    EXPECT_EQ(ctx.emission.ConsumerDocumentInput, "");
+
+    // A valid CNPJ with its mask is handed on as typed; one validator served both attempts and is gone.
+    enter("11.222.333/0001-81");
+    EXPECT_TRUE(dialog.closed());
+    EXPECT_EQ(ctx.emission.ConsumerDocumentInput, "11.222.333/0001-81");
+    EXPECT_EQ(components.log.documents, (std::vector<std::string>{"529.982.247-24", "11.222.333/0001-81"}));
+    EXPECT_EQ(components.log.created, 1);
+    EXPECT_EQ(components.log.alive, 0);
+    EXPECT_EQ(messages().size(), 1u);
+}
+
+TEST_F(ConsumerDocumentDialogTest, KeysAreTypedIntoTheBox) {
+    for (char c : std::string("5299x")) dialog.keyPress("Text1", c);
+    dialog.keyPress("Text1", kBackspace);
+    for (char c : std::string("8224725")) dialog.keyPress("Text1", c);
+    EXPECT_EQ(dialog.model().Text1.text, "52998224725");
+    dialog.keyPress("Text1", kEnter);
+    EXPECT_TRUE(dialog.closed());
+    EXPECT_EQ(ctx.emission.ConsumerDocumentInput, "52998224725");
+    EXPECT_THROW(dialog.keyPress("Text2", kEnter), std::invalid_argument);
+    EXPECT_THROW(dialog.click("Command1"), std::invalid_argument);
+}
+
+TEST_F(ConsumerDocumentDialogTest, AFailingValidatorEndsTheProgramWithTheRunTimeError) {
+    components.log.failing = true;
+    try {
+        enter("52998224725");
+        FAIL() << "the program went on";
+    } catch (const ProgramExit& exit) {
+        EXPECT_EQ(exit.status, ExitStatus::UnhandledError);
+    }
+    EXPECT_EQ(messages(), std::vector<std::string>{"Erro em tempo de execução: Classe não registrada"});
+    EXPECT_EQ(ctx.emission.ConsumerDocumentInput, "");
+}
+
+TEST_F(ConsumerDocumentDialogTest, UnattendedTheSaleGoesWithoutDocument) {
+    dialog.typeText("Text1", "529");
+    std::vector<std::string> said;
+    dialog.answerUnattended([&](const std::string& line) { said.push_back(line); });
+    EXPECT_TRUE(dialog.closed());
+    EXPECT_EQ(ctx.emission.ConsumerDocumentInput, "");
+    EXPECT_EQ(said.size(), 1u);
+    EXPECT_TRUE(messages().empty());
+}
+
+}  // namespace
+}  // namespace quorvanti::document

@@ -1,0 +1,167 @@
+// The world of a group procedure test: a program folder with its database (SQLite or MariaDB), a
+// monitor context with the run settings and emitter record as start-up leaves them, the recording
+// component the emission routine would hand to the groups, and helpers to seed the point-of-sale
+// tables and read back what was sent.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "fiscal_component/recording_component.h"
+#include "support/program_folder.h"
+
+namespace quorvanti::testing {
+
+// One row of VendasConclu; an empty optional is written as NULL.
+struct SaleItemRow {
+    std::string sale = "000123-01";
+    int code = 1;
+    std::optional<std::string> description = "PRODUTO";
+    std::optional<double> quantity = 1;
+    std::optional<double> total = 10;  // ValorTotalItem: net of the discount
+    std::optional<double> discount = 0;
+    std::optional<std::string> unit = "UN";
+    std::string client = "";
+};
+
+// One row of Clientes; an empty optional is written as NULL.
+struct ClientRow {
+    int number = 77;
+    std::optional<std::string> name = "Maria da Silva";
+    std::optional<std::string> street = "Rua das Flores";
+    std::optional<std::string> houseNumber = "45";
+    std::optional<std::string> district = "Jardim";
+    std::optional<std::string> city = "Várzea Grande";
+    std::optional<std::string> state = "mt";
+    std::optional<std::string> postalCode = "78110000";
+    std::optional<std::string> phone = "(65) 3333-4444";
+    std::optional<std::string> municipalityCode = "5108402";
+};
+
+class GroupWorld {
+public:
+    explicit GroupWorld(database::DbKind kind)
+        : folder(kind), monitor(folder, components), ctx(monitor.ctx), component(components.createComponent()) {
+        ctx.db = folder.connect();
+        auto& s = ctx.settings;
+        s.DocModel = "65";
+        s.Series = "1";
+        s.TimeZone = "-04:00";
+        s.Contingency = "0";
+        s.ContingencyReason = "Sistema WEB inoperante apresentando lentidao";
+        s.Environment = "1";
+        s.AppPath = folder.path();
+        s.SettingsPath = folder.settingsPath();
+        auto& m = ctx.emitter;
+        m.TradeName = "LOJA TESTE";
+        m.LegalName = "QUORVANTI LOJA TESTE LTDA";
+        m.Cnpj = "11222333000181";
+        m.StateRegistration = "131234567";
+        m.Street = "RUA SAO JOAO";
+        m.Number = "123";
+        m.District = "CENTRO";
+        m.CityCode = "5103403";
+        m.CityName = "CUIABA";
+        m.State = "MT";
+        m.PostalCode = "78000000";
+        m.Phone = "6533334444";
+        ctx.emission.SaleCode = "000123-01";
+        ctx.emission.NfceNumber = "42";
+    }
+
+    ProgramFolder folder;
+    fiscal::RecordingComponentFactory components;
+    TestMonitor monitor;
+    context::AppContext& ctx;
+    // The emission routine's instance (instance 1 of the factory).
+    std::unique_ptr<fiscal::FiscalComponent> component;
+
+    // The argument records of every call of `operation`, in order.
+    template <class Args>
+    std::vector<Args> sent(const std::string& operation) {
+        std::vector<Args> out;
+        for (const auto& call : components.state().callsOf(operation)) out.push_back(std::get<Args>(call.args));
+        return out;
+    }
+    std::vector<std::string> operations() { return components.state().operations(); }
+    const std::vector<platform::ScriptedFrontend::ShownMessage>& messages() const { return monitor.frontend.messages(); }
+    std::vector<std::string> statusCaptions() const { return monitor.frontend.captionsOf("Label1"); }
+
+    // Seeding.
+    void addItem(const SaleItemRow& row) {
+        folder.execute("INSERT INTO VendasConclu (CodigoVenda, Data, CodClientePrazo, coditem, discriminacao, "
+                       "Quantidade, ValorUnitario, ValorTotalItem, Desconto, MEDIDA) VALUES (" +
+                       quoted(row.sale) + ", '2026-03-05', " + quoted(row.client) + ", " + std::to_string(row.code) +
+                       ", " + quoted(row.description) + ", " + number(row.quantity) + ", 0, " + number(row.total) +
+                       ", " + number(row.discount) + ", " + quoted(row.unit) + ")");
+    }
+    void addProduct(int code, std::optional<std::string> cfop, std::optional<std::string> ncm) {
+        folder.execute("INSERT INTO Estoque (Codigo, Descricao, cfop, cst, codigofiscal) VALUES (" +
+                       std::to_string(code) + ", 'PRODUTO', " + quoted(cfop) + ", '102', " + quoted(ncm) + ")");
+    }
+    void addClient(const ClientRow& c) {
+        folder.execute("INSERT INTO Clientes (Numero, Nome, Endereco, NumE, bairro, Cidade, UF, cep, Telefone, CodMun) "
+                       "VALUES (" + std::to_string(c.number) + ", " + quoted(c.name) + ", " + quoted(c.street) + ", " +
+                       quoted(c.houseNumber) + ", " + quoted(c.district) + ", " + quoted(c.city) + ", " +
+                       quoted(c.state) + ", " + quoted(c.postalCode) + ", " + quoted(c.phone) + ", " +
+                       quoted(c.municipalityCode) + ")");
+    }
+    void queueSale(const std::string& sale) {
+        folder.execute("INSERT INTO TabNCEAEnviar (codvenda, enviada, dataV, corpoXML) VALUES (" + quoted(sale) +
+                       ", 'enviar', '2026-03-05', '<NFe/>')");
+    }
+    // Opens the sale's item rows with the emission routine's query into EmissionState.ItemRows and sets
+    // SaleItemCount, as the routine does before the item group.
+    void openItemRows(const std::string& sale) {
+        ctx.emission.ItemRows = ctx.db->open(
+            "SELECT VendasConclu.CodigoVenda, VendasConclu.coditem, VendasConclu.discriminacao, "
+            "VendasConclu.Quantidade, VendasConclu.ValorUnitario, VendasConclu.ValorTotalItem, VendasConclu.Desconto, "
+            "VendasConclu.MEDIDA, Estoque.cfop, Estoque.cst, Estoque.codigofiscal FROM VendasConclu "
+            "     left outer JOIN Estoque ON VendasConclu.CodItem = Estoque.Codigo WHERE CodigoVenda = " +
+            quoted(sale) + " and VendasConclu.coditem <> 0 ORDER BY VendasConclu.ID");
+        ctx.emission.SaleItemCount = static_cast<int>(ctx.emission.ItemRows->recordCount());
+    }
+    // Opens the routine's sale summary row into EmissionState.SaleHeader.
+    void openSaleHeader(const std::string& sale) {
+        ctx.emission.SaleHeader = ctx.db->open(
+            "SELECT CodigoVenda, Data, CodClientePrazo, Sum(ValorTotalItem) AS ValorProdutos, Sum(Desconto) AS "
+            "ValorDesconto, Sum(ValorTotalItem-Desconto) AS ValorNota, 0 AS ValorPIS, 0 AS ValorCofins, 0 As BaseICMS, "
+            "0 As ValorICMS, 0 As BaseICMSST, 0 As ValorICMSST, 0 As ValorFrete, 0 As ValorSeguro, 0 As "
+            "ValorImportacao, 0 As ValorIPI, 0 As ValorOutrasDespesas FROM VendasConclu WHERE CodigoVenda = " +
+            quoted(sale) + " and VendasConclu.coditem <> 0 GROUP BY CodigoVenda, data, CodClientePrazo");
+    }
+
+    // Reading back: one column of the first row of `sql` as text ("<none>" without rows).
+    std::string value(const std::string& sql, const std::string& column) const {
+        const auto rows = folder.connect()->open(sql);
+        return rows.recordCount() == 0 ? "<none>" : rows.field(column).text();
+    }
+    long long count(const std::string& sql) const {
+        return static_cast<long long>(folder.connect()->open(sql).recordCount());
+    }
+
+    static std::string quoted(const std::optional<std::string>& text) {
+        if (!text) return "NULL";
+        std::string out = "'";
+        for (char c : *text) out += c == '\'' ? std::string("''") : std::string(1, c);
+        return out + "'";
+    }
+    static std::string number(const std::optional<double>& value) { return value ? std::to_string(*value) : "NULL"; }
+};
+
+// Fixture of the suites that run on both backends.
+class BackendTest : public ::testing::TestWithParam<database::DbKind> {
+protected:
+    void SetUp() override {
+        QUORVANTI_SKIP_WITHOUT_MARIADB(GetParam());
+        world = std::make_unique<GroupWorld>(GetParam());
+    }
+    std::unique_ptr<GroupWorld> world;
+};
+
+}  // namespace quorvanti::testing

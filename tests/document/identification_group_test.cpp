@@ -1,0 +1,256 @@
+#include "document/identification_group.h"
+
+#include <gtest/gtest.h>
+
+#include "document/group_world.h"
+#include "platform/version.h"
+
+namespace quorvanti::document {
+namespace {
+
+using database::DbKind;
+using fiscal::EmitterArgs;
+using fiscal::IdentificationArgs;
+using platform::MessageStyle;
+using testing::BackendTest;
+using testing::GroupWorld;
+
+class IdentificationTest : public ::testing::Test {
+protected:
+    IdentificationArgs identify() {
+        GeraIndetificacao(w.ctx, "000123-01", *w.component);
+        const auto sent = w.sent<IdentificationArgs>("identification");
+        EXPECT_EQ(sent.size(), 1u);
+        return sent.empty() ? IdentificationArgs{} : sent.back();
+    }
+    GroupWorld w{DbKind::Sqlite};
+};
+
+TEST_F(IdentificationTest, NormalEmissionSendsTheGroupInTheTablesOrder) {
+    const auto a = identify();
+    EXPECT_EQ(a.cNF, "12345678");
+    EXPECT_EQ(a.natOp, "VENDA DE MERCADORIA");
+    EXPECT_EQ(a.mod, 65);
+    EXPECT_EQ(a.serie, 1);
+    EXPECT_EQ(a.nNF, 42);
+    EXPECT_EQ(a.dhEmi, "2026-03-05T14:07:09-04:00");
+    EXPECT_EQ(a.dhSaiEnt, a.dhEmi);
+    EXPECT_EQ(a.tpNF, 1);
+    EXPECT_EQ(a.procEmi, 0);
+    EXPECT_EQ(a.idDest, 1);
+    EXPECT_EQ(a.cMunFG, 5103403);
+    EXPECT_EQ(a.tpImp, 4);
+    EXPECT_EQ(a.tpEmis, 1);
+    EXPECT_EQ(a.finNFe, 1);
+    EXPECT_EQ(a.indFinal, 1);
+    EXPECT_EQ(a.indPres, 1);
+    EXPECT_EQ(a.verProc, "TAVU - " + std::to_string(platform::kVersionMajor) + "." +
+                             std::to_string(platform::kVersionMinor) + "." + std::to_string(platform::kVersionRevision));
+    EXPECT_EQ(a.dhCont, "");
+    EXPECT_EQ(a.xJust, "");
+    EXPECT_EQ(a.indIntermed, 0);
+
+    // Later phases reuse exactly this text.
+    EXPECT_EQ(w.ctx.emission.EmissionDateTime, "2026-03-05T14:07:09-04:00");
+    EXPECT_EQ(w.statusCaptions(), std::vector<std::string>{"GeraIndetificacao"});
+    // The numeric code comes from a fresh instance, the group goes to the routine's.
+    const auto calls = w.components.calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].operation, "numericCode");
+    EXPECT_EQ(calls[0].instance, 2);
+    EXPECT_EQ(calls[1].instance, 1);
+    EXPECT_TRUE(w.messages().empty());
+}
+
+TEST_F(IdentificationTest, OnlyContingencyOneIsOfflineEmission) {
+    for (const char* setting : {"0", "", "2", " 1", "sim"}) {
+        w.ctx.settings.Contingency = setting;
+        const auto a = identify();
+        EXPECT_EQ(a.tpEmis, 1) << setting;
+        EXPECT_EQ(a.dhCont, "") << setting;
+        EXPECT_EQ(a.xJust, "") << setting;
+        w.components.state().calls.clear();
+    }
+}
+
+TEST_F(IdentificationTest, TheNumberSeriesAndTimeZoneComeFromTheSettings) {
+    w.ctx.settings.Series = "3";
+    w.ctx.settings.TimeZone = "-03:00";
+    w.ctx.emission.NfceNumber = "1234";
+    w.ctx.emitter.CityCode = "51";
+    w.monitor.clock.set({2026, 12, 31, 23, 59, 58});
+    const auto a = identify();
+    EXPECT_EQ(a.serie, 3);
+    EXPECT_EQ(a.nNF, 1234);
+    EXPECT_EQ(a.cMunFG, 51);
+    EXPECT_EQ(a.dhEmi, "2026-12-31T23:59:58-03:00");
+}
+
+TEST_F(IdentificationTest, AFailedNumericCodeIsReportedTwiceRegistersTheComponentAndSendsZero) {
+    w.components.script().failures["numericCode"] = "Certificado digital não encontrado";
+    const auto a = identify();
+    EXPECT_EQ(a.cNF, "0");
+    ASSERT_EQ(w.messages().size(), 2u);
+    EXPECT_EQ(w.messages()[0].text, std::string("Houve erro no GeraCodigoNota(hashCode). Verifique CNPJ, certificado etc..") +
+                                        "\r\nCertificado digital não encontrado");
+    EXPECT_EQ(w.messages()[0].style, MessageStyle::Ok);
+    EXPECT_EQ(w.messages()[0].title, platform::kDefaultMessageTitle);
+    EXPECT_EQ(w.messages()[1].text, "Tente novamente, reabrindo o sistema");
+    EXPECT_EQ(w.monitor.shell.runs, std::vector<std::string>{w.folder.path()});
+}
+
+TEST_F(IdentificationTest, FailuresShowTheIdentificationTitleAndLeaveTheStatus) {
+    w.ctx.settings.ComponentOk = true;
+    w.components.script().failures["identification"] = "Série inválida";
+    GeraIndetificacao(w.ctx, "000123-01", *w.component);
+    ASSERT_EQ(w.messages().size(), 1u);
+    EXPECT_EQ(w.messages()[0].text, "Série inválida");
+    EXPECT_EQ(w.messages()[0].style, MessageStyle::OkCritical);
+    EXPECT_EQ(w.messages()[0].title, "ERRO IDENTIFICAÇÃO");
+
+    // A series that is no number never reaches the component.
+    w.components.script().failures.clear();
+    w.components.state().calls.clear();
+    w.ctx.settings.Series = "A";
+    GeraIndetificacao(w.ctx, "000123-01", *w.component);
+    ASSERT_EQ(w.messages().size(), 2u);
+    EXPECT_EQ(w.messages()[1].title, "ERRO IDENTIFICAÇÃO");
+    EXPECT_TRUE(w.sent<IdentificationArgs>("identification").empty());
+
+    // Otherwise the status the component answers is kept, unexamined.
+    w.ctx.settings.Series = "1";
+    w.components.script().statuses["identification"] = false;
+    GeraIndetificacao(w.ctx, "000123-01", *w.component);
+    EXPECT_FALSE(w.ctx.settings.ComponentOk);
+    EXPECT_EQ(w.messages().size(), 2u);
+}
+
+// Contingency reads the queue row, so it runs on both databases.
+class ContingencyTest : public BackendTest {
+protected:
+    void SetUp() override {
+        BackendTest::SetUp();
+        if (!world) return;
+        world->ctx.settings.Contingency = "1";
+    }
+    void queueWithEntryTime(const std::string& sale, const std::string& entrySql) {
+        world->folder.execute("INSERT INTO TabNCEAEnviar (codvenda, enviada, dataV, corpoXML, DataContigencia) VALUES (" +
+                              GroupWorld::quoted(sale) + ", 'enviar', '2026-03-05', '<NFe/>', " + entrySql + ")");
+    }
+    IdentificationArgs identify(const std::string& sale) {
+        world->components.state().calls.clear();
+        GeraIndetificacao(world->ctx, sale, *world->component);
+        return world->sent<IdentificationArgs>("identification").at(0);
+    }
+};
+
+TEST_P(ContingencyTest, AStoredEntryTimeIsSentAsStored) {
+    queueWithEntryTime("000200-01", "'05/03/2026 10:11:12'");
+    queueWithEntryTime("O'HARA-01", "'2026-03-05T09:00:00-04:00'");
+    const auto a = identify("000200-01");
+    EXPECT_EQ(a.tpEmis, 9);
+    EXPECT_EQ(a.dhCont, "05/03/2026 10:11:12");
+    EXPECT_EQ(a.xJust, "Sistema WEB inoperante apresentando lentidao");
+    EXPECT_EQ(identify("O'HARA-01").dhCont, "2026-03-05T09:00:00-04:00");
+    EXPECT_EQ(BuscaDataContigencia(world->ctx, "000200-01"), "05/03/2026 10:11:12");
+}
+
+TEST_P(ContingencyTest, WithoutAStoredTimeTheEntryIsMidnightOfFourHoursAgo) {
+    queueWithEntryTime("000201-01", "''");
+    queueWithEntryTime("000202-01", "'   '");
+    queueWithEntryTime("000203-01", "NULL");
+    for (const char* sale : {"000201-01", "000202-01", "000203-01", "000299-01"}) {
+        world->monitor.clock.set({2026, 3, 5, 2, 30, 0});
+        EXPECT_EQ(identify(sale).dhCont, "2026-03-04T00:00:00-04:00") << sale;
+        world->monitor.clock.set({2026, 3, 5, 14, 0, 0});
+        EXPECT_EQ(identify(sale).dhCont, "2026-03-05T00:00:00-04:00") << sale;
+    }
+    // Four hours before 03:59:59 on the first of March is still February; at 04:00 it is March.
+    world->monitor.clock.set({2026, 3, 1, 3, 59, 59});
+    EXPECT_EQ(identify("000299-01").dhCont, "2026-02-28T00:00:00-04:00");
+    world->monitor.clock.set({2026, 3, 1, 4, 0, 0});
+    EXPECT_EQ(identify("000299-01").dhCont, "2026-03-01T00:00:00-04:00");
+    EXPECT_TRUE(world->messages().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ContingencyTest, testing::bothBackends(), testing::backendName);
+
+TEST(BuscaDataContigencia, AFailingQueryAnswersEmpty) {
+    GroupWorld w{DbKind::Sqlite};
+    w.folder.execute("DROP TABLE TabNCEAEnviar");
+    EXPECT_EQ(BuscaDataContigencia(w.ctx, "000123-01"), "");
+    EXPECT_TRUE(w.messages().empty());
+}
+
+class EmitterTest : public ::testing::Test {
+protected:
+    GroupWorld w{DbKind::Sqlite};
+};
+
+TEST_F(EmitterTest, SendsTheEmitterRecordInTheTablesOrder) {
+    ASSERT_TRUE(GeraEmitente(w.ctx, *w.component));
+    const auto a = w.sent<EmitterArgs>("emitter").at(0);
+    EXPECT_EQ(a.xFant, "LOJA TESTE");
+    EXPECT_EQ(a.xNome, "QUORVANTI LOJA TESTE LTDA");
+    EXPECT_EQ(a.cnpj, "11222333000181");
+    EXPECT_EQ(a.cpf, "");
+    EXPECT_EQ(a.ie, "131234567");
+    EXPECT_EQ(a.iest, "");
+    EXPECT_EQ(a.im, "");
+    EXPECT_EQ(a.cnae, "");
+    EXPECT_EQ(a.crt, 1);
+    EXPECT_EQ(a.xLgr, "RUA SAO JOAO");
+    EXPECT_EQ(a.nro, "123");
+    EXPECT_EQ(a.xCpl, "");
+    EXPECT_EQ(a.xBairro, "CENTRO");
+    EXPECT_EQ(a.cMun, 5103403);
+    EXPECT_EQ(a.xMun, "CUIABA");
+    EXPECT_EQ(a.uf, "MT");
+    EXPECT_EQ(a.cep, "78000000");
+    EXPECT_EQ(a.cPais, 1058);
+    EXPECT_EQ(a.xPais, "BRASIL");
+    EXPECT_EQ(a.fone, "6533334444");
+}
+
+TEST_F(EmitterTest, NamesAndAddressAreCleanedAgainAndStartUpDefaultsPassThrough) {
+    auto& m = w.ctx.emitter;
+    m.TradeName = "Açaí & Cia 50%";
+    m.Street = "Rua São João, 4º andar";
+    m.State = "MT";
+    m.CityCode = "51";
+    ASSERT_TRUE(GeraEmitente(w.ctx, *w.component));
+    const auto a = w.sent<EmitterArgs>("emitter").at(0);
+    EXPECT_EQ(a.xFant, "ACAI E CIA 50");
+    EXPECT_EQ(a.xLgr, "RUA SAO JOAO, 4. ANDAR");
+    EXPECT_EQ(a.uf, "MT");
+    EXPECT_EQ(a.cMun, 51);
+}
+
+TEST_F(EmitterTest, AFailureAnswersFalseUnderTheEmitterTitle) {
+    w.components.script().failures["emitter"] = "CNPJ do emitente inválido";
+    EXPECT_FALSE(GeraEmitente(w.ctx, *w.component));
+    w.components.script().failures.clear();
+    w.ctx.emitter.CityCode = "";
+    EXPECT_FALSE(GeraEmitente(w.ctx, *w.component));
+    ASSERT_EQ(w.messages().size(), 2u);
+    for (const auto& m : w.messages()) {
+        EXPECT_EQ(m.title, "ERRO EMITENTE");
+        EXPECT_EQ(m.style, MessageStyle::OkCritical);
+    }
+    EXPECT_EQ(w.messages()[0].text, "CNPJ do emitente inválido");
+}
+
+TEST(GroupConversions, NumbersForTheComponentAndForSql) {
+    EXPECT_EQ(componentInteger("65"), 65);
+    EXPECT_EQ(componentInteger(" 5103403 "), 5103403);
+    EXPECT_EQ(componentInteger("2,5"), 2);  // half to even
+    EXPECT_THROW(componentInteger(""), std::invalid_argument);
+    EXPECT_THROW(componentInteger("5102A"), std::invalid_argument);
+    EXPECT_THROW(componentInteger("99999999999"), std::overflow_error);
+    EXPECT_EQ(sqlNumber(77), "77");
+    EXPECT_EQ(sqlNumber(12.5), "12.5");
+    EXPECT_EQ(sqlNumber(-3), "-3");
+}
+
+}  // namespace
+}  // namespace quorvanti::document

@@ -1,0 +1,236 @@
+#include "document/item_group.h"
+
+#include <gtest/gtest.h>
+
+#include "document/group_world.h"
+
+namespace quorvanti::document {
+namespace {
+
+using fiscal::ItemIcmsArgs;
+using fiscal::ItemOtherTaxesArgs;
+using fiscal::ItemProductArgs;
+using testing::SaleItemRow;
+
+constexpr const char* kHomologation = "NOTA FISCAL EMITIDA EM AMBIENTE DE HOMOLOGACAO - SEM VALOR FISCAL";
+
+class ItemGroupTest : public testing::BackendTest {
+protected:
+    // A product with a good NCM and CFOP 5102, and one item of it on the sale.
+    void addItem(SaleItemRow row, std::optional<std::string> cfop = "5102",
+                 std::optional<std::string> ncm = "21069090") {
+        world->addProduct(row.code, cfop, ncm);
+        world->addItem(row);
+    }
+    bool run() {
+        world->queueSale(world->ctx.emission.SaleCode);
+        world->openItemRows(world->ctx.emission.SaleCode);
+        return GeraProdutos(world->ctx, *world->component);
+    }
+    std::vector<ItemProductArgs> products() const { return world->sent<ItemProductArgs>("itemProduct"); }
+    bool saleQueued() const {
+        return world->count("select * from TabNCEAEnviar where codvenda = " +
+                            testing::GroupWorld::quoted(world->ctx.emission.SaleCode)) > 0;
+    }
+};
+
+TEST_P(ItemGroupTest, UnitPriceIsTakenBeforeTheDiscountAndTheTotalGrows) {
+    addItem({.code = 1, .description = "Refrigerante lata", .quantity = 3, .total = 27, .discount = 3, .unit = "LT"});
+    addItem({.code = 2, .description = "Taxa de entrega", .quantity = 0, .total = 12.5, .discount = 0, .unit = ""});
+    addItem({.code = 3, .description = "Pão de queijo", .quantity = 0.5, .total = 9, .discount = 1, .unit = std::nullopt});
+    world->ctx.emission.ProductsTotal = 0;
+    EXPECT_FALSE(run());
+
+    const auto p = products();
+    ASSERT_EQ(p.size(), 3u);
+    EXPECT_EQ(p[0].nItem, 1);
+    EXPECT_EQ(p[0].cProd, "1");
+    EXPECT_EQ(p[0].xProd, "REFRIGERANTE LATA");
+    EXPECT_EQ(p[0].ncm, "21069090");
+    EXPECT_EQ(p[0].cEAN, "SEM GTIN");
+    EXPECT_EQ(p[0].cEANTrib, "SEM GTIN");
+    EXPECT_EQ(p[0].cfop, 5102);
+    EXPECT_DOUBLE_EQ(p[0].qCom, 3);
+    EXPECT_DOUBLE_EQ(p[0].vUnCom, 10);
+    EXPECT_EQ(p[0].uCom, "LT");
+    EXPECT_DOUBLE_EQ(p[0].qTrib, 3);
+    EXPECT_DOUBLE_EQ(p[0].vUnTrib, 10);
+    EXPECT_EQ(p[0].uTrib, "LT");
+    EXPECT_DOUBLE_EQ(p[0].vProd, 30);
+    EXPECT_DOUBLE_EQ(p[0].vDesc, 3);
+    EXPECT_EQ(p[0].indTot, 1);
+
+    // Quantity 0: the whole value is the unit price and the gross value is 0.
+    EXPECT_EQ(p[1].nItem, 2);
+    EXPECT_DOUBLE_EQ(p[1].vUnCom, 12.5);
+    EXPECT_DOUBLE_EQ(p[1].vProd, 0);
+    EXPECT_EQ(p[1].uCom, "UND");
+    EXPECT_DOUBLE_EQ(p[2].vUnCom, 20);
+    EXPECT_DOUBLE_EQ(p[2].vProd, 10);
+    EXPECT_EQ(p[2].uTrib, "UND");
+    EXPECT_DOUBLE_EQ(world->ctx.emission.ProductsTotal, 40);
+    // The rows are released once every item went.
+    EXPECT_FALSE(world->ctx.emission.ItemRows.has_value());
+    EXPECT_TRUE(world->messages().empty());
+}
+
+TEST_P(ItemGroupTest, EachItemGoesAsFourCallsWithFixedTaxGroups) {
+    addItem({.code = 1});
+    addItem({.code = 2});
+    run();
+    EXPECT_EQ(world->operations(),
+              (std::vector<std::string>{"itemProduct", "itemIcms", "itemOtherTaxes", "itemClose", "itemProduct",
+                                        "itemIcms", "itemOtherTaxes", "itemClose"}));
+    const auto icms = world->sent<ItemIcmsArgs>("itemIcms").at(0);
+    EXPECT_EQ(icms.value1, 0);
+    EXPECT_EQ(icms.orig, "0");
+    EXPECT_EQ(icms.csosn, "102");
+    EXPECT_EQ(icms.modBC, 3);
+    EXPECT_EQ(icms.unused5to62, (std::array<std::int32_t, 58>{}));
+    const auto other = world->sent<ItemOtherTaxesArgs>("itemOtherTaxes").at(0);
+    EXPECT_EQ(other.pisCst, "99");
+    EXPECT_EQ(other.cofinsCst, "99");
+    EXPECT_EQ(other.ipiCst, "53");
+    EXPECT_EQ(other.ipiCEnq, "999");
+    EXPECT_EQ(other.pisValues, (std::array<std::int32_t, 10>{}));
+    EXPECT_EQ(other.cofinsValues, (std::array<std::int32_t, 10>{}));
+    EXPECT_EQ(other.ipiValues, (std::array<std::int32_t, 10>{}));
+    EXPECT_EQ(other.unusedTexts, (std::array<std::string, 3>{}));
+    EXPECT_EQ(other.unusedLast, 0);
+
+    const std::vector<std::string> perItem{"Adquirindo NCM", "Verificando NCM 2/2", "NCM inserido", "CFOP - dados",
+                                           "Calculo QUT", "CST DO CFOP"};
+    auto captions = world->statusCaptions();
+    ASSERT_EQ(captions.size(), 13u);
+    EXPECT_EQ(captions[0], "Iniciando dados dos produtos");
+    EXPECT_EQ(captions[2], "Verificando NCM 1/2");
+    EXPECT_EQ(std::vector<std::string>(captions.begin() + 7, captions.end()), perItem);
+}
+
+TEST_P(ItemGroupTest, CfopAndCsosnFollowTheProductsCfop) {
+    const std::vector<std::pair<std::optional<std::string>, std::pair<int, std::string>>> cases{
+        {"5405", {5405, "500"}}, {"5656", {5656, "500"}}, {"5102", {5102, "102"}}, {"5929", {5929, "102"}},
+        {"6102", {6102, "102"}}, {"", {5102, "102"}},     {"510", {5102, "102"}},  {std::nullopt, {5102, "102"}},
+        {"5.40", {540, "102"}},
+    };
+    int code = 1;
+    for (const auto& c : cases) addItem({.code = code++}, c.first);
+    run();
+    const auto p = products();
+    const auto icms = world->sent<ItemIcmsArgs>("itemIcms");
+    ASSERT_EQ(p.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(p[i].cfop, cases[i].second.first) << "cfop " << cases[i].first.value_or("NULL");
+        EXPECT_EQ(icms[i].csosn, cases[i].second.second) << "cfop " << cases[i].first.value_or("NULL");
+    }
+    EXPECT_EQ(world->ctx.emission.ItemCfop, "540");
+    EXPECT_EQ(world->ctx.emission.ItemCsosn, "102");
+}
+
+TEST_P(ItemGroupTest, TheNcmIsCutToEightCharactersBeforeItIsCleaned) {
+    addItem({.code = 1}, "5102", "21069090");
+    addItem({.code = 2}, "5102", "2106.90.90");
+    addItem({.code = 3}, "5102", " 2202,1000");
+    addItem({.code = 4}, "5102", "2202  1000");
+    run();
+    const auto p = products();
+    ASSERT_EQ(p.size(), 4u);
+    EXPECT_EQ(p[0].ncm, "21069090");
+    EXPECT_EQ(p[1].ncm, "210690");
+    EXPECT_EQ(p[2].ncm, "2202100");
+    EXPECT_EQ(p[3].ncm, "220210");
+    EXPECT_EQ(BuscaNCM(world->ctx, "3"), "2202,100");
+    EXPECT_EQ(BuscaNCM(world->ctx, "99"), "");
+}
+
+TEST_P(ItemGroupTest, AnInvalidOrMissingNcmStopsTheSaleAndRemovesItFromTheQueue) {
+    world->ctx.emission.SaleCode = "O'NEIL-01";
+    addItem({.sale = "O'NEIL-01", .code = 1});
+    addItem({.sale = "O'NEIL-01", .code = 2}, "5102", "01012011");
+    addItem({.sale = "O'NEIL-01", .code = 3});
+    EXPECT_TRUE(run());
+    EXPECT_EQ(products().size(), 1u);
+    EXPECT_EQ(world->monitor.messageTexts(), std::vector<std::string>{"NCM invalido: 01012011"});
+    EXPECT_EQ(world->messages()[0].style, platform::MessageStyle::Ok);
+    EXPECT_FALSE(saleQueued());
+    // The rows stay with the routine, which releases them at its exit.
+    EXPECT_TRUE(world->ctx.emission.ItemRows.has_value());
+}
+
+TEST_P(ItemGroupTest, AProductWithoutNcmStopsTheSaleToo) {
+    world->addItem({.code = 5});  // not in the catalogue
+    world->ctx.emission.SaleCode = "000124-01";
+    world->addItem({.sale = "000124-01", .code = 6});
+    world->addProduct(6, "5102", "");
+    for (const char* sale : {"000123-01", "000124-01"}) {
+        world->ctx.emission.SaleCode = sale;
+        EXPECT_TRUE(run()) << sale;
+        EXPECT_FALSE(saleQueued()) << sale;
+    }
+    EXPECT_EQ(world->monitor.messageTexts(), (std::vector<std::string>{"NCM invalido: ", "NCM invalido: "}));
+    EXPECT_TRUE(products().empty());
+}
+
+TEST_P(ItemGroupTest, ADescriptionThatKeepsTwoBlanksIsReportedAndTheSaleLeavesTheQueue) {
+    addItem({.code = 1, .description = "Coca     Cola 2L"});  // five blanks: two survive the cleaning
+    addItem({.code = 2, .description = "Guaraná    lata"});   // four blanks: cleaned to one
+    EXPECT_TRUE(run());
+    EXPECT_EQ(world->monitor.messageTexts(),
+              std::vector<std::string>{
+                  "O produto COCA  COLA 2L contem DOIS espaços entre o nome, deve ser removido para somente um espaço"});
+    EXPECT_FALSE(saleQueued());
+    // The items still go, the first one unchanged.
+    const auto p = products();
+    ASSERT_EQ(p.size(), 2u);
+    EXPECT_EQ(p[0].xProd, "COCA  COLA 2L");
+    EXPECT_EQ(p[1].xProd, "GUARANA LATA");
+}
+
+TEST_P(ItemGroupTest, HomologationSendsTheFixedDescriptionWithoutChecks) {
+    world->ctx.settings.Environment = "2";
+    addItem({.code = 1, .description = "Coca     Cola 2L"});
+    addItem({.code = 2, .description = std::nullopt});
+    EXPECT_FALSE(run());
+    const auto p = products();
+    ASSERT_EQ(p.size(), 2u);
+    EXPECT_EQ(p[0].xProd, kHomologation);
+    EXPECT_EQ(p[1].xProd, kHomologation);
+    EXPECT_TRUE(world->messages().empty());
+    EXPECT_TRUE(saleQueued());
+}
+
+TEST_P(ItemGroupTest, ANullAmountEndsTheGroupUnderTheItemTitle) {
+    addItem({.code = 1});
+    addItem({.code = 2, .discount = std::nullopt});
+    addItem({.code = 3});
+    EXPECT_FALSE(run());
+    EXPECT_EQ(products().size(), 1u);
+    ASSERT_EQ(world->messages().size(), 1u);
+    EXPECT_EQ(world->messages()[0].title, "ERRO ITEM");
+    EXPECT_EQ(world->messages()[0].style, platform::MessageStyle::OkCritical);
+    EXPECT_TRUE(saleQueued());
+}
+
+TEST_P(ItemGroupTest, AComponentFailureKeepsTheResultSoFar) {
+    addItem({.code = 1, .description = "Coca     Cola 2L"});
+    addItem({.code = 2});
+    world->components.script().failures["itemClose"] = "Item sem ICMS";
+    EXPECT_TRUE(run());
+    ASSERT_EQ(world->messages().size(), 2u);
+    EXPECT_EQ(world->messages()[1].text, "Item sem ICMS");
+    EXPECT_EQ(world->messages()[1].title, "ERRO ITEM");
+    EXPECT_EQ(products().size(), 1u);
+}
+
+TEST_P(ItemGroupTest, ListsTheItemsOfASale) {
+    world->addItem({.code = 12, .description = "COCA COLA"});
+    world->addItem({.code = 7, .description = "PAO FRANCES"});
+    world->addItem({.sale = "000999-01", .code = 8, .description = "OUTRA VENDA"});
+    EXPECT_EQ(ListaItensVenda(world->ctx, "000123-01"), "12 - COCA COLA\r\n7 - PAO FRANCES\r\n");
+    EXPECT_EQ(ListaItensVenda(world->ctx, "000555-01"), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ItemGroupTest, testing::bothBackends(), testing::backendName);
+
+}  // namespace
+}  // namespace quorvanti::document

@@ -1,0 +1,216 @@
+#include "document/recipient_group.h"
+
+#include <gtest/gtest.h>
+
+#include "database/failing_connection.h"
+#include "document/group_world.h"
+#include "document/vb_conversions.h"
+
+namespace quorvanti::document {
+namespace {
+
+using database::DbKind;
+using database::FailingConnection;
+using fiscal::RecipientArgs;
+using testing::ClientRow;
+using testing::GroupWorld;
+
+constexpr int kEnter = 13;
+
+class RecipientTest : public testing::BackendTest {
+protected:
+    // Puts a recording connection between the procedure and the database.
+    FailingConnection& watchStatements() {
+        auto watched = std::make_unique<FailingConnection>(world->folder.connect());
+        FailingConnection& ref = *watched;
+        world->ctx.db = std::move(watched);
+        return ref;
+    }
+    // The operator will type `document` in the consumer document dialog and press Enter.
+    void operatorTypes(const std::string& document) {
+        world->monitor.frontend.onDialog("frm_cpfC", [document](platform::Dialog& dialog) {
+            dialog.typeText("Text1", document);
+            dialog.keyPress("Text1", kEnter);
+        });
+    }
+    // Runs the group for a sale with client code `saleClientCode`; answers the client code argument after.
+    double run(const std::string& saleClientCode) {
+        world->ctx.emission.SaleClientCode = saleClientCode;
+        double clientCode = Val("0" + saleClientCode);
+        GeraDestinatario(world->ctx, clientCode, *world->component);
+        return clientCode;
+    }
+    std::vector<RecipientArgs> recipients() const { return world->sent<RecipientArgs>("recipient"); }
+    std::vector<std::string> dialogs() const { return world->monitor.frontend.dialogsShown(); }
+    std::string storedMunicipality(int client) const {
+        return world->value("select CodMun from Clientes where Numero = " + std::to_string(client), "CodMun");
+    }
+};
+
+TEST_P(RecipientTest, WithoutClientAndWithoutCpfNoteNothingIsAskedReadOrSent) {
+    auto& statements = watchStatements();
+    world->ctx.emission.ConsumerCpf = "52998224725";  // of the previous sale
+    EXPECT_EQ(run(""), 0);
+    EXPECT_TRUE(dialogs().empty());
+    EXPECT_TRUE(recipients().empty());
+    EXPECT_TRUE(statements.statements().empty());
+    EXPECT_TRUE(world->messages().empty());
+    EXPECT_EQ(world->ctx.emission.ConsumerCpf, "");
+    EXPECT_EQ(world->ctx.emission.ClientCode, 0);
+    EXPECT_TRUE(world->monitor.frontend.windowVisible("frmEmitirNFCe"));
+}
+
+TEST_P(RecipientTest, CpfNoteAsksTheOperatorAndAnEmptyAnswerSendsNoRecipient) {
+    world->ctx.mainWindow.Check2.checked = true;
+    run("");
+    EXPECT_EQ(dialogs(), std::vector<std::string>{"frm_cpfC"});
+    EXPECT_TRUE(recipients().empty());
+    EXPECT_EQ(world->ctx.emission.ConsumerCpf, "");
+}
+
+TEST_P(RecipientTest, ATypedCpfIsSentAloneWithoutAddress) {
+    world->ctx.mainWindow.Check2.checked = true;
+    operatorTypes("529.982.247-25");
+    run("");
+    ASSERT_EQ(recipients().size(), 1u);
+    const auto a = recipients()[0];
+    EXPECT_EQ(a.tpImp, 4);
+    EXPECT_EQ(a.xNome, "");
+    EXPECT_EQ(a.cnpj, "");
+    EXPECT_EQ(a.cpf, "52998224725");
+    EXPECT_EQ(a.idEstrangeiro, "");
+    EXPECT_EQ(a.isuf, "");
+    EXPECT_EQ(a.im, "");
+    EXPECT_EQ(a.indIEDest, 9);
+    EXPECT_EQ(a.ie, "");
+    EXPECT_EQ(a.xLgr, "");
+    EXPECT_EQ(a.nro, "");
+    EXPECT_EQ(a.xCpl, "");
+    EXPECT_EQ(a.xBairro, "");
+    EXPECT_EQ(a.cMun, 0);
+    EXPECT_EQ(a.xMun, "");
+    EXPECT_EQ(a.uf, "");
+    EXPECT_EQ(a.cep, "");
+    EXPECT_EQ(a.cPais, 1058);
+    EXPECT_EQ(a.xPais, "BRASIL");
+    EXPECT_EQ(a.fone, "");
+    EXPECT_EQ(a.email, "");
+    // Kept for the record of the authorised NFC-e; the typed text is not kept for the next sale.
+    EXPECT_EQ(world->ctx.emission.ConsumerCpf, "52998224725");
+    EXPECT_EQ(world->ctx.emission.ConsumerDocumentInput, "");
+}
+
+TEST_P(RecipientTest, ATypedCnpjIsSentAsCnpjAndNoCpfIsKept) {
+    world->ctx.mainWindow.Check2.checked = true;
+    operatorTypes("11.222.333/0001-81");
+    run("");
+    ASSERT_EQ(recipients().size(), 1u);
+    EXPECT_EQ(recipients()[0].cnpj, "11222333000181");
+    EXPECT_EQ(recipients()[0].cpf, "");
+    EXPECT_EQ(world->ctx.emission.ConsumerCpf, "");
+}
+
+TEST_P(RecipientTest, AnUnknownClientIsAskedForEvenWithoutCpfNote) {
+    EXPECT_EQ(run("999"), 0);
+    EXPECT_EQ(dialogs(), std::vector<std::string>{"frm_cpfC"});
+    EXPECT_TRUE(recipients().empty());
+    // The sale's own client code is what the record of the NFC-e keeps.
+    EXPECT_EQ(world->ctx.emission.ClientCode, 999);
+}
+
+TEST_P(RecipientTest, ARegisteredClientGivesTheAddressOfATypedDocument) {
+    world->addClient(ClientRow{});
+    world->ctx.emission.ConsumerDocumentInput = "529.982.247-25";
+    EXPECT_EQ(run("77"), 77);
+    EXPECT_TRUE(dialogs().empty());
+    ASSERT_EQ(recipients().size(), 1u);
+    const auto a = recipients()[0];
+    EXPECT_EQ(a.xNome, "MARIA DA SILVA");
+    EXPECT_EQ(a.cpf, "52998224725");
+    EXPECT_EQ(a.xLgr, "RUA DAS FLORES");
+    EXPECT_EQ(a.nro, "45");
+    EXPECT_EQ(a.xBairro, "JARDIM");
+    EXPECT_EQ(a.cMun, 5108402);
+    EXPECT_EQ(a.xMun, "VARZEA GRANDE");
+    EXPECT_EQ(a.uf, "MT");
+    EXPECT_EQ(a.cep, "78110000");
+    EXPECT_EQ(a.fone, "6533334444");
+    EXPECT_EQ(world->ctx.emission.ClientCode, 77);
+
+    // Without a typed document a registered client gets no recipient: Clientes holds no CPF.
+    world->components.state().calls.clear();
+    run("77");
+    EXPECT_TRUE(recipients().empty());
+    EXPECT_EQ(world->ctx.emission.ClientCode, 77);
+}
+
+TEST_P(RecipientTest, AClientWithoutMunicipalityIsRepairedOnceWithTheEmittersCode) {
+    world->addClient(ClientRow{.number = 77, .postalCode = "", .municipalityCode = std::nullopt});
+    world->addClient(ClientRow{.number = 78, .municipalityCode = "   "});
+    auto& statements = watchStatements();
+
+    run("77");
+    EXPECT_TRUE(recipients().empty());
+    EXPECT_EQ(storedMunicipality(77), "5103403");
+    EXPECT_EQ(statements.statements(),
+              (std::vector<std::string>{"SELECT * FROM Clientes WHERE Numero = 77",
+                                        "Update clientes set CodMun = '5103403' where numero = 77"}));
+
+    // Repaired: the next sale of the same client reads the stored code and writes nothing.
+    world->ctx.emitter.CityCode = "5100250";
+    run("77");
+    EXPECT_EQ(storedMunicipality(77), "5103403");
+    EXPECT_EQ(statements.countContaining("Update clientes"), 1u);
+
+    // A blank code is as missing as a null one; the emitter's postal code stands in for an empty one.
+    world->ctx.emission.ConsumerDocumentInput = "52998224725";
+    run("78");
+    EXPECT_EQ(storedMunicipality(78), "5100250");
+    world->ctx.emission.ConsumerDocumentInput = "52998224725";
+    run("77");
+    ASSERT_EQ(recipients().size(), 2u);
+    EXPECT_EQ(recipients()[0].cMun, 5100250);
+    EXPECT_EQ(recipients()[1].cMun, 5103403);
+    EXPECT_EQ(recipients()[1].cep, "78000000");
+    EXPECT_TRUE(world->messages().empty());
+}
+
+TEST_P(RecipientTest, FailuresShowTheRecipientTitleAndForgetTheTypedDocument) {
+    world->ctx.mainWindow.Check2.checked = true;
+    world->components.script().failures["recipient"] = "CPF do destinatário inválido";
+    operatorTypes("529.982.247-25");
+    run("");
+    ASSERT_EQ(world->messages().size(), 1u);
+    EXPECT_EQ(world->messages()[0].text, "CPF do destinatário inválido");
+    EXPECT_EQ(world->messages()[0].title, "ERRO DESTINATARIO");
+    EXPECT_EQ(world->messages()[0].style, platform::MessageStyle::OkCritical);
+    EXPECT_EQ(world->ctx.emission.ConsumerDocumentInput, "");
+
+    // A database failure and a client code that is no number end the same way, before any dialog.
+    auto& statements = watchStatements();
+    statements.failOnText("FROM Clientes");
+    run("77");
+    run("12A");
+    ASSERT_EQ(world->messages().size(), 3u);
+    EXPECT_EQ(world->messages()[1].text, FailingConnection::kDefaultMessage);
+    EXPECT_EQ(world->messages()[2].title, "ERRO DESTINATARIO");
+    EXPECT_EQ(dialogs().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, RecipientTest, testing::bothBackends(), testing::backendName);
+
+// Clientes.CodMun holds 7 characters on the MariaDB schema; the local file takes longer codes.
+TEST(RecipientGroup, AMunicipalityCodeIsCutToSevenCharacters) {
+    GroupWorld w{DbKind::Sqlite};
+    w.addClient(ClientRow{.municipalityCode = "510340399"});
+    w.ctx.emission.SaleClientCode = "77";
+    w.ctx.emission.ConsumerDocumentInput = "11222333000181";
+    double clientCode = 77;
+    GeraDestinatario(w.ctx, clientCode, *w.component);
+    ASSERT_EQ(w.sent<RecipientArgs>("recipient").size(), 1u);
+    EXPECT_EQ(w.sent<RecipientArgs>("recipient")[0].cMun, 5103403);
+    EXPECT_EQ(w.sent<RecipientArgs>("recipient")[0].cnpj, "11222333000181");
+}
+
+}  // namespace
+}  // namespace quorvanti::document
