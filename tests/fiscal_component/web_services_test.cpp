@@ -1,0 +1,473 @@
+// The web-service operations against quorvanti-sefaz started as a real process on loopback, over HTTPS
+// with the test authority's server certificate and client-certificate verification: send, the three
+// ways of the consultation by key, service status, the files kept, the failures of the authority and of
+// TLS; and the addresses and messages, which need no server.
+#include <fcntl.h>
+#include <libxml/parser.h>
+#include <libxml/xmlschemas.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <mutex>
+
+#include "fiscal_component/real_component.h"
+#include "fiscal_component/sefaz_addresses.h"
+#include "fiscal_component/web_services.h"
+#include "sale_builder.h"
+#include "support/temp_dir.h"
+#include "support/test_certificates.h"
+
+namespace quorvanti::fiscal {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using ::testing::Not;
+using testing::readFile;
+using testing::writeFile;
+
+const std::string kProgram = QUORVANTI_BINARY_DIR "/quorvanti-sefaz";
+const std::string kSchemas = QUORVANTI_SHARED_DIR "/nfe-schemas";
+const std::string kOtherAuthority = QUORVANTI_SHARED_DIR "/examples/ac-teste-do-exemplo.pem";
+const char* kHomologationItem = "NOTA FISCAL EMITIDA EM AMBIENTE DE HOMOLOGACAO - SEM VALOR FISCAL";
+
+// Whether `xml` is valid against the official schema file `xsd`; libxml2's complaint in `error`.
+bool validAgainst(const std::string& xsd, const std::string& xml, std::string* error = nullptr) {
+    static std::mutex mutex;
+    // Parsed once and kept for the whole run (never destroyed, so never reported as leaked).
+    static auto* schemas = new std::map<std::string, xmlSchemaPtr>;
+    std::lock_guard<std::mutex> lock(mutex);
+    xmlSchemaPtr& schema = (*schemas)[xsd];
+    if (schema == nullptr) {
+        xmlSchemaParserCtxtPtr parser = xmlSchemaNewParserCtxt((kSchemas + "/" + xsd).c_str());
+        schema = xmlSchemaParse(parser);
+        xmlSchemaFreeParserCtxt(parser);
+        if (schema == nullptr) throw std::runtime_error("cannot parse " + xsd);
+    }
+    xmlDocPtr document = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr, XML_PARSE_NONET);
+    if (document == nullptr) return false;
+    std::string messages;
+    xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(schema);
+    xmlSchemaSetValidStructuredErrors(
+        context,
+        [](void* out, xmlErrorPtr problem) {
+            if (problem != nullptr && problem->message != nullptr) *static_cast<std::string*>(out) += problem->message;
+        },
+        &messages);
+    const int result = xmlSchemaValidateDoc(context, document);
+    xmlSchemaFreeValidCtxt(context);
+    xmlFreeDoc(document);
+    if (error != nullptr) *error = messages;
+    return result == 0;
+}
+
+std::string withoutDeclaration(const std::string& xml) {
+    std::string out = xml.rfind("<?xml", 0) == 0 ? xml.substr(xml.find("?>") + 2) : xml;
+    while (!out.empty() && (out.front() == '\n' || out.front() == '\r')) out.erase(0, 1);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+}
+
+// quorvanti-sefaz started with `arguments`; its port is read from its first line of output.
+class AuthorityProcess {
+public:
+    AuthorityProcess(const std::vector<std::string>& arguments, const std::string& errorLog) : errorLog_(errorLog) {
+        int out[2];
+        if (pipe(out) != 0) throw std::runtime_error("pipe");
+        const int error = ::open(errorLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        std::vector<char*> argv{const_cast<char*>(kProgram.c_str())};
+        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], 1);
+            dup2(error, 2);
+            ::close(out[0]);
+            ::close(out[1]);
+            ::close(error);
+            execv(kProgram.c_str(), argv.data());
+            _exit(127);
+        }
+        ::close(out[1]);
+        ::close(error);
+        output_ = out[0];
+        port_ = readPort();
+    }
+    ~AuthorityProcess() {
+        stop();
+        ::close(output_);
+    }
+
+    int port() const { return port_; }
+    std::string log() const { return readFile(errorLog_); }
+    void stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    // "listening on 127.0.0.1:PORT"; -1 when the program ended or printed something else first.
+    int readPort() {
+        std::string line;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (line.find('\n') == std::string::npos) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return -1;
+            pollfd ready{output_, POLLIN, 0};
+            if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
+            char buffer[256];
+            const ssize_t count = ::read(output_, buffer, sizeof buffer);
+            if (count <= 0) return -1;
+            line.append(buffer, static_cast<std::size_t>(count));
+        }
+        const std::string prefix = "listening on 127.0.0.1:";
+        return line.rfind(prefix, 0) == 0 ? std::stoi(line.substr(prefix.size())) : -1;
+    }
+
+    pid_t pid_ = -1;
+    int output_ = -1;
+    int port_ = -1;
+    std::string errorLog_;
+};
+
+struct SignedDocument {
+    std::string key;
+    std::string path;
+};
+
+class WebServicesTest : public ::testing::Test {
+protected:
+    WebServicesTest() {
+        testing::installTestCertificate(store);
+        serial = CertificateStore(store).list().at(0).serialNumber;
+        std::filesystem::create_directories(nfe);
+        std::filesystem::copy_file(testing::testAuthorityPem(), nfe + "ac-teste.pem");
+    }
+
+    // A signed NFC-e of homologation with `number`, written by the real component under nfe/.
+    SignedDocument make(int number) {
+        testsales::Sale sale;
+        sale.number = number;
+        for (auto& item : sale.items) item.description = kHomologationItem;
+        RealFiscalComponent component(store);
+        component.configure(ConfigurationArgs{
+            .certificateSerial = serial, .documentFolder = nfe, .schemaFolder = kSchemas, .uf = "MT", .model = 65,
+            .layoutUse = "1", .timeoutMs = "30000", .tpAmb = 2, .tpEmis = "1", .tpImp = 4,
+            .cnpj = testsales::kEmitterCnpj, .cscId = "000001", .csc = "0123456789ABCDEF0123456789ABCDEF",
+            .softwareHouseCnpj = "11.222.333/0001-81", .softwareHouseName = "QUORVANTI"});
+        testsales::sendSale(component, sale);
+        std::string key;
+        GenerationArgs args;
+        SharedTexts shared;
+        component.generate(key, args, shared);
+        return SignedDocument{key.substr(3), args.signedXmlPath};
+    }
+
+    // The local authority over HTTPS, trusting clients of `clientCa`; webservices.ini points at it.
+    void startAuthority(const std::string& clientCa = testing::testAuthorityPem()) {
+        const std::string certificates = testing::testCertificateFolder();
+        authority = std::make_unique<AuthorityProcess>(
+            std::vector<std::string>{"--listen", "127.0.0.1:0", "--state", dir.file("estado"), "--tls",
+                                     certificates + "/servidor.pem", certificates + "/servidor.key", "--client-ca",
+                                     clientCa, "--scenario", dir.file("cenario.txt"), "--schemas", kSchemas},
+            dir.file("sefaz.log"));
+        ASSERT_GT(authority->port(), 0) << authority->log();
+        writeIni();
+    }
+
+    void writeIni(const std::string& ca = "ac-teste.pem", const std::string& timeoutMs = "") {
+        std::string ini = "[MT_2]\r\n";
+        for (const char* service : {"NFeAutorizacao4", "NFeRetAutorizacao4", "NFeConsultaProtocolo4", "NFeStatusServico4"})
+            ini += std::string(service) + "=" + url(service) + "\r\n";
+        ini += "[TLS]\r\nCA=" + ca + "\r\nTimeoutMs=" + timeoutMs + "\r\n";
+        writeFile(nfe + "webservices.ini", ini);
+    }
+
+    std::string url(const std::string& service) const {
+        return "https://127.0.0.1:" + std::to_string(authority ? authority->port() : 0) + "/nfcews/services/" + service;
+    }
+
+    // Replaced whole, as the authority reads the file again when it changes.
+    void scenario(const std::string& text) {
+        writeFile(dir.file("cenario.tmp"), text);
+        std::filesystem::rename(dir.file("cenario.tmp"), dir.file("cenario.txt"));
+    }
+
+    WebServices services(const std::string& uf = "MT") {
+        const std::string folder = store;
+        const std::string wanted = serial;
+        return WebServices(WebServiceSettings{.uf = uf, .tpAmb = 2, .documentFolder = nfe, .timeoutMs = "30000"},
+                           [folder, wanted] { return CertificateStore(folder).find(wanted); });
+    }
+
+    std::string procNfePath(const std::string& key) const { return nfe + "arquivos/procNFe/" + key + "-procNFe.xml"; }
+    std::string answerPath(const std::string& name) const { return nfe + "retornos/" + name; }
+
+    testing::TempDir dir;
+    std::string store = dir.file("certificados");
+    std::string nfe = dir.file("nfe") + "/";
+    std::string serial;
+    std::unique_ptr<AuthorityProcess> authority;
+};
+
+TEST_F(WebServicesTest, AddressesComeFromTheIniFileOverTheBuiltInOnes) {
+    EXPECT_EQ(builtInServiceAddress("MT", 2, WebService::Authorisation),
+              "https://homologacao.sefaz.mt.gov.br/nfcews/services/NFeAutorizacao4");
+    EXPECT_EQ(builtInServiceAddress("mt", 1, WebService::ServiceStatus),
+              "https://nfce.sefaz.mt.gov.br/nfcews/services/NFeStatusServico4");
+    EXPECT_EQ(serviceAddress("MT", 2, WebService::ReceiptConsultation, nfe),
+              "https://homologacao.sefaz.mt.gov.br/nfcews/services/NFeRetAutorizacao4");
+
+    writeFile(nfe + "webservices.ini", "[mt_2]\r\nNFeConsultaProtocolo4=http://127.0.0.1:9/c\r\n"
+                                       "[SP_1]\r\nNFeStatusServico4=https://sp.example/s\r\n"
+                                       "[TLS]\r\nCA=ac-teste.pem\r\nTimeoutMs=250\r\n");
+    EXPECT_EQ(serviceAddress("MT", 2, WebService::ProtocolConsultation, nfe), "http://127.0.0.1:9/c");
+    EXPECT_EQ(serviceAddress("MT", 2, WebService::Authorisation, nfe),
+              "https://homologacao.sefaz.mt.gov.br/nfcews/services/NFeAutorizacao4");
+    EXPECT_EQ(serviceAddress("SP", 1, WebService::ServiceStatus, nfe), "https://sp.example/s");
+    try {
+        serviceAddress("SP", 1, WebService::Authorisation, nfe);
+        ADD_FAILURE() << "an unknown address was accepted";
+    } catch (const MissingAddressError& error) {
+        EXPECT_THAT(error.what(), HasSubstr(nfe + "webservices.ini, seção [SP_1], chave NFeAutorizacao4"));
+    }
+
+    const ConnectionSettings relative = connectionSettings(nfe, "30000");
+    EXPECT_EQ(relative.caFile, nfe + "ac-teste.pem");
+    EXPECT_EQ(relative.timeoutMs, 250);
+    writeFile(nfe + "webservices.ini", "[TLS]\r\nCA=/etc/outra.pem\r\nTimeoutMs=abc\r\n");
+    EXPECT_EQ(connectionSettings(nfe, "15000").caFile, "/etc/outra.pem");
+    EXPECT_EQ(connectionSettings(nfe, "15000").timeoutMs, 15000);
+    EXPECT_EQ(connectionSettings(nfe, "").timeoutMs, 30000);
+
+    // The operations answer a missing address like any failure to reach the authority.
+    const ServiceStatusResult unknown = services("SP").serviceStatus();
+    EXPECT_EQ(unknown.cStat, kFailureAddress);
+    EXPECT_THAT(unknown.xMotivo, HasSubstr("seção [SP_2], chave NFeStatusServico4"));
+}
+
+TEST_F(WebServicesTest, TheMessagesAreValidAgainstTheOfficialSchemas) {
+    const SignedDocument document = make(1234);
+    const std::string nfeText = withoutDeclaration(readFile(document.path));
+    std::string error;
+    EXPECT_TRUE(validAgainst("enviNFe_v4.00.xsd", enviNFeMessage(nfeText, 1234, 1), &error)) << error;
+    EXPECT_TRUE(validAgainst("consReciNFe_v4.00.xsd", consReciNFeMessage(2, "510000000012345"), &error)) << error;
+    EXPECT_TRUE(validAgainst("consSitNFe_v4.00.xsd", consSitNFeMessage(2, document.key), &error)) << error;
+    EXPECT_TRUE(validAgainst("consStatServ_v4.00.xsd", consStatServMessage(1, "51"), &error)) << error;
+    // The signed NFe goes into the batch as it was signed.
+    EXPECT_THAT(enviNFeMessage(nfeText, 1234, 1), HasSubstr("<indSinc>1</indSinc>" + nfeText + "</enviNFe>"));
+}
+
+TEST_F(WebServicesTest, AnAuthorisedSendKeepsTheAnswerAndAnAuthorisedDocumentThatValidates) {
+    const SignedDocument document = make(1234);
+    startAuthority();
+    WebServices ws = services();
+
+    const SendResult sent = ws.send(document.path, SendArgs{.nNF = 1234, .indSinc = 1});
+    EXPECT_EQ(sent.cStat, 104) << sent.xMotivo;
+    EXPECT_EQ(sent.xMotivo, "Lote processado");
+    EXPECT_EQ(sent.protocolCStat, 100);
+    EXPECT_EQ(sent.protocolXMotivo, "Autorizado o uso da NF-e");
+    EXPECT_THAT(sent.nProt, MatchesRegex("[0-9]{15}"));
+    EXPECT_FALSE(sent.dhRecbto.empty());
+    EXPECT_FALSE(sent.protocolDhRecbto.empty());
+    EXPECT_THAT(readFile(answerPath(document.key + "-ret-envi.xml")), HasSubstr("<retEnviNFe"));
+
+    const std::string proc = readFile(procNfePath(document.key));
+    std::string error;
+    EXPECT_TRUE(validAgainst("procNFe_v4.00.xsd", proc, &error)) << error;
+    EXPECT_THAT(proc, HasSubstr("<nfeProc versao=\"4.00\" xmlns=\"http://www.portalfiscal.inf.br/nfe\">" +
+                                withoutDeclaration(readFile(document.path)) + "<protNFe"));
+    EXPECT_THAT(proc, HasSubstr("<nProt>" + sent.nProt + "</nProt>"));
+    EXPECT_TRUE(testing::xmlsecVerifies(procNfePath(document.key)));
+
+    // Authorised synchronously: the consultation asks the authority by key.
+    std::filesystem::remove(procNfePath(document.key));
+    const ConsultationResult consulted = ws.consult(document.key);
+    EXPECT_EQ(consulted.cStat, 100);
+    EXPECT_EQ(consulted.xMotivo, "Autorizado o uso da NF-e");
+    EXPECT_EQ(consulted.protocolCStat, 100);
+    EXPECT_EQ(consulted.nProt, sent.nProt);
+    EXPECT_EQ(consulted.protocolDhRecbto, sent.protocolDhRecbto);
+    EXPECT_THAT(readFile(answerPath(document.key + "-ret-cons-sit.xml")), HasSubstr("<retConsSitNFe"));
+    EXPECT_TRUE(validAgainst("procNFe_v4.00.xsd", readFile(procNfePath(document.key)), &error)) << error;
+
+    // Sent again (its first answer lost, say): the authority's 204 leads to the consultation by key,
+    // which answers the authorisation.
+    const SendResult again = ws.send(document.path, SendArgs{.nNF = 1234, .indSinc = 1});
+    EXPECT_EQ(again.protocolCStat, 204);
+    EXPECT_THAT(again.protocolXMotivo, HasSubstr("Duplicidade de NF-e"));
+    const ConsultationResult afterDuplicity = ws.consult(document.key);
+    EXPECT_EQ(afterDuplicity.cStat, 100);
+    EXPECT_EQ(afterDuplicity.nProt, sent.nProt);
+}
+
+TEST_F(WebServicesTest, AnAsynchronousSendIsConsultedByItsReceipt) {
+    const SignedDocument document = make(1300);
+    startAuthority();
+    scenario("[key " + document.key + " recibo]\nprocessing = 1\n");
+    WebServices ws = services();
+
+    const SendResult sent = ws.send(document.path, SendArgs{.nNF = 1300, .indSinc = 0});
+    EXPECT_EQ(sent.cStat, 103) << sent.xMotivo;
+    EXPECT_EQ(sent.xMotivo, "Lote recebido com sucesso");
+    EXPECT_EQ(sent.protocolCStat, 0);
+
+    const ConsultationResult processing = ws.consult("NFe" + document.key);
+    EXPECT_EQ(processing.cStat, 105);
+    EXPECT_EQ(processing.xMotivo, "Lote em processamento");
+    EXPECT_FALSE(std::filesystem::exists(procNfePath(document.key)));
+
+    const ConsultationResult authorised = ws.consult(document.key);
+    EXPECT_EQ(authorised.cStat, 100);
+    EXPECT_EQ(authorised.xMotivo, "Autorizado o uso da NF-e");
+    EXPECT_EQ(authorised.protocolCStat, 100);
+    EXPECT_THAT(authorised.nProt, MatchesRegex("[0-9]{15}"));
+    EXPECT_THAT(readFile(answerPath(document.key + "-ret-cons-reci.xml")), HasSubstr("<retConsReciNFe"));
+    std::string error;
+    EXPECT_TRUE(validAgainst("procNFe_v4.00.xsd", readFile(procNfePath(document.key)), &error)) << error;
+
+    // Sent again, the receipt holds a 204 for the key: the consultation by key answers instead.
+    EXPECT_EQ(ws.send(document.path, SendArgs{.nNF = 1300, .indSinc = 0}).cStat, 103);
+    const ConsultationResult again = ws.consult(document.key);
+    EXPECT_EQ(again.cStat, 100);
+    EXPECT_EQ(again.nProt, authorised.nProt);
+}
+
+TEST_F(WebServicesTest, ASynchronousRejectionIsAnsweredAgainWithoutAskingTheAuthority) {
+    const SignedDocument rejected = make(1400);
+    const SignedDocument other = make(1401);
+    startAuthority();
+    scenario("[key " + rejected.key + " send]\nprotocol = 539\n");
+    WebServices ws = services();
+
+    const SendResult sent = ws.send(rejected.path, SendArgs{.nNF = 1400, .indSinc = 1});
+    EXPECT_EQ(sent.cStat, 104);
+    EXPECT_EQ(sent.protocolCStat, 539);
+    EXPECT_THAT(sent.protocolXMotivo, HasSubstr("Duplicidade de NF-e"));
+
+    authority->stop();
+    const ConsultationResult consulted = ws.consult(rejected.key);
+    EXPECT_EQ(consulted.cStat, 104);
+    EXPECT_EQ(consulted.xMotivo, "Lote processado");
+    EXPECT_EQ(consulted.protocolCStat, 539);
+    EXPECT_EQ(consulted.protocolXMotivo, sent.protocolXMotivo);
+    EXPECT_FALSE(std::filesystem::exists(procNfePath(rejected.key)));
+    // Another key is asked of the authority, which is gone.
+    EXPECT_EQ(ws.consult(other.key).cStat, kFailureConnect);
+    // A fresh instance remembers nothing of the send.
+    EXPECT_EQ(services().consult(rejected.key).cStat, kFailureConnect);
+}
+
+TEST_F(WebServicesTest, StatusIs107AndAnUnknownKeyIs217OverKeptConnections) {
+    startAuthority();
+    const ServiceStatusResult status = services().serviceStatus();
+    EXPECT_EQ(status.cStat, 107);
+    EXPECT_EQ(status.xMotivo, "Serviço em Operação");
+    bool kept = false;
+    for (const auto& entry : std::filesystem::directory_iterator(nfe + "retornos"))
+        if (entry.path().filename().string().rfind("51-", 0) == 0 && entry.path().string().ends_with("-ret-sta.xml"))
+            kept = readFile(entry.path()).find("<retConsStatServ") != std::string::npos;
+    EXPECT_TRUE(kept);
+
+    const std::string unknownKey = "51260311222333000181650010000099991837461520";
+    const ConsultationResult consulted = services().consult(unknownKey);
+    EXPECT_EQ(consulted.cStat, 217) << consulted.xMotivo;
+    EXPECT_THAT(consulted.xMotivo, HasSubstr("NF-e não consta na base de dados da SEFAZ"));
+    EXPECT_EQ(consulted.protocolCStat, 0);
+    EXPECT_EQ(services().consult("123").cStat, kFailureXmlDocument);
+
+    // Calls of later instances use the connection the first one opened.
+    const std::string folder = store, wanted = serial;
+    SoapCall call{.service = WebService::ServiceStatus, .url = url("NFeStatusServico4"),
+                  .message = consStatServMessage(2, "51"),
+                  .certificate = [folder, wanted] { return CertificateStore(folder).find(wanted); },
+                  .connection = connectionSettings(nfe, "30000")};
+    callWebService(call, "retConsStatServ");
+    const SoapOutcome again = callWebService(call, "retConsStatServ");
+    EXPECT_FALSE(again.reading.failure) << again.reading.failure.text;
+    EXPECT_EQ(again.newConnections, 0);
+}
+
+TEST_F(WebServicesTest, FailuresOfTheAuthorityBecomeTransportCodes) {
+    const SignedDocument document = make(1500);
+    startAuthority();
+    // The second status call goes over the connection kept from the first; dropped there, it is tried
+    // once more on a new connection (the third call), dropped too.
+    scenario("[call status 1]\nhttp = 404\n[call status 2-3]\ndrop\n[call consulta 1]\ndrop = after\n"
+             "[call send 1]\nstatus = 225 Rejeição: Falha no Schema XML\n[call consulta 2]\ndelay = 5000\n");
+    WebServices ws = services();
+
+    const ServiceStatusResult notFound = ws.serviceStatus();
+    EXPECT_EQ(notFound.cStat, 9404);
+    EXPECT_THAT(notFound.xMotivo, HasSubstr("HTTP 404"));
+    const ServiceStatusResult dropped = ws.serviceStatus();
+    EXPECT_EQ(dropped.cStat, kFailureDropped);
+    EXPECT_THAT(dropped.xMotivo, HasSubstr("ERRO 93"));
+    const ConsultationResult droppedAfter = ws.consult(document.key);
+    EXPECT_EQ(droppedAfter.cStat, kFailureDropped);
+    EXPECT_EQ(droppedAfter.protocolCStat, 0);
+    // The authority's own rejection is an answer, not a failure.
+    const SendResult schema = ws.send(document.path, SendArgs{.nNF = 1500});
+    EXPECT_EQ(schema.cStat, 225);
+    EXPECT_EQ(schema.xMotivo, "Rejeição: Falha no Schema XML");
+
+    writeIni("ac-teste.pem", "300");
+    const ConsultationResult late = ws.consult(document.key);
+    EXPECT_EQ(late.cStat, kFailureTimeout);
+    EXPECT_THAT(late.xMotivo, HasSubstr("tempo limite da operação excedido (300 ms)"));
+}
+
+TEST_F(WebServicesTest, TheServerCertificateMustComeFromTheTrustedAuthority) {
+    startAuthority();
+    writeIni(kOtherAuthority);
+    const ServiceStatusResult foreign = services().serviceStatus();
+    EXPECT_EQ(foreign.cStat, kFailureServerCertificate);
+    EXPECT_THAT(foreign.xMotivo, HasSubstr("o certificado do servidor 127.0.0.1:" + std::to_string(authority->port()) +
+                                           " não é confiável"));
+    EXPECT_THAT(foreign.xMotivo, HasSubstr(kOtherAuthority));
+
+    // Without a CA file the system's bundle decides, and it does not hold the test authority.
+    writeIni("");
+    EXPECT_EQ(services().serviceStatus().cStat, kFailureServerCertificate);
+
+    writeIni("nao-existe.pem");
+    const ServiceStatusResult unreadable = services().serviceStatus();
+    EXPECT_EQ(unreadable.cStat, kFailureServerCertificate);
+    EXPECT_THAT(unreadable.xMotivo, HasSubstr(nfe + "nao-existe.pem (chave CA da seção TLS de webservices.ini) não "
+                                              "pôde ser lido"));
+}
+
+TEST_F(WebServicesTest, TheAuthorityRefusesAClientCertificateOfAnotherAuthority) {
+    startAuthority(kOtherAuthority);
+    const ServiceStatusResult refused = services().serviceStatus();
+    EXPECT_EQ(refused.cStat, kFailureClientRefused) << refused.xMotivo;
+    EXPECT_THAT(refused.xMotivo, HasSubstr("recusou o certificado digital do emitente"));
+    EXPECT_THAT(refused.xMotivo, Not(HasSubstr("ERRO 93")));
+}
+
+TEST_F(WebServicesTest, OnlyASignedNfeIsSent) {
+    const SignedDocument document = make(1600);
+    WebServices ws = services();
+    const SendResult missing = ws.send(nfe + "arquivos/assinado/NFe0-assinado.xml", SendArgs{.nNF = 1});
+    EXPECT_EQ(missing.cStat, kFailureXmlDocument);
+    EXPECT_THAT(missing.xMotivo, HasSubstr("Erro no documento XML"));
+    const SendResult unsignedNfe = ws.send(nfe + "arquivos/gerados/NFe" + document.key + ".xml", SendArgs{.nNF = 1600});
+    EXPECT_EQ(unsignedNfe.cStat, kFailureXmlDocument);
+    EXPECT_THAT(unsignedNfe.xMotivo, HasSubstr("não está assinada"));
+    EXPECT_EQ(ws.sendDocument("<nfeProc/>", SendArgs{.nNF = 1}).cStat, kFailureXmlDocument);
+}
+
+}  // namespace
+}  // namespace quorvanti::fiscal
