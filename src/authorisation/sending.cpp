@@ -66,7 +66,8 @@ Step Emission::send() {
         s_.ComponentOk = component.finish();
         method("Método: EnviarNFe");
         sleep(1000);
-        const bool sent = component.send({.nNF = static_cast<std::int32_t>(numberSent_), .indSinc = 1, .compress = 0});
+        const bool sent = component.send({.nNF = static_cast<std::int32_t>(numberSent_), .indSinc = 1, .compress = 0,
+                                          .signedXmlPath = signedPath()});
         s_.ComponentOk = sent;
         ctx_.status("Metodo enviar: 989");
         sleep(1000);
@@ -123,7 +124,10 @@ Step Emission::readSendAnswer() {
     sleep(1000);
     ctx_.status("Verificando retorno do envio");
     if (answerHas(e_.ErrorText, "Duplicidade de")) {
-        setNumber(numberSent_ + 1);
+        // A 204 is this very document, authorised before (its first answer was lost): its number is
+        // used by this sale, and the completion advances the numbering past it. Moving it here too
+        // would skip a number.
+        if (result.protocolCStat != 204 && result.cStat != 204) setNumber(numberSent_ + 1);
         return consult();
     }
     if (answerHas(e_.ErrorText, "Erro") || answerHas(e_.ErrorText, "Rejeicao") || answerHas(e_.ErrorText, "(1,2)")) {

@@ -234,6 +234,7 @@ struct SendArgs {
     std::int32_t nNF = 0;               // NFC-e number (the batch identifier)
     std::int32_t indSinc = 1;           // 1 = synchronous
     std::int32_t compress = 0;          // 0
+    std::string signedXmlPath;          // the signed file to send; "" = the one this instance generated
 };
 
 struct ValidationArgs {

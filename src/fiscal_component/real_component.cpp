@@ -20,7 +20,6 @@ namespace quorvanti::fiscal {
 
 namespace {
 
-constexpr const char* kServicesUnavailable = "Serviços web ainda não disponíveis nesta versão";
 constexpr const char* kNfeNamespace = "http://www.portalfiscal.inf.br/nfe";
 const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 
@@ -68,7 +67,6 @@ xmlNode* elementChild(xmlNode* parent, const char* name) {
     return nullptr;
 }
 
-[[noreturn]] void servicesUnavailable() { throw ComponentError(kServicesUnavailable); }
 
 }  // namespace
 
@@ -279,11 +277,35 @@ bool RealFiscalComponent::generate(std::string& key, GenerationArgs& args, Share
     return true;
 }
 
-bool RealFiscalComponent::serviceStatus() { servicesUnavailable(); }
+WebServices& RealFiscalComponent::webServices() {
+    if (!configured_) throw ComponentError("Componente fiscal não configurado");
+    if (!webServices_) {
+        webServices_ = std::make_unique<WebServices>(
+            WebServiceSettings{.uf = config_.uf, .tpAmb = config_.tpAmb, .documentFolder = config_.documentFolder,
+                               .timeoutMs = config_.timeoutMs},
+            [this] { return signer(); });
+    }
+    return *webServices_;
+}
 
-bool RealFiscalComponent::send(const SendArgs&) { servicesUnavailable(); }
+// The web-service operations answer true once the call was made: what the authority said, or why it
+// could not be reached (a code above 8999), is in the result records the routine reads next.
+bool RealFiscalComponent::serviceStatus() {
+    serviceStatusResult_ = webServices().serviceStatus();
+    return true;
+}
 
-bool RealFiscalComponent::consultByKey(const std::string&) { servicesUnavailable(); }
+bool RealFiscalComponent::send(const SendArgs& args) {
+    const std::string path = args.signedXmlPath.empty() ? lastSignedPath_ : args.signedXmlPath;
+    if (path.empty()) throw ComponentError("Nenhum documento assinado para enviar: gere o XML antes do envio");
+    sendResult_ = webServices().send(path, args);
+    return true;
+}
+
+bool RealFiscalComponent::consultByKey(const std::string& accessKey) {
+    consultationResult_ = webServices().consult(accessKey);
+    return true;
+}
 
 bool RealFiscalComponent::qrAddress(const std::string& xmlPath, std::string& qrText, std::string& resultText) {
     qrText.clear();
@@ -324,11 +346,11 @@ bool RealFiscalComponent::validate(const ValidationArgs& args, std::string& mess
     return verdict.valid;
 }
 
-ServiceStatusResult RealFiscalComponent::serviceStatusResult() const { return {}; }
+ServiceStatusResult RealFiscalComponent::serviceStatusResult() const { return serviceStatusResult_; }
 
-SendResult RealFiscalComponent::sendResult() const { return {}; }
+SendResult RealFiscalComponent::sendResult() const { return sendResult_; }
 
-ConsultationResult RealFiscalComponent::consultationResult() const { return {}; }
+ConsultationResult RealFiscalComponent::consultationResult() const { return consultationResult_; }
 
 RealComponentFactory::RealComponentFactory(std::string certificateFolder, platform::Frontend& frontend)
     : certificateFolder_(std::move(certificateFolder)), frontend_(frontend) {}

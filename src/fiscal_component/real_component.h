@@ -1,8 +1,8 @@
 // The real fiscal component: builds the NFC-e from the group operations, computes the access key and
 // the QR code, signs with the configured certificate of the store, writes the generated and signed
 // files under the document folder ("arquivos/gerados/NFe<KEY>.xml",
-// "arquivos/assinado/NFe<KEY>-assinado.xml"), validates against the schemas and reads QR texts back.
-// The web-service operations are not available in this version and raise ComponentError. One instance
+// "arquivos/assinado/NFe<KEY>-assinado.xml"), validates against the schemas, reads QR texts back and
+// talks to the authority's web services (web_services.h), whose failures are answers, not errors. One instance
 // belongs to one thread; the certificates and parsed schemas behind it are cached process-wide, so a
 // fresh instance per sale costs almost nothing.
 #pragma once
@@ -13,6 +13,7 @@
 #include "fiscal_component/certificate_store.h"
 #include "fiscal_component/fiscal_component.h"
 #include "fiscal_component/nfce_document.h"
+#include "fiscal_component/web_services.h"
 #include "platform/ui/frontend.h"
 
 typedef struct _xmlDoc xmlDoc;
@@ -69,6 +70,7 @@ public:
 
 private:
     NfceDocument& document();
+    WebServices& webServices();
     std::shared_ptr<const LoadedCertificate> signer() const;
 
     CertificateStore store_;
@@ -78,6 +80,10 @@ private:
     DanfeLogoArgs logo_;
     std::unique_ptr<NfceDocument> document_;
     std::string statusProblem_;
+    std::unique_ptr<WebServices> webServices_;
+    ServiceStatusResult serviceStatusResult_;
+    SendResult sendResult_;
+    ConsultationResult consultationResult_;
     // The last signed document, its file and that file's size and time when written.
     std::shared_ptr<xmlDoc> lastSigned_;
     std::string lastSignedPath_;

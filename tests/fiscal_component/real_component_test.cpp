@@ -316,12 +316,13 @@ TEST_F(RealComponentTest, GenerationRefusesWhatItCannotDo) {
     config = configuration();
     config.uf = "XX";
     EXPECT_THROW(component.configure(config), ComponentError);
-    EXPECT_THROW(component.send(SendArgs{}), ComponentError);
+    EXPECT_THROW(component.send(SendArgs{}), ComponentError);  // nothing generated to send
+    RealFiscalComponent unconfigured(storeFolder);
     try {
-        component.serviceStatus();
+        unconfigured.serviceStatus();
         FAIL();
     } catch (const ComponentError& e) {
-        EXPECT_STREQ(e.what(), "Serviços web ainda não disponíveis nesta versão");
+        EXPECT_STREQ(e.what(), "Componente fiscal não configurado");
     }
 }
 

@@ -22,6 +22,7 @@
 #include "fiscal_component/sefaz_addresses.h"
 #include "fiscal_component/web_services.h"
 #include "sale_builder.h"
+#include "support/sefaz_process.h"
 #include "support/temp_dir.h"
 #include "support/test_certificates.h"
 
@@ -34,7 +35,6 @@ using ::testing::Not;
 using testing::readFile;
 using testing::writeFile;
 
-const std::string kProgram = QUORVANTI_BINARY_DIR "/quorvanti-sefaz";
 const std::string kSchemas = QUORVANTI_SHARED_DIR "/nfe-schemas";
 const std::string kOtherAuthority = QUORVANTI_SHARED_DIR "/examples/ac-teste-do-exemplo.pem";
 const char* kHomologationItem = "NOTA FISCAL EMITIDA EM AMBIENTE DE HOMOLOGACAO - SEM VALOR FISCAL";
@@ -76,70 +76,7 @@ std::string withoutDeclaration(const std::string& xml) {
     return out;
 }
 
-// quorvanti-sefaz started with `arguments`; its port is read from its first line of output.
-class AuthorityProcess {
-public:
-    AuthorityProcess(const std::vector<std::string>& arguments, const std::string& errorLog) : errorLog_(errorLog) {
-        int out[2];
-        if (pipe(out) != 0) throw std::runtime_error("pipe");
-        const int error = ::open(errorLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        std::vector<char*> argv{const_cast<char*>(kProgram.c_str())};
-        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            dup2(error, 2);
-            ::close(out[0]);
-            ::close(out[1]);
-            ::close(error);
-            execv(kProgram.c_str(), argv.data());
-            _exit(127);
-        }
-        ::close(out[1]);
-        ::close(error);
-        output_ = out[0];
-        port_ = readPort();
-    }
-    ~AuthorityProcess() {
-        stop();
-        ::close(output_);
-    }
-
-    int port() const { return port_; }
-    std::string log() const { return readFile(errorLog_); }
-    void stop() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-private:
-    // "listening on 127.0.0.1:PORT"; -1 when the program ended or printed something else first.
-    int readPort() {
-        std::string line;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (line.find('\n') == std::string::npos) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return -1;
-            pollfd ready{output_, POLLIN, 0};
-            if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
-            char buffer[256];
-            const ssize_t count = ::read(output_, buffer, sizeof buffer);
-            if (count <= 0) return -1;
-            line.append(buffer, static_cast<std::size_t>(count));
-        }
-        const std::string prefix = "listening on 127.0.0.1:";
-        return line.rfind(prefix, 0) == 0 ? std::stoi(line.substr(prefix.size())) : -1;
-    }
-
-    pid_t pid_ = -1;
-    int output_ = -1;
-    int port_ = -1;
-    std::string errorLog_;
-};
+using testing::AuthorityProcess;
 
 struct SignedDocument {
     std::string key;

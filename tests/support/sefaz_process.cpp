@@ -1,0 +1,77 @@
+#include "support/sefaz_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+#include "support/temp_dir.h"
+
+namespace quorvanti::testing {
+
+namespace {
+const std::string kProgram = QUORVANTI_BINARY_DIR "/quorvanti-sefaz";
+}
+
+AuthorityProcess::AuthorityProcess(const std::vector<std::string>& arguments, const std::string& errorLog)
+    : errorLog_(errorLog) {
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe");
+    const int error = ::open(errorLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    std::vector<char*> argv{const_cast<char*>(kProgram.c_str())};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(out[1], 1);
+        dup2(error, 2);
+        ::close(out[0]);
+        ::close(out[1]);
+        ::close(error);
+        execv(kProgram.c_str(), argv.data());
+        _exit(127);
+    }
+    ::close(out[1]);
+    ::close(error);
+    output_ = out[0];
+    port_ = readPort();
+}
+
+AuthorityProcess::~AuthorityProcess() {
+    stop();
+    ::close(output_);
+}
+
+std::string AuthorityProcess::log() const { return readFile(errorLog_); }
+
+void AuthorityProcess::stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
+// "listening on 127.0.0.1:PORT"; -1 when the program ended or printed something else first.
+int AuthorityProcess::readPort() {
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (line.find('\n') == std::string::npos) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return -1;
+        pollfd ready{output_, POLLIN, 0};
+        if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
+        char buffer[256];
+        const ssize_t count = ::read(output_, buffer, sizeof buffer);
+        if (count <= 0) return -1;
+        line.append(buffer, static_cast<std::size_t>(count));
+    }
+    const std::string prefix = "listening on 127.0.0.1:";
+    return line.rfind(prefix, 0) == 0 ? std::stoi(line.substr(prefix.size())) : -1;
+}
+
+}  // namespace quorvanti::testing

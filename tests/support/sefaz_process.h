@@ -1,0 +1,33 @@
+// quorvanti-sefaz as a real process for a test: started with the given arguments (its --listen should
+// name port 0), its port read from its first line of output, killed when the object goes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace quorvanti::testing {
+
+class AuthorityProcess {
+public:
+    // Standard error goes to `errorLog`. port() is -1 when the program did not start.
+    AuthorityProcess(const std::vector<std::string>& arguments, const std::string& errorLog);
+    ~AuthorityProcess();
+    AuthorityProcess(const AuthorityProcess&) = delete;
+    AuthorityProcess& operator=(const AuthorityProcess&) = delete;
+
+    int port() const { return port_; }
+    std::string log() const;
+    void stop();
+
+private:
+    int readPort();
+
+    pid_t pid_ = -1;
+    int output_ = -1;
+    int port_ = -1;
+    std::string errorLog_;
+};
+
+}  // namespace quorvanti::testing
