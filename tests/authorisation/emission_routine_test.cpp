@@ -11,8 +11,10 @@
 #include "monitor/poll_cycle.h"
 #include "platform/ini_file.h"
 #include "platform/program_exit.h"
+#include "platform/text_encoding.h"
 #include "startup/sub_main.h"
 #include "support/program_folder.h"
+#include "support/sefaz_process.h"
 #include "support/test_certificates.h"
 
 namespace quorvanti::authorisation {
@@ -53,11 +55,42 @@ protected:
         folder->execute("INSERT INTO Estoque (Codigo, Descricao, cfop, cst, codigofiscal) VALUES "
                         "(101, 'ARROZ', '5102', '102', '10063021'), (103, 'REFRIGERANTE', '5405', '500', '22021000'), "
                         "(105, 'CAVALO', '5102', '102', '01012011')");
+        startAuthority();
         components = std::make_unique<fiscal::RealComponentFactory>(store, frontendForComponents);
         monitor = std::make_unique<TestMonitor>(*folder, *components);
         monitor->clock.set({2026, 3, 5, 14, 7, 9});
         startup::SubMain(monitor->ctx);
     }
+
+    // The local SEFAZ over HTTPS with client certificates, and the program's address file pointing at it.
+    void startAuthority(const std::string& scenario = "") {
+        const std::string certs = testing::testCertificateFolder();
+        const std::string scenarioFile = folder->path() + "/../cenario.txt";
+        testing::writeFile(scenarioFile, scenario);
+        authority = std::make_unique<testing::AuthorityProcess>(
+            std::vector<std::string>{"--listen", "127.0.0.1:0", "--state", folder->path() + "/../sefaz", "--tls",
+                                     certs + "/servidor.pem", certs + "/servidor.key", "--client-ca",
+                                     certs + "/ac-teste.pem", "--scenario", scenarioFile, "--quiet"},
+            folder->path() + "/../sefaz.log");
+        ASSERT_GT(authority->port(), 0) << authority->log();
+        std::string ini = "[MT_2]\r\n";
+        for (const char* service : {"NFeAutorizacao4", "NFeRetAutorizacao4", "NFeConsultaProtocolo4", "NFeStatusServico4"})
+            ini += std::string(service) + "=https://127.0.0.1:" + std::to_string(authority->port()) +
+                   "/nfcews/services/" + service + "\r\n";
+        ini += "[TLS]\r\nCA=" + certs + "/ac-teste.pem\r\nTimeoutMs=" + timeoutMs + "\r\n";
+        testing::writeFile(folder->path() + "/nfe/webservices.ini", ini);
+    }
+    // Replaces the scenario whole, as the stand-in expects.
+    void scenario(const std::string& rules) {
+        const std::string file = folder->path() + "/../cenario.txt";
+        testing::writeFile(file + ".new", rules);
+        std::filesystem::rename(file + ".new", file);
+    }
+    std::string value(const std::string& sql, const std::string& column) {
+        auto rows = folder->connect()->open(sql);
+        return rows.recordCount() ? rows.field(column).text() : "<none>";
+    }
+    std::string number() { return value("select NumeroNFCE from config", "NumeroNFCE"); }
 
     void sale(const std::string& code, int item, const std::string& description, double quantity, double total,
               double discount = 0) {
@@ -93,6 +126,8 @@ protected:
     }
 
     platform::ScriptedFrontend frontendForComponents;
+    std::string timeoutMs = "5000";
+    std::unique_ptr<testing::AuthorityProcess> authority;
     std::unique_ptr<ProgramFolder> folder;
     std::unique_ptr<fiscal::RealComponentFactory> components;
     std::unique_ptr<TestMonitor> monitor;
@@ -120,6 +155,20 @@ TEST_P(EmissionTest, AQueuedSaleBecomesASignedSchemaValidDocument) {
     EXPECT_TRUE(captioned("Validado"));
     EXPECT_TRUE(captioned("Gerando lote"));
     EXPECT_EQ(platform::iniRead(folder->path() + "/NFCe.ini", "500-01-05/03/2026", "ChaveNFCe"), key);
+
+    // Authorised by the local SEFAZ: stored, numbered, marked and cleared.
+    EXPECT_FALSE(queued("500-01")) << ::testing::PrintToString(monitor->frontend.captionsOf("Label1"));
+    EXPECT_EQ(number(), "2");
+    EXPECT_EQ(value("select fiscal from VendasConclu where coditem = 101", "fiscal"), "Sim");
+    const std::string procNFe = folder->path() + "/nfe/arquivos/procNFe/" + key + "-procNFe.xml";
+    ASSERT_TRUE(std::filesystem::exists(procNFe));
+    EXPECT_EQ(value("select corpo_nfce from nfce_gerada where numeronfce = '1'", "corpo_nfce"), testing::readFile(procNFe));
+    EXPECT_EQ(value("select chave from nfce_gerada", "chave"), key);
+    const std::string protocol = platform::iniRead(folder->path() + "/NFCe.ini", "500-01-05/03/2026", "Protocolo");
+    EXPECT_EQ(protocol.size(), 15u);
+    EXPECT_NE(value("select protocoloEdata from nfce_gerada", "protocoloEdata").find(protocol), std::string::npos);
+    EXPECT_NE(value("select qrcode from nfce_gerada", "qrcode").find(key), std::string::npos);
+    EXPECT_TRUE(monitor->frontend.messages().empty()) << monitor->frontend.messages()[0].text;
 
     // The pauses of the routine ran on the virtual clock: 1 + 2 + 1 + 3 + 1 + 1 + 1 + 1 + 1 seconds.
     EXPECT_GE(monitor->clock.slept(), std::chrono::milliseconds(12000));
@@ -179,6 +228,114 @@ TEST_P(EmissionTest, ASaleWhoseItemsVanishedIsOmittedWithItsMessage) {
     ASSERT_EQ(tick(), std::nullopt);
     EXPECT_TRUE(shown("Operação de venda não encontrada. Será omitida esta operação"));
     EXPECT_FALSE(queued("900-01"));
+}
+
+TEST_P(EmissionTest, ADuplicityUnderAnotherKeyIsEmittedAgainUnderTheNextNumber) {
+    scenario("[call send 1]\nprotocol = 539\n");
+    sale("510-01", 101, "Arroz", 1, 20);
+    queue("510-01");
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_FALSE(queued("510-01"));
+    EXPECT_EQ(value("select numeronfce from nfce_gerada", "numeronfce"), "2");  // number 1 is skipped
+    EXPECT_EQ(number(), "3");
+    EXPECT_EQ(monitor->ctx.emission.CurrentAccessKey.substr(25, 9), "000000002");
+}
+
+TEST_P(EmissionTest, AnErrorAnswerKeepsTheSaleAndARejectionDropsItWithALogLine) {
+    scenario("[call send 1]\nprotocol = 225 Rejeição: Falha no Schema XML\n"
+             "[call consult 1]\nstatus = 104 Lote processado\nprotocol = 778 Rejeicao: Informado NCM inexistente [nItem:1]\n");
+    sale("520-01", 101, "Arroz", 1, 20);
+    queue("520-01");
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_TRUE(queued("520-01"));
+    EXPECT_TRUE(shown("Erro - E1 Rejeição: Falha no Schema XML"));
+    EXPECT_EQ(number(), "1");
+
+    ASSERT_EQ(tick(), std::nullopt);  // the next poll sends it again; now the consultation rejects it
+    EXPECT_FALSE(queued("520-01"));
+    EXPECT_EQ(number(), "1");
+    EXPECT_EQ(value("select count(*) as n from nfce_gerada", "n"), "0");
+    const std::string log = platform::windows1252ToUtf8(testing::readFile(folder->logPath()));
+    EXPECT_NE(log.find("520-01 -  Posição:  - 778 - Rejeicao: Informado NCM inexistente [nItem:1]"), std::string::npos)
+        << log;
+}
+
+TEST_P(EmissionTest, ADenialKeepsTheSaleAndItsNumber) {
+    scenario("[call send 1]\nprotocol = 301\n");
+    sale("530-01", 101, "Arroz", 1, 20);
+    queue("530-01");
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_TRUE(queued("530-01"));
+    EXPECT_EQ(number(), "1");
+    EXPECT_EQ(value("select count(*) as n from nfce_gerada", "n"), "0");
+}
+
+TEST_P(EmissionTest, FiftyUnansweredSendsEndTheProgramAndKeepTheSale) {
+    scenario("[call send *]\ndrop\n");
+    sale("540-01", 101, "Arroz", 1, 20);
+    queue("540-01");
+    EXPECT_EQ(tick(), ExitStatus::SendExhausted);
+    EXPECT_TRUE(queued("540-01"));
+    EXPECT_EQ(number(), "1");
+}
+
+TEST_P(EmissionTest, TheOperatorIsAskedWhileTheAnswerStaysInProcessing) {
+    scenario("[call consult *]\nstatus = 105\n");
+    sale("550-01", 101, "Arroz", 1, 20);
+    queue("550-01");
+    monitor->frontend.answerNextYesNo(platform::MessageAnswer::Yes);
+    monitor->frontend.answerNextYesNo(platform::MessageAnswer::No);
+    EXPECT_EQ(tick(), ExitStatus::OperatorStoppedWait);
+    EXPECT_TRUE(queued("550-01"));
+    int boxes = 0;
+    for (const auto& m : monitor->frontend.messages()) boxes += m.title == "ATENÇÃO - ENV1";
+    EXPECT_EQ(boxes, 2);
+}
+
+TEST_P(EmissionTest, ASendThatTimesOutIsSentAgainAndItsAuthorisationFound) {
+    timeoutMs = "300";
+    startAuthority("[call send 1]\ndelay = 1500\n");
+    sale("560-01", 101, "Arroz", 1, 20);
+    queue("560-01");
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_TRUE(captioned("O tempo limite de operação esta sendo excedido, verifique melhorias para sua internet"));
+    EXPECT_FALSE(queued("560-01"));
+    EXPECT_EQ(value("select numeronfce from nfce_gerada", "numeronfce"), "1");
+    EXPECT_EQ(number(), "2");
+}
+
+TEST_P(EmissionTest, ContingencyStoresTheDocumentAndTheSenderSendsItLater) {
+    folder->setSetting("Contigencia", "1");
+    monitor->ctx.settings.Contingency = "1";
+    sale("570-01", 101, "Arroz", 1, 20);
+    folder->execute("INSERT INTO TabNCEAEnviar (codvenda, enviada, dataV, corpoXML, caminhoXMLcontigencia, "
+                    "numeroNFCE, DataContigencia, Serv_ImpresNFCE) VALUES ('570-01', 'enviar', '2026-03-05', 'x', "
+                    "'1', '7', '2026-03-05T14:00:00-04:00', '1')");
+    monitor->ctx.settings.QueueSql = "Select * from TabNCEAEnviar where enviada = 'enviar'";
+    ASSERT_EQ(tick(), std::nullopt);
+    const std::string key = monitor->ctx.emission.CurrentAccessKey;
+    ASSERT_EQ(key.size(), 44u);
+    EXPECT_EQ(key[34], '9');  // emission type 9
+    EXPECT_TRUE(queued("570-01"));
+    EXPECT_NE(value("select corpoXML from TabNCEAEnviar", "corpoXML").find("<tpEmis>9</tpEmis>"), std::string::npos);
+    EXPECT_NE(value("select caminhoXMLcontigencia from TabNCEAEnviar", "caminhoXMLcontigencia").find("assinado/NFe" + key),
+              std::string::npos);
+    EXPECT_EQ(value("select count(*) as n from nfce_gerada", "n"), "0");
+    EXPECT_EQ(number(), "1");
+    EXPECT_EQ(value("select fiscal from VendasConclu", "fiscal"), "Sim");
+
+    // The contingency sender takes the stored document as it was signed.
+    folder->setSetting("Contigencia", "0");
+    folder->setSetting("EnviadorDeContigencia", "1");
+    monitor->ctx.instanceLock.reset();
+    auto sender = std::make_unique<TestMonitor>(*folder, *components);
+    startup::SubMain(sender->ctx);
+    monitor::Timer1_Timer(sender->ctx, EmiteNFCeVenda);
+    EXPECT_FALSE(queued("570-01"));
+    EXPECT_EQ(sender->ctx.emission.CurrentAccessKey, key);
+    EXPECT_TRUE(std::filesystem::exists(folder->path() + "/nfe/arquivos/procNFe/" + key + "-procNFe.xml"));
+    EXPECT_EQ(value("select count(*) as n from nfce_gerada", "n"), "0");
+    EXPECT_EQ(number(), "1");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, EmissionTest, testing::bothBackends(), testing::backendName);
