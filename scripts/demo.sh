@@ -1,31 +1,68 @@
 #!/bin/sh
 # The monitor's main job on the embedded default, from a fresh machine: installs what it needs, builds,
-# makes a demo program folder (demo/: SQLite database of a small shop, settings file, test certificate)
-# and runs the monitor once over its queue, then prints what the shop's database holds afterwards.
+# makes a demo shop under demo/ (SQLite database with a few sales queued, settings file, test
+# certificate), starts the local SEFAZ stand-in on loopback over HTTPS with client certificates, runs
+# the monitor once over the queue, and prints what the shop's database holds afterwards.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
 "$top/scripts/build.sh" release
+bin="$top/build/release"
 
 demo="$top/demo"
 app="$demo/app"
 rm -rf "$demo"
-mkdir -p "$app" "$demo/desktop"
+mkdir -p "$app" "$demo/desktop" "$demo/sefaz"
 
+# The test certification authority, the shop's A1-style certificate and the stand-in's TLS certificate.
+"$top/scripts/make-test-certificate.sh" "$demo/certs" >/dev/null
+install -d -m 700 "$app/certificados"
+install -m 600 "$demo/certs/loja-teste.pfx" "$demo/certs/loja-teste.pfx.senha" "$app/certificados/"
+serial=$(openssl pkcs12 -in "$demo/certs/loja-teste.pfx" -passin "file:$demo/certs/loja-teste.pfx.senha" -nokeys 2>/dev/null |
+    openssl x509 -noout -serial | sed 's/^serial=//')
+
+# The shop's database: the point-of-sale tables, a few finished sales, and those sales queued.
 sqlite3 "$app/loja.db" < "$top/db/sqlite-schema.sql"
 sqlite3 "$app/loja.db" < "$top/db/demo-data.sql"
+today=$(date +%Y-%m-%d)
+sqlite3 "$app/loja.db" "update VendasConclu set Data = '$today';
+    insert into TabNCEAEnviar (codvenda, enviada, dataV, corpoXML) values
+        ('1001-01', 'enviar', '$today', 'x'), ('1002-01', 'enviar', '$today', 'x'), ('1003-01', 'enviar', '$today', 'x');"
 
 # The settings the point-of-sale program shares with the monitor (Windows-1252, CR LF, as it writes them).
-printf '[Geral]\r\nNTerminal=1\r\nTipoConexao_BD=access\r\nCaminho=loja.db\r\nambienteNFCE=2\r\nCSC=0123456789ABCDEF0123456789ABCDEF\r\nIDtoken=000001\r\nCertificadoSerie=DEMO\r\nImprimiNFCESistema=1\r\nFUSO=-04:00\r\n' \
-    > "$app/ConfigINI.ini"
+printf '[Geral]\r\nNTerminal=1\r\nTipoConexao_BD=access\r\nCaminho=loja.db\r\nambienteNFCE=2\r\nCSC=0123456789ABCDEF0123456789ABCDEF\r\nIDtoken=000001\r\nCertificadoSerie=%s\r\nImprimiNFCESistema=1\r\nFUSO=-04:00\r\n' \
+    "$serial" > "$app/ConfigINI.ini"
+
+# The local SEFAZ on a free port of 127.0.0.1, HTTPS, client certificates of the test authority.
+fifo="$demo/sefaz.out"
+mkfifo "$fifo"
+"$bin/quorvanti-sefaz" --listen 127.0.0.1:0 --state "$demo/sefaz" \
+    --tls "$demo/certs/servidor.pem" "$demo/certs/servidor.key" --client-ca "$demo/certs/ac-teste.pem" \
+    --quiet > "$fifo" &
+sefaz=$!
+trap 'kill $sefaz 2>/dev/null || true' EXIT INT TERM
+read -r first < "$fifo"
+address=${first#listening on }
+echo "== quorvanti-sefaz listening on https://$address"
+mkdir -p "$app/nfe"
+{
+    printf '[MT_2]\r\n'
+    for service in NFeAutorizacao4 NFeRetAutorizacao4 NFeConsultaProtocolo4 NFeStatusServico4; do
+        printf '%s=https://%s/nfcews/services/%s\r\n' "$service" "$address" "$service"
+    done
+    printf '[TLS]\r\nCA=%s\r\n' "$demo/certs/ac-teste.pem"
+} > "$app/nfe/webservices.ini"
 
 echo "== quorvanti --app-dir $app --frontend headless --once"
 status=0
-"$top/build/release/quorvanti" --app-dir "$app" --desktop-dir "$demo/desktop" --registry "$demo/registry.ini" \
-    --frontend headless --once || status=$?
-echo "== exit status: $status"
-echo "== queue (TabNCEAEnviar):"
+"$bin/quorvanti" --app-dir "$app" --desktop-dir "$demo/desktop" --registry "$demo/registry.ini" \
+    --frontend headless --once 2> "$demo/monitor.log" || status=$?
+grep -E '\[message\]|Sucesso|Label1\] (Rejei|Erro)' "$demo/monitor.log" || true
+echo "== monitor exit status: $status (journal: $demo/monitor.log)"
+echo "== queue (TabNCEAEnviar) after the run:"
 sqlite3 -header "$app/loja.db" "select ID, codvenda, enviada from TabNCEAEnviar;"
-echo "== NFC-e stored (nfce_gerada):"
-sqlite3 -header "$app/loja.db" "select numeronfce, cod_venda, chave from nfce_gerada;"
+echo "== authorised NFC-e (nfce_gerada):"
+sqlite3 -header "$app/loja.db" "select numeronfce, cod_venda, chave, protocoloEdata from nfce_gerada;"
+echo "== next NFC-e number: $(sqlite3 "$app/loja.db" 'select NumeroNFCE from config;')"
+echo "== authorised documents: $(ls "$app/nfe/arquivos/procNFe" 2>/dev/null | wc -l) file(s) in $app/nfe/arquivos/procNFe"
 exit $status

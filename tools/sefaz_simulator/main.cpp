@@ -43,8 +43,9 @@
 // Instructions (one per line):
 //   status = CSTAT [TEXT]    the answer message's own cStat/xMotivo; alone it answers just that, without
 //                            processing anything (no protNFe)
-//   protocol = CSTAT [TEXT]  the document's protNFe answers CSTAT (checks skipped; 100 or 150 authorise
-//                            and keep the document); in a consultation the message answers it too
+//   protocol = CSTAT [TEXT]  the document's protNFe answers CSTAT (checks skipped; 100 and 150 authorise,
+//                            110 and 301-303 deny: both take a protocol and keep the document, so later
+//                            consultations answer it); in a consultation the message answers it too
 //   processing = N           "105 Lote em processamento" for N calls, then the next matching rule
 //   times = N                the rule decides N calls at most
 //   delay = MS               wait MS milliseconds before answering (the request is processed first)

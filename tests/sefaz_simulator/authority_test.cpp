@@ -1,0 +1,614 @@
+// The local authority's rules driven directly: real documents signed by the real component go in as
+// the component sends them, and every answer must be what the authority answers and valid against the
+// official answer schema.
+#include "sefaz_simulator/authority.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "fiscal_component/access_key.h"
+#include "sefaz_simulator/status_texts.h"
+#include "simulator_test_support.h"
+
+namespace quorvanti::sefaz {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using ::testing::StartsWith;
+using namespace testsupport;
+using fiscal::testsales::Sale;
+using testing::readFile;
+using testing::writeFile;
+
+const char* answerSchema(Service service) {
+    switch (service) {
+    case Service::Authorisation: return "retEnviNFe_v4.00.xsd";
+    case Service::ReceiptConsultation: return "retConsReciNFe_v4.00.xsd";
+    case Service::ProtocolConsultation: return "retConsSitNFe_v4.00.xsd";
+    case Service::ServiceStatus: return "retConsStatServ_v4.00.xsd";
+    }
+    return "";
+}
+
+class AuthorityTest : public ::testing::Test {
+protected:
+    AuthorityTest() : maker(dir.file("emitente")) {
+        settings.uf = "MT";
+        settings.environment = 2;
+        settings.schemaFolder = kOfficialSchemas;
+        settings.clock = [this] { return now; };
+    }
+
+    Authority& authority() {
+        if (!authority_) {
+            store_ = std::make_unique<StateStore>(stateFolder);
+            scenario_ = std::make_unique<ScenarioFile>(scenarioPath);
+            authority_ = std::make_unique<Authority>(settings, *store_, *scenario_);
+        }
+        return *authority_;
+    }
+
+    // As a restart of the program: everything in memory is gone, the state folder stays.
+    void restart() {
+        authority_.reset();
+        scenario_.reset();
+        store_.reset();
+    }
+
+    void writeScenario(const std::string& text) {
+        writeFile(scenarioPath + ".novo", text);
+        std::filesystem::rename(scenarioPath + ".novo", scenarioPath);
+    }
+
+    // A SOAP answer's message, checked against the service's official answer schema.
+    XmlDocument call(Service service, const std::string& body) {
+        const Reply reply = authority().answer(service, body);
+        EXPECT_EQ(reply.httpStatus, 200) << reply.body;
+        EXPECT_EQ(reply.contentType, "application/soap+xml; charset=utf-8");
+        EXPECT_FALSE(reply.drop);
+        XmlDocument message = answerMessage(reply.body, service);
+        if (!message) {
+            ADD_FAILURE() << "not an answer of " << serviceName(service) << ": " << reply.body;
+            return message;
+        }
+        std::string problem;
+        EXPECT_TRUE(validAgainst(answerSchema(service), messageXml(message.get()), &problem))
+            << problem << "\n" << messageXml(message.get());
+        return message;
+    }
+
+    XmlDocument send(const std::string& document, bool synchronous = true) {
+        return call(Service::Authorisation, sendRequest({document}, synchronous));
+    }
+    XmlDocument consult(const std::string& key) { return call(Service::ProtocolConsultation, consultRequest(key)); }
+
+    std::string protocolStatus(xmlDoc* answer) { return field(answer, {"protNFe", "infProt", "cStat"}); }
+    std::string protocolReason(xmlDoc* answer) { return field(answer, {"protNFe", "infProt", "xMotivo"}); }
+
+    bool kept(const std::string& key) {
+        return std::filesystem::exists(stateFolder + "/autorizadas/" + key + ".xml");
+    }
+
+    testing::TempDir dir;
+    DocumentMaker maker;
+    std::time_t now = std::time(nullptr);
+    AuthoritySettings settings;
+    std::string stateFolder = dir.file("estado");
+    std::string scenarioPath = dir.file("cenario.txt");
+
+private:
+    std::unique_ptr<StateStore> store_;
+    std::unique_ptr<ScenarioFile> scenario_;
+    std::unique_ptr<Authority> authority_;
+};
+
+std::string digestValueOf(const std::string& xml) { return between(xml, "<DigestValue>", "</DigestValue>"); }
+
+TEST_F(AuthorityTest, AuthorisesASoundDocumentWithAProtocolAndKeepsTheAuthorisedDocument) {
+    const SignedDocument document = maker.make(Sale{});
+    XmlDocument answer = send(document.xml);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(field(answer.get(), {"cStat"}), "104");
+    EXPECT_EQ(field(answer.get(), {"xMotivo"}), "Lote processado");
+    EXPECT_EQ(field(answer.get(), {"cUF"}), "51");
+    EXPECT_EQ(field(answer.get(), {"dhRecbto"}), authority().dateTime(now));
+    EXPECT_THAT(field(answer.get(), {"dhRecbto"}), MatchesRegex("20[0-9][0-9]-[0-9][0-9]-[0-9][0-9]T[0-9:]{8}-04:00"));
+    EXPECT_EQ(protocolStatus(answer.get()), "100");
+    EXPECT_EQ(protocolReason(answer.get()), "Autorizado o uso da NF-e");
+    EXPECT_EQ(field(answer.get(), {"protNFe", "infProt", "chNFe"}), document.key);
+    const std::string nProt = field(answer.get(), {"protNFe", "infProt", "nProt"});
+    EXPECT_THAT(nProt, MatchesRegex("151" + authority().dateTime(now).substr(2, 2) + "[0-9]{10}"));
+    EXPECT_EQ(field(answer.get(), {"protNFe", "infProt", "digVal"}), digestValueOf(document.xml));
+
+    // The kept nfeProc is the signed document as sent, followed by the same protocol.
+    const std::string procPath = stateFolder + "/autorizadas/" + document.key + ".xml";
+    const std::string nfeProc = readFile(procPath);
+    std::string problem;
+    EXPECT_TRUE(validAgainst("procNFe_v4.00.xsd", nfeProc, &problem)) << problem;
+    EXPECT_THAT(nfeProc, HasSubstr(document.xml.substr(document.xml.find("<infNFe"), 200)));
+    EXPECT_THAT(nfeProc, HasSubstr("<nProt>" + nProt + "</nProt>"));
+    std::string output;
+    EXPECT_TRUE(testing::xmlsecVerifies(procPath, &output)) << output;
+}
+
+TEST_F(AuthorityTest, WhatWasAuthorisedIsFoundAfterARestartAndUnknownKeysAre217) {
+    const SignedDocument first = maker.make(Sale{});
+    XmlDocument sent = send(first.xml);
+    const std::string nProt = field(sent.get(), {"protNFe", "infProt", "nProt"});
+    restart();
+
+    XmlDocument consulted = consult(first.key);
+    EXPECT_EQ(field(consulted.get(), {"cStat"}), "100");
+    EXPECT_EQ(field(consulted.get(), {"xMotivo"}), "Autorizado o uso da NF-e");
+    EXPECT_EQ(field(consulted.get(), {"chNFe"}), first.key);
+    EXPECT_EQ(field(consulted.get(), {"protNFe", "infProt", "nProt"}), nProt);
+    EXPECT_EQ(field(consulted.get(), {"protNFe", "infProt", "digVal"}), digestValueOf(first.xml));
+
+    // Protocol numbers go on from where they were.
+    Sale next;
+    next.number = 1235;
+    XmlDocument second = send(maker.make(next).xml);
+    EXPECT_GT(field(second.get(), {"protNFe", "infProt", "nProt"}), nProt);
+
+    Sale unsent;
+    unsent.number = 77;
+    XmlDocument unknown = consult(maker.make(unsent).key);
+    EXPECT_EQ(field(unknown.get(), {"cStat"}), "217");
+    EXPECT_EQ(field(unknown.get(), {"xMotivo"}), "Rejeição: NF-e não consta na base de dados da SEFAZ");
+    EXPECT_EQ(field(unknown.get(), {"protNFe", "infProt", "cStat"}), "");
+}
+
+TEST_F(AuthorityTest, TheSameKeyAgainIs204NamingTheReceiptThatAuthorisedIt) {
+    const SignedDocument document = maker.make(Sale{});
+    XmlDocument received = send(document.xml, false);
+    const std::string receipt = field(received.get(), {"infRec", "nRec"});
+    ASSERT_THAT(receipt, MatchesRegex("51[0-9]{13}"));
+
+    XmlDocument again = send(document.xml);
+    EXPECT_EQ(protocolStatus(again.get()), "204");
+    EXPECT_EQ(protocolReason(again.get()), "Rejeição: Duplicidade de NF-e [nRec:" + receipt + "]");
+    EXPECT_EQ(field(again.get(), {"protNFe", "infProt", "nProt"}), "");
+}
+
+TEST_F(AuthorityTest, ANumberAlreadyAuthorisedUnderAnotherKeyIs539AndConsultationsPointToTheKept) {
+    const SignedDocument first = maker.make(Sale{});
+    XmlDocument authorised = send(first.xml);
+    ASSERT_EQ(protocolStatus(authorised.get()), "100");
+
+    Sale sameNumber;
+    sameNumber.cNF = "19283746";
+    const SignedDocument second = maker.make(sameNumber);
+    ASSERT_NE(second.key, first.key);
+    XmlDocument duplicate = send(second.xml);
+    EXPECT_EQ(protocolStatus(duplicate.get()), "539");
+    EXPECT_THAT(protocolReason(duplicate.get()),
+                MatchesRegex("Rejeição: Duplicidade de NF-e, com diferença na Chave de Acesso \\[chNFe: " + first.key +
+                             "\\]\\[nRec:51[0-9]{13}\\]"));
+    EXPECT_FALSE(kept(second.key));
+
+    // Consulting the refused key: only the numeric code differs, so 562 names the key held.
+    XmlDocument byNumericCode = consult(second.key);
+    EXPECT_EQ(field(byNumericCode.get(), {"cStat"}), "562");
+    EXPECT_THAT(field(byNumericCode.get(), {"xMotivo"}), HasSubstr("[chNFe: " + first.key + "]"));
+
+    // A key of the same number that differs elsewhere (the emission month) is 613.
+    std::string otherMonth = first.key.substr(0, 43);
+    otherMonth.replace(4, 2, otherMonth.substr(4, 2) == "01" ? "02" : "01");
+    otherMonth += std::to_string(fiscal::accessKeyCheckDigit(otherMonth));
+    XmlDocument differentKey = consult(otherMonth);
+    EXPECT_EQ(field(differentKey.get(), {"cStat"}), "613");
+    EXPECT_EQ(field(differentKey.get(), {"xMotivo"}), "Rejeição: Chave de Acesso difere da existente em BD");
+}
+
+TEST_F(AuthorityTest, ABrokenSignatureIsRefusedAndNothingIsKept) {
+    const SignedDocument document = maker.make(Sale{});
+    struct Case {
+        const char* name;
+        std::string xml;
+        const char* cStat;
+    };
+    std::string changedValue = document.xml;
+    changedValue.replace(changedValue.find("<vNF>") + 5, 1, "9");
+    // (Other algorithms are refused by the schema already; a reference to another Id is not.)
+    std::string otherReference = document.xml;
+    const std::string uri = "URI=\"#NFe" + document.key + "\"";
+    otherReference.replace(otherReference.find(uri), uri.size(),
+                           "URI=\"#NFe" + document.key.substr(0, 43) + (document.key[43] == '1' ? "2" : "1") + "\"");
+    std::string otherValue = document.xml;
+    const auto value = otherValue.find("<SignatureValue>") + 20;
+    otherValue[value] = otherValue[value] == 'A' ? 'B' : 'A';
+    std::string garbledCertificate = document.xml;
+    garbledCertificate.replace(garbledCertificate.find("<X509Certificate>") + 17, 8, "AAAAAAAA");
+    const std::vector<Case> cases = {
+        {"a value changed after signing", changedValue, "297"},
+        {"a reference to another element", otherReference, "298"},
+        {"a signature value changed", otherValue, "297"},
+        {"an unreadable certificate", garbledCertificate, "290"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        XmlDocument answer = send(c.xml);
+        EXPECT_EQ(field(answer.get(), {"cStat"}), "104");
+        EXPECT_EQ(protocolStatus(answer.get()), c.cStat);
+        EXPECT_EQ(protocolReason(answer.get()), standardText(std::stoi(c.cStat)));
+        EXPECT_FALSE(kept(document.key));
+    }
+}
+
+TEST_F(AuthorityTest, TheSignersCertificateMustBeValidAndTrustedWhenAnAuthorityIsGiven) {
+    // An expired signer.
+    testing::TempDir other;
+    const std::string expired = testing::installTestCertificate(other.file("store"), testing::TestCertificate::Expired);
+    const SignedDocument document = maker.make(Sale{});
+    XmlDocument outdated = send(resigned(document.xml, *loadPkcs12(expired)));
+    EXPECT_EQ(protocolStatus(outdated.get()), "291");
+
+    // Trusting only the example's authority refuses the test signer; trusting the test authority
+    // accepts it.
+    settings.trustedAuthorities = kExampleAuthority;
+    restart();
+    XmlDocument untrusted = send(document.xml);
+    EXPECT_EQ(protocolStatus(untrusted.get()), "293");
+    EXPECT_EQ(protocolReason(untrusted.get()), "Rejeição: Certificado Assinatura - erro Cadeia de Certificação");
+    settings.trustedAuthorities = testing::testAuthorityPem();
+    restart();
+    XmlDocument trusted = send(document.xml);
+    EXPECT_EQ(protocolStatus(trusted.get()), "100");
+}
+
+TEST_F(AuthorityTest, ThePublishedExampleIsAuthorisedBySaoPauloTrustingItsAuthority) {
+    settings.uf = "SP";
+    settings.trustedAuthorities = kExampleAuthority;
+    now = 1812153600;  // 2027-06-05, within the example signer's validity
+    const std::string example = withoutDeclaration(readFile(kExampleDocument));
+    XmlDocument answer = send(example);
+    EXPECT_EQ(protocolStatus(answer.get()), "100");
+    EXPECT_EQ(field(answer.get(), {"cUF"}), "35");
+    EXPECT_EQ(field(answer.get(), {"dhRecbto"}), "2027-06-04T21:00:00-03:00");
+    EXPECT_EQ(field(answer.get(), {"protNFe", "infProt", "digVal"}), "imH4BI/aUPOhSU9iLTVJXbkNQV0=");
+
+    // The same document signed by a certificate of another CNPJ base than the emitter's: 213, before
+    // any duplicity.
+    settings.trustedAuthorities.clear();
+    now = std::time(nullptr);
+    restart();
+    XmlDocument foreignSigner = send(resigned(example, *maker.signer()));
+    EXPECT_EQ(protocolStatus(foreignSigner.get()), "213");
+}
+
+// Id and cDV recomputed from the document's fields, so that a changed field is not caught by the key.
+void rekey(xmlDoc* document) {
+    xmlNode* ide = elementAt(document, {"infNFe", "ide"});
+    xmlNode* emit = elementAt(document, {"infNFe", "emit"});
+    const std::string dhEmi = childText(ide, "dhEmi");
+    const auto pad = [](std::string text, std::size_t width) { return std::string(width - text.size(), '0') + text; };
+    const std::string key43 = childText(ide, "cUF") + dhEmi.substr(2, 2) + dhEmi.substr(5, 2) + childText(emit, "CNPJ") +
+                              childText(ide, "mod") + pad(childText(ide, "serie"), 3) + pad(childText(ide, "nNF"), 9) +
+                              childText(ide, "tpEmis") + childText(ide, "cNF");
+    const std::string dv = std::to_string(fiscal::accessKeyCheckDigit(key43));
+    setText(document, {"infNFe", "ide", "cDV"}, dv);
+    xmlSetProp(elementAt(document, {"infNFe"}), reinterpret_cast<const xmlChar*>("Id"),
+               reinterpret_cast<const xmlChar*>(("NFe" + key43 + dv).c_str()));
+}
+
+TEST_F(AuthorityTest, TheKeyTheStateTheEnvironmentAndTheHomologationTextsMustAgreeWithTheDocument) {
+    Sale sale;
+    sale.cpf = "52998224725";
+    const SignedDocument document = maker.make(sale);
+    const auto signer = maker.signer();
+    const std::string key43 = document.key.substr(0, 43);
+    const std::string wrongDigit = std::to_string((document.key[43] - '0' + 1) % 10);
+    const std::string keyWithOtherCode = document.key.substr(0, 35) + "11111111";
+    struct Case {
+        const char* name;
+        std::function<void(xmlDoc*)> change;
+        const char* cStat;
+        std::string reasonPart;
+    };
+    const std::vector<Case> cases = {
+        {"numeric code other than the key's", [](xmlDoc* d) { setText(d, {"infNFe", "ide", "cNF"}, "11111111"); }, "562",
+         "[chNFe: " + keyWithOtherCode + std::to_string(fiscal::accessKeyCheckDigit(keyWithOtherCode)) + "]"},
+        {"series other than the key's", [](xmlDoc* d) { setText(d, {"infNFe", "ide", "serie"}, "2"); }, "502",
+         "Campo Id não corresponde"},
+        {"key with a wrong check digit",
+         [&](xmlDoc* d) {
+             xmlSetProp(elementAt(d, {"infNFe"}), reinterpret_cast<const xmlChar*>("Id"),
+                        reinterpret_cast<const xmlChar*>(("NFe" + key43 + wrongDigit).c_str()));
+         },
+         "236", "dígito verificador inválido"},
+        {"cDV other than the key's", [&](xmlDoc* d) { setText(d, {"infNFe", "ide", "cDV"}, wrongDigit); }, "253",
+         "Digito Verificador"},
+        {"a production document", [](xmlDoc* d) { setText(d, {"infNFe", "ide", "tpAmb"}, "1"); }, "252",
+         "Ambiente informado diverge"},
+        {"an emitter of another state",
+         [](xmlDoc* d) {
+             setText(d, {"infNFe", "ide", "cUF"}, "35");
+             rekey(d);
+         },
+         "226", "UF autorizadora"},
+        {"an emitter CNPJ with wrong check digits",
+         [](xmlDoc* d) {
+             setText(d, {"infNFe", "emit", "CNPJ"}, "11222333000180");
+             rekey(d);
+         },
+         "207", "CNPJ do emitente"},
+        {"an emitter other than the signer",
+         [](xmlDoc* d) {
+             setText(d, {"infNFe", "emit", "CNPJ"}, "11444777000161");
+             rekey(d);
+         },
+         "213", "CNPJ-Base"},
+        {"an item description without the homologation text",
+         [](xmlDoc* d) { setText(d, {"infNFe", "det", "prod", "xProd"}, "PAO FRANCES"); }, "373", "primeiro item"},
+        {"a recipient name without the homologation text",
+         [](xmlDoc* d) { setText(d, {"infNFe", "dest", "xNome"}, "MARIA DA SILVA"); }, "598", "Razão Social"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string changed = resigned(document.xml, *signer, c.change);
+        XmlDocument answer = send(changed);
+        EXPECT_EQ(protocolStatus(answer.get()), c.cStat);
+        EXPECT_THAT(protocolReason(answer.get()), HasSubstr(c.reasonPart));
+        EXPECT_THAT(protocolReason(answer.get()), StartsWith("Rejeição: "));
+        EXPECT_TRUE(std::filesystem::is_empty(stateFolder + "/autorizadas"));
+    }
+    // Unchanged, it passes.
+    XmlDocument sound = send(resigned(document.xml, *signer));
+    EXPECT_EQ(protocolStatus(sound.get()), "100");
+}
+
+TEST_F(AuthorityTest, AMessageThatFailsItsSchemaIsRefusedAsAWholeWith225) {
+    const SignedDocument document = maker.make(Sale{});
+    const std::string withoutNatOp = resigned(document.xml, *maker.signer(), [](xmlDoc* d) {
+        xmlNode* natOp = elementAt(d, {"infNFe", "ide", "natOp"});
+        xmlUnlinkNode(natOp);
+        xmlFreeNode(natOp);
+    });
+    XmlDocument answer = send(withoutNatOp);
+    EXPECT_EQ(field(answer.get(), {"cStat"}), "225");
+    EXPECT_THAT(field(answer.get(), {"xMotivo"}), StartsWith("Rejeição: Falha no Schema XML ("));
+    EXPECT_THAT(field(answer.get(), {"xMotivo"}), HasSubstr("natOp"));
+    EXPECT_EQ(field(answer.get(), {"protNFe", "infProt", "cStat"}), "");
+
+    const std::string message = sendRequest({document.xml});
+    std::string noLot = message;
+    noLot.replace(noLot.find("<idLote>1234</idLote>"), 21, "");
+    std::string oldVersion = message;
+    oldVersion.replace(oldVersion.find("versao=\"4.00\""), 13, "versao=\"3.10\"");
+    for (const std::string& faulty :
+         {noLot, oldVersion, envelope(Service::Authorisation, ""), envelope(Service::Authorisation, "<enviNFe/>")}) {
+        XmlDocument refused = call(Service::Authorisation, faulty);
+        EXPECT_EQ(field(refused.get(), {"cStat"}), "225");
+    }
+    XmlDocument twoSynchronous = call(Service::Authorisation, sendRequest({document.xml, document.xml}));
+    EXPECT_EQ(field(twoSynchronous.get(), {"cStat"}), "452");
+    EXPECT_TRUE(std::filesystem::is_empty(stateFolder + "/autorizadas"));
+
+    XmlDocument shortKey = consult(document.key.substr(1));
+    EXPECT_EQ(field(shortKey.get(), {"cStat"}), "225");
+}
+
+TEST_F(AuthorityTest, TheComponentsOwnSchemaServesWhenNoPackageIsGiven) {
+    settings.schemaFolder.clear();
+    XmlDocument answer = send(maker.make(Sale{}).xml);
+    EXPECT_EQ(protocolStatus(answer.get()), "100");
+}
+
+TEST_F(AuthorityTest, AnAsynchronousBatchIsAnsweredByItsReceipt) {
+    Sale second;
+    second.number = 1235;
+    const SignedDocument a = maker.make(Sale{});
+    const SignedDocument b = maker.make(second);
+    XmlDocument received = call(Service::Authorisation, sendRequest({a.xml, b.xml}, false));
+    EXPECT_EQ(field(received.get(), {"cStat"}), "103");
+    EXPECT_EQ(field(received.get(), {"xMotivo"}), "Lote recebido com sucesso");
+    EXPECT_EQ(field(received.get(), {"infRec", "tMed"}), "1");
+    const std::string receipt = field(received.get(), {"infRec", "nRec"});
+
+    restart();
+    XmlDocument processed = call(Service::ReceiptConsultation, receiptRequest(receipt));
+    EXPECT_EQ(field(processed.get(), {"cStat"}), "104");
+    EXPECT_EQ(field(processed.get(), {"nRec"}), receipt);
+    const std::vector<xmlNode*> protocols = childElements(rootElement(processed.get()), "protNFe", kNfeNamespace);
+    ASSERT_EQ(protocols.size(), 2u);
+    EXPECT_EQ(childText(childElement(protocols[0], "infProt", kNfeNamespace), "chNFe"), a.key);
+    EXPECT_EQ(childText(childElement(protocols[1], "infProt", kNfeNamespace), "chNFe"), b.key);
+    EXPECT_EQ(childText(childElement(protocols[1], "infProt", kNfeNamespace), "cStat"), "100");
+    EXPECT_TRUE(kept(a.key));
+    EXPECT_TRUE(kept(b.key));
+
+    XmlDocument unknown = call(Service::ReceiptConsultation, receiptRequest("510000999999999"));
+    EXPECT_EQ(field(unknown.get(), {"cStat"}), "106");
+
+    // Told to stay in processing for the receipt holding b: twice 105, then the result.
+    writeScenario("[key " + b.key + " receipt]\nprocessing = 2\n");
+    for (int i = 0; i < 2; ++i) {
+        XmlDocument waiting = call(Service::ReceiptConsultation, receiptRequest(receipt));
+        EXPECT_EQ(field(waiting.get(), {"cStat"}), "105");
+        EXPECT_EQ(field(waiting.get(), {"xMotivo"}), "Lote em processamento");
+        EXPECT_EQ(field(waiting.get(), {"protNFe", "infProt", "cStat"}), "");
+    }
+    XmlDocument done = call(Service::ReceiptConsultation, receiptRequest(receipt));
+    EXPECT_EQ(field(done.get(), {"cStat"}), "104");
+}
+
+TEST_F(AuthorityTest, TheServiceStatusAnswers107ForItsStateAndEnvironment) {
+    XmlDocument running = call(Service::ServiceStatus, statusRequest());
+    EXPECT_EQ(field(running.get(), {"cStat"}), "107");
+    EXPECT_EQ(field(running.get(), {"xMotivo"}), "Serviço em Operação");
+    EXPECT_EQ(field(running.get(), {"tMed"}), "1");
+    XmlDocument otherState = call(Service::ServiceStatus, statusRequest("35"));
+    EXPECT_EQ(field(otherState.get(), {"cStat"}), "289");
+    XmlDocument production = call(Service::ServiceStatus, statusRequest("51", 1));
+    EXPECT_EQ(field(production.get(), {"cStat"}), "252");
+    EXPECT_EQ(field(production.get(), {"xMotivo"}), "Rejeição: Ambiente informado diverge do Ambiente de recebimento");
+}
+
+TEST_F(AuthorityTest, AnUnreadableEnvelopeIsASoapFault) {
+    struct Case {
+        const char* name;
+        Service service;
+        std::string body;
+        int httpStatus;
+        const char* code;
+    };
+    const std::vector<Case> cases = {
+        {"not XML", Service::ServiceStatus, "isto não é XML", 400, "soap:Sender"},
+        {"SOAP 1.1", Service::ServiceStatus,
+         "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body/></s:Envelope>", 500,
+         "soap:VersionMismatch"},
+        {"the message of another service", Service::Authorisation, statusRequest(), 400, "soap:Sender"},
+        {"a document type declaration", Service::ServiceStatus,
+         "<!DOCTYPE x [<!ENTITY e \"x\">]>" + withoutDeclaration(statusRequest()), 400, "soap:Sender"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Reply reply = authority().answer(c.service, c.body);
+        EXPECT_EQ(reply.httpStatus, c.httpStatus);
+        EXPECT_EQ(reply.contentType, "application/soap+xml; charset=utf-8");
+        EXPECT_THAT(reply.body, HasSubstr("<soap:Value>" + std::string(c.code) + "</soap:Value>"));
+        EXPECT_THAT(reply.body, HasSubstr("<soap:Reason><soap:Text xml:lang=\"pt-BR\">"));
+    }
+}
+
+TEST_F(AuthorityTest, TheScenarioDropsAnswersHttpErrorsAndDelaysOnlyTheCallsItNames) {
+    writeScenario("# the first three sends\n[call NFeAutorizacao4 1]\ndrop\n\n[call NFeAutorizacao4 2]\nhttp = 404\n\n"
+                  "[call send 3]\ndrop = after\ndelay = 5\n");
+    const SignedDocument document = maker.make(Sale{});
+    const std::string request = sendRequest({document.xml});
+
+    const Reply dropped = authority().answer(Service::Authorisation, request);
+    EXPECT_TRUE(dropped.drop);
+    EXPECT_EQ(dropped.delayMs, 0);
+    EXPECT_FALSE(kept(document.key));
+
+    const Reply notFound = authority().answer(Service::Authorisation, request);
+    EXPECT_FALSE(notFound.drop);
+    EXPECT_EQ(notFound.httpStatus, 404);
+    EXPECT_THAT(notFound.contentType, StartsWith("text/html"));
+    EXPECT_THAT(notFound.body, HasSubstr("404"));
+    EXPECT_FALSE(kept(document.key));
+
+    const Reply lost = authority().answer(Service::Authorisation, request);
+    EXPECT_TRUE(lost.drop);
+    EXPECT_EQ(lost.delayMs, 5);
+    EXPECT_TRUE(kept(document.key));  // processed, only the answer is lost
+
+    XmlDocument fourth = send(document.xml);
+    EXPECT_EQ(protocolStatus(fourth.get()), "204");
+    // Other services count their own calls.
+    XmlDocument status = call(Service::ServiceStatus, statusRequest());
+    EXPECT_EQ(field(status.get(), {"cStat"}), "107");
+}
+
+TEST_F(AuthorityTest, ScenarioStatusesReplaceTheAnswerForTheirKey) {
+    Sale other;
+    other.number = 1235;
+    const SignedDocument a = maker.make(Sale{});
+    const SignedDocument b = maker.make(other);
+    Sale third;
+    third.number = 1236;
+    const SignedDocument c = maker.make(third);
+    std::string brokenC = c.xml;
+    brokenC.replace(brokenC.find("<vNF>") + 5, 1, "9");
+    writeScenario("[key " + a.key + " send]\nprotocol = 539\n"
+                  "[key " + b.key + " consulta]\nprocessing = 2\n"
+                  "[key " + b.key + " consulta]\nstatus = 999 Rejeição: Erro não catalogado {chNFe}\ntimes = 1\n"
+                  "[key " + c.key + "]\nprotocol = 100\n");
+
+    XmlDocument forced = send(a.xml);
+    EXPECT_EQ(field(forced.get(), {"cStat"}), "104");
+    EXPECT_EQ(protocolStatus(forced.get()), "539");
+    EXPECT_THAT(protocolReason(forced.get()),
+                MatchesRegex("Rejeição: Duplicidade de NF-e, com diferença na Chave de Acesso \\[chNFe: " + a.key +
+                             "\\]\\[nRec:51[0-9]{13}\\]"));
+    EXPECT_FALSE(kept(a.key));
+
+    XmlDocument normal = send(b.xml);
+    EXPECT_EQ(protocolStatus(normal.get()), "100");
+    for (int i = 0; i < 2; ++i) {
+        XmlDocument waiting = consult(b.key);
+        EXPECT_EQ(field(waiting.get(), {"cStat"}), "105");
+        EXPECT_EQ(field(waiting.get(), {"xMotivo"}), "Lote em processamento");
+    }
+    XmlDocument uncatalogued = consult(b.key);
+    EXPECT_EQ(field(uncatalogued.get(), {"cStat"}), "999");
+    EXPECT_EQ(field(uncatalogued.get(), {"xMotivo"}), "Rejeição: Erro não catalogado " + b.key);
+    XmlDocument finally = consult(b.key);
+    EXPECT_EQ(field(finally.get(), {"cStat"}), "100");
+
+    // Told to authorise, the authority keeps even a document whose signature would fail.
+    XmlDocument authorised = send(brokenC);
+    EXPECT_EQ(protocolStatus(authorised.get()), "100");
+    EXPECT_TRUE(kept(c.key));
+}
+
+TEST_F(AuthorityTest, AForcedDenialTakesTheNumberAsTheAuthorityWouldKeepIt) {
+    writeScenario("[call NFeAutorizacao4 1]\nprotocol = 301\n");
+    const SignedDocument document = maker.make(Sale{});
+    XmlDocument denied = send(document.xml);
+    EXPECT_EQ(protocolStatus(denied.get()), "301");
+    EXPECT_EQ(protocolReason(denied.get()), "Uso Denegado: Irregularidade fiscal do emitente");
+    const std::string nProt = field(denied.get(), {"protNFe", "infProt", "nProt"});
+    EXPECT_THAT(nProt, MatchesRegex("[0-9]{15}"));
+
+    XmlDocument consulted = consult(document.key);
+    EXPECT_EQ(field(consulted.get(), {"cStat"}), "301");
+    EXPECT_EQ(field(consulted.get(), {"protNFe", "infProt", "nProt"}), nProt);
+    Sale sameNumber;
+    sameNumber.cNF = "19283746";
+    XmlDocument again = send(maker.make(sameNumber).xml);
+    EXPECT_EQ(protocolStatus(again.get()), "539");
+}
+
+TEST_F(AuthorityTest, AnInvalidScenarioFailsEveryCallUntilItIsMended) {
+    XmlDocument before = call(Service::ServiceStatus, statusRequest());
+    EXPECT_EQ(field(before.get(), {"cStat"}), "107");
+    writeScenario("[call NFeStatusServico4 1]\nrespond = 1\n");
+    for (int i = 0; i < 2; ++i) {
+        const Reply broken = authority().answer(Service::ServiceStatus, statusRequest());
+        EXPECT_EQ(broken.httpStatus, 500);
+        EXPECT_THAT(broken.body, HasSubstr("Cenário inválido"));
+        EXPECT_THAT(broken.body, HasSubstr("linha 2"));
+    }
+    writeScenario("[call NFeStatusServico4 1]\nstatus = 108\n");
+    XmlDocument paused = call(Service::ServiceStatus, statusRequest());
+    EXPECT_EQ(field(paused.get(), {"cStat"}), "108");
+    EXPECT_EQ(field(paused.get(), {"xMotivo"}), "Serviço Paralisado Momentaneamente (curto prazo)");
+}
+
+TEST_F(AuthorityTest, PlainTextsAndTheEmissionTimeCheckAreOptions) {
+    settings.plainTexts = true;
+    settings.clockToleranceMinutes = 5;
+    const auto saleAt = [&](int number, std::time_t emitted) {
+        Sale sale;
+        sale.number = number;
+        sale.dhEmi = authority().dateTime(emitted);
+        return sale;
+    };
+    XmlDocument late = send(maker.make(saleAt(1, now - 3600)).xml);
+    EXPECT_EQ(protocolStatus(late.get()), "704");
+    EXPECT_EQ(protocolReason(late.get()), "Rejeicao: NFC-e com Data-Hora de emissao atrasada");
+    XmlDocument early = send(maker.make(saleAt(2, now + 3600)).xml);
+    EXPECT_EQ(protocolStatus(early.get()), "703");
+    XmlDocument inTime = send(maker.make(saleAt(3, now - 60)).xml);
+    EXPECT_EQ(protocolStatus(inTime.get()), "100");
+
+    // An offline contingency document is sent after the fact.
+    Sale contingency = saleAt(4, now - 3600);
+    contingency.tpEmis = 9;
+    contingency.dhCont = authority().dateTime(now - 7200);
+    contingency.xJust = "Sistema WEB inoperante apresentando lentidao";
+    XmlDocument deferred = send(maker.make(contingency).xml);
+    EXPECT_EQ(protocolStatus(deferred.get()), "100");
+
+    Sale unsent = saleAt(5, now);
+    XmlDocument unknown = consult(maker.make(unsent).key);
+    EXPECT_EQ(field(unknown.get(), {"xMotivo"}), "Rejeicao: NF-e nao consta na base de dados da SEFAZ");
+}
+
+}  // namespace
+}  // namespace quorvanti::sefaz

@@ -1,0 +1,273 @@
+// quorvanti-sefaz as a real process on loopback: the command-line contract, HTTP and HTTPS with client
+// certificates, what a restart keeps, and scenario files changed while it runs.
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "simulator_test_support.h"
+
+namespace quorvanti::sefaz {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using namespace testsupport;
+using fiscal::testsales::Sale;
+using testing::readFile;
+using testing::writeFile;
+
+const std::string kProgram = QUORVANTI_BINARY_DIR "/quorvanti-sefaz";
+
+// The program started with `arguments`, its standard output on a pipe, its standard error in a file.
+class SimulatorProcess {
+public:
+    SimulatorProcess(const std::vector<std::string>& arguments, const std::string& errorLog) : errorLog_(errorLog) {
+        int out[2];
+        if (pipe(out) != 0) throw std::runtime_error("pipe");
+        const int error = ::open(errorLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(kProgram.c_str()));
+        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], 1);
+            dup2(error, 2);
+            ::close(out[0]);
+            ::close(out[1]);
+            ::close(error);
+            execv(kProgram.c_str(), argv.data());
+            _exit(127);
+        }
+        ::close(out[1]);
+        ::close(error);
+        output_ = out[0];
+    }
+
+    ~SimulatorProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        ::close(output_);
+    }
+
+    // The port of the "listening on 127.0.0.1:PORT" line, waiting at most 60 s for it; -1 when the
+    // program ended (or printed something else) first.
+    int waitUntilListening() {
+        std::string line;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (line.find('\n') == std::string::npos) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return -1;
+            pollfd ready{output_, POLLIN, 0};
+            if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
+            char buffer[256];
+            const ssize_t count = ::read(output_, buffer, sizeof buffer);
+            if (count <= 0) return -1;
+            line.append(buffer, static_cast<std::size_t>(count));
+        }
+        const std::string prefix = "listening on 127.0.0.1:";
+        if (line.rfind(prefix, 0) != 0) return -1;
+        return std::stoi(line.substr(prefix.size()));
+    }
+
+    // Sends `signal` (none: 0) and answers the exit status, or -1 when the program did not exit normally.
+    int finish(int signal = SIGTERM) {
+        if (signal != 0) kill(pid_, signal);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string log() const { return readFile(errorLog_); }
+
+private:
+    pid_t pid_ = -1;
+    int output_ = -1;
+    std::string errorLog_;
+};
+
+struct HttpAnswer {
+    CURLcode code = CURLE_OK;
+    long status = 0;
+    std::string body;
+};
+
+struct ClientCertificate {
+    std::string pkcs12;
+    std::string password;
+};
+
+std::size_t collect(char* data, std::size_t size, std::size_t count, void* out) {
+    static_cast<std::string*>(out)->append(data, size * count);
+    return size * count;
+}
+
+HttpAnswer request(const std::string& url, const std::string& body, const ClientCertificate* client = nullptr,
+                   bool tls = false, const std::string& contentType = "application/soap+xml; charset=utf-8",
+                   const char* method = "POST") {
+    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    EXPECT_TRUE(initialised);
+    CURL* curl = curl_easy_init();
+    HttpAnswer answer;
+    curl_slist* headers = curl_slist_append(nullptr, ("Content-Type: " + contentType).c_str());
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 60L);
+    if (std::string(method) == "POST") {
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    }
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer.body);
+    const std::string authority = testing::testAuthorityPem();
+    if (tls) curl_easy_setopt(curl, CURLOPT_CAINFO, authority.c_str());
+    if (client != nullptr) {
+        curl_easy_setopt(curl, CURLOPT_SSLCERT, client->pkcs12.c_str());
+        curl_easy_setopt(curl, CURLOPT_SSLCERTTYPE, "P12");
+        curl_easy_setopt(curl, CURLOPT_KEYPASSWD, client->password.c_str());
+    }
+    answer.code = curl_easy_perform(curl);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    return answer;
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    std::unique_ptr<SimulatorProcess> start(std::vector<std::string> arguments) {
+        auto process = std::make_unique<SimulatorProcess>(arguments, dir.file("sefaz.log"));
+        port = process->waitUntilListening();
+        EXPECT_GT(port, 0) << process->log();
+        return process;
+    }
+    std::string url(const std::string& service, const char* scheme = "http") const {
+        return std::string(scheme) + "://127.0.0.1:" + std::to_string(port) + "/nfcews/services/" + service;
+    }
+
+    testing::TempDir dir;
+    std::string state = dir.file("estado");
+    int port = 0;
+};
+
+TEST_F(ProgramTest, ServesOverHttpAndKeepsWhatItAuthorisedAcrossARestart) {
+    DocumentMaker maker(dir.file("emitente"));
+    const SignedDocument document = maker.make(Sale{});
+    auto process = start({"--listen", "127.0.0.1:0", "--state", state, "--schemas", kOfficialSchemas});
+
+    const HttpAnswer status = request(url("NFeStatusServico4"), statusRequest());
+    EXPECT_EQ(status.status, 200);
+    EXPECT_THAT(status.body, HasSubstr("<cStat>107</cStat>"));
+    const HttpAnswer sent = request(url("NFeAutorizacao4"), sendRequest({document.xml}));
+    EXPECT_THAT(sent.body, HasSubstr("<cStat>100</cStat><xMotivo>Autorizado o uso da NF-e</xMotivo>"));
+
+    EXPECT_EQ(request(url("NFeCancelamento4"), statusRequest()).status, 404);
+    EXPECT_EQ(request(url("NFeStatusServico4"), statusRequest(), nullptr, false, "text/xml").status, 415);
+    EXPECT_EQ(request(url("NFeStatusServico4"), "", nullptr, false, "", "GET").status, 405);
+    EXPECT_EQ(request(url("NFeStatusServico4"), "<x/>").status, 400);
+    EXPECT_EQ(process->finish(SIGTERM), 0) << process->log();
+    EXPECT_THAT(process->log(), HasSubstr("NFeAutorizacao4 #1: chNFe " + document.key + " -> 100"));
+
+    process = start({"--listen", "127.0.0.1:0", "--state", state, "--quiet"});
+    const HttpAnswer consulted = request(url("NFeConsultaProtocolo4"), consultRequest(document.key));
+    EXPECT_THAT(consulted.body, HasSubstr("<cStat>100</cStat>"));
+    EXPECT_THAT(consulted.body, HasSubstr("<chNFe>" + document.key + "</chNFe>"));
+    EXPECT_EQ(process->finish(SIGINT), 0);
+}
+
+TEST_F(ProgramTest, AScenarioFileChangedWhileRunningDropsAnswers404AndDelays) {
+    const std::string scenario = dir.file("cenario.txt");
+    auto process = start({"--listen", "127.0.0.1:0", "--state", state, "--scenario", scenario});
+    EXPECT_THAT(request(url("NFeStatusServico4"), statusRequest()).body, HasSubstr("<cStat>107</cStat>"));
+
+    writeFile(scenario + ".novo",
+              "[call status 1]\ndrop\n[call status 2]\nhttp = 404\n[call status 3]\ndelay = 20\nstatus = 109\n"
+              "[call status 4]\ndrop = after\n");
+    std::filesystem::rename(scenario + ".novo", scenario);
+    const HttpAnswer dropped = request(url("NFeStatusServico4"), statusRequest());
+    EXPECT_EQ(dropped.code, CURLE_GOT_NOTHING) << curl_easy_strerror(dropped.code);
+    EXPECT_EQ(dropped.status, 0);
+    const HttpAnswer notFound = request(url("NFeStatusServico4"), statusRequest());
+    EXPECT_EQ(notFound.code, CURLE_OK);
+    EXPECT_EQ(notFound.status, 404);
+    const HttpAnswer delayed = request(url("NFeStatusServico4"), statusRequest());
+    EXPECT_THAT(delayed.body, HasSubstr("<cStat>109</cStat>"));
+    EXPECT_EQ(request(url("NFeStatusServico4"), statusRequest()).code, CURLE_GOT_NOTHING);
+    EXPECT_THAT(request(url("NFeStatusServico4"), statusRequest()).body, HasSubstr("<cStat>107</cStat>"));
+    EXPECT_EQ(process->finish(), 0);
+}
+
+TEST_F(ProgramTest, HttpsServesOnlyClientsWithACertificateOfTheConfiguredAuthority) {
+    const std::string certificates = testing::testCertificateFolder();
+    const std::string scenario = dir.file("cenario.txt");
+    writeFile(scenario, "[call NFeStatusServico4 2]\ndrop\n");
+    auto process = start({"--listen", "127.0.0.1:0", "--state", state, "--tls", certificates + "/servidor.pem",
+                          certificates + "/servidor.key", "--client-ca", testing::testAuthorityPem(), "--scenario",
+                          scenario});
+    std::string password = readFile(certificates + "/loja-teste.pfx.senha");
+    while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) password.pop_back();
+    const ClientCertificate shop{certificates + "/loja-teste.pfx", password};
+
+    const HttpAnswer answered = request(url("NFeStatusServico4", "https"), statusRequest(), &shop, true);
+    EXPECT_EQ(answered.code, CURLE_OK) << curl_easy_strerror(answered.code);
+    EXPECT_THAT(answered.body, HasSubstr("<cStat>107</cStat>"));
+
+    const HttpAnswer dropped = request(url("NFeStatusServico4", "https"), statusRequest(), &shop, true);
+    EXPECT_NE(dropped.code, CURLE_OK);
+    EXPECT_EQ(dropped.status, 0);
+
+    const HttpAnswer anonymous = request(url("NFeStatusServico4", "https"), statusRequest(), nullptr, true);
+    EXPECT_NE(anonymous.code, CURLE_OK);
+    EXPECT_EQ(anonymous.status, 0);
+    EXPECT_THAT(anonymous.body, Not(HasSubstr("cStat")));
+
+    const HttpAnswer plain = request(url("NFeStatusServico4"), statusRequest());
+    EXPECT_EQ(plain.status, 0);
+    EXPECT_EQ(process->finish(), 0);
+}
+
+TEST_F(ProgramTest, RefusesABadCommandLineAnInvalidScenarioAndABusyPort) {
+    const std::vector<std::vector<std::string>> usage = {
+        {"--listen", "127.0.0.1:0"},
+        {"--state", state},
+        {"--listen", "127.0.0.1", "--state", state},
+        {"--listen", "127.0.0.1:0", "--state", state, "--tls", "a.pem", "a.key"},
+        {"--listen", "127.0.0.1:0", "--state", state, "--environment", "3"},
+        {"--listen", "127.0.0.1:0", "--state", state, "--uf", "XX"},
+        {"--listen", "127.0.0.1:0", "--state", state, "--frobnicate"},
+    };
+    for (const auto& arguments : usage) {
+        SimulatorProcess process(arguments, dir.file("uso.log"));
+        EXPECT_EQ(process.waitUntilListening(), -1);
+        EXPECT_EQ(process.finish(0), 2);
+    }
+    EXPECT_THAT(readFile(dir.file("uso.log")), HasSubstr("uso: quorvanti-sefaz --listen HOST:PORTA --state PASTA"));
+
+    writeFile(dir.file("ruim.txt"), "[call send 1]\nexplode\n");
+    SimulatorProcess badScenario({"--listen", "127.0.0.1:0", "--state", state, "--scenario", dir.file("ruim.txt")},
+                                 dir.file("cenario.log"));
+    EXPECT_EQ(badScenario.finish(0), 1);
+    EXPECT_THAT(readFile(dir.file("cenario.log")), HasSubstr("linha 2: instrução desconhecida \"explode\""));
+
+    auto running = start({"--listen", "127.0.0.1:0", "--state", state});
+    SimulatorProcess second({"--listen", "127.0.0.1:" + std::to_string(port), "--state", dir.file("outro")},
+                            dir.file("porta.log"));
+    EXPECT_EQ(second.finish(0), 1);
+    EXPECT_EQ(running->finish(), 0);
+}
+
+}  // namespace
+}  // namespace quorvanti::sefaz
