@@ -190,8 +190,7 @@ CertificateInfo describe(const std::string& file, X509* certificate) {
     info.serialNumber = serialHex(certificate);
     info.validFrom = timeText(X509_get0_notBefore(certificate));
     info.validUntil = timeText(X509_get0_notAfter(certificate));
-    info.cnpj = cnpjFromAltNames(certificate);
-    if (info.cnpj.empty()) info.cnpj = cnpjFromCommonName(info.holderName);
+    info.cnpj = certificateCnpj(certificate);
     return info;
 }
 
@@ -397,6 +396,11 @@ std::shared_ptr<const LoadedCertificate> CertificateStore::find(const std::strin
     if (!invalidMatch.empty()) throw CertificateError(invalidMatch);
     throw CertificateError("Certificado de série " + serialNumber + " não encontrado no repositório " + folder_ +
                            problems);
+}
+
+std::string certificateCnpj(X509* certificate) {
+    const std::string fromAltNames = cnpjFromAltNames(certificate);
+    return fromAltNames.empty() ? cnpjFromCommonName(commonName(X509_get_subject_name(certificate))) : fromAltNames;
 }
 
 }  // namespace quorvanti::fiscal

@@ -65,6 +65,10 @@ private:
     std::string certificateBase64_;
 };
 
+// The holder's CNPJ: from the ICP-Brasil otherName 2.16.76.1.3.3 of subjectAltName, else from a common
+// name "NAME:14 digits"; "" when the certificate carries none.
+std::string certificateCnpj(X509* certificate);
+
 class CertificateStore {
 public:
     explicit CertificateStore(std::string folder);

@@ -1,5 +1,7 @@
 #include "sefaz_simulator/signature_check.h"
 
+#include "fiscal_component/certificate_store.h"
+
 #include <libxml/tree.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -25,7 +27,6 @@ constexpr const char* kC14n = "http://www.w3.org/TR/2001/REC-xml-c14n-20010315";
 constexpr const char* kEnveloped = "http://www.w3.org/2000/09/xmldsig#enveloped-signature";
 constexpr const char* kRsaSha1 = "http://www.w3.org/2000/09/xmldsig#rsa-sha1";
 constexpr const char* kSha1 = "http://www.w3.org/2000/09/xmldsig#sha1";
-constexpr const char* kIcpBrasilCnpjOid = "2.16.76.1.3.3";
 
 struct X509Free {
     void operator()(X509* certificate) const { X509_free(certificate); }
@@ -68,42 +69,6 @@ std::string encodeBase64(const unsigned char* bytes, std::size_t length) {
 
 bool algorithmIs(xmlNode* element, const char* algorithm) {
     return element != nullptr && attributeOf(element, "Algorithm") == algorithm;
-}
-
-bool allDigits(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
-}
-
-// The holder's CNPJ: ICP-Brasil's otherName 2.16.76.1.3.3, else a "NAME:CNPJ" common name.
-std::string certificateCnpj(X509* certificate) {
-    std::string cnpj;
-    auto* names = static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
-    if (names != nullptr) {
-        for (int i = 0; i < sk_GENERAL_NAME_num(names) && cnpj.empty(); ++i) {
-            const GENERAL_NAME* name = sk_GENERAL_NAME_value(names, i);
-            if (name->type != GEN_OTHERNAME) continue;
-            char oid[64];
-            if (OBJ_obj2txt(oid, sizeof oid, name->d.otherName->type_id, 1) <= 0 || std::string(oid) != kIcpBrasilCnpjOid)
-                continue;
-            const ASN1_TYPE* value = name->d.otherName->value;
-            if (value->type != V_ASN1_OCTET_STRING && value->type != V_ASN1_PRINTABLESTRING &&
-                value->type != V_ASN1_UTF8STRING && value->type != V_ASN1_IA5STRING)
-                continue;
-            const ASN1_STRING* text = value->value.asn1_string;
-            const std::string digits(reinterpret_cast<const char*>(ASN1_STRING_get0_data(text)),
-                                     static_cast<std::size_t>(ASN1_STRING_length(text)));
-            if (digits.size() == 14 && allDigits(digits)) cnpj = digits;
-        }
-        GENERAL_NAMES_free(names);
-    }
-    if (!cnpj.empty()) return cnpj;
-    char commonName[256];
-    if (X509_NAME_get_text_by_NID(X509_get_subject_name(certificate), NID_commonName, commonName, sizeof commonName) <= 0)
-        return "";
-    const std::string cn = commonName;
-    const auto colon = cn.rfind(':');
-    const std::string digits = colon == std::string::npos ? "" : cn.substr(colon + 1);
-    return digits.size() == 14 && allDigits(digits) ? digits : "";
 }
 
 SignatureVerdict refused(int cStat, std::string detail, SignatureVerdict verdict = {}) {
@@ -162,7 +127,7 @@ SignatureVerdict SignatureChecker::check(xmlDoc* nfe, std::time_t now) const {
     const unsigned char* cursor = der.data();
     std::unique_ptr<X509, X509Free> certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
     if (!certificate) return refused(290, "X509Certificate não é um certificado X.509", verdict);
-    verdict.signerCnpj = certificateCnpj(certificate.get());
+    verdict.signerCnpj = fiscal::certificateCnpj(certificate.get());
 
     std::time_t at = now;
     if (X509_cmp_time(X509_get0_notBefore(certificate.get()), &at) >= 0 ||
