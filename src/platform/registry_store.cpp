@@ -32,7 +32,7 @@ RegistryStore::RegistryStore(std::string filePath) : path_(std::move(filePath)) 
 std::string RegistryStore::defaultPath() {
     std::string path = environment("QUORVANTI_REGISTRY");
     if (!path.empty()) return path;
-    // The base directory specification ignores a relative XDG_CONFIG_HOME.
+    // The XDG base directory rules ignore a relative XDG_CONFIG_HOME.
     const std::string config = environment("XDG_CONFIG_HOME");
     if (!config.empty() && config.front() == '/') return config + "/quorvanti/registry.ini";
     return homeFolder() + "/.config/quorvanti/registry.ini";

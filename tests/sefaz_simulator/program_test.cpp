@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "simulator_test_support.h"
+#include "support/sefaz_process.h"
 
 namespace quorvanti::sefaz {
 namespace {
@@ -25,78 +26,7 @@ using fiscal::testsales::Sale;
 using testing::readFile;
 using testing::writeFile;
 
-const std::string kProgram = QUORVANTI_BINARY_DIR "/quorvanti-sefaz";
-
-// The program started with `arguments`, its standard output on a pipe, its standard error in a file.
-class SimulatorProcess {
-public:
-    SimulatorProcess(const std::vector<std::string>& arguments, const std::string& errorLog) : errorLog_(errorLog) {
-        int out[2];
-        if (pipe(out) != 0) throw std::runtime_error("pipe");
-        const int error = ::open(errorLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(kProgram.c_str()));
-        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            dup2(error, 2);
-            ::close(out[0]);
-            ::close(out[1]);
-            ::close(error);
-            execv(kProgram.c_str(), argv.data());
-            _exit(127);
-        }
-        ::close(out[1]);
-        ::close(error);
-        output_ = out[0];
-    }
-
-    ~SimulatorProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        ::close(output_);
-    }
-
-    // The port of the "listening on 127.0.0.1:PORT" line, waiting at most 60 s for it; -1 when the
-    // program ended (or printed something else) first.
-    int waitUntilListening() {
-        std::string line;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (line.find('\n') == std::string::npos) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return -1;
-            pollfd ready{output_, POLLIN, 0};
-            if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
-            char buffer[256];
-            const ssize_t count = ::read(output_, buffer, sizeof buffer);
-            if (count <= 0) return -1;
-            line.append(buffer, static_cast<std::size_t>(count));
-        }
-        const std::string prefix = "listening on 127.0.0.1:";
-        if (line.rfind(prefix, 0) != 0) return -1;
-        return std::stoi(line.substr(prefix.size()));
-    }
-
-    // Sends `signal` (none: 0) and answers the exit status, or -1 when the program did not exit normally.
-    int finish(int signal = SIGTERM) {
-        if (signal != 0) kill(pid_, signal);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    std::string log() const { return readFile(errorLog_); }
-
-private:
-    pid_t pid_ = -1;
-    int output_ = -1;
-    std::string errorLog_;
-};
+using SimulatorProcess = testing::AuthorityProcess;
 
 struct HttpAnswer {
     CURLcode code = CURLE_OK;
@@ -150,7 +80,7 @@ class ProgramTest : public ::testing::Test {
 protected:
     std::unique_ptr<SimulatorProcess> start(std::vector<std::string> arguments) {
         auto process = std::make_unique<SimulatorProcess>(arguments, dir.file("sefaz.log"));
-        port = process->waitUntilListening();
+        port = process->port();
         EXPECT_GT(port, 0) << process->log();
         return process;
     }
@@ -251,7 +181,7 @@ TEST_F(ProgramTest, RefusesABadCommandLineAnInvalidScenarioAndABusyPort) {
     };
     for (const auto& arguments : usage) {
         SimulatorProcess process(arguments, dir.file("uso.log"));
-        EXPECT_EQ(process.waitUntilListening(), -1);
+        EXPECT_EQ(process.port(), -1);
         EXPECT_EQ(process.finish(0), 2);
     }
     EXPECT_THAT(readFile(dir.file("uso.log")), HasSubstr("uso: quorvanti-sefaz --listen HOST:PORTA --state PASTA"));

@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include <csignal>
+
 #include <string>
 #include <vector>
 
@@ -19,7 +21,10 @@ public:
 
     int port() const { return port_; }
     std::string log() const;
+    // Kills the program at once.
     void stop();
+    // Sends `signal` (0: none, just wait) and answers the exit status, -1 when it did not exit normally.
+    int finish(int signal = SIGTERM);
 
 private:
     int readPort();
