@@ -14,6 +14,7 @@
 #include "platform/text_encoding.h"
 #include "startup/sub_main.h"
 #include "support/program_folder.h"
+#include "support/shared_data.h"
 #include "support/sefaz_process.h"
 #include "support/test_certificates.h"
 
@@ -47,11 +48,13 @@ protected:
         const std::string store = folder->path() + "/certificados";
         testing::installTestCertificate(store);
         folder->setSetting("CertificadoSerie", fiscal::CertificateStore(store).list().at(0).serialNumber);
-        // The official schema package, placed where a shop would put it.
+        // The official schema package, placed where a shop would put it (else the component's own schema
+        // validates).
         const std::string schemas = folder->path() + "/nfe/schemas";
         std::filesystem::create_directories(schemas);
-        for (const auto& file : std::filesystem::directory_iterator(QUORVANTI_SHARED_DIR "/nfe-schemas"))
-            std::filesystem::copy_file(file.path(), schemas + "/" + file.path().filename().string());
+        if (testing::sharedDataPresent())
+            for (const auto& file : std::filesystem::directory_iterator(QUORVANTI_SHARED_DIR "/nfe-schemas"))
+                std::filesystem::copy_file(file.path(), schemas + "/" + file.path().filename().string());
         folder->execute("INSERT INTO Estoque (Codigo, Descricao, cfop, cst, codigofiscal) VALUES "
                         "(101, 'ARROZ', '5102', '102', '10063021'), (103, 'REFRIGERANTE', '5405', '500', '22021000'), "
                         "(105, 'CAVALO', '5102', '102', '01012011')");

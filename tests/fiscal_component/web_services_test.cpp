@@ -22,6 +22,7 @@
 #include "fiscal_component/sefaz_addresses.h"
 #include "fiscal_component/web_services.h"
 #include "sale_builder.h"
+#include "support/shared_data.h"
 #include "support/sefaz_process.h"
 #include "support/temp_dir.h"
 #include "support/test_certificates.h"
@@ -159,6 +160,7 @@ protected:
 };
 
 TEST_F(WebServicesTest, AddressesComeFromTheIniFileOverTheBuiltInOnes) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     EXPECT_EQ(builtInServiceAddress("MT", 2, WebService::Authorisation),
               "https://homologacao.sefaz.mt.gov.br/nfcews/services/NFeAutorizacao4");
     EXPECT_EQ(builtInServiceAddress("mt", 1, WebService::ServiceStatus),
@@ -195,6 +197,7 @@ TEST_F(WebServicesTest, AddressesComeFromTheIniFileOverTheBuiltInOnes) {
 }
 
 TEST_F(WebServicesTest, TheMessagesAreValidAgainstTheOfficialSchemas) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const SignedDocument document = make(1234);
     const std::string nfeText = withoutDeclaration(readFile(document.path));
     std::string error;
@@ -207,6 +210,7 @@ TEST_F(WebServicesTest, TheMessagesAreValidAgainstTheOfficialSchemas) {
 }
 
 TEST_F(WebServicesTest, AnAuthorisedSendKeepsTheAnswerAndAnAuthorisedDocumentThatValidates) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const SignedDocument document = make(1234);
     startAuthority();
     WebServices ws = services();
@@ -251,6 +255,7 @@ TEST_F(WebServicesTest, AnAuthorisedSendKeepsTheAnswerAndAnAuthorisedDocumentTha
 }
 
 TEST_F(WebServicesTest, AnAsynchronousSendIsConsultedByItsReceipt) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const SignedDocument document = make(1300);
     startAuthority();
     scenario("[key " + document.key + " recibo]\nprocessing = 1\n");
@@ -283,6 +288,7 @@ TEST_F(WebServicesTest, AnAsynchronousSendIsConsultedByItsReceipt) {
 }
 
 TEST_F(WebServicesTest, ASynchronousRejectionIsAnsweredAgainWithoutAskingTheAuthority) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const SignedDocument rejected = make(1400);
     const SignedDocument other = make(1401);
     startAuthority();
@@ -308,6 +314,7 @@ TEST_F(WebServicesTest, ASynchronousRejectionIsAnsweredAgainWithoutAskingTheAuth
 }
 
 TEST_F(WebServicesTest, StatusIs107AndAnUnknownKeyIs217OverKeptConnections) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     startAuthority();
     const ServiceStatusResult status = services().serviceStatus();
     EXPECT_EQ(status.cStat, 107);
@@ -338,6 +345,7 @@ TEST_F(WebServicesTest, StatusIs107AndAnUnknownKeyIs217OverKeptConnections) {
 }
 
 TEST_F(WebServicesTest, FailuresOfTheAuthorityBecomeTransportCodes) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const SignedDocument document = make(1500);
     startAuthority();
     // The second status call goes over the connection kept from the first; dropped there, it is tried
@@ -367,6 +375,7 @@ TEST_F(WebServicesTest, FailuresOfTheAuthorityBecomeTransportCodes) {
 }
 
 TEST_F(WebServicesTest, TheServerCertificateMustComeFromTheTrustedAuthority) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     startAuthority();
     writeIni(kOtherAuthority);
     const ServiceStatusResult foreign = services().serviceStatus();
@@ -387,6 +396,7 @@ TEST_F(WebServicesTest, TheServerCertificateMustComeFromTheTrustedAuthority) {
 }
 
 TEST_F(WebServicesTest, TheAuthorityRefusesAClientCertificateOfAnotherAuthority) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     startAuthority(kOtherAuthority);
     const ServiceStatusResult refused = services().serviceStatus();
     EXPECT_EQ(refused.cStat, kFailureClientRefused) << refused.xMotivo;
@@ -395,6 +405,7 @@ TEST_F(WebServicesTest, TheAuthorityRefusesAClientCertificateOfAnotherAuthority)
 }
 
 TEST_F(WebServicesTest, OnlyASignedNfeIsSent) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const SignedDocument document = make(1600);
     WebServices ws = services();
     const SendResult missing = ws.send(nfe + "arquivos/assinado/NFe0-assinado.xml", SendArgs{.nNF = 1});

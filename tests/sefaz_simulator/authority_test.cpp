@@ -11,6 +11,7 @@
 #include "fiscal_component/access_key.h"
 #include "sefaz_simulator/status_texts.h"
 #include "simulator_test_support.h"
+#include "support/shared_data.h"
 
 namespace quorvanti::sefaz {
 namespace {
@@ -108,6 +109,7 @@ private:
 std::string digestValueOf(const std::string& xml) { return between(xml, "<DigestValue>", "</DigestValue>"); }
 
 TEST_F(AuthorityTest, AuthorisesASoundDocumentWithAProtocolAndKeepsTheAuthorisedDocument) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const SignedDocument document = maker.make(Sale{});
     XmlDocument answer = send(document.xml);
     ASSERT_TRUE(answer);
@@ -135,6 +137,7 @@ TEST_F(AuthorityTest, AuthorisesASoundDocumentWithAProtocolAndKeepsTheAuthorised
 }
 
 TEST_F(AuthorityTest, WhatWasAuthorisedIsFoundAfterARestartAndUnknownKeysAre217) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const SignedDocument first = maker.make(Sale{});
     XmlDocument sent = send(first.xml);
     const std::string nProt = field(sent.get(), {"protNFe", "infProt", "nProt"});
@@ -162,6 +165,7 @@ TEST_F(AuthorityTest, WhatWasAuthorisedIsFoundAfterARestartAndUnknownKeysAre217)
 }
 
 TEST_F(AuthorityTest, TheSameKeyAgainIs204NamingTheReceiptThatAuthorisedIt) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const SignedDocument document = maker.make(Sale{});
     XmlDocument received = send(document.xml, false);
     const std::string receipt = field(received.get(), {"infRec", "nRec"});
@@ -174,6 +178,7 @@ TEST_F(AuthorityTest, TheSameKeyAgainIs204NamingTheReceiptThatAuthorisedIt) {
 }
 
 TEST_F(AuthorityTest, ANumberAlreadyAuthorisedUnderAnotherKeyIs539AndConsultationsPointToTheKept) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const SignedDocument first = maker.make(Sale{});
     XmlDocument authorised = send(first.xml);
     ASSERT_EQ(protocolStatus(authorised.get()), "100");
@@ -204,6 +209,7 @@ TEST_F(AuthorityTest, ANumberAlreadyAuthorisedUnderAnotherKeyIs539AndConsultatio
 }
 
 TEST_F(AuthorityTest, ABrokenSignatureIsRefusedAndNothingIsKept) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const SignedDocument document = maker.make(Sale{});
     struct Case {
         const char* name;
@@ -239,6 +245,7 @@ TEST_F(AuthorityTest, ABrokenSignatureIsRefusedAndNothingIsKept) {
 }
 
 TEST_F(AuthorityTest, TheSignersCertificateMustBeValidAndTrustedWhenAnAuthorityIsGiven) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     // An expired signer.
     testing::TempDir other;
     const std::string expired = testing::installTestCertificate(other.file("store"), testing::TestCertificate::Expired);
@@ -260,6 +267,7 @@ TEST_F(AuthorityTest, TheSignersCertificateMustBeValidAndTrustedWhenAnAuthorityI
 }
 
 TEST_F(AuthorityTest, ThePublishedExampleIsAuthorisedBySaoPauloTrustingItsAuthority) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     settings.uf = "SP";
     settings.trustedAuthorities = kExampleAuthority;
     now = 1812153600;  // 2027-06-05, within the example signer's validity
@@ -295,6 +303,7 @@ void rekey(xmlDoc* document) {
 }
 
 TEST_F(AuthorityTest, TheKeyTheStateTheEnvironmentAndTheHomologationTextsMustAgreeWithTheDocument) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     Sale sale;
     sale.cpf = "52998224725";
     const SignedDocument document = maker.make(sale);
@@ -361,6 +370,7 @@ TEST_F(AuthorityTest, TheKeyTheStateTheEnvironmentAndTheHomologationTextsMustAgr
 }
 
 TEST_F(AuthorityTest, AMessageThatFailsItsSchemaIsRefusedAsAWholeWith225) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const SignedDocument document = maker.make(Sale{});
     const std::string withoutNatOp = resigned(document.xml, *maker.signer(), [](xmlDoc* d) {
         xmlNode* natOp = elementAt(d, {"infNFe", "ide", "natOp"});
@@ -392,12 +402,14 @@ TEST_F(AuthorityTest, AMessageThatFailsItsSchemaIsRefusedAsAWholeWith225) {
 }
 
 TEST_F(AuthorityTest, TheComponentsOwnSchemaServesWhenNoPackageIsGiven) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     settings.schemaFolder.clear();
     XmlDocument answer = send(maker.make(Sale{}).xml);
     EXPECT_EQ(protocolStatus(answer.get()), "100");
 }
 
 TEST_F(AuthorityTest, AnAsynchronousBatchIsAnsweredByItsReceipt) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     Sale second;
     second.number = 1235;
     const SignedDocument a = maker.make(Sale{});
@@ -436,6 +448,7 @@ TEST_F(AuthorityTest, AnAsynchronousBatchIsAnsweredByItsReceipt) {
 }
 
 TEST_F(AuthorityTest, TheServiceStatusAnswers107ForItsStateAndEnvironment) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     XmlDocument running = call(Service::ServiceStatus, statusRequest());
     EXPECT_EQ(field(running.get(), {"cStat"}), "107");
     EXPECT_EQ(field(running.get(), {"xMotivo"}), "Serviço em Operação");
@@ -448,6 +461,7 @@ TEST_F(AuthorityTest, TheServiceStatusAnswers107ForItsStateAndEnvironment) {
 }
 
 TEST_F(AuthorityTest, AnUnreadableEnvelopeIsASoapFault) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     struct Case {
         const char* name;
         Service service;
@@ -475,6 +489,7 @@ TEST_F(AuthorityTest, AnUnreadableEnvelopeIsASoapFault) {
 }
 
 TEST_F(AuthorityTest, TheScenarioDropsAnswersHttpErrorsAndDelaysOnlyTheCallsItNames) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     writeScenario("# the first three sends\n[call NFeAutorizacao4 1]\ndrop\n\n[call NFeAutorizacao4 2]\nhttp = 404\n\n"
                   "[call send 3]\ndrop = after\ndelay = 5\n");
     const SignedDocument document = maker.make(Sale{});
@@ -505,6 +520,7 @@ TEST_F(AuthorityTest, TheScenarioDropsAnswersHttpErrorsAndDelaysOnlyTheCallsItNa
 }
 
 TEST_F(AuthorityTest, ScenarioStatusesReplaceTheAnswerForTheirKey) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     Sale other;
     other.number = 1235;
     const SignedDocument a = maker.make(Sale{});
@@ -547,6 +563,7 @@ TEST_F(AuthorityTest, ScenarioStatusesReplaceTheAnswerForTheirKey) {
 }
 
 TEST_F(AuthorityTest, AForcedDenialTakesTheNumberAsTheAuthorityWouldKeepIt) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     writeScenario("[call NFeAutorizacao4 1]\nprotocol = 301\n");
     const SignedDocument document = maker.make(Sale{});
     XmlDocument denied = send(document.xml);
@@ -565,6 +582,7 @@ TEST_F(AuthorityTest, AForcedDenialTakesTheNumberAsTheAuthorityWouldKeepIt) {
 }
 
 TEST_F(AuthorityTest, AnInvalidScenarioFailsEveryCallUntilItIsMended) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     XmlDocument before = call(Service::ServiceStatus, statusRequest());
     EXPECT_EQ(field(before.get(), {"cStat"}), "107");
     writeScenario("[call NFeStatusServico4 1]\nrespond = 1\n");
@@ -581,6 +599,7 @@ TEST_F(AuthorityTest, AnInvalidScenarioFailsEveryCallUntilItIsMended) {
 }
 
 TEST_F(AuthorityTest, PlainTextsAndTheEmissionTimeCheckAreOptions) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     settings.plainTexts = true;
     settings.clockToleranceMinutes = 5;
     const auto saleAt = [&](int number, std::time_t emitted) {

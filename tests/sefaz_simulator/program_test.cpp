@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "simulator_test_support.h"
+#include "support/shared_data.h"
 #include "support/sefaz_process.h"
 
 namespace quorvanti::sefaz {
@@ -94,6 +95,7 @@ protected:
 };
 
 TEST_F(ProgramTest, ServesOverHttpAndKeepsWhatItAuthorisedAcrossARestart) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     DocumentMaker maker(dir.file("emitente"));
     const SignedDocument document = maker.make(Sale{});
     auto process = start({"--listen", "127.0.0.1:0", "--state", state, "--schemas", kOfficialSchemas});
@@ -119,6 +121,7 @@ TEST_F(ProgramTest, ServesOverHttpAndKeepsWhatItAuthorisedAcrossARestart) {
 }
 
 TEST_F(ProgramTest, AScenarioFileChangedWhileRunningDropsAnswers404AndDelays) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const std::string scenario = dir.file("cenario.txt");
     auto process = start({"--listen", "127.0.0.1:0", "--state", state, "--scenario", scenario});
     EXPECT_THAT(request(url("NFeStatusServico4"), statusRequest()).body, HasSubstr("<cStat>107</cStat>"));
@@ -141,6 +144,7 @@ TEST_F(ProgramTest, AScenarioFileChangedWhileRunningDropsAnswers404AndDelays) {
 }
 
 TEST_F(ProgramTest, HttpsServesOnlyClientsWithACertificateOfTheConfiguredAuthority) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const std::string certificates = testing::testCertificateFolder();
     const std::string scenario = dir.file("cenario.txt");
     writeFile(scenario, "[call NFeStatusServico4 2]\ndrop\n");
@@ -170,6 +174,7 @@ TEST_F(ProgramTest, HttpsServesOnlyClientsWithACertificateOfTheConfiguredAuthori
 }
 
 TEST_F(ProgramTest, RefusesABadCommandLineAnInvalidScenarioAndABusyPort) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const std::vector<std::vector<std::string>> usage = {
         {"--listen", "127.0.0.1:0"},
         {"--state", state},
