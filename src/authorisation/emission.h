@@ -39,8 +39,8 @@ private:
     Step rejectionExit();
     Step invalidNcmExit();
     Step xmlErrorExit();
-    bool keepWaiting(const char* title, const std::string& registerLine, bool reestablished,
-                     const std::string& extra = {});
+    // A Yes/No wait box: Yes keeps waiting, No ends the program.
+    void keepWaiting(const char* title, const std::string& text);
     // Completion, contingency storing and the not-sent exits.
     Step complete();
     Step storeContingencyDocument();

@@ -40,8 +40,8 @@ std::string envText(const std::string& registerLine, bool reestablished) {
 
 }  // namespace
 
-bool Emission::keepWaiting(const char* title, const std::string& text, bool, const std::string&) {
-    if (ctx_.frontend().messageBox(text, MessageStyle::YesNoQuestion, title) == MessageAnswer::Yes) return true;
+void Emission::keepWaiting(const char* title, const std::string& text) {
+    if (ctx_.frontend().messageBox(text, MessageStyle::YesNoQuestion, title) == MessageAnswer::Yes) return;
     ctx_.frontend().messageBox(kClosing, MessageStyle::Ok, "");
     endProgram(ExitStatus::OperatorStoppedWait, std::string(title) + ": o operador escolheu não esperar");
 }
@@ -110,7 +110,7 @@ Step Emission::send() {
             continue;
         }
         if (++silentPasses >= 30) {
-            keepWaiting("ATENÇÃO - ENV", envText("- Registro 404_2.", false), false);
+            keepWaiting("ATENÇÃO - ENV", envText("- Registro 404_2.", false));
             silentPasses = 0;
         }
     }
@@ -240,7 +240,7 @@ Step Emission::consult() {
         if (!final) {
             ++waitCount_;
             if (waitCount_ >= 10) {
-                keepWaiting("ATENÇÃO - ENV1", envText("- Registro 404.", true), true);
+                keepWaiting("ATENÇÃO - ENV1", envText("- Registro 404.", true));
                 waitCount_ = 0;
             }
             ctx_.status("Realizando consulta: Tentativas " + std::to_string(waitCount_) + "/30 " + kLineBreak +
@@ -300,7 +300,7 @@ Step Emission::reception() {
         ctx_.status("Tentativas de recepção: " + std::to_string(waitCount_) + "/30");
         if (waitCount_ >= 30) {
             keepWaiting("ATENÇÃO - ENV2",
-                        envText("- Registro da falha 404_1.", true) + kLineBreak + kLineBreak + e_.ResponseText, true);
+                        envText("- Registro da falha 404_1.", true) + kLineBreak + kLineBreak + e_.ResponseText);
             waitCount_ = 0;
         }
         sleep(500);
@@ -400,7 +400,7 @@ Step Emission::earlierDocument() {
                            "- Internet com falha." + kLineBreak +
                            "TALVEZ NÃO SEJA POSSIVEL GERAR NOVOS DOCUMENTOS ATÉ QUE O SERVIÇO SEJA REESTABELECIDO" +
                            kLineBreak + "Deseja tentar buscar o resultado novamente?";
-        keepWaiting("ATENÇÃO - ENV3", text, true);
+        keepWaiting("ATENÇÃO - ENV3", text);
     }
     sleep(2000);
     return reception();

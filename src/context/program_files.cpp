@@ -27,9 +27,6 @@ void writeGeral(const AppContext& ctx, const std::string& key, const std::string
 
 void GravaLog(const AppContext& ctx, const std::string& line) { platform::appendLogLine(ctx.settings.LogPath, line); }
 
-std::string withTrailingSlash(const std::string& folder) {
-    if (!folder.empty() && folder.back() == '/') return folder;
-    return folder + "/";
-}
+std::string withTrailingSlash(const std::string& folder) { return platform::withTrailingSlash(folder); }
 
 }  // namespace quorvanti::context

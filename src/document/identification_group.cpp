@@ -3,9 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
-#include <limits>
-#include <locale>
-#include <sstream>
 #include <stdexcept>
 
 #include "context/program_files.h"
@@ -45,21 +42,6 @@ std::string applicationVersion() {
 
 }  // namespace
 
-std::int32_t componentInteger(std::string_view text) {
-    const double value = std::nearbyint(toNumber(text));
-    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
-        throw std::overflow_error("Estouro");
-    return static_cast<std::int32_t>(value);
-}
-
-std::string sqlNumber(double value) {
-    if (value == std::floor(value) && std::fabs(value) < 1e15) return integerText(value);
-    std::ostringstream out;
-    out.imbue(std::locale::classic());
-    out.precision(15);
-    out << value;
-    return out.str();
-}
 
 void GeraIndetificacao(context::AppContext& ctx, const std::string& saleCode, fiscal::FiscalComponent& component) {
     auto& s = ctx.settings;

@@ -29,13 +29,4 @@ std::string BuscaDataContigencia(context::AppContext& ctx, const std::string& sa
 // when that failed, and the routine then abandons the sale.
 bool GeraEmitente(context::AppContext& ctx, fiscal::FiscalComponent& component);
 
-// A number held as text ("65", "5103403") as the component's 32-bit integer: a strict conversion,
-// rounded half to even. Raises std::invalid_argument for a text that is not a number and
-// std::overflow_error beyond 32 bits, so the calling group's handler reports it.
-std::int32_t componentInteger(std::string_view text);
-
-// A number as it is written unquoted into SQL text: whole numbers without decimals ("12"), others with
-// a decimal point ("12.5"), never in the regional form.
-std::string sqlNumber(double value);
-
 }  // namespace quorvanti::document

@@ -1,6 +1,9 @@
 #include "document/vb_conversions.h"
 
 #include <cmath>
+#include <limits>
+#include <locale>
+#include <sstream>
 #include <cstdlib>
 #include <string>
 
@@ -60,6 +63,22 @@ std::string zeroPadded(double value, int digits) {
     std::string body = std::to_string(n < 0 ? -n : n);
     if (static_cast<int>(body.size()) < digits) body.insert(0, static_cast<std::size_t>(digits) - body.size(), '0');
     return n < 0 ? "-" + body : body;
+}
+
+std::int32_t componentInteger(std::string_view text) {
+    const double value = std::nearbyint(toNumber(text));
+    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
+        throw std::overflow_error("Estouro");
+    return static_cast<std::int32_t>(value);
+}
+
+std::string sqlNumber(double value) {
+    if (value == std::floor(value) && std::fabs(value) < 1e15) return integerText(value);
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    out.precision(15);
+    out << value;
+    return out.str();
 }
 
 }  // namespace quorvanti::document

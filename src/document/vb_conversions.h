@@ -4,6 +4,7 @@
 // strict conversion). Locale-independent.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -26,5 +27,14 @@ std::string integerText(double value);
 
 // `value` rounded to an integer and written with at least `digits` digits ("00" format): (3, 2) -> "03".
 std::string zeroPadded(double value, int digits);
+
+// A number held as text ("65", "5103403") as the component's 32-bit integer: a strict conversion,
+// rounded half to even. Raises std::invalid_argument for a text that is not a number and
+// std::overflow_error beyond 32 bits, so the calling group's handler reports it.
+std::int32_t componentInteger(std::string_view text);
+
+// A number as it is written unquoted into SQL text: whole numbers without decimals ("12"), others with
+// a decimal point ("12.5"), never in the regional form.
+std::string sqlNumber(double value);
 
 }  // namespace quorvanti::document

@@ -15,6 +15,7 @@
 #include "fiscal_component/qr_code.h"
 #include "fiscal_component/schema_validation.h"
 #include "fiscal_component/xml_signer.h"
+#include "platform/folders.h"
 
 namespace quorvanti::fiscal {
 
@@ -27,11 +28,6 @@ struct DocFree {
     void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
 };
 using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
-
-std::string withSlash(std::string folder) {
-    if (!folder.empty() && folder.back() != '/') folder += '/';
-    return folder;
-}
 
 // The old file of the same key is removed first: writing over it (in place or by a rename) makes
 // ext4 flush the data at once, which costs more than the signature.
@@ -66,7 +62,6 @@ xmlNode* elementChild(xmlNode* parent, const char* name) {
     }
     return nullptr;
 }
-
 
 }  // namespace
 
@@ -207,7 +202,7 @@ bool RealFiscalComponent::generate(std::string& key, GenerationArgs& args, Share
     fields.numericCode = numericCodeFor(doc.callerNumericCode(), fields.number);
     const std::string accessKey = buildAccessKey(fields);
 
-    const std::string folder = withSlash(config_.documentFolder);
+    const std::string folder = platform::withTrailingSlash(config_.documentFolder);
     const ConsultationAddress address = consultationAddress(config_.uf, config_.tpAmb, folder + "webservices.ini");
     if (address.qrCode.empty() || address.urlChave.empty()) {
         throw ComponentError("Endereço de consulta do QR Code da UF " + config_.uf + " desconhecido: informe-o em " +

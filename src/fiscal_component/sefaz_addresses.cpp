@@ -5,6 +5,7 @@
 
 #include "fiscal_component/nfce_format.h"
 #include "platform/ini_file.h"
+#include "platform/folders.h"
 
 namespace quorvanti::fiscal {
 
@@ -16,11 +17,6 @@ std::string upperTrimmed(std::string_view text) {
     std::string out = trimmed(text);
     for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return out;
-}
-
-std::string withSlash(std::string folder) {
-    if (!folder.empty() && folder.back() != '/') folder += '/';
-    return folder;
 }
 
 }  // namespace
@@ -55,7 +51,7 @@ std::string stateEnvironmentSection(std::string_view uf, int tpAmb) {
 }
 
 std::string webServicesIniPath(const std::string& documentFolder) {
-    return withSlash(documentFolder) + "webservices.ini";
+    return platform::withTrailingSlash(documentFolder) + "webservices.ini";
 }
 
 std::string builtInServiceAddress(std::string_view uf, int tpAmb, WebService service) {
@@ -81,7 +77,7 @@ ConnectionSettings connectionSettings(const std::string& documentFolder, std::st
     const std::string ini = webServicesIniPath(documentFolder);
     ConnectionSettings settings;
     if (std::string ca = platform::iniRead(ini, "TLS", "CA"); !ca.empty()) {
-        settings.caFile = ca.front() == '/' ? ca : withSlash(documentFolder) + ca;
+        settings.caFile = ca.front() == '/' ? ca : platform::withTrailingSlash(documentFolder) + ca;
     }
     const auto parse = [](std::string_view text) -> long {
         const std::string digits = trimmed(text);

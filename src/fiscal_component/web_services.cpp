@@ -13,6 +13,7 @@
 #include "fiscal_component/access_key.h"
 #include "fiscal_component/nfce_format.h"
 #include "fiscal_component/schema_validation.h"
+#include "platform/folders.h"
 
 namespace quorvanti::fiscal {
 
@@ -25,11 +26,6 @@ struct DocFree {
     void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
 };
 using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
-
-std::string withSlash(std::string folder) {
-    if (!folder.empty() && folder.back() != '/') folder += '/';
-    return folder;
-}
 
 bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -243,7 +239,7 @@ std::string nfeProcDocument(std::string_view nfe, std::string_view protNFe) {
 
 WebServices::WebServices(WebServiceSettings settings, CertificateSource certificate)
     : settings_(std::move(settings)), certificate_(std::move(certificate)) {
-    settings_.documentFolder = withSlash(settings_.documentFolder);
+    settings_.documentFolder = platform::withTrailingSlash(settings_.documentFolder);
     settings_.uf = trimmed(settings_.uf);
 }
 

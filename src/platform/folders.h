@@ -16,6 +16,9 @@ std::string desktopFolder(const std::string& override = {});
 // The current user's home folder: $HOME, else the user database's entry. No trailing "/".
 std::string homeFolder();
 
+// `folder` with a "/" appended unless it already ends with one ("" stays "").
+std::string withTrailingSlash(std::string folder);
+
 // True when `path` names an existing regular file (`ArquivoExiste` for a plain path).
 bool fileExists(const std::string& path);
 

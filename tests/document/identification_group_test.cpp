@@ -1,4 +1,5 @@
 #include "document/identification_group.h"
+#include "document/vb_conversions.h"
 
 #include <gtest/gtest.h>
 

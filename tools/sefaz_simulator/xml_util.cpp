@@ -1,4 +1,5 @@
 #include "sefaz_simulator/xml_util.h"
+#include "fiscal_component/nfce_format.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -137,20 +138,7 @@ std::string serialize(xmlNode* node) {
     return text;
 }
 
-std::string escapeXml(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c; break;
-        }
-    }
-    return out;
-}
+std::string escapeXml(std::string_view text) { return fiscal::xmlEscape(text); }
 
 std::string xmlElement(std::string_view name, std::string_view value) {
     std::string out;
