@@ -66,6 +66,9 @@ struct CacheEntry {
 struct CertificateCache {
     std::mutex mutex;
     std::map<std::string, CacheEntry> entries;
+    // Where each serial was last found ("folder\nserial" -> file): a search for it looks there first,
+    // without listing the folder.
+    std::map<std::string, std::string> foundIn;
 };
 
 // Never destroyed: keys freed by a static destructor could outlive OpenSSL's own clean-up at exit.
@@ -379,6 +382,21 @@ std::shared_ptr<const LoadedCertificate> CertificateStore::find(const std::strin
     const std::string wanted = normalizedSerial(serialNumber);
     if (wanted.empty()) throw CertificateError("Nenhum número de série de certificado foi configurado");
     checkUsable();
+    auto& shared = cache();
+    const std::string foundKey = folder_ + "\n" + wanted;
+    std::string lastFile;
+    {
+        std::lock_guard lock(shared.mutex);
+        const auto found = shared.foundIn.find(foundKey);
+        if (found != shared.foundIn.end()) lastFile = found->second;
+    }
+    if (!lastFile.empty()) {
+        // The same checks as below, on that one file; anything amiss and the whole folder is searched.
+        const LoadResult result = load(lastFile);
+        if (result.certificate && normalizedSerial(result.certificate->info().serialNumber) == wanted &&
+            validityProblem(*result.certificate).empty())
+            return result.certificate;
+    }
     std::string invalidMatch;
     std::string problems;
     for (const auto& file : certificateFiles(folder_)) {
@@ -389,7 +407,11 @@ std::shared_ptr<const LoadedCertificate> CertificateStore::find(const std::strin
         }
         if (normalizedSerial(result.certificate->info().serialNumber) != wanted) continue;
         const std::string problem = validityProblem(*result.certificate);
-        if (problem.empty()) return result.certificate;
+        if (problem.empty()) {
+            std::lock_guard lock(shared.mutex);
+            shared.foundIn[foundKey] = file;
+            return result.certificate;
+        }
         // A copy of the same certificate under another file name may still be usable: keep looking.
         if (invalidMatch.empty()) invalidMatch = problem;
     }

@@ -83,7 +83,8 @@ public:
     StoreListing scan() const;
     // The certificate with `serialNumber` (hexadecimal, any case, leading zeros and separators
     // ignored). Raises CertificateError with a clear description when it is missing, unreadable,
-    // its password file is wrong or too open, or it has expired.
+    // its password file is wrong or too open, or it has expired. The file it was found in last is
+    // looked at first (with the same checks), so that a search seldom lists the folder.
     std::shared_ptr<const LoadedCertificate> find(const std::string& serialNumber) const;
 
 private:

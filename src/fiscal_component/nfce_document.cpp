@@ -24,10 +24,10 @@ void element(std::string& out, std::string_view tag, std::string_view text) {
     out += '<';
     out += tag;
     out += '>';
-    if (text.find_first_of("&<>\"") == std::string_view::npos) {
+    if (text.find_first_of("&<>\r") == std::string_view::npos) {
         out += text;
     } else {
-        out += xmlEscape(text);
+        out += canonicalTextEscape(text);
     }
     out += "</";
     out += tag;

@@ -75,7 +75,9 @@ public:
     std::string invoiceValueText() const;
 
     // The whole NFe element for `key` (44 digits; cNF and cDV are taken from it), with
-    // `supplement` (an infNFeSupl element, or "") after infNFe. Runs checkComplete first.
+    // `supplement` (an infNFeSupl element, or "") after infNFe. Runs checkComplete first. The text is in
+    // the form the signer digests without a parse (see signNfeText): no blanks between elements,
+    // explicit end tags, content escaped as canonical XML escapes it.
     std::string write(const std::string& key, std::string_view supplement = {}) const;
 
 private:

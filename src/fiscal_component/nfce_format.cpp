@@ -1,5 +1,6 @@
 #include "fiscal_component/nfce_format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -43,44 +44,47 @@ long decodeAt(std::string_view text, std::size_t& pos) {
     return codePoint;
 }
 
-// Rounds the decimal text `digits` (no sign) half away from zero to `decimals` places.
-std::string roundDecimalText(std::string_view digits, int decimals) {
-    const std::size_t point = digits.find('.');
-    std::string integral(digits.substr(0, point));
-    std::string fraction = point == std::string_view::npos ? std::string() : std::string(digits.substr(point + 1));
-    bool carry = false;
-    if (fraction.size() > static_cast<std::size_t>(decimals)) {
-        carry = fraction[decimals] >= '5';
-        fraction.resize(decimals);
-    }
-    fraction.append(decimals - fraction.size(), '0');
-    std::string all = integral + fraction;
-    for (auto it = all.rbegin(); carry && it != all.rend(); ++it) {
-        if (*it == '9') {
-            *it = '0';
-        } else {
-            ++*it;
-            carry = false;
-        }
-    }
-    if (carry) all.insert(all.begin(), '1');
-    const std::size_t integralLength = all.size() - decimals;
-    std::string result = all.substr(0, integralLength);
-    if (decimals > 0) result += '.' + all.substr(integralLength);
-    return result;
-}
-
 }  // namespace
 
 std::string formatDecimal(double value, int decimals) {
     if (!std::isfinite(value)) throw ComponentError("Valor numérico inválido (não finito)");
-    char buffer[400];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::fixed);
+    if (decimals < 0 || decimals > 20) throw ComponentError("Número de casas decimais inválido");
+    char shortest[400];
+    const auto result = std::to_chars(shortest, shortest + sizeof shortest, std::fabs(value), std::chars_format::fixed);
     if (result.ec != std::errc()) throw ComponentError("Valor numérico grande demais para o documento");
-    std::string text = roundDecimalText(std::string_view(buffer, result.ptr - buffer), decimals);
-    const bool zero = text.find_first_not_of("0.") == std::string::npos;
-    if (value < 0 && !zero) text.insert(text.begin(), '-');
-    return text;
+    const std::string_view text(shortest, static_cast<std::size_t>(result.ptr - shortest));
+    const std::size_t point = text.find('.');
+    const std::string_view integral = text.substr(0, point);
+    const std::string_view fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    const std::size_t places = static_cast<std::size_t>(decimals);
+
+    // The digits kept, behind one slot for a carry out of the integral part; rounded half away from zero
+    // on the first digit dropped. Built in place: amounts are formatted several times per item.
+    char digits[sizeof shortest + 24];
+    std::size_t length = 0;
+    digits[length++] = '0';
+    for (const char c : integral) digits[length++] = c;
+    for (std::size_t i = 0; i < places; ++i) digits[length++] = i < fraction.size() ? fraction[i] : '0';
+    if (fraction.size() > places && fraction[places] >= '5') {
+        for (std::size_t i = length; i-- > 0;) {
+            if (digits[i] != '9') {
+                ++digits[i];
+                break;
+            }
+            digits[i] = '0';
+        }
+    }
+    const std::size_t first = digits[0] == '0' ? 1 : 0;
+    const bool zero = std::all_of(digits, digits + length, [](char c) { return c == '0'; });
+    std::string out;
+    out.reserve(length + 2);
+    if (value < 0 && !zero) out += '-';
+    out.append(digits + first, length - places - first);
+    if (places > 0) {
+        out += '.';
+        out.append(digits + length - places, places);
+    }
+    return out;
 }
 
 std::int64_t roundToUnits(double value, int decimals) {
@@ -146,6 +150,21 @@ std::string xmlEscape(std::string_view text) {
             case '<': out += "&lt;"; break;
             case '>': out += "&gt;"; break;
             case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string canonicalTextEscape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (const char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '\r': out += "&#xD;"; break;
             default: out += c;
         }
     }

@@ -3,8 +3,13 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 
 #include "fiscal_component/access_key.h"
@@ -21,7 +26,6 @@ namespace quorvanti::fiscal {
 
 namespace {
 
-constexpr const char* kNfeNamespace = "http://www.portalfiscal.inf.br/nfe";
 const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 
 struct DocFree {
@@ -29,26 +33,54 @@ struct DocFree {
 };
 using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
 
-// The old file of the same key is removed first: writing over it (in place or by a rename) makes
-// ext4 flush the data at once, which costs more than the signature.
-void writeWholeFile(const std::string& path, std::string_view content) {
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-    std::filesystem::remove(path, ec);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.close();
-    if (!out) throw ComponentError("Não foi possível gravar o arquivo '" + path + "'");
+// What tells that a file is still the one this instance wrote.
+std::string stampOf(const struct stat& st) {
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + "/" + std::to_string(st.st_size) + "/" +
+           std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
 }
 
-// What tells that a file is still the one this instance wrote.
 std::string fileStamp(const std::string& path) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec) return {};
-    const auto time = std::filesystem::last_write_time(path, ec);
-    if (ec) return {};
-    return std::to_string(size) + "/" + std::to_string(time.time_since_epoch().count());
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? stampOf(st) : std::string();
+}
+
+[[noreturn]] void writeFailed(const std::string& path, int error) {
+    throw ComponentError("Não foi possível gravar o arquivo '" + path + "': " + std::strerror(error));
+}
+
+// Writes `content` as a new file, making its folder when missing, and answers its stamp. An old file
+// of the same name is removed first: writing over it (in place or by a rename) makes ext4 flush the
+// data at once, which costs more than the signature.
+std::string writeNewFile(const std::string& path, std::string_view content) {
+    int fd = -1;
+    for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) break;
+        const int error = errno;
+        if (error == ENOENT) {
+            std::error_code ignored;  // a failure shows in the next attempt
+            std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+        } else if (error == EEXIST) {
+            ::unlink(path.c_str());
+        } else if (error != EINTR) {
+            writeFailed(path, error);
+        }
+    }
+    if (fd < 0) writeFailed(path, errno);
+    for (std::size_t written = 0; written < content.size();) {
+        const ssize_t count = ::write(fd, content.data() + written, content.size() - written);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) {
+            const int error = count < 0 ? errno : EIO;
+            ::close(fd);
+            writeFailed(path, error);
+        }
+        written += static_cast<std::size_t>(count);
+    }
+    struct stat st {};
+    const bool stamped = ::fstat(fd, &st) == 0;
+    if (::close(fd) != 0) writeFailed(path, errno);
+    return stamped ? stampOf(st) : std::string();
 }
 
 std::string supplementElement(const std::string& qrCode, const std::string& urlChave) {
@@ -219,52 +251,34 @@ bool RealFiscalComponent::generate(std::string& key, GenerationArgs& args, Share
                                                          address.urlChave));
     const std::string generatedPath = folder + "arquivos/gerados/NFe" + accessKey + ".xml";
     const std::string signedPath = folder + "arquivos/assinado/NFe" + accessKey + "-assinado.xml";
-    writeWholeFile(generatedPath, kDeclaration + unsignedXml);
+    writeNewFile(generatedPath, kDeclaration + unsignedXml);
 
-    DocPtr parsed(xmlReadMemory(unsignedXml.data(), static_cast<int>(unsignedXml.size()), nullptr, "UTF-8",
-                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
-    if (!parsed) throw ComponentError("Falha interna: o XML gerado não pôde ser lido de volta");
+    NfeSignature signature;
     try {
-        signNfe(parsed.get(), *certificate);
+        signature = signNfeText(unsignedXml, *certificate);
     } catch (const std::exception& e) {
         throw ComponentError(std::string("Falha ao assinar a NFC-e: ") + e.what());
     }
-    xmlNode* nfe = xmlDocGetRootElement(parsed.get());
-    xmlNode* signature = xmlGetLastChild(nfe);
-    if (!signature || !xmlStrEqual(signature->name, BAD_CAST "Signature")) {
-        throw ComponentError("Falha interna: a assinatura não foi acrescentada à NFC-e");
-    }
-    std::string supplement;
-    if (offline) {
-        const std::string qrCode = offlineQrCode(address.qrCode, accessKey, config_.tpAmb, doc.emissionDateTime(),
-                                                 doc.invoiceValueText(), signatureDigestValue(parsed.get()),
-                                                 config_.cscId, config_.csc);
-        supplement = supplementElement(qrCode, address.urlChave);
-        // The parsed document gets it too: the validation below may use it instead of the file.
-        xmlNs* ns = xmlSearchNsByHref(parsed.get(), nfe, BAD_CAST kNfeNamespace);
-        xmlNode* node = xmlNewDocNode(parsed.get(), ns, BAD_CAST "infNFeSupl", nullptr);
-        xmlNode* qr = xmlNewChild(node, ns, BAD_CAST "qrCode", nullptr);
-        xmlAddChild(qr, xmlNewCDataBlock(parsed.get(), BAD_CAST qrCode.c_str(), static_cast<int>(qrCode.size())));
-        xmlNewTextChild(node, ns, BAD_CAST "urlChave", BAD_CAST address.urlChave.c_str());
-        xmlAddPrevSibling(signature, node);
-    }
-    // The signer only appends Signature, so the signed file is the unsigned text with infNFeSupl (offline)
-    // and the Signature element put before </NFe>; only the signature is serialised.
-    xmlBuffer* signatureText = xmlBufferCreate();
-    if (!signatureText || xmlNodeDump(signatureText, parsed.get(), signature, 0, 0) < 0) {
-        xmlBufferFree(signatureText);
-        throw ComponentError("Falha interna: a assinatura não pôde ser escrita");
-    }
-    std::string signedXml = kDeclaration + unsignedXml;
-    signedXml.insert(signedXml.size() - std::string_view("</NFe>").size(),
-                     supplement + reinterpret_cast<const char*>(xmlBufferContent(signatureText)));
-    xmlBufferFree(signatureText);
-    writeWholeFile(signedPath, signedXml);
-    // The validation that follows in the emission routine uses this parsed document instead of reading
-    // the file back, as long as the file is the one written here.
-    lastSigned_ = std::shared_ptr<xmlDoc>(parsed.release(), DocFree());
+    // The signed file is the unsigned text with infNFeSupl (offline: its QR code needs the digest) and
+    // the Signature put before </NFe>.
+    const std::string supplement =
+        offline ? supplementElement(offlineQrCode(address.qrCode, accessKey, config_.tpAmb, doc.emissionDateTime(),
+                                                  doc.invoiceValueText(), signature.digestValue, config_.cscId,
+                                                  config_.csc),
+                                    address.urlChave)
+                : std::string();
+    std::string signedXml;
+    signedXml.reserve(kDeclaration.size() + unsignedXml.size() + supplement.size() + signature.element.size());
+    signedXml += kDeclaration;
+    signedXml.append(unsignedXml, 0, unsignedXml.size() - std::string_view("</NFe>").size());
+    signedXml += supplement;
+    signedXml += signature.element;
+    signedXml += "</NFe>";
+    // The validation that follows in the emission routine uses this text instead of reading the file
+    // back, as long as the file is the one written here.
+    lastSignedStamp_ = writeNewFile(signedPath, signedXml);
+    lastSignedXml_ = std::move(signedXml);
     lastSignedPath_ = signedPath;
-    lastSignedStamp_ = fileStamp(signedPath);
 
     args.generatedXmlPath = generatedPath;
     args.signedXmlPath = signedPath;
@@ -333,9 +347,9 @@ bool RealFiscalComponent::qrAddress(const std::string& xmlPath, std::string& qrT
 }
 
 bool RealFiscalComponent::validate(const ValidationArgs& args, std::string& message) {
-    const bool generatedHere = lastSigned_ && args.signedXmlPath == lastSignedPath_ &&
-                               fileStamp(args.signedXmlPath) == lastSignedStamp_;
-    const SchemaVerdict verdict = generatedHere ? validateNfeDocument(lastSigned_.get(), config_.schemaFolder)
+    const bool generatedHere = !lastSignedPath_.empty() && args.signedXmlPath == lastSignedPath_ &&
+                               !lastSignedStamp_.empty() && fileStamp(args.signedXmlPath) == lastSignedStamp_;
+    const SchemaVerdict verdict = generatedHere ? validateNfeText(lastSignedXml_, config_.schemaFolder)
                                                 : validateNfeFile(args.signedXmlPath, config_.schemaFolder);
     message = verdict.message;
     return verdict.valid;

@@ -16,8 +16,6 @@
 #include "fiscal_component/web_services.h"
 #include "platform/ui/frontend.h"
 
-typedef struct _xmlDoc xmlDoc;
-
 namespace quorvanti::fiscal {
 
 class RealFiscalComponent final : public FiscalComponent {
@@ -84,8 +82,8 @@ private:
     ServiceStatusResult serviceStatusResult_;
     SendResult sendResult_;
     ConsultationResult consultationResult_;
-    // The last signed document, its file and that file's size and time when written.
-    std::shared_ptr<xmlDoc> lastSigned_;
+    // The last signed document's text, its file and what identified that file when written.
+    std::string lastSignedXml_;
     std::string lastSignedPath_;
     std::string lastSignedStamp_;
 };

@@ -287,6 +287,36 @@ SchemaVerdict validateElement(const SchemaPtr& schema, xmlNode* element) {
     return {false, joined(collector)};
 }
 
+// Validates `xml` while parsing it, building no tree; true when it is well-formed and valid. Its
+// root must be what the schema declares (NFe).
+bool streamIsValid(const SchemaPtr& schema, std::string_view xml) {
+    xmlParserInputBufferPtr input =
+        xmlParserInputBufferCreateMem(xml.data(), static_cast<int>(xml.size()), XML_CHAR_ENCODING_UTF8);
+    if (!input) return false;
+    xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(schema.get());
+    if (!context) {
+        xmlFreeParserInputBuffer(input);
+        return false;
+    }
+    // Errors are collected and dropped: an invalid text is parsed again for the message.
+    ErrorCollector ignored;
+    xmlSchemaSetValidStructuredErrors(context, collectError, &ignored);
+    // No tree and no messages of the parser's own: every callback empty but the error sink.
+    xmlSAXHandler handler{};
+    handler.initialized = XML_SAX2_MAGIC;
+    handler.serror = [](void*, xmlErrorPtr) {};
+    const int result = xmlSchemaValidateStream(context, input, XML_CHAR_ENCODING_UTF8, &handler, nullptr);
+    xmlSchemaFreeValidCtxt(context);
+    return result == 0;
+}
+
+// " (linha N): reason" of the parser's last error, or "".
+std::string lastParseError() {
+    const xmlError* error = xmlGetLastError();
+    return error && error->message ? " (linha " + std::to_string(error->line) + "): " + shortNames(error->message)
+                                   : std::string();
+}
+
 }  // namespace
 
 void initialiseXmlLibrary() {
@@ -322,18 +352,29 @@ SchemaVerdict validateNfeDocument(xmlDoc* document, const std::string& schemaFol
     return validateElement(signatureSchema.schema, signature);
 }
 
+SchemaVerdict validateNfeText(std::string_view xml, const std::string& schemaFolder) {
+    initialiseXmlLibrary();
+    // A document type declaration could make the parser reach for other files: such texts take the
+    // tree path, whose parser is kept off the network.
+    if (officialSchemasPresent(schemaFolder) && xml.find("<!DOCTYPE") == std::string_view::npos) {
+        const LoadedSchema official = officialCache().get(schemaFolder);
+        if (!official.schema) return {false, official.error};
+        if (streamIsValid(official.schema, xml)) return {true, {}};
+    }
+    xmlDoc* document = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, "UTF-8",
+                                     XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (!document) return {false, "O documento não é um XML válido" + lastParseError()};
+    SchemaVerdict verdict = validateNfeDocument(document, schemaFolder);
+    xmlFreeDoc(document);
+    return verdict;
+}
+
 SchemaVerdict validateNfeFile(const std::string& path, const std::string& schemaFolder) {
     initialiseXmlLibrary();
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) return {false, "Arquivo '" + path + "' não encontrado"};
     xmlDoc* document = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-    if (!document) {
-        const xmlError* error = xmlGetLastError();
-        return {false, "Arquivo '" + path + "' não é um XML válido" +
-                           (error && error->message ? " (linha " + std::to_string(error->line) + "): " +
-                                                          shortNames(error->message)
-                                                    : std::string())};
-    }
+    if (!document) return {false, "Arquivo '" + path + "' não é um XML válido" + lastParseError()};
     SchemaVerdict verdict = validateNfeDocument(document, schemaFolder);
     xmlFreeDoc(document);
     return verdict;

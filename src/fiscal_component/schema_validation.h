@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 typedef struct _xmlDoc xmlDoc;
 
@@ -27,6 +28,10 @@ SchemaVerdict validateNfeFile(const std::string& path, const std::string& schema
 
 // The same for a parsed document.
 SchemaVerdict validateNfeDocument(xmlDoc* document, const std::string& schemaFolder);
+
+// The same for a document's text in memory. With the official package the text is validated as it is
+// parsed, without building a tree, and parsed again into one only when it is invalid, for the message.
+SchemaVerdict validateNfeText(std::string_view xml, const std::string& schemaFolder);
 
 // Makes libxml2 ready for use from several threads; called before any parsing. Idempotent.
 void initialiseXmlLibrary();

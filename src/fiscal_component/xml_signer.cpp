@@ -2,9 +2,10 @@
 // NFC-e admits exactly one signature shape (one Reference to infNFe, fixed algorithms), so xmlsec's
 // general machinery buys nothing, while it would cost a global initialisation with its own locking, a
 // key copy into xmlsec's key objects and a template and context per document, and it leaves
-// library-global state behind at exit. The per-document work beyond the RSA operation is two
-// canonicalisations and a few small nodes. Correctness is held against the real xmlsec1 verifier and
-// against libxml2's canonicaliser in the tests.
+// library-global state behind at exit. The component's writer emits infNFe already in canonical form,
+// so a sale's document is signed from its text without a parse; other documents are parsed and
+// canonicalised by the writer below. Correctness is held against the real xmlsec1 verifier and against
+// libxml2's canonicaliser in the tests.
 #include "fiscal_component/xml_signer.h"
 
 #include <libxml/c14n.h>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <string_view>
 #include <stdexcept>
 #include <vector>
 
@@ -321,40 +323,185 @@ std::string canonicalSubtree(xmlNode* element) {
 
 namespace {
 
-std::string digestOf(xmlNode* element) {
-    const std::string canonical = canonicalSubtree(element);
+std::string sha1Base64(std::string_view bytes) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (EVP_Digest(canonical.data(), canonical.size(), digest, &length, sha1(), nullptr) != 1)
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, sha1(), nullptr) != 1)
         throw std::runtime_error(openSslFailure("Falha no resumo SHA-1"));
     return base64(digest, length);
 }
 
-std::string signatureOf(xmlNode* signedInfo, EVP_PKEY* key) {
-    const std::string canonical = canonicalSubtree(signedInfo);
+std::string rsaSha1Base64(std::string_view canonical, EVP_PKEY* key) {
     MdContext context = newMdContext();
     if (EVP_DigestSignInit(context.get(), nullptr, sha1(), nullptr, key) != 1)
         throw CertificateError(openSslFailure("A chave do certificado não serve para assinar com RSA-SHA1"));
+    const auto* bytes = reinterpret_cast<const unsigned char*>(canonical.data());
     std::size_t length = 0;
-    if (EVP_DigestSign(context.get(), nullptr, &length, reinterpret_cast<const unsigned char*>(canonical.data()),
-                       canonical.size()) != 1)
+    if (EVP_DigestSign(context.get(), nullptr, &length, bytes, canonical.size()) != 1)
         throw std::runtime_error(openSslFailure("Falha ao assinar o documento"));
     std::vector<unsigned char> value(length);
-    if (EVP_DigestSign(context.get(), value.data(), &length, reinterpret_cast<const unsigned char*>(canonical.data()),
-                       canonical.size()) != 1)
+    if (EVP_DigestSign(context.get(), value.data(), &length, bytes, canonical.size()) != 1)
         throw std::runtime_error(openSslFailure("Falha ao assinar o documento"));
     return base64(value.data(), length);
 }
 
-xmlNode* addElement(xmlNode* parent, xmlNs* ns, const char* name, const std::string& text = "") {
-    // Raw text nodes: the values (base64, URIs) are not markup and must not be parsed as such.
-    xmlNode* element = xmlNewDocRawNode(parent->doc, ns, x(name), text.empty() ? nullptr : x(text.c_str()));
-    if (element == nullptr || xmlAddChild(parent, element) == nullptr) throw std::runtime_error("Sem memória para a assinatura");
-    return element;
+void checkSigner(const LoadedCertificate& signer) {
+    if (signer.privateKey() == nullptr || signer.certificateBase64().empty())
+        throw CertificateError("O certificado " + signer.info().file + " não tem chave para assinar");
 }
 
-void addAlgorithm(xmlNode* parent, xmlNs* ns, const char* name, const char* algorithm) {
-    xmlNewProp(addElement(parent, ns, name), x("Algorithm"), x(algorithm));
+// SignedInfo as the Signature element carries it (the namespace comes from Signature), already in
+// canonical form apart from that declaration: explicit end tags, one attribute per element.
+std::string signedInfoElement(std::string_view reference, std::string_view digest) {
+    std::string text;
+    text.reserve(640);
+    text += "<SignedInfo><CanonicalizationMethod Algorithm=\"";
+    text += kC14n;
+    text += "\"></CanonicalizationMethod><SignatureMethod Algorithm=\"";
+    text += kRsaSha1;
+    text += "\"></SignatureMethod><Reference URI=\"";
+    text += reference;
+    text += "\"><Transforms><Transform Algorithm=\"";
+    text += kEnveloped;
+    text += "\"></Transform><Transform Algorithm=\"";
+    text += kC14n;
+    text += "\"></Transform></Transforms><DigestMethod Algorithm=\"";
+    text += kSha1;
+    text += "\"></DigestMethod><DigestValue>";
+    text += digest;
+    text += "</DigestValue></Reference></SignedInfo>";
+    return text;
+}
+
+std::string signatureElement(std::string_view signedInfo, std::string_view value, std::string_view certificate) {
+    std::string text;
+    text.reserve(signedInfo.size() + value.size() + certificate.size() + 200);
+    text += "<Signature xmlns=\"";
+    text += kDsigNamespace;
+    text += "\">";
+    text += signedInfo;
+    text += "<SignatureValue>";
+    text += value;
+    text += "</SignatureValue><KeyInfo><X509Data><X509Certificate>";
+    text += certificate;
+    text += "</X509Certificate></X509Data></KeyInfo></Signature>";
+    return text;
+}
+
+bool isNameCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Attribute values the writer's form admits: nothing a canonical writer would escape or normalise.
+bool isPlainValueCharacter(char c) { return isNameCharacter(c) || c == '.' || c == '-'; }
+
+// Whether the content of an element, as text, is what canonicalisation of its parsed form gives back:
+// tags without blanks or empty-element form, at most one plain attribute (no namespace declaration),
+// no comments, CDATA or processing instructions, and only the escapes a canonical writer uses.
+bool isCanonicalContent(std::string_view content) {
+    const std::size_t size = content.size();
+    std::size_t i = 0;
+    const auto name = [&] {
+        const std::size_t start = i;
+        while (i < size && isNameCharacter(content[i])) ++i;
+        return i > start;
+    };
+    while (i < size) {
+        switch (content[i]) {
+        case '<': {
+            ++i;
+            const bool closing = i < size && content[i] == '/';
+            if (closing) ++i;
+            if (!name()) return false;
+            if (!closing && i < size && content[i] == ' ') {
+                ++i;
+                const std::size_t attribute = i;
+                if (!name() || content.substr(attribute, 5) == "xmlns" || content.substr(i, 2) != "=\"") return false;
+                i += 2;
+                while (i < size && isPlainValueCharacter(content[i])) ++i;
+                if (i >= size || content[i] != '"') return false;
+                ++i;
+            }
+            if (i >= size || content[i] != '>') return false;
+            ++i;
+            break;
+        }
+        case '&': {
+            const std::string_view rest = content.substr(i);
+            std::size_t length = 0;
+            for (const std::string_view escape : {"&amp;", "&lt;", "&gt;", "&#xD;"}) {
+                if (rest.substr(0, escape.size()) == escape) length = escape.size();
+            }
+            if (length == 0) return false;
+            i += length;
+            break;
+        }
+        case '>':
+        case '\r':
+            return false;
+        default:
+            ++i;
+        }
+    }
+    return true;
+}
+
+// The canonical form of infNFe and its Id, when `text` is in the writer's form (see the header).
+bool canonicalInfNfeAsWritten(std::string_view text, std::string& canonical, std::string& id) {
+    static const std::string rootStart = std::string("<NFe xmlns=\"") + kNfeNamespace + "\">";
+    std::size_t at = 0;
+    if (text.substr(0, 5) == "<?xml") {
+        at = text.find("?>");
+        if (at == std::string_view::npos) return false;
+        at += 2;
+    }
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\n' || text[at] == '\r' || text[at] == '\t')) ++at;
+    if (text.substr(at, rootStart.size()) != rootStart) return false;
+    at += rootStart.size();
+    constexpr std::string_view kInfNfe = "<infNFe";
+    if (text.substr(at, kInfNfe.size()) != kInfNfe) return false;
+    const std::size_t tagEnd = text.find('>', at);
+    const std::size_t end = text.find("</infNFe>", at);
+    if (tagEnd == std::string_view::npos || end == std::string_view::npos || end < tagEnd) return false;
+
+    // The start tag: versao and Id, in either order, with plain values.
+    std::string_view attributes = text.substr(at + kInfNfe.size(), tagEnd - at - kInfNfe.size());
+    std::string_view version;
+    bool hasVersion = false;
+    id.clear();
+    while (!attributes.empty()) {
+        if (attributes[0] != ' ') return false;
+        const std::size_t equals = attributes.find("=\"");
+        if (equals == std::string_view::npos) return false;
+        const std::string_view attribute = attributes.substr(1, equals - 1);
+        const std::size_t close = attributes.find('"', equals + 2);
+        if (close == std::string_view::npos) return false;
+        const std::string_view value = attributes.substr(equals + 2, close - equals - 2);
+        if (!std::all_of(value.begin(), value.end(), isPlainValueCharacter)) return false;
+        if (attribute == "Id" && id.empty() && !value.empty()) {
+            id = value;
+        } else if (attribute == "versao" && !hasVersion) {
+            version = value;
+            hasVersion = true;
+        } else {
+            return false;
+        }
+        attributes.remove_prefix(close + 1);
+    }
+    if (id.empty() || !hasVersion || !isCanonicalContent(text.substr(tagEnd + 1, end - tagEnd - 1))) return false;
+
+    // Canonical order: the namespace in scope first, then the attributes by name ("Id" < "versao").
+    canonical.clear();
+    canonical.reserve(end + 64 - tagEnd);
+    canonical += "<infNFe xmlns=\"";
+    canonical += kNfeNamespace;
+    canonical += "\" Id=\"";
+    canonical += id;
+    canonical += "\" versao=\"";
+    canonical += version;
+    canonical += "\">";
+    canonical += text.substr(tagEnd + 1, end + std::string_view("</infNFe>").size() - tagEnd - 1);
+    return true;
 }
 
 // Removes a Signature left by an earlier signing, so that signing again replaces it.
@@ -365,14 +512,47 @@ void removeSignatures(xmlNode* nfe) {
     }
 }
 
-struct NodeFree {
-    void operator()(xmlNode* node) const {
-        xmlUnlinkNode(node);
-        xmlFreeNode(node);
-    }
+struct DocFree {
+    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
 };
 
 }  // namespace
+
+NfeSignature signNfeText(std::string_view nfeXml, const LoadedCertificate& signer) {
+    checkSigner(signer);
+    std::string canonical, id;
+    if (canonicalInfNfeAsWritten(nfeXml, canonical, id)) {
+        NfeSignature signature;
+        signature.digestValue = sha1Base64(canonical);
+        const std::string signedInfo = signedInfoElement("#" + id, signature.digestValue);
+        // In scope at SignedInfo: only the signature namespace, which Signature declares.
+        std::string canonicalSignedInfo = signedInfo;
+        canonicalSignedInfo.insert(std::string_view("<SignedInfo").size(),
+                                   std::string(" xmlns=\"") + kDsigNamespace + "\"");
+        signature.element = signatureElement(
+            signedInfo, rsaSha1Base64(canonicalSignedInfo, signer.privateKey()), signer.certificateBase64());
+        return signature;
+    }
+    // Any other form: the parsed tree decides what is canonical, and what the root declares is in scope.
+    std::unique_ptr<xmlDoc, DocFree> parsed(xmlReadMemory(nfeXml.data(), static_cast<int>(nfeXml.size()), nullptr,
+                                                          "UTF-8", XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+    if (!parsed) throw std::runtime_error("O documento a assinar não é um XML bem formado");
+    signNfe(parsed.get(), signer);
+    xmlNode* node = childElement(nfeElement(parsed.get()), "Signature", kDsigNamespace);
+    xmlBuffer* buffer = xmlBufferCreate();
+    if (buffer == nullptr || node == nullptr || xmlNodeDump(buffer, parsed.get(), node, 0, 0) < 0) {
+        xmlBufferFree(buffer);
+        throw std::runtime_error("A assinatura não pôde ser escrita");
+    }
+    NfeSignature signature{reinterpret_cast<const char*>(xmlBufferContent(buffer)), signatureDigestValue(parsed.get())};
+    xmlBufferFree(buffer);
+    return signature;
+}
+
+bool isInWritersForm(std::string_view nfeXml) {
+    std::string canonical, id;
+    return canonicalInfNfeAsWritten(nfeXml, canonical, id);
+}
 
 void signNfe(xmlDoc* document, const LoadedCertificate& signer) {
     xmlNode* nfe = nfeElement(document);
@@ -384,36 +564,35 @@ void signNfe(xmlDoc* document, const LoadedCertificate& signer) {
     const std::string reference = id != nullptr ? std::string("#") + reinterpret_cast<const char*>(id) : "";
     xmlFree(id);
     if (reference.size() < 2) throw std::runtime_error("O elemento infNFe não tem o atributo Id");
-    if (signer.privateKey() == nullptr || signer.certificateBase64().empty())
-        throw CertificateError("O certificado " + signer.info().file + " não tem chave para assinar");
+    checkSigner(signer);
 
     removeSignatures(nfe);
-    const std::string digest = digestOf(infNfe);
-
-    // Built in place, before SignedInfo is canonicalised: its canonical form includes the namespace
-    // context it sits in, which a verifier sees the same way.
-    std::unique_ptr<xmlNode, NodeFree> signature(xmlNewDocNode(document, nullptr, x("Signature"), nullptr));
-    if (!signature || xmlAddChild(nfe, signature.get()) == nullptr) throw std::runtime_error("Sem memória para a assinatura");
-    xmlNs* ds = xmlNewNs(signature.get(), x(kDsigNamespace), nullptr);
-    xmlSetNs(signature.get(), ds);
-
-    xmlNode* signedInfo = addElement(signature.get(), ds, "SignedInfo");
-    addAlgorithm(signedInfo, ds, "CanonicalizationMethod", kC14n);
-    addAlgorithm(signedInfo, ds, "SignatureMethod", kRsaSha1);
-    xmlNode* referenceNode = addElement(signedInfo, ds, "Reference");
-    xmlNewProp(referenceNode, x("URI"), x(reference.c_str()));
-    xmlNode* transforms = addElement(referenceNode, ds, "Transforms");
-    addAlgorithm(transforms, ds, "Transform", kEnveloped);
-    addAlgorithm(transforms, ds, "Transform", kC14n);
-    addAlgorithm(referenceNode, ds, "DigestMethod", kSha1);
-    addElement(referenceNode, ds, "DigestValue", digest);
-
-    const std::string signatureValue = signatureOf(signedInfo, signer.privateKey());
-    addElement(signature.get(), ds, "SignatureValue", signatureValue);
-    xmlNode* keyInfo = addElement(signature.get(), ds, "KeyInfo");
-    xmlNode* x509Data = addElement(keyInfo, ds, "X509Data");
-    addElement(x509Data, ds, "X509Certificate", signer.certificateBase64());
-    signature.release();
+    const std::string digest = sha1Base64(canonicalSubtree(infNfe));
+    // Put in place before SignedInfo is canonicalised: its canonical form includes the namespaces in
+    // scope there (the root's declarations too), which a verifier sees the same way.
+    const std::string element =
+        signatureElement(signedInfoElement(reference, digest), "", signer.certificateBase64());
+    xmlNode* parsed = nullptr;
+    if (xmlParseInNodeContext(nfe, element.data(), static_cast<int>(element.size()), XML_PARSE_NONET, &parsed) !=
+            XML_ERR_OK ||
+        parsed == nullptr) {
+        xmlFreeNodeList(parsed);
+        throw std::runtime_error("Sem memória para a assinatura");
+    }
+    xmlNode* signature = xmlAddChild(nfe, parsed);
+    if (signature == nullptr) {
+        xmlFreeNodeList(parsed);
+        throw std::runtime_error("Sem memória para a assinatura");
+    }
+    try {
+        xmlNode* signedInfo = childElement(signature, "SignedInfo", kDsigNamespace);
+        const std::string value = rsaSha1Base64(canonicalSubtree(signedInfo), signer.privateKey());
+        xmlNodeSetContent(childElement(signature, "SignatureValue", kDsigNamespace), x(value.c_str()));
+    } catch (...) {
+        xmlUnlinkNode(signature);
+        xmlFreeNode(signature);
+        throw;
+    }
 }
 
 std::string signatureDigestValue(xmlDoc* document) {

@@ -127,6 +127,20 @@ TEST_F(CertificateStoreTest, FreshStoresShareTheLoadedCertificateUntilAFileChang
     EXPECT_EQ(reloaded->info().serialNumber, serial);
 }
 
+TEST_F(CertificateStoreTest, ACertificateWhoseFileMovedIsFoundInItsNewFile) {
+    const std::string pfx = installTestCertificate(folder);
+    const std::string serial = serialByOpenSsl(pfx);
+    ASSERT_EQ(CertificateStore(folder).find(serial)->info().file, pfx);
+
+    const std::string moved = folder + "/renomeado.p12";
+    ASSERT_EQ(std::rename(pfx.c_str(), moved.c_str()), 0);
+    ASSERT_EQ(std::rename((pfx + ".senha").c_str(), (moved + ".senha").c_str()), 0);
+    EXPECT_EQ(CertificateStore(folder).find(serial)->info().file, moved);
+
+    ASSERT_EQ(std::remove(moved.c_str()), 0);
+    EXPECT_THAT(certificateErrorOf([&] { CertificateStore(folder).find(serial); }), HasSubstr("não encontrado"));
+}
+
 TEST_F(CertificateStoreTest, RefusesAPasswordFileOtherUsersCanRead) {
     const std::string pfx = installTestCertificate(folder);
     const std::string serial = serialByOpenSsl(pfx);

@@ -30,6 +30,11 @@ TEST(AmountFormatTest, RoundsTheDecimalTheOperatorMeant) {
     EXPECT_EQ(formatDecimal(20, 10), "20.0000000000");
     EXPECT_EQ(formatDecimal(-0.001, 2), "0.00");
     EXPECT_EQ(formatDecimal(-1.5, 2), "-1.50");
+    EXPECT_EQ(formatDecimal(-0.995, 2), "-1.00");
+    EXPECT_EQ(formatDecimal(99.995, 2), "100.00");
+    EXPECT_EQ(formatDecimal(0.5, 0), "1");
+    EXPECT_EQ(formatDecimal(0.004, 2), "0.00");
+    EXPECT_EQ(formatDecimal(1e20, 2), "100000000000000000000.00");
     EXPECT_EQ(roundToUnits(12.345, 2), 1235);
     EXPECT_THROW(formatDecimal(std::numeric_limits<double>::infinity(), 2), ComponentError);
 }

@@ -15,6 +15,7 @@
 #include "fiscal_component/access_key.h"
 #include "fiscal_component/certificate_store.h"
 #include "fiscal_component/schema_validation.h"
+#include "fiscal_component/xml_signer.h"
 #include "sale_builder.h"
 #include "support/shared_data.h"
 #include "support/temp_dir.h"
@@ -72,14 +73,15 @@ protected:
                                  .softwareHouseCnpj = "11.222.333/0001-81", .softwareHouseName = "QUORVANTI"};
     }
 
-    Generated generate(const Sale& sale, int tpAmb = 2) {
-        RealFiscalComponent component(storeFolder);
-        component.configure(configuration(tpAmb));
-        testsales::sendSale(component, sale);
+    // Generates with a fresh component, kept in `component` for what follows.
+    Generated generate(const Sale& sale, int tpAmb = 2, const std::string& schemaFolder = kOfficialSchemas) {
+        component = std::make_unique<RealFiscalComponent>(storeFolder);
+        component->configure(configuration(tpAmb, schemaFolder));
+        testsales::sendSale(*component, sale);
         std::string key;
         GenerationArgs args;
         SharedTexts shared;
-        EXPECT_TRUE(component.generate(key, args, shared));
+        EXPECT_TRUE(component->generate(key, args, shared));
         EXPECT_EQ(key.substr(0, 3), "NFe");
         return Generated{key.substr(3), args.generatedXmlPath, args.signedXmlPath};
     }
@@ -89,6 +91,7 @@ protected:
     std::string documentFolder = dir.file("nfe") + "/";
     std::string emptySchemaFolder = dir.file("nfe/schemas");
     std::string serial;
+    std::unique_ptr<RealFiscalComponent> component;
 };
 
 std::vector<std::pair<std::string, Sale>> variedSales() {
@@ -104,13 +107,13 @@ std::vector<std::pair<std::string, Sale>> variedSales() {
     Sale cnpj;
     cnpj.cnpj = "11444777000161";
     cnpj.recipientAddress = true;
-    cnpj.items.clear();
-    for (int i = 0; i < 12; ++i) {
+    cnpj.items = {SaleItem{.description = "CAF\u00c9 & LEITE <1L> \"PREMIUM\" D'\u00c1GUA", .total = 7.5}};
+    for (int i = 0; i < 11; ++i) {
         cnpj.items.push_back(SaleItem{.code = std::to_string(100 + i), .description = "ITEM " + std::to_string(i),
                                       .csosn = i % 3 == 0 ? "500" : "102", .quantity = 0.375 * (i + 1),
                                       .total = 1.99 * (i + 1), .discount = i % 4 == 0 ? 0.10 : 0});
     }
-    sales.emplace_back("CNPJ with address, twelve items", cnpj);
+    sales.emplace_back("CNPJ with address, twelve items, markup characters", cnpj);
     Sale contingency = cpf;
     contingency.tpEmis = 9;
     contingency.dhCont = "2026-03-05T00:00:00-04:00";
@@ -125,6 +128,10 @@ TEST_F(RealComponentTest, SalesPassBothSchemasAndXmlsecAcceptsTheirSignatures) {
         for (const auto& [name, sale] : variedSales()) {
             SCOPED_TRACE(name + (tpAmb == 1 ? " (production)" : " (homologation)"));
             const Generated generated = generate(sale, tpAmb);
+            // Signed as written, without a parse.
+            EXPECT_TRUE(isInWritersForm(readFile(generated.generatedPath)));
+            std::string message;
+            EXPECT_TRUE(component->validate(ValidationArgs{generated.signedPath}, message)) << message;
             const SchemaVerdict official = validateNfeFile(generated.signedPath, kOfficialSchemas);
             EXPECT_TRUE(official.valid) << official.message;
             const SchemaVerdict own = validateNfeFile(generated.signedPath, emptySchemaFolder);
@@ -250,21 +257,27 @@ TEST_F(RealComponentTest, QrAddressReadsSignedAndAuthorisedFiles) {
 TEST_F(RealComponentTest, ValidationMessagesNameTheElementAndTheReason) {
     QUORVANTI_SKIP_WITHOUT_SHARED();
     const Generated generated = generate(Sale{});
-    std::string xml = readFile(generated.signedPath);
+    const std::string original = readFile(generated.signedPath);
+    std::string xml = original;
     xml.replace(xml.find("<NCM>19052090</NCM>"), 19, "<NCM>1234</NCM>");
     const std::string broken = dir.file("quebrado.xml");
     writeFile(broken, xml);
     for (const std::string& folder : {kOfficialSchemas, emptySchemaFolder}) {
         SCOPED_TRACE(folder);
-        RealFiscalComponent component(storeFolder);
-        component.configure(configuration(2, folder));
+        // A component that generated the file validates the file as it is now, not what it wrote.
+        const Generated changed = generate(Sale{}, 2, folder);
+        writeFile(changed.signedPath, xml);
         std::string message;
-        EXPECT_FALSE(component.validate(ValidationArgs{broken}, message));
-        EXPECT_THAT(message, HasSubstr("Elemento nfe:NCM do item 1 (linha 2): valor '1234' não corresponde ao padrão"));
-        EXPECT_THAT(message, HasSubstr(":NCM"));  // what the emission routine looks for
-        EXPECT_THAT(message, HasSubstr("Detalhe: Element 'nfe:NCM'"));
+        EXPECT_FALSE(component->validate(ValidationArgs{changed.signedPath}, message));
+        EXPECT_FALSE(component->validate(ValidationArgs{broken}, message));
+        for (const std::string& text : {message, validateNfeText(xml, folder).message}) {
+            EXPECT_THAT(text, HasSubstr("Elemento nfe:NCM do item 1 (linha 2): valor '1234' não corresponde ao padrão"));
+            EXPECT_THAT(text, HasSubstr(":NCM"));  // what the emission routine looks for
+            EXPECT_THAT(text, HasSubstr("Detalhe: Element 'nfe:NCM'"));
+        }
+        EXPECT_THAT(validateNfeText("<NFe><infNFe>", folder).message, HasSubstr("não é um XML válido"));
     }
-    std::string signature = readFile(generated.signedPath);
+    std::string signature = original;
     signature.replace(signature.find("rsa-sha1"), 8, "rsa-sha256");
     writeFile(broken, signature);
     const SchemaVerdict own = validateNfeFile(broken, emptySchemaFolder);

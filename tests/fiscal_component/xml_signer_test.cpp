@@ -265,6 +265,58 @@ TEST_F(XmlSignerTest, SigningAgainReplacesTheSignature) {
     EXPECT_TRUE(verifies(serialise(doc.get())));
 }
 
+// Signing a text digests the same bytes as signing its parsed tree, whether the text is in the
+// writer's form (digested as it stands) or not (parsed); xmlsec1 accepts every result.
+TEST_F(XmlSignerTest, TextSignatureMatchesTheTreeSignatureInEveryForm) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
+    const std::string root = "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\">";
+    const std::string id = "NFe35261145723174000110650020000012341837461527";
+    const std::string content =
+        "<ide><natOp>A &amp; B &lt;C&gt; \"D\" 'E' ação\tfim</natOp></ide><det nItem=\"1\"><prod>"
+        "<xProd>linha&#xD;\nseguinte</xProd></prod></det>";
+    const std::string supplement = "<infNFeSupl><qrCode><![CDATA[https://q?p=1&v=2]]></qrCode></infNFeSupl>";
+    const auto nfe = [&](const std::string& start, const std::string& body, const std::string& rootStart) {
+        return rootStart + start + body + "</infNFe>" + supplement + "</NFe>";
+    };
+    const std::string written = "<infNFe versao=\"4.00\" Id=\"" + id + "\">";
+    const struct {
+        const char* what;
+        std::string text;
+        bool writersForm;
+    } cases[] = {
+        {"writer's form", nfe(written, content, root), true},
+        {"with declaration, attributes in canonical order",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + nfe("<infNFe Id=\"" + id + "\" versao=\"4.00\">", content, root),
+         true},
+        {"blanks between elements", nfe(written, "\n  " + content + "\n", root), true},
+        {"another declaration on the root",
+         nfe(written, content, "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" xmlns:xsi=\"urn:x\">"), false},
+        {"empty-element tag", nfe(written, content + "<pag/>", root), false},
+        {"escape a canonical writer does not use", nfe(written, "<ide><natOp>&quot;&#65;</natOp></ide>", root), false},
+        {"literal greater-than", nfe(written, "<ide><natOp>a > b</natOp></ide>", root), false},
+        {"attribute needing normalisation", nfe(written, "<det nItem=\" 1\"></det>", root), false},
+        {"CDATA inside infNFe", nfe(written, "<ide><natOp><![CDATA[x]]></natOp></ide>", root), false},
+        {"extra attribute on infNFe", nfe("<infNFe versao=\"4.00\" Id=\"" + id + "\" a=\"1\">", content, root), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(isInWritersForm(c.text), c.writersForm);
+        const NfeSignature signature = signNfeText(c.text, *signer);
+
+        Doc tree = parse(c.text);
+        ASSERT_TRUE(tree);
+        signNfe(tree.get(), *signer);
+        EXPECT_EQ(signature.digestValue, signatureDigestValue(tree.get()));
+
+        std::string signedText = c.text;
+        signedText.insert(signedText.rfind("</NFe>"), signature.element);
+        std::string output;
+        EXPECT_TRUE(verifies(signedText, &output)) << output;
+    }
+    EXPECT_THROW(signNfeText("<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\"><infNFe>", *signer),
+                 std::runtime_error);
+}
+
 TEST_F(XmlSignerTest, DigestValueIsFoundInAnAuthorisedDocument) {
     QUORVANTI_SKIP_WITHOUT_SHARED();
     std::string example = readFile(kExample);
