@@ -310,6 +310,24 @@ bool streamIsValid(const SchemaPtr& schema, std::string_view xml) {
     return result == 0;
 }
 
+// The project's own schemas, by stream: the NFe (whose schema skips the signature), then the Signature
+// element that ends it, as a text of its own. True only when both pass; any other shape (a signature
+// relying on declarations of the root, say) is left to the tree.
+bool ownSchemasAcceptByStream(std::string_view xml) {
+    const LoadedSchema& nfe = ownSchema(ownNfeSchema());
+    const LoadedSchema& signature = ownSchema(ownSignatureSchema());
+    if (!nfe.schema || !signature.schema) return false;
+    const std::size_t start = xml.rfind("<Signature ");
+    std::size_t end = xml.find_last_not_of(" \t\r\n");
+    constexpr std::string_view kNfeEnd = "</NFe>", kSignatureEnd = "</Signature>";
+    if (start == std::string_view::npos || end == std::string_view::npos || end + 1 < kNfeEnd.size()) return false;
+    end = end + 1 - kNfeEnd.size();
+    if (xml.substr(end, kNfeEnd.size()) != kNfeEnd || end < start + kSignatureEnd.size() ||
+        xml.substr(end - kSignatureEnd.size(), kSignatureEnd.size()) != kSignatureEnd)
+        return false;
+    return streamIsValid(nfe.schema, xml) && streamIsValid(signature.schema, xml.substr(start, end - start));
+}
+
 // " (linha N): reason" of the parser's last error, or "".
 std::string lastParseError() {
     const xmlError* error = xmlGetLastError();
@@ -356,10 +374,14 @@ SchemaVerdict validateNfeText(std::string_view xml, const std::string& schemaFol
     initialiseXmlLibrary();
     // A document type declaration could make the parser reach for other files: such texts take the
     // tree path, whose parser is kept off the network.
-    if (officialSchemasPresent(schemaFolder) && xml.find("<!DOCTYPE") == std::string_view::npos) {
-        const LoadedSchema official = officialCache().get(schemaFolder);
-        if (!official.schema) return {false, official.error};
-        if (streamIsValid(official.schema, xml)) return {true, {}};
+    if (xml.find("<!DOCTYPE") == std::string_view::npos) {
+        if (officialSchemasPresent(schemaFolder)) {
+            const LoadedSchema official = officialCache().get(schemaFolder);
+            if (!official.schema) return {false, official.error};
+            if (streamIsValid(official.schema, xml)) return {true, {}};
+        } else if (ownSchemasAcceptByStream(xml)) {
+            return {true, {}};
+        }
     }
     xmlDoc* document = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, "UTF-8",
                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);

@@ -29,8 +29,9 @@ SchemaVerdict validateNfeFile(const std::string& path, const std::string& schema
 // The same for a parsed document.
 SchemaVerdict validateNfeDocument(xmlDoc* document, const std::string& schemaFolder);
 
-// The same for a document's text in memory. With the official package the text is validated as it is
-// parsed, without building a tree, and parsed again into one only when it is invalid, for the message.
+// The same for a document's text in memory. The text is validated as it is parsed, without building a
+// tree (with the project's own schemas: the NFe, then the Signature that ends it as a text of its own),
+// and parsed again into a tree only when that fails, for the verdict and its message.
 SchemaVerdict validateNfeText(std::string_view xml, const std::string& schemaFolder);
 
 // Makes libxml2 ready for use from several threads; called before any parsing. Idempotent.

@@ -136,6 +136,8 @@ TEST_F(RealComponentTest, SalesPassBothSchemasAndXmlsecAcceptsTheirSignatures) {
             EXPECT_TRUE(official.valid) << official.message;
             const SchemaVerdict own = validateNfeFile(generated.signedPath, emptySchemaFolder);
             EXPECT_TRUE(own.valid) << own.message;
+            const SchemaVerdict ownText = validateNfeText(readFile(generated.signedPath), emptySchemaFolder);
+            EXPECT_TRUE(ownText.valid) << ownText.message;
             std::string output;
             EXPECT_TRUE(testing::xmlsecVerifies(generated.signedPath, &output)) << output;
         }
@@ -280,9 +282,10 @@ TEST_F(RealComponentTest, ValidationMessagesNameTheElementAndTheReason) {
     std::string signature = original;
     signature.replace(signature.find("rsa-sha1"), 8, "rsa-sha256");
     writeFile(broken, signature);
-    const SchemaVerdict own = validateNfeFile(broken, emptySchemaFolder);
-    EXPECT_FALSE(own.valid);
-    EXPECT_THAT(own.message, HasSubstr("Atributo 'Algorithm' do elemento ds:SignatureMethod"));
+    for (const SchemaVerdict& own : {validateNfeFile(broken, emptySchemaFolder), validateNfeText(signature, emptySchemaFolder)}) {
+        EXPECT_FALSE(own.valid);
+        EXPECT_THAT(own.message, HasSubstr("Atributo 'Algorithm' do elemento ds:SignatureMethod"));
+    }
     writeFile(broken, "<NFe><infNFe>");
     EXPECT_THAT(validateNfeFile(broken, emptySchemaFolder).message, HasSubstr("não é um XML válido"));
     EXPECT_THAT(validateNfeFile(dir.file("ausente.xml"), emptySchemaFolder).message, HasSubstr("não encontrado"));
