@@ -122,6 +122,27 @@ void BM_SignNfe(benchmark::State& state) {
 }
 BENCHMARK(BM_SignNfe)->Arg(1)->Arg(10)->Arg(100)->Unit(benchmark::kMicrosecond);
 
+// signNfeText of the same document as text, as the component signs a sale: in the writer's form no
+// tree is built.
+void BM_SignNfeText(benchmark::State& state) {
+    const LoadedCertificate& certificate = signer().certificate();
+    xmlDoc* master = unsignedExample(1);
+    xmlBuffer* buffer = xmlBufferCreate();
+    xmlNodeDump(buffer, master, xmlDocGetRootElement(master), 0, 0);
+    std::string text(reinterpret_cast<const char*>(xmlBufferContent(buffer)));
+    xmlBufferFree(buffer);
+    xmlFreeDoc(master);
+    // The items repeated in the text itself: copies made in a tree come out with namespace declarations.
+    const std::size_t start = text.find("<det nItem=\"1\">"), end = text.find("</det>") + 6;
+    const std::string item = text.substr(start, end - start);
+    std::string items;
+    for (int n = 2; n <= state.range(0); ++n) items += "<det nItem=\"" + std::to_string(n) + item.substr(item.find('"', 12));
+    text.insert(end, items);
+    if (!quorvanti::fiscal::isInWritersForm(text)) state.SkipWithError("the example is not in the writer's form");
+    for (auto _ : state) benchmark::DoNotOptimize(quorvanti::fiscal::signNfeText(text, certificate));
+}
+BENCHMARK(BM_SignNfeText)->Arg(1)->Arg(10)->Arg(100)->Unit(benchmark::kMicrosecond);
+
 // The canonical form of infNFe alone, the signer's main work beside the RSA operation.
 void BM_CanonicalInfNfe(benchmark::State& state) {
     xmlDoc* master = unsignedExample(static_cast<int>(state.range(0)));

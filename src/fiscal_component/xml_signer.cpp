@@ -14,6 +14,7 @@
 #include <libxml/xmlIO.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <string_view>
 #include <stdexcept>
@@ -399,6 +400,11 @@ bool isPlainValueCharacter(char c) { return isNameCharacter(c) || c == '.' || c 
 // tags without blanks or empty-element form, at most one plain attribute (no namespace declaration),
 // no comments, CDATA or processing instructions, and only the escapes a canonical writer uses.
 bool isCanonicalContent(std::string_view content) {
+    static constexpr auto kMarkup = [] {
+        std::array<bool, 256> markup{};
+        for (const unsigned char c : {'<', '&', '>', '\r'}) markup[c] = true;
+        return markup;
+    }();
     const std::size_t size = content.size();
     std::size_t i = 0;
     const auto name = [&] {
@@ -440,7 +446,8 @@ bool isCanonicalContent(std::string_view content) {
         case '\r':
             return false;
         default:
-            ++i;
+            // Plain text in one run: the loop is most of the document.
+            while (i < size && !kMarkup[static_cast<unsigned char>(content[i])]) ++i;
         }
     }
     return true;
