@@ -27,7 +27,7 @@ void element(std::string& out, std::string_view tag, std::string_view text) {
     if (text.find_first_of("&<>\r") == std::string_view::npos) {
         out += text;
     } else {
-        out += canonicalTextEscape(text);
+        out += xmlEscape(text);
     }
     out += "</";
     out += tag;

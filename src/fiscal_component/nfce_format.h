@@ -29,12 +29,9 @@ std::size_t characterCount(std::string_view utf8);
 // The first `maxCharacters` characters of UTF-8 text.
 std::string firstCharacters(std::string_view utf8, std::size_t maxCharacters);
 
-// Text with &, < and > escaped for element content (and " for attributes).
-std::string xmlEscape(std::string_view text);
-
 // Element content escaped exactly as canonical XML writes it: &, <, > and the carriage return, nothing
-// else, so that the document's text is its own canonical form (what the signer digests unparsed).
-std::string canonicalTextEscape(std::string_view text);
+// else, so that a document's text is its own canonical form (what the signer digests unparsed).
+std::string xmlEscape(std::string_view text);
 
 // True when `text` is non-empty and holds only the digits 0-9.
 bool isDigits(std::string_view text);

@@ -51,7 +51,7 @@ TEST(LayoutTextTest, CollapsesBlanksAndRefusesCharactersBeyondLatin1) {
     }
     EXPECT_THROW(layoutText("\xC3\x28", "xNome"), ComponentError);
     EXPECT_EQ(firstCharacters("ÁBCDE", 3), "ÁBC");
-    EXPECT_EQ(xmlEscape("A&B <C>"), "A&amp;B &lt;C&gt;");
+    EXPECT_EQ(xmlEscape("A&B <C> \"D\" 'E'\r\n"), "A&amp;B &lt;C&gt; \"D\" 'E'&#xD;\n");
 }
 
 TEST(AccessKeyTest, ReproducesThePublishedExampleKey) {

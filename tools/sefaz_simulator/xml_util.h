@@ -53,7 +53,7 @@ XmlDocument standaloneCopy(xmlNode* element);
 // The XML of `node` and its subtree in UTF-8, without an XML declaration.
 std::string serialize(xmlNode* node);
 
-// `text` with &, <, > and " escaped, for element content and attribute values.
+// `text` escaped for element content (&, <, > and carriage return).
 std::string escapeXml(std::string_view text);
 
 // <name>escaped value</name>
