@@ -1,8 +1,7 @@
-// The routine's reading of the authority's answers, with a component that answers from a script: which
-// answer completes, keeps, drops or re-numbers a sale, and what the database holds afterwards.
+// The routine's reading of the authority's answers, with a component that answers from a script: what
+// the database and the files hold after an authorisation, the end of the retries, and contingency. The
+// other answers (errors, denial, processing) run end to end in emission_routine_test.
 #include <gtest/gtest.h>
-
-#include <filesystem>
 
 #include "authorisation/emission_routine.h"
 #include "authorisation/outcome_texts.h"
@@ -36,17 +35,9 @@ protected:
         startup::SubMain(monitor.ctx);
     }
     std::optional<ExitStatus> tick() {
-        try {
-            monitor::Timer1_Timer(monitor.ctx, EmiteNFCeVenda);
-            return std::nullopt;
-        } catch (const ProgramExit& exit) {
-            return exit.status;
-        }
+        return testing::exitStatusOf([&] { monitor::Timer1_Timer(monitor.ctx, EmiteNFCeVenda); });
     }
-    std::string value(const std::string& sql, const std::string& column) {
-        auto rows = folder.connect()->open(sql);
-        return rows.recordCount() ? rows.field(column).text() : "<none>";
-    }
+    std::string value(const std::string& sql, const std::string& column) { return folder.value(sql, column); }
     bool queued() { return value("select count(*) as n from TabNCEAEnviar", "n") == "1"; }
     std::string number() { return value("select NumeroNFCE from config", "NumeroNFCE"); }
     std::string procNFePath() { return folder.path() + "/nfe/arquivos/procNFe/" + kKey + "-procNFe.xml"; }
@@ -89,15 +80,7 @@ TEST_F(AnswerTest, AnAuthorisedSaleIsStoredNumberedMarkedAndCleared) {
     EXPECT_TRUE(monitor.frontend.messages().empty());
 }
 
-TEST_F(AnswerTest, AnErrorInTheSendAnswerKeepsTheSaleAndItsNumber) {
-    components.script().send = {104, "Lote processado", "", 225, "Rejeição: Falha no Schema XML", "", ""};
-    ASSERT_EQ(tick(), std::nullopt);
-    EXPECT_TRUE(queued());
-    EXPECT_EQ(number(), "1");
-    ASSERT_EQ(monitor.frontend.messages().size(), 1u);
-    EXPECT_EQ(monitor.frontend.messages()[0].text, "Erro - E1 Rejeição: Falha no Schema XML");
-}
-
+// Received for later processing (103), then rejected by the consultation.
 TEST_F(AnswerTest, ARejectionOfTheProcessedBatchDropsTheSaleWithALogLine) {
     components.script().send = {103, "Lote recebido com sucesso", "", 0, "", "", ""};
     components.script().consultation = {104, "Lote processado", 778, "Rejeicao: Informado NCM inexistente [nItem:1]",
@@ -108,16 +91,6 @@ TEST_F(AnswerTest, ARejectionOfTheProcessedBatchDropsTheSaleWithALogLine) {
     const std::string log = platform::windows1252ToUtf8(testing::readFile(folder.logPath()));
     EXPECT_NE(log.find("10-01 -  Posição:  - 778 - Rejeicao: Informado NCM inexistente [nItem:1]\r\n"), std::string::npos)
         << log;
-}
-
-TEST_F(AnswerTest, ADenialKeepsTheSaleAndItsNumber) {
-    components.script().send = {103, "Lote recebido com sucesso", "", 0, "", "", ""};
-    components.script().consultation = {301, "Uso Denegado: Irregularidade fiscal do emitente", 301,
-                                        "Uso Denegado: Irregularidade fiscal do emitente", "151260000000009", ""};
-    ASSERT_EQ(tick(), std::nullopt);
-    EXPECT_TRUE(queued());
-    EXPECT_EQ(number(), "1");
-    EXPECT_EQ(value("select count(*) as n from nfce_gerada", "n"), "0");
 }
 
 TEST_F(AnswerTest, FiftyUnansweredSendsEndTheProgramWithTheSaleQueued) {
@@ -131,20 +104,6 @@ TEST_F(AnswerTest, FiftyUnansweredSendsEndTheProgramWithTheSaleQueued) {
                         "O tempo limite de operação esta sendo excedido, verifique melhorias para sua internet"),
               captions.end());
     EXPECT_EQ(monitor.frontend.messages().back().text.substr(0, 33), "Verifique um dos seguintes erros:");
-}
-
-TEST_F(AnswerTest, TheOperatorDecidesWhetherToKeepWaitingForAnAnswerInProcessing) {
-    components.script().send = {103, "Lote recebido com sucesso", "", 0, "", "", ""};
-    components.script().consultation = {105, "Lote em processamento", 0, "", "", ""};
-    monitor.frontend.answerNextYesNo(platform::MessageAnswer::Yes);
-    monitor.frontend.answerNextYesNo(platform::MessageAnswer::No);
-    EXPECT_EQ(tick(), ExitStatus::OperatorStoppedWait);
-    EXPECT_TRUE(queued());
-    std::vector<std::string> titles;
-    for (const auto& m : monitor.frontend.messages()) titles.push_back(m.title);
-    EXPECT_EQ(std::count(titles.begin(), titles.end(), "ATENÇÃO - ENV1"), 2);
-    EXPECT_EQ(monitor.frontend.messages().back().text,
-              "O sistema de NFCe será fechado, aguarde o serviço ser restabelecido");
 }
 
 TEST_F(AnswerTest, InContingencyTheSignedDocumentIsStoredInItsRowWithoutAnyExchange) {

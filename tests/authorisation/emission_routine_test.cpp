@@ -66,22 +66,12 @@ protected:
     }
 
     // The local SEFAZ over HTTPS with client certificates, and the program's address file pointing at it.
-    void startAuthority(const std::string& scenario = "") {
-        const std::string certs = testing::testCertificateFolder();
-        const std::string scenarioFile = folder->path() + "/../cenario.txt";
-        testing::writeFile(scenarioFile, scenario);
-        authority = std::make_unique<testing::AuthorityProcess>(
-            std::vector<std::string>{"--listen", "127.0.0.1:0", "--state", folder->path() + "/../sefaz", "--tls",
-                                     certs + "/servidor.pem", certs + "/servidor.key", "--client-ca",
-                                     certs + "/ac-teste.pem", "--scenario", scenarioFile, "--quiet"},
-            folder->path() + "/../sefaz.log");
+    void startAuthority(const std::string& rules = "") {
+        testing::writeFile(folder->path() + "/../cenario.txt", rules);
+        const std::string ca = testing::testAuthorityPem();
+        authority = testing::startHttpsAuthority(folder->path() + "/..", ca, {"--quiet"});
         ASSERT_GT(authority->port(), 0) << authority->log();
-        std::string ini = "[MT_2]\r\n";
-        for (const char* service : {"NFeAutorizacao4", "NFeRetAutorizacao4", "NFeConsultaProtocolo4", "NFeStatusServico4"})
-            ini += std::string(service) + "=https://127.0.0.1:" + std::to_string(authority->port()) +
-                   "/nfcews/services/" + service + "\r\n";
-        ini += "[TLS]\r\nCA=" + certs + "/ac-teste.pem\r\nTimeoutMs=" + timeoutMs + "\r\n";
-        testing::writeFile(folder->path() + "/nfe/webservices.ini", ini);
+        testing::writeFile(folder->path() + "/nfe/webservices.ini", testing::webServicesIni(authority->port(), ca, timeoutMs));
     }
     // Replaces the scenario whole, as the stand-in expects.
     void scenario(const std::string& rules) {
@@ -89,10 +79,7 @@ protected:
         testing::writeFile(file + ".new", rules);
         std::filesystem::rename(file + ".new", file);
     }
-    std::string value(const std::string& sql, const std::string& column) {
-        auto rows = folder->connect()->open(sql);
-        return rows.recordCount() ? rows.field(column).text() : "<none>";
-    }
+    std::string value(const std::string& sql, const std::string& column) { return folder->value(sql, column); }
     std::string number() { return value("select NumeroNFCE from config", "NumeroNFCE"); }
 
     void sale(const std::string& code, int item, const std::string& description, double quantity, double total,
@@ -111,12 +98,7 @@ protected:
         return folder->connect()->open("select * from TabNCEAEnviar where codvenda = '" + code + "'").recordCount() > 0;
     }
     std::optional<ExitStatus> tick() {
-        try {
-            monitor::Timer1_Timer(monitor->ctx, EmiteNFCeVenda);
-            return std::nullopt;
-        } catch (const ProgramExit& exit) {
-            return exit.status;
-        }
+        return testing::exitStatusOf([&] { monitor::Timer1_Timer(monitor->ctx, EmiteNFCeVenda); });
     }
     bool shown(const std::string& text) {
         for (const auto& m : monitor->frontend.messages())
@@ -293,6 +275,8 @@ TEST_P(EmissionTest, TheOperatorIsAskedWhileTheAnswerStaysInProcessing) {
     int boxes = 0;
     for (const auto& m : monitor->frontend.messages()) boxes += m.title == "ATENÇÃO - ENV1";
     EXPECT_EQ(boxes, 2);
+    EXPECT_EQ(monitor->frontend.messages().back().text,
+              "O sistema de NFCe será fechado, aguarde o serviço ser restabelecido");
 }
 
 TEST_P(EmissionTest, ASendThatTimesOutIsSentAgainAndItsAuthorisationFound) {

@@ -23,20 +23,14 @@ std::string errorOf(const std::string& path) {
     return "";
 }
 
-TEST(SqliteConnectionTest, MissingFileIsAnErrorNamingItAndIsNotCreated) {
+TEST(SqliteConnectionTest, AMissingFileOrOneThatIsNoDatabaseIsAnErrorNamingIt) {
     TempDir dir;
-    const std::string path = dir.file("sem-base.db");
-    const std::string message = errorOf(path);
-    EXPECT_NE(message.find(path), std::string::npos) << message;
-    EXPECT_FALSE(std::filesystem::exists(path));
-}
-
-TEST(SqliteConnectionTest, FileThatIsNotADatabaseIsAnError) {
-    TempDir dir;
-    const std::string path = dir.file("ConfigINI.ini");
-    testing::writeFile(path, "[Geral]\r\nCaminho=C:\\base.mdb\r\n");
-    const std::string message = errorOf(path);
-    EXPECT_NE(message.find(path), std::string::npos) << message;
+    const std::string missing = dir.file("sem-base.db");
+    EXPECT_NE(errorOf(missing).find(missing), std::string::npos) << errorOf(missing);
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    const std::string settings = dir.file("ConfigINI.ini");
+    testing::writeFile(settings, "[Geral]\r\nCaminho=C:\\base.mdb\r\n");
+    EXPECT_NE(errorOf(settings).find(settings), std::string::npos) << errorOf(settings);
 }
 
 class SqliteFileTest : public ::testing::Test {

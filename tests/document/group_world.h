@@ -137,10 +137,7 @@ public:
     }
 
     // Reading back: one column of the first row of `sql` as text ("<none>" without rows).
-    std::string value(const std::string& sql, const std::string& column) const {
-        const auto rows = folder.connect()->open(sql);
-        return rows.recordCount() == 0 ? "<none>" : rows.field(column).text();
-    }
+    std::string value(const std::string& sql, const std::string& column) const { return folder.value(sql, column); }
     long long count(const std::string& sql) const {
         return static_cast<long long>(folder.connect()->open(sql).recordCount());
     }

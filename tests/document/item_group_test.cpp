@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "document/group_world.h"
+#include "support/shared_data.h"
 
 namespace quorvanti::document {
 namespace {
@@ -12,7 +15,7 @@ using fiscal::ItemOtherTaxesArgs;
 using fiscal::ItemProductArgs;
 using testing::SaleItemRow;
 
-constexpr const char* kHomologation = "NOTA FISCAL EMITIDA EM AMBIENTE DE HOMOLOGACAO - SEM VALOR FISCAL";
+using testing::kHomologationItem;
 
 class ItemGroupTest : public testing::BackendTest {
 protected:
@@ -43,22 +46,11 @@ TEST_P(ItemGroupTest, UnitPriceIsTakenBeforeTheDiscountAndTheTotalGrows) {
 
     const auto p = products();
     ASSERT_EQ(p.size(), 3u);
-    EXPECT_EQ(p[0].nItem, 1);
-    EXPECT_EQ(p[0].cProd, "1");
-    EXPECT_EQ(p[0].xProd, "REFRIGERANTE LATA");
-    EXPECT_EQ(p[0].ncm, "21069090");
-    EXPECT_EQ(p[0].cEAN, "SEM GTIN");
-    EXPECT_EQ(p[0].cEANTrib, "SEM GTIN");
-    EXPECT_EQ(p[0].cfop, 5102);
-    EXPECT_DOUBLE_EQ(p[0].qCom, 3);
-    EXPECT_DOUBLE_EQ(p[0].vUnCom, 10);
-    EXPECT_EQ(p[0].uCom, "LT");
-    EXPECT_DOUBLE_EQ(p[0].qTrib, 3);
-    EXPECT_DOUBLE_EQ(p[0].vUnTrib, 10);
-    EXPECT_EQ(p[0].uTrib, "LT");
-    EXPECT_DOUBLE_EQ(p[0].vProd, 30);
-    EXPECT_DOUBLE_EQ(p[0].vDesc, 3);
-    EXPECT_EQ(p[0].indTot, 1);
+    EXPECT_EQ(std::tie(p[0].nItem, p[0].cProd, p[0].xProd, p[0].ncm, p[0].cEAN, p[0].cEANTrib, p[0].cfop, p[0].uCom,
+                       p[0].uTrib, p[0].indTot),
+              std::make_tuple(1, "1", "REFRIGERANTE LATA", "21069090", "SEM GTIN", "SEM GTIN", 5102, "LT", "LT", 1));
+    EXPECT_EQ(std::tie(p[0].qCom, p[0].vUnCom, p[0].qTrib, p[0].vUnTrib, p[0].vProd, p[0].vDesc),
+              std::make_tuple(3.0, 10.0, 3.0, 10.0, 30.0, 3.0));
 
     // Quantity 0: the whole value is the unit price and the gross value is 0.
     EXPECT_EQ(p[1].nItem, 2);
@@ -82,21 +74,14 @@ TEST_P(ItemGroupTest, EachItemGoesAsFourCallsWithFixedTaxGroups) {
               (std::vector<std::string>{"itemProduct", "itemIcms", "itemOtherTaxes", "itemClose", "itemProduct",
                                         "itemIcms", "itemOtherTaxes", "itemClose"}));
     const auto icms = world->sent<ItemIcmsArgs>("itemIcms").at(0);
-    EXPECT_EQ(icms.value1, 0);
-    EXPECT_EQ(icms.orig, "0");
-    EXPECT_EQ(icms.csosn, "102");
-    EXPECT_EQ(icms.modBC, 3);
+    EXPECT_EQ(std::tie(icms.value1, icms.orig, icms.csosn, icms.modBC), std::make_tuple(0, "0", "102", 3));
     EXPECT_EQ(icms.unused5to62, (std::array<std::int32_t, 58>{}));
     const auto other = world->sent<ItemOtherTaxesArgs>("itemOtherTaxes").at(0);
-    EXPECT_EQ(other.pisCst, "99");
-    EXPECT_EQ(other.cofinsCst, "99");
-    EXPECT_EQ(other.ipiCst, "53");
-    EXPECT_EQ(other.ipiCEnq, "999");
-    EXPECT_EQ(other.pisValues, (std::array<std::int32_t, 10>{}));
-    EXPECT_EQ(other.cofinsValues, (std::array<std::int32_t, 10>{}));
-    EXPECT_EQ(other.ipiValues, (std::array<std::int32_t, 10>{}));
+    EXPECT_EQ(std::tie(other.pisCst, other.cofinsCst, other.ipiCst, other.ipiCEnq, other.unusedLast),
+              std::make_tuple("99", "99", "53", "999", 0));
+    const std::array<std::int32_t, 10> none{};
+    EXPECT_EQ(std::tie(other.pisValues, other.cofinsValues, other.ipiValues), std::tie(none, none, none));
     EXPECT_EQ(other.unusedTexts, (std::array<std::string, 3>{}));
-    EXPECT_EQ(other.unusedLast, 0);
 
     const std::vector<std::string> perItem{"Adquirindo NCM", "Verificando NCM 2/2", "NCM inserido", "CFOP - dados",
                                            "Calculo QUT", "CST DO CFOP"};
@@ -193,8 +178,8 @@ TEST_P(ItemGroupTest, HomologationSendsTheFixedDescriptionWithoutChecks) {
     EXPECT_FALSE(run());
     const auto p = products();
     ASSERT_EQ(p.size(), 2u);
-    EXPECT_EQ(p[0].xProd, kHomologation);
-    EXPECT_EQ(p[1].xProd, kHomologation);
+    EXPECT_EQ(p[0].xProd, kHomologationItem);
+    EXPECT_EQ(p[1].xProd, kHomologationItem);
     EXPECT_TRUE(world->messages().empty());
     EXPECT_TRUE(saleQueued());
 }

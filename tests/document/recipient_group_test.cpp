@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "database/failing_connection.h"
 #include "document/group_world.h"
 #include "document/vb_conversions.h"
@@ -74,27 +76,11 @@ TEST_P(RecipientTest, ATypedCpfIsSentAloneWithoutAddress) {
     run("");
     ASSERT_EQ(recipients().size(), 1u);
     const auto a = recipients()[0];
-    EXPECT_EQ(a.tpImp, 4);
-    EXPECT_EQ(a.xNome, "");
-    EXPECT_EQ(a.cnpj, "");
-    EXPECT_EQ(a.cpf, "52998224725");
-    EXPECT_EQ(a.idEstrangeiro, "");
-    EXPECT_EQ(a.isuf, "");
-    EXPECT_EQ(a.im, "");
-    EXPECT_EQ(a.indIEDest, 9);
-    EXPECT_EQ(a.ie, "");
-    EXPECT_EQ(a.xLgr, "");
-    EXPECT_EQ(a.nro, "");
-    EXPECT_EQ(a.xCpl, "");
-    EXPECT_EQ(a.xBairro, "");
-    EXPECT_EQ(a.cMun, 0);
-    EXPECT_EQ(a.xMun, "");
-    EXPECT_EQ(a.uf, "");
-    EXPECT_EQ(a.cep, "");
-    EXPECT_EQ(a.cPais, 1058);
-    EXPECT_EQ(a.xPais, "BRASIL");
-    EXPECT_EQ(a.fone, "");
-    EXPECT_EQ(a.email, "");
+    EXPECT_EQ(std::tie(a.tpImp, a.cpf, a.indIEDest, a.cMun, a.cPais, a.xPais),
+              std::make_tuple(4, "52998224725", 9, 0, 1058, "BRASIL"));
+    EXPECT_EQ(a.xNome + a.cnpj + a.idEstrangeiro + a.isuf + a.im + a.ie + a.xLgr + a.nro + a.xCpl + a.xBairro + a.xMun +
+                  a.uf + a.cep + a.fone + a.email,
+              "");
     // Kept for the record of the authorised NFC-e; the typed text is not kept for the next sale.
     EXPECT_EQ(world->ctx.emission.ConsumerCpf, "52998224725");
     EXPECT_EQ(world->ctx.emission.ConsumerDocumentInput, "");
@@ -125,16 +111,9 @@ TEST_P(RecipientTest, ARegisteredClientGivesTheAddressOfATypedDocument) {
     EXPECT_TRUE(dialogs().empty());
     ASSERT_EQ(recipients().size(), 1u);
     const auto a = recipients()[0];
-    EXPECT_EQ(a.xNome, "MARIA DA SILVA");
-    EXPECT_EQ(a.cpf, "52998224725");
-    EXPECT_EQ(a.xLgr, "RUA DAS FLORES");
-    EXPECT_EQ(a.nro, "45");
-    EXPECT_EQ(a.xBairro, "JARDIM");
-    EXPECT_EQ(a.cMun, 5108402);
-    EXPECT_EQ(a.xMun, "VARZEA GRANDE");
-    EXPECT_EQ(a.uf, "MT");
-    EXPECT_EQ(a.cep, "78110000");
-    EXPECT_EQ(a.fone, "6533334444");
+    EXPECT_EQ(std::tie(a.xNome, a.cpf, a.xLgr, a.nro, a.xBairro, a.cMun, a.xMun, a.uf, a.cep, a.fone),
+              std::make_tuple("MARIA DA SILVA", "52998224725", "RUA DAS FLORES", "45", "JARDIM", 5108402,
+                              "VARZEA GRANDE", "MT", "78110000", "6533334444"));
     EXPECT_EQ(world->ctx.emission.ClientCode, 77);
 
     // Without a typed document a registered client gets no recipient: Clientes holds no CPF.

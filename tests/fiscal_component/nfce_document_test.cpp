@@ -21,7 +21,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 const std::string kExampleKey = "35261145723174000110650020000012341837461527";
-const std::string kHomologationItem = "NOTA FISCAL EMITIDA EM AMBIENTE DE HOMOLOGACAO - SEM VALOR FISCAL";
+using testing::kHomologationItem;
 
 IdentificationArgs exampleIdentification() {
     return {.cNF = "83746152", .natOp = "VENDA DE MERCADORIA", .mod = 65, .serie = 2, .nNF = 1234,

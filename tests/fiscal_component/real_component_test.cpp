@@ -26,12 +26,13 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
+using testing::between;
+using testing::kOfficialSchemas;
 using testing::readFile;
 using testing::writeFile;
 using testsales::Sale;
 using testsales::SaleItem;
 
-const std::string kOfficialSchemas = QUORVANTI_SHARED_DIR "/nfe-schemas";
 const std::string kCsc = "0123456789ABCDEF0123456789ABCDEF";
 
 std::string sha1Hex(const std::string& text) {
@@ -40,14 +41,6 @@ std::string sha1Hex(const std::string& text) {
     char hex[2 * SHA_DIGEST_LENGTH + 1];
     for (int i = 0; i < SHA_DIGEST_LENGTH; ++i) std::snprintf(hex + 2 * i, 3, "%02X", digest[i]);
     return hex;
-}
-
-// The text between `open` and the next `close`.
-std::string between(const std::string& text, const std::string& open, const std::string& close) {
-    const auto start = text.find(open);
-    if (start == std::string::npos) return {};
-    const auto end = text.find(close, start + open.size());
-    return end == std::string::npos ? std::string() : text.substr(start + open.size(), end - start - open.size());
 }
 
 struct Generated {

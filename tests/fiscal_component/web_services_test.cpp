@@ -2,30 +2,18 @@
 // with the test authority's server certificate and client-certificate verification: send, the three
 // ways of the consultation by key, service status, the files kept, the failures of the authority and of
 // TLS; and the addresses and messages, which need no server.
-#include <fcntl.h>
-#include <libxml/parser.h>
-#include <libxml/xmlschemas.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <map>
-#include <mutex>
+#include <functional>
 
 #include "fiscal_component/real_component.h"
 #include "fiscal_component/sefaz_addresses.h"
 #include "fiscal_component/web_services.h"
-#include "sale_builder.h"
 #include "support/shared_data.h"
 #include "support/sefaz_process.h"
-#include "support/temp_dir.h"
-#include "support/test_certificates.h"
+#include "support/signed_nfce.h"
 
 namespace quorvanti::fiscal {
 namespace {
@@ -33,107 +21,36 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using ::testing::Not;
-using testing::readFile;
-using testing::writeFile;
-
-const std::string kSchemas = QUORVANTI_SHARED_DIR "/nfe-schemas";
-const std::string kOtherAuthority = QUORVANTI_SHARED_DIR "/examples/ac-teste-do-exemplo.pem";
-const char* kHomologationItem = "NOTA FISCAL EMITIDA EM AMBIENTE DE HOMOLOGACAO - SEM VALOR FISCAL";
-
-// Whether `xml` is valid against the official schema file `xsd`; libxml2's complaint in `error`.
-bool validAgainst(const std::string& xsd, const std::string& xml, std::string* error = nullptr) {
-    static std::mutex mutex;
-    // Parsed once and kept for the whole run (never destroyed, so never reported as leaked).
-    static auto* schemas = new std::map<std::string, xmlSchemaPtr>;
-    std::lock_guard<std::mutex> lock(mutex);
-    xmlSchemaPtr& schema = (*schemas)[xsd];
-    if (schema == nullptr) {
-        xmlSchemaParserCtxtPtr parser = xmlSchemaNewParserCtxt((kSchemas + "/" + xsd).c_str());
-        schema = xmlSchemaParse(parser);
-        xmlSchemaFreeParserCtxt(parser);
-        if (schema == nullptr) throw std::runtime_error("cannot parse " + xsd);
-    }
-    xmlDocPtr document = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr, XML_PARSE_NONET);
-    if (document == nullptr) return false;
-    std::string messages;
-    xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(schema);
-    xmlSchemaSetValidStructuredErrors(
-        context,
-        [](void* out, xmlErrorPtr problem) {
-            if (problem != nullptr && problem->message != nullptr) *static_cast<std::string*>(out) += problem->message;
-        },
-        &messages);
-    const int result = xmlSchemaValidateDoc(context, document);
-    xmlSchemaFreeValidCtxt(context);
-    xmlFreeDoc(document);
-    if (error != nullptr) *error = messages;
-    return result == 0;
-}
-
-std::string withoutDeclaration(const std::string& xml) {
-    std::string out = xml.rfind("<?xml", 0) == 0 ? xml.substr(xml.find("?>") + 2) : xml;
-    while (!out.empty() && (out.front() == '\n' || out.front() == '\r')) out.erase(0, 1);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
-
 using testing::AuthorityProcess;
-
-struct SignedDocument {
-    std::string key;
-    std::string path;
-};
+using testing::kExampleAuthority;
+using testing::readFile;
+using testing::validAgainst;
+using testing::writeFile;
 
 class WebServicesTest : public ::testing::Test {
 protected:
-    WebServicesTest() {
-        testing::installTestCertificate(store);
-        serial = CertificateStore(store).list().at(0).serialNumber;
-        std::filesystem::create_directories(nfe);
-        std::filesystem::copy_file(testing::testAuthorityPem(), nfe + "ac-teste.pem");
-    }
-
     // A signed NFC-e of homologation with `number`, written by the real component under nfe/.
-    SignedDocument make(int number) {
+    testing::SignedNfce make(int number) {
         testsales::Sale sale;
         sale.number = number;
-        for (auto& item : sale.items) item.description = kHomologationItem;
-        RealFiscalComponent component(store);
-        component.configure(ConfigurationArgs{
-            .certificateSerial = serial, .documentFolder = nfe, .schemaFolder = kSchemas, .uf = "MT", .model = 65,
-            .layoutUse = "1", .timeoutMs = "30000", .tpAmb = 2, .tpEmis = "1", .tpImp = 4,
-            .cnpj = testsales::kEmitterCnpj, .cscId = "000001", .csc = "0123456789ABCDEF0123456789ABCDEF",
-            .softwareHouseCnpj = "11.222.333/0001-81", .softwareHouseName = "QUORVANTI"});
-        testsales::sendSale(component, sale);
-        std::string key;
-        GenerationArgs args;
-        SharedTexts shared;
-        component.generate(key, args, shared);
-        return SignedDocument{key.substr(3), args.signedXmlPath};
+        return maker.make(sale);
     }
 
     // The local authority over HTTPS, trusting clients of `clientCa`; webservices.ini points at it.
     void startAuthority(const std::string& clientCa = testing::testAuthorityPem()) {
-        const std::string certificates = testing::testCertificateFolder();
-        authority = std::make_unique<AuthorityProcess>(
-            std::vector<std::string>{"--listen", "127.0.0.1:0", "--state", dir.file("estado"), "--tls",
-                                     certificates + "/servidor.pem", certificates + "/servidor.key", "--client-ca",
-                                     clientCa, "--scenario", dir.file("cenario.txt"), "--schemas", kSchemas},
-            dir.file("sefaz.log"));
+        std::filesystem::create_directories(nfe);
+        std::filesystem::copy_file(testing::testAuthorityPem(), nfe + "ac-teste.pem");
+        authority = testing::startHttpsAuthority(dir.path(), clientCa, {"--schemas", testing::kOfficialSchemas});
         ASSERT_GT(authority->port(), 0) << authority->log();
         writeIni();
     }
 
     void writeIni(const std::string& ca = "ac-teste.pem", const std::string& timeoutMs = "") {
-        std::string ini = "[MT_2]\r\n";
-        for (const char* service : {"NFeAutorizacao4", "NFeRetAutorizacao4", "NFeConsultaProtocolo4", "NFeStatusServico4"})
-            ini += std::string(service) + "=" + url(service) + "\r\n";
-        ini += "[TLS]\r\nCA=" + ca + "\r\nTimeoutMs=" + timeoutMs + "\r\n";
-        writeFile(nfe + "webservices.ini", ini);
+        writeFile(nfe + "webservices.ini", testing::webServicesIni(authority->port(), ca, timeoutMs));
     }
 
     std::string url(const std::string& service) const {
-        return "https://127.0.0.1:" + std::to_string(authority ? authority->port() : 0) + "/nfcews/services/" + service;
+        return "https://127.0.0.1:" + std::to_string(authority->port()) + "/nfcews/services/" + service;
     }
 
     // Replaced whole, as the authority reads the file again when it changes.
@@ -143,19 +60,19 @@ protected:
     }
 
     WebServices services(const std::string& uf = "MT") {
-        const std::string folder = store;
-        const std::string wanted = serial;
         return WebServices(WebServiceSettings{.uf = uf, .tpAmb = 2, .documentFolder = nfe, .timeoutMs = "30000"},
-                           [folder, wanted] { return CertificateStore(folder).find(wanted); });
+                           certificate());
+    }
+    std::function<std::shared_ptr<const LoadedCertificate>()> certificate() const {
+        return [folder = maker.storeFolder(), wanted = maker.serial()] { return CertificateStore(folder).find(wanted); };
     }
 
     std::string procNfePath(const std::string& key) const { return nfe + "arquivos/procNFe/" + key + "-procNFe.xml"; }
     std::string answerPath(const std::string& name) const { return nfe + "retornos/" + name; }
 
     testing::TempDir dir;
-    std::string store = dir.file("certificados");
+    testing::SignedNfceMaker maker{dir.path()};
     std::string nfe = dir.file("nfe") + "/";
-    std::string serial;
     std::unique_ptr<AuthorityProcess> authority;
 };
 
@@ -198,8 +115,8 @@ TEST_F(WebServicesTest, AddressesComeFromTheIniFileOverTheBuiltInOnes) {
 
 TEST_F(WebServicesTest, TheMessagesAreValidAgainstTheOfficialSchemas) {
     QUORVANTI_SKIP_WITHOUT_SHARED();
-    const SignedDocument document = make(1234);
-    const std::string nfeText = withoutDeclaration(readFile(document.path));
+    const testing::SignedNfce document = make(1234);
+    const std::string nfeText = document.xml;
     std::string error;
     EXPECT_TRUE(validAgainst("enviNFe_v4.00.xsd", enviNFeMessage(nfeText, 1234, 1), &error)) << error;
     EXPECT_TRUE(validAgainst("consReciNFe_v4.00.xsd", consReciNFeMessage(2, "510000000012345"), &error)) << error;
@@ -211,7 +128,7 @@ TEST_F(WebServicesTest, TheMessagesAreValidAgainstTheOfficialSchemas) {
 
 TEST_F(WebServicesTest, AnAuthorisedSendKeepsTheAnswerAndAnAuthorisedDocumentThatValidates) {
     QUORVANTI_SKIP_WITHOUT_SHARED();
-    const SignedDocument document = make(1234);
+    const testing::SignedNfce document = make(1234);
     startAuthority();
     WebServices ws = services();
 
@@ -229,7 +146,7 @@ TEST_F(WebServicesTest, AnAuthorisedSendKeepsTheAnswerAndAnAuthorisedDocumentTha
     std::string error;
     EXPECT_TRUE(validAgainst("procNFe_v4.00.xsd", proc, &error)) << error;
     EXPECT_THAT(proc, HasSubstr("<nfeProc versao=\"4.00\" xmlns=\"http://www.portalfiscal.inf.br/nfe\">" +
-                                withoutDeclaration(readFile(document.path)) + "<protNFe"));
+                                document.xml + "<protNFe"));
     EXPECT_THAT(proc, HasSubstr("<nProt>" + sent.nProt + "</nProt>"));
     EXPECT_TRUE(testing::xmlsecVerifies(procNfePath(document.key)));
 
@@ -256,7 +173,7 @@ TEST_F(WebServicesTest, AnAuthorisedSendKeepsTheAnswerAndAnAuthorisedDocumentTha
 
 TEST_F(WebServicesTest, AnAsynchronousSendIsConsultedByItsReceipt) {
     QUORVANTI_SKIP_WITHOUT_SHARED();
-    const SignedDocument document = make(1300);
+    const testing::SignedNfce document = make(1300);
     startAuthority();
     scenario("[key " + document.key + " recibo]\nprocessing = 1\n");
     WebServices ws = services();
@@ -289,8 +206,8 @@ TEST_F(WebServicesTest, AnAsynchronousSendIsConsultedByItsReceipt) {
 
 TEST_F(WebServicesTest, ASynchronousRejectionIsAnsweredAgainWithoutAskingTheAuthority) {
     QUORVANTI_SKIP_WITHOUT_SHARED();
-    const SignedDocument rejected = make(1400);
-    const SignedDocument other = make(1401);
+    const testing::SignedNfce rejected = make(1400);
+    const testing::SignedNfce other = make(1401);
     startAuthority();
     scenario("[key " + rejected.key + " send]\nprotocol = 539\n");
     WebServices ws = services();
@@ -333,10 +250,8 @@ TEST_F(WebServicesTest, StatusIs107AndAnUnknownKeyIs217OverKeptConnections) {
     EXPECT_EQ(services().consult("123").cStat, kFailureXmlDocument);
 
     // Calls of later instances use the connection the first one opened.
-    const std::string folder = store, wanted = serial;
     SoapCall call{.service = WebService::ServiceStatus, .url = url("NFeStatusServico4"),
-                  .message = consStatServMessage(2, "51"),
-                  .certificate = [folder, wanted] { return CertificateStore(folder).find(wanted); },
+                  .message = consStatServMessage(2, "51"), .certificate = certificate(),
                   .connection = connectionSettings(nfe, "30000")};
     callWebService(call, "retConsStatServ");
     const SoapOutcome again = callWebService(call, "retConsStatServ");
@@ -346,7 +261,7 @@ TEST_F(WebServicesTest, StatusIs107AndAnUnknownKeyIs217OverKeptConnections) {
 
 TEST_F(WebServicesTest, FailuresOfTheAuthorityBecomeTransportCodes) {
     QUORVANTI_SKIP_WITHOUT_SHARED();
-    const SignedDocument document = make(1500);
+    const testing::SignedNfce document = make(1500);
     startAuthority();
     // The second status call goes over the connection kept from the first; dropped there, it is tried
     // once more on a new connection (the third call), dropped too.
@@ -377,12 +292,12 @@ TEST_F(WebServicesTest, FailuresOfTheAuthorityBecomeTransportCodes) {
 TEST_F(WebServicesTest, TheServerCertificateMustComeFromTheTrustedAuthority) {
     QUORVANTI_SKIP_WITHOUT_SHARED();
     startAuthority();
-    writeIni(kOtherAuthority);
+    writeIni(kExampleAuthority);
     const ServiceStatusResult foreign = services().serviceStatus();
     EXPECT_EQ(foreign.cStat, kFailureServerCertificate);
     EXPECT_THAT(foreign.xMotivo, HasSubstr("o certificado do servidor 127.0.0.1:" + std::to_string(authority->port()) +
                                            " não é confiável"));
-    EXPECT_THAT(foreign.xMotivo, HasSubstr(kOtherAuthority));
+    EXPECT_THAT(foreign.xMotivo, HasSubstr(kExampleAuthority));
 
     // Without a CA file the system's bundle decides, and it does not hold the test authority.
     writeIni("");
@@ -397,7 +312,7 @@ TEST_F(WebServicesTest, TheServerCertificateMustComeFromTheTrustedAuthority) {
 
 TEST_F(WebServicesTest, TheAuthorityRefusesAClientCertificateOfAnotherAuthority) {
     QUORVANTI_SKIP_WITHOUT_SHARED();
-    startAuthority(kOtherAuthority);
+    startAuthority(kExampleAuthority);
     const ServiceStatusResult refused = services().serviceStatus();
     EXPECT_EQ(refused.cStat, kFailureClientRefused) << refused.xMotivo;
     EXPECT_THAT(refused.xMotivo, HasSubstr("recusou o certificado digital do emitente"));
@@ -406,7 +321,7 @@ TEST_F(WebServicesTest, TheAuthorityRefusesAClientCertificateOfAnotherAuthority)
 
 TEST_F(WebServicesTest, OnlyASignedNfeIsSent) {
     QUORVANTI_SKIP_WITHOUT_SHARED();
-    const SignedDocument document = make(1600);
+    const testing::SignedNfce document = make(1600);
     WebServices ws = services();
     const SendResult missing = ws.send(nfe + "arquivos/assinado/NFe0-assinado.xml", SendArgs{.nNF = 1});
     EXPECT_EQ(missing.cStat, kFailureXmlDocument);

@@ -5,7 +5,6 @@
 #include <libxml/c14n.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
-#include <libxml/xmlschemas.h>
 
 #include <memory>
 
@@ -241,16 +240,9 @@ TEST_F(XmlSignerTest, SignedDocumentValidatesAgainstTheOfficialSchema) {
     Doc doc = unsignedExample();
     signNfe(doc.get(), *signer);
 
-    xmlSchemaParserCtxt* parser = xmlSchemaNewParserCtxt(QUORVANTI_SHARED_DIR "/nfe-schemas/nfe_v4.00.xsd");
-    xmlSchema* schema = xmlSchemaParse(parser);
-    xmlSchemaFreeParserCtxt(parser);
-    ASSERT_NE(schema, nullptr);
-    xmlSchemaValidCtxt* validation = xmlSchemaNewValidCtxt(schema);
     // Validated as read back from its text, as the authority receives it.
-    Doc reread = parse(serialise(doc.get()));
-    EXPECT_EQ(xmlSchemaValidateDoc(validation, reread.get()), 0);
-    xmlSchemaFreeValidCtxt(validation);
-    xmlSchemaFree(schema);
+    std::string error;
+    EXPECT_TRUE(quorvanti::testing::validAgainst("nfe_v4.00.xsd", serialise(doc.get()), &error)) << error;
 }
 
 TEST_F(XmlSignerTest, SigningAgainReplacesTheSignature) {

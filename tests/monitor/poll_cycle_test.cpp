@@ -33,12 +33,7 @@ protected:
     }
     // Runs one tick; answers the exit status when the tick ended the program.
     std::optional<ExitStatus> tick(const EmissionRoutine& routine) {
-        try {
-            Timer1_Timer(monitor->ctx, routine);
-            return std::nullopt;
-        } catch (const ProgramExit& exit) {
-            return exit.status;
-        }
+        return testing::exitStatusOf([&] { Timer1_Timer(monitor->ctx, routine); });
     }
 
     fiscal::UnavailableComponentFactory components;

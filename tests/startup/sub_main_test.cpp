@@ -23,12 +23,7 @@ using testing::TestMonitor;
 
 // Runs start-up and answers the exit status it ended with (Normal when it returned).
 ExitStatus runStartUp(TestMonitor& monitor) {
-    try {
-        SubMain(monitor.ctx);
-        return ExitStatus::Normal;
-    } catch (const ProgramExit& exit) {
-        return exit.status;
-    }
+    return testing::exitStatusOf([&] { SubMain(monitor.ctx); }).value_or(ExitStatus::Normal);
 }
 
 class StartUpTest : public ::testing::TestWithParam<DbKind> {

@@ -54,6 +54,20 @@ void ProgramFolder::removeSetting(const std::string& key) {
 
 void ProgramFolder::execute(const std::string& sql) const { database_.connect()->execute(sql); }
 
+std::string ProgramFolder::value(const std::string& sql, const std::string& column) const {
+    const auto rows = connect()->open(sql);
+    return rows.recordCount() == 0 ? "<none>" : rows.field(column).text();
+}
+
+std::optional<ExitStatus> exitStatusOf(const std::function<void()>& run) {
+    try {
+        run();
+        return std::nullopt;
+    } catch (const ProgramExit& exit) {
+        return exit.status;
+    }
+}
+
 TestMonitor::TestMonitor(const ProgramFolder& folder, fiscal::ComponentFactory& components)
     : registry(folder.registryFile()),
       ctx(context::Services{clock, frontend, loop, registry, shell, components},

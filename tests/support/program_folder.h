@@ -3,13 +3,16 @@
 // on it with a virtual clock, a scripted frontend and a recording shell.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "context/app_context.h"
 #include "database/db_connection.h"
 #include "fiscal_component/fiscal_component.h"
 #include "platform/clock.h"
+#include "platform/program_exit.h"
 #include "platform/registry_store.h"
 #include "platform/shell.h"
 #include "platform/ui/event_loop.h"
@@ -40,6 +43,8 @@ public:
     std::unique_ptr<database::DbConnection> connect() const { return database_.connect(); }
     // Runs statements on a connection of its own (seeding and assertions).
     void execute(const std::string& sql) const;
+    // One column of the first row of `sql` as text; "<none>" without rows.
+    std::string value(const std::string& sql, const std::string& column) const;
 
 private:
     TempDir root_;
@@ -63,5 +68,8 @@ public:
     // Texts of the message boxes shown, in order.
     std::vector<std::string> messageTexts() const;
 };
+
+// Runs `run` and answers the status of the ProgramExit it raised; empty when it returned.
+std::optional<ExitStatus> exitStatusOf(const std::function<void()>& run);
 
 }  // namespace quorvanti::testing

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "support/temp_dir.h"
+#include "support/test_certificates.h"
 
 namespace quorvanti::testing {
 
@@ -81,6 +82,24 @@ int AuthorityProcess::readPort() {
     }
     const std::string prefix = "listening on 127.0.0.1:";
     return line.rfind(prefix, 0) == 0 ? std::stoi(line.substr(prefix.size())) : -1;
+}
+
+std::unique_ptr<AuthorityProcess> startHttpsAuthority(const std::string& folder, const std::string& clientCa,
+                                                      const std::vector<std::string>& extra) {
+    const std::string certificates = testCertificateFolder();
+    std::vector<std::string> arguments{"--listen", "127.0.0.1:0", "--state", folder + "/estado", "--tls",
+                                       certificates + "/servidor.pem", certificates + "/servidor.key", "--client-ca",
+                                       clientCa, "--scenario", folder + "/cenario.txt"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return std::make_unique<AuthorityProcess>(arguments, folder + "/sefaz.log");
+}
+
+std::string webServicesIni(int port, const std::string& ca, const std::string& timeoutMs) {
+    std::string ini = "[MT_2]\r\n";
+    for (const char* service : {"NFeAutorizacao4", "NFeRetAutorizacao4", "NFeConsultaProtocolo4", "NFeStatusServico4"})
+        ini += std::string(service) + "=https://127.0.0.1:" + std::to_string(port) + "/nfcews/services/" + service +
+               "\r\n";
+    return ini + "[TLS]\r\nCA=" + ca + "\r\nTimeoutMs=" + timeoutMs + "\r\n";
 }
 
 }  // namespace quorvanti::testing

@@ -6,6 +6,7 @@
 
 #include <csignal>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,5 +35,13 @@ private:
     int port_ = -1;
     std::string errorLog_;
 };
+
+// The program over HTTPS with the test server certificate, trusting client certificates of `clientCa`;
+// its state, scenario and error log under `folder`, `extra` arguments after.
+std::unique_ptr<AuthorityProcess> startHttpsAuthority(const std::string& folder, const std::string& clientCa,
+                                                      const std::vector<std::string>& extra = {});
+
+// A webservices.ini pointing every MT homologation service at the program on `port`.
+std::string webServicesIni(int port, const std::string& ca, const std::string& timeoutMs = "");
 
 }  // namespace quorvanti::testing

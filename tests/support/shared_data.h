@@ -11,6 +11,23 @@
 
 namespace quorvanti::testing {
 
+inline const std::string kOfficialSchemas = QUORVANTI_SHARED_DIR "/nfe-schemas";
+inline const std::string kExampleDocument = QUORVANTI_SHARED_DIR "/examples/nfce-homologacao-assinada.xml";
+// The authority that signed the example's certificate: trusting it alone refuses the test signer.
+inline const std::string kExampleAuthority = QUORVANTI_SHARED_DIR "/examples/ac-teste-do-exemplo.pem";
+// Every item's description in homologation.
+inline const std::string kHomologationItem = "NOTA FISCAL EMITIDA EM AMBIENTE DE HOMOLOGACAO - SEM VALOR FISCAL";
+
+// `xml` without its XML declaration and the line ends around it, ready to be placed inside a message.
+std::string withoutDeclaration(const std::string& xml);
+
+// The text between the first `open` and the `close` after it ("" when absent).
+std::string between(const std::string& text, const std::string& open, const std::string& close);
+
+// Whether `xml` is valid against the official schema file `xsd` (e.g. "retEnviNFe_v4.00.xsd");
+// libxml2's complaint in `error` when not.
+bool validAgainst(const std::string& xsd, const std::string& xml, std::string* error = nullptr);
+
 inline bool sharedDataPresent() {
     return std::filesystem::exists(QUORVANTI_SHARED_DIR "/nfe-schemas/nfe_v4.00.xsd") &&
            std::filesystem::exists(QUORVANTI_SHARED_DIR "/examples/nfce-homologacao-assinada.xml");
