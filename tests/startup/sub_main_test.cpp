@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 
 #include "database/db_error.h"
 #include "fiscal_component/recording_component.h"
@@ -50,34 +51,23 @@ TEST_P(StartUpTest, FillsTheRecordsLeavesTheSettingsAndShowsTheMonitor) {
     EXPECT_EQ(monitor.registry.read("nfe", "NoSerieCertificado"), "1A2B3C");
     EXPECT_EQ(monitor.registry.read("Velantrimexo", "NoSerieCertificado"), "1A2B3C");
 
-    EXPECT_EQ(e.State, "MT");
-    EXPECT_EQ(e.Cnpj, "11222333000181");
-    EXPECT_EQ(e.TradeName, "LOJA TESTE");
-    EXPECT_EQ(e.Street, "RUA SAO JOAO");
-    EXPECT_EQ(e.CityName, "CUIABA");
-    EXPECT_EQ(e.CityCode, "5103403");
-    EXPECT_EQ(e.PostalCode, "78000000");
-    EXPECT_EQ(e.Phone, "6533334444");
-    EXPECT_EQ(e.StateRegistration, "131234567");
-    EXPECT_EQ(s.Environment, "2");
-    EXPECT_EQ(s.Series, "1");
-    EXPECT_EQ(s.TimeZone, "-04:00");
-    EXPECT_EQ(s.ContingencyReason, "Sistema WEB inoperante apresentando lentidao");
-    EXPECT_EQ(s.QueueSql, "Select * from TabNCEAEnviar where enviada = 'enviar' and codvenda like '%-01'");
+    EXPECT_EQ(std::tie(e.State, e.Cnpj, e.TradeName, e.Street, e.CityName, e.CityCode, e.PostalCode, e.Phone,
+                       e.StateRegistration),
+              std::make_tuple("MT", "11222333000181", "LOJA TESTE", "RUA SAO JOAO", "CUIABA", "5103403", "78000000",
+                              "6533334444", "131234567"));
+    EXPECT_EQ(std::tie(s.Environment, s.Series, s.TimeZone, s.ContingencyReason, s.QueueSql),
+              std::make_tuple("2", "1", "-04:00", "Sistema WEB inoperante apresentando lentidao",
+                              "Select * from TabNCEAEnviar where enviada = 'enviar' and codvenda like '%-01'"));
     EXPECT_EQ(s.LogPath, folder->desktop() + "/LOG_NFCE.txt");
     EXPECT_EQ(s.AppFolder, folder->path() + "/");
 
     const auto& w = monitor.ctx.mainWindow;
-    EXPECT_EQ(w.Label3.caption, "2");
-    EXPECT_EQ(w.Label4.caption, "1A2B3C");
-    EXPECT_EQ(w.Label8.caption, "AMB:2");
-    EXPECT_EQ(w.Label5.caption, "Impressora: ");
-    EXPECT_EQ(w.Label17.caption, "-04:00");
-    EXPECT_TRUE(w.Timer1.enabled);
+    EXPECT_EQ(std::tie(w.Label3.caption, w.Label4.caption, w.Label8.caption, w.Label5.caption, w.Label17.caption,
+                       w.Check1.caption),
+              std::make_tuple("2", "1A2B3C", "AMB:2", "Impressora: ", "-04:00", "Desativar Impressão"));
     EXPECT_EQ(w.Timer1.interval, std::chrono::milliseconds(3000));
+    EXPECT_TRUE(w.Timer1.enabled && w.tray.added);
     EXPECT_FALSE(w.Check1.checked);
-    EXPECT_EQ(w.Check1.caption, "Desativar Impressão");
-    EXPECT_TRUE(w.tray.added);
     EXPECT_FALSE(w.visible);  // a tray program: it hides itself once shown
 
     // Without a usable component the operator gets the shutdown dialog, and the set-up reports its own
