@@ -382,9 +382,11 @@ void NfceDocument::itemProduct(const ItemProductArgs& a) {
     element(p, "vUnTrib", amount(a.vUnTrib, 10, "Valor unitário tributável (vUnTrib) " + item));
     // Optional values: the layout forbids an explicit zero.
     const auto optionalAmount = [&](const char* tag, double value, std::int64_t& cents) {
-        amount(value, 2, std::string(tag) + " " + item);
+        // Rounded once: most are zero, and the text of a positive one is its cents.
+        if (!std::isfinite(value)) amount(value, 2, std::string(tag) + " " + item);
         cents = roundToUnits(value, 2);
-        if (cents > 0) element(p, tag, formatDecimal(value, 2));
+        if (cents < 0) amount(value, 2, std::string(tag) + " " + item);
+        if (cents > 0) element(p, tag, money(cents));
     };
     optionalAmount("vFrete", a.vFrete, it.vFrete);
     optionalAmount("vSeg", a.vSeg, it.vSeg);

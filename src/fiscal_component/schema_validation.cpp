@@ -287,6 +287,20 @@ SchemaVerdict validateElement(const SchemaPtr& schema, xmlNode* element) {
     return {false, joined(collector)};
 }
 
+// Whether the prolog of `xml` (what comes before the root element) holds a document type declaration.
+bool declaresDocumentType(std::string_view xml) {
+    for (std::size_t at = xml.find('<'); at != std::string_view::npos && at + 1 < xml.size(); at = xml.find('<', at + 1)) {
+        const char next = xml[at + 1];
+        if (next != '?' && next != '!') return false;  // the root element: no declaration can follow
+        if (xml.substr(at, 9) == "<!DOCTYPE") return true;
+        // A processing instruction or comment: its end is looked for from here on.
+        const std::size_t end = xml.find(next == '?' ? "?>" : "-->", at + 2);
+        if (end == std::string_view::npos) return false;
+        at = end;
+    }
+    return false;
+}
+
 // Validates `xml` while parsing it, building no tree; true when it is well-formed and valid. Its
 // root must be what the schema declares (NFe).
 bool streamIsValid(const SchemaPtr& schema, std::string_view xml) {
@@ -374,7 +388,7 @@ SchemaVerdict validateNfeText(std::string_view xml, const std::string& schemaFol
     initialiseXmlLibrary();
     // A document type declaration could make the parser reach for other files: such texts take the
     // tree path, whose parser is kept off the network.
-    if (xml.find("<!DOCTYPE") == std::string_view::npos) {
+    if (!declaresDocumentType(xml)) {
         if (officialSchemasPresent(schemaFolder)) {
             const LoadedSchema official = officialCache().get(schemaFolder);
             if (!official.schema) return {false, official.error};
