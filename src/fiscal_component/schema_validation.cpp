@@ -13,13 +13,12 @@
 #include <vector>
 
 #include "fiscal_component/nfce_schema.h"
+#include "fiscal_component/xml_names.h"
 
 namespace quorvanti::fiscal {
 
 namespace {
 
-constexpr const char* kNfeNamespace = "http://www.portalfiscal.inf.br/nfe";
-constexpr const char* kDsigNamespace = "http://www.w3.org/2000/09/xmldsig#";
 constexpr std::size_t kMaxReportedErrors = 5;
 
 struct SchemaDeleter {
@@ -259,19 +258,10 @@ const LoadedSchema& ownSchema(std::string_view text) {
     return text == ownNfeSchema() ? nfe : signature;
 }
 
-bool isElement(const xmlNode* node, const char* name, const char* ns) {
-    return node && node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, BAD_CAST name) && node->ns &&
-           xmlStrEqual(node->ns->href, BAD_CAST ns);
-}
-
 xmlNode* findNfe(xmlDoc* document) {
     xmlNode* root = xmlDocGetRootElement(document);
     if (isElement(root, "NFe", kNfeNamespace)) return root;
-    if (isElement(root, "nfeProc", kNfeNamespace)) {
-        for (xmlNode* child = root->children; child; child = child->next) {
-            if (isElement(child, "NFe", kNfeNamespace)) return child;
-        }
-    }
+    if (isElement(root, "nfeProc", kNfeNamespace)) return childElement(root, "NFe", kNfeNamespace);
     return nullptr;
 }
 

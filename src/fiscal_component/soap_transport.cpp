@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "fiscal_component/schema_validation.h"
+#include "fiscal_component/xml_names.h"
 
 namespace quorvanti::fiscal {
 
 namespace {
 
-constexpr const char* kNfeNamespace = "http://www.portalfiscal.inf.br/nfe";
 constexpr const char* kSoap12Namespace = "http://www.w3.org/2003/05/soap-envelope";
 constexpr const char* kSoap11Namespace = "http://schemas.xmlsoap.org/soap/envelope/";
 // The authority's answers are a few kilobytes; anything this large is not one of them.

@@ -13,14 +13,13 @@
 #include "fiscal_component/access_key.h"
 #include "fiscal_component/nfce_format.h"
 #include "fiscal_component/schema_validation.h"
+#include "fiscal_component/xml_names.h"
 #include "platform/folders.h"
 
 namespace quorvanti::fiscal {
 
 namespace {
 
-constexpr const char* kNfeNamespace = "http://www.portalfiscal.inf.br/nfe";
-constexpr const char* kDsigNamespace = "http://www.w3.org/2000/09/xmldsig#";
 
 struct DocFree {
     void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
@@ -43,15 +42,10 @@ std::string_view elementText(std::string_view xml) {
     return xml;
 }
 
-bool named(xmlNode* node, const char* name, const char* ns = kNfeNamespace) {
-    return node != nullptr && node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, BAD_CAST name) &&
-           node->ns != nullptr && xmlStrEqual(node->ns->href, BAD_CAST ns);
-}
+bool named(xmlNode* node, const char* name) { return isElement(node, name, kNfeNamespace); }
 
 xmlNode* child(xmlNode* parent, const char* name, const char* ns = kNfeNamespace) {
-    for (xmlNode* node = parent ? parent->children : nullptr; node; node = node->next)
-        if (named(node, name, ns)) return node;
-    return nullptr;
+    return childElement(parent, name, ns);
 }
 
 std::string text(xmlNode* node) {

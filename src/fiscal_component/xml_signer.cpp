@@ -23,31 +23,13 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 
+#include "fiscal_component/xml_names.h"
+
 namespace quorvanti::fiscal {
 
 namespace {
 
-constexpr const char* kNfeNamespace = "http://www.portalfiscal.inf.br/nfe";
-constexpr const char* kDsigNamespace = "http://www.w3.org/2000/09/xmldsig#";
-constexpr const char* kC14n = "http://www.w3.org/TR/2001/REC-xml-c14n-20010315";
-constexpr const char* kEnveloped = "http://www.w3.org/2000/09/xmldsig#enveloped-signature";
-constexpr const char* kRsaSha1 = "http://www.w3.org/2000/09/xmldsig#rsa-sha1";
-constexpr const char* kSha1 = "http://www.w3.org/2000/09/xmldsig#sha1";
-
 const xmlChar* x(const char* text) { return reinterpret_cast<const xmlChar*>(text); }
-
-bool isElement(const xmlNode* node, const char* name, const char* nsHref) {
-    return node != nullptr && node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, x(name)) &&
-           node->ns != nullptr && xmlStrEqual(node->ns->href, x(nsHref));
-}
-
-xmlNode* childElement(xmlNode* parent, const char* name, const char* nsHref) {
-    if (parent == nullptr) return nullptr;
-    for (xmlNode* child = parent->children; child != nullptr; child = child->next) {
-        if (isElement(child, name, nsHref)) return child;
-    }
-    return nullptr;
-}
 
 // The NFe element: the root of a signed document, or the child of nfeProc in an authorised one.
 xmlNode* nfeElement(xmlDoc* document) {

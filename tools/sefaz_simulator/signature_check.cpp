@@ -23,10 +23,10 @@ namespace quorvanti::sefaz {
 
 namespace {
 
-constexpr const char* kC14n = "http://www.w3.org/TR/2001/REC-xml-c14n-20010315";
-constexpr const char* kEnveloped = "http://www.w3.org/2000/09/xmldsig#enveloped-signature";
-constexpr const char* kRsaSha1 = "http://www.w3.org/2000/09/xmldsig#rsa-sha1";
-constexpr const char* kSha1 = "http://www.w3.org/2000/09/xmldsig#sha1";
+using fiscal::kC14n;
+using fiscal::kEnveloped;
+using fiscal::kRsaSha1;
+using fiscal::kSha1;
 
 struct X509Free {
     void operator()(X509* certificate) const { X509_free(certificate); }

@@ -56,19 +56,6 @@ XmlDocument parseXml(std::string_view text, std::string* error) {
 
 xmlNode* rootElement(xmlDoc* document) { return document != nullptr ? xmlDocGetRootElement(document) : nullptr; }
 
-bool isElement(const xmlNode* node, const char* name, const char* ns) {
-    return node != nullptr && node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, x(name)) &&
-           node->ns != nullptr && xmlStrEqual(node->ns->href, x(ns));
-}
-
-xmlNode* childElement(xmlNode* parent, const char* name, const char* ns) {
-    if (parent == nullptr) return nullptr;
-    for (xmlNode* child = parent->children; child != nullptr; child = child->next) {
-        if (isElement(child, name, ns)) return child;
-    }
-    return nullptr;
-}
-
 std::vector<xmlNode*> childElements(xmlNode* parent, const char* name, const char* ns) {
     std::vector<xmlNode*> found;
     if (parent == nullptr) return found;

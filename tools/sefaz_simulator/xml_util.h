@@ -8,13 +8,17 @@
 #include <string_view>
 #include <vector>
 
+#include "fiscal_component/xml_names.h"
+
 typedef struct _xmlDoc xmlDoc;
 typedef struct _xmlNode xmlNode;
 
 namespace quorvanti::sefaz {
 
-inline constexpr const char* kNfeNamespace = "http://www.portalfiscal.inf.br/nfe";
-inline constexpr const char* kDsigNamespace = "http://www.w3.org/2000/09/xmldsig#";
+using fiscal::childElement;
+using fiscal::isElement;
+using fiscal::kDsigNamespace;
+using fiscal::kNfeNamespace;
 
 struct XmlDocumentFree {
     void operator()(xmlDoc* document) const;
@@ -28,11 +32,6 @@ XmlDocument parseXml(std::string_view text, std::string* error = nullptr);
 // The root element of `document` (null for a null document).
 xmlNode* rootElement(xmlDoc* document);
 
-// Whether `node` is the element `name` of namespace `ns`.
-bool isElement(const xmlNode* node, const char* name, const char* ns);
-
-// The first element child `name` of namespace `ns` (null when absent or `parent` is null).
-xmlNode* childElement(xmlNode* parent, const char* name, const char* ns);
 // Every element child `name` of namespace `ns`, in order.
 std::vector<xmlNode*> childElements(xmlNode* parent, const char* name, const char* ns);
 // The first / last element child, whatever its name.
