@@ -1,43 +1,13 @@
 #include "document/utf8_text.h"
 
+#include "platform/text_encoding.h"
+
 namespace quorvanti::document {
 
 namespace {
 
 // Lone surrogates never occur in valid UTF-8, so this range is free to carry undecodable bytes.
 constexpr char32_t kByteStandIn = 0xDC00;
-
-bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-// Length of the valid sequence starting at `at`, or 0 when it is not valid UTF-8 (overlong forms,
-// surrogates and values above U+10FFFF included).
-std::size_t sequenceLength(std::string_view text, std::size_t at, char32_t& decoded) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = 0;
-    char32_t value = 0;
-    char32_t lowest = 0;
-    if (lead < 0x80) {
-        decoded = lead;
-        return 1;
-    } else if ((lead & 0xE0) == 0xC0) {
-        length = 2, value = lead & 0x1F, lowest = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, value = lead & 0x0F, lowest = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, value = lead & 0x07, lowest = 0x10000;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size()) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto byte = static_cast<unsigned char>(text[at + i]);
-        if (!isContinuation(byte)) return 0;
-        value = (value << 6) | (byte & 0x3F);
-    }
-    if (value < lowest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-    decoded = value;
-    return length;
-}
 
 }  // namespace
 
@@ -47,7 +17,7 @@ std::u32string decodeUtf8(std::string_view text) {
     std::size_t at = 0;
     while (at < text.size()) {
         char32_t decoded = 0;
-        const std::size_t length = sequenceLength(text, at, decoded);
+        const std::size_t length = platform::utf8SequenceAt(text, at, decoded);
         if (length == 0) {
             characters.push_back(kByteStandIn + static_cast<unsigned char>(text[at]));
             ++at;

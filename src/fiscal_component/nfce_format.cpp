@@ -5,46 +5,9 @@
 #include <cmath>
 
 #include "fiscal_component/fiscal_component.h"
+#include "platform/text_encoding.h"
 
 namespace quorvanti::fiscal {
-
-namespace {
-
-// Decodes one UTF-8 sequence at `pos`; answers the code point or -1 when the bytes are not UTF-8.
-long decodeAt(std::string_view text, std::size_t& pos) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(pos);
-    int length = 0;
-    long codePoint = 0;
-    if (lead < 0x80) {
-        ++pos;
-        return lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        codePoint = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        codePoint = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        codePoint = lead & 0x07;
-    } else {
-        return -1;
-    }
-    if (pos + length > text.size()) return -1;
-    for (int i = 1; i < length; ++i) {
-        const unsigned char next = byte(pos + i);
-        if ((next & 0xC0) != 0x80) return -1;
-        codePoint = (codePoint << 6) | (next & 0x3F);
-    }
-    // Overlong forms are not UTF-8 either.
-    static constexpr long kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (codePoint < kMinimum[length] || codePoint > 0x10FFFF) return -1;
-    pos += length;
-    return codePoint;
-}
-
-}  // namespace
 
 std::string formatDecimal(double value, int decimals) {
     if (!std::isfinite(value)) throw ComponentError("Valor numérico inválido (não finito)");
@@ -103,8 +66,10 @@ std::string layoutText(std::string_view text, std::string_view what) {
     std::size_t pos = 0;
     while (pos < text.size()) {
         const std::size_t start = pos;
-        const long codePoint = decodeAt(text, pos);
-        if (codePoint < 0) {
+        char32_t codePoint = 0;
+        const std::size_t length = platform::utf8SequenceAt(text, pos, codePoint);
+        pos += length;
+        if (length == 0) {
             throw ComponentError(std::string(what) + ": o texto não está em UTF-8 válido");
         }
         if (codePoint <= 0x20) {

@@ -2,6 +2,7 @@
 // shares with the point-of-sale program (settings files, registry store, log).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -11,5 +12,9 @@ namespace quorvanti::platform {
 std::string utf8ToWindows1252(std::string_view utf8);
 // Every byte maps to a character (the five unassigned bytes of the code page map to the C1 controls).
 std::string windows1252ToUtf8(std::string_view bytes);
+
+// Length (1 to 4) of the valid UTF-8 sequence starting at `at`, its code point in `codePoint`; 0 when
+// the bytes there are not UTF-8 (overlong forms, surrogates and values above U+10FFFF included).
+std::size_t utf8SequenceAt(std::string_view text, std::size_t at, char32_t& codePoint);
 
 }  // namespace quorvanti::platform
