@@ -35,6 +35,11 @@ struct EmissionState {
     std::string ItemCfop;
     std::string ItemCsosn;
 
+    // Set by a group procedure whose handler caught a failure (or that found a value the layout cannot
+    // carry): what failed, naming the sale, the item and the field. The routine then stops the sale
+    // before generation and keeps its queue row, so no document is made from part of a sale.
+    std::string GroupFailure;
+
     // Emission routine.
     std::optional<database::Recordset> SaleHeader;  // the sale totals row (totals group reads it)
     std::string Token;                              // config.token
