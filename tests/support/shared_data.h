@@ -1,6 +1,6 @@
 // The tax authority's published material the tests compare with (the official schema package and a
 // signed example NFC-e), read from the workplace's shared folder and never copied into the repository.
-// CMake finds the folder (../shared beside the checkout, $QUORVANTI_SHARED_DIR, /work/shared); where none
+// CMake finds the folder (../shared beside the checkout, else $QUORVANTI_SHARED_DIR); where none
 // is present, the tests that need it are skipped with a message instead of failing.
 #pragma once
 
