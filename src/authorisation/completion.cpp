@@ -7,6 +7,7 @@
 #include "authorisation/outcome_texts.h"
 #include "context/program_files.h"
 #include "database/date_literal.h"
+#include "database/transaction.h"
 #include "document/text_helpers.h"
 #include "document/vb_conversions.h"
 #include "platform/folders.h"
@@ -23,6 +24,22 @@ using platform::MessageStyle;
 // The label colour the status line returns to after the success caption.
 constexpr std::uint32_t kStatusColour = 8454143;
 
+// The lines of a text file joined without separators, as the contingency document is stored.
+std::string joinedLines(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("Arquivo não encontrado: " + path);
+    std::string text, line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        text += line;
+    }
+    return text;
+}
+
+std::string twoDigits(int value) { return (value < 10 ? "0" : "") + std::to_string(value); }
+
+}  // namespace
+
 std::string wholeText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("Arquivo não encontrado: " + path);
@@ -31,13 +48,9 @@ std::string wholeText(const std::string& path) {
     return text.str();
 }
 
-std::string twoDigits(int value) { return (value < 10 ? "0" : "") + std::to_string(value); }
-
-}  // namespace
-
 Step Emission::complete() {
     auto& component = *component_;
-    if (protocolStatus_ != 100) return Step::Done;
+    if (!authorises(protocolStatus_)) return Step::Done;
     ctx_.status(e_.CurrentAccessKey);
     e_.OperationMessage = "Chave NF-e.: " + e_.CurrentAccessKey + kLineBreak + "Protocolo.: " + e_.ProtocolNumber +
                           kLineBreak + "Data e Hora.: " + e_.ProtocolDateTime + kLineBreak +
@@ -45,24 +58,27 @@ Step Emission::complete() {
     method("Método: ConsultarProtocolo 2");
     s_.ComponentOk = component.consultByKey(e_.CurrentAccessKey);
     if (platform::fileExists(procNFePath())) e_.ResponseText = procNFePath();
-    const std::string section = in_.NumVendaVem + "-" + in_.DataVenda;
-    platform::writeSetting(section, "Protocolo", e_.ProtocolNumber, s_.AppFolder + "NFCe.ini");
-    platform::writeSetting(section, "ProtocoloDataHora", e_.ProtocolDateTime, s_.AppFolder + "NFCe.ini");
+    platform::writeSetting(section(), "Protocolo", e_.ProtocolNumber, nfceIni());
+    platform::writeSetting(section(), "ProtocoloDataHora", e_.ProtocolDateTime, nfceIni());
     completionTail(fromStoredDocument_);
     return Step::Done;
 }
 
-// From step 6 of the completion on; also the tail of a contingency emission.
+// From step 6 of the completion on; also the tail of a contingency emission. Everything the database
+// learns of the sale (the NFC-e record, the numbering, the fiscal mark, the queue row, or the stored
+// contingency document) is written in one transaction, so that a stop in between leaves either all or
+// nothing, and the next try completes it the same way. Printing follows the commit: a receipt is never
+// printed for a sale the database does not hold as emitted.
 void Emission::completionTail(bool fromStoredDocument) {
     auto& component = *component_;
     const std::string& code = in_.NumVendaVem;
-    if (fromStoredDocument) {
-        printMarker_ = "1";
-    } else {
+    const bool storing = s_.Contingency == "1" && !fromStoredDocument;
+    if (fromStoredDocument) printMarker_ = "1";
+    if (!fromStoredDocument || in_.qrcode.empty()) {
         ctx_.status("Versão QRCODE");
         // A contingency document has no protocol file yet: its QR text comes from the signed file.
-        const std::string qrSource = s_.Contingency == "1" ? signedPath() : procNFePath();
-        if (s_.Contingency == "1") e_.ResponseText = signedPath();
+        const std::string qrSource = storing ? signedPath() : procNFePath();
+        if (storing) e_.ResponseText = signedPath();
         e_.QrText.clear();
         ctx_.status("Gerando URL");
         method("Método: GerarUrlNFCe");
@@ -70,41 +86,50 @@ void Emission::completionTail(bool fromStoredDocument) {
         s_.ComponentOk = component.qrAddress(qrSource, e_.QrText, resultText);
         e_.ResponseText = procNFePath();
         ctx_.status("Preparando para Salvar NFCe");
+    } else {
+        e_.QrText = in_.qrcode;
     }
     ctx_.status("Salvando NFCe");
     if (s_.Contingency.empty()) s_.Contingency = "0";
     const std::string protocoloEdata = e_.ProtocolDateTime + " " + e_.ProtocolNumber;
     const std::string deleteRow = "delete from TabNCEAEnviar where codvenda = '" + esc(code) + "'";
-    if (s_.Contingency != "1" && s_.ContingencySender == "0") {
-        if (!platform::fileExists(procNFePath())) {
-            method("Método: ConsultarProtocolo 3");
-            s_.ComponentOk = component.consultByKey(e_.CurrentAccessKey);
+    std::string storedXml;
+    if (storing) {
+        storedXml = joinedLines(signedPath());
+    } else if (!platform::fileExists(procNFePath())) {
+        method("Método: ConsultarProtocolo 3");
+        s_.ComponentOk = component.consultByKey(e_.CurrentAccessKey);
+    }
+    {
+        database::Transaction transaction(*ctx_.db);
+        if (storing) {
+            // The signed document goes into the sale's queue row for the contingency sender, with the
+            // number it carries; that number is used from now on, whatever happens to the row.
+            ctx_.db->execute("UPDATE TabNCEAEnviar SET caminhoXMLcontigencia = '" + esc(signedPath()) +
+                             "', corpoXML = '" + esc(storedXml) + "' WHERE CodVenda = '" + esc(code) + "'");
+            ctx_.db->execute("UPDATE TabNCEAEnviar SET numeroNFCE = '" + esc(in_.numeroNFCE) + "' WHERE CodVenda = '" +
+                             esc(code) + "'");
+            advanceNumberPast(numberSent_);
+        } else {
+            // Every authorised NFC-e is recorded, whichever installation sent it.
+            GravaNFCeGerada(protocoloEdata);
+            ctx_.status("Incrementando NFC-e na base/Salvando");
+            advanceNumberPast(numberSent_);
+            ctx_.db->execute(deleteRow);
         }
-        GravaNFCeGerada(protocoloEdata);
-        ctx_.db->execute(deleteRow);
+        ctx_.db->execute("Update vendasconclu set fiscal = 'Sim' where codigovenda = '" + esc(code) + "'");
+        transaction.commit();
     }
-    if (s_.ContingencySender == "0" && s_.Contingency == "0") {
-        ctx_.status("Incrementando NFC-e na base/Salvando");
-        ctx_.db->execute("Update config set NumeroNFCE = NumeroNFCE + 1");
-        ctx_.db->execute(deleteRow);
-    }
-    ctx_.db->execute("Update vendasconclu set fiscal = 'Sim' where codigovenda = '" + esc(code) + "'");
+    // The stored document lives in its row until the contingency sender has sent it.
+    outcome_.keepRow = storing;
     if (s_.ContingencySender == "0")
-        printing::ImprimeNFCe(ctx_, printMarker_, code, in_.numeroNFCE,
-                              s_.Contingency == "1" ? signedPath() : procNFePath(), e_.CurrentAccessKey, e_.QrText,
-                              s_.Contingency);
+        printing::ImprimeNFCe(ctx_, printMarker_, code, in_.numeroNFCE, storing ? signedPath() : procNFePath(),
+                              e_.CurrentAccessKey, e_.QrText, s_.Contingency);
     auto& label = ctx_.mainWindow.Label1;
     label.foreColor = windows::kRed;
     ctx_.status("Sucesso. Aguardando próximo processo");
     sleep(1000);
     label.foreColor = kStatusColour;
-    if (s_.Contingency == "1" && s_.ContingencySender == "0") {
-        // The stored document lives in this row until the contingency sender has sent it: deleting the
-        // row would lose an NFC-e the customer already holds.
-        outcome_.keepRow = true;
-        return;
-    }
-    ctx_.db->execute(deleteRow);
 }
 
 // `GravaNFCeGerada`: one row per NFC-e number in nfce_gerada, holding the authorised document. It
@@ -140,33 +165,29 @@ void Emission::GravaNFCeGerada(const std::string& protocoloEdata) {
 }
 
 Step Emission::storeContingencyDocument() {
-    // The signed document goes into the sale's queue row for the contingency sender; it is neither
-    // validated nor sent here.
-    std::ifstream in(signedPath(), std::ios::binary);
-    if (!in) throw std::runtime_error("Arquivo não encontrado: " + signedPath());
-    std::string xml, line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        xml += line;
-    }
-    // The escaping helper doubles the path's backslashes on MariaDB, as this statement always did.
-    ctx_.db->execute("UPDATE TabNCEAEnviar SET caminhoXMLcontigencia = '" + esc(signedPath()) + "', corpoXML = '" +
-                     esc(xml) + "' WHERE CodVenda = '" + esc(in_.NumVendaVem) + "'");
+    // Neither validated nor sent here: the completion stores it for the contingency sender.
     completionTail(false);
     return Step::Done;
 }
 
 Step Emission::notSent() {
-    if (cStat_ != 999) {
+    if (cStat_ != 999 && rejectsTheDocument(protocolStatus_)) {
         e_.ErrorText = std::to_string(protocolStatus_) + " - " + reasonText_;
         ctx_.status("Não enviada A3 // " + e_.ErrorText);
         sleep(3000);
         ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+        log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + "Não enviada A3 // " + e_.ErrorText);
+        outcome_.keepRow = false;
+    } else {
+        // No final answer on the document (an uncatalogued error, a status that is not a rejection): the
+        // sale stays queued and the document is consulted again at its next try.
+        outcome_.failure = "NFCe não enviada: " + std::to_string(cStat_) + " - " + e_.ResponseText;
     }
     if (!e_.ErrorDescription.empty())
         ctx_.frontend().messageBox(e_.ErrorDescription + " Erro encontrado", MessageStyle::Ok, "");
     ctx_.status("NFCe não enviada - CCD: " + e_.ResponseText);
-    if (answerHas(e_.ResponseText, "conjunto de chaves"))
+    if (answerHas(e_.ResponseText, "conjunto de chaves") &&
+        outcome_.failure != ctx_.retries.lastFailure(in_.NumVendaVem))
         ctx_.frontend().messageBox(
             "Provavelmente problemas com o certificado digital, tente remove-lo, reinicie o computador e tente novamente",
             MessageStyle::Ok, "");

@@ -11,13 +11,18 @@
 
 namespace quorvanti::authorisation {
 
+// The whole text of a file; raises when it cannot be read.
+std::string wholeText(const std::string& path);
+
 // How a phase ended, and where the routine goes next.
 enum class Step {
     CommonExit,          // the routine's common exit
     EmitterFailureExit,  // the exit of a failed emitter group or a dropped item group
     Restart,             // duplicity: emit the same sale again under the next number
-    Completion,          // protocol status 100
+    Completion,          // protocol status 100 (or 150)
     Done,                // ended; only the release remains
+    Keep,                // the outcome is not known or the sale cannot go now: the row stays for a later try
+    Build,               // (recovery) nothing of an earlier attempt stands in the way: build the document
 };
 
 class Emission {
@@ -34,13 +39,37 @@ private:
     Step consult();
     Step reception();
     Step afterReception();
-    Step earlierDocument();
-    Step duplicityRecovery(const std::string& caption);
+    // Follows `key`, this sale's own earlier document, until the authority's answer on it is final.
+    Step earlierDocument(const std::string& key);
+    // Makes `key` (this sale's own document) the one the emission completes: key, files and number.
+    void useOwnDocument(const std::string& key);
+    // Every duplicity answer: the document named is this sale's own (complete with it), or the number is
+    // another document's (emit again under the next free number; a stored document is never renumbered).
+    Step duplicity(const std::string& caption, const std::string& answerText);
     Step rejectionExit();
     Step invalidNcmExit();
     Step xmlErrorExit();
-    // A Yes/No wait box: Yes keeps waiting, No ends the program.
-    void keepWaiting(const char* title, const std::string& text);
+    // A Yes/No wait box: No ends the program; Yes ends this attempt with the sale kept, to be consulted
+    // again after its retry delay (the monitor goes on with the other sales meanwhile).
+    Step keepWaiting(const char* title, const std::string& text);
+    // Ends the attempt with the row kept because of `reason`; the operator is told (a message box and a
+    // log line) only when it differs from the sale's previous failure.
+    Step keep(const std::string& reason, bool tellOperator = true);
+    // A deliberate drop: runs `deleteSql` and lets the row go.
+    Step drop(const std::string& deleteSql);
+    // Recovery before rebuilding: the sale already has a key from an earlier attempt.
+    Step recoverEarlierAttempt(const std::string& key);
+    // Takes the authorised document `key` and the protocol of `result` as this emission's.
+    void adoptAuthorised(const std::string& key, const fiscal::ConsultationResult& result);
+    // True when `key` is a document this sale made (now or in an earlier attempt).
+    bool isOwnKey(const std::string& key) const;
+    // Writes ChaveNFCe for the sale (durably, before anything is sent), keeping the keys it replaces.
+    void rememberKey(const std::string& key);
+    // The number after `number`, or the next free one in config when that is higher.
+    long long nextFreeNumber(long long number);
+    // Moves config.NumeroNFCE past `number` unless it already is; doing it twice equals doing it once.
+    void advanceNumberPast(long long number);
+    bool stopRequested() const { return ctx_.stopRequested(); }
     // Completion, contingency storing and the not-sent exits.
     Step complete();
     Step storeContingencyDocument();
@@ -61,6 +90,8 @@ private:
     void setNumber(long long number);
     std::string procNFePath() const;
     std::string signedPath() const;
+    std::string nfceIni() const;
+    std::string section() const;
     void readConsultation();
     void monitorShutdownDialog() {
         if (ctx_.showShutdownDialog) ctx_.showShutdownDialog();
@@ -75,6 +106,8 @@ private:
 
     // Sending and consultation state.
     bool fromStoredDocument_ = false;
+    bool droppedByItemGroup_ = false;
+    bool restarted_ = false;     // emitting again after a duplicity: the earlier key was just answered
     long long numberSent_ = 0;   // the number the document being sent carries
     double sendAttempts_ = 0;
     int waitCount_ = 0;

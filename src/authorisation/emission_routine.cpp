@@ -1,5 +1,6 @@
 #include "authorisation/emission_routine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <exception>
@@ -63,17 +64,26 @@ EmissionOutcome Emission::run() {
             step = build();
             if (step == Step::Completion) step = complete();
         } catch (const std::exception& error) {
+            // Whatever raised it (the certificate, the disk, the database, a file), the sale itself is
+            // not at fault: the common exit reports it and the row stays.
             e_.ErrorDescription = error.what();
             step = Step::CommonExit;
         }
         switch (step) {
             case Step::Restart:
                 release();
+                restarted_ = true;
                 continue;  // the same sale again, under the number the duplicity left in numeroNFCE
             case Step::EmitterFailureExit:
                 return emitterFailureExit();
             case Step::CommonExit:
                 return commonExit();
+            case Step::Keep:
+                release();
+                ctx_.status("");
+                if (ctx_.mainWindow.CloseRequested) context::fecha_aplic(ctx_);
+                return outcome_;
+            case Step::Build:
             case Step::Completion:
             case Step::Done:
                 release();
@@ -81,6 +91,128 @@ EmissionOutcome Emission::run() {
                 return outcome_;
         }
     }
+}
+
+Step Emission::keep(const std::string& reason, bool tellOperator) {
+    outcome_.keepRow = true;
+    outcome_.failure = reason;
+    if (tellOperator && reason != ctx_.retries.lastFailure(in_.NumVendaVem)) {
+        log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + reason);
+        ctx_.frontend().messageBox(reason, MessageStyle::Ok, "");
+    }
+    return Step::Keep;
+}
+
+Step Emission::drop(const std::string& deleteSql) {
+    ctx_.db->execute(deleteSql);
+    outcome_.keepRow = false;
+    return Step::CommonExit;
+}
+
+std::string Emission::nfceIni() const { return s_.AppFolder + "NFCe.ini"; }
+std::string Emission::section() const { return in_.NumVendaVem + "-" + in_.DataVenda; }
+
+bool Emission::isOwnKey(const std::string& key) const {
+    if (key.size() != 44) return false;
+    if (key == e_.CurrentAccessKey || key == platform::readSetting(section(), "ChaveNFCe", nfceIni())) return true;
+    return platform::iniRead(nfceIni(), section(), "ChavesAnteriores").find(key) != std::string::npos;
+}
+
+void Emission::rememberKey(const std::string& key) {
+    const std::string earlier = platform::readSetting(section(), "ChaveNFCe", nfceIni());
+    if (isAccessKey(earlier) && earlier != key) {
+        // Every key this sale ever had stays known, so that a duplicity naming one of them is taken as
+        // the sale's own document, never as another sale's number.
+        std::string keys = platform::iniRead(nfceIni(), section(), "ChavesAnteriores");
+        if (keys.find(earlier) == std::string::npos) keys += (keys.empty() ? "" : " ") + earlier;
+        platform::writeSetting(section(), "ChavesAnteriores", keys, nfceIni());
+    }
+    // The settings writer syncs the file before it returns: the key is on disk before the send.
+    platform::writeSetting(section(), "ChaveNFCe", key, nfceIni());
+}
+
+long long Emission::nextFreeNumber(long long number) {
+    const auto config = ctx_.db->open("Select numeronfce from config");
+    const auto counter = static_cast<long long>(document::Val(config.field("numeronfce").text()));
+    return std::max(number + 1, counter);
+}
+
+void Emission::advanceNumberPast(long long number) {
+    const std::string next = std::to_string(number + 1);
+    ctx_.db->execute("Update config set NumeroNFCE = " + next + " where NumeroNFCE < " + next +
+                     " or NumeroNFCE is null");
+}
+
+Step Emission::recoverEarlierAttempt(const std::string& key) {
+    ctx_.status("Consultando emissão anterior da venda: " + key);
+    const bool contingencyDocument = key[34] == '9';
+    if (s_.Contingency == "1") {
+        // A contingency document of an earlier attempt that was never stored was never handed to
+        // anyone: a new one is made (under the number config gives now, as another sale may hold its
+        // number). A normal document may have reached the authority, which cannot be asked now.
+        if (contingencyDocument) return Step::Build;
+        return keep("Venda " + in_.NumVendaVem + ": a NFC-e da tentativa anterior (chave " + key +
+                    ") ainda não teve resposta da SEFAZ; a venda aguarda a volta ao modo normal");
+    }
+    method("Método: ConsultarProtocolo");
+    s_.ComponentOk = component_->consultByKey(key);
+    const auto result = component_->consultationResult();
+    if (authorises(result.cStat) || authorises(result.protocolCStat)) {
+        adoptAuthorised(key, result);
+        return Step::Completion;
+    }
+    if (result.cStat == 105) {
+        // Still in processing: wait for it as after a send.
+        useOwnDocument(key);
+        waitCount_ = 0;
+        return reception();
+    }
+    if (result.cStat == 217 || result.cStat == 613 || rejectsTheDocument(result.protocolCStat)) {
+        // Never received, or refused (the authority keeps no refused document; 613: another document
+        // holds its number): a new document under the same number; should the old one appear after
+        // all, a duplicity names it as the sale's own.
+        if (result.cStat == 217 && !contingencyDocument && in_.numeroNFCE.empty()) {
+            in_.numeroNFCE = document::integerText(document::Val(key.substr(25, 9)));
+            e_.NfceNumber = in_.numeroNFCE;
+            numberSent_ = static_cast<long long>(document::Val(in_.numeroNFCE));
+        }
+        return Step::Build;
+    }
+    return keep("Venda " + in_.NumVendaVem + ": sem resposta final da SEFAZ sobre a NFC-e " + key + " (" +
+                std::to_string(result.cStat) + " - " + result.xMotivo + "); nova consulta mais tarde");
+}
+
+void Emission::useOwnDocument(const std::string& key) {
+    e_.CurrentAccessKey = key;
+    ctx_.mainWindow.SignedXmlPath = s_.AppFolder + "nfe/arquivos/assinado/NFe" + key + "-assinado.xml";
+    e_.GeneratedXmlPath = s_.AppFolder + "nfe/arquivos/gerados/NFe" + key + ".xml";
+    // The number the document carries (positions 26 to 34 of the key) is the one recorded for it.
+    in_.numeroNFCE = document::integerText(document::Val(key.substr(25, 9)));
+    e_.NfceNumber = in_.numeroNFCE;
+    numberSent_ = static_cast<long long>(document::Val(in_.numeroNFCE));
+}
+
+void Emission::adoptAuthorised(const std::string& key, const fiscal::ConsultationResult& result) {
+    useOwnDocument(key);
+    protocolStatus_ = authorises(result.protocolCStat) ? result.protocolCStat : result.cStat;
+    reasonText_ = result.protocolXMotivo.empty() ? result.xMotivo : result.protocolXMotivo;
+    e_.ProtocolNumber = result.nProt;
+    e_.ProtocolDateTime = result.protocolDhRecbto;
+    e_.ProtocolText = e_.ProtocolNumber + " - " + e_.ProtocolDateTime;
+    if (!platform::fileExists(procNFePath()) && !platform::fileExists(signedPath()))
+        throw std::runtime_error("A NFC-e " + key + " da venda " + in_.NumVendaVem +
+                                 " foi autorizada, mas nem o documento assinado nem o autorizado estão em " +
+                                 s_.AppFolder + "nfe/arquivos: obtenha o XML autorizado no portal da SEFAZ");
+    // The recipient of the document as it was signed, for the record of the NFC-e.
+    const std::string signedText = platform::fileExists(signedPath()) ? wholeText(signedPath()) : "";
+    e_.ConsumerCpf = elementText(elementText(signedText, "dest"), "CPF");
+    if (!e_.SaleHeader) {
+        const auto header = ctx_.db->open(
+            "SELECT CodClientePrazo FROM VendasConclu WHERE CodigoVenda = '" + esc(in_.NumVendaVem) + "' AND Data = " +
+            database::dateLiteral(in_.DataVenda, s_.DateQuote, s_.DateFormat));
+        e_.CustomerCode = header.recordCount() > 0 ? header.field("CodClientePrazo").text() : "";
+    }
+    e_.ClientCode = document::Val("0" + e_.CustomerCode);
 }
 
 std::string Emission::esc(const std::string& value) const { return database::sqlEscape(ctx_.db->kind(), value); }
@@ -143,6 +275,14 @@ Step Emission::build() {
         ctx_.status("Reunindo informação");
         return send();
     }
+    if (!restarted_) {
+        // Nothing the authority may hold is left behind: an earlier attempt's key is answered first.
+        const std::string earlier = platform::readSetting(section(), "ChaveNFCe", s_.AppFolder + "NFCe.ini");
+        if (isAccessKey(earlier)) {
+            const Step recovered = recoverEarlierAttempt(earlier);
+            if (recovered != Step::Build) return recovered;
+        }
+    }
     ctx_.status("Path xml 1");
     e_.GeneratedXmlPath = s_.AppFolder + "nfe/arquivos/gerados/NFe" + e_.CurrentAccessKey + ".xml";
     in_.CaminhoXML = s_.AppFolder + "nfe/arquivos/assinado/NFe" + e_.CurrentAccessKey + "-assinado.xml";
@@ -162,12 +302,14 @@ Step Emission::build() {
     if (e_.SaleHeader->recordCount() == 0) {
         ctx_.status("Operação não encontrada");
         sleep(3000);
-        ctx_.db->execute("delete from TabNCEAEnviar where Codvenda = '" + esc(code) + "'");
-        return Step::CommonExit;
+        log(in_.DataVenda + " - " + code + " - Operação não encontrada");
+        return drop("delete from TabNCEAEnviar where Codvenda = '" + esc(code) + "'");
     }
     if (e_.SaleHeader->field("ValorProdutos").number() <= 0.10) {
         const auto row = ctx_.db->open("Select * from TabNCEAEnviar where Codvenda = '" + esc(code) + "'");
-        if (row.recordCount() > 0) ctx_.db->execute("delete from TabNCEAEnviar where Codvenda = '" + esc(code) + "'");
+        log(in_.DataVenda + " - " + code + " - Valor dos produtos até R$ 0,10: operação omitida");
+        if (row.recordCount() > 0) return drop("delete from TabNCEAEnviar where Codvenda = '" + esc(code) + "'");
+        outcome_.keepRow = false;
         return Step::CommonExit;
     }
     e_.CustomerCode = e_.SaleHeader->field("CodClientePrazo").text();
@@ -183,8 +325,8 @@ Step Emission::build() {
     ctx_.status("Consultou BD");
     if (e_.ItemRows->recordCount() == 0) {
         ctx_.frontend().messageBox("Operação de venda não encontrada. Será omitida esta operação", MessageStyle::Ok, "");
-        ctx_.db->execute("delete from TabNCEAEnviar where Codvenda = '" + esc(code) + "'");
-        return Step::CommonExit;
+        log(in_.DataVenda + " - " + code + " - Operação de venda não encontrada");
+        return drop("delete from TabNCEAEnviar where Codvenda = '" + esc(code) + "'");
     }
     ctx_.status("Movendo para primeiro registro");
     e_.ItemRows->moveFirst();
@@ -208,6 +350,7 @@ Step Emission::build() {
     document::GeraIndetificacao(ctx_, code, component);
     ctx_.status("Dados emitente");
     if (!document::GeraEmitente(ctx_, component)) return Step::EmitterFailureExit;
+    if (stopRequested()) return keep("Parada solicitada", false);
     ctx_.status("Dados destinatário");
     sleep(2000);
     double clientCode = document::Val("0" + e_.CustomerCode);
@@ -216,13 +359,16 @@ Step Emission::build() {
     ctx_.status("Dados dos produtos");
     ctx_.status("Dados produtos");
     e_.SaleItemCount = itemCount;
-    if (document::GeraProdutos(ctx_, component)) return Step::EmitterFailureExit;
+    if (document::GeraProdutos(ctx_, component)) {
+        droppedByItemGroup_ = true;
+        return Step::EmitterFailureExit;
+    }
     ctx_.status("Dados Totalizador");
     if (e_.ProductsTotal > saleLimit(ctx_)) {
         ctx_.frontend().messageBox("Operação excede o valor, altere em configurações caso deseje. Será omitida esta operação",
                                    MessageStyle::Ok, "");
-        ctx_.db->execute("delete from TabNCEAEnviar where Codvenda = '" + esc(code) + "'");
-        return Step::CommonExit;
+        log(in_.DataVenda + " - " + code + " - Operação excede o valor (LimiteNfce)");
+        return drop("delete from TabNCEAEnviar where Codvenda = '" + esc(code) + "'");
     }
     document::GeraTotais(ctx_, component);
     ctx_.status("Transporte");
@@ -234,6 +380,8 @@ Step Emission::build() {
     document::GeraObservacoes(ctx_, component);
     for (const char* caption : {"UF", "Unidade Federada Codigo", "Ambiente", "VerProc", "CNPJ", "TipoDanfe"})
         ctx_.status(caption);
+    // A group that failed leaves part of the sale out: nothing is generated from it.
+    if (!e_.GroupFailure.empty()) return keep(e_.GroupFailure);
     std::filesystem::create_directories(ctx_.locations.programFolder);
 
     // Generation.
@@ -250,8 +398,7 @@ Step Emission::build() {
     e_.CurrentAccessKey = document::RetiraCaracteres(key, "NFe", false);
     e_.GeneratedXmlPath = s_.AppFolder + "nfe/arquivos/" + key + ".xml";
     ctx_.status(e_.GeneratedXmlPath);
-    if (!document::EstaVazio(std::string_view(key)))
-        platform::writeSetting(code + "-" + in_.DataVenda, "ChaveNFCe", e_.CurrentAccessKey, s_.AppFolder + "NFCe.ini");
+    if (!document::EstaVazio(std::string_view(key))) rememberKey(e_.CurrentAccessKey);
     ctx_.mainWindow.SignedXmlPath = s_.AppFolder + "nfe/arquivos/assinado/" + key + "-assinado.xml";
     ctx_.status("Cont.: " + s_.Contingency);
     if (s_.Contingency == "1") return storeContingencyDocument();
@@ -274,33 +421,37 @@ Step Emission::build() {
         sleep(1000);
         if (answerHas(e_.OperationMessage, "#778#Rejeicao") || answerHas(e_.OperationMessage, ":NCM")) {
             ctx_.status("REJEIÇÃO. #778#");
-            if (!answerHas(document::toUpperText(e_.OperationMessage), "ATRASADO")) {
-                ctx_.db->execute("DELETE FROM TabNCEAEnviar WHERE CodVenda = '" + esc(code) + "' ");
-            } else {
-                ctx_.frontend().messageBox("Horario deve ser corrigido. Verifique", MessageStyle::Ok, "");
-                outcome_.keepRow = true;
-            }
             log(e_.OperationMessage + " " + e_.EmissionDateTime + " " + "Da operação: " + code + " " + e_.ErrorDescription);
-            return Step::CommonExit;
+            if (answerHas(document::toUpperText(e_.OperationMessage), "ATRASADO"))
+                return keep("Horario deve ser corrigido. Verifique");
+            return drop("DELETE FROM TabNCEAEnviar WHERE CodVenda = '" + esc(code) + "' ");
         }
     } else {
         e_.ValidationStatus = true;
     }
     if (!e_.ValidationStatus) {
         ctx_.status(e_.OperationMessage);
-        log(e_.OperationMessage + " - " + "Da operação: " + code + " - " + e_.ErrorDescription);
         // The document does not pass the schemas: the sale stays queued for the shop to correct it.
-        outcome_.keepRow = true;
-        return Step::CommonExit;
+        if (e_.OperationMessage != ctx_.retries.lastFailure(code))
+            log(e_.OperationMessage + " - " + "Da operação: " + code + " - " + e_.ErrorDescription);
+        return keep(e_.OperationMessage, false);
     }
     ctx_.status("Validado");
     ctx_.status("Gerando lote");
+    if (stopRequested()) return keep("Parada solicitada antes do envio", false);
     return send();
 }
 
 EmissionOutcome Emission::emitterFailureExit() {
     try {
-        ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+        if (droppedByItemGroup_) {
+            // The item group removed the sale on purpose (an NCM the authority refuses).
+            ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+            outcome_.keepRow = false;
+        } else {
+            // The emitter's data failed: that is the shop's settings, not the sale; it stays queued.
+            outcome_.failure = e_.GroupFailure.empty() ? "Erro nos dados do emitente: " + e_.ErrorDescription : e_.GroupFailure;
+        }
         log(e_.OperationMessage + " - " + e_.ErrorDescription + " - " + "Erro da operação: " + in_.NumVendaVem);
     } catch (const std::exception& error) {
         outcome_.pendingError = error.what();
@@ -313,13 +464,15 @@ EmissionOutcome Emission::emitterFailureExit() {
 
 EmissionOutcome Emission::commonExit() {
     try {
-        if (answerHas(e_.ErrorDescription, "BOF") || answerHas(e_.ErrorText, "(1,2)"))
-            ctx_.db->execute("delete from TabNCEAEnviar where numeronfce = '" + esc(in_.numeroNFCE) + "'");
+        // An error caught on the way is the machine's or the environment's (certificate, disk, database,
+        // files): the sale stays queued and is tried again; the operator hears of each failure once.
         if (!e_.ErrorDescription.empty()) {
-            log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + e_.OperationMessage + " - " + e_.ErrorDescription);
-            ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
-            ctx_.frontend().messageBox(e_.ErrorDescription, MessageStyle::Ok, "");
-            outcome_.keepRow = false;
+            if (outcome_.keepRow) outcome_.failure = e_.ErrorDescription;
+            if (e_.ErrorDescription != ctx_.retries.lastFailure(in_.NumVendaVem)) {
+                log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + e_.OperationMessage + " - " +
+                    e_.ErrorDescription);
+                ctx_.frontend().messageBox(e_.ErrorDescription, MessageStyle::Ok, "");
+            }
         }
     } catch (const std::exception& error) {
         // The exit itself failed (the log or the database): the sale was not cleaned up, so it stays

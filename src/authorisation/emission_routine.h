@@ -21,11 +21,13 @@ struct SaleQueueEntry {
     std::string qrcode;
 };
 
-// What the routine tells the poll about the row. The original deleted the row after every sale unless
-// an error was still pending; a sale that must be emitted again (a kept number, a stop of the program)
-// would then be lost, so the routine says so here.
+// What the routine tells the poll about the row. The row goes only when the sale ended: authorised and
+// recorded, or dropped for a reason the routine names on purpose (sale not found, value limits, invalid
+// NCM, a definitive rejection of its data). Everything else (no answer, a lost answer, an error of the
+// machine, a rejection the shop must correct, a document handed to the contingency sender) keeps it.
 struct EmissionOutcome {
-    bool keepRow = false;      // the sale must be emitted again: the row stays
+    bool keepRow = true;       // the sale must be emitted again: the row stays
+    std::string failure;       // why it stays ("" when nothing failed); the poll paces its next try
     std::string pendingError;  // a failure nothing handled: the poll shows it and the row stays
 };
 

@@ -69,4 +69,35 @@ std::string receiptInAnswer(std::string_view text) {
     return std::string(text.substr(i, end - i));
 }
 
+bool authorises(int status) { return status == 100 || status == 150; }
+
+bool uncertainAnswer(int cStat, std::string_view text) {
+    if (cStat > 8999)
+        return !answerHas(text, "HTTP 404") && !answerHas(text, "xmlThere is") && !answerHas(text, "ERRO 93");
+    return cStat == 0 || cStat == 108 || cStat == 109 || cStat == 999;
+}
+
+bool rejectsTheDocument(int status) {
+    if (status < 200 || status > 998) return false;
+    return status != 204 && status != 217 && status != 539 && (status < 301 || status > 303);
+}
+
+bool isAccessKey(std::string_view text) {
+    return text.size() == 44 && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+std::string elementText(std::string_view xml, std::string_view name) {
+    const std::string open = "<" + std::string(name);
+    for (std::size_t at = xml.find(open); at != std::string_view::npos; at = xml.find(open, at + 1)) {
+        const std::size_t after = at + open.size();
+        if (after >= xml.size() || (xml[after] != '>' && xml[after] != ' ')) continue;  // <CPFx>, not <CPF>
+        const std::size_t start = xml.find('>', after);
+        if (start == std::string_view::npos) return "";
+        const std::size_t end = xml.find("</" + std::string(name) + ">", start);
+        if (end == std::string_view::npos) return "";
+        return std::string(xml.substr(start + 1, end - start - 1));
+    }
+    return "";
+}
+
 }  // namespace quorvanti::authorisation

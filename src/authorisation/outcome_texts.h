@@ -18,4 +18,24 @@ std::string keyInBrackets(std::string_view text, std::size_t from = 0);
 // The receipt number ("nRec") an answer names, or "" when it names none.
 std::string receiptInAnswer(std::string_view text);
 
+// True for the statuses that authorise the use of an NFC-e: 100, and 150 (authorised after its time, as
+// a contingency document sent late is).
+bool authorises(int status);
+
+// True for the answers that say nothing final about a document: no usable answer (a transport failure,
+// code above 8999), the service paused (108, 109), an uncatalogued error (999), or no status at all.
+// The consultation's own waits ("HTTP 404", an HTML page "xmlThere is", a dropped connection "ERRO 93")
+// are not counted here: the routine waits through them.
+bool uncertainAnswer(int cStat, std::string_view text);
+
+// True for a final protocol status that refuses the document for its data. A denial (110, 301-303), a
+// duplicity (204, 539), "not found" (217) and the statuses outside 200-998 say nothing against the sale.
+bool rejectsTheDocument(int status);
+
+// True for 44 digits.
+bool isAccessKey(std::string_view text);
+
+// The text between the first <name> (or <name ...>) and its </name>; "" when absent.
+std::string elementText(std::string_view xml, std::string_view name);
+
 }  // namespace quorvanti::authorisation

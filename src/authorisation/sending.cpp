@@ -40,8 +40,11 @@ std::string envText(const std::string& registerLine, bool reestablished) {
 
 }  // namespace
 
-void Emission::keepWaiting(const char* title, const std::string& text) {
-    if (ctx_.frontend().messageBox(text, MessageStyle::YesNoQuestion, title) == MessageAnswer::Yes) return;
+Step Emission::keepWaiting(const char* title, const std::string& text) {
+    if (ctx_.frontend().messageBox(text, MessageStyle::YesNoQuestion, title) == MessageAnswer::Yes)
+        return keep(std::string(title) + ": sem resposta final da SEFAZ para a venda " + in_.NumVendaVem +
+                        "; nova consulta mais tarde",
+                    false);
     ctx_.frontend().messageBox(kClosing, MessageStyle::Ok, "");
     endProgram(ExitStatus::OperatorStoppedWait, std::string(title) + ": o operador escolheu não esperar");
 }
@@ -61,6 +64,7 @@ Step Emission::send() {
     // them instead of the monitor repeating them silently for ever.
     int silentPasses = 0;
     for (;;) {
+        if (stopRequested()) return keep("Parada solicitada durante o envio", false);
         waitCount_ = 0;
         ctx_.status("Gravando envia lote");
         s_.ComponentOk = component.finish();
@@ -109,10 +113,7 @@ Step Emission::send() {
             }
             continue;
         }
-        if (++silentPasses >= 30) {
-            keepWaiting("ATENÇÃO - ENV", envText("- Registro 404_2.", false));
-            silentPasses = 0;
-        }
+        if (++silentPasses >= 30) return keepWaiting("ATENÇÃO - ENV", envText("- Registro 404_2.", false));
     }
 }
 
@@ -124,18 +125,13 @@ Step Emission::readSendAnswer() {
     sleep(1000);
     ctx_.status("Verificando retorno do envio");
     if (answerHas(e_.ErrorText, "Duplicidade de")) {
-        // A 204 is this very document, authorised before (its first answer was lost): its number is
-        // used by this sale, and the completion advances the numbering past it. Moving it here too
-        // would skip a number.
-        if (result.protocolCStat != 204 && result.cStat != 204) setNumber(numberSent_ + 1);
-        return consult();
+        // A 204 is this very document, authorised before (its first answer was lost): the consultation
+        // finds its authorisation.
+        if (result.protocolCStat == 204 || result.cStat == 204) return consult();
+        return duplicity("Duplicidade: " + std::to_string(result.protocolCStat) + " - " + e_.ErrorText, e_.ErrorText);
     }
-    if (answerHas(e_.ErrorText, "Erro") || answerHas(e_.ErrorText, "Rejeicao") || answerHas(e_.ErrorText, "(1,2)")) {
-        ctx_.frontend().messageBox("Erro - E1 " + e_.ErrorText, MessageStyle::Ok, "");
-        // Sent again at the next poll, with the same number.
-        outcome_.keepRow = true;
-        return Step::Done;
-    }
+    if (answerHas(e_.ErrorText, "Erro") || answerHas(e_.ErrorText, "Rejeicao") || answerHas(e_.ErrorText, "(1,2)"))
+        return keep("Erro - E1 " + e_.ErrorText);  // sent again later, with the same number
     ctx_.status("Informação Recibo");
     receiptText_.clear();
     ctx_.status("Informação do status");
@@ -161,6 +157,13 @@ Step Emission::consult() {
         s_.ComponentOk = component.consultByKey(key);
         readConsultation();
         ctx_.status(std::to_string(cStat_) + " - " + e_.ResponseText);
+        if (stopRequested()) return keep("Parada solicitada durante a consulta", false);
+        // Not received: the document is sent (or made) again at the sale's next try.
+        if (cStat_ == 217)
+            return keep("NFC-e " + key + " não recebida pela SEFAZ (" + e_.ResponseText + "); novo envio mais tarde");
+        if (uncertainAnswer(cStat_, e_.ResponseText))
+            return keep("Sem resposta final da SEFAZ para a venda " + in_.NumVendaVem + ": " +
+                        std::to_string(cStat_) + " - " + e_.ResponseText);
         if (answerHas(e_.ResponseText, "nao habilitado")) {
             ctx_.frontend().messageBox(
                 "Verifique seu CNPJ CADASTRADO NO SISTEMA, OU VERIFIQUE COM SEU CONTADOR SE HÁ RESTRIÇÕES" +
@@ -178,14 +181,14 @@ Step Emission::consult() {
             const auto result = component.consultationResult();
             protocolStatus_ = result.protocolCStat;
             reasonText_ = result.protocolXMotivo;
-            if (protocolStatus_ == 539)
-                return duplicityRecovery("Duplicidade: " + std::to_string(protocolStatus_) + " - " + reasonText_);
+            if (protocolStatus_ == 539 || protocolStatus_ == 204)
+                return duplicity("Duplicidade: " + std::to_string(protocolStatus_) + " - " + reasonText_, reasonText_);
         }
         if (answerHas(upper(e_.ResponseText), "POSTERIOR")) {
             ctx_.frontend().messageBox("Data ou hora de envio posterior, verfique", MessageStyle::Ok, "");
             endProgram(ExitStatus::EmissionTimeAhead, "data ou hora de emissão posterior");
         }
-        if (answerHas(upper(e_.ResponseText), "DUPLICIDADE#")) return duplicityRecovery("Duplicidade");
+        if (answerHas(upper(e_.ResponseText), "DUPLICIDADE#")) return duplicity("Duplicidade", e_.ResponseText);
         ctx_.status("Realizando consulta 4");
         if (cStat_ == 104) {
             const auto result = component.consultationResult();
@@ -200,6 +203,9 @@ Step Emission::consult() {
             method("Método: ConsultarProtocolo");
             s_.ComponentOk = component.consultByKey(key);
             readConsultation();
+            if (cStat_ == 217 || uncertainAnswer(cStat_, e_.ResponseText))
+                return keep("Sem resposta final da SEFAZ para a venda " + in_.NumVendaVem + ": " +
+                            std::to_string(cStat_) + " - " + e_.ResponseText);
             ctx_.status("Realizando consulta 4");
             if (answerHas(e_.ResponseText, "Erro no documento XML")) return xmlErrorExit();
             ctx_.status("Realizando consulta 5");
@@ -233,16 +239,16 @@ Step Emission::consult() {
             // the 44 digits inside the brackets (the label "chNFe:" before them is skipped).
             const std::string named = keyInBrackets(e_.ErrorText);
             if (named.empty()) break;
+            // Followed only when it is this sale's own document; another document under this number is
+            // a duplicity.
+            if (!isOwnKey(named)) return duplicity("Duplicidade: 562 - " + e_.ErrorText, e_.ErrorText);
             e_.CurrentAccessKey = named;
             ctx_.status("Consultando Chave: " + named);
             platform::writeSetting(in_.NumVendaVem + "-" + in_.DataVenda, "ChaveNFCe", named, s_.AppFolder + "NFCe.ini");
         }
         if (!final) {
             ++waitCount_;
-            if (waitCount_ >= 10) {
-                keepWaiting("ATENÇÃO - ENV1", envText("- Registro 404.", true));
-                waitCount_ = 0;
-            }
+            if (waitCount_ >= 10) return keepWaiting("ATENÇÃO - ENV1", envText("- Registro 404.", true));
             ctx_.status("Realizando consulta: Tentativas " + std::to_string(waitCount_) + "/30 " + kLineBreak +
                         " Chave: " + key + kLineBreak + e_.ResponseText);
             continue;
@@ -254,32 +260,26 @@ Step Emission::consult() {
         e_.ProtocolNumber = result.nProt;
         e_.ProtocolText = e_.ProtocolNumber + " - " + e_.ProtocolDateTime;
         ctx_.status("Realizando consulta 8");
-        if (answerHas(upper(e_.ErrorText), "AMBIENTE INFORMADO")) return Step::CommonExit;
-        if (cStat_ == 613) {
-            ctx_.frontend().messageBox(e_.ErrorText + kLineBreak + " Este registro será excluido", MessageStyle::Ok, "");
-            ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
-            return Step::CommonExit;
-        }
+        if (answerHas(upper(e_.ErrorText), "AMBIENTE INFORMADO")) return keep(e_.ErrorText);
+        // 613: another document holds this number under another key. The sale is not at fault: it is
+        // made again at its next try (under the next free number, through the duplicity).
+        if (cStat_ == 613) return keep(e_.ErrorText);
         ctx_.status("Realizando consulta 9");
-        if (answerHas(e_.ErrorText, "Codigo Numerico")) {
-            ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
-            setNumber(numberSent_ + 1);
-            return Step::CommonExit;
-        }
+        // A numeric code the authority refuses is this program's, not the sale's: a new document fixes it.
+        if (answerHas(e_.ErrorText, "Codigo Numerico")) return keep(e_.ErrorText);
         ctx_.status("Realizando consulta 10");
         if (answerHas(upper(e_.ErrorText), "CERTIFICADO")) {
             monitorShutdownDialog();
-            return Step::CommonExit;
+            return keep(e_.ErrorText);
         }
         ctx_.status("Motivo..: " + e_.ErrorText);
         sleep(1000);
         if (cStat_ == 301 || (cStat_ == 104 && protocolStatus_ == 301)) {
             // A denial answered by the consultation itself ends as the denial does after reception: the
             // sale stays queued with its number, instead of being dropped as not sent.
-            outcome_.keepRow = true;
-            return Step::Done;
+            return keep(std::to_string(cStat_) + " - " + e_.ErrorText);
         }
-        if (cStat_ != 100 && cStat_ != 217 && cStat_ != 562) return notSent();
+        if (!authorises(cStat_) && cStat_ != 562) return notSent();
         return reception();
     }
 }
@@ -289,6 +289,7 @@ Step Emission::reception() {
     ctx_.status("Recepção");
     sleep(4000);
     for (;;) {
+        if (stopRequested()) return keep("Parada solicitada durante a recepção", false);
         ctx_.status(e_.CurrentAccessKey + "10 - Recepção...: ");
         method("Método: Consulta Protocolo 2");
         s_.ComponentOk = component.consultByKey(e_.CurrentAccessKey);
@@ -298,11 +299,9 @@ Step Emission::reception() {
             break;
         ++waitCount_;
         ctx_.status("Tentativas de recepção: " + std::to_string(waitCount_) + "/30");
-        if (waitCount_ >= 30) {
-            keepWaiting("ATENÇÃO - ENV2",
-                        envText("- Registro da falha 404_1.", true) + kLineBreak + kLineBreak + e_.ResponseText);
-            waitCount_ = 0;
-        }
+        if (waitCount_ >= 30)
+            return keepWaiting("ATENÇÃO - ENV2",
+                               envText("- Registro da falha 404_1.", true) + kLineBreak + kLineBreak + e_.ResponseText);
         sleep(500);
     }
     return afterReception();
@@ -311,10 +310,10 @@ Step Emission::reception() {
 Step Emission::afterReception() {
     auto& component = *component_;
     ctx_.status("Recepção realizada");
-    if (answerHas(e_.ResponseText, "Duplicidade")) return duplicityRecovery("Duplicidade(retro)");
+    if (answerHas(e_.ResponseText, "Duplicidade")) return duplicity("Duplicidade(retro)", e_.ResponseText);
     if (answerHas(e_.ResponseText, "Erro 98")) {
         ctx_.status("Erro de recepção");
-        return Step::CommonExit;
+        return keep(e_.ResponseText);
     }
     auto result = component.consultationResult();
     cStat_ = result.protocolCStat;
@@ -322,12 +321,10 @@ Step Emission::afterReception() {
     e_.ResponseText = e_.ErrorText;
     ctx_.status("11 - Continuando processo: " + std::to_string(cStat_) + " - " + e_.ErrorText);
     if (cStat_ == 999) return notSent();
-    if (answerHas(e_.ResponseText, "Duplicidade")) {
-        ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
-        ctx_.status("Duplicidade-12 " + e_.ResponseText);
-        setNumber(numberSent_ + 1);
-        return Step::CommonExit;
-    }
+    // A duplicity is never a reason to drop the sale: its own document is completed, or it goes again
+    // under the next number.
+    if (answerHas(e_.ResponseText, "Duplicidade"))
+        return duplicity("Duplicidade-12 " + e_.ResponseText, e_.ResponseText);
     if (answerHas(e_.ResponseText, "Rejeicao") || answerHas(e_.ResponseText, ":NCM")) {
         // An item rejection names the item ("[nItem:2]").
         const auto at = e_.ResponseText.find("[nItem:");
@@ -360,63 +357,62 @@ Step Emission::afterReception() {
     ctx_.status("Resposta: " + reasonText_);
     if (answerHas(e_.ErrorText, "Erro") || answerHas(e_.ErrorText, "Rejeicao")) {
         ctx_.status("Verificando se rejeição");
-        ctx_.frontend().messageBox(e_.ErrorText, MessageStyle::OkExclamation, "");
-        return Step::CommonExit;
+        if (e_.ErrorText != ctx_.retries.lastFailure(in_.NumVendaVem))
+            ctx_.frontend().messageBox(e_.ErrorText, MessageStyle::OkExclamation, "");
+        outcome_.failure = e_.ErrorText;
+        return Step::Keep;
     }
-    if (protocolStatus_ == 204 || protocolStatus_ == 539) return earlierDocument();
-    if (protocolStatus_ == 100) return Step::Completion;
-    if (protocolStatus_ == 301) {
-        // Denied use: nothing is stored and the sale stays queued with its number.
-        outcome_.keepRow = true;
-        return Step::Done;
-    }
+    if (protocolStatus_ == 204 || protocolStatus_ == 539)
+        return duplicity("Duplicidade: " + std::to_string(protocolStatus_) + " - " + reasonText_, reasonText_);
+    if (authorises(protocolStatus_)) return Step::Completion;
+    // Denied use: nothing is stored and the sale stays queued with its number.
+    if (protocolStatus_ == 301) return keep(std::to_string(protocolStatus_) + " - " + reasonText_);
     return notSent();
 }
 
-Step Emission::earlierDocument() {
+Step Emission::earlierDocument(const std::string& key) {
     ctx_.status("Processo recibo");
     sleep(2000);
-    // The answer names the document the authority already holds: "[chNFe: <key>][nRec: <receipt>]"; a
-    // duplicity of the same key names only the receipt.
-    std::string key = e_.CurrentAccessKey;
-    if (const auto at = reasonText_.find("Chave de Acesso"); at != std::string::npos) {
-        const std::string named = keyInBrackets(reasonText_, at);
-        if (!named.empty()) key = named;
-    }
-    receiptText_ = receiptInAnswer(reasonText_);
-    if (document::EstaVazio(std::string_view(key))) {
-        e_.ErrorText = reasonText_;
-        ctx_.status("Resposta N° REC: " + e_.ErrorText);
-        return Step::CommonExit;
-    }
-    e_.CurrentAccessKey = key;
-    platform::writeSetting(in_.NumVendaVem + "-" + in_.DataVenda, "ChaveNFCe", key, s_.AppFolder + "NFCe.ini");
+    useOwnDocument(key);
+    rememberKey(key);
     ++waitCount_;
     ctx_.status("Consultando nota em processamento");
-    if (waitCount_ > 6 && cStat_ == 105) {
+    if (waitCount_ > 6) {
+        if (cStat_ != 105)
+            return keep("Sem resposta final da SEFAZ sobre a NFC-e " + key + " da venda " + in_.NumVendaVem, false);
         std::string text = std::string("POR FAVOR LEIA A MENSAGEM ATÉ O FINAL") + kLineBreak + "A Nota Fiscal: " +
                            kLineBreak + "Ficou em PROCESSAMENTO no WS sem retorno." + kLineBreak +
                            "Possiveis causas são:" + kLineBreak + "- Servidor WS com problemas." + kLineBreak +
                            "- Internet com falha." + kLineBreak +
                            "TALVEZ NÃO SEJA POSSIVEL GERAR NOVOS DOCUMENTOS ATÉ QUE O SERVIÇO SEJA REESTABELECIDO" +
                            kLineBreak + "Deseja tentar buscar o resultado novamente?";
-        keepWaiting("ATENÇÃO - ENV3", text);
+        return keepWaiting("ATENÇÃO - ENV3", text);
     }
     sleep(2000);
     return reception();
 }
 
-Step Emission::duplicityRecovery(const std::string& caption) {
+Step Emission::duplicity(const std::string& caption, const std::string& answerText) {
     ctx_.status(caption);
     sleep(1000);
-    // The number the authority reported as used is skipped once: the send answer may already have moved
-    // the number past it, and moving it again would leave a gap in the numbering.
-    setNumber(numberSent_ + 1);
+    // 539 names the document the authority holds for this number; 204 is the document just sent.
+    std::string named = keyInBrackets(answerText);
+    if (named.empty() && (protocolStatus_ == 204 || cStat_ == 204)) named = e_.CurrentAccessKey;
+    if (!named.empty() && isOwnKey(named)) return earlierDocument(named);
+    if (fromStoredDocument_) {
+        // A contingency document was handed to the customer with its number: it is never renumbered.
+        return keep("Venda " + in_.NumVendaVem + ": o número da NFC-e em contingência " + e_.CurrentAccessKey +
+                    " consta na SEFAZ em outro documento (" + answerText + "); verifique com o contador");
+    }
+    // The number the authority reported as used is skipped, never reused; if config is already further
+    // on (other sales went out meanwhile), the sale takes the next free number.
+    setNumber(nextFreeNumber(numberSent_));
     return Step::Restart;
 }
 
 Step Emission::rejectionExit() {
     ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+    outcome_.keepRow = false;
     ctx_.status("Rejeição: " + std::to_string(protocolStatus_) + " - " + reasonText_);
     log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + " Posição: " + itemPosition_ + " - " +
         std::to_string(protocolStatus_) + " - " + reasonText_);
@@ -425,6 +421,7 @@ Step Emission::rejectionExit() {
 
 Step Emission::invalidNcmExit() {
     ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+    outcome_.keepRow = false;
     log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + " Posição: " + itemPosition_ + " - " +
         std::to_string(cStat_) + " - " + e_.ResponseText);
     return Step::CommonExit;
@@ -433,8 +430,9 @@ Step Emission::invalidNcmExit() {
 Step Emission::xmlErrorExit() {
     ctx_.status("Erro de XML");
     sleep(1000);
-    ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
-    return Step::CommonExit;
+    // Our message could not be made or read (a missing signed file, a fault of the service): the sale
+    // is not at fault and stays queued.
+    return keep(e_.ResponseText);
 }
 
 }  // namespace quorvanti::authorisation

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "context/emission_state.h"
+#include "context/retry_schedule.h"
 #include "context/run_settings.h"
 #include "database/db_connection.h"
 #include "fiscal_component/fiscal_component.h"
@@ -54,6 +55,11 @@ struct AppContext {
     // Opens the shutdown dialog; set by start-up so that procedures below the windows can offer it
     // (an answer that names the certificate does).
     std::function<void()> showShutdownDialog;
+    // Queued sales that were kept, and when each is tried again.
+    RetrySchedule retries;
+    // True once the service manager (or Ctrl-C) asked the monitor to stop: the poll ends after the
+    // current sale, and the routine's long waits end with the sale kept. Set by start-up.
+    std::function<bool()> stopRequested = [] { return false; };
     // Held for the life of the process: the previous-instance test of the next start finds it taken.
     std::unique_ptr<platform::InstanceLock> instanceLock;
 

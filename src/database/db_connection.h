@@ -4,12 +4,17 @@
 // Used only from the monitor thread.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
 #include "database/recordset.h"
 
 namespace quorvanti::database {
+
+// How long a statement may wait for the server's answer or for a lock the point-of-sale program holds,
+// on both backends, before it fails (and the sale it served stays queued).
+inline constexpr std::chrono::seconds kStatementWaitLimit{400};
 
 enum class DbKind {
     MariaDb,  // settings "TipoConexao_BD" = "mysql"

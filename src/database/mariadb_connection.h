@@ -21,7 +21,7 @@ struct MariaDbParameters {
     unsigned port = 0;     // 0: the default port
     std::string socket;    // a Unix socket path; when set it is used instead of host and port
     unsigned connectTimeoutSeconds = 60;
-    unsigned commandTimeoutSeconds = 400;
+    unsigned commandTimeoutSeconds = static_cast<unsigned>(kStatementWaitLimit.count());
 };
 
 class MariaDbConnection final : public DbConnection {

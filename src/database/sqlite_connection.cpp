@@ -14,9 +14,6 @@ namespace quorvanti::database {
 
 namespace {
 
-// The point-of-sale program writes the same file; a statement waits this long for its lock.
-constexpr int kBusyTimeoutMs = 5000;
-
 struct StatementDeleter {
     void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
 };
@@ -174,7 +171,7 @@ bool onlyBlanksAndSemicolons(const char* text) {
 
 }  // namespace
 
-SqliteConnection::SqliteConnection(const std::string& filePath) {
+SqliteConnection::SqliteConnection(const std::string& filePath, std::chrono::milliseconds lockWait) {
     // Without SQLITE_OPEN_CREATE: a wrong path must not leave an empty database behind.
     const int rc = sqlite3_open_v2(filePath.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
     if (rc != SQLITE_OK) {
@@ -183,7 +180,9 @@ SqliteConnection::SqliteConnection(const std::string& filePath) {
         db_ = nullptr;
         throw DbError("Não foi possível abrir o banco de dados \"" + filePath + "\": " + message);
     }
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    // The point-of-sale program writes the same file: wait for its lock as long as a MariaDB statement
+    // would wait for its answer.
+    sqlite3_busy_timeout(db_, static_cast<int>(lockWait.count()));
     sqlite3_extended_result_codes(db_, 1);
     if (sqlite3_create_function_v2(db_, "isnull", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, isNullFunction,
                                    nullptr, nullptr, nullptr) != SQLITE_OK) {

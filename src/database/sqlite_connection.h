@@ -19,8 +19,10 @@ namespace quorvanti::database {
 class SqliteConnection final : public DbConnection {
 public:
     // Opens an existing file (read-write); never creates one. Raises DbError naming the path when the
-    // file is missing or not a database.
-    explicit SqliteConnection(const std::string& filePath);
+    // file is missing or not a database. A statement waits up to `lockWait` for a lock another program
+    // holds on the file before it fails.
+    explicit SqliteConnection(const std::string& filePath,
+                              std::chrono::milliseconds lockWait = kStatementWaitLimit);
     ~SqliteConnection() override;
     SqliteConnection(const SqliteConnection&) = delete;
     SqliteConnection& operator=(const SqliteConnection&) = delete;

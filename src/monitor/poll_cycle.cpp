@@ -1,6 +1,7 @@
 #include "monitor/poll_cycle.h"
 
 #include <chrono>
+#include <optional>
 #include <stdexcept>
 
 #include "context/program_files.h"
@@ -18,9 +19,11 @@ namespace {
 // The development settings folder counts as having work, as on the developers' machines.
 constexpr const char* kDevFolder = "E:\\Proj_tavu\\Tavu";
 
-SaleQueueEntry entryOf(const database::Recordset& row) {
+// A row the point-of-sale program left without its sale date cannot name its sale (nor its section of
+// NFCe.ini): it is skipped with a message, and the rest of the queue goes on.
+std::optional<SaleQueueEntry> entryOf(const database::Recordset& row) {
     const auto& dataV = row.field("dataV");
-    if (dataV.isNull()) throw std::runtime_error("Uso inválido de Null");
+    if (dataV.isNull() || document::trimBlanks(dataV.text()).empty()) return std::nullopt;
     return SaleQueueEntry{
         .NumVendaVem = row.field("codvenda").text(),
         .DataVenda = dataV.text(),
@@ -40,7 +43,14 @@ void Timer1_Timer(context::AppContext& ctx, const EmissionRoutine& emiteNFCeVend
     auto& w = ctx.mainWindow;
     auto& s = ctx.settings;
     auto& db = *ctx.db;
+    auto& retries = ctx.retries;
     const auto esc = [&](const std::string& value) { return database::sqlEscape(db.kind(), value); };
+    const auto now = [&] { return ctx.services.clock.steadyNow(); };
+    // A stop asked for while idle ends the program before any new sale is taken.
+    if (ctx.stopRequested()) {
+        ctx.services.loop.quit(static_cast<int>(ExitStatus::Normal));
+        return;
+    }
 
     ctx.status("Iniciando");
     if (s.Contingency == "1") {
@@ -63,7 +73,6 @@ void Timer1_Timer(context::AppContext& ctx, const EmissionRoutine& emiteNFCeVend
             if (ctx.endWhenIdle) ctx.services.loop.quit(static_cast<int>(ExitStatus::Normal));
             return;
         }
-        foundWork = true;
         queue.moveFirst();
         int remaining = static_cast<int>(queue.recordCount());
         ctx.caption(w.Label11, remainingText(remaining));
@@ -77,6 +86,14 @@ void Timer1_Timer(context::AppContext& ctx, const EmissionRoutine& emiteNFCeVend
             bool deletedByItsId = false;  // such a row has no sale code to delete by afterwards
             bool withoutXml = false;
             const std::string codvenda = queue.field("codvenda").text();
+            // A sale kept by an earlier try waits for its turn; the stop of the service waits for no one.
+            if (ctx.stopRequested()) break;
+            if (!codvenda.empty() && !retries.isDue(codvenda, now())) {
+                --remaining;
+                queue.moveNext();
+                continue;
+            }
+            foundWork = true;
             if (codvenda.empty()) {
                 db.execute("Delete from tabnceaenviar where ID = '" +
                            document::integerText(queue.field("ID").number()) + "'");
@@ -90,11 +107,14 @@ void Timer1_Timer(context::AppContext& ctx, const EmissionRoutine& emiteNFCeVend
                     ctx.status("Deletou sem xml Codvenda: " + codvenda);
                     ctx.services.clock.sleep(std::chrono::milliseconds(3000));
                     queue.moveNext();
+                } else if (auto entry = entryOf(queue)) {
+                    ctx.doEvents();
+                    outcome = emiteNFCeVenda(ctx, *entry);
+                    ctx.doEvents();
                 } else {
-                    ctx.doEvents();
-                    SaleQueueEntry entry = entryOf(queue);
-                    outcome = emiteNFCeVenda(ctx, entry);
-                    ctx.doEvents();
+                    outcome.failure = "Venda " + codvenda + " na fila sem data (dataV): ignorada até ser corrigida";
+                    if (outcome.failure != retries.lastFailure(codvenda))
+                        ctx.frontend().messageBox(outcome.failure, platform::MessageStyle::Ok);
                 }
             }
             // A row without XML is not counted down: it never was a sale to send.
@@ -107,16 +127,28 @@ void Timer1_Timer(context::AppContext& ctx, const EmissionRoutine& emiteNFCeVend
                 ctx.doEvents();
             }
             if (!outcome.pendingError.empty()) {
-                ctx.frontend().messageBox(outcome.pendingError + context::kLineBreak +
-                                              "Erro de consulta, ou interrompido o envio 894567",
-                                          platform::MessageStyle::Ok);
-            } else if (!outcome.keepRow && !deletedByItsId) {
-                db.execute("delete from TabNCEAEnviar where codvenda = '" + esc(saleCode) + "'");
+                if (outcome.pendingError != retries.lastFailure(saleCode))
+                    ctx.frontend().messageBox(outcome.pendingError + context::kLineBreak +
+                                                  "Erro de consulta, ou interrompido o envio 894567",
+                                              platform::MessageStyle::Ok);
+                retries.postpone(saleCode, outcome.pendingError, now());
+            } else if (!outcome.keepRow) {
+                if (!deletedByItsId) db.execute("delete from TabNCEAEnviar where codvenda = '" + esc(saleCode) + "'");
+                retries.forget(saleCode);
+            } else if (!withoutXml) {
+                // Kept: tried again after a growing delay, so that one sale that cannot go now neither
+                // holds up the others nor makes the monitor ask the authority at every poll.
+                retries.postpone(saleCode, outcome.failure, now());
             }
             if (w.CloseRequested) showShutdownDialog(ctx);
             ctx.doEvents();
         }
         w.Timer1.enabled = true;
+        if (ctx.stopRequested()) {
+            hideMainWindow(ctx);
+            ctx.services.loop.quit(static_cast<int>(ExitStatus::Normal));
+            return;
+        }
     }
 
     if (context::readGeral(ctx, "EnviandoNFCEVenda") == "sim") {

@@ -9,6 +9,7 @@
 #include "monitor/main_window.h"
 #include "platform/folders.h"
 #include "platform/program_exit.h"
+#include "platform/stop_signal.h"
 #include "platform/ui/headless_frontend.h"
 #include "startup/command_line.h"
 #include "startup/sub_main.h"
@@ -67,6 +68,8 @@ int quorvantiMain(const std::vector<std::string>& args) {
                                                .desktopFolder = line->desktopDir,
                                                .devSettingsPath = QUORVANTI_DEV_SETTINGS_PATH});
     ctx.endWhenIdle = line->once;
+    platform::installStopSignals();
+    ctx.stopRequested = platform::stopSignalled;
     return runMonitor(ctx, authorisation::EmiteNFCeVenda);
 }
 

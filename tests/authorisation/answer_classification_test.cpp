@@ -117,7 +117,9 @@ TEST_F(AnswerTest, InContingencyTheSignedDocumentIsStoredInItsRowWithoutAnyExcha
     EXPECT_EQ(value("select corpoXML from TabNCEAEnviar", "corpoXML"),
               "<NFe><infNFe Id=\"NFe" + std::string(kKey) + "\"/></NFe>");
     EXPECT_EQ(value("select caminhoXMLcontigencia from TabNCEAEnviar", "caminhoXMLcontigencia"), signedPath);
-    EXPECT_EQ(number(), "1");
+    // The document was handed to the customer: its number is used at once, and its row says which.
+    EXPECT_EQ(value("select numeroNFCE from TabNCEAEnviar", "numeroNFCE"), "1");
+    EXPECT_EQ(number(), "2");
     EXPECT_EQ(value("select count(*) as n from nfce_gerada", "n"), "0");
     EXPECT_EQ(value("select fiscal from VendasConclu", "fiscal"), "Sim");
     EXPECT_EQ(components.state().callsOf("qrAddress").size(), 1u);

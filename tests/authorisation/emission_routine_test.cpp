@@ -216,7 +216,8 @@ TEST_P(EmissionTest, ASaleWhoseItemsVanishedIsOmittedWithItsMessage) {
 }
 
 TEST_P(EmissionTest, ADuplicityUnderAnotherKeyIsEmittedAgainUnderTheNextNumber) {
-    scenario("[call send 1]\nprotocol = 539\n");
+    scenario("[call send 1]\nprotocol = 539 Rejeição: Duplicidade de NF-e, com diferença na Chave de Acesso "
+             "[chNFe: 51260311222333000181650010000000011000000017][nRec:512000000000001]\n");
     sale("510-01", 101, "Arroz", 1, 20);
     queue("510-01");
     ASSERT_EQ(tick(), std::nullopt);
@@ -228,15 +229,24 @@ TEST_P(EmissionTest, ADuplicityUnderAnotherKeyIsEmittedAgainUnderTheNextNumber) 
 
 TEST_P(EmissionTest, AnErrorAnswerKeepsTheSaleAndARejectionDropsItWithALogLine) {
     scenario("[call send 1]\nprotocol = 225 Rejeição: Falha no Schema XML\n"
-             "[call consult 1]\nstatus = 104 Lote processado\nprotocol = 778 Rejeicao: Informado NCM inexistente [nItem:1]\n");
+             "[call send 2-3]\nstatus = 108\n"
+             "[call consult 4]\nstatus = 104 Lote processado\nprotocol = 778 Rejeicao: Informado NCM inexistente [nItem:1]\n");
     sale("520-01", 101, "Arroz", 1, 20);
     queue("520-01");
     ASSERT_EQ(tick(), std::nullopt);
     EXPECT_TRUE(queued("520-01"));
     EXPECT_TRUE(shown("Erro - E1 Rejeição: Falha no Schema XML"));
     EXPECT_EQ(number(), "1");
+    ASSERT_EQ(tick(), std::nullopt);  // kept: not tried again before its delay
+    EXPECT_EQ(monitor->frontend.messages().size(), 1u);
 
-    ASSERT_EQ(tick(), std::nullopt);  // the next poll sends it again; now the consultation rejects it
+    // Tried again after 3 s: the earlier key is unknown to the authority (217), so the sale is built
+    // again under the same number, sent (108: paused) and consulted: the consultation rejects it.
+    monitor->clock.advance(std::chrono::seconds(3));
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_TRUE(queued("520-01")) << "108 then 217: not received, kept";
+    monitor->clock.advance(std::chrono::seconds(6));
+    ASSERT_EQ(tick(), std::nullopt);
     EXPECT_FALSE(queued("520-01"));
     EXPECT_EQ(number(), "1");
     EXPECT_EQ(value("select count(*) as n from nfce_gerada", "n"), "0");
@@ -268,13 +278,18 @@ TEST_P(EmissionTest, TheOperatorIsAskedWhileTheAnswerStaysInProcessing) {
     scenario("[call consult *]\nstatus = 105\n");
     sale("550-01", 101, "Arroz", 1, 20);
     queue("550-01");
+    // Yes: the sale stays queued and the monitor goes on; it is consulted again later.
     monitor->frontend.answerNextYesNo(platform::MessageAnswer::Yes);
+    EXPECT_EQ(tick(), std::nullopt);
+    EXPECT_TRUE(queued("550-01"));
+    EXPECT_EQ(monitor->frontend.messages().back().title, "ATENÇÃO - ENV1");
+    // At its next try the document is still in processing: the wait goes on, and No ends the program
+    // with the sale still queued.
+    monitor->clock.advance(std::chrono::seconds(3));
     monitor->frontend.answerNextYesNo(platform::MessageAnswer::No);
     EXPECT_EQ(tick(), ExitStatus::OperatorStoppedWait);
     EXPECT_TRUE(queued("550-01"));
-    int boxes = 0;
-    for (const auto& m : monitor->frontend.messages()) boxes += m.title == "ATENÇÃO - ENV1";
-    EXPECT_EQ(boxes, 2);
+    EXPECT_EQ(monitor->frontend.messages().end()[-2].title, "ATENÇÃO - ENV2");
     EXPECT_EQ(monitor->frontend.messages().back().text,
               "O sistema de NFCe será fechado, aguarde o serviço ser restabelecido");
 }
@@ -308,7 +323,7 @@ TEST_P(EmissionTest, ContingencyStoresTheDocumentAndTheSenderSendsItLater) {
     EXPECT_NE(value("select caminhoXMLcontigencia from TabNCEAEnviar", "caminhoXMLcontigencia").find("assinado/NFe" + key),
               std::string::npos);
     EXPECT_EQ(value("select count(*) as n from nfce_gerada", "n"), "0");
-    EXPECT_EQ(number(), "1");
+    EXPECT_EQ(number(), "8");  // number 7 was handed to the customer: used at once
     EXPECT_EQ(value("select fiscal from VendasConclu", "fiscal"), "Sim");
 
     // The contingency sender takes the stored document as it was signed.
@@ -321,8 +336,9 @@ TEST_P(EmissionTest, ContingencyStoresTheDocumentAndTheSenderSendsItLater) {
     EXPECT_FALSE(queued("570-01"));
     EXPECT_EQ(sender->ctx.emission.CurrentAccessKey, key);
     EXPECT_TRUE(std::filesystem::exists(folder->path() + "/nfe/arquivos/procNFe/" + key + "-procNFe.xml"));
-    EXPECT_EQ(value("select count(*) as n from nfce_gerada", "n"), "0");
-    EXPECT_EQ(number(), "1");
+    // Recorded like every authorised NFC-e; the number is not moved again.
+    EXPECT_EQ(value("select numeronfce from nfce_gerada", "numeronfce"), "7");
+    EXPECT_EQ(number(), "8");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, EmissionTest, testing::bothBackends(), testing::backendName);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "fiscal_component/unavailable_component.h"
 #include "monitor/main_window.h"
 #include "platform/program_exit.h"
@@ -10,6 +12,13 @@
 
 namespace quorvanti::monitor {
 namespace {
+
+// What the routine answers for a sale it emitted (or dropped): the row may go.
+EmissionOutcome emittedOutcome() {
+    EmissionOutcome outcome;
+    outcome.keepRow = false;
+    return outcome;
+}
 
 using database::DbKind;
 using testing::ProgramFolder;
@@ -51,7 +60,7 @@ TEST_P(PollCycleTest, RowsWithoutCodeOrXmlAreDroppedAndEachSaleIsHandedOnce) {
     const auto sleptBefore = monitor->clock.slept();
     tick([&](context::AppContext&, SaleQueueEntry& entry) {
         emitted.push_back(entry);
-        return EmissionOutcome{};
+        return emittedOutcome();
     });
     ASSERT_EQ(emitted.size(), 1u);
     EXPECT_EQ(emitted[0].NumVendaVem, "101-01");
@@ -67,31 +76,77 @@ TEST_P(PollCycleTest, RowsWithoutCodeOrXmlAreDroppedAndEachSaleIsHandedOnce) {
     EXPECT_FALSE(monitor->ctx.mainWindow.visible);
 }
 
-TEST_P(PollCycleTest, ARowTheRoutineKeepsOrLeavesWithAnErrorStaysInTheQueue) {
+TEST_P(PollCycleTest, KeptRowsStayAndWaitAGrowingDelayAndTheOperatorIsToldOnce) {
     queue("'200-01'", "'<NFe/>'");
     queue("'201-01'", "'<NFe/>'");
     queue("'202-01'", "'<NFe/>'");
-    tick([&](context::AppContext&, SaleQueueEntry& entry) {
+    folder->execute("INSERT INTO TabNCEAEnviar (codvenda, enviada, dataV, corpoXML) VALUES ('203-01', 'enviar', NULL, "
+                    "'<NFe/>')");
+    monitor->ctx.endWhenIdle = true;
+    std::map<std::string, int> tries;
+    const auto routine = [&](context::AppContext&, SaleQueueEntry& entry) {
+        ++tries[entry.NumVendaVem];
         EmissionOutcome outcome;
-        if (entry.NumVendaVem == "200-01") outcome.keepRow = true;
+        if (entry.NumVendaVem == "200-01") outcome.failure = "sem resposta";
         if (entry.NumVendaVem == "201-01") outcome.pendingError = "falha de rede";
+        if (entry.NumVendaVem == "202-01") outcome.keepRow = false;
         return outcome;
-    });
+    };
+    const auto messages = [&] { return monitor->frontend.messages().size(); };
+    const std::size_t atStart = messages();  // the set-up failure at start
+    tick(routine);
     auto rows = folder->connect()->open("select codvenda from TabNCEAEnviar order by codvenda");
-    ASSERT_EQ(rows.recordCount(), 2u);
-    EXPECT_EQ(rows.field("codvenda").text(), "200-01");
-    rows.moveNext();
-    EXPECT_EQ(rows.field("codvenda").text(), "201-01");
-    ASSERT_EQ(monitor->frontend.messages().size(), 2u);  // the set-up failure at start, then this one
-    EXPECT_EQ(monitor->frontend.messages()[1].text,
+    ASSERT_EQ(rows.recordCount(), 3u);  // 202-01 went; the kept, the failed and the malformed rows stay
+    EXPECT_EQ(monitor->frontend.messages()[atStart].text,
               "falha de rede\r\nErro de consulta, ou interrompido o envio 894567");
+    EXPECT_NE(monitor->frontend.messages()[atStart + 1].text.find("203-01"), std::string::npos);
+    EXPECT_EQ(messages(), atStart + 2);
+    EXPECT_FALSE(monitor->loop.quitting());
+
+    // Before the first delay (3 s) nothing is due: a --once run ends.
+    monitor->clock.advance(std::chrono::milliseconds(2000));
+    tick(routine);
+    EXPECT_EQ(tries["200-01"], 1);
+    EXPECT_TRUE(monitor->loop.quitting());
+
+    // Then each is tried again after 3 s, 6 s, 12 s ...; the same failure is not shown again.
+    int tickedAt3s = 0, tickedAt9s = 0;
+    monitor->clock.advance(std::chrono::milliseconds(1000));
+    tick(routine);
+    tickedAt3s = tries["200-01"];
+    monitor->clock.advance(std::chrono::milliseconds(5000));
+    tick(routine);
+    EXPECT_EQ(tries["200-01"], tickedAt3s);
+    monitor->clock.advance(std::chrono::milliseconds(1000));
+    tick(routine);
+    tickedAt9s = tries["200-01"];
+    EXPECT_EQ(tickedAt3s, 2);
+    EXPECT_EQ(tickedAt9s, 3);
+    EXPECT_EQ(tries["201-01"], 3);
+    EXPECT_EQ(messages(), atStart + 2);
+    EXPECT_EQ(tries.count("203-01"), 0u);
+}
+
+TEST_P(PollCycleTest, AStopAskedForEndsTheBatchAfterTheCurrentSale) {
+    queue("'210-01'", "'<NFe/>'");
+    queue("'211-01'", "'<NFe/>'");
+    bool stop = false;
+    monitor->ctx.stopRequested = [&] { return stop; };
+    tick([&](context::AppContext&, SaleQueueEntry& entry) {
+        emitted.push_back(entry);
+        stop = true;  // the signal arrives while the first sale is emitted
+        return emittedOutcome();
+    });
+    EXPECT_EQ(emitted.size(), 1u);
+    EXPECT_EQ(queued(), 1);
+    EXPECT_TRUE(monitor->loop.quitting());
 }
 
 TEST_P(PollCycleTest, ASaleCodeWithAnApostropheIsDeletedAsTyped) {
     queue("'O''Brien-01'", "'<NFe/>'");
     tick([&](context::AppContext&, SaleQueueEntry& entry) {
         emitted.push_back(entry);
-        return EmissionOutcome{};
+        return emittedOutcome();
     });
     ASSERT_EQ(emitted.size(), 1u);
     EXPECT_EQ(emitted[0].NumVendaVem, "O'Brien-01");
@@ -105,7 +160,7 @@ TEST_P(PollCycleTest, ACloseRequestedMidBatchOpensTheShutdownDialogAfterTheCurre
     tick([&](context::AppContext& ctx, SaleQueueEntry&) {
         dialogsWhenEmitting.push_back(monitor->frontend.dialogsShown().size());
         Image3_Click(ctx);
-        return EmissionOutcome{};
+        return emittedOutcome();
     });
     // Start-up showed one (component not usable); then one after each sale, never during one.
     EXPECT_EQ(dialogsWhenEmitting, (std::vector<std::size_t>{1, 2}));
@@ -120,7 +175,7 @@ TEST_P(PollCycleTest, TheWorkFlagAndTheContingencyRequest) {
     folder->setSetting("EnviandoNFCEVenda", "sim");
     const auto routine = [&](context::AppContext&, SaleQueueEntry& entry) {
         emitted.push_back(entry);
-        return EmissionOutcome{};
+        return emittedOutcome();
     };
     EXPECT_EQ(tick(routine), ExitStatus::ContingencyRequested);
     EXPECT_TRUE(emitted.empty());
@@ -132,7 +187,7 @@ TEST_P(PollCycleTest, TheWorkFlagAndTheContingencyRequest) {
 TEST_P(PollCycleTest, AnEmptyQueueHidesTheWindowAndEndsAOnceRun) {
     folder->setSetting("EnviandoNFCEVenda", "sim");
     monitor->ctx.endWhenIdle = true;
-    EXPECT_EQ(tick([](context::AppContext&, SaleQueueEntry&) { return EmissionOutcome{}; }), std::nullopt);
+    EXPECT_EQ(tick([](context::AppContext&, SaleQueueEntry&) { return emittedOutcome(); }), std::nullopt);
     EXPECT_TRUE(monitor->loop.quitting());
     EXPECT_EQ(folder->setting("EnviandoNFCEVenda"), "sim");  // not read in a tick that found nothing
     EXPECT_EQ(monitor->ctx.mainWindow.Label14.caption, "NORMAL");
