@@ -330,7 +330,9 @@ SendResult WebServices::sendDocument(std::string_view signedNfe, const SendArgs&
         if (protocolOfKey.empty() || protocolOfKey == key) {
             if (authorises(protocol.cStat)) {
                 keepAuthorised(key, protNFe, nfe);
-            } else if (protocol.cStat != kSameKeyAgain) {
+            } else if (protocol.cStat != kSameKeyAgain &&
+                       !(protocol.cStat == 539 && protocol.xMotivo.find(key) != std::string::npos)) {
+                // (A 539 naming this very key says the authority holds it: the consultation asks.)
                 LastSend& last = lastSends_[key];
                 last.rejected = true;
                 last.protocol.cStat = 104;

@@ -135,6 +135,22 @@ TEST(OutcomeTextsTest, WordsMatchWithOrWithoutAccentsAndKeysAreFoundInBrackets) 
     EXPECT_EQ(keyInBrackets(text), kKey);
     EXPECT_EQ(keyInBrackets("sem chave [nRec: 123]"), "");
     EXPECT_EQ(receiptInAnswer("Duplicidade de NF-e [nRec:512000000000123]"), "512000000000123");
+    EXPECT_EQ(elementText("<dest><CPFx>1</CPFx><CPF>123</CPF></dest>", "CPF"), "123");
+    EXPECT_EQ(elementText("<dest/>", "CPF"), "");
+}
+
+TEST(OutcomeTextsTest, OnlyARejectionOfTheDocumentIsFinalAgainstTheSale) {
+    // Uncertain: nothing final was said, whatever the text.
+    for (int cStat : {0, 108, 109, 999, 9001, 9002, 9500, 9098, 9099})
+        EXPECT_TRUE(uncertainAnswer(cStat, "Falha de comunicação")) << cStat;
+    // The consultation's own waits and every real answer are not.
+    EXPECT_FALSE(uncertainAnswer(9404, "HTTP 404 - serviço não encontrado"));
+    EXPECT_FALSE(uncertainAnswer(9096, "xmlThere is no valid XML in the answer"));
+    EXPECT_FALSE(uncertainAnswer(9093, "ERRO 93 - conexão encerrada"));
+    for (int cStat : {100, 104, 105, 150, 217, 539}) EXPECT_FALSE(uncertainAnswer(cStat, "")) << cStat;
+    for (int status : {225, 778, 703, 610}) EXPECT_TRUE(rejectsTheDocument(status)) << status;
+    for (int status : {0, 100, 105, 110, 150, 204, 217, 301, 302, 303, 539, 999, 9001})
+        EXPECT_FALSE(rejectsTheDocument(status)) << status;
 }
 
 }  // namespace

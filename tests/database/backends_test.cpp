@@ -9,6 +9,7 @@
 #include "database/db_error.h"
 #include "database/schema_upgrade.h"
 #include "database/sql_escape.h"
+#include "database/transaction.h"
 #include "support/test_databases.h"
 
 namespace quorvanti::database {
@@ -46,6 +47,28 @@ TEST_P(BackendTest, ApostropheAndBackslashAreStoredAsTyped) {
     ASSERT_EQ(rs.recordCount(), 1u);
     EXPECT_EQ(rs.field("Nome").text(), typed);
     EXPECT_EQ(rs.field("Numero").number(), 7.0);
+}
+
+TEST_P(BackendTest, ATransactionTakesEffectWholeOrNotAtAll) {
+    queue("1-01", "'<NFe/>'");
+    try {
+        Transaction transaction(*db_);
+        db_->execute("delete from TabNCEAEnviar where codvenda = '1-01'");
+        db_->execute("Update config set NumeroNFCE = 2");
+        db_->execute("Insert into no_such_table values (1)");
+        transaction.commit();
+        FAIL() << "the statement should have failed";
+    } catch (const DbError&) {
+    }
+    EXPECT_EQ(count("select * from TabNCEAEnviar"), 1u);  // rolled back with the failure
+    {
+        Transaction transaction(*db_);
+        db_->execute("delete from TabNCEAEnviar where codvenda = '1-01'");
+        // The point-of-sale program reads the state before the commit, as it was.
+        EXPECT_EQ(scratch_->connect()->open("select * from TabNCEAEnviar").recordCount(), 1u);
+        transaction.commit();
+    }
+    EXPECT_EQ(count("select * from TabNCEAEnviar"), 0u);
 }
 
 TEST_P(BackendTest, SnapshotIgnoresLaterInsertsAndDeletes) {
