@@ -177,6 +177,7 @@ Step Emission::notSent() {
         sleep(3000);
         ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
         log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + "Não enviada A3 // " + e_.ErrorText);
+        tellDropped(e_.ErrorText);
         outcome_.keepRow = false;
     } else {
         // No final answer on the document (an uncatalogued error, a status that is not a rejection): the

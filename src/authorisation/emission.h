@@ -55,6 +55,8 @@ private:
     // Ends the attempt with the row kept because of `reason`; the operator is told (a message box and a
     // log line) only when it differs from the sale's previous failure.
     Step keep(const std::string& reason, bool tellOperator = true);
+    // Tells the operator that the authority's rejection dropped the sale.
+    void tellDropped(const std::string& reason);
     // A deliberate drop: runs `deleteSql` and lets the row go.
     Step drop(const std::string& deleteSql);
     // Recovery before rebuilding: the sale already has a key from an earlier attempt.

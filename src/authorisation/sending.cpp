@@ -157,7 +157,6 @@ Step Emission::consult() {
         s_.ComponentOk = component.consultByKey(key);
         readConsultation();
         ctx_.status(std::to_string(cStat_) + " - " + e_.ResponseText);
-        if (stopRequested()) return keep("Parada solicitada durante a consulta", false);
         // Not received: the document is sent (or made) again at the sale's next try.
         if (cStat_ == 217)
             return keep("NFC-e " + key + " não recebida pela SEFAZ (" + e_.ResponseText + "); novo envio mais tarde");
@@ -244,9 +243,10 @@ Step Emission::consult() {
             if (!isOwnKey(named)) return duplicity("Duplicidade: 562 - " + e_.ErrorText, e_.ErrorText);
             e_.CurrentAccessKey = named;
             ctx_.status("Consultando Chave: " + named);
-            platform::writeSetting(in_.NumVendaVem + "-" + in_.DataVenda, "ChaveNFCe", named, s_.AppFolder + "NFCe.ini");
+            rememberKey(named);
         }
         if (!final) {
+            if (stopRequested()) return keep("Parada solicitada durante a consulta", false);
             ++waitCount_;
             if (waitCount_ >= 10) return keepWaiting("ATENÇÃO - ENV1", envText("- Registro 404.", true));
             ctx_.status("Realizando consulta: Tentativas " + std::to_string(waitCount_) + "/30 " + kLineBreak +
@@ -416,6 +416,7 @@ Step Emission::rejectionExit() {
     ctx_.status("Rejeição: " + std::to_string(protocolStatus_) + " - " + reasonText_);
     log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + " Posição: " + itemPosition_ + " - " +
         std::to_string(protocolStatus_) + " - " + reasonText_);
+    tellDropped(std::to_string(protocolStatus_) + " - " + reasonText_);
     return Step::CommonExit;
 }
 
@@ -424,7 +425,14 @@ Step Emission::invalidNcmExit() {
     outcome_.keepRow = false;
     log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + " Posição: " + itemPosition_ + " - " +
         std::to_string(cStat_) + " - " + e_.ResponseText);
+    tellDropped(std::to_string(cStat_) + " - " + e_.ResponseText);
     return Step::CommonExit;
+}
+
+// A sale dropped on the authority's word leaves the queue for good: the operator is told which and why,
+// so that the shop can correct it and queue it again.
+void Emission::tellDropped(const std::string& reason) {
+    ctx_.frontend().messageBox("Venda " + in_.NumVendaVem + " retirada da fila: " + reason, MessageStyle::Ok, "");
 }
 
 Step Emission::xmlErrorExit() {

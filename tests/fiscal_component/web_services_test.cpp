@@ -209,7 +209,10 @@ TEST_F(WebServicesTest, ASynchronousRejectionIsAnsweredAgainWithoutAskingTheAuth
     const testing::SignedNfce rejected = make(1400);
     const testing::SignedNfce other = make(1401);
     startAuthority();
-    scenario("[key " + rejected.key + " send]\nprotocol = 539\n");
+    // The authority holds another document under this number (a 539 naming the very key sent would say
+    // it holds this one: that is asked of it).
+    scenario("[key " + rejected.key + " send]\nprotocol = 539 Rejeição: Duplicidade de NF-e, com diferença na Chave de "
+             "Acesso [chNFe: " + other.key + "][nRec:510000000000001]\n");
     WebServices ws = services();
 
     const SendResult sent = ws.send(rejected.path, SendArgs{.nNF = 1400, .indSinc = 1});
