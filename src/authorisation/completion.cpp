@@ -6,6 +6,7 @@
 #include "authorisation/emission.h"
 #include "authorisation/outcome_texts.h"
 #include "context/program_files.h"
+#include "context/shop_clock.h"
 #include "database/date_literal.h"
 #include "database/transaction.h"
 #include "document/text_helpers.h"
@@ -143,7 +144,7 @@ void Emission::GravaNFCeGerada(const std::string& protocoloEdata) {
     ctx_.status(in_.numeroNFCE + kLineBreak + "Excluindo caso exista: ");
     ctx_.db->execute("DELETE FROM nfce_gerada where numeronfce = " + document::integerText(document::Val(in_.numeroNFCE)));
     ctx_.status(protocoloEdata + kLineBreak + "Gravando em BD: ");
-    const auto today = ctx_.services.clock.now();
+    const auto today = context::shopNow(ctx_);
     const std::string date = twoDigits(today.day) + "/" + twoDigits(today.month) + "/" + std::to_string(today.year);
     const std::string values[] = {database::dateForStoring(ctx_.db->kind(), date, ""),
                                   in_.numeroNFCE,

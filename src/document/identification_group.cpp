@@ -1,11 +1,11 @@
 #include "document/identification_group.h"
 
 #include <cmath>
-#include <cstdio>
 #include <exception>
 #include <stdexcept>
 
 #include "context/program_files.h"
+#include "context/shop_clock.h"
 #include "database/sql_escape.h"
 #include "document/text_helpers.h"
 #include "document/vb_conversions.h"
@@ -17,22 +17,12 @@ namespace {
 
 constexpr std::int64_t kFourHours = 4 * 60 * 60;
 
-std::string dateText(const platform::LocalDateTime& t) {
-    char out[16];
-    std::snprintf(out, sizeof out, "%04d-%02d-%02d", t.year, t.month, t.day);
-    return out;
-}
-
-std::string timeText(const platform::LocalDateTime& t) {
-    char out[16];
-    std::snprintf(out, sizeof out, "%02d:%02d:%02d", t.hour, t.minute, t.second);
-    return out;
-}
-
-// Without a stored entry time the contingency is dated at midnight of the day four hours ago: early in
-// the morning that is the day before, which keeps the entry time before any emission of the night.
-std::string defaultContingencyEntry(const platform::LocalDateTime& now, const std::string& timeZone) {
-    return dateText(platform::addSeconds(now, -kFourHours)) + "T00:00:00" + timeZone;
+// Without a stored entry time the contingency is dated at midnight of the shop's day four hours ago:
+// early in the morning that is the day before, which keeps the entry time before any emission of the night.
+std::string defaultContingencyEntry(const context::AppContext& ctx) {
+    const platform::LocalDateTime day = platform::addSeconds(context::shopNow(ctx), -kFourHours);
+    const std::chrono::seconds offset = context::shopOffset(ctx.settings);
+    return context::shopDateTimeText(ctx.settings, platform::instantOf({day.year, day.month, day.day, 0, 0, 0}, offset));
 }
 
 std::string applicationVersion() {
@@ -42,22 +32,29 @@ std::string applicationVersion() {
 
 }  // namespace
 
-
 void GeraIndetificacao(context::AppContext& ctx, const std::string& saleCode, fiscal::FiscalComponent& component) {
     auto& s = ctx.settings;
     auto& e = ctx.emission;
     try {
-        const platform::LocalDateTime now = ctx.services.clock.now();
-        e.EmissionDateTime = dateText(now) + "T" + timeText(now) + s.TimeZone;
+        e.EmissionDateTime = context::shopNowText(ctx);
 
         std::int32_t emissionType = 1;
         std::string contingencyEntry, justification;
         if (s.Contingency == "1") {
             emissionType = 9;
             justification = s.ContingencyReason;
-            contingencyEntry = BuscaDataContigencia(ctx, saleCode);
-            if (EstaVazio(std::string_view(contingencyEntry)))
-                contingencyEntry = defaultContingencyEntry(now, s.TimeZone);
+            const std::string stored = BuscaDataContigencia(ctx, saleCode);
+            if (EstaVazio(std::string_view(stored))) {
+                contingencyEntry = defaultContingencyEntry(ctx);
+            } else if (const auto entry = context::readShopDateTime(s, stored)) {
+                // The point-of-sale program stores it in several forms; the layout takes one.
+                contingencyEntry = context::shopDateTimeText(s, *entry);
+            } else {
+                // A document dated by a guess would carry a false entry time for ever: this sale stops here.
+                e.GroupFailure = "Venda " + saleCode + ": DataContigencia \"" + stored +
+                                 "\" não é uma data e hora reconhecida (dd/mm/aaaa hh:mm:ss ou aaaa-mm-ddThh:mm:ss)";
+                return;
+            }
         }
 
         ctx.status("GeraIndetificacao");
@@ -88,6 +85,7 @@ void GeraIndetificacao(context::AppContext& ctx, const std::string& saleCode, fi
             },
             e.SharedTexts);
     } catch (const std::exception& error) {
+        e.GroupFailure = "Venda " + saleCode + ": identificação: " + error.what();
         ctx.frontend().messageBox(error.what(), platform::MessageStyle::OkCritical, "ERRO IDENTIFICAÇÃO");
     }
 }

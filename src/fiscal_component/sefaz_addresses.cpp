@@ -66,9 +66,19 @@ std::string serviceAddress(std::string_view uf, int tpAmb, WebService service, c
     const std::string ini = webServicesIniPath(documentFolder);
     const std::string section = stateEnvironmentSection(uf, tpAmb);
     const std::string key(webServiceName(service));
-    if (std::string configured = platform::iniRead(ini, section, key); !configured.empty()) return configured;
+    if (std::string configured = trimmed(platform::iniRead(ini, section, key)); !configured.empty()) {
+        // Plain http would send the signed documents to whoever answers, unverified.
+        std::string scheme = configured.substr(0, 8);
+        for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (scheme != "https://")
+            throw AddressError("Endereço do serviço " + key + " da UF " + upperTrimmed(uf) + " (ambiente " +
+                               std::to_string(tpAmb) + ") recusado: \"" + configured + "\" em " + ini + ", seção [" +
+                               section + "], chave " + key +
+                               ": a SEFAZ só é acessada por https://, com o certificado do servidor verificado");
+        return configured;
+    }
     if (std::string builtIn = builtInServiceAddress(uf, tpAmb, service); !builtIn.empty()) return builtIn;
-    throw MissingAddressError("Endereço do serviço " + key + " da UF " + upperTrimmed(uf) + " (ambiente " +
+    throw AddressError("Endereço do serviço " + key + " da UF " + upperTrimmed(uf) + " (ambiente " +
                               std::to_string(tpAmb) + ") desconhecido: informe-o em " + ini + ", seção [" + section +
                               "], chave " + key);
 }

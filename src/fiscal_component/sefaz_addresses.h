@@ -3,7 +3,7 @@
 // authority file that verifies the servers' TLS certificates and the time-out of a call.
 // webservices.ini: section "<UF>_<tpAmb>" (for example "MT_2") with keys "NFeAutorizacao4",
 // "NFeRetAutorizacao4", "NFeConsultaProtocolo4", "NFeStatusServico4" (the QR code keys of the same
-// section belong to qr_code.h); section "TLS" with key "CA" (a PEM file of trusted authorities, relative
+// section belong to qr_code.h; only these may be http, being public pages); section "TLS" with key "CA" (a PEM file of trusted authorities, relative
 // to the document folder unless absolute; default: the system's bundle) and "TimeoutMs". Pure reads of
 // the file at each call, so an edited file counts at the next call; safe from any thread.
 #pragma once
@@ -38,15 +38,15 @@ std::string webServicesIniPath(const std::string& documentFolder);
 // is known (only MT's published NFC-e addresses are built in).
 std::string builtInServiceAddress(std::string_view uf, int tpAmb, WebService service);
 
-// The address is neither built in nor configured; the description names the file, section and key to
-// set.
-class MissingAddressError : public std::runtime_error {
+// The address is neither built in nor configured, or the configured one is not https (the authority is
+// only reached with its server verified); the description names the file, section and key to set.
+class AddressError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
 // The address in force: the key of webservices.ini when present, else the built-in one. Raises
-// MissingAddressError when there is neither.
+// AddressError when there is neither, or when the configured address does not begin with https://.
 std::string serviceAddress(std::string_view uf, int tpAmb, WebService service, const std::string& documentFolder);
 
 // How calls are made: the authority file verifying the server (path, "" = the system's bundle) and the

@@ -20,7 +20,8 @@
 // | 9006 | the client certificate or its key cannot be used: none | "Erro no certificado digital: conjunto de    |
 // |      | configured or loadable, expired, key not matching      |  chaves não encontrado ou inválido para o    |
 // |      |                                                        |  certificado ..."                            |
-// | 9007 | no address for the service, or an unusable one         | "Endereço do serviço ... desconhecido ..."   |
+// | 9007 | no address for the service, or an unusable one (not    | "Endereço do serviço ... desconhecido ..."   |
+// |      | https: webservices.ini never sends over plain http)    | ("... recusado ...")                         |
 // | 9000 | any other failure of the transfer                      | "Falha de comunicação com SERVICE ..."       |
 // | 9093 | the connection was closed or reset before a complete   | "ERRO 93 - conexão encerrada pelo servidor   |
 // |      | answer (nothing, or part of an answer, came back)      |  sem resposta completa ..."                  |
@@ -86,7 +87,7 @@ struct TransportFailure {
 
 // 9099: our own message could not be made (`detail` tells why).
 TransportFailure xmlDocumentFailure(std::string_view detail);
-// 9007: the address is unknown (`description` names the file and key to set).
+// 9007: the address is unknown or refused (`description` names the file and key to set).
 TransportFailure addressFailure(std::string_view description);
 // 9006: the client certificate cannot be used (`detail` tells why).
 TransportFailure keysetFailure(std::string_view detail);

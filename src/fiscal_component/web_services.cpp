@@ -240,7 +240,7 @@ WebServices::WebServices(WebServiceSettings settings, CertificateSource certific
 std::string WebServices::address(WebService service, TransportFailure& failure) const {
     try {
         return serviceAddress(settings_.uf, settings_.tpAmb, service, settings_.documentFolder);
-    } catch (const MissingAddressError& error) {
+    } catch (const AddressError& error) {
         failure = addressFailure(error.what());
         return "";
     }

@@ -10,7 +10,7 @@ namespace quorvanti {
 
 enum class ExitStatus : int {
     Normal = 0,                    // operator closed the program, or --once found no work
-    UsageError = 64,               // bad command line
+    UsageError = 64,               // bad command line, or a bad QUORVANTI_TIME_SCALE
     AnotherInstanceRunning = 3,    // a second instance ends silently
     SettingsMissing = 4,           // required settings missing: the parameter editor was shown
     EmitterCnpjInvalid = 10,       // "CNPJ invalido"

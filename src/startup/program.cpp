@@ -3,6 +3,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <stdexcept>
 
 #include "authorisation/emission_routine.h"
 #include "fiscal_component/real_component.h"
@@ -53,7 +54,14 @@ int quorvantiMain(const std::vector<std::string>& args) {
         return static_cast<int>(ExitStatus::UsageError);
     }
 
-    platform::SystemClock clock;
+    double timeScale = 1.0;
+    try {
+        timeScale = platform::timeScaleFromEnvironment();
+    } catch (const std::invalid_argument& error) {
+        std::cerr << "quorvanti: " << error.what() << "\n";
+        return static_cast<int>(ExitStatus::UsageError);
+    }
+    platform::SystemClock clock(timeScale);
     platform::HeadlessFrontend frontend(std::cerr,
                                         line->answerYes ? platform::MessageAnswer::Yes : platform::MessageAnswer::No);
     platform::EventLoop loop(clock);

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <tuple>
 
 #include "document/group_world.h"
+#include "support/host_zone.h"
 #include "platform/version.h"
 
 namespace quorvanti::document {
@@ -63,17 +65,49 @@ TEST_F(IdentificationTest, OnlyContingencyOneIsOfflineEmission) {
     }
 }
 
-TEST_F(IdentificationTest, TheNumberSeriesAndTimeZoneComeFromTheSettings) {
+TEST_F(IdentificationTest, TheNumberAndSeriesComeFromTheSettings) {
     w.ctx.settings.Series = "3";
-    w.ctx.settings.TimeZone = "-03:00";
     w.ctx.emission.NfceNumber = "1234";
     w.ctx.emitter.CityCode = "51";
-    w.monitor.clock.set({2026, 12, 31, 23, 59, 58});
     const auto a = identify();
     EXPECT_EQ(a.serie, 3);
     EXPECT_EQ(a.nNF, 1234);
     EXPECT_EQ(a.cMunFG, 51);
-    EXPECT_EQ(a.dhEmi, "2026-12-31T23:59:58-03:00");
+}
+
+// dhEmi is the real instant written in the FUSO offset: a host in UTC (a server) or in any other zone
+// writes the same text, and the authority, which compares instants, finds it true.
+TEST_F(IdentificationTest, TheEmissionTimeIsTheRealInstantInTheFusoOffsetWhateverTheHostsZone) {
+    w.monitor.clock.set({2026, 12, 7, 1, 23, 3}, std::chrono::seconds{0});
+    const struct {
+        const char* fuso;
+        const char* dhEmi;
+    } cases[] = {{"-04:00", "2026-12-06T21:23:03-04:00"},
+                 {" -03:00 ", "2026-12-06T22:23:03-03:00"},
+                 {"+00:00", "2026-12-07T01:23:03+00:00"},
+                 {"-05:00", "2026-12-06T20:23:03-05:00"}};
+    for (const char* zone : {"UTC0", "<-03>3", "JST-9"}) {
+        testing::HostZone host(zone);
+        for (const auto& c : cases) {
+            w.ctx.settings.TimeZone = c.fuso;
+            w.components.state().calls.clear();
+            const auto a = identify();
+            EXPECT_EQ(a.dhEmi, c.dhEmi) << zone << " FUSO " << c.fuso;
+            EXPECT_EQ(a.dhSaiEnt, c.dhEmi);
+            EXPECT_EQ(w.ctx.emission.EmissionDateTime, c.dhEmi);
+        }
+    }
+    EXPECT_EQ(w.ctx.emission.GroupFailure, "");
+
+    // A FUSO that is no offset stops the sale: no guessed date-time reaches a document.
+    w.ctx.settings.TimeZone = "-4";
+    w.components.state().calls.clear();
+    GeraIndetificacao(w.ctx, "000123-01", *w.component);
+    EXPECT_TRUE(w.sent<IdentificationArgs>("identification").empty());
+    ASSERT_EQ(w.messages().size(), 1u);
+    EXPECT_EQ(w.messages()[0].title, "ERRO IDENTIFICAÇÃO");
+    EXPECT_NE(w.messages()[0].text.find("FUSO"), std::string::npos) << w.messages()[0].text;
+    EXPECT_NE(w.ctx.emission.GroupFailure.find("000123-01"), std::string::npos) << w.ctx.emission.GroupFailure;
 }
 
 TEST_F(IdentificationTest, AFailedNumericCodeIsReportedTwiceRegistersTheComponentAndSendsZero) {
@@ -97,6 +131,8 @@ TEST_F(IdentificationTest, FailuresShowTheIdentificationTitleAndLeaveTheStatus) 
     EXPECT_EQ(w.messages()[0].text, "Série inválida");
     EXPECT_EQ(w.messages()[0].style, MessageStyle::OkCritical);
     EXPECT_EQ(w.messages()[0].title, "ERRO IDENTIFICAÇÃO");
+    // The routine learns of it and makes no document of the sale.
+    EXPECT_EQ(w.ctx.emission.GroupFailure, "Venda 000123-01: identificação: Série inválida");
 
     // A series that is no number never reaches the component.
     w.components.script().failures.clear();
@@ -134,32 +170,78 @@ protected:
     }
 };
 
-TEST_P(ContingencyTest, AStoredEntryTimeIsSentAsStored) {
-    queueWithEntryTime("000200-01", "'05/03/2026 10:11:12'");
-    queueWithEntryTime("O'HARA-01", "'2026-03-05T09:00:00-04:00'");
-    const auto a = identify("000200-01");
-    EXPECT_EQ(a.tpEmis, 9);
-    EXPECT_EQ(a.dhCont, "05/03/2026 10:11:12");
-    EXPECT_EQ(a.xJust, "Sistema WEB inoperante apresentando lentidao");
-    EXPECT_EQ(identify("O'HARA-01").dhCont, "2026-03-05T09:00:00-04:00");
-    EXPECT_EQ(BuscaDataContigencia(world->ctx, "000200-01"), "05/03/2026 10:11:12");
+// The point-of-sale program stores the entry time in several forms; the layout takes one, in the FUSO
+// offset. An entry time that cannot be read stops that sale (its queue row stays) rather than reach a
+// document.
+TEST_P(ContingencyTest, AStoredEntryTimeIsWrittenInTheLayoutsFormAndTheFusoOffset) {
+    const struct {
+        const char* stored;
+        const char* dhCont;  // "" = unreadable
+    } cases[] = {
+        {"05/03/2026 10:11:12", "2026-03-05T10:11:12-04:00"},
+        {"5/3/2026 9:05", "2026-03-05T09:05:00-04:00"},
+        {"2026-03-05 10:11:12", "2026-03-05T10:11:12-04:00"},
+        {"2026/03/05 10:11", "2026-03-05T10:11:00-04:00"},
+        {" 2026-03-05T10:11:12 ", "2026-03-05T10:11:12-04:00"},
+        {"2026-03-05T10:11:12.250", "2026-03-05T10:11:12-04:00"},
+        {"2026-03-05T10:11:12-04:00", "2026-03-05T10:11:12-04:00"},
+        {"2026-03-05T10:11:12-03:00", "2026-03-05T09:11:12-04:00"},
+        {"2026-03-05T00:30:00+01:00", "2026-03-04T19:30:00-04:00"},
+        {"2026-03-05 14:11:12Z", "2026-03-05T10:11:12-04:00"},
+        {"05/03/2026", ""},
+        {"31/02/2026 10:00:00", ""},
+        {"2026-03-05T24:00:00", ""},
+        {"05/03/2026 10:11:12-03:00", ""},
+        {"2026-03-05T10:11:12-0300", ""},
+        {"26-03-05 10:11:12", ""},
+        {"ontem a noite", ""},
+    };
+    int sale = 300;
+    for (const auto& c : cases) {
+        const std::string code = "000" + std::to_string(++sale) + "-01";
+        queueWithEntryTime(code, GroupWorld::quoted(c.stored));
+        world->ctx.emission.GroupFailure.clear();
+        world->components.state().calls.clear();
+        GeraIndetificacao(world->ctx, code, *world->component);
+        const auto sent = world->sent<IdentificationArgs>("identification");
+        if (*c.dhCont != '\0') {
+            ASSERT_EQ(sent.size(), 1u) << c.stored << ": " << world->ctx.emission.GroupFailure;
+            EXPECT_EQ(sent[0].dhCont, c.dhCont) << c.stored;
+            EXPECT_EQ(sent[0].tpEmis, 9);
+            EXPECT_EQ(sent[0].xJust, "Sistema WEB inoperante apresentando lentidao");
+            EXPECT_EQ(world->ctx.emission.GroupFailure, "") << c.stored;
+        } else {
+            EXPECT_TRUE(sent.empty()) << c.stored;
+            const std::string& failure = world->ctx.emission.GroupFailure;
+            for (const std::string& part : {code, std::string("DataContigencia"), std::string(c.stored)})
+                EXPECT_NE(failure.find(part), std::string::npos) << c.stored << ": " << failure;
+        }
+    }
+    // The routine tells the operator; the group shows nothing of its own.
+    EXPECT_TRUE(world->messages().empty());
+    EXPECT_EQ(BuscaDataContigencia(world->ctx, "000301-01"), "05/03/2026 10:11:12");
 }
 
 TEST_P(ContingencyTest, WithoutAStoredTimeTheEntryIsMidnightOfFourHoursAgo) {
     queueWithEntryTime("000201-01", "''");
     queueWithEntryTime("000202-01", "'   '");
     queueWithEntryTime("000203-01", "NULL");
+    // The shop's day, whatever the host's: the clock is set by what the shop's clock (-04:00) shows.
+    testing::HostZone host("UTC0");
+    const std::chrono::seconds shop = -std::chrono::hours(4);
     for (const char* sale : {"000201-01", "000202-01", "000203-01", "000299-01"}) {
-        world->monitor.clock.set({2026, 3, 5, 2, 30, 0});
+        world->monitor.clock.set({2026, 3, 5, 2, 30, 0}, shop);
         EXPECT_EQ(identify(sale).dhCont, "2026-03-04T00:00:00-04:00") << sale;
-        world->monitor.clock.set({2026, 3, 5, 14, 0, 0});
+        world->monitor.clock.set({2026, 3, 5, 14, 0, 0}, shop);
         EXPECT_EQ(identify(sale).dhCont, "2026-03-05T00:00:00-04:00") << sale;
     }
     // Four hours before 03:59:59 on the first of March is still February; at 04:00 it is March.
-    world->monitor.clock.set({2026, 3, 1, 3, 59, 59});
+    world->monitor.clock.set({2026, 3, 1, 3, 59, 59}, shop);
     EXPECT_EQ(identify("000299-01").dhCont, "2026-02-28T00:00:00-04:00");
-    world->monitor.clock.set({2026, 3, 1, 4, 0, 0});
+    world->monitor.clock.set({2026, 3, 1, 4, 0, 0}, shop);
     EXPECT_EQ(identify("000299-01").dhCont, "2026-03-01T00:00:00-04:00");
+    world->ctx.settings.TimeZone = "-03:00";
+    EXPECT_EQ(identify("000299-01").dhCont, "2026-03-01T00:00:00-03:00");
     EXPECT_TRUE(world->messages().empty());
 }
 

@@ -87,6 +87,8 @@ protected:
     std::unique_ptr<RealFiscalComponent> component;
 };
 
+constexpr const char* kDhEmi = "2026-03-05T14:07:09-04:00";
+
 std::vector<std::pair<std::string, Sale>> variedSales() {
     std::vector<std::pair<std::string, Sale>> sales;
     sales.emplace_back("one item, no recipient", Sale{});
@@ -112,6 +114,7 @@ std::vector<std::pair<std::string, Sale>> variedSales() {
     contingency.dhCont = "2026-03-05T00:00:00-04:00";
     contingency.xJust = "Sistema WEB inoperante apresentando lentidao";
     sales.emplace_back("offline contingency", contingency);
+    for (auto& named : sales) named.second.dhEmi = kDhEmi;  // the key's YYMM and the QR's day rely on it
     return sales;
 }
 
@@ -154,6 +157,7 @@ TEST_F(RealComponentTest, KeyAndFilesFollowTheDocumentLayout) {
     Sale sale;
     sale.number = 4321;
     sale.series = 7;
+    sale.dhEmi = kDhEmi;
     const Generated generated = generate(sale);
     EXPECT_TRUE(accessKeyValid(generated.key));
     EXPECT_EQ(generated.key.substr(0, 35), std::string("512603") + testsales::kEmitterCnpj + "65007000004321" + "1");

@@ -6,10 +6,13 @@
 // value-initialised as intended; GCC's -Wextra still reports each omitted member.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
+#include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "fiscal_component/fiscal_component.h"
+#include "platform/clock.h"
 
 namespace quorvanti::fiscal::testsales {
 
@@ -29,7 +32,7 @@ struct Sale {
     std::string cNF = "83746152";
     int number = 1234;
     int series = 1;
-    std::string dhEmi = "2026-03-05T14:07:09-04:00";
+    std::string dhEmi;  // "" = now, as a shop at -04:00 writes it (the local authority checks the time)
     int tpEmis = 1;
     std::string dhCont;
     std::string xJust;
@@ -43,13 +46,24 @@ struct Sale {
 
 inline const char* kEmitterCnpj = "11222333000181";  // the test certificate's CNPJ
 
+// The real instant as a shop at -04:00 writes it: "2026-12-06T21:23:03-04:00".
+inline std::string shopNow() {
+    const platform::LocalDateTime t = platform::dateTimeAt(
+        std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()), -std::chrono::hours(4));
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d-04:00", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    return text;
+}
+
 // Sends `sale` group by group as the program's procedures do; answers the invoice value.
 inline double sendSale(FiscalComponent& component, const Sale& sale) {
     SharedTexts shared;
+    const std::string dhEmi = sale.dhEmi.empty() ? shopNow() : sale.dhEmi;
     component.prepare(shared);
     component.identification(IdentificationArgs{.cNF = sale.cNF, .natOp = "VENDA DE MERCADORIA", .mod = 65,
-                                                 .serie = sale.series, .nNF = sale.number, .dhEmi = sale.dhEmi,
-                                                 .dhSaiEnt = sale.dhEmi, .cMunFG = 5103403, .tpEmis = sale.tpEmis,
+                                                 .serie = sale.series, .nNF = sale.number, .dhEmi = dhEmi,
+                                                 .dhSaiEnt = dhEmi, .cMunFG = 5103403, .tpEmis = sale.tpEmis,
                                                  .verProc = "TAVU - 1.0.0", .dhCont = sale.dhCont,
                                                  .xJust = sale.xJust},
                              shared);

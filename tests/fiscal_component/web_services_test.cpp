@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "fiscal_component/real_component.h"
 #include "fiscal_component/sefaz_addresses.h"
@@ -86,17 +87,23 @@ TEST_F(WebServicesTest, AddressesComeFromTheIniFileOverTheBuiltInOnes) {
               "https://homologacao.sefaz.mt.gov.br/nfcews/services/NFeRetAutorizacao4");
 
     writeFile(nfe + "webservices.ini", "[mt_2]\r\nNFeConsultaProtocolo4=http://127.0.0.1:9/c\r\n"
+                                       "NFeStatusServico4= HTTPS://127.0.0.1:9/s \r\n"
                                        "[SP_1]\r\nNFeStatusServico4=https://sp.example/s\r\n"
                                        "[TLS]\r\nCA=ac-teste.pem\r\nTimeoutMs=250\r\n");
-    EXPECT_EQ(serviceAddress("MT", 2, WebService::ProtocolConsultation, nfe), "http://127.0.0.1:9/c");
+    EXPECT_EQ(serviceAddress("MT", 2, WebService::ServiceStatus, nfe), "HTTPS://127.0.0.1:9/s");
     EXPECT_EQ(serviceAddress("MT", 2, WebService::Authorisation, nfe),
               "https://homologacao.sefaz.mt.gov.br/nfcews/services/NFeAutorizacao4");
     EXPECT_EQ(serviceAddress("SP", 1, WebService::ServiceStatus, nfe), "https://sp.example/s");
-    try {
-        serviceAddress("SP", 1, WebService::Authorisation, nfe);
-        ADD_FAILURE() << "an unknown address was accepted";
-    } catch (const MissingAddressError& error) {
-        EXPECT_THAT(error.what(), HasSubstr(nfe + "webservices.ini, seção [SP_1], chave NFeAutorizacao4"));
+    // Unknown, or configured without https (the server would go unverified): refused, naming the key.
+    for (const auto& [uf, service, where] :
+         {std::tuple{"SP", WebService::Authorisation, "webservices.ini, seção [SP_1], chave NFeAutorizacao4"},
+          std::tuple{"MT", WebService::ProtocolConsultation, "webservices.ini, seção [MT_2], chave NFeConsultaProtocolo4"}}) {
+        try {
+            serviceAddress(uf, uf == std::string("SP") ? 1 : 2, service, nfe);
+            ADD_FAILURE() << "an unusable address was accepted: " << where;
+        } catch (const AddressError& error) {
+            EXPECT_THAT(error.what(), HasSubstr(nfe + where));
+        }
     }
 
     const ConnectionSettings relative = connectionSettings(nfe, "30000");
@@ -107,10 +114,16 @@ TEST_F(WebServicesTest, AddressesComeFromTheIniFileOverTheBuiltInOnes) {
     EXPECT_EQ(connectionSettings(nfe, "15000").timeoutMs, 15000);
     EXPECT_EQ(connectionSettings(nfe, "").timeoutMs, 30000);
 
-    // The operations answer a missing address like any failure to reach the authority.
+    // The operations answer a missing or refused address like any failure to reach the authority, and
+    // never call a plain http address.
     const ServiceStatusResult unknown = services("SP").serviceStatus();
     EXPECT_EQ(unknown.cStat, kFailureAddress);
     EXPECT_THAT(unknown.xMotivo, HasSubstr("seção [SP_2], chave NFeStatusServico4"));
+    writeFile(nfe + "webservices.ini", "[MT_2]\r\nNFeConsultaProtocolo4=http://127.0.0.1:9/c\r\n");
+    const ConsultationResult plain = services().consult(std::string(44, '1'));
+    EXPECT_EQ(plain.cStat, kFailureAddress);
+    EXPECT_THAT(plain.xMotivo, HasSubstr("\"http://127.0.0.1:9/c\""));
+    EXPECT_THAT(plain.xMotivo, HasSubstr("https://"));
 }
 
 TEST_F(WebServicesTest, TheMessagesAreValidAgainstTheOfficialSchemas) {

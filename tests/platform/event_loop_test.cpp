@@ -11,16 +11,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-TEST(VirtualClockTest, SleepsAdvanceTimeAndCrossMidnightAndMonths) {
-    VirtualClock clock({2026, 2, 28, 23, 59, 58});
-    clock.sleep(milliseconds(3000));
-    EXPECT_EQ(clock.now(), (LocalDateTime{2026, 3, 1, 0, 0, 1}));
-    EXPECT_EQ(clock.slept(), milliseconds(3000));
-    EXPECT_EQ(addSeconds({2026, 3, 5, 2, 30, 0}, -4 * 3600), (LocalDateTime{2026, 3, 4, 22, 30, 0}));
-    EXPECT_EQ(addSeconds({2024, 12, 31, 23, 0, 0}, 3600), (LocalDateTime{2025, 1, 1, 0, 0, 0}));
-    EXPECT_EQ(addSeconds({2024, 2, 28, 12, 0, 0}, 86400), (LocalDateTime{2024, 2, 29, 12, 0, 0}));
-}
-
 TEST(EventLoopTest, TimerFiresAtItsIntervalOnlyWhileEnabled) {
     VirtualClock clock;
     EventLoop loop(clock);

@@ -270,6 +270,9 @@ TEST_F(AuthorityTest, ThePublishedExampleIsAuthorisedBySaoPauloTrustingItsAuthor
     QUORVANTI_SKIP_WITHOUT_SHARED();
     settings.uf = "SP";
     settings.trustedAuthorities = kExampleAuthority;
+    // The example is dated before its signer's validity began: no clock passes both checks, so the
+    // emission time goes unchecked here.
+    settings.clockToleranceMinutes = -1;
     now = 1812153600;  // 2027-06-05, within the example signer's validity
     const std::string example = withoutDeclaration(readFile(kExampleDocument));
     XmlDocument answer = send(example);
@@ -598,35 +601,105 @@ TEST_F(AuthorityTest, AnInvalidScenarioFailsEveryCallUntilItIsMended) {
     EXPECT_EQ(field(paused.get(), {"xMotivo"}), "Serviço Paralisado Momentaneamente (curto prazo)");
 }
 
-TEST_F(AuthorityTest, PlainTextsAndTheEmissionTimeCheckAreOptions) {
+// As the authority by default: dhEmi more than 5 minutes ahead of the time of receipt is 703, a normal
+// emission more than 5 minutes old is 704; an offline contingency document is sent after the fact.
+TEST_F(AuthorityTest, TheEmissionTimeIsCheckedAgainstTheTimeOfReceipt) {
     QUORVANTI_SKIP_WITHOUT_SHARED();
     settings.plainTexts = true;
-    settings.clockToleranceMinutes = 5;
-    const auto saleAt = [&](int number, std::time_t emitted) {
+    const auto saleAt = [&](int number, std::time_t emitted, int tpEmis = 1) {
         Sale sale;
         sale.number = number;
         sale.dhEmi = authority().dateTime(emitted);
+        if (tpEmis == 9) {
+            sale.tpEmis = 9;
+            sale.dhCont = authority().dateTime(emitted - 600);
+            sale.xJust = "Sistema WEB inoperante apresentando lentidao";
+        }
         return sale;
     };
-    XmlDocument late = send(maker.make(saleAt(1, now - 3600)).xml);
-    EXPECT_EQ(protocolStatus(late.get()), "704");
-    EXPECT_EQ(protocolReason(late.get()), "Rejeicao: NFC-e com Data-Hora de emissao atrasada");
-    XmlDocument early = send(maker.make(saleAt(2, now + 3600)).xml);
-    EXPECT_EQ(protocolStatus(early.get()), "703");
-    XmlDocument inTime = send(maker.make(saleAt(3, now - 60)).xml);
-    EXPECT_EQ(protocolStatus(inTime.get()), "100");
+    const struct {
+        std::time_t offset;  // dhEmi minus the time of receipt, seconds
+        int tpEmis;
+        const char* cStat;
+    } cases[] = {{-3600, 1, "704"}, {-301, 1, "704"}, {-300, 1, "100"}, {-60, 1, "100"}, {300, 1, "100"},
+                 {301, 1, "703"},   {3600, 9, "703"}, {-86400, 9, "100"}};
+    int number = 0;
+    for (const auto& c : cases) {
+        XmlDocument answer = send(maker.make(saleAt(++number, now + c.offset, c.tpEmis)).xml);
+        EXPECT_EQ(protocolStatus(answer.get()), c.cStat) << c.offset << " s, tpEmis " << c.tpEmis;
+        if (std::string(c.cStat) == "704") {
+            EXPECT_EQ(protocolReason(answer.get()), "Rejeicao: NFC-e com Data-Hora de emissao atrasada");
+        }
+    }
 
-    // An offline contingency document is sent after the fact.
-    Sale contingency = saleAt(4, now - 3600);
-    contingency.tpEmis = 9;
-    contingency.dhCont = authority().dateTime(now - 7200);
-    contingency.xJust = "Sistema WEB inoperante apresentando lentidao";
-    XmlDocument deferred = send(maker.make(contingency).xml);
-    EXPECT_EQ(protocolStatus(deferred.get()), "100");
+    // Another tolerance, or none, only when asked.
+    settings.clockToleranceMinutes = 60;
+    restart();
+    EXPECT_EQ(protocolStatus(send(maker.make(saleAt(++number, now - 3000)).xml).get()), "100");
+    settings.clockToleranceMinutes = -1;
+    restart();
+    EXPECT_EQ(protocolStatus(send(maker.make(saleAt(++number, now - 86400)).xml).get()), "100");
 
-    Sale unsent = saleAt(5, now);
-    XmlDocument unknown = consult(maker.make(unsent).key);
+    XmlDocument unknown = consult(maker.make(saleAt(++number, now)).key);
     EXPECT_EQ(field(unknown.get(), {"xMotivo"}), "Rejeicao: NF-e nao consta na base de dados da SEFAZ");
+}
+
+// The totals and payments of a document as the authority checks them: each total the sum of the
+// items', vNF composed of them, no item discounted beyond its value, the payments covering vNF with the
+// change stated.
+TEST_F(AuthorityTest, TotalsAndPaymentsMustAgreeWithTheItems) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
+    Sale sale;  // items 30.00 - 3.00 and 11.00: vProd 41.00, vDesc 3.00, vNF 38.00; paid 40.50, change 2.50
+    sale.items = {fiscal::testsales::SaleItem{.quantity = 3, .total = 27, .discount = 3},
+                  fiscal::testsales::SaleItem{.code = "77", .total = 11}};
+    sale.extraPaid = 2.5;
+    const SignedDocument document = maker.make(sale);
+    const auto signer = maker.signer();
+    const auto set = [](std::vector<const char*> path, std::string text) {
+        return [path = std::move(path), text = std::move(text)](xmlDoc* d) { setText(d, path, text); };
+    };
+    const auto removeChange = [](xmlDoc* d) {
+        xmlNode* change = elementAt(d, {"infNFe", "pag", "vTroco"});
+        xmlUnlinkNode(change);
+        xmlFreeNode(change);
+    };
+    const struct {
+        const char* name;
+        std::function<void(xmlDoc*)> change;
+        const char* cStat;
+        const char* reasonPart;
+    } cases[] = {
+        {"products total", set({"infNFe", "total", "ICMSTot", "vProd"}, "42.00"), "564", "Total do Produto / Serviço"},
+        {"discount total", set({"infNFe", "total", "ICMSTot", "vDesc"}, "2.00"), "537", "Total do Desconto"},
+        {"ICMS base total", set({"infNFe", "total", "ICMSTot", "vBC"}, "10.00"), "531", "Total da BC ICMS"},
+        {"ICMS-ST total", set({"infNFe", "total", "ICMSTot", "vST"}, "1.00"), "534", "Total do ICMS-ST"},
+        {"freight total", set({"infNFe", "total", "ICMSTot", "vFrete"}, "1.00"), "535", "Total do Frete"},
+        {"other costs total", set({"infNFe", "total", "ICMSTot", "vOutro"}, "1.00"), "604", "Total do vOutro"},
+        {"invoice value", set({"infNFe", "total", "ICMSTot", "vNF"}, "39.00"), "610", "Total da NF"},
+        {"an item discounted beyond its value",
+         [&](xmlDoc* d) {
+             set({"infNFe", "det", "prod", "vDesc"}, "31.00")(d);
+             set({"infNFe", "total", "ICMSTot", "vDesc"}, "31.00")(d);
+             set({"infNFe", "total", "ICMSTot", "vNF"}, "10.00")(d);
+         },
+         "880", "Desconto do item maior"},
+        {"payments below the invoice",
+         [&](xmlDoc* d) {
+             set({"infNFe", "pag", "detPag", "vPag"}, "37.99")(d);
+             removeChange(d);
+         },
+         "865", "pagamentos menor"},
+        {"payments above the invoice without change", removeChange, "866", "Ausência de troco"},
+        {"wrong change", set({"infNFe", "pag", "vTroco"}, "2.00"), "869", "troco incorreto"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        XmlDocument answer = send(resigned(document.xml, *signer, c.change));
+        EXPECT_EQ(protocolStatus(answer.get()), c.cStat);
+        EXPECT_THAT(protocolReason(answer.get()), HasSubstr(c.reasonPart));
+        EXPECT_FALSE(kept(document.key));
+    }
+    EXPECT_EQ(protocolStatus(send(document.xml).get()), "100");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "sefaz_simulator/command_line.h"
 #include "simulator_test_support.h"
 #include "support/shared_data.h"
 #include "support/sefaz_process.h"
@@ -183,6 +184,7 @@ TEST_F(ProgramTest, RefusesABadCommandLineAnInvalidScenarioAndABusyPort) {
         {"--listen", "127.0.0.1:0", "--state", state, "--environment", "3"},
         {"--listen", "127.0.0.1:0", "--state", state, "--uf", "XX"},
         {"--listen", "127.0.0.1:0", "--state", state, "--frobnicate"},
+        {"--listen", "127.0.0.1:0", "--state", state, "--clock-tolerance", "-5"},
     };
     for (const auto& arguments : usage) {
         SimulatorProcess process(arguments, dir.file("uso.log"));
@@ -202,6 +204,16 @@ TEST_F(ProgramTest, RefusesABadCommandLineAnInvalidScenarioAndABusyPort) {
                             dir.file("porta.log"));
     EXPECT_EQ(second.finish(0), 1);
     EXPECT_EQ(running->finish(), 0);
+}
+
+TEST(SimulatorCommandLine, TheEmissionTimeIsCheckedUnlessTurnedOff) {
+    const std::vector<std::string> base{"--listen", "127.0.0.1:0", "--state", "estado"};
+    EXPECT_EQ(parseCommandLine(base).clockToleranceMinutes, 5);
+    for (const auto& [value, minutes] : {std::pair{"10", 10}, {"0", 0}, {"off", -1}}) {
+        std::vector<std::string> arguments = base;
+        arguments.insert(arguments.end(), {"--clock-tolerance", value});
+        EXPECT_EQ(parseCommandLine(arguments).clockToleranceMinutes, minutes) << value;
+    }
 }
 
 }  // namespace

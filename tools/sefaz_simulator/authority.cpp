@@ -13,6 +13,7 @@
 #include "fiscal_component/xml_signer.h"
 #include "sefaz_simulator/soap_envelope.h"
 #include "sefaz_simulator/status_texts.h"
+#include "sefaz_simulator/totals_check.h"
 #include "sefaz_simulator/xml_util.h"
 
 namespace quorvanti::sefaz {
@@ -387,6 +388,7 @@ Authority::Verdict Authority::verdict(xmlDoc* nfe, const std::string& key, std::
         xmlNode* recipientName = childElement(dest, "xNome", kNfeNamespace);
         if (recipientName != nullptr && textOf(recipientName) != kHomologationRecipient) return refuse(598);
     }
+    // The emission time, as the authority checks it against its own clock by default.
     if (settings_.clockToleranceMinutes >= 0) {
         std::time_t emitted = 0;
         const long tolerance = settings_.clockToleranceMinutes * 60L;
@@ -396,6 +398,7 @@ Authority::Verdict Authority::verdict(xmlDoc* nfe, const std::string& key, std::
                 return refuse(704, "dhEmi " + dhEmi + ", recebida " + dateTime(now));
         }
     }
+    if (const TotalsVerdict totals = checkTotals(infNfe); totals.cStat != 0) return refuse(totals.cStat, totals.detail);
     if (const auto earlier = store_.authorisedNumber(key)) {
         result.referencedReceipt = earlier->receipt;
         if (earlier->key == key) return refuse(204);

@@ -8,8 +8,9 @@
 // signature (298, 290, 291, 293, 297), the key's check digit (236), the state (226), the key against
 // the document's fields (502; 562 when only the numeric code differs), cDV (253), the environment
 // (252), the emitter's CNPJ (207) and the signer's CNPJ base (213), the homologation texts (373, 598),
-// optionally the emission time (703, 704), and duplicity: the same key again (204) or the same
-// emitter, model, series and number under another key (539). A document that passes is authorised
+// the emission time against the time of receipt (703, 704; 5 minutes by default), the totals and the
+// payments (totals_check.h), and duplicity: the same key again (204) or the same emitter, model,
+// series and number under another key (539). A document that passes is authorised
 // (100) with a protocol and kept in the state folder.
 // Thread-safe: calls are serialised; the wait a scenario asks for is left to the caller.
 #pragma once
@@ -36,7 +37,7 @@ struct AuthoritySettings {
     std::string schemaFolder;        // NFe schemas: official package folder; "" = the component's own schema
     std::string trustedAuthorities;  // PEM file signers must chain to; "" = any certificate that verifies
     bool plainTexts = false;         // standard texts without accents ("Rejeicao: ...")
-    int clockToleranceMinutes = -1;  // >= 0: dhEmi later than receipt + tolerance is 703, earlier than
+    int clockToleranceMinutes = 5;   // >= 0: dhEmi later than receipt + tolerance is 703, earlier than
                                      // receipt - tolerance is 704 (normal emission only); < 0: not checked
     std::function<std::time_t()> clock;  // the time of receipt; empty = the system clock
 };

@@ -32,7 +32,7 @@ const char* usageText() {
            "  --uf UF                    UF atendida (padrão MT)\n"
            "  --environment 1|2          1 produção, 2 homologação (padrão 2)\n"
            "  --plain-texts              textos padrão sem acentos (Rejeicao: ...)\n"
-           "  --clock-tolerance MINUTOS  rejeita dhEmi fora desta tolerância (703, 704)\n"
+           "  --clock-tolerance MINUTOS  tolerância de dhEmi ante o relógio (703, 704; padrão 5; off: não verifica)\n"
            "  --quiet                    sem uma linha por requisição na saída de erros\n";
 }
 
@@ -73,7 +73,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         } else if (option == "--plain-texts") {
             line.plainTexts = true;
         } else if (option == "--clock-tolerance") {
-            line.clockToleranceMinutes = integer(value(), option, 0, 100000);
+            const std::string& minutes = value();
+            line.clockToleranceMinutes = minutes == "off" ? -1 : integer(minutes, option, 0, 100000);
         } else if (option == "--quiet") {
             line.quiet = true;
         } else if (option == "--help" || option == "-h") {

@@ -25,7 +25,7 @@ struct CommandLine {
     std::string uf = "MT";          // --uf UF
     int environment = 2;            // --environment 1|2
     bool plainTexts = false;        // --plain-texts
-    int clockToleranceMinutes = -1; // --clock-tolerance MINUTES
+    int clockToleranceMinutes = 5;  // --clock-tolerance MINUTES|off (off = -1)
     bool quiet = false;             // --quiet
     bool help = false;              // --help
 };

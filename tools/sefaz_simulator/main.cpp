@@ -4,7 +4,7 @@
 // Command line (a contract: other programs' tests start this program):
 //   quorvanti-sefaz --listen HOST:PORT --state DIR [--tls CERT KEY --client-ca CA] [--scenario FILE]
 //                   [--trust CA] [--schemas DIR] [--uf UF] [--environment 1|2] [--plain-texts]
-//                   [--clock-tolerance MINUTES] [--quiet]
+//                   [--clock-tolerance MINUTES|off] [--quiet]
 //   --listen HOST:PORT   address to listen on; PORT 0 picks a free port. Once listening, the first line
 //                        of standard output is "listening on HOST:PORT" (the actual port), flushed;
 //                        nothing else is written there.
@@ -22,7 +22,7 @@
 //   --environment 1|2    1 production, 2 homologation (default); a different tpAmb is answered 252.
 //   --plain-texts        standard texts without accents ("Rejeicao: ..."), as some states write them.
 //   --clock-tolerance M  dhEmi more than M minutes after receipt is 703, before it 704 (normal
-//                        emission); default: not checked (tests run on virtual clocks).
+//                        emission); default 5, as the authority; "off": not checked.
 //   --quiet              no line per request on standard error.
 // Exit status: 0 stopped by SIGINT or SIGTERM; 1 could not start (state folder, TLS files, trust file,
 // invalid scenario, address in use) or serving failed; 2 usage error.
