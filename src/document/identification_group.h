@@ -14,7 +14,7 @@ namespace quorvanti::document {
 
 // `GeraIndetificacao`: builds the emission date-time (kept in EmissionState.EmissionDateTime for every
 // later phase) and hands the identification group to `component`. A failure shows its description
-// under "ERRO IDENTIFICAÇÃO" and returns; the routine goes on without knowing.
+// under "ERRO IDENTIFICAÇÃO", leaves it in EmissionState.GroupFailure and returns.
 void GeraIndetificacao(context::AppContext& ctx, const std::string& saleCode, fiscal::FiscalComponent& component);
 
 // `GeraCodigoNota`: the access key's random code from a fresh component instance. On failure it tells
@@ -25,8 +25,8 @@ std::int32_t GeraCodigoNota(context::AppContext& ctx);
 // the value is missing or the query fails.
 std::string BuscaDataContigencia(context::AppContext& ctx, const std::string& saleCode);
 
-// `GeraEmitente`: hands the emitter group to `component`; false (after a box titled "ERRO EMITENTE")
-// when that failed, and the routine then abandons the sale.
+// `GeraEmitente`: hands the emitter group to `component`, its texts fitted to the layout; false (after a
+// box titled "ERRO EMITENTE", the failure left in EmissionState.GroupFailure) when that failed.
 bool GeraEmitente(context::AppContext& ctx, fiscal::FiscalComponent& component);
 
 }  // namespace quorvanti::document
