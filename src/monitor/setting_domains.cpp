@@ -1,6 +1,7 @@
 #include "monitor/setting_domains.h"
 
 #include "context/program_files.h"
+#include "document/text_helpers.h"
 #include "document/vb_conversions.h"
 
 namespace quorvanti::monitor {
@@ -33,6 +34,13 @@ constexpr Domain kDomains[] = {
          return limit && *limit > 0;
      },
      "deve ser um valor positivo como 9999,00 ou 9.999,00"},
+    // The layout's xJust: 15 to 256 characters it can carry, written into every contingency document.
+    {"JustificaContigencia",
+     [](std::string_view v) {
+         const std::size_t length = document::characterCount(v);
+         return length >= 15 && length <= 256 && document::fitToLayout(v) == v;
+     },
+     "deve ter de 15 a 256 caracteres, sem símbolos fora do alfabeto latino nem espaços repetidos"},
 };
 
 }  // namespace

@@ -15,7 +15,8 @@ namespace quorvanti::monitor {
 // What is wrong with `value` for the key `key` of section "Geral"; "" when it is within its domain, when
 // it is empty (the required-settings check and the defaults deal with that) or when the key has no
 // domain here. Domains: "ambienteNFCE" 1 or 2; "IDtoken" 1 to 6 digits, not zero; "serie" 0 to 999;
-// "NTerminal" 1 to 3 digits; "LimiteNfce" a positive amount in the Brazilian form ("9999,00").
+// "NTerminal" 1 to 3 digits; "LimiteNfce" a positive amount in the Brazilian form ("9999,00");
+// "JustificaContigencia" 15 to 256 characters that the layout carries as written.
 std::string settingDomainProblem(std::string_view key, std::string_view value);
 
 // The problems of every such setting in the settings file, one text each.

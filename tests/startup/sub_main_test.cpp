@@ -210,7 +210,7 @@ TEST_F(StartUpSettingsTest, ASettingOutsideItsDomainStopsForTheEditor) {
     const std::pair<const char*, const char*> cases[] = {
         {"ambienteNFCE", "abc"}, {"ambienteNFCE", "0"},      {"ambienteNFCE", "3"}, {"IDtoken", "1A"},
         {"IDtoken", "0000001"},  {"IDtoken", "000000"},      {"serie", "A1"},       {"serie", "1000"},
-        {"NTerminal", "T1"},     {"LimiteNfce", "5,000.00"}, {"LimiteNfce", "0"},
+        {"NTerminal", "T1"},     {"LimiteNfce", "5,000.00"}, {"LimiteNfce", "0"},  {"JustificaContigencia", "sem rede"},
     };
     for (const auto& [key, value] : cases) {
         SCOPED_TRACE(std::string(key) + "=" + value);
