@@ -8,11 +8,9 @@
 namespace quorvanti::document {
 namespace {
 
-using database::DbKind;
 using fiscal::PaymentArgs;
 using fiscal::TotalsArgs;
 using fiscal::TransportArgs;
-using testing::GroupWorld;
 
 constexpr const char* kSale = "000123-01";
 
