@@ -17,7 +17,7 @@ std::string wholeText(const std::string& path);
 // How a phase ended, and where the routine goes next.
 enum class Step {
     CommonExit,          // the routine's common exit
-    EmitterFailureExit,  // the exit of a failed emitter group or a dropped item group
+    EmitterFailureExit,  // the exit of an item group that dropped the sale (invalid NCM)
     Restart,             // duplicity: emit the same sale again under the next number
     Completion,          // protocol status 100 (or 150)
     Done,                // ended; only the release remains
@@ -57,6 +57,8 @@ private:
     Step keep(const std::string& reason, bool tellOperator = true);
     // Tells the operator that the authority's rejection dropped the sale.
     void tellDropped(const std::string& reason);
+    // A group procedure failed (its box is shown): nothing is generated from part of a sale.
+    Step keepForGroupFailure();
     // A deliberate drop: runs `deleteSql` and lets the row go.
     Step drop(const std::string& deleteSql);
     // Recovery before rebuilding: the sale already has a key from an earlier attempt.
@@ -108,7 +110,6 @@ private:
 
     // Sending and consultation state.
     bool fromStoredDocument_ = false;
-    bool droppedByItemGroup_ = false;
     bool restarted_ = false;     // emitting again after a duplicity: the earlier key was just answered
     long long numberSent_ = 0;   // the number the document being sent carries
     double sendAttempts_ = 0;

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <exception>
 #include <filesystem>
-#include <fstream>
+#include <optional>
 
 #include "authorisation/emission.h"
 #include "authorisation/outcome_texts.h"
@@ -31,13 +31,13 @@ namespace {
 using context::kLineBreak;
 using platform::MessageStyle;
 
-// The highest sale value the routine accepts, "9999,00" when the setting is empty. It is read from the
-// program folder's settings file at every emission, so the shop can change it without a restart.
-double saleLimit(const context::AppContext& ctx) {
-    std::string limit = platform::readSetting("Geral", "LimiteNfce", context::withTrailingSlash(ctx.settings.AppPath) +
-                                                                         "ConfigINI.ini");
-    if (limit.empty()) limit = "9999,00";
-    return document::toNumber(limit);
+// The highest sale value the routine accepts, "9999,00" when the setting is empty, read the Brazilian
+// way ("5.000,00"). It is read from the program folder's settings file at every emission, so the shop
+// can change it without a restart; a value that is not an amount answers nothing (never a guess).
+std::optional<double> saleLimit(const context::AppContext& ctx, std::string& written) {
+    written = document::trimBlanks(platform::readSetting(
+        "Geral", "LimiteNfce", context::withTrailingSlash(ctx.settings.AppPath) + "ConfigINI.ini"));
+    return document::settingNumber(written.empty() ? "9999,00" : written);
 }
 
 // A value as "##,#0.00" formats it and reads it back: rounded to cents, half away from zero.
@@ -101,6 +101,14 @@ Step Emission::keep(const std::string& reason, bool tellOperator) {
         ctx_.frontend().messageBox(reason, MessageStyle::Ok, "");
     }
     return Step::Keep;
+}
+
+Step Emission::keepForGroupFailure() {
+    // The group has shown its own box; the log keeps each distinct failure once.
+    if (e_.GroupFailure.empty()) e_.GroupFailure = "Venda " + in_.NumVendaVem + ": erro nos dados do emitente";
+    if (e_.GroupFailure != ctx_.retries.lastFailure(in_.NumVendaVem))
+        log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + e_.GroupFailure);
+    return keep(e_.GroupFailure, false);
 }
 
 Step Emission::drop(const std::string& deleteSql) {
@@ -349,7 +357,7 @@ Step Emission::build() {
     ctx_.status("Dados Identificador:");
     document::GeraIndetificacao(ctx_, code, component);
     ctx_.status("Dados emitente");
-    if (!document::GeraEmitente(ctx_, component)) return Step::EmitterFailureExit;
+    if (!document::GeraEmitente(ctx_, component) || !e_.GroupFailure.empty()) return keepForGroupFailure();
     if (stopRequested()) return keep("Parada solicitada", false);
     ctx_.status("Dados destinatário");
     sleep(2000);
@@ -359,12 +367,13 @@ Step Emission::build() {
     ctx_.status("Dados dos produtos");
     ctx_.status("Dados produtos");
     e_.SaleItemCount = itemCount;
-    if (document::GeraProdutos(ctx_, component)) {
-        droppedByItemGroup_ = true;
-        return Step::EmitterFailureExit;
-    }
+    if (document::GeraProdutos(ctx_, component)) return Step::EmitterFailureExit;
+    if (!e_.GroupFailure.empty()) return keepForGroupFailure();
     ctx_.status("Dados Totalizador");
-    if (e_.ProductsTotal > saleLimit(ctx_)) {
+    std::string limitText;
+    const auto limit = saleLimit(ctx_, limitText);
+    if (!limit) return keep("Configuração \"LimiteNfce\" = \"" + limitText + "\" inválida: escreva um valor como 9.999,00");
+    if (e_.ProductsTotal > *limit) {
         ctx_.frontend().messageBox("Operação excede o valor, altere em configurações caso deseje. Será omitida esta operação",
                                    MessageStyle::Ok, "");
         log(in_.DataVenda + " - " + code + " - Operação excede o valor (LimiteNfce)");
@@ -381,8 +390,8 @@ Step Emission::build() {
     for (const char* caption : {"UF", "Unidade Federada Codigo", "Ambiente", "VerProc", "CNPJ", "TipoDanfe"})
         ctx_.status(caption);
     // A group that failed leaves part of the sale out: nothing is generated from it.
-    if (!e_.GroupFailure.empty()) return keep(e_.GroupFailure);
-    std::filesystem::create_directories(ctx_.locations.programFolder);
+    if (!e_.GroupFailure.empty()) return keepForGroupFailure();
+    platform::createFolders(ctx_.locations.programFolder);
 
     // Generation.
     ctx_.status("Gerar XML");
@@ -443,15 +452,11 @@ Step Emission::build() {
 }
 
 EmissionOutcome Emission::emitterFailureExit() {
+    // The item group removed the sale on purpose (an NCM the authority refuses); a failed emitter group
+    // no longer comes here: the shop's data is at fault, not the sale, and the sale stays queued.
     try {
-        if (droppedByItemGroup_) {
-            // The item group removed the sale on purpose (an NCM the authority refuses).
-            ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
-            outcome_.keepRow = false;
-        } else {
-            // The emitter's data failed: that is the shop's settings, not the sale; it stays queued.
-            outcome_.failure = e_.GroupFailure.empty() ? "Erro nos dados do emitente: " + e_.ErrorDescription : e_.GroupFailure;
-        }
+        ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+        outcome_.keepRow = false;
         log(e_.OperationMessage + " - " + e_.ErrorDescription + " - " + "Erro da operação: " + in_.NumVendaVem);
     } catch (const std::exception& error) {
         outcome_.pendingError = error.what();
@@ -503,10 +508,8 @@ std::string GravaArq(std::string corpo, const std::string& path) {
         corpo = SubstituiC(corpo, "</ICMSSN101>", "</ICMSSN102>", false);
         corpo = SubstituiC(corpo, "<CSOSN>101</CSOSN>", "<CSOSN>102</CSOSN>", false);
     }
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << corpo << "\r\n";
+    platform::createFolders(std::filesystem::path(path).parent_path().string());
+    platform::writeWholeFile(path, corpo + "\r\n");
     return path;
 }
 

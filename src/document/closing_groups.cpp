@@ -2,12 +2,14 @@
 
 #include <exception>
 
+#include "document/group_failure.h"
+
 namespace quorvanti::document {
 
 namespace {
 
-void showFailure(context::AppContext& ctx, const std::exception& error, const char* title) {
-    ctx.frontend().messageBox(error.what(), platform::MessageStyle::OkCritical, title);
+void showFailure(context::AppContext& ctx, const std::exception& error, const char* group, const char* title) {
+    reportGroupFailure(ctx, saleFailureText(ctx, std::string(group) + ": " + error.what()), title);
 }
 
 }  // namespace
@@ -43,7 +45,7 @@ void GeraTotais(context::AppContext& ctx, fiscal::FiscalComponent& component) {
             },
             e.SharedTexts);
     } catch (const std::exception& error) {
-        showFailure(ctx, error, "ERRO TOTAL");
+        showFailure(ctx, error, "totais", "ERRO TOTAL");
     }
 }
 
@@ -59,7 +61,7 @@ void GeraTransporte(context::AppContext& ctx, fiscal::FiscalComponent& component
             },
             ctx.emission.SharedTexts);
     } catch (const std::exception& error) {
-        showFailure(ctx, error, "ERRO OBS");
+        showFailure(ctx, error, "transporte", "ERRO OBS");
     }
 }
 
@@ -75,7 +77,7 @@ void GeraPagamento(context::AppContext& ctx, double& amount, fiscal::FiscalCompo
             },
             ctx.emission.SharedTexts);
     } catch (const std::exception& error) {
-        showFailure(ctx, error, "ERRO PAGAMENTO");
+        showFailure(ctx, error, "pagamento", "ERRO PAGAMENTO");
     }
 }
 
@@ -83,7 +85,7 @@ void GeraObservacoes(context::AppContext& ctx, fiscal::FiscalComponent&) {
     try {
         ctx.emission.SharedTexts = {};
     } catch (const std::exception& error) {
-        showFailure(ctx, error, "ERRO OBS");
+        showFailure(ctx, error, "observações", "ERRO OBS");
     }
 }
 

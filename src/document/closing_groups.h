@@ -1,7 +1,7 @@
 // The groups that close an NFC-e after its items: totals (from the sale's summary row and the products
 // total of the item group), transport (none), payment (all in money) and the additional information
-// step, which only empties the shared result texts. Each shows a failure under its own title and
-// returns; the routine goes on with the next step.
+// step, which only empties the shared result texts. Each shows a failure under its own title, leaves it
+// in EmissionState.GroupFailure and returns.
 #pragma once
 
 #include "context/app_context.h"

@@ -7,6 +7,7 @@
 #include "context/program_files.h"
 #include "context/shop_clock.h"
 #include "database/sql_escape.h"
+#include "document/group_failure.h"
 #include "document/text_helpers.h"
 #include "document/vb_conversions.h"
 #include "platform/version.h"
@@ -85,8 +86,8 @@ void GeraIndetificacao(context::AppContext& ctx, const std::string& saleCode, fi
             },
             e.SharedTexts);
     } catch (const std::exception& error) {
-        e.GroupFailure = "Venda " + saleCode + ": identificação: " + error.what();
-        ctx.frontend().messageBox(error.what(), platform::MessageStyle::OkCritical, "ERRO IDENTIFICAÇÃO");
+        reportGroupFailure(ctx, saleFailureText(ctx, std::string("identificação: ") + error.what()),
+                           "ERRO IDENTIFICAÇÃO");
     }
 }
 
@@ -118,11 +119,13 @@ std::string BuscaDataContigencia(context::AppContext& ctx, const std::string& sa
 bool GeraEmitente(context::AppContext& ctx, fiscal::FiscalComponent& component) {
     const auto& m = ctx.emitter;
     try {
-        // Start-up cleaned these texts already; the second pass keeps the group safe whoever filled them.
+        // Start-up cleaned these texts already; the second pass keeps the group safe whoever filled them,
+        // and the layout rule drops what the document cannot carry (an emoji in the trade name).
+        const auto emitterText = [](const std::string& text) { return fitToLayout(LimpaTexto(text)); };
         ctx.settings.ComponentOk = component.emitter(
             fiscal::EmitterArgs{
-                .xFant = LimpaTexto(m.TradeName),
-                .xNome = LimpaTexto(m.LegalName),
+                .xFant = emitterText(m.TradeName),
+                .xNome = emitterText(m.LegalName),
                 .cnpj = m.Cnpj,
                 .cpf = "",
                 .ie = m.StateRegistration,
@@ -130,12 +133,12 @@ bool GeraEmitente(context::AppContext& ctx, fiscal::FiscalComponent& component) 
                 .im = "",
                 .cnae = "",
                 .crt = 1,
-                .xLgr = LimpaTexto(m.Street),
-                .nro = LimpaTexto(m.Number),
+                .xLgr = emitterText(m.Street),
+                .nro = emitterText(m.Number),
                 .xCpl = "",
-                .xBairro = LimpaTexto(m.District),
-                .cMun = componentInteger(m.CityCode),
-                .xMun = LimpaTexto(m.CityName),
+                .xBairro = emitterText(m.District),
+                .cMun = fieldInteger(m.CityCode, "codmunicipio do emitente"),
+                .xMun = emitterText(m.CityName),
                 .uf = m.State,
                 .cep = m.PostalCode,
                 .cPais = 1058,
@@ -145,7 +148,7 @@ bool GeraEmitente(context::AppContext& ctx, fiscal::FiscalComponent& component) 
             ctx.emission.SharedTexts);
         return true;
     } catch (const std::exception& error) {
-        ctx.frontend().messageBox(error.what(), platform::MessageStyle::OkCritical, "ERRO EMITENTE");
+        reportGroupFailure(ctx, saleFailureText(ctx, std::string("emitente: ") + error.what()), "ERRO EMITENTE");
         return false;
     }
 }

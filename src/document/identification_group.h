@@ -28,8 +28,8 @@ std::int32_t GeraCodigoNota(context::AppContext& ctx);
 // the row or the value is missing or the query fails.
 std::string BuscaDataContigencia(context::AppContext& ctx, const std::string& saleCode);
 
-// `GeraEmitente`: hands the emitter group to `component`; false (after a box titled "ERRO EMITENTE")
-// when that failed, and the routine then abandons the sale.
+// `GeraEmitente`: hands the emitter group to `component`, its texts fitted to the layout; false (after a
+// box titled "ERRO EMITENTE", the failure left in EmissionState.GroupFailure) when that failed.
 bool GeraEmitente(context::AppContext& ctx, fiscal::FiscalComponent& component);
 
 }  // namespace quorvanti::document

@@ -1,9 +1,13 @@
 #include "document/item_group.h"
 
+#include <cmath>
+#include <cstdio>
 #include <exception>
+#include <stdexcept>
 
 #include "context/program_files.h"
 #include "database/sql_escape.h"
+#include "document/group_failure.h"
 #include "document/identification_group.h"
 #include "document/text_helpers.h"
 #include "document/vb_conversions.h"
@@ -28,8 +32,10 @@ void removeSaleFromQueue(context::AppContext& ctx) {
 }
 
 // The item's description for the document; reports (and removes the sale for) a description that
-// still holds two blanks in a row after cleaning, which the authority refuses.
-std::string itemDescription(context::AppContext& ctx, const database::Recordset& rows, bool& removed) {
+// still holds two blanks in a row after cleaning, which the authority refuses. What the layout cannot
+// carry is fitted afterwards; a name left empty (blanks, emoji) is replaced by one naming the product.
+std::string itemDescription(context::AppContext& ctx, const database::Recordset& rows, const std::string& code,
+                            bool& removed) {
     if (ctx.settings.Environment == "2") return kHomologationDescription;
     // Each cleaning halves runs of blanks once, so two passes leave two blanks only where five or more
     // stood; those the operator must fix in the catalogue.
@@ -41,31 +47,53 @@ std::string itemDescription(context::AppContext& ctx, const database::Recordset&
                                   platform::MessageStyle::Ok);
         removeSaleFromQueue(ctx);
         removed = true;
+        return description;
     }
-    return description;
+    description = fitToLayout(description);
+    return description.empty() ? "PRODUTO " + code : description;
 }
 
-// The NCM as the document carries it: cut to 8 characters first, then cleaned of dots, blank pairs and
-// commas, so a code written "2106.90.90" is sent as "210690".
-std::string itemNcm(context::AppContext& ctx, const database::Recordset& rows) {
-    std::string ncm = BuscaNCM(ctx, rows.field("coditem").text());
-    ncm = RetiraCaracteres(ncm, ".", false);
-    ncm = RetiraCaracteres(ncm, "  ", false);
-    ncm = RetiraCaracteres(ncm, ",", false);
-    return LimpaTexto(ncm);
-}
+// The NCM as the document carries it (BuscaNCM has taken the separators out before cutting it).
+std::string itemNcm(context::AppContext& ctx, const std::string& code) { return LimpaTexto(BuscaNCM(ctx, code)); }
 
-// CFOP and CSOSN of a Simples Nacional emitter: the product's CFOP when it has four characters (5102
-// otherwise); CSOSN 500 (ICMS charged before by substitution) for 5405 and 5656, 102 for the rest.
+// CFOP and CSOSN of a Simples Nacional emitter: the product's CFOP when it is four digits once "." and
+// "," are taken out ("5.405" included), 5102 otherwise (empty, short, or with a letter such as "54O5");
+// CSOSN 500 (ICMS charged before by substitution) for 5405 and 5656, 102 for the rest.
 TaxClassification classify(context::AppContext& ctx, const std::string& cfop) {
-    const bool fourCharacters = characterCount(cfop) == 4;
-    const std::string cleaned = fourCharacters ? RetiraCaracteres(cfop, ".,", true) : "";
+    const std::string cleaned = RetiraCaracteres(cfop, ".,", true);
+    const bool fourDigits = cleaned.size() == 4 && cleaned.find_first_not_of("0123456789") == std::string::npos;
     ctx.status("CFOP - dados");
     TaxClassification result;
-    if (!fourCharacters) return result;
+    if (!fourDigits) return result;
     result.cfop = componentInteger(cleaned);
     if (result.cfop == 5405 || result.cfop == 5656) result.csosn = "500";
     return result;
+}
+
+// An amount of the item row as the document can carry it: present, a number and not negative at the
+// four decimals of a quantity. Anything else stops the sale, naming the column and its value.
+double itemAmount(const database::Recordset& rows, const char* column) {
+    const database::DbValue& value = rows.field(column);
+    const std::string field = std::string("campo ") + column;
+    if (value.isNull()) throw std::invalid_argument(field + " vazio (NULL)");
+    double number = 0;
+    try {
+        number = value.number();
+    } catch (const std::exception&) {
+        throw std::invalid_argument(field + " \"" + value.text() + "\" não é um número");
+    }
+    if (!std::isfinite(number)) throw std::invalid_argument(field + " \"" + value.text() + "\" não é um número");
+    if (std::round(number * 10000.0) < 0) throw std::invalid_argument(field + " \"" + value.text() + "\" negativo");
+    return number;
+}
+
+std::string centsText(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f", value);
+    std::string out = text;
+    for (char& c : out)
+        if (c == '.') c = ',';
+    return out;
 }
 
 void sendTaxes(context::AppContext& ctx, fiscal::FiscalComponent& component) {
@@ -103,15 +131,20 @@ bool GeraProdutos(context::AppContext& ctx, fiscal::FiscalComponent& component) 
     auto& s = ctx.settings;
     auto& e = ctx.emission;
     bool removed = false;
+    // The item being sent, for the failure text; "" outside the items.
+    std::string failingItem;
     try {
         ctx.status("Iniciando dados dos produtos");
         for (e.ItemIndex = 1; e.ItemIndex <= e.SaleItemCount; ++e.ItemIndex) {
+            failingItem = "item " + std::to_string(e.ItemIndex);
             database::Recordset& rows = e.ItemRows.value();
+            const std::string code = rows.field("coditem").text();
+            failingItem += " (coditem " + code + ")";
             const std::string gtin = "SEM GTIN";
-            const std::string description = itemDescription(ctx, rows, removed);
+            const std::string description = itemDescription(ctx, rows, code, removed);
 
             ctx.status("Adquirindo NCM");
-            const std::string ncm = itemNcm(ctx, rows);
+            const std::string ncm = itemNcm(ctx, code);
             ctx.status("Verificando NCM " + std::to_string(e.ItemIndex) + "/" + std::to_string(e.SaleItemCount));
             if (ncm == kPlaceholderNcm || EstaVazio(std::string_view(ncm))) {
                 ctx.frontend().messageBox("NCM invalido: " + ncm, platform::MessageStyle::Ok);
@@ -127,19 +160,23 @@ bool GeraProdutos(context::AppContext& ctx, fiscal::FiscalComponent& component) 
             ctx.status("Calculo QUT");
             // The unit price is taken before the discount, so that quantity times price gives the gross
             // value and the discount is sent apart; a quantity of 0 sends the whole value as unit price.
-            const double quantity = rows.field("Quantidade").number();
+            const double quantity = itemAmount(rows, "Quantidade");
             const double divisor = quantity == 0 ? 1 : quantity;
-            const double discount = rows.field("Desconto").number();
-            const double unitPrice = (rows.field("valortotalitem").number() + discount) / divisor;
-            e.ProductsTotal += quantity * unitPrice;
+            const double discount = itemAmount(rows, "Desconto");
+            const double unitPrice = (itemAmount(rows, "valortotalitem") + discount) / divisor;
             const double grossValue = unitPrice * quantity;
-            std::string unit = rows.field("medida").text();
+            // A discount beyond the item's value would make the item, and maybe the invoice, negative.
+            if (std::round(discount * 100.0) > std::round(grossValue * 100.0))
+                throw std::invalid_argument("campo Desconto \"" + rows.field("Desconto").text() +
+                                            "\" maior que o valor do item (" + centsText(grossValue) + ")");
+            e.ProductsTotal += quantity * unitPrice;
+            std::string unit = fitToLayout(rows.field("medida").text());
             if (EstaVazio(std::string_view(unit))) unit = "UND";
 
             s.ComponentOk = component.itemProduct(
                 fiscal::ItemProductArgs{
                     .nItem = e.ItemIndex,
-                    .cProd = rows.field("coditem").text(),
+                    .cProd = code,
                     .xProd = description,
                     .ncm = ncm,
                     .nve = "",
@@ -169,10 +206,12 @@ bool GeraProdutos(context::AppContext& ctx, fiscal::FiscalComponent& component) 
             sendTaxes(ctx, component);
             rows.moveNext();
         }
+        failingItem.clear();
         e.ItemRows.reset();
         return removed;
     } catch (const std::exception& error) {
-        ctx.frontend().messageBox(error.what(), platform::MessageStyle::OkCritical, "ERRO ITEM");
+        // The items not sent would be missing from the document: the routine stops the sale.
+        reportGroupFailure(ctx, saleFailureText(ctx, error.what(), failingItem), "ERRO ITEM");
         return removed;
     }
 }
@@ -182,7 +221,8 @@ std::string BuscaNCM(context::AppContext& ctx, const std::string& itemCode) {
         ctx.db->open("Select codigofiscal, codigo from estoque where codigo = " + sqlNumber(toNumber(itemCode)));
     std::string ncm;
     if (rows.recordCount() > 0) ncm = rows.field("CodigoFiscal").text();
-    return leftCharacters(trimBlanks(ncm), 8);
+    // The separators go before the cut: "2202.10.00" is the 8 digits 22021000, not "2202.10." cut.
+    return leftCharacters(RetiraCaracteres(ncm, "., ", true), 8);
 }
 
 std::string ListaItensVenda(context::AppContext& ctx, const std::string& saleCode) {

@@ -6,6 +6,7 @@
 
 #include "database/sql_escape.h"
 #include "document/consumer_document_dialog.h"
+#include "document/group_failure.h"
 #include "document/identification_group.h"
 #include "document/text_helpers.h"
 #include "document/vb_conversions.h"
@@ -53,12 +54,14 @@ void sendRecipient(context::AppContext& ctx, const RecipientData& d, const std::
     // Without a registered client no municipality is known. 0 claims none: the component then leaves
     // the address out and the recipient carries the document alone. The emitter's code would put the
     // consumer in the shop's town, which nobody asked.
-    const std::int32_t municipality =
-        EstaVazio(std::string_view(d.municipalityCode)) ? 0 : componentInteger(leftCharacters(d.municipalityCode, 7));
+    const std::int32_t municipality = EstaVazio(std::string_view(d.municipalityCode))
+                                          ? 0
+                                          : fieldInteger(leftCharacters(d.municipalityCode, 7), "CodMun do cliente");
+    const auto text = [](const std::string& value) { return fitToLayout(LimpaTexto(value)); };
     ctx.settings.ComponentOk = component.recipient(
         fiscal::RecipientArgs{
             .tpImp = 4,
-            .xNome = LimpaTexto(d.name),
+            .xNome = text(d.name),
             .cnpj = cnpj,
             .cpf = e.ConsumerCpf,
             .idEstrangeiro = "",
@@ -66,12 +69,12 @@ void sendRecipient(context::AppContext& ctx, const RecipientData& d, const std::
             .im = "",
             .indIEDest = 9,
             .ie = "",
-            .xLgr = LimpaTexto(d.street),
-            .nro = LimpaTexto(d.number),
+            .xLgr = text(d.street),
+            .nro = text(d.number),
             .xCpl = "",
-            .xBairro = LimpaTexto(d.district),
+            .xBairro = text(d.district),
             .cMun = municipality,
-            .xMun = LimpaTexto(d.city),
+            .xMun = text(d.city),
             .uf = toUpperText(d.state),
             .cep = d.postalCode,
             .cPais = 1058,
@@ -128,7 +131,8 @@ void GeraDestinatario(context::AppContext& ctx, double& clientCode, fiscal::Fisc
         ctx.mainWindow.visible = true;
         ctx.frontend().windowShown(windows::frmEmitirNFCe::kName, true);
     } catch (const std::exception& error) {
-        ctx.frontend().messageBox(error.what(), platform::MessageStyle::OkCritical, "ERRO DESTINATARIO");
+        reportGroupFailure(ctx, saleFailureText(ctx, std::string("destinatário: ") + error.what()),
+                           "ERRO DESTINATARIO");
         e.ConsumerDocumentInput.clear();
     }
 }

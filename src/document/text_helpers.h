@@ -14,6 +14,18 @@ namespace quorvanti::document {
 // "  Açaí & Cia 50% " gives "ACAI E CIA 50".
 std::string LimpaTexto(std::string_view text);
 
+// Text as the NFC-e layout carries it (its text type takes the characters from "!" to "ÿ" with single
+// inner blanks). The one rule for every free text entering the document, applied after LimpaTexto:
+// - characters the layout carries are kept, accented letters included ("Ñ", "É");
+// - control characters, tabs, line breaks and other blank characters (no-break space, thin spaces)
+//   count as blanks; runs of blanks become one and the text is trimmed;
+// - a character beyond the layout's set becomes its plain Latin equivalent where one exists
+//   ("Œ" -> "OE", "Ł" -> "L", "€" -> "EUR", curly quotes and dashes -> straight ones, full-width
+//   letters -> plain ones) and is removed otherwise (emoji, zero-width characters, other scripts);
+// - a byte that is not UTF-8 is read as Windows-1252, the point-of-sale program's code page.
+// The result may be empty; the caller decides what an empty text means.
+std::string fitToLayout(std::string_view text);
+
 // mode true: removes every character of `set` from `text`; mode false: removes every occurrence of the
 // substring `set`, searching again from the start after each removal.
 std::string RetiraCaracteres(std::string_view text, std::string_view set, bool everyCharacter);

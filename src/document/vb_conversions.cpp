@@ -1,5 +1,6 @@
 #include "document/vb_conversions.h"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <locale>
@@ -51,6 +52,63 @@ double toNumber(std::string_view text) {
     }
     if (!sawDigit) throw std::invalid_argument("Tipos incompatíveis");
     return std::strtod(body.c_str(), nullptr);
+}
+
+namespace {
+
+bool allDigits(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// "5.000", "1.250.000": a first group of 1 to 3 digits not starting with 0, then groups of exactly 3.
+bool groupedInThousands(std::string_view text) {
+    const std::size_t firstDot = text.find('.');
+    if (firstDot == std::string_view::npos || firstDot == 0 || firstDot > 3 || text[0] == '0') return false;
+    if (!allDigits(text.substr(0, firstDot))) return false;
+    for (std::size_t at = firstDot; at < text.size(); at += 4) {
+        if (text[at] != '.' || !allDigits(text.substr(at + 1, 3)) || text.size() < at + 4) return false;
+    }
+    return true;
+}
+
+std::string withoutDots(std::string_view text) {
+    std::string out(text);
+    std::erase(out, '.');
+    return out;
+}
+
+}  // namespace
+
+std::optional<double> settingNumber(std::string_view text) {
+    const std::size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string_view::npos) return std::nullopt;
+    text = text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+    std::string number;
+    if (text[0] == '-' || text[0] == '+') {
+        if (text[0] == '-') number = "-";
+        text.remove_prefix(1);
+    }
+    const std::size_t comma = text.find(',');
+    std::string_view whole = text.substr(0, comma);
+    if (comma != std::string_view::npos) {
+        const std::string_view decimals = text.substr(comma + 1);
+        if (!allDigits(decimals)) return std::nullopt;
+        if (allDigits(whole)) number += std::string(whole);
+        else if (groupedInThousands(whole)) number += withoutDots(whole);
+        else return std::nullopt;
+        number += "." + std::string(decimals);
+    } else if (allDigits(whole) || groupedInThousands(whole)) {
+        number += withoutDots(whole);
+    } else {
+        const std::size_t point = whole.find('.');
+        if (point == std::string_view::npos || !allDigits(whole.substr(0, point)) ||
+            !allDigits(whole.substr(point + 1)))
+            return std::nullopt;
+        number += std::string(whole);
+    }
+    double value = 0;
+    if (std::from_chars(number.data(), number.data() + number.size(), value).ec != std::errc()) return std::nullopt;
+    return value;
 }
 
 std::string integerText(double value) {

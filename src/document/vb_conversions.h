@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -20,6 +21,15 @@ double Val(std::string_view text);
 // comma or a point as the Brazilian regional settings accept: "12,5" -> 12.5, "3" -> 3. An empty or
 // non-numeric text raises std::invalid_argument("Tipos incompatíveis").
 double toNumber(std::string_view text);
+
+// A number written in a settings file ("LimiteNfce"), read with the Brazilian conventions: a comma is
+// the decimal separator and dots group thousands ("5.000,00", "5000,00", "5000"). Without a comma, dots
+// that group the digits in threes after a first group of 1 to 3 digits (not starting with 0) are
+// thousands separators ("5.000" and "1.250.000" are whole thousands); otherwise one dot is a decimal
+// point ("5000.00", "0.500"). An optional sign may lead; blanks around the number are ignored.
+// Anything else ("", "abc", "5,000.00", "5.00,00", "1e3", "5 000") answers nothing, so that the caller
+// reports the setting instead of reading it as 0.
+std::optional<double> settingNumber(std::string_view text);
 
 // A whole number as decimal text without fill: 3 -> "3", -12 -> "-12". Rounds half to even first, as
 // an integer conversion of the platform does.

@@ -54,12 +54,12 @@ std::string fileStamp(const std::string& path) {
 std::string writeNewFile(const std::string& path, std::string_view content) {
     int fd = -1;
     for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, platform::kFileMode);
         if (fd >= 0) break;
         const int error = errno;
         if (error == ENOENT) {
-            std::error_code ignored;  // a failure shows in the next attempt
-            std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+            // A failure shows in the next attempt.
+            platform::createFolders(std::filesystem::path(path).parent_path().string());
         } else if (error == EEXIST) {
             ::unlink(path.c_str());
         } else if (error != EINTR) {

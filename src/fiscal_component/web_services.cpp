@@ -134,16 +134,12 @@ bool readWholeFile(const std::string& path, std::string& content) {
 // file goes first: renaming over it would make ext4 flush the data at once.
 bool writeFileInPlace(const std::string& path, std::string_view content) {
     std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
     const std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        out.close();
-        if (!out) {
-            std::filesystem::remove(temporary, ec);
-            return false;
-        }
+    // A temporary left by an interrupted write goes first, so the file is created with the monitor's mode.
+    std::filesystem::remove(temporary, ec);
+    if (!platform::writeWholeFile(temporary, content)) {
+        std::filesystem::remove(temporary, ec);
+        return false;
     }
     std::filesystem::remove(path, ec);
     std::filesystem::rename(temporary, path, ec);

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "context/program_files.h"
+#include "monitor/setting_domains.h"
 
 namespace quorvanti::monitor {
 
@@ -76,6 +77,7 @@ void ParameterEditor::answerUnattended(const std::function<void(const std::strin
         say(std::string("configuração obrigatória ausente: \"") + key + "\" da seção [Geral] de " +
             ctx_.settings.SettingsPath);
     }
+    for (const std::string& problem : settingsOutsideDomain(ctx_)) say(problem);
     say("Grave as chaves com a linha " + std::string("\"chave=valor\"") + " na seção [Geral] de " +
         ctx_.settings.SettingsPath + " (ambienteNFCE: 1 produção ou 2 homologação; CSC e IDtoken: " +
         "o código de segurança do contribuinte e seu identificador, dados pela SEFAZ; CertificadoSerie: " +
@@ -84,6 +86,13 @@ void ParameterEditor::answerUnattended(const std::function<void(const std::strin
 }
 
 void ParameterEditor::Command1_Click() {
+    // A value outside its domain is not saved: the operator corrects it in the open editor.
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::string problem = settingDomainProblem(windows::frm_ini::kKeys[i], model_.tx[i].text);
+        if (problem.empty()) continue;
+        ctx_.frontend().messageBox(problem, platform::MessageStyle::Ok);
+        return;
+    }
     for (std::size_t i = 0; i < 4; ++i) context::writeGeral(ctx_, windows::frm_ini::kKeys[i], model_.tx[i].text);
     ctx_.frontend().messageBox("Gravado", platform::MessageStyle::Ok);
     closed_ = true;

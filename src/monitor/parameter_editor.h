@@ -26,10 +26,12 @@ public:
     void keyPress(const std::string& control, int keyAscii) override;
     // The CSC box is shown masked: the code is a secret of the shop.
     std::vector<std::pair<std::string, std::string>> controls() const override;
-    // Unattended: says which settings are missing and how to set them, then closes without saving.
+    // Unattended: says which settings are missing or outside their domain and how to set them, then
+    // closes without saving.
     void answerUnattended(const std::function<void(const std::string&)>& say) override;
 
-    // Saves every box to its key, shows "Gravado" and closes.
+    // Saves every box to its key, shows "Gravado" and closes; a value outside its domain (an environment
+    // other than 1 or 2, an identifier that is not digits) is shown and nothing is saved.
     void Command1_Click();
     const windows::frm_ini& model() const { return model_; }
 

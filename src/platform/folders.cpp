@@ -1,6 +1,8 @@
 #include "platform/folders.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <pwd.h>
@@ -74,14 +76,52 @@ std::string desktopFolder(const std::string& override) {
     }
     folder = withoutTrailingSlash(folder);
     // A missing desktop shows up as a failure of the first log call, which names the path.
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
+    createFolders(folder);
     return folder;
 }
 
 bool fileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void restrictCreationModes() {
+    const mode_t previous = ::umask(027);
+    ::umask(previous | 027);
+}
+
+bool createFolders(const std::string& folder) {
+    if (folder.empty()) return false;
+    std::error_code error;
+    const std::filesystem::path target = std::filesystem::path(folder).lexically_normal();
+    std::filesystem::path partial;
+    for (const auto& part : target) {
+        partial /= part;
+        if (part.empty() || part == "/") continue;
+        // mkdir's mode is what a umask of 0 would leave; the process umask only removes more.
+        if (::mkdir(partial.c_str(), kFolderMode) != 0 && errno != EEXIST) return false;
+    }
+    return std::filesystem::is_directory(target, error);
+}
+
+bool writeWholeFile(const std::string& path, std::string_view bytes) {
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty()) createFolders(parent.string());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kFileMode);
+    if (fd < 0) return false;
+    bool ok = true;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && (st.st_mode & 07) != 0) ok = ::fchmod(fd, st.st_mode & 0770) == 0;
+    while (ok && !bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return ::close(fd) == 0 && ok;
 }
 
 std::string withTrailingSlash(std::string folder) {

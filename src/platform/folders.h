@@ -1,7 +1,11 @@
-// Where things live on this machine: the program folder and the user's desktop (which holds the log).
+// Where things live on this machine: the program folder and the user's desktop (which holds the log);
+// and how the monitor makes its files and folders: files at most 0640 and folders at most 0750 whatever
+// the umask, because they carry the shop's sales, keys and settings (the certificate store and the
+// secret files keep their own 0600/0700).
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace quorvanti::platform {
 
@@ -21,5 +25,22 @@ std::string withTrailingSlash(std::string folder);
 
 // True when `path` names an existing regular file (`ArquivoExiste` for a plain path).
 bool fileExists(const std::string& path);
+
+// The modes of what the monitor creates.
+inline constexpr unsigned kFileMode = 0640;
+inline constexpr unsigned kFolderMode = 0750;
+
+// Widens the process umask to at least 027, so that what libraries create (the SQLite file and its
+// journal, answers written through streams) follows the same rule. Called once when the program starts.
+void restrictCreationModes();
+
+// Creates `folder` and its missing parents, each with kFolderMode; folders that exist are left as they
+// are. False when the folder does not exist afterwards.
+bool createFolders(const std::string& folder);
+
+// Writes `bytes` as the whole content of the file at `path`, making its missing folders. A new file gets
+// kFileMode; an existing one keeps its owner's and group's permissions and loses any of the others'.
+// False when the file could not be written.
+bool writeWholeFile(const std::string& path, std::string_view bytes);
 
 }  // namespace quorvanti::platform

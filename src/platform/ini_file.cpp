@@ -1,5 +1,6 @@
 #include "platform/ini_file.h"
 
+#include "platform/folders.h"
 #include "platform/text_encoding.h"
 
 #include <cerrno>
@@ -244,9 +245,10 @@ bool replaceFile(const std::string& path, std::string_view bytes, const struct s
     if (previous != nullptr) {
         // Best effort: only root may give the file back to another owner.
         [[maybe_unused]] const int ignored = ::fchown(fd, previous->st_uid, previous->st_gid);
-        ok = ::fchmod(fd, previous->st_mode & 07777) == 0;
+        // The file holds the CSC and the database password: others never read it.
+        ok = ::fchmod(fd, previous->st_mode & 0770) == 0;
     } else {
-        ok = ::fchmod(fd, 0666 & ~currentUmask()) == 0;
+        ok = ::fchmod(fd, kFileMode & ~currentUmask()) == 0;
     }
     ok = ok && writeAll(fd, bytes) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
@@ -270,7 +272,7 @@ class WriteLock {
 public:
     explicit WriteLock(const std::string& filePath) {
         const std::string lockPath = filePath + ".lock";
-        fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode);
         if (fd_ < 0) fd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0) return;
         while (::flock(fd_, LOCK_EX) != 0) {

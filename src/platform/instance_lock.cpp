@@ -1,4 +1,5 @@
 #include "platform/instance_lock.h"
+#include "platform/folders.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -10,7 +11,7 @@ namespace quorvanti::platform {
 
 InstanceLock::InstanceLock(const std::string& lockFilePath) {
     // Close-on-exec, so that a script the program starts does not carry the lock past its end.
-    const int fd = ::open(lockFilePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = ::open(lockFilePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode);
     if (fd < 0) return;
     int result;
     do {

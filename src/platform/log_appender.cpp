@@ -1,5 +1,6 @@
 #include "platform/log_appender.h"
 
+#include "platform/folders.h"
 #include "platform/text_encoding.h"
 
 #include <cerrno>
@@ -21,7 +22,7 @@ void appendLogLine(const std::string& logPath, const std::string& line) {
     std::string bytes = utf8ToWindows1252(line);
     bytes += "\r\n";
 
-    const int fd = ::open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = ::open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kFileMode);
     if (fd < 0) fail("cannot open", logPath, errno);
 
     // One write call for the whole line, so that lines of concurrent writers do not interleave.

@@ -45,9 +45,7 @@ std::string RegistryStore::read(const std::string& keyPath, const std::string& v
 bool RegistryStore::write(const std::string& keyPath, const std::string& valueName, const std::string& value) {
     const std::filesystem::path parent = std::filesystem::path(path_).parent_path();
     if (!parent.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(parent, error);
-        if (error) return false;
+        if (!createFolders(parent.string())) return false;
     }
     return iniWrite(path_, keyPath, valueName, protectedValue(value));
 }

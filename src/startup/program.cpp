@@ -36,6 +36,8 @@ int runMonitor(context::AppContext& ctx, const monitor::EmissionRoutine& emiteNF
 }
 
 int quorvantiMain(const std::vector<std::string>& args) {
+    // Sales, keys and settings are the shop's: nothing the monitor makes is readable by other users.
+    platform::restrictCreationModes();
     std::string error;
     const auto line = parseCommandLine(args, error);
     if (!line) {

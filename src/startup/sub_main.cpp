@@ -10,6 +10,7 @@
 #include "document/vb_conversions.h"
 #include "monitor/main_window.h"
 #include "monitor/parameter_editor.h"
+#include "monitor/setting_domains.h"
 #include "monitor/shutdown_dialog.h"
 #include "platform/folders.h"
 #include "platform/ini_file.h"
@@ -177,7 +178,13 @@ bool requiredSettingsPresent(context::AppContext& ctx) {
     bool allSet = true;
     for (const char* key : {"ambienteNFCE", "CSC", "CertificadoSerie", "IDtoken"})
         if (readGeral(ctx, key).empty()) allSet = false;
-    if (allSet) return true;
+    const std::vector<std::string> problems = monitor::settingsOutsideDomain(ctx);
+    if (allSet && problems.empty()) return true;
+    if (!problems.empty()) {
+        std::string text;
+        for (const auto& problem : problems) text += (text.empty() ? "" : context::kLineBreak) + problem;
+        ctx.frontend().messageBox(text, MessageStyle::OkCritical);
+    }
 
     const std::string marker = context::withTrailingSlash(ctx.locations.programFolder) + "ParaApagar.txt";
     if (platform::fileExists(marker)) {

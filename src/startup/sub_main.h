@@ -13,8 +13,9 @@ namespace quorvanti::startup {
 void SubMain(context::AppContext& ctx);
 
 // The required-settings check: true when "ambienteNFCE", "CSC", "CertificadoSerie" and "IDtoken" are
-// all set. Otherwise it runs the registration script once when "ParaApagar.txt" marks it, shows the
-// fiscal parameter editor and answers false.
+// all set and no setting is outside its domain (monitor/setting_domains.h). Otherwise it shows the
+// values outside their domain, runs the registration script once when "ParaApagar.txt" marks it, shows
+// the fiscal parameter editor and answers false: the program ends and no queued sale is touched.
 bool requiredSettingsPresent(context::AppContext& ctx);
 
 }  // namespace quorvanti::startup

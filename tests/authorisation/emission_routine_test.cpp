@@ -190,6 +190,30 @@ TEST_P(EmissionTest, SalesThatCannotBeEmittedAreDroppedAsTheShopExpects) {
     EXPECT_TRUE(captioned("Gerando lote"));
 }
 
+TEST_P(EmissionTest, NothingIsGeneratedFromPartOfASaleAndSettingsAreReadTheBrazilianWay) {
+    folder->setSetting("LimiteNfce", "5.000,00");
+    sale("610-01", 101, "Arroz", 1, 20);
+    sale("610-01", 103, "Refrigerante", -2, 9.50);  // a negative quantity in the second item
+    queue("610-01");
+    sale("611-01", 101, "Arroz", 1, 4999.99);       // under the limit written with a thousands dot
+    queue("611-01");
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_TRUE(queued("610-01"));
+    EXPECT_EQ(platform::iniRead(folder->path() + "/NFCe.ini", "610-01-05/03/2026", "ChaveNFCe"), "");
+    ASSERT_FALSE(monitor->frontend.messages().empty());
+    EXPECT_NE(monitor->frontend.messages()[0].text.find("610-01, item 2"), std::string::npos)
+        << monitor->frontend.messages()[0].text;
+    EXPECT_FALSE(queued("611-01"));
+
+    // A limit that is not an amount keeps the sale and says why, instead of guessing.
+    folder->setSetting("LimiteNfce", "cinco mil");
+    sale("612-01", 101, "Arroz", 1, 20);
+    queue("612-01");
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_TRUE(queued("612-01"));
+    EXPECT_TRUE(shown("Configuração \"LimiteNfce\" = \"cinco mil\" inválida: escreva um valor como 9.999,00"));
+}
+
 TEST_P(EmissionTest, ASaleOfTenThousandStopsTheProgramAndStaysQueued) {
     folder->setSetting("LimiteNfce", "99999,00");
     sale("700-01", 101, "Arroz", 1000, 9999.99);

@@ -8,11 +8,9 @@
 namespace quorvanti::document {
 namespace {
 
-using database::DbKind;
 using fiscal::PaymentArgs;
 using fiscal::TotalsArgs;
 using fiscal::TransportArgs;
-using testing::GroupWorld;
 
 constexpr const char* kSale = "000123-01";
 
@@ -87,33 +85,6 @@ TEST_P(ClosingGroupsTest, WithoutDiscountInvoiceAndPaymentEqualTheProducts) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ClosingGroupsTest, testing::bothBackends(), testing::backendName);
-
-TEST(ClosingGroups, EachFailureShowsItsOwnTitleAndTheNextStepGoesOn) {
-    GroupWorld w{DbKind::Sqlite};
-    auto& s = w.components.script();
-    s.failures["transport"] = "Modalidade de frete inválida";
-    s.failures["payment"] = "Valor do pagamento inválido";
-    double amount = 10;
-    GeraTotais(w.ctx, *w.component);  // no sale header
-    GeraTransporte(w.ctx, *w.component);
-    GeraPagamento(w.ctx, amount, *w.component);
-    GeraObservacoes(w.ctx, *w.component);
-
-    w.ctx.emission.SaleHeader = database::Recordset({"ValorDesconto"}, {{database::DbValue()}});
-    GeraTotais(w.ctx, *w.component);  // a null column
-
-    std::vector<std::pair<std::string, std::string>> shown;
-    for (const auto& m : w.messages()) {
-        EXPECT_EQ(m.style, platform::MessageStyle::OkCritical);
-        shown.emplace_back(m.title, m.text);
-    }
-    ASSERT_EQ(shown.size(), 4u);
-    EXPECT_EQ(shown[0].first, "ERRO TOTAL");
-    EXPECT_EQ(shown[1], (std::pair<std::string, std::string>{"ERRO OBS", "Modalidade de frete inválida"}));
-    EXPECT_EQ(shown[2], (std::pair<std::string, std::string>{"ERRO PAGAMENTO", "Valor do pagamento inválido"}));
-    EXPECT_EQ(shown[3].first, "ERRO TOTAL");
-    EXPECT_TRUE(w.sent<TotalsArgs>("totals").empty());
-}
 
 }  // namespace
 }  // namespace quorvanti::document

@@ -128,7 +128,7 @@ TEST_F(IdentificationTest, FailuresShowTheIdentificationTitleAndLeaveTheStatus) 
     w.components.script().failures["identification"] = "Série inválida";
     GeraIndetificacao(w.ctx, "000123-01", *w.component);
     ASSERT_EQ(w.messages().size(), 1u);
-    EXPECT_EQ(w.messages()[0].text, "Série inválida");
+    EXPECT_EQ(w.messages()[0].text, "Venda 000123-01: identificação: Série inválida");
     EXPECT_EQ(w.messages()[0].style, MessageStyle::OkCritical);
     EXPECT_EQ(w.messages()[0].title, "ERRO IDENTIFICAÇÃO");
     // The routine learns of it and makes no document of the sale.
@@ -271,13 +271,15 @@ TEST_F(EmitterTest, SendsTheEmitterRecordInTheTablesOrder) {
 
 TEST_F(EmitterTest, NamesAndAddressAreCleanedAgainAndStartUpDefaultsPassThrough) {
     auto& m = w.ctx.emitter;
-    m.TradeName = "Açaí & Cia 50%";
+    m.TradeName = "Açaí & Cia 50% 😀";
+    m.LegalName = "Œnologia\u200B Ltda";
     m.Street = "Rua São João, 4º andar";
     m.State = "MT";
     m.CityCode = "51";
     ASSERT_TRUE(GeraEmitente(w.ctx, *w.component));
     const auto a = w.sent<EmitterArgs>("emitter").at(0);
     EXPECT_EQ(a.xFant, "ACAI E CIA 50");
+    EXPECT_EQ(a.xNome, "OENOLOGIA LTDA");
     EXPECT_EQ(a.xLgr, "RUA SAO JOAO, 4. ANDAR");
     EXPECT_EQ(a.uf, "MT");
     EXPECT_EQ(a.cMun, 51);
@@ -294,7 +296,11 @@ TEST_F(EmitterTest, AFailureAnswersFalseUnderTheEmitterTitle) {
         EXPECT_EQ(m.title, "ERRO EMITENTE");
         EXPECT_EQ(m.style, MessageStyle::OkCritical);
     }
-    EXPECT_EQ(w.messages()[0].text, "CNPJ do emitente inválido");
+    EXPECT_EQ(w.messages()[0].text, "Venda 000123-01: emitente: CNPJ do emitente inválido");
+    EXPECT_EQ(w.messages()[1].text,
+              "Venda 000123-01: emitente: campo codmunicipio do emitente \"\" não é um número inteiro");
+    // The first failure of the sale is the one the routine reports.
+    EXPECT_EQ(w.ctx.emission.GroupFailure, w.messages()[0].text);
 }
 
 TEST(GroupConversions, NumbersForTheComponentAndForSql) {

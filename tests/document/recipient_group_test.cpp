@@ -105,7 +105,7 @@ TEST_P(RecipientTest, AnUnknownClientIsAskedForEvenWithoutCpfNote) {
 }
 
 TEST_P(RecipientTest, ARegisteredClientGivesTheAddressOfATypedDocument) {
-    world->addClient(ClientRow{});
+    world->addClient(ClientRow{.name = "Maria 😀 da Silva", .street = "Rua das Flores\u200B"});
     world->ctx.emission.ConsumerDocumentInput = "529.982.247-25";
     EXPECT_EQ(run("77"), 77);
     EXPECT_TRUE(dialogs().empty());
@@ -160,7 +160,7 @@ TEST_P(RecipientTest, FailuresShowTheRecipientTitleAndForgetTheTypedDocument) {
     operatorTypes("529.982.247-25");
     run("");
     ASSERT_EQ(world->messages().size(), 1u);
-    EXPECT_EQ(world->messages()[0].text, "CPF do destinatário inválido");
+    EXPECT_EQ(world->messages()[0].text, "Venda 000123-01: destinatário: CPF do destinatário inválido");
     EXPECT_EQ(world->messages()[0].title, "ERRO DESTINATARIO");
     EXPECT_EQ(world->messages()[0].style, platform::MessageStyle::OkCritical);
     EXPECT_EQ(world->ctx.emission.ConsumerDocumentInput, "");
@@ -171,7 +171,7 @@ TEST_P(RecipientTest, FailuresShowTheRecipientTitleAndForgetTheTypedDocument) {
     run("77");
     run("12A");
     ASSERT_EQ(world->messages().size(), 3u);
-    EXPECT_EQ(world->messages()[1].text, FailingConnection::kDefaultMessage);
+    EXPECT_EQ(world->messages()[1].text, std::string("Venda 000123-01: destinatário: ") + FailingConnection::kDefaultMessage);
     EXPECT_EQ(world->messages()[2].title, "ERRO DESTINATARIO");
     EXPECT_EQ(dialogs().size(), 1u);
 }

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
+
+#include "document/vb_conversions.h"
 
 #include "support/temp_dir.h"
 
@@ -44,6 +47,35 @@ TEST(LimpaTextoTest, HalvesBlankRunsOnceInOnePass) {
     EXPECT_EQ(LimpaTexto(LimpaTexto("a     b")), "A  B");
     // Characters removed after the halving leave their blanks behind.
     EXPECT_EQ(LimpaTexto("a % b"), "A  B");
+}
+
+TEST(FitToLayoutTest, KeepsTheLayoutsCharactersAndReplacesOrDropsTheRest) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"PIÑA ÇÃO ½ ÿ", "PIÑA ÇÃO ½ ÿ"},                        // the layout's set, accents included
+        {"ŒUVRE œuf Łódź Šš Ÿ", "OEUVRE oeuf Lódz Ss Y"},           // plain Latin equivalents
+        {"“Aço” – 10€ …", "\"Aço\" - 10EUR ..."},
+        {"ＡＢＣ１", "ABC1"},                                      // full-width forms
+        {"A\u200BB\uFEFF 😀 Ω 中", "AB"},                          // no equivalent: removed
+        {"  a\t\tb\r\nc\u00A0d\u2003e  ", "a b c d e"},            // blank characters collapse
+        {"caf\xE9 \x80", "café EUR"},                              // Windows-1252 bytes read as such
+        {"a\u00ADb\x7F", "ab"},                                   // soft hyphen and DEL
+        {"   ", ""},
+        {"😀", ""},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(fitToLayout(in), out) << in;
+    EXPECT_EQ(fitToLayout(fitToLayout("a \u00A0 Œ")), "a OE");
+}
+
+TEST(SettingNumberTest, ReadsBrazilianAmountsAndRefusesAnythingElse) {
+    const std::pair<const char*, std::optional<double>> cases[] = {
+        {"9999,00", 9999},      {"5.000,00", 5000},   {"5000", 5000},         {" 5000,5 ", 5000.5},
+        {"1.250.000", 1250000}, {"5.000", 5000},      {"5000.00", 5000},      {"0.500", 0.5},
+        {"9999.5", 9999.5},     {"-10,25", -10.25},   {"+3", 3},              {"0,5", 0.5},
+        {"", std::nullopt},     {"abc", std::nullopt}, {"5,000.00", std::nullopt}, {"5.00,00", std::nullopt},
+        {"1.000.5", std::nullopt}, {"1e3", std::nullopt}, {"5 000", std::nullopt}, {"5,", std::nullopt},
+        {",5", std::nullopt},   {"1,2,3", std::nullopt}, {"R$ 10", std::nullopt}, {"-", std::nullopt},
+    };
+    for (const auto& [text, number] : cases) EXPECT_EQ(settingNumber(text), number) << text;
 }
 
 TEST(RetiraCaracteresTest, CharacterAndSubstringModes) {

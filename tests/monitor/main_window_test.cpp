@@ -67,6 +67,16 @@ TEST_F(WindowsTest, TheParameterEditorCompletesEmptyBoxesFromConfiguracaoXmlAndS
     EXPECT_EQ(editor.model().tx[3].text, "000002");
     EXPECT_EQ(editor.controls()[1].second, "***");  // the CSC is never shown
 
+    // A value outside its domain is shown and nothing is saved.
+    const std::pair<std::string, std::string> refused[] = {{"ambienteNFCE", "3"}, {"IDtoken", "1A"}};
+    for (const auto& [box, value] : refused) {
+        editor.typeText(box, value);
+        editor.click("Command1");
+        EXPECT_FALSE(editor.closed());
+        EXPECT_NE(monitor.frontend.messages().back().text.find(box), std::string::npos);
+        EXPECT_EQ(folder.setting("CSC"), "");
+        editor.typeText(box, box == "IDtoken" ? "000002" : "1");
+    }
     editor.typeText("ambienteNFCE", "2");
     editor.click("Command1");
     EXPECT_TRUE(editor.closed());

@@ -186,7 +186,7 @@ protected:
 
 TEST_F(StartUpSettingsTest, DefaultsForBlankSettings) {
     folder.setSetting("FUSO", "   ");
-    folder.setSetting("ambienteNFCE", "abc");
+    folder.setSetting("ambienteNFCE", "1");
     folder.setSetting("ImprimiNFCESistema", "1");
     folder.execute("UPDATE DatEmit SET UF = 'mt', codmunicipio = '   ', CODUF = '51'");
     TestMonitor monitor(folder, components);
@@ -198,12 +198,39 @@ TEST_F(StartUpSettingsTest, DefaultsForBlankSettings) {
     EXPECT_EQ(monitor.ctx.mainWindow.Check1.caption, "Ativar Impressão");
 
     folder.setSetting("FUSO", "-03:00");
-    folder.setSetting("ambienteNFCE", "0");
     monitor.ctx.instanceLock.reset();
     TestMonitor second(folder, components);
     ASSERT_EQ(runStartUp(second), ExitStatus::Normal);
     EXPECT_EQ(second.ctx.settings.TimeZone, "-03:00");
-    EXPECT_EQ(second.ctx.settings.Environment, "1");
+}
+
+// A setting outside its domain would send documents to the wrong environment or fail every sale: the
+// program stops for the editor before it touches the settings, the database or the queue.
+TEST_F(StartUpSettingsTest, ASettingOutsideItsDomainStopsForTheEditor) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"ambienteNFCE", "abc"}, {"ambienteNFCE", "0"},      {"ambienteNFCE", "3"}, {"IDtoken", "1A"},
+        {"IDtoken", "0000001"},  {"IDtoken", "000000"},      {"serie", "A1"},       {"serie", "1000"},
+        {"NTerminal", "T1"},     {"LimiteNfce", "5,000.00"}, {"LimiteNfce", "0"},  {"JustificaContigencia", "sem rede"},
+    };
+    for (const auto& [key, value] : cases) {
+        SCOPED_TRACE(std::string(key) + "=" + value);
+        ProgramFolder fresh(DbKind::Sqlite);
+        fresh.setSetting(key, value);
+        TestMonitor monitor(fresh, components);
+        EXPECT_EQ(runStartUp(monitor), ExitStatus::SettingsMissing);
+        ASSERT_EQ(monitor.frontend.messages().size(), 1u);
+        EXPECT_NE(monitor.frontend.messages()[0].text.find(std::string("\"") + key + "\" = \"" + value + "\" inválida"),
+                  std::string::npos)
+            << monitor.frontend.messages()[0].text;
+        EXPECT_EQ(monitor.frontend.dialogsShown(), std::vector<std::string>{"frm_ini"});
+        EXPECT_EQ(fresh.setting("TemNFCE_PraGerar"), "");
+    }
+    // Values within their domains pass, a limit in the shop's form included.
+    folder.setSetting("LimiteNfce", "5.000,00");
+    folder.setSetting("serie", "0");
+    folder.setSetting("IDtoken", "12");
+    TestMonitor monitor(folder, components);
+    EXPECT_EQ(runStartUp(monitor), ExitStatus::Normal);
 }
 
 TEST_F(StartUpSettingsTest, MissingRequiredSettingsRunTheRegistrationOnceAndOpenTheEditor) {
