@@ -73,7 +73,8 @@ Step Emission::complete() {
 void Emission::completionTail(bool fromStoredDocument) {
     auto& component = *component_;
     const std::string& code = in_.NumVendaVem;
-    const bool storing = s_.Contingency == "1" && !fromStoredDocument;
+    // In contingency mode the new document is stored for the sender; one found authorised is recorded.
+    const bool storing = s_.Contingency == "1" && !fromStoredDocument && !completingFoundDocument_;
     if (fromStoredDocument) printMarker_ = "1";
     if (!fromStoredDocument || in_.qrcode.empty()) {
         ctx_.status("Versão QRCODE");
@@ -125,7 +126,7 @@ void Emission::completionTail(bool fromStoredDocument) {
     outcome_.keepRow = storing;
     if (s_.ContingencySender == "0")
         printing::ImprimeNFCe(ctx_, printMarker_, code, in_.numeroNFCE, storing ? signedPath() : procNFePath(),
-                              e_.CurrentAccessKey, e_.QrText, s_.Contingency);
+                              e_.CurrentAccessKey, e_.QrText, storing ? s_.Contingency : "0");
     auto& label = ctx_.mainWindow.Label1;
     label.foreColor = windows::kRed;
     ctx_.status("Sucesso. Aguardando próximo processo");
@@ -134,9 +135,9 @@ void Emission::completionTail(bool fromStoredDocument) {
 }
 
 // `GravaNFCeGerada`: one row per NFC-e number in nfce_gerada, holding the authorised document. It
-// replaces a row of the same number, and stores nothing in contingency mode.
+// replaces a row of the same number. Called for authorised documents only (a document stored in
+// contingency has no authorisation to record yet), whatever the mode.
 void Emission::GravaNFCeGerada(const std::string& protocoloEdata) {
-    if (s_.Contingency == "1") return;
     ctx_.status("SALVANDO NFC-e ");
     ctx_.mainWindow.rtfb = wholeText(procNFePath());
     const std::string corpo = ctx_.mainWindow.rtfb;

@@ -110,6 +110,7 @@ private:
 
     // Sending and consultation state.
     bool fromStoredDocument_ = false;
+    bool completingFoundDocument_ = false;  // an earlier attempt's document, found authorised
     bool restarted_ = false;     // emitting again after a duplicity: the earlier key was just answered
     long long numberSent_ = 0;   // the number the document being sent carries
     double sendAttempts_ = 0;

@@ -154,20 +154,21 @@ void Emission::advanceNumberPast(long long number) {
 Step Emission::recoverEarlierAttempt(const std::string& key) {
     ctx_.status("Consultando emissão anterior da venda: " + key);
     const bool contingencyDocument = key[34] == '9';
-    if (s_.Contingency == "1") {
-        // A contingency document of an earlier attempt that was never stored was never handed to
-        // anyone: a new one is made (under the number config gives now, as another sale may hold its
-        // number). A normal document may have reached the authority, which cannot be asked now.
-        if (contingencyDocument) return Step::Build;
-        return keep("Venda " + in_.NumVendaVem + ": a NFC-e da tentativa anterior (chave " + key +
-                    ") ainda não teve resposta da SEFAZ; a venda aguarda a volta ao modo normal");
-    }
+    // A contingency document of an earlier attempt that was never stored was never handed to anyone
+    // nor sent: a new one is made (under the number config gives now, as another sale may hold its).
+    if (s_.Contingency == "1" && contingencyDocument) return Step::Build;
     method("Método: ConsultarProtocolo");
     s_.ComponentOk = component_->consultByKey(key);
     const auto result = component_->consultationResult();
     if (authorises(result.cStat) || authorises(result.protocolCStat)) {
         adoptAuthorised(key, result);
         return Step::Completion;
+    }
+    if (s_.Contingency == "1" && result.cStat != 217) {
+        // A normal document of an earlier attempt may have reached the authority, which cannot say now:
+        // a contingency document beside it could make a second NFC-e of the sale.
+        return keep("Venda " + in_.NumVendaVem + ": a NFC-e da tentativa anterior (chave " + key +
+                    ") ainda não teve resposta da SEFAZ; a venda aguarda essa resposta");
     }
     if (result.cStat == 105) {
         // Still in processing: wait for it as after a send.
@@ -202,6 +203,7 @@ void Emission::useOwnDocument(const std::string& key) {
 
 void Emission::adoptAuthorised(const std::string& key, const fiscal::ConsultationResult& result) {
     useOwnDocument(key);
+    completingFoundDocument_ = true;
     protocolStatus_ = authorises(result.protocolCStat) ? result.protocolCStat : result.cStat;
     reasonText_ = result.protocolXMotivo.empty() ? result.xMotivo : result.protocolXMotivo;
     e_.ProtocolNumber = result.nProt;

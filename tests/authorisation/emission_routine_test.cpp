@@ -429,6 +429,30 @@ TEST_P(EmissionTest, EveryFaultEndsWithEachSaleAuthorisedOnceAndRecorded) {
     EXPECT_EQ(value("select count(*) as n from VendasConclu where fiscal = 'Sim'", "n"), std::to_string(code));
 }
 
+TEST_P(EmissionTest, AfterASwitchToContingencyAnEarlierNormalDocumentIsAskedForFirst) {
+    scenario("[call consult *]\nhttp = 503\n");  // authorised, but no consultation answers
+    sale("580-01", 101, "Arroz", 1, 20);
+    sale("581-01", 101, "Arroz", 1, 20);
+    queue("580-01");
+    queue("581-01");
+    ASSERT_EQ(tick(), std::nullopt);
+    ASSERT_TRUE(queued("580-01"));
+    // The shop switches to contingency. While the authority cannot say, the sales wait (a contingency
+    // document beside an authorised one would be a second NFC-e); once it answers, each is recorded
+    // with the document it authorised, and nothing is stored for the contingency sender.
+    monitor->ctx.settings.Contingency = "1";
+    monitor->ctx.retries = context::RetrySchedule{};
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_TRUE(queued("580-01"));
+    scenario("");
+    monitor->ctx.retries = context::RetrySchedule{};
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_FALSE(queued("580-01"));
+    EXPECT_FALSE(queued("581-01"));
+    EXPECT_EQ(value("select count(*) as n from nfce_gerada", "n"), "2");
+    EXPECT_EQ(number(), "3");
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, EmissionTest, testing::bothBackends(), testing::backendName);
 
 TEST(StoredDocumentTest, RecognisesAContingencyDocumentByItsSignedPathAndText) {
