@@ -176,6 +176,17 @@ Step Emission::recoverEarlierAttempt(const std::string& key) {
         waitCount_ = 0;
         return reception();
     }
+    if (result.cStat == 562) {
+        // The authority holds this number under a key that differs only in its numeric code: the sale's
+        // own later document (followed to its end), or another sale's (this sale takes a free number).
+        const std::string named = keyInBrackets(result.xMotivo);
+        if (named != key && isOwnKey(named)) {
+            useOwnDocument(named);
+            waitCount_ = 0;
+            return reception();
+        }
+        return Step::Build;
+    }
     if (result.cStat == 217 || result.cStat == 613 || rejectsTheDocument(result.protocolCStat)) {
         // Never received, or refused (the authority keeps no refused document; 613: another document
         // holds its number): a new document under the same number; should the old one appear after
