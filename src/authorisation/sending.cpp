@@ -8,9 +8,9 @@
 #include "document/item_group.h"
 #include "document/text_helpers.h"
 #include "document/vb_conversions.h"
-#include "monitor/windows/controls.h"
 #include "platform/ini_file.h"
 #include "platform/program_exit.h"
+#include "windows/controls.h"
 
 namespace quorvanti::authorisation {
 

@@ -8,8 +8,8 @@
 
 #include "context/app_context.h"
 #include "fiscal_component/fiscal_component.h"
-#include "monitor/windows/dialogs.h"
 #include "platform/ui/dialog.h"
+#include "windows/dialogs.h"
 
 namespace quorvanti::document {
 

@@ -1,4 +1,4 @@
-#include "monitor/windows/controls.h"
+#include "windows/controls.h"
 
 namespace quorvanti::windows {
 

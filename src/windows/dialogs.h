@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "monitor/windows/controls.h"
+#include "windows/controls.h"
 
 namespace quorvanti::windows {
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "monitor/windows/controls.h"
 #include "platform/ui/event_loop.h"
+#include "windows/controls.h"
 
 namespace quorvanti::windows {
 
