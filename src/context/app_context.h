@@ -11,7 +11,7 @@
 #include "context/retry_schedule.h"
 #include "context/run_settings.h"
 #include "database/db_connection.h"
-#include "fiscal_component/fiscal_component.h"
+#include "fiscal_component/interface/fiscal_component.h"
 #include "platform/clock.h"
 #include "platform/instance_lock.h"
 #include "platform/registry_store.h"

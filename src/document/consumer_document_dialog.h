@@ -7,7 +7,7 @@
 #include <string>
 
 #include "context/app_context.h"
-#include "fiscal_component/fiscal_component.h"
+#include "fiscal_component/interface/fiscal_component.h"
 #include "platform/ui/dialog.h"
 #include "windows/dialogs.h"
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "context/app_context.h"
-#include "fiscal_component/fiscal_component.h"
+#include "fiscal_component/interface/fiscal_component.h"
 
 namespace quorvanti::document {
 

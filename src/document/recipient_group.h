@@ -4,7 +4,7 @@
 #pragma once
 
 #include "context/app_context.h"
-#include "fiscal_component/fiscal_component.h"
+#include "fiscal_component/interface/fiscal_component.h"
 
 namespace quorvanti::document {
 

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "fiscal_component/document_validator.h"
+#include "fiscal_component/document/document_validator.h"
 #include "fiscal_component/recording_component.h"
 #include "platform/program_exit.h"
 #include "support/program_folder.h"

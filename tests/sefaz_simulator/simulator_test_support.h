@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "fiscal_component/xml_signer.h"
+#include "fiscal_component/signing/xml_signer.h"
 #include "sefaz_simulator/service.h"
 #include "sefaz_simulator/soap_envelope.h"
 #include "sefaz_simulator/xml_util.h"

@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "fiscal_component/access_key.h"
-#include "fiscal_component/document_validator.h"
-#include "fiscal_component/schema_validation.h"
-#include "fiscal_component/xml_signer.h"
+#include "fiscal_component/document/access_key.h"
+#include "fiscal_component/document/document_validator.h"
+#include "fiscal_component/document/schema_validation.h"
+#include "fiscal_component/signing/xml_signer.h"
 #include "sefaz_simulator/soap_envelope.h"
 #include "sefaz_simulator/status_texts.h"
 #include "sefaz_simulator/totals_check.h"

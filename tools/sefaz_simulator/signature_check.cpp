@@ -1,6 +1,6 @@
 #include "sefaz_simulator/signature_check.h"
 
-#include "fiscal_component/certificate_store.h"
+#include "fiscal_component/certificates/certificate_store.h"
 
 #include <libxml/tree.h>
 #include <openssl/err.h>
@@ -16,7 +16,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "fiscal_component/xml_signer.h"
+#include "fiscal_component/signing/xml_signer.h"
 #include "sefaz_simulator/xml_util.h"
 
 namespace quorvanti::sefaz {

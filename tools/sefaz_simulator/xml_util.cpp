@@ -1,5 +1,5 @@
+#include "fiscal_component/document/nfce_format.h"
 #include "sefaz_simulator/xml_util.h"
-#include "fiscal_component/nfce_format.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>

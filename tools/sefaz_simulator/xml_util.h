@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fiscal_component/xml_names.h"
+#include "fiscal_component/document/xml_names.h"
 
 typedef struct _xmlDoc xmlDoc;
 typedef struct _xmlNode xmlNode;

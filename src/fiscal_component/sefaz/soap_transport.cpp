@@ -1,4 +1,4 @@
-#include "fiscal_component/soap_transport.h"
+#include "fiscal_component/sefaz/soap_transport.h"
 
 #include <curl/curl.h>
 #include <libxml/parser.h>
@@ -12,8 +12,8 @@
 #include <mutex>
 #include <vector>
 
-#include "fiscal_component/schema_validation.h"
-#include "fiscal_component/xml_names.h"
+#include "fiscal_component/document/schema_validation.h"
+#include "fiscal_component/document/xml_names.h"
 
 namespace quorvanti::fiscal {
 

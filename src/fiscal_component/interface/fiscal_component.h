@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "fiscal_component/component_arguments.h"
+#include "fiscal_component/interface/component_arguments.h"
 
 namespace quorvanti::fiscal {
 

@@ -1,4 +1,4 @@
-#include "fiscal_component/schema_validation.h"
+#include "fiscal_component/document/schema_validation.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "fiscal_component/nfce_schema.h"
-#include "fiscal_component/xml_names.h"
+#include "fiscal_component/document/nfce_schema.h"
+#include "fiscal_component/document/xml_names.h"
 
 namespace quorvanti::fiscal {
 

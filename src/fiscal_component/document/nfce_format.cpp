@@ -1,10 +1,10 @@
-#include "fiscal_component/nfce_format.h"
+#include "fiscal_component/document/nfce_format.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 
-#include "fiscal_component/fiscal_component.h"
+#include "fiscal_component/interface/fiscal_component.h"
 #include "platform/text_encoding.h"
 
 namespace quorvanti::fiscal {

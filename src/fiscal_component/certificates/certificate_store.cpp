@@ -1,4 +1,4 @@
-#include "fiscal_component/certificate_store.h"
+#include "fiscal_component/certificates/certificate_store.h"
 
 #include <sys/stat.h>
 

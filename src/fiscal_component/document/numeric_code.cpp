@@ -1,9 +1,9 @@
-#include "fiscal_component/numeric_code.h"
+#include "fiscal_component/document/numeric_code.h"
 
 #include <openssl/rand.h>
 
-#include "fiscal_component/fiscal_component.h"
-#include "fiscal_component/nfce_format.h"
+#include "fiscal_component/document/nfce_format.h"
+#include "fiscal_component/interface/fiscal_component.h"
 
 namespace quorvanti::fiscal {
 

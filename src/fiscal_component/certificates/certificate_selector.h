@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "fiscal_component/certificate_store.h"
-#include "fiscal_component/fiscal_component.h"
+#include "fiscal_component/certificates/certificate_store.h"
+#include "fiscal_component/interface/fiscal_component.h"
 #include "platform/ui/frontend.h"
 
 namespace quorvanti::fiscal {

@@ -1,4 +1,4 @@
-#include "fiscal_component/xml_names.h"
+#include "fiscal_component/document/xml_names.h"
 
 #include <libxml/tree.h>
 

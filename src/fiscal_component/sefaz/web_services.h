@@ -31,8 +31,8 @@
 #include <string>
 #include <string_view>
 
-#include "fiscal_component/component_arguments.h"
-#include "fiscal_component/soap_transport.h"
+#include "fiscal_component/interface/component_arguments.h"
+#include "fiscal_component/sefaz/soap_transport.h"
 
 namespace quorvanti::fiscal {
 

@@ -29,8 +29,8 @@
 #include <string_view>
 #include <vector>
 
-#include "fiscal_component/access_key.h"
-#include "fiscal_component/component_arguments.h"
+#include "fiscal_component/document/access_key.h"
+#include "fiscal_component/interface/component_arguments.h"
 
 namespace quorvanti::fiscal {
 

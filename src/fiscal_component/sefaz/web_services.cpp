@@ -1,4 +1,4 @@
-#include "fiscal_component/web_services.h"
+#include "fiscal_component/sefaz/web_services.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -10,10 +10,10 @@
 #include <memory>
 #include <sstream>
 
-#include "fiscal_component/access_key.h"
-#include "fiscal_component/nfce_format.h"
-#include "fiscal_component/schema_validation.h"
-#include "fiscal_component/xml_names.h"
+#include "fiscal_component/document/access_key.h"
+#include "fiscal_component/document/nfce_format.h"
+#include "fiscal_component/document/schema_validation.h"
+#include "fiscal_component/document/xml_names.h"
 #include "platform/folders.h"
 
 namespace quorvanti::fiscal {

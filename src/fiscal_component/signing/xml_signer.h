@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "fiscal_component/certificate_store.h"
+#include "fiscal_component/certificates/certificate_store.h"
 
 typedef struct _xmlDoc xmlDoc;
 typedef struct _xmlNode xmlNode;

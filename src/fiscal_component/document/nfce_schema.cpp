@@ -1,4 +1,4 @@
-#include "fiscal_component/nfce_schema.h"
+#include "fiscal_component/document/nfce_schema.h"
 
 namespace quorvanti::fiscal {
 

@@ -1,11 +1,11 @@
-#include "fiscal_component/access_key.h"
+#include "fiscal_component/document/access_key.h"
 
 #include <array>
 #include <cctype>
 #include <utility>
 
-#include "fiscal_component/fiscal_component.h"
-#include "fiscal_component/nfce_format.h"
+#include "fiscal_component/document/nfce_format.h"
+#include "fiscal_component/interface/fiscal_component.h"
 
 namespace quorvanti::fiscal {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "fiscal_component/fiscal_component.h"
+#include "fiscal_component/interface/fiscal_component.h"
 
 namespace quorvanti::fiscal {
 

@@ -1,12 +1,12 @@
-#include "fiscal_component/qr_code.h"
+#include "fiscal_component/document/qr_code.h"
 
 #include <openssl/sha.h>
 
 #include <array>
 #include <cctype>
 
-#include "fiscal_component/fiscal_component.h"
-#include "fiscal_component/nfce_format.h"
+#include "fiscal_component/document/nfce_format.h"
+#include "fiscal_component/interface/fiscal_component.h"
 #include "platform/ini_file.h"
 
 namespace quorvanti::fiscal {

@@ -6,7 +6,7 @@
 // so a sale's document is signed from its text without a parse; other documents are parsed and
 // canonicalised by the writer below. Correctness is held against the real xmlsec1 verifier and against
 // libxml2's canonicaliser in the tests.
-#include "fiscal_component/xml_signer.h"
+#include "fiscal_component/signing/xml_signer.h"
 
 #include <libxml/c14n.h>
 #include <libxml/parser.h>
@@ -23,7 +23,7 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 
-#include "fiscal_component/xml_names.h"
+#include "fiscal_component/document/xml_names.h"
 
 namespace quorvanti::fiscal {
 

@@ -1,12 +1,12 @@
-#include "fiscal_component/nfce_document.h"
+#include "fiscal_component/document/nfce_document.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <cmath>
 
-#include "fiscal_component/fiscal_component.h"
-#include "fiscal_component/nfce_format.h"
+#include "fiscal_component/document/nfce_format.h"
+#include "fiscal_component/interface/fiscal_component.h"
 
 namespace quorvanti::fiscal {
 

@@ -55,8 +55,8 @@
 #include <string>
 #include <string_view>
 
-#include "fiscal_component/certificate_store.h"
-#include "fiscal_component/sefaz_addresses.h"
+#include "fiscal_component/certificates/certificate_store.h"
+#include "fiscal_component/sefaz/sefaz_addresses.h"
 
 typedef struct _xmlDoc xmlDoc;
 typedef struct _xmlNode xmlNode;

@@ -1,4 +1,4 @@
-#include "fiscal_component/certificate_selector.h"
+#include "fiscal_component/certificates/certificate_selector.h"
 
 #include <stdexcept>
 #include <utility>

@@ -1,11 +1,11 @@
-#include "fiscal_component/sefaz_addresses.h"
+#include "fiscal_component/sefaz/sefaz_addresses.h"
 
 #include <cctype>
 #include <charconv>
 
-#include "fiscal_component/nfce_format.h"
-#include "platform/ini_file.h"
+#include "fiscal_component/document/nfce_format.h"
 #include "platform/folders.h"
+#include "platform/ini_file.h"
 
 namespace quorvanti::fiscal {
 
