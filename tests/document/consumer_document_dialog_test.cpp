@@ -1,4 +1,4 @@
-#include "document/consumer_document_dialog.h"
+#include "document/groups/consumer_document_dialog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "document/text_helpers.h"
+#include "document/text/text_helpers.h"
 
 #include <algorithm>
 #include <type_traits>
 #include <variant>
 
-#include "document/utf8_text.h"
+#include "document/text/utf8_text.h"
 
 namespace quorvanti::document {
 

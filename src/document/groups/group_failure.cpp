@@ -1,8 +1,8 @@
-#include "document/group_failure.h"
+#include "document/groups/group_failure.h"
 
 #include <stdexcept>
 
-#include "document/vb_conversions.h"
+#include "document/text/vb_conversions.h"
 
 namespace quorvanti::document {
 

@@ -1,4 +1,4 @@
-#include "document/utf8_text.h"
+#include "document/text/utf8_text.h"
 
 #include "platform/text_encoding.h"
 

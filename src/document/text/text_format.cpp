@@ -2,8 +2,8 @@
 #include <optional>
 #include <string>
 
-#include "document/text_helpers.h"
-#include "document/utf8_text.h"
+#include "document/text/text_helpers.h"
+#include "document/text/utf8_text.h"
 
 namespace quorvanti::document {
 

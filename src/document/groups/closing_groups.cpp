@@ -1,8 +1,8 @@
-#include "document/closing_groups.h"
+#include "document/groups/closing_groups.h"
 
 #include <exception>
 
-#include "document/group_failure.h"
+#include "document/groups/group_failure.h"
 
 namespace quorvanti::document {
 

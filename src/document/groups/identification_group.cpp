@@ -1,4 +1,4 @@
-#include "document/identification_group.h"
+#include "document/groups/identification_group.h"
 
 #include <cmath>
 #include <exception>
@@ -7,9 +7,9 @@
 #include "context/program_files.h"
 #include "context/shop_clock.h"
 #include "database/sql_escape.h"
-#include "document/group_failure.h"
-#include "document/text_helpers.h"
-#include "document/vb_conversions.h"
+#include "document/groups/group_failure.h"
+#include "document/text/text_helpers.h"
+#include "document/text/vb_conversions.h"
 #include "platform/version.h"
 
 namespace quorvanti::document {

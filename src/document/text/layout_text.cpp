@@ -1,7 +1,7 @@
 #include <string>
 
-#include "document/text_helpers.h"
-#include "document/utf8_text.h"
+#include "document/text/text_helpers.h"
+#include "document/text/utf8_text.h"
 #include "platform/text_encoding.h"
 
 namespace quorvanti::document {

@@ -1,4 +1,4 @@
-#include "document/item_group.h"
+#include "document/groups/item_group.h"
 
 #include <cmath>
 #include <cstdio>
@@ -7,10 +7,10 @@
 
 #include "context/program_files.h"
 #include "database/sql_escape.h"
-#include "document/group_failure.h"
-#include "document/identification_group.h"
-#include "document/text_helpers.h"
-#include "document/vb_conversions.h"
+#include "document/groups/group_failure.h"
+#include "document/groups/identification_group.h"
+#include "document/text/text_helpers.h"
+#include "document/text/vb_conversions.h"
 
 namespace quorvanti::document {
 

@@ -1,4 +1,4 @@
-#include "document/vb_conversions.h"
+#include "document/text/vb_conversions.h"
 
 #include <charconv>
 #include <cmath>

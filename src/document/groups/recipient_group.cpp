@@ -1,15 +1,15 @@
-#include "document/recipient_group.h"
+#include "document/groups/recipient_group.h"
 
 #include <exception>
 #include <optional>
 #include <string>
 
 #include "database/sql_escape.h"
-#include "document/consumer_document_dialog.h"
-#include "document/group_failure.h"
-#include "document/identification_group.h"
-#include "document/text_helpers.h"
-#include "document/vb_conversions.h"
+#include "document/groups/consumer_document_dialog.h"
+#include "document/groups/group_failure.h"
+#include "document/groups/identification_group.h"
+#include "document/text/text_helpers.h"
+#include "document/text/vb_conversions.h"
 
 namespace quorvanti::document {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "document/text_helpers.h"
+#include "document/text/text_helpers.h"
 
 namespace quorvanti::document {
 
