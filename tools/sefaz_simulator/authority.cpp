@@ -11,10 +11,10 @@
 #include "fiscal_component/document/document_validator.h"
 #include "fiscal_component/document/schema_validation.h"
 #include "fiscal_component/signing/xml_signer.h"
-#include "sefaz_simulator/soap_envelope.h"
-#include "sefaz_simulator/status_texts.h"
-#include "sefaz_simulator/totals_check.h"
-#include "sefaz_simulator/xml_util.h"
+#include "sefaz_simulator/checks/totals_check.h"
+#include "sefaz_simulator/messages/soap_envelope.h"
+#include "sefaz_simulator/messages/status_texts.h"
+#include "sefaz_simulator/messages/xml_util.h"
 
 namespace quorvanti::sefaz {
 

@@ -1,4 +1,4 @@
-#include "sefaz_simulator/service.h"
+#include "sefaz_simulator/messages/service.h"
 
 namespace quorvanti::sefaz {
 

@@ -1,4 +1,4 @@
-#include "sefaz_simulator/soap_envelope.h"
+#include "sefaz_simulator/messages/soap_envelope.h"
 
 #include <libxml/tree.h>
 

@@ -1,4 +1,4 @@
-#include "sefaz_simulator/status_texts.h"
+#include "sefaz_simulator/messages/status_texts.h"
 
 #include <map>
 

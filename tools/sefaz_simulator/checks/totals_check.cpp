@@ -1,9 +1,9 @@
-#include "sefaz_simulator/totals_check.h"
+#include "sefaz_simulator/checks/totals_check.h"
 
 #include <cstdint>
 #include <cstdio>
 
-#include "sefaz_simulator/xml_util.h"
+#include "sefaz_simulator/messages/xml_util.h"
 
 namespace quorvanti::sefaz {
 

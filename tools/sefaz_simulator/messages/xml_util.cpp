@@ -1,5 +1,5 @@
 #include "fiscal_component/document/nfce_format.h"
-#include "sefaz_simulator/xml_util.h"
+#include "sefaz_simulator/messages/xml_util.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "sefaz_simulator/service.h"
-#include "sefaz_simulator/xml_util.h"
+#include "sefaz_simulator/messages/service.h"
+#include "sefaz_simulator/messages/xml_util.h"
 
 namespace quorvanti::sefaz {
 

@@ -1,4 +1,4 @@
-#include "sefaz_simulator/signature_check.h"
+#include "sefaz_simulator/checks/signature_check.h"
 
 #include "fiscal_component/certificates/certificate_store.h"
 
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "fiscal_component/signing/xml_signer.h"
-#include "sefaz_simulator/xml_util.h"
+#include "sefaz_simulator/messages/xml_util.h"
 
 namespace quorvanti::sefaz {
 
