@@ -14,7 +14,7 @@
 #include <string>
 
 #include "authorisation/emission_routine.h"
-#include "fiscal_component/certificate_store.h"
+#include "fiscal_component/certificates/certificate_store.h"
 #include "fiscal_component/real_component.h"
 #include "monitor/poll_cycle.h"
 #include "startup/sub_main.h"

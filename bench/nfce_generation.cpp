@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "../tests/fiscal_component/sale_builder.h"
-#include "fiscal_component/certificate_store.h"
+#include "fiscal_component/certificates/certificate_store.h"
 #include "fiscal_component/real_component.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "fiscal_component/certificate_store.h"
-#include "fiscal_component/xml_signer.h"
+#include "fiscal_component/certificates/certificate_store.h"
+#include "fiscal_component/signing/xml_signer.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include "authorisation/emission.h"
 #include "authorisation/outcome_texts.h"
 #include "context/program_files.h"
-#include "document/item_group.h"
-#include "document/text_helpers.h"
-#include "document/vb_conversions.h"
-#include "monitor/windows/controls.h"
+#include "document/groups/item_group.h"
+#include "document/text/text_helpers.h"
+#include "document/text/vb_conversions.h"
 #include "platform/ini_file.h"
 #include "platform/program_exit.h"
+#include "windows/controls.h"
 
 namespace quorvanti::authorisation {
 

@@ -11,14 +11,14 @@
 #include "context/retry_schedule.h"
 #include "context/run_settings.h"
 #include "database/db_connection.h"
-#include "fiscal_component/fiscal_component.h"
-#include "monitor/windows/frm_emitir_nfce.h"
+#include "fiscal_component/interface/fiscal_component.h"
 #include "platform/clock.h"
 #include "platform/instance_lock.h"
 #include "platform/registry_store.h"
 #include "platform/shell.h"
 #include "platform/ui/event_loop.h"
 #include "platform/ui/frontend.h"
+#include "windows/frm_emitir_nfce.h"
 
 namespace quorvanti::context {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "database/recordset.h"
-#include "fiscal_component/component_arguments.h"
+#include "fiscal_component/interface/component_arguments.h"
 
 namespace quorvanti::context {
 

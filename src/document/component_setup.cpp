@@ -3,8 +3,8 @@
 #include <exception>
 
 #include "context/program_files.h"
-#include "document/text_helpers.h"
-#include "document/vb_conversions.h"
+#include "document/text/text_helpers.h"
+#include "document/text/vb_conversions.h"
 
 namespace quorvanti::document {
 

@@ -12,14 +12,14 @@
 #include <filesystem>
 #include <memory>
 
-#include "fiscal_component/access_key.h"
-#include "fiscal_component/certificate_selector.h"
-#include "fiscal_component/document_validator.h"
-#include "fiscal_component/nfce_format.h"
-#include "fiscal_component/numeric_code.h"
-#include "fiscal_component/qr_code.h"
-#include "fiscal_component/schema_validation.h"
-#include "fiscal_component/xml_signer.h"
+#include "fiscal_component/certificates/certificate_selector.h"
+#include "fiscal_component/document/access_key.h"
+#include "fiscal_component/document/document_validator.h"
+#include "fiscal_component/document/nfce_format.h"
+#include "fiscal_component/document/numeric_code.h"
+#include "fiscal_component/document/qr_code.h"
+#include "fiscal_component/document/schema_validation.h"
+#include "fiscal_component/signing/xml_signer.h"
 #include "platform/folders.h"
 
 namespace quorvanti::fiscal {

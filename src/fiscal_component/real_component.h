@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "fiscal_component/certificate_store.h"
-#include "fiscal_component/fiscal_component.h"
-#include "fiscal_component/nfce_document.h"
-#include "fiscal_component/web_services.h"
+#include "fiscal_component/certificates/certificate_store.h"
+#include "fiscal_component/document/nfce_document.h"
+#include "fiscal_component/interface/fiscal_component.h"
+#include "fiscal_component/sefaz/web_services.h"
 #include "platform/ui/frontend.h"
 
 namespace quorvanti::fiscal {

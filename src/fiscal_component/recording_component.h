@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-#include "fiscal_component/fiscal_component.h"
+#include "fiscal_component/interface/fiscal_component.h"
 
 namespace quorvanti::fiscal {
 

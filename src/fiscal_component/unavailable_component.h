@@ -2,7 +2,7 @@
 // operation raises ComponentError, so the program takes its documented path for a missing component.
 #pragma once
 
-#include "fiscal_component/fiscal_component.h"
+#include "fiscal_component/interface/fiscal_component.h"
 
 namespace quorvanti::fiscal {
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "context/app_context.h"
-#include "monitor/windows/dialogs.h"
 #include "platform/ui/dialog.h"
+#include "windows/dialogs.h"
 
 namespace quorvanti::monitor {
 

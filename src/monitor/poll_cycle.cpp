@@ -6,8 +6,8 @@
 
 #include "context/program_files.h"
 #include "database/sql_escape.h"
-#include "document/text_helpers.h"
-#include "document/vb_conversions.h"
+#include "document/text/text_helpers.h"
+#include "document/text/vb_conversions.h"
 #include "monitor/main_window.h"
 #include "monitor/shutdown_dialog.h"
 #include "platform/program_exit.h"

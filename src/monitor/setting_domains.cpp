@@ -1,8 +1,8 @@
 #include "monitor/setting_domains.h"
 
 #include "context/program_files.h"
-#include "document/text_helpers.h"
-#include "document/vb_conversions.h"
+#include "document/text/text_helpers.h"
+#include "document/text/vb_conversions.h"
 
 namespace quorvanti::monitor {
 

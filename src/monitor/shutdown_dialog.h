@@ -3,8 +3,8 @@
 #pragma once
 
 #include "context/app_context.h"
-#include "monitor/windows/dialogs.h"
 #include "platform/ui/dialog.h"
+#include "windows/dialogs.h"
 
 namespace quorvanti::monitor {
 

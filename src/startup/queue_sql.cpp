@@ -2,7 +2,7 @@
 
 #include "context/program_files.h"
 #include "database/sql_escape.h"
-#include "document/vb_conversions.h"
+#include "document/text/vb_conversions.h"
 
 namespace quorvanti::startup {
 

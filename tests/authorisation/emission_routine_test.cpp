@@ -9,7 +9,7 @@
 
 #include "context/shop_clock.h"
 #include "database/failing_connection.h"
-#include "fiscal_component/certificate_store.h"
+#include "fiscal_component/certificates/certificate_store.h"
 #include "fiscal_component/real_component.h"
 #include "monitor/poll_cycle.h"
 #include "platform/ini_file.h"
@@ -17,8 +17,8 @@
 #include "platform/text_encoding.h"
 #include "startup/sub_main.h"
 #include "support/program_folder.h"
-#include "support/shared_data.h"
 #include "support/sefaz_process.h"
+#include "support/shared_data.h"
 #include "support/test_certificates.h"
 
 namespace quorvanti::authorisation {

@@ -1,9 +1,9 @@
-#include "document/closing_groups.h"
+#include "document/groups/closing_groups.h"
 
 #include <gtest/gtest.h>
 
 #include "document/group_world.h"
-#include "document/item_group.h"
+#include "document/groups/item_group.h"
 
 namespace quorvanti::document {
 namespace {

@@ -1,10 +1,10 @@
-#include "document/consumer_document_dialog.h"
+#include "document/groups/consumer_document_dialog.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
-#include "fiscal_component/document_validator.h"
+#include "fiscal_component/document/document_validator.h"
 #include "fiscal_component/recording_component.h"
 #include "platform/program_exit.h"
 #include "support/program_folder.h"

@@ -2,10 +2,10 @@
 
 #include <functional>
 
-#include "document/closing_groups.h"
 #include "document/group_world.h"
-#include "document/identification_group.h"
-#include "document/recipient_group.h"
+#include "document/groups/closing_groups.h"
+#include "document/groups/identification_group.h"
+#include "document/groups/recipient_group.h"
 
 namespace quorvanti::document {
 namespace {

@@ -1,5 +1,5 @@
-#include "document/identification_group.h"
-#include "document/vb_conversions.h"
+#include "document/groups/identification_group.h"
+#include "document/text/vb_conversions.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <tuple>
 
 #include "document/group_world.h"
-#include "support/host_zone.h"
 #include "platform/version.h"
+#include "support/host_zone.h"
 
 namespace quorvanti::document {
 namespace {

@@ -1,4 +1,4 @@
-#include "document/item_group.h"
+#include "document/groups/item_group.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "document/recipient_group.h"
+#include "document/groups/recipient_group.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 
 #include "database/failing_connection.h"
 #include "document/group_world.h"
-#include "document/vb_conversions.h"
+#include "document/text/vb_conversions.h"
 
 namespace quorvanti::document {
 namespace {

@@ -1,11 +1,11 @@
-#include "document/text_helpers.h"
+#include "document/text/text_helpers.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <optional>
 
-#include "document/vb_conversions.h"
+#include "document/text/vb_conversions.h"
 
 #include "support/temp_dir.h"
 

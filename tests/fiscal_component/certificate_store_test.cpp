@@ -1,4 +1,4 @@
-#include "fiscal_component/certificate_store.h"
+#include "fiscal_component/certificates/certificate_store.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <ctime>
 #include <regex>
 
-#include "fiscal_component/certificate_selector.h"
+#include "fiscal_component/certificates/certificate_selector.h"
 #include "platform/ui/scripted_frontend.h"
 #include "support/temp_dir.h"
 #include "support/test_certificates.h"

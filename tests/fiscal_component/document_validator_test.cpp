@@ -1,4 +1,4 @@
-#include "fiscal_component/document_validator.h"
+#include "fiscal_component/document/document_validator.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The NFC-e model and its XML: the published example reproduced byte for byte, the model-65 rules, and
 // the values that cannot be written.
-#include "fiscal_component/nfce_document.h"
+#include "fiscal_component/document/nfce_document.h"
 
 // The argument records are filled with designated initialisers, which leave the other members
 // value-initialised as intended; GCC's -Wextra still reports each omitted member.
@@ -9,8 +9,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "fiscal_component/fiscal_component.h"
-#include "fiscal_component/qr_code.h"
+#include "fiscal_component/document/qr_code.h"
+#include "fiscal_component/interface/fiscal_component.h"
 #include "support/shared_data.h"
 #include "support/temp_dir.h"
 

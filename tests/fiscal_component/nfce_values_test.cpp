@@ -4,11 +4,11 @@
 
 #include <set>
 
-#include "fiscal_component/access_key.h"
-#include "fiscal_component/fiscal_component.h"
-#include "fiscal_component/nfce_format.h"
-#include "fiscal_component/numeric_code.h"
-#include "fiscal_component/qr_code.h"
+#include "fiscal_component/document/access_key.h"
+#include "fiscal_component/document/nfce_format.h"
+#include "fiscal_component/document/numeric_code.h"
+#include "fiscal_component/document/qr_code.h"
+#include "fiscal_component/interface/fiscal_component.h"
 #include "support/temp_dir.h"
 
 namespace quorvanti::fiscal {

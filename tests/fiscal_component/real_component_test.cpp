@@ -12,10 +12,10 @@
 
 #include <filesystem>
 
-#include "fiscal_component/access_key.h"
-#include "fiscal_component/certificate_store.h"
-#include "fiscal_component/schema_validation.h"
-#include "fiscal_component/xml_signer.h"
+#include "fiscal_component/certificates/certificate_store.h"
+#include "fiscal_component/document/access_key.h"
+#include "fiscal_component/document/schema_validation.h"
+#include "fiscal_component/signing/xml_signer.h"
 #include "sale_builder.h"
 #include "support/shared_data.h"
 #include "support/temp_dir.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "fiscal_component/fiscal_component.h"
+#include "fiscal_component/interface/fiscal_component.h"
 #include "platform/clock.h"
 
 namespace quorvanti::fiscal::testsales {

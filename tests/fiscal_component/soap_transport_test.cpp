@@ -23,8 +23,8 @@
 #include <thread>
 #include <vector>
 
-#include "fiscal_component/certificate_store.h"
-#include "fiscal_component/soap_transport.h"
+#include "fiscal_component/certificates/certificate_store.h"
+#include "fiscal_component/sefaz/soap_transport.h"
 #include "support/temp_dir.h"
 #include "support/test_certificates.h"
 

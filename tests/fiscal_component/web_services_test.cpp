@@ -10,10 +10,10 @@
 #include <tuple>
 
 #include "fiscal_component/real_component.h"
-#include "fiscal_component/sefaz_addresses.h"
-#include "fiscal_component/web_services.h"
-#include "support/shared_data.h"
+#include "fiscal_component/sefaz/sefaz_addresses.h"
+#include "fiscal_component/sefaz/web_services.h"
 #include "support/sefaz_process.h"
+#include "support/shared_data.h"
 #include "support/signed_nfce.h"
 
 namespace quorvanti::fiscal {

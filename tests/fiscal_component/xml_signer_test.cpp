@@ -1,4 +1,4 @@
-#include "fiscal_component/xml_signer.h"
+#include "fiscal_component/signing/xml_signer.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -8,8 +8,8 @@
 
 #include <filesystem>
 
-#include "fiscal_component/access_key.h"
-#include "sefaz_simulator/status_texts.h"
+#include "fiscal_component/document/access_key.h"
+#include "sefaz_simulator/messages/status_texts.h"
 #include "simulator_test_support.h"
 #include "support/shared_data.h"
 

@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "fiscal_component/xml_signer.h"
-#include "sefaz_simulator/service.h"
-#include "sefaz_simulator/soap_envelope.h"
-#include "sefaz_simulator/xml_util.h"
+#include "fiscal_component/signing/xml_signer.h"
+#include "sefaz_simulator/messages/service.h"
+#include "sefaz_simulator/messages/soap_envelope.h"
+#include "sefaz_simulator/messages/xml_util.h"
 #include "support/shared_data.h"
 #include "support/signed_nfce.h"
 

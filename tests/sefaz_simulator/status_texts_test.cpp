@@ -1,5 +1,5 @@
 // The reason texts: references filled, accents removed, and what the layout's reason type admits.
-#include "sefaz_simulator/status_texts.h"
+#include "sefaz_simulator/messages/status_texts.h"
 
 #include <gtest/gtest.h>
 

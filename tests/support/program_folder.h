@@ -10,7 +10,7 @@
 
 #include "context/app_context.h"
 #include "database/db_connection.h"
-#include "fiscal_component/fiscal_component.h"
+#include "fiscal_component/interface/fiscal_component.h"
 #include "platform/clock.h"
 #include "platform/program_exit.h"
 #include "platform/registry_store.h"

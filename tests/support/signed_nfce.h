@@ -7,7 +7,7 @@
 #include <string>
 
 #include "../fiscal_component/sale_builder.h"
-#include "fiscal_component/certificate_store.h"
+#include "fiscal_component/certificates/certificate_store.h"
 #include "fiscal_component/real_component.h"
 #include "support/shared_data.h"
 #include "support/temp_dir.h"

@@ -7,14 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "fiscal_component/access_key.h"
-#include "fiscal_component/document_validator.h"
-#include "fiscal_component/schema_validation.h"
-#include "fiscal_component/xml_signer.h"
-#include "sefaz_simulator/soap_envelope.h"
-#include "sefaz_simulator/status_texts.h"
-#include "sefaz_simulator/totals_check.h"
-#include "sefaz_simulator/xml_util.h"
+#include "fiscal_component/document/access_key.h"
+#include "fiscal_component/document/document_validator.h"
+#include "fiscal_component/document/schema_validation.h"
+#include "fiscal_component/signing/xml_signer.h"
+#include "sefaz_simulator/checks/totals_check.h"
+#include "sefaz_simulator/messages/soap_envelope.h"
+#include "sefaz_simulator/messages/status_texts.h"
+#include "sefaz_simulator/messages/xml_util.h"
 
 namespace quorvanti::sefaz {
 

@@ -22,9 +22,9 @@
 #include <string_view>
 #include <vector>
 
+#include "sefaz_simulator/checks/signature_check.h"
+#include "sefaz_simulator/messages/service.h"
 #include "sefaz_simulator/scenario.h"
-#include "sefaz_simulator/service.h"
-#include "sefaz_simulator/signature_check.h"
 #include "sefaz_simulator/state_store.h"
 
 typedef struct _xmlDoc xmlDoc;

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <charconv>
 
-#include "fiscal_component/access_key.h"
+#include "fiscal_component/document/access_key.h"
 
 namespace quorvanti::sefaz {
 

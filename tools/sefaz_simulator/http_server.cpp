@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "sefaz_simulator/authority.h"
-#include "sefaz_simulator/service.h"
+#include "sefaz_simulator/messages/service.h"
 
 namespace quorvanti::sefaz {
 

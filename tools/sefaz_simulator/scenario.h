@@ -26,7 +26,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sefaz_simulator/service.h"
+#include "sefaz_simulator/messages/service.h"
 
 namespace quorvanti::sefaz {
 

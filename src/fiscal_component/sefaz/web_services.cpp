@@ -1,0 +1,422 @@
+#include "fiscal_component/sefaz/web_services.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <charconv>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "fiscal_component/document/access_key.h"
+#include "fiscal_component/document/nfce_format.h"
+#include "fiscal_component/document/schema_validation.h"
+#include "fiscal_component/document/xml_names.h"
+#include "platform/folders.h"
+
+namespace quorvanti::fiscal {
+
+namespace {
+
+
+struct DocFree {
+    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
+};
+using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
+
+bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The root element's text of an XML file's content: without a byte-order mark, declaration and the
+// blanks around the element.
+std::string_view elementText(std::string_view xml) {
+    if (xml.substr(0, 3) == "\xEF\xBB\xBF") xml.remove_prefix(3);
+    while (!xml.empty() && blank(xml.front())) xml.remove_prefix(1);
+    if (xml.substr(0, 5) == "<?xml") {
+        const auto end = xml.find("?>");
+        xml.remove_prefix(end == std::string_view::npos ? xml.size() : end + 2);
+    }
+    while (!xml.empty() && blank(xml.front())) xml.remove_prefix(1);
+    while (!xml.empty() && blank(xml.back())) xml.remove_suffix(1);
+    return xml;
+}
+
+bool named(xmlNode* node, const char* name) { return isElement(node, name, kNfeNamespace); }
+
+xmlNode* child(xmlNode* parent, const char* name, const char* ns = kNfeNamespace) {
+    return childElement(parent, name, ns);
+}
+
+std::string text(xmlNode* node) {
+    if (node == nullptr) return "";
+    xmlChar* content = xmlNodeGetContent(node);
+    std::string value = content ? trimmed(reinterpret_cast<const char*>(content)) : "";
+    xmlFree(content);
+    return value;
+}
+
+std::string childText(xmlNode* parent, const char* name) { return text(child(parent, name)); }
+
+// A status code; false when the element is missing or not a number.
+bool statusCode(xmlNode* parent, std::int32_t& code) {
+    const std::string value = childText(parent, "cStat");
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), code);
+    return !value.empty() && error == std::errc() && end == value.data() + value.size();
+}
+
+std::int32_t statusOf(xmlNode* parent) {
+    std::int32_t code = 0;
+    return statusCode(parent, code) ? code : 0;
+}
+
+bool authorises(std::int32_t cStat) { return cStat == 100 || cStat == 150; }
+
+// "Duplicidade de NF-e": the authority already holds this very key, so it is asked by key, which
+// answers the authorisation it gave the first time.
+constexpr std::int32_t kSameKeyAgain = 204;
+
+// The key a protNFe is about ("" when it names none).
+std::string protocolKey(xmlNode* protNFe) { return childText(child(protNFe, "infProt"), "chNFe"); }
+
+struct Protocol {
+    std::int32_t cStat = 0;
+    std::string xMotivo, nProt, dhRecbto, digVal;
+};
+
+Protocol protocolOf(xmlNode* protNFe) {
+    xmlNode* info = child(protNFe, "infProt");
+    return Protocol{statusOf(info), childText(info, "xMotivo"), childText(info, "nProt"), childText(info, "dhRecbto"),
+                    childText(info, "digVal")};
+}
+
+// The protNFe of `key` among the children of `parent` (a receipt answer may carry several).
+xmlNode* protocolFor(xmlNode* parent, const std::string& key) {
+    for (xmlNode* node = parent ? parent->children : nullptr; node; node = node->next)
+        if (named(node, "protNFe") && protocolKey(node) == key) return node;
+    return nullptr;
+}
+
+// The element as a document of its own text, its namespaces declared on it.
+std::string standaloneText(xmlNode* element) {
+    DocPtr doc(xmlNewDoc(BAD_CAST "1.0"));
+    xmlNode* copy = xmlDocCopyNode(element, doc.get(), 1);
+    if (copy == nullptr) return "";
+    xmlDocSetRootElement(doc.get(), copy);
+    xmlReconciliateNs(doc.get(), copy);
+    xmlBuffer* buffer = xmlBufferCreate();
+    std::string out;
+    if (buffer != nullptr && xmlNodeDump(buffer, doc.get(), copy, 0, 0) >= 0)
+        out = reinterpret_cast<const char*>(xmlBufferContent(buffer));
+    xmlBufferFree(buffer);
+    return out;
+}
+
+// The first DigestValue of a signed NFe's text.
+std::string digestValueOf(std::string_view nfe) {
+    const auto tag = nfe.find("DigestValue>");
+    if (tag == std::string_view::npos) return "";
+    const auto start = tag + std::string_view("DigestValue>").size();
+    const auto end = nfe.find('<', start);
+    return end == std::string_view::npos ? "" : trimmed(nfe.substr(start, end - start));
+}
+
+bool readWholeFile(const std::string& path, std::string& content) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream out;
+    out << in.rdbuf();
+    content = out.str();
+    return static_cast<bool>(in) || in.eof();
+}
+
+// Writes beside the final name and renames into place, so a reader never sees half a document. The old
+// file goes first: renaming over it would make ext4 flush the data at once.
+bool writeFileInPlace(const std::string& path, std::string_view content) {
+    std::error_code ec;
+    const std::string temporary = path + ".tmp";
+    // A temporary left by an interrupted write goes first, so the file is created with the monitor's mode.
+    std::filesystem::remove(temporary, ec);
+    if (!platform::writeWholeFile(temporary, content)) {
+        std::filesystem::remove(temporary, ec);
+        return false;
+    }
+    std::filesystem::remove(path, ec);
+    std::filesystem::rename(temporary, path, ec);
+    return !ec;
+}
+
+std::string timestamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    localtime_r(&now, &parts);
+    char out[32];
+    std::strftime(out, sizeof out, "%Y%m%d%H%M%S", &parts);
+    return out;
+}
+
+// The access key of a consultation: 44 digits, optionally after "NFe".
+std::string consultedKey(std::string_view accessKey) {
+    std::string key = trimmed(accessKey);
+    if (key.size() == 47 && key.compare(0, 3, "NFe") == 0) key.erase(0, 3);
+    return key.size() == 44 && isDigits(key) ? key : std::string();
+}
+
+template <typename Result>
+Result failed(const TransportFailure& failure) {
+    Result result;
+    result.cStat = failure.code;
+    result.xMotivo = failure.text;
+    return result;
+}
+
+void fillProtocol(ConsultationResult& result, const Protocol& protocol) {
+    result.protocolCStat = protocol.cStat;
+    result.protocolXMotivo = protocol.xMotivo;
+    result.nProt = protocol.nProt;
+    result.protocolDhRecbto = protocol.dhRecbto;
+}
+
+TransportFailure missingStatus(WebService service, std::string_view messageName) {
+    TransportFailure failure;
+    failure.code = kFailureMissingMessage;
+    failure.text = "Variável de objeto não definida: " + std::string(messageName) + " de " +
+                   std::string(webServiceName(service)) + " sem cStat numérico";
+    return failure;
+}
+
+}  // namespace
+
+std::string enviNFeMessage(std::string_view nfe, std::int64_t idLote, int indSinc) {
+    std::string out;
+    out.reserve(nfe.size() + 160);
+    out += "<enviNFe xmlns=\"";
+    out += kNfeNamespace;
+    out += "\" versao=\"4.00\"><idLote>";
+    out += std::to_string(idLote);
+    out += "</idLote><indSinc>";
+    out += std::to_string(indSinc);
+    out += "</indSinc>";
+    out += nfe;
+    out += "</enviNFe>";
+    return out;
+}
+
+std::string consReciNFeMessage(int tpAmb, std::string_view nRec) {
+    return std::string("<consReciNFe xmlns=\"") + kNfeNamespace + "\" versao=\"4.00\"><tpAmb>" + std::to_string(tpAmb) +
+           "</tpAmb><nRec>" + xmlEscape(nRec) + "</nRec></consReciNFe>";
+}
+
+std::string consSitNFeMessage(int tpAmb, std::string_view accessKey) {
+    return std::string("<consSitNFe xmlns=\"") + kNfeNamespace + "\" versao=\"4.00\"><tpAmb>" + std::to_string(tpAmb) +
+           "</tpAmb><xServ>CONSULTAR</xServ><chNFe>" + xmlEscape(accessKey) + "</chNFe></consSitNFe>";
+}
+
+std::string consStatServMessage(int tpAmb, std::string_view cUF) {
+    return std::string("<consStatServ xmlns=\"") + kNfeNamespace + "\" versao=\"4.00\"><tpAmb>" + std::to_string(tpAmb) +
+           "</tpAmb><cUF>" + xmlEscape(cUF) + "</cUF><xServ>STATUS</xServ></consStatServ>";
+}
+
+std::string nfeProcDocument(std::string_view nfe, std::string_view protNFe) {
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<nfeProc versao=\"4.00\" xmlns=\"";
+    out += kNfeNamespace;
+    out += "\">";
+    out += nfe;
+    out += protNFe;
+    out += "</nfeProc>";
+    return out;
+}
+
+WebServices::WebServices(WebServiceSettings settings, CertificateSource certificate)
+    : settings_(std::move(settings)), certificate_(std::move(certificate)) {
+    settings_.documentFolder = platform::withTrailingSlash(settings_.documentFolder);
+    settings_.uf = trimmed(settings_.uf);
+}
+
+std::string WebServices::address(WebService service, TransportFailure& failure) const {
+    try {
+        return serviceAddress(settings_.uf, settings_.tpAmb, service, settings_.documentFolder);
+    } catch (const AddressError& error) {
+        failure = addressFailure(error.what());
+        return "";
+    }
+}
+
+SoapOutcome WebServices::call(WebService service, std::string message, std::string_view messageName) {
+    SoapOutcome outcome;
+    SoapCall soap;
+    soap.url = address(service, outcome.reading.failure);
+    if (outcome.reading.failure) return outcome;
+    soap.service = service;
+    soap.message = std::move(message);
+    soap.certificate = certificate_;
+    soap.connection = connectionSettings(settings_.documentFolder, settings_.timeoutMs);
+    return callWebService(soap, messageName);
+}
+
+void WebServices::keepAnswer(const std::string& fileName, const std::string& body) const {
+    if (body.empty()) return;
+    // The answers are kept for the operator and support; a full disk must not change the outcome.
+    writeFileInPlace(settings_.documentFolder + "retornos/" + fileName, body);
+}
+
+void WebServices::keepAuthorised(const std::string& key, xmlNode* protNFe, std::string_view signedNfe) const {
+    if (protNFe == nullptr || !authorises(protocolOf(protNFe).cStat)) return;
+    std::string fileContent;
+    if (signedNfe.empty()) {
+        if (!readWholeFile(settings_.documentFolder + "arquivos/assinado/NFe" + key + "-assinado.xml", fileContent))
+            return;
+        signedNfe = elementText(fileContent);
+    }
+    // The protocol must be the one of this very document: a signed file of the same key with other
+    // content (signed again after a change) is not what the authority authorised.
+    const std::string digVal = protocolOf(protNFe).digVal;
+    if (!digVal.empty() && digVal != digestValueOf(signedNfe)) return;
+    const std::string protocol = standaloneText(protNFe);
+    if (protocol.empty()) return;
+    const std::string path = settings_.documentFolder + "arquivos/procNFe/" + key + "-procNFe.xml";
+    const std::string document = nfeProcDocument(signedNfe, protocol);
+    // The routine consults an authorised key several times; the same document is not written again.
+    if (std::string existing; readWholeFile(path, existing) && existing == document) return;
+    writeFileInPlace(path, document);
+}
+
+SendResult WebServices::send(const std::string& signedXmlPath, const SendArgs& args) {
+    std::string content;
+    if (!readWholeFile(signedXmlPath, content))
+        return failed<SendResult>(xmlDocumentFailure("arquivo assinado '" + signedXmlPath + "' não encontrado"));
+    return sendDocument(content, args);
+}
+
+SendResult WebServices::sendDocument(std::string_view signedNfe, const SendArgs& args) {
+    initialiseXmlLibrary();
+    const std::string_view nfe = elementText(signedNfe);
+    DocPtr parsed(xmlReadMemory(nfe.data(), static_cast<int>(nfe.size()), nullptr, "UTF-8",
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+    xmlNode* root = parsed ? xmlDocGetRootElement(parsed.get()) : nullptr;
+    if (!named(root, "NFe")) return failed<SendResult>(xmlDocumentFailure("o documento a enviar não é uma NF-e"));
+    xmlChar* id = xmlGetProp(child(root, "infNFe"), BAD_CAST "Id");
+    std::string key = id ? reinterpret_cast<const char*>(id) : "";
+    xmlFree(id);
+    key = consultedKey(key);
+    if (key.empty()) return failed<SendResult>(xmlDocumentFailure("NF-e sem chave de acesso válida em infNFe/@Id"));
+    if (child(root, "Signature", kDsigNamespace) == nullptr)
+        return failed<SendResult>(xmlDocumentFailure("a NF-e " + key + " não está assinada"));
+    if (args.nNF < 0 || (args.indSinc != 0 && args.indSinc != 1))
+        return failed<SendResult>(xmlDocumentFailure("lote " + std::to_string(args.nNF) + " ou indSinc " +
+                                                     std::to_string(args.indSinc) + " inválido"));
+
+    lastSends_.erase(key);
+    const SoapOutcome outcome = call(WebService::Authorisation, enviNFeMessage(nfe, args.nNF, args.indSinc), "retEnviNFe");
+    keepAnswer(key + "-ret-envi.xml", outcome.body);
+    if (outcome.reading.failure) return failed<SendResult>(outcome.reading.failure);
+
+    xmlNode* answer = outcome.reading.message;
+    SendResult result;
+    if (!statusCode(answer, result.cStat)) return failed<SendResult>(missingStatus(WebService::Authorisation, "retEnviNFe"));
+    result.xMotivo = childText(answer, "xMotivo");
+    result.dhRecbto = childText(answer, "dhRecbto");
+    if (xmlNode* protNFe = child(answer, "protNFe")) {
+        const Protocol protocol = protocolOf(protNFe);
+        result.protocolCStat = protocol.cStat;
+        result.protocolXMotivo = protocol.xMotivo;
+        result.nProt = protocol.nProt;
+        result.protocolDhRecbto = protocol.dhRecbto;
+        const std::string protocolOfKey = protocolKey(protNFe);
+        if (protocolOfKey.empty() || protocolOfKey == key) {
+            if (authorises(protocol.cStat)) {
+                keepAuthorised(key, protNFe, nfe);
+            } else if (protocol.cStat != kSameKeyAgain &&
+                       !(protocol.cStat == 539 && protocol.xMotivo.find(key) != std::string::npos)) {
+                // (A 539 naming this very key says the authority holds it: the consultation asks.)
+                LastSend& last = lastSends_[key];
+                last.rejected = true;
+                last.protocol.cStat = 104;
+                last.protocol.xMotivo = "Lote processado";
+                fillProtocol(last.protocol, protocol);
+            }
+        }
+    } else if (const std::string receipt = childText(child(answer, "infRec"), "nRec");
+               result.cStat == 103 && !receipt.empty()) {
+        lastSends_[key].receipt = receipt;
+    }
+    return result;
+}
+
+ConsultationResult WebServices::consult(std::string_view accessKey) {
+    initialiseXmlLibrary();
+    const std::string key = consultedKey(accessKey);
+    if (key.empty()) {
+        return failed<ConsultationResult>(
+            xmlDocumentFailure("chave de acesso '" + std::string(accessKey) + "' inválida: são 44 dígitos"));
+    }
+    if (const auto last = lastSends_.find(key); last != lastSends_.end()) {
+        if (!last->second.receipt.empty()) return consultReceipt(key, last->second.receipt);
+        if (last->second.rejected) return last->second.protocol;
+    }
+    return consultProtocol(key);
+}
+
+ConsultationResult WebServices::consultReceipt(const std::string& key, const std::string& receipt) {
+    const SoapOutcome outcome =
+        call(WebService::ReceiptConsultation, consReciNFeMessage(settings_.tpAmb, receipt), "retConsReciNFe");
+    keepAnswer(key + "-ret-cons-reci.xml", outcome.body);
+    if (outcome.reading.failure) return failed<ConsultationResult>(outcome.reading.failure);
+    xmlNode* answer = outcome.reading.message;
+    ConsultationResult result;
+    if (!statusCode(answer, result.cStat))
+        return failed<ConsultationResult>(missingStatus(WebService::ReceiptConsultation, "retConsReciNFe"));
+    result.xMotivo = childText(answer, "xMotivo");
+    if (xmlNode* protNFe = protocolFor(answer, key)) {
+        const Protocol protocol = protocolOf(protNFe);
+        if (protocol.cStat == kSameKeyAgain) {
+            lastSends_.erase(key);
+            return consultProtocol(key);
+        }
+        fillProtocol(result, protocol);
+        if (authorises(protocol.cStat)) {
+            keepAuthorised(key, protNFe, "");
+            result.cStat = protocol.cStat;
+            result.xMotivo = protocol.xMotivo;
+        }
+    }
+    return result;
+}
+
+ConsultationResult WebServices::consultProtocol(const std::string& key) {
+    const SoapOutcome outcome =
+        call(WebService::ProtocolConsultation, consSitNFeMessage(settings_.tpAmb, key), "retConsSitNFe");
+    keepAnswer(key + "-ret-cons-sit.xml", outcome.body);
+    if (outcome.reading.failure) return failed<ConsultationResult>(outcome.reading.failure);
+    xmlNode* answer = outcome.reading.message;
+    ConsultationResult result;
+    if (!statusCode(answer, result.cStat))
+        return failed<ConsultationResult>(missingStatus(WebService::ProtocolConsultation, "retConsSitNFe"));
+    result.xMotivo = childText(answer, "xMotivo");
+    if (xmlNode* protNFe = child(answer, "protNFe")) {
+        const std::string protocolOfKey = protocolKey(protNFe);
+        if (protocolOfKey.empty() || protocolOfKey == key) {
+            fillProtocol(result, protocolOf(protNFe));
+            keepAuthorised(key, protNFe, "");
+        }
+    }
+    return result;
+}
+
+ServiceStatusResult WebServices::serviceStatus() {
+    initialiseXmlLibrary();
+    const std::string cUF = ufCode(settings_.uf);
+    if (cUF.empty())
+        return failed<ServiceStatusResult>(xmlDocumentFailure("UF '" + settings_.uf + "' desconhecida para consStatServ"));
+    const SoapOutcome outcome =
+        call(WebService::ServiceStatus, consStatServMessage(settings_.tpAmb, cUF), "retConsStatServ");
+    keepAnswer(cUF + "-" + timestamp() + "-ret-sta.xml", outcome.body);
+    if (outcome.reading.failure) return failed<ServiceStatusResult>(outcome.reading.failure);
+    ServiceStatusResult result;
+    if (!statusCode(outcome.reading.message, result.cStat))
+        return failed<ServiceStatusResult>(missingStatus(WebService::ServiceStatus, "retConsStatServ"));
+    result.xMotivo = childText(outcome.reading.message, "xMotivo");
+    return result;
+}
+
+}  // namespace quorvanti::fiscal

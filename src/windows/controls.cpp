@@ -1,0 +1,15 @@
+#include "windows/controls.h"
+
+namespace quorvanti::windows {
+
+void setCaption(platform::Frontend& frontend, Label& label, std::string caption) {
+    label.caption = std::move(caption);
+    frontend.repaint(label.window, label.name, label.caption);
+}
+
+void setCaption(platform::Frontend& frontend, CheckBox& box, std::string caption) {
+    box.caption = std::move(caption);
+    frontend.repaint(box.window, box.name, box.caption);
+}
+
+}  // namespace quorvanti::windows
