@@ -95,38 +95,25 @@ protected:
     int port = 0;
 };
 
-TEST_F(ProgramTest, ServesOverHttpAndKeepsWhatItAuthorisedAcrossARestart) {
+TEST_F(ProgramTest, ServesOverHttpFollowsItsScenarioAndKeepsWhatItAuthorisedAcrossARestart) {
     QUORVANTI_SKIP_WITHOUT_SHARED();
     DocumentMaker maker(dir.file("emitente"));
     const SignedDocument document = maker.make(Sale{});
-    auto process = start({"--listen", "127.0.0.1:0", "--state", state, "--schemas", kOfficialSchemas});
+    const std::string scenario = dir.file("cenario.txt");
+    auto process =
+        start({"--listen", "127.0.0.1:0", "--state", state, "--schemas", kOfficialSchemas, "--scenario", scenario});
 
     const HttpAnswer status = request(url("NFeStatusServico4"), statusRequest());
     EXPECT_EQ(status.status, 200);
     EXPECT_THAT(status.body, HasSubstr("<cStat>107</cStat>"));
     const HttpAnswer sent = request(url("NFeAutorizacao4"), sendRequest({document.xml}));
     EXPECT_THAT(sent.body, HasSubstr("<cStat>100</cStat><xMotivo>Autorizado o uso da NF-e</xMotivo>"));
-
     EXPECT_EQ(request(url("NFeCancelamento4"), statusRequest()).status, 404);
     EXPECT_EQ(request(url("NFeStatusServico4"), statusRequest(), nullptr, false, "text/xml").status, 415);
     EXPECT_EQ(request(url("NFeStatusServico4"), "", nullptr, false, "", "GET").status, 405);
     EXPECT_EQ(request(url("NFeStatusServico4"), "<x/>").status, 400);
-    EXPECT_EQ(process->finish(SIGTERM), 0) << process->log();
-    EXPECT_THAT(process->log(), HasSubstr("NFeAutorizacao4 #1: chNFe " + document.key + " -> 100"));
 
-    process = start({"--listen", "127.0.0.1:0", "--state", state, "--quiet"});
-    const HttpAnswer consulted = request(url("NFeConsultaProtocolo4"), consultRequest(document.key));
-    EXPECT_THAT(consulted.body, HasSubstr("<cStat>100</cStat>"));
-    EXPECT_THAT(consulted.body, HasSubstr("<chNFe>" + document.key + "</chNFe>"));
-    EXPECT_EQ(process->finish(SIGINT), 0);
-}
-
-TEST_F(ProgramTest, AScenarioFileChangedWhileRunningDropsAnswers404AndDelays) {
-    QUORVANTI_SKIP_WITHOUT_SHARED();
-    const std::string scenario = dir.file("cenario.txt");
-    auto process = start({"--listen", "127.0.0.1:0", "--state", state, "--scenario", scenario});
-    EXPECT_THAT(request(url("NFeStatusServico4"), statusRequest()).body, HasSubstr("<cStat>107</cStat>"));
-
+    // A scenario file changed while it runs: dropped, 404, delayed, dropped after processing, then normal.
     writeFile(scenario + ".novo",
               "[call status 1]\ndrop\n[call status 2]\nhttp = 404\n[call status 3]\ndelay = 20\nstatus = 109\n"
               "[call status 4]\ndrop = after\n");
@@ -137,24 +124,27 @@ TEST_F(ProgramTest, AScenarioFileChangedWhileRunningDropsAnswers404AndDelays) {
     const HttpAnswer notFound = request(url("NFeStatusServico4"), statusRequest());
     EXPECT_EQ(notFound.code, CURLE_OK);
     EXPECT_EQ(notFound.status, 404);
-    const HttpAnswer delayed = request(url("NFeStatusServico4"), statusRequest());
-    EXPECT_THAT(delayed.body, HasSubstr("<cStat>109</cStat>"));
+    EXPECT_THAT(request(url("NFeStatusServico4"), statusRequest()).body, HasSubstr("<cStat>109</cStat>"));
     EXPECT_EQ(request(url("NFeStatusServico4"), statusRequest()).code, CURLE_GOT_NOTHING);
     EXPECT_THAT(request(url("NFeStatusServico4"), statusRequest()).body, HasSubstr("<cStat>107</cStat>"));
-    EXPECT_EQ(process->finish(), 0);
+    EXPECT_EQ(process->finish(SIGTERM), 0) << process->log();
+    EXPECT_THAT(process->log(), HasSubstr("NFeAutorizacao4 #1: chNFe " + document.key + " -> 100"));
+
+    process = start({"--listen", "127.0.0.1:0", "--state", state, "--quiet"});
+    const HttpAnswer consulted = request(url("NFeConsultaProtocolo4"), consultRequest(document.key));
+    EXPECT_THAT(consulted.body, HasSubstr("<cStat>100</cStat>"));
+    EXPECT_THAT(consulted.body, HasSubstr("<chNFe>" + document.key + "</chNFe>"));
+    EXPECT_EQ(process->finish(SIGINT), 0);
 }
 
 TEST_F(ProgramTest, HttpsServesOnlyClientsWithACertificateOfTheConfiguredAuthority) {
-    QUORVANTI_SKIP_WITHOUT_SHARED();
     const std::string certificates = testing::testCertificateFolder();
     const std::string scenario = dir.file("cenario.txt");
     writeFile(scenario, "[call NFeStatusServico4 2]\ndrop\n");
     auto process = start({"--listen", "127.0.0.1:0", "--state", state, "--tls", certificates + "/servidor.pem",
                           certificates + "/servidor.key", "--client-ca", testing::testAuthorityPem(), "--scenario",
                           scenario});
-    std::string password = readFile(certificates + "/loja-teste.pfx.senha");
-    while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) password.pop_back();
-    const ClientCertificate shop{certificates + "/loja-teste.pfx", password};
+    const ClientCertificate shop{certificates + "/loja-teste.pfx", pfxPassword(certificates + "/loja-teste.pfx")};
 
     const HttpAnswer answered = request(url("NFeStatusServico4", "https"), statusRequest(), &shop, true);
     EXPECT_EQ(answered.code, CURLE_OK) << curl_easy_strerror(answered.code);
@@ -175,7 +165,6 @@ TEST_F(ProgramTest, HttpsServesOnlyClientsWithACertificateOfTheConfiguredAuthori
 }
 
 TEST_F(ProgramTest, RefusesABadCommandLineAnInvalidScenarioAndABusyPort) {
-    QUORVANTI_SKIP_WITHOUT_SHARED();
     const std::vector<std::vector<std::string>> usage = {
         {"--listen", "127.0.0.1:0"},
         {"--state", state},
