@@ -24,13 +24,9 @@ constexpr const char* kKey = "51260311222333000181650010000000011123456785";
 class AnswerTest : public ::testing::Test {
 protected:
     AnswerTest() {
-        folder.execute("INSERT INTO Estoque (Codigo, Descricao, cfop, cst, codigofiscal) VALUES "
-                       "(101, 'ARROZ', '5102', '102', '10063021')");
-        folder.execute("INSERT INTO VendasConclu (CodigoVenda, Data, CodClientePrazo, coditem, discriminacao, "
-                       "Quantidade, ValorUnitario, ValorTotalItem, Desconto, MEDIDA) VALUES "
-                       "('10-01', '2026-03-05', '', 101, 'Arroz', 2, 10, 20, 0, 'UN')");
-        folder.execute("INSERT INTO TabNCEAEnviar (codvenda, enviada, dataV, corpoXML) VALUES "
-                       "('10-01', 'enviar', '2026-03-05', 'x')");
+        folder.addProduct(101, "5102", "10063021");
+        folder.addItem({.sale = "10-01", .code = 101, .description = "Arroz", .quantity = 2, .total = 20});
+        folder.queueSale("10-01");
         components.script().generationKey = std::string("NFe") + kKey;
         startup::SubMain(monitor.ctx);
     }
@@ -75,8 +71,7 @@ TEST_F(AnswerTest, AnAuthorisedSaleIsStoredNumberedMarkedAndCleared) {
     EXPECT_EQ(platform::iniRead(ini, "10-01-05/03/2026", "ChaveNFCe"), kKey);
     EXPECT_EQ(platform::iniRead(ini, "10-01-05/03/2026", "Protocolo"), "151260000000001");
     EXPECT_EQ(platform::iniRead(ini, "10-01-05/03/2026", "ProtocoloDataHora"), "2026-03-05T14:07:30-04:00");
-    const auto captions = monitor.frontend.captionsOf("Label1");
-    EXPECT_NE(std::find(captions.begin(), captions.end(), "Sucesso. Aguardando próximo processo"), captions.end());
+    EXPECT_TRUE(monitor.captioned("Sucesso. Aguardando próximo processo"));
     EXPECT_TRUE(monitor.frontend.messages().empty());
 }
 
@@ -99,10 +94,7 @@ TEST_F(AnswerTest, FiftyUnansweredSendsEndTheProgramWithTheSaleQueued) {
     EXPECT_TRUE(queued());
     EXPECT_EQ(number(), "1");
     EXPECT_EQ(components.state().callsOf("send").size(), 51u);
-    const auto captions = monitor.frontend.captionsOf("Label1");
-    EXPECT_NE(std::find(captions.begin(), captions.end(),
-                        "O tempo limite de operação esta sendo excedido, verifique melhorias para sua internet"),
-              captions.end());
+    EXPECT_TRUE(monitor.captioned("O tempo limite de operação esta sendo excedido, verifique melhorias para sua internet"));
     EXPECT_EQ(monitor.frontend.messages().back().text.substr(0, 33), "Verifique um dos seguintes erros:");
 }
 
