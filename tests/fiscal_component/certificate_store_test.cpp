@@ -10,6 +10,7 @@
 
 #include "fiscal_component/certificate_selector.h"
 #include "platform/ui/scripted_frontend.h"
+#include "support/error_text.h"
 #include "support/temp_dir.h"
 #include "support/test_certificates.h"
 
@@ -24,15 +25,9 @@ using quorvanti::testing::TempDir;
 using quorvanti::testing::TestCertificate;
 using quorvanti::testing::writeFile;
 
-// The message of the CertificateError that `action` raises ("" when it raises none).
 template <typename Action>
 std::string certificateErrorOf(Action action) {
-    try {
-        action();
-    } catch (const CertificateError& e) {
-        return e.what();
-    }
-    return "";
+    return quorvanti::testing::errorText<CertificateError>(action);
 }
 
 // The serial as the openssl command line reads it from the PKCS#12 file, independent of the store.
@@ -78,28 +73,24 @@ protected:
     std::string folder = dir.file("certificados");
 };
 
-TEST_F(CertificateStoreTest, ListsTheTestCertificateWithHolderIssuerSerialValidityAndCnpj) {
+TEST_F(CertificateStoreTest, ListsAndFindsTheTestCertificateBySerialWrittenAnyWay) {
     const std::string pfx = installTestCertificate(folder);
-    const auto certificates = CertificateStore(folder).list();
-
+    const std::string serial = serialByOpenSsl(pfx);
+    const CertificateStore store(folder);
+    const auto certificates = store.list();
     ASSERT_EQ(certificates.size(), 1u);
     const CertificateInfo& info = certificates[0];
     EXPECT_EQ(info.file, pfx);
     EXPECT_EQ(info.holderName, "QUORVANTI LOJA TESTE LTDA:11222333000181");
     EXPECT_EQ(info.issuerName, "AC QUORVANTI TESTE");
-    EXPECT_EQ(info.serialNumber, serialByOpenSsl(pfx));
+    EXPECT_EQ(info.serialNumber, serial);
     EXPECT_TRUE(std::regex_match(info.serialNumber, std::regex("[0-9A-F]+")));
     const double days = std::difftime(utcTime(info.validUntil), utcTime(info.validFrom)) / 86400;
     EXPECT_NEAR(days, 3650, 5) << info.validFrom << " to " << info.validUntil;
     EXPECT_EQ(info.cnpj, "11222333000181");
     EXPECT_FALSE(info.expired);
-}
 
-TEST_F(CertificateStoreTest, FindsBySerialInAnyCaseWithSeparatorsAndLeadingZeros) {
-    const std::string pfx = installTestCertificate(folder);
-    const std::string serial = serialByOpenSsl(pfx);
-    const CertificateStore store(folder);
-
+    // In any case, with separators and leading zeros.
     const auto found = store.find(serial);
     ASSERT_TRUE(found);
     EXPECT_EQ(found->info().serialNumber, serial);
@@ -108,16 +99,19 @@ TEST_F(CertificateStoreTest, FindsBySerialInAnyCaseWithSeparatorsAndLeadingZeros
     EXPECT_EQ(store.find(lowerCase(withColons(serial))), found);
     EXPECT_EQ(store.find("00" + serial), found);
     EXPECT_EQ(store.find(" " + withColons(serial) + " "), found);
+    EXPECT_EQ(normalizedSerial("00:0a:B1 c2-d3"), "AB1C2D3");
+    EXPECT_EQ(normalizedSerial("0000"), "0");
+    EXPECT_EQ(normalizedSerial(""), "");
     EXPECT_THAT(certificateErrorOf([&] { store.find("ABCDEF0123"); }),
                 AllOf(HasSubstr("ABCDEF0123"), HasSubstr("não encontrado"), HasSubstr(folder)));
     EXPECT_THAT(certificateErrorOf([&] { store.find(""); }), HasSubstr("série"));
 }
 
-TEST_F(CertificateStoreTest, FreshStoresShareTheLoadedCertificateUntilAFileChanges) {
+// Fresh stores share the loaded certificate until a file changes; a moved file is found again.
+TEST_F(CertificateStoreTest, TheLoadedCertificateFollowsItsFile) {
     const std::string pfx = installTestCertificate(folder);
     const std::string serial = serialByOpenSsl(pfx);
     const auto first = CertificateStore(folder).find(serial);
-
     EXPECT_EQ(CertificateStore(folder + "/").find(serial), first);
 
     // Same password, one more line: another version of the file, so the certificate is read again.
@@ -125,23 +119,16 @@ TEST_F(CertificateStoreTest, FreshStoresShareTheLoadedCertificateUntilAFileChang
     const auto reloaded = CertificateStore(folder).find(serial);
     EXPECT_NE(reloaded, first);
     EXPECT_EQ(reloaded->info().serialNumber, serial);
-}
-
-TEST_F(CertificateStoreTest, ACertificateWhoseFileMovedIsFoundInItsNewFile) {
-    const std::string pfx = installTestCertificate(folder);
-    const std::string serial = serialByOpenSsl(pfx);
-    ASSERT_EQ(CertificateStore(folder).find(serial)->info().file, pfx);
 
     const std::string moved = folder + "/renomeado.p12";
     ASSERT_EQ(std::rename(pfx.c_str(), moved.c_str()), 0);
     ASSERT_EQ(std::rename((pfx + ".senha").c_str(), (moved + ".senha").c_str()), 0);
     EXPECT_EQ(CertificateStore(folder).find(serial)->info().file, moved);
-
     ASSERT_EQ(std::remove(moved.c_str()), 0);
     EXPECT_THAT(certificateErrorOf([&] { CertificateStore(folder).find(serial); }), HasSubstr("não encontrado"));
 }
 
-TEST_F(CertificateStoreTest, RefusesAPasswordFileOtherUsersCanRead) {
+TEST_F(CertificateStoreTest, RefusesAPasswordFileOtherUsersCanReadAndAStoreFolderTheyCanEnter) {
     const std::string pfx = installTestCertificate(folder);
     const std::string serial = serialByOpenSsl(pfx);
     const CertificateStore store(folder);
@@ -155,13 +142,9 @@ TEST_F(CertificateStoreTest, RefusesAPasswordFileOtherUsersCanRead) {
     EXPECT_TRUE(listing.certificates.empty());
     ASSERT_EQ(listing.problems.size(), 1u);
     EXPECT_THAT(listing.problems[0], HasSubstr(pfx + ".senha"));
-}
 
-TEST_F(CertificateStoreTest, RefusesAStoreFolderOtherUsersCanEnter) {
-    installTestCertificate(folder);
+    // Nor a store folder other users can enter.
     ASSERT_EQ(::chmod(folder.c_str(), 0750), 0);
-    const CertificateStore store(folder);
-
     EXPECT_THAT(certificateErrorOf([&] { store.checkUsable(); }),
                 AllOf(HasSubstr(folder), HasSubstr("0750"), HasSubstr("chmod 700")));
     EXPECT_THAT(certificateErrorOf([&] { store.list(); }), HasSubstr(folder));
@@ -214,12 +197,6 @@ TEST_F(CertificateStoreTest, ExpiredAndNotYetValidCertificatesAreListedButRefuse
                 AllOf(HasSubstr("Certificado vencido em 01/01/2021 12:00:00"), HasSubstr(pfx)));
     EXPECT_THAT(certificateErrorOf([&] { store.find(certificates[0].serialNumber); }),
                 HasSubstr("a partir de 01/01/2090 00:00:00"));
-}
-
-TEST(NormalizedSerialTest, IgnoresCaseSeparatorsAndLeadingZeros) {
-    EXPECT_EQ(normalizedSerial("00:0a:B1 c2-d3"), "AB1C2D3");
-    EXPECT_EQ(normalizedSerial("0000"), "0");
-    EXPECT_EQ(normalizedSerial(""), "");
 }
 
 // The selector's dialog as the operator meets it.
