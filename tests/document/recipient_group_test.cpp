@@ -62,16 +62,15 @@ TEST_P(RecipientTest, WithoutClientAndWithoutCpfNoteNothingIsAskedReadOrSent) {
     EXPECT_TRUE(world->monitor.frontend.windowVisible("frmEmitirNFCe"));
 }
 
-TEST_P(RecipientTest, CpfNoteAsksTheOperatorAndAnEmptyAnswerSendsNoRecipient) {
+// The CPF note asks the operator: an empty answer sends no recipient; a typed CPF is sent alone, without
+// address, and kept for the record of the NFC-e; a typed CNPJ is sent as CNPJ and keeps no CPF.
+TEST_P(RecipientTest, CpfNoteAsksTheOperatorAndSendsWhatWasTyped) {
     world->ctx.mainWindow.Check2.checked = true;
     run("");
     EXPECT_EQ(dialogs(), std::vector<std::string>{"frm_cpfC"});
     EXPECT_TRUE(recipients().empty());
     EXPECT_EQ(world->ctx.emission.ConsumerCpf, "");
-}
 
-TEST_P(RecipientTest, ATypedCpfIsSentAloneWithoutAddress) {
-    world->ctx.mainWindow.Check2.checked = true;
     operatorTypes("529.982.247-25");
     run("");
     ASSERT_EQ(recipients().size(), 1u);
@@ -81,18 +80,14 @@ TEST_P(RecipientTest, ATypedCpfIsSentAloneWithoutAddress) {
     EXPECT_EQ(a.xNome + a.cnpj + a.idEstrangeiro + a.isuf + a.im + a.ie + a.xLgr + a.nro + a.xCpl + a.xBairro + a.xMun +
                   a.uf + a.cep + a.fone + a.email,
               "");
-    // Kept for the record of the authorised NFC-e; the typed text is not kept for the next sale.
     EXPECT_EQ(world->ctx.emission.ConsumerCpf, "52998224725");
-    EXPECT_EQ(world->ctx.emission.ConsumerDocumentInput, "");
-}
+    EXPECT_EQ(world->ctx.emission.ConsumerDocumentInput, "");  // not kept for the next sale
 
-TEST_P(RecipientTest, ATypedCnpjIsSentAsCnpjAndNoCpfIsKept) {
-    world->ctx.mainWindow.Check2.checked = true;
     operatorTypes("11.222.333/0001-81");
     run("");
-    ASSERT_EQ(recipients().size(), 1u);
-    EXPECT_EQ(recipients()[0].cnpj, "11222333000181");
-    EXPECT_EQ(recipients()[0].cpf, "");
+    ASSERT_EQ(recipients().size(), 2u);
+    EXPECT_EQ(recipients()[1].cnpj, "11222333000181");
+    EXPECT_EQ(recipients()[1].cpf, "");
     EXPECT_EQ(world->ctx.emission.ConsumerCpf, "");
 }
 
