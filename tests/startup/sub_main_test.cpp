@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <tuple>
 
@@ -85,9 +86,12 @@ TEST_P(StartUpTest, FillsTheRecordsLeavesTheSettingsAndShowsTheMonitor) {
     auto db = folder->connect();
     EXPECT_NO_THROW(db->open("select emailenviou, clienteEmail, cpf_cli from nfce_gerada"));
     EXPECT_NO_THROW(db->open("select Optante from config"));
+    // An emitter without municipality but with its state code passes with the default code.
+    folder->execute("UPDATE DatEmit SET codmunicipio = NULL, UF = 'mt'");
     monitor.ctx.instanceLock.reset();
     TestMonitor again(*folder, components);
     EXPECT_EQ(runStartUp(again), ExitStatus::Normal);
+    EXPECT_EQ(again.ctx.emitter.CityCode, "51");
 }
 
 TEST_P(StartUpTest, EmitterChecksEndTheProgramWithTheirMessages) {
@@ -115,50 +119,41 @@ TEST_P(StartUpTest, EmitterChecksEndTheProgramWithTheirMessages) {
     }
 }
 
-TEST_P(StartUpTest, AnEmitterWithoutMunicipalityButWithItsStateCodePassesWithTheDefaultCode) {
-    folder->execute("UPDATE DatEmit SET codmunicipio = NULL, UF = 'mt'");
-    TestMonitor monitor(*folder, components);
-    ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
-    EXPECT_EQ(monitor.ctx.emitter.CityCode, "51");
-}
-
+// Each change adds to the ones before it.
 TEST_P(StartUpTest, ChoosesTheQueueQueryOfTheTerminalAndMode) {
-    {
-        SCOPED_TRACE("terminal 3, normal mode");
-        folder->setSetting("NTerminal", "3");
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        std::string queue;
+    } cases[] = {
+        {"terminal 3, normal mode", [&] { folder->setSetting("NTerminal", "3"); },
+         "Select * from TabNCEAEnviar where enviada = 'enviar' and codvenda like '%-03'"},
+        {"terminal 03 in contingency",
+         [&] {
+             folder->setSetting("NTerminal", "03");
+             folder->setSetting("Contigencia", "1");
+         },
+         "Select * from TabNCEAEnviar where Serv_ImpresNFCE = '3' and enviada = 'enviar' and datacontigencia <> '' and "
+         "caminhoXMLcontigencia = '1'"},
+        {"print server", [&] { folder->execute("UPDATE config SET Serv_ImpresNFCE = 1"); },
+         "Select * from TabNCEAEnviar where enviada = 'enviar'"},
+        {"contingency sender, which leaves the point-of-sale marker alone",
+         [&] {
+             folder->setSetting("EnviadorDeContigencia", "1");
+             folder->setSetting("EnviandoNFCEVenda", "sim");
+         },
+         "Select * from TabNCEAEnviar where enviada like 'enviar' and datacontigencia <> '' and caminhoXMLcontigencia "
+         "<> '' and corpoxml <> ''"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.change();
         TestMonitor monitor(*folder, components);
         ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
-        EXPECT_TRUE(monitor.ctx.settings.QueueSql.ends_with("codvenda like '%-03'"));
+        EXPECT_EQ(monitor.ctx.settings.QueueSql, c.queue);
+        if (&c == &cases[1]) EXPECT_EQ(monitor.ctx.mainWindow.Timer1.interval, std::chrono::milliseconds(1000));
     }
-    {
-        SCOPED_TRACE("terminal 03 in contingency");
-        folder->setSetting("NTerminal", "03");
-        folder->setSetting("Contigencia", "1");
-        TestMonitor monitor(*folder, components);
-        ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
-        EXPECT_EQ(monitor.ctx.settings.QueueSql,
-                  "Select * from TabNCEAEnviar where Serv_ImpresNFCE = '3' and enviada = 'enviar' and "
-                  "datacontigencia <> '' and caminhoXMLcontigencia = '1'");
-        EXPECT_EQ(monitor.ctx.mainWindow.Timer1.interval, std::chrono::milliseconds(1000));
-    }
-    {
-        SCOPED_TRACE("print server");
-        folder->execute("UPDATE config SET Serv_ImpresNFCE = 1");
-        TestMonitor monitor(*folder, components);
-        ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
-        EXPECT_EQ(monitor.ctx.settings.QueueSql, "Select * from TabNCEAEnviar where enviada = 'enviar'");
-    }
-    {
-        SCOPED_TRACE("contingency sender leaves the point-of-sale marker alone");
-        folder->setSetting("EnviadorDeContigencia", "1");
-        folder->setSetting("EnviandoNFCEVenda", "sim");
-        TestMonitor monitor(*folder, components);
-        ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
-        EXPECT_EQ(monitor.ctx.settings.QueueSql,
-                  "Select * from TabNCEAEnviar where enviada like 'enviar' and datacontigencia <> '' and "
-                  "caminhoXMLcontigencia <> '' and corpoxml <> ''");
-        EXPECT_EQ(folder->setting("EnviandoNFCEVenda"), "sim");
-    }
+    EXPECT_EQ(folder->setting("EnviandoNFCEVenda"), "sim");
 }
 
 TEST_P(StartUpTest, AnyOtherErrorIsShownAsErroSubMainAndEndsTheProgram) {
@@ -184,7 +179,7 @@ protected:
     fiscal::UnavailableComponentFactory components;
 };
 
-TEST_F(StartUpSettingsTest, DefaultsForBlankSettings) {
+TEST_F(StartUpSettingsTest, DefaultsForBlankSettingsAndTheLocalFileUnlessMysql) {
     folder.setSetting("FUSO", "   ");
     folder.setSetting("ambienteNFCE", "1");
     folder.setSetting("ImprimiNFCESistema", "1");
@@ -197,11 +192,15 @@ TEST_F(StartUpSettingsTest, DefaultsForBlankSettings) {
     EXPECT_TRUE(monitor.ctx.mainWindow.Check1.checked);
     EXPECT_EQ(monitor.ctx.mainWindow.Check1.caption, "Ativar Impressão");
 
+    // MySQL spelled otherwise selects the local file.
     folder.setSetting("FUSO", "-03:00");
+    folder.setSetting("TipoConexao_BD", "MySQL");
     monitor.ctx.instanceLock.reset();
     TestMonitor second(folder, components);
     ASSERT_EQ(runStartUp(second), ExitStatus::Normal);
     EXPECT_EQ(second.ctx.settings.TimeZone, "-03:00");
+    EXPECT_EQ(second.ctx.db->kind(), DbKind::Sqlite);
+    EXPECT_EQ(second.ctx.settings.DateQuote, "'");
 }
 
 // A setting outside its domain would send documents to the wrong environment or fail every sale: the
@@ -291,16 +290,6 @@ TEST(StartUpMariaDbTest, ConnectionFailureShowsItsMessageWithoutThePassword) {
     EXPECT_EQ(monitor.frontend.messages()[0].text,
               "Houve erro de conexão, com a base de dados verifique erro(GRT7391)\r\n"
               "Tente reabrir o módulo administrativo primeiro");
-}
-
-TEST(StartUpMariaDbTest, MySqlSpelledOtherwiseSelectsTheLocalFile) {
-    ProgramFolder folder(DbKind::Sqlite);
-    folder.setSetting("TipoConexao_BD", "MySQL");
-    fiscal::UnavailableComponentFactory components;
-    TestMonitor monitor(folder, components);
-    EXPECT_EQ(runStartUp(monitor), ExitStatus::Normal);
-    EXPECT_EQ(monitor.ctx.db->kind(), DbKind::Sqlite);
-    EXPECT_EQ(monitor.ctx.settings.DateQuote, "'");
 }
 
 }  // namespace
