@@ -31,7 +31,7 @@ protected:
     GroupWorld w{DbKind::Sqlite};
 };
 
-TEST_F(IdentificationTest, NormalEmissionSendsTheGroupInTheTablesOrder) {
+TEST_F(IdentificationTest, NormalEmissionSendsTheGroupInTheTablesOrderUnlessContingencyIsOne) {
     const auto a = identify();
     EXPECT_EQ(std::tie(a.cNF, a.natOp, a.mod, a.serie, a.nNF, a.dhEmi, a.dhSaiEnt, a.cMunFG),
               std::make_tuple("12345678", "VENDA DE MERCADORIA", 65, 1, 42, "2026-03-05T14:07:09-04:00",
@@ -48,9 +48,7 @@ TEST_F(IdentificationTest, NormalEmissionSendsTheGroupInTheTablesOrder) {
     // The numeric code comes from a fresh instance, the group goes to the routine's.
     const auto calls = w.components.calls();
     ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].operation, "numericCode");
-    EXPECT_EQ(calls[0].instance, 2);
-    EXPECT_EQ(calls[1].instance, 1);
+    EXPECT_EQ(std::tie(calls[0].operation, calls[0].instance, calls[1].instance), std::make_tuple("numericCode", 2, 1));
     EXPECT_TRUE(w.messages().empty());
 
     // The number, series and municipality come from the run's settings.
@@ -60,16 +58,13 @@ TEST_F(IdentificationTest, NormalEmissionSendsTheGroupInTheTablesOrder) {
     w.components.state().calls.clear();
     const auto other = identify();
     EXPECT_EQ(std::tie(other.serie, other.nNF, other.cMunFG), std::make_tuple(3, 1234, 51));
-}
 
-TEST_F(IdentificationTest, OnlyContingencyOneIsOfflineEmission) {
+    // Only contingency "1" is offline emission.
     for (const char* setting : {"0", "", "2", " 1", "sim"}) {
         w.ctx.settings.Contingency = setting;
-        const auto a = identify();
-        EXPECT_EQ(a.tpEmis, 1) << setting;
-        EXPECT_EQ(a.dhCont, "") << setting;
-        EXPECT_EQ(a.xJust, "") << setting;
         w.components.state().calls.clear();
+        const auto normal = identify();
+        EXPECT_EQ(std::tie(normal.tpEmis, normal.dhCont, normal.xJust), std::make_tuple(1, "", "")) << setting;
     }
 }
 
@@ -90,9 +85,9 @@ TEST_F(IdentificationTest, TheEmissionTimeIsTheRealInstantInTheFusoOffsetWhateve
             w.ctx.settings.TimeZone = c.fuso;
             w.components.state().calls.clear();
             const auto a = identify();
-            EXPECT_EQ(a.dhEmi, c.dhEmi) << zone << " FUSO " << c.fuso;
-            EXPECT_EQ(a.dhSaiEnt, c.dhEmi);
-            EXPECT_EQ(w.ctx.emission.EmissionDateTime, c.dhEmi);
+            EXPECT_EQ(std::tie(a.dhEmi, a.dhSaiEnt, w.ctx.emission.EmissionDateTime),
+                      std::make_tuple(c.dhEmi, c.dhEmi, c.dhEmi))
+                << zone << " FUSO " << c.fuso;
         }
     }
     EXPECT_EQ(w.ctx.emission.GroupFailure, "");
@@ -113,10 +108,10 @@ TEST_F(IdentificationTest, AFailedNumericCodeIsReportedTwiceRegistersTheComponen
     const auto a = identify();
     EXPECT_EQ(a.cNF, "0");
     ASSERT_EQ(w.messages().size(), 2u);
-    EXPECT_EQ(w.messages()[0].text, std::string("Houve erro no GeraCodigoNota(hashCode). Verifique CNPJ, certificado etc..") +
-                                        "\r\nCertificado digital não encontrado");
-    EXPECT_EQ(w.messages()[0].style, MessageStyle::Ok);
-    EXPECT_EQ(w.messages()[0].title, platform::kDefaultMessageTitle);
+    EXPECT_EQ(std::tie(w.messages()[0].text, w.messages()[0].style, w.messages()[0].title),
+              std::make_tuple("Houve erro no GeraCodigoNota(hashCode). Verifique CNPJ, certificado etc..\r\n"
+                              "Certificado digital não encontrado",
+                              MessageStyle::Ok, platform::kDefaultMessageTitle));
     EXPECT_EQ(w.messages()[1].text, "Tente novamente, reabrindo o sistema");
     EXPECT_EQ(w.monitor.shell.runs, std::vector<std::string>{w.folder.path()});
 }
@@ -242,10 +237,7 @@ TEST(BuscaDataContigencia, AFailingQueryAnswersEmpty) {
     EXPECT_TRUE(w.messages().empty());
 }
 
-class EmitterTest : public ::testing::Test {
-protected:
-    GroupWorld w{DbKind::Sqlite};
-};
+using EmitterTest = IdentificationTest;
 
 TEST_F(EmitterTest, SendsTheEmitterRecordInTheTablesOrderCleanedAgain) {
     ASSERT_TRUE(GeraEmitente(w.ctx, *w.component));
@@ -275,10 +267,7 @@ TEST_F(EmitterTest, AFailureAnswersFalseUnderTheEmitterTitle) {
     w.ctx.emitter.CityCode = "";
     EXPECT_FALSE(GeraEmitente(w.ctx, *w.component));
     ASSERT_EQ(w.messages().size(), 2u);
-    for (const auto& m : w.messages()) {
-        EXPECT_EQ(m.title, "ERRO EMITENTE");
-        EXPECT_EQ(m.style, MessageStyle::OkCritical);
-    }
+    for (const auto& m : w.messages()) EXPECT_EQ(std::tie(m.title, m.style), std::make_tuple("ERRO EMITENTE", MessageStyle::OkCritical));
     EXPECT_EQ(w.messages()[0].text, "Venda 000123-01: emitente: CNPJ do emitente inválido");
     EXPECT_EQ(w.messages()[1].text,
               "Venda 000123-01: emitente: campo codmunicipio do emitente \"\" não é um número inteiro");

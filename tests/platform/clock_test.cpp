@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <stdexcept>
 
 #include "env_guard.h"

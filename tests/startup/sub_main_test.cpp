@@ -151,7 +151,9 @@ TEST_P(StartUpTest, ChoosesTheQueueQueryOfTheTerminalAndMode) {
         TestMonitor monitor(*folder, components);
         ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
         EXPECT_EQ(monitor.ctx.settings.QueueSql, c.queue);
-        if (&c == &cases[1]) EXPECT_EQ(monitor.ctx.mainWindow.Timer1.interval, std::chrono::milliseconds(1000));
+        if (&c == &cases[1]) {
+            EXPECT_EQ(monitor.ctx.mainWindow.Timer1.interval, std::chrono::milliseconds(1000));
+        }
     }
     EXPECT_EQ(folder->setting("EnviandoNFCEVenda"), "sim");
 }
