@@ -45,19 +45,10 @@ public:
         s.Environment = "1";
         s.AppPath = folder.path();
         s.SettingsPath = folder.settingsPath();
-        auto& m = ctx.emitter;
-        m.TradeName = "LOJA TESTE";
-        m.LegalName = "QUORVANTI LOJA TESTE LTDA";
-        m.Cnpj = "11222333000181";
-        m.StateRegistration = "131234567";
-        m.Street = "RUA SAO JOAO";
-        m.Number = "123";
-        m.District = "CENTRO";
-        m.CityCode = "5103403";
-        m.CityName = "CUIABA";
-        m.State = "MT";
-        m.PostalCode = "78000000";
-        m.Phone = "6533334444";
+        ctx.emitter = {.TradeName = "LOJA TESTE", .LegalName = "QUORVANTI LOJA TESTE LTDA", .Street = "RUA SAO JOAO",
+                       .Number = "123", .District = "CENTRO", .CityCode = "5103403", .CityName = "CUIABA",
+                       .PostalCode = "78000000", .Phone = "6533334444", .StateRegistration = "131234567",
+                       .Cnpj = "11222333000181", .State = "MT"};
         ctx.emission.SaleCode = "000123-01";
         ctx.emission.NfceNumber = "42";
     }
@@ -116,9 +107,6 @@ public:
 
     // Reading back: one column of the first row of `sql` as text ("<none>" without rows).
     std::string value(const std::string& sql, const std::string& column) const { return folder.value(sql, column); }
-    long long count(const std::string& sql) const {
-        return static_cast<long long>(folder.connect()->open(sql).recordCount());
-    }
 
     static std::string quoted(const std::optional<std::string>& text) { return sqlQuoted(text); }
 };

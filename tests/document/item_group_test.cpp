@@ -80,41 +80,35 @@ TEST_P(ItemGroupTest, EachItemGoesAsFourCallsPricedBeforeTheDiscount) {
                                         "Calculo QUT", "CST DO CFOP"}));
 }
 
-TEST_P(ItemGroupTest, CfopAndCsosnFollowTheProductsCfop) {
-    // Only four digits (once "." and "," are out) are taken as the product's CFOP; anything else is 5102.
-    std::vector<std::pair<std::optional<std::string>, std::pair<int, std::string>>> cases{
-        {"5405", {5405, "500"}}, {"5656", {5656, "500"}}, {"5102", {5102, "102"}}, {"5929", {5929, "102"}},
-        {"", {5102, "102"}},     {"510", {5102, "102"}},  {std::nullopt, {5102, "102"}}, {"5.40", {5102, "102"}},
-        {"54O5", {5102, "102"}}, {"-540", {5102, "102"}}, {"6102", {6102, "102"}},
+// Only four digits (once "." and "," are out) are taken as the product's CFOP, anything else is 5102, and
+// the CSOSN follows it; the NCM loses its separators before it is cut to eight characters.
+TEST_P(ItemGroupTest, CfopCsosnAndNcmFollowTheProduct) {
+    const struct {
+        std::optional<std::string> cfop, ncm;
+        int itemCfop;
+        const char *csosn, *itemNcm;
+    } all[] = {
+        {"5405", "21069090", 5405, "500", "21069090"},   {"5656", "2202.10.00", 5656, "500", "22021000"},
+        {"5102", " 2202,1000", 5102, "102", "22021000"}, {"5929", "2202 10 00", 5929, "102", "22021000"},
+        {"", "2106909012", 5102, "102", "21069090"},     {"510", "21069090", 5102, "102", "21069090"},
+        {std::nullopt, "21069090", 5102, "102", "21069090"}, {"5.40", "21069090", 5102, "102", "21069090"},
+        {"54O5", "21069090", 5102, "102", "21069090"},   {"-540", "21069090", 5102, "102", "21069090"},
+        {"6102", "21069090", 6102, "102", "21069090"},
+        // The server's column holds 4 characters; the local file's takes a CFOP written with its dot.
+        {"5.656", "21069090", 5656, "500", "21069090"},
     };
-    // The server's column holds 4 characters; the local file's takes a CFOP written with its dot.
-    if (GetParam() == database::DbKind::Sqlite) cases.push_back({"5.656", {5656, "500"}});
-    int code = 1;
-    for (const auto& c : cases) addItem({.code = code++}, c.first);
+    const std::size_t count = std::size(all) - (GetParam() == database::DbKind::Sqlite ? 0 : 1);
+    for (std::size_t i = 0; i < count; ++i) addItem({.code = static_cast<int>(i + 1)}, all[i].cfop, all[i].ncm);
     run();
     const auto p = products();
     const auto icms = world->sent<ItemIcmsArgs>("itemIcms");
-    ASSERT_EQ(p.size(), cases.size());
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        EXPECT_EQ(p[i].cfop, cases[i].second.first) << "cfop " << cases[i].first.value_or("NULL");
-        EXPECT_EQ(icms[i].csosn, cases[i].second.second) << "cfop " << cases[i].first.value_or("NULL");
-    }
-    EXPECT_EQ(world->ctx.emission.ItemCfop, std::to_string(cases.back().second.first));
-    EXPECT_EQ(world->ctx.emission.ItemCsosn, cases.back().second.second);
+    ASSERT_EQ(p.size(), count);
+    for (std::size_t i = 0; i < count; ++i)
+        EXPECT_EQ(std::tie(p[i].cfop, icms[i].csosn, p[i].ncm), std::make_tuple(all[i].itemCfop, all[i].csosn, all[i].itemNcm))
+            << "cfop " << all[i].cfop.value_or("NULL");
+    EXPECT_EQ(world->ctx.emission.ItemCfop, std::to_string(all[count - 1].itemCfop));
+    EXPECT_EQ(world->ctx.emission.ItemCsosn, all[count - 1].csosn);
     EXPECT_TRUE(world->ctx.emission.GroupFailure.empty());
-}
-
-TEST_P(ItemGroupTest, TheNcmLosesItsSeparatorsBeforeItIsCutToEightCharacters) {
-    addItem({.code = 1}, "5102", "21069090");
-    addItem({.code = 2}, "5102", "2202.10.00");
-    addItem({.code = 3}, "5102", " 2202,1000");
-    addItem({.code = 4}, "5102", "2202 10 00");
-    addItem({.code = 5}, "5102", "2106909012");
-    run();
-    const auto p = products();
-    ASSERT_EQ(p.size(), 5u);
-    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(p[i].ncm, i == 0 ? "21069090" : "22021000") << i;
-    EXPECT_EQ(p[4].ncm, "21069090");
     EXPECT_EQ(BuscaNCM(world->ctx, "99"), "");
 }
 
@@ -156,8 +150,7 @@ TEST_P(ItemGroupTest, ADescriptionThatKeepsTwoBlanksIsReportedAndTheSaleLeavesTh
     // The items still go, the first one unchanged.
     const auto p = products();
     ASSERT_EQ(p.size(), 2u);
-    EXPECT_EQ(p[0].xProd, "COCA  COLA 2L");
-    EXPECT_EQ(p[1].xProd, "GUARANA LATA");
+    EXPECT_EQ(std::tie(p[0].xProd, p[1].xProd), std::make_tuple("COCA  COLA 2L", "GUARANA LATA"));
 }
 
 TEST_P(ItemGroupTest, HomologationSendsTheFixedDescriptionWithoutChecks) {
@@ -167,8 +160,7 @@ TEST_P(ItemGroupTest, HomologationSendsTheFixedDescriptionWithoutChecks) {
     EXPECT_FALSE(run());
     const auto p = products();
     ASSERT_EQ(p.size(), 2u);
-    EXPECT_EQ(p[0].xProd, kHomologationItem);
-    EXPECT_EQ(p[1].xProd, kHomologationItem);
+    EXPECT_EQ(std::tie(p[0].xProd, p[1].xProd), std::tie(kHomologationItem, kHomologationItem));
     EXPECT_TRUE(world->messages().empty());
     EXPECT_TRUE(saleQueued());
 }
@@ -197,9 +189,8 @@ TEST_P(ItemGroupTest, AValueTheDocumentCannotCarryStopsTheSaleNamingItemFieldAnd
         const std::string expected = std::string("Venda 000123-01, ") + c.failure;
         EXPECT_EQ(world->ctx.emission.GroupFailure, expected);
         ASSERT_EQ(world->messages().size(), 1u);
-        EXPECT_EQ(world->messages()[0].text, expected);
-        EXPECT_EQ(world->messages()[0].title, "ERRO ITEM");
-        EXPECT_EQ(world->messages()[0].style, platform::MessageStyle::OkCritical);
+        EXPECT_EQ(std::tie(world->messages()[0].text, world->messages()[0].title, world->messages()[0].style),
+                  std::make_tuple(expected, "ERRO ITEM", platform::MessageStyle::OkCritical));
         EXPECT_EQ(products().size(), 1u);
         EXPECT_TRUE(saleQueued());
     }
@@ -242,10 +233,8 @@ TEST_P(ItemGroupTest, DescriptionsAndUnitsAreFittedToTheLayout) {
     EXPECT_FALSE(run());
     const auto p = products();
     ASSERT_EQ(p.size(), std::size(cases));
-    for (std::size_t i = 0; i < p.size(); ++i) {
-        EXPECT_EQ(p[i].xProd, cases[i].xProd) << i;
-        EXPECT_EQ(p[i].uCom, cases[i].uCom) << i;
-    }
+    for (std::size_t i = 0; i < p.size(); ++i)
+        EXPECT_EQ(std::tie(p[i].xProd, p[i].uCom), std::make_tuple(cases[i].xProd, cases[i].uCom)) << i;
     EXPECT_TRUE(world->ctx.emission.GroupFailure.empty());
 }
 

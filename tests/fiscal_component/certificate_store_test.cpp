@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <regex>
+#include <tuple>
 
 #include "fiscal_component/certificate_selector.h"
 #include "platform/ui/scripted_frontend.h"
@@ -179,7 +180,6 @@ TEST_F(CertificateStoreTest, MissingPasswordFileAndDamagedFileAreSkippedWithARea
     writeFile(folder + "/leia-me.txt", "ignored");
 
     const StoreListing listing = CertificateStore(folder).scan();
-
     EXPECT_EQ(listing.certificates.size(), 1u);
     EXPECT_THAT(listing.problems, ::testing::UnorderedElementsAre(HasSubstr("danificado.pfx"),
                                                                    HasSubstr("sem-senha.p12.senha")));
@@ -211,7 +211,7 @@ protected:
     }
 };
 
-TEST_F(CertificateSelectorTest, OperatorChoosesALineAndGetsTheFiveProperties) {
+TEST_F(CertificateSelectorTest, OperatorChoosesALineAndGetsTheFivePropertiesOrNothing) {
     installTestCertificate(folder);
     const auto info = CertificateStore(folder).list().at(0);
     std::string line;
@@ -221,17 +221,27 @@ TEST_F(CertificateSelectorTest, OperatorChoosesALineAndGetsTheFiveProperties) {
         dialog.click("cmdOk");
     });
     StoreCertificateSelector selector(frontend, folder);
-
     ASSERT_TRUE(selector.select());
-
     EXPECT_THAT(line, AllOf(HasSubstr(info.holderName), HasSubstr(info.issuerName), HasSubstr(info.serialNumber),
                             HasSubstr(info.validFrom), HasSubstr(info.validUntil)));
     const CertificateProperties chosen = selector.chosen();
-    EXPECT_EQ(chosen.holderName, info.holderName);
-    EXPECT_EQ(chosen.issuerName, info.issuerName);
-    EXPECT_EQ(chosen.serialNumber, info.serialNumber);
-    EXPECT_EQ(chosen.validFrom, info.validFrom);
-    EXPECT_EQ(chosen.validUntil, info.validUntil);
+    EXPECT_EQ(std::tie(chosen.holderName, chosen.issuerName, chosen.serialNumber, chosen.validFrom, chosen.validUntil),
+              std::tie(info.holderName, info.issuerName, info.serialNumber, info.validFrom, info.validUntil));
+
+    // Cancelled, or unattended (no script), nothing is chosen.
+    frontend.onDialog("frm_certificados", [](platform::Dialog& dialog) { dialog.click("cmdCancelar"); });
+    StoreCertificateSelector cancelled(frontend, folder);
+    EXPECT_FALSE(cancelled.select());
+    EXPECT_FALSE(cancelled.select());
+    EXPECT_EQ(cancelled.chosen().serialNumber, "");
+    EXPECT_EQ(frontend.dialogsShown().size(), 3u);
+
+    // An unusable store is an error with its reason, before any dialog.
+    writeFile(folder + "/loja-teste.pfx.senha", "errada\n");
+    StoreCertificateSelector unusable(frontend, folder);
+    EXPECT_THAT(certificateErrorOf([&] { unusable.select(); }),
+                AllOf(HasSubstr("Nenhum certificado"), HasSubstr("Senha incorreta")));
+    EXPECT_EQ(frontend.dialogsShown().size(), 3u);
 }
 
 TEST_F(CertificateSelectorTest, WrongLineAndExpiredLineKeepTheDialogOpen) {
@@ -250,34 +260,11 @@ TEST_F(CertificateSelectorTest, WrongLineAndExpiredLineKeepTheDialogOpen) {
         dialog.keyPress("txtEscolha", 13);
     });
     StoreCertificateSelector selector(frontend, folder);
-
     ASSERT_TRUE(selector.select());
-
     EXPECT_THAT(warnings, ::testing::ElementsAre(HasSubstr("de 1 a 2"), HasSubstr("de 1 a 2"),
                                                  HasSubstr("fora da validade")));
     EXPECT_EQ(selector.chosen().holderName, "QUORVANTI LOJA TESTE LTDA:11222333000181");
     EXPECT_NE(selector.chosen().validUntil, "01/01/2021 12:00:00");
-}
-
-TEST_F(CertificateSelectorTest, CancelAndUnattendedRunChooseNothing) {
-    installTestCertificate(folder);
-    frontend.onDialog("frm_certificados", [](platform::Dialog& dialog) { dialog.click("cmdCancelar"); });
-    StoreCertificateSelector selector(frontend, folder);
-
-    EXPECT_FALSE(selector.select());
-    EXPECT_FALSE(selector.select());  // no script: the unattended answer
-    EXPECT_EQ(selector.chosen().serialNumber, "");
-    EXPECT_EQ(frontend.dialogsShown().size(), 2u);
-}
-
-TEST_F(CertificateSelectorTest, AnUnusableStoreIsAnErrorWithItsReason) {
-    installTestCertificate(folder);
-    writeFile(folder + "/loja-teste.pfx.senha", "errada\n");
-    StoreCertificateSelector selector(frontend, folder);
-
-    EXPECT_THAT(certificateErrorOf([&] { selector.select(); }),
-                AllOf(HasSubstr("Nenhum certificado"), HasSubstr("Senha incorreta")));
-    EXPECT_TRUE(frontend.dialogsShown().empty());
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include "database/db_error.h"
 #include "fiscal_component/recording_component.h"
 #include "fiscal_component/unavailable_component.h"
-#include "platform/instance_lock.h"
 #include "platform/program_exit.h"
 #include "platform/ui/headless_frontend.h"
 #include "monitor/parameter_editor.h"
@@ -75,12 +74,10 @@ TEST_P(StartUpTest, FillsTheRecordsLeavesTheSettingsAndShowsTheMonitor) {
     // failure; start-up carries on either way.
     EXPECT_EQ(monitor.frontend.dialogsShown(), std::vector<std::string>{"frm_encerrar"});
     ASSERT_EQ(monitor.frontend.messages().size(), 1u);
-    EXPECT_EQ(monitor.frontend.messages()[0].title, "ERRO Configura DLL");
-    EXPECT_EQ(monitor.frontend.messages()[0].style, platform::MessageStyle::OkCritical);
+    EXPECT_EQ(std::tie(monitor.frontend.messages()[0].title, monitor.frontend.messages()[0].style),
+              std::make_tuple("ERRO Configura DLL", platform::MessageStyle::OkCritical));
     EXPECT_FALSE(s.ComponentOk);
-    const auto captions = monitor.frontend.captionsOf("Label1");
-    EXPECT_NE(std::find(captions.begin(), captions.end(), "Setando snfe.util "), captions.end());
-    EXPECT_NE(std::find(captions.begin(), captions.end(), "Configurar DLL SNFE.CONFIG "), captions.end());
+    EXPECT_TRUE(monitor.captioned("Setando snfe.util ") && monitor.captioned("Configurar DLL SNFE.CONFIG "));
 
     // The upgrades added their columns; a second start runs them again without harm.
     auto db = folder->connect();
@@ -113,8 +110,8 @@ TEST_P(StartUpTest, EmitterChecksEndTheProgramWithTheirMessages) {
         TestMonitor monitor(fresh, components);
         EXPECT_EQ(runStartUp(monitor), c.status);
         ASSERT_FALSE(monitor.frontend.messages().empty());
-        EXPECT_EQ(monitor.frontend.messages().back().text, c.message);
-        EXPECT_EQ(monitor.frontend.messages().back().style, platform::MessageStyle::Ok);
+        EXPECT_EQ(std::tie(monitor.frontend.messages().back().text, monitor.frontend.messages().back().style),
+                  std::make_tuple(c.message, platform::MessageStyle::Ok));
         EXPECT_FALSE(monitor.ctx.mainWindow.Timer1.enabled);
     }
 }
@@ -163,8 +160,8 @@ TEST_P(StartUpTest, AnyOtherErrorIsShownAsErroSubMainAndEndsTheProgram) {
     TestMonitor monitor(*folder, components);
     EXPECT_EQ(runStartUp(monitor), ExitStatus::StartupError);
     ASSERT_FALSE(monitor.frontend.messages().empty());
-    EXPECT_EQ(monitor.frontend.messages().back().title, "ERRO SUB Main");
-    EXPECT_EQ(monitor.frontend.messages().back().style, platform::MessageStyle::OkCritical);
+    EXPECT_EQ(std::tie(monitor.frontend.messages().back().title, monitor.frontend.messages().back().style),
+              std::make_tuple("ERRO SUB Main", platform::MessageStyle::OkCritical));
 
     ProgramFolder empty(GetParam());
     empty.execute("DELETE FROM DatEmit");
@@ -181,18 +178,16 @@ protected:
     fiscal::UnavailableComponentFactory components;
 };
 
-TEST_F(StartUpSettingsTest, DefaultsForBlankSettingsAndTheLocalFileUnlessMysql) {
+TEST_F(StartUpSettingsTest, DefaultsForBlankSettingsTheLocalFileUnlessMysqlAndOneInstanceOnly) {
     folder.setSetting("FUSO", "   ");
     folder.setSetting("ambienteNFCE", "1");
     folder.setSetting("ImprimiNFCESistema", "1");
     folder.execute("UPDATE DatEmit SET UF = 'mt', codmunicipio = '   ', CODUF = '51'");
     TestMonitor monitor(folder, components);
     ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
-    EXPECT_EQ(monitor.ctx.settings.TimeZone, "-04:00");
-    EXPECT_EQ(monitor.ctx.settings.Environment, "1");
-    EXPECT_EQ(monitor.ctx.emitter.CityCode, "51");
-    EXPECT_TRUE(monitor.ctx.mainWindow.Check1.checked);
-    EXPECT_EQ(monitor.ctx.mainWindow.Check1.caption, "Ativar Impressão");
+    EXPECT_EQ(std::tie(monitor.ctx.settings.TimeZone, monitor.ctx.settings.Environment, monitor.ctx.emitter.CityCode,
+                       monitor.ctx.mainWindow.Check1.checked, monitor.ctx.mainWindow.Check1.caption),
+              std::make_tuple("-04:00", "1", "51", true, "Ativar Impressão"));
 
     // MySQL spelled otherwise selects the local file.
     folder.setSetting("FUSO", "-03:00");
@@ -200,9 +195,13 @@ TEST_F(StartUpSettingsTest, DefaultsForBlankSettingsAndTheLocalFileUnlessMysql) 
     monitor.ctx.instanceLock.reset();
     TestMonitor second(folder, components);
     ASSERT_EQ(runStartUp(second), ExitStatus::Normal);
-    EXPECT_EQ(second.ctx.settings.TimeZone, "-03:00");
+    EXPECT_EQ(std::tie(second.ctx.settings.TimeZone, second.ctx.settings.DateQuote), std::make_tuple("-03:00", "'"));
     EXPECT_EQ(second.ctx.db->kind(), DbKind::Sqlite);
-    EXPECT_EQ(second.ctx.settings.DateQuote, "'");
+
+    // While it runs, a second instance ends silently.
+    TestMonitor third(folder, components);
+    EXPECT_EQ(runStartUp(third), ExitStatus::AnotherInstanceRunning);
+    EXPECT_TRUE(third.frontend.messages().empty());
 }
 
 // A setting outside its domain would send documents to the wrong environment or fail every sale: the
@@ -271,21 +270,11 @@ TEST_F(StartUpSettingsTest, AUsableComponentIsConfiguredForTheModeWithoutTheShut
     EXPECT_EQ(recording.state().operations().front(), "statusQuery");
 }
 
-TEST_F(StartUpSettingsTest, ASecondInstanceEndsSilently) {
-    platform::InstanceLock first(folder.path() + "/quorvanti.lock");
-    ASSERT_TRUE(first.acquired());
-    TestMonitor monitor(folder, components);
-    EXPECT_EQ(runStartUp(monitor), ExitStatus::AnotherInstanceRunning);
-    EXPECT_TRUE(monitor.frontend.messages().empty());
-}
-
-TEST(StartUpMariaDbTest, ConnectionFailureShowsItsMessageWithoutThePassword) {
-    ProgramFolder folder(DbKind::Sqlite);
+TEST_F(StartUpSettingsTest, AMariaDbConnectionFailureShowsItsMessageWithoutThePassword) {
     folder.setSetting("TipoConexao_BD", "mysql");
     folder.setSetting("host", "/nonexistent/mysqld.sock", "Conexao");
     folder.setSetting("usuarioD", "loja", "Conexao");
     folder.setSetting("Senha", "s3gr3d0-da-loja", "Conexao");
-    fiscal::UnavailableComponentFactory components;
     TestMonitor monitor(folder, components);
     EXPECT_EQ(runStartUp(monitor), ExitStatus::DatabaseConnectionFailed);
     ASSERT_EQ(monitor.frontend.messages().size(), 1u);
