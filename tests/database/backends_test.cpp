@@ -2,6 +2,7 @@
 // file and on a fresh database of the private MariaDB server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -42,15 +43,15 @@ protected:
 
 TEST_P(BackendTest, ATransactionTakesEffectWholeOrNotAtAll) {
     queue("1-01", "'<NFe/>'");
-    try {
-        Transaction transaction(*db_);
-        db_->execute("delete from TabNCEAEnviar where codvenda = '1-01'");
-        db_->execute("Update config set NumeroNFCE = 2");
-        db_->execute("Insert into no_such_table values (1)");
-        transaction.commit();
-        FAIL() << "the statement should have failed";
-    } catch (const DbError&) {
-    }
+    EXPECT_THROW(
+        {
+            Transaction transaction(*db_);
+            db_->execute("delete from TabNCEAEnviar where codvenda = '1-01'");
+            db_->execute("Update config set NumeroNFCE = 2");
+            db_->execute("Insert into no_such_table values (1)");
+            transaction.commit();
+        },
+        DbError);
     EXPECT_EQ(count("select * from TabNCEAEnviar"), 1u);  // rolled back with the failure
     {
         Transaction transaction(*db_);
@@ -83,18 +84,16 @@ TEST_P(BackendTest, TableAndColumnNamesIgnoreCase) {
     queue("5-01", "'<NFe/>'");
     Recordset rs = db_->open("select * from tabnceaenviar where CODVENDA = '5-01'");
     ASSERT_EQ(rs.recordCount(), 1u);
-    EXPECT_EQ(rs.field("CodVenda").text(), "5-01");
-    EXPECT_EQ(rs.field("corpoxml").text(), "<NFe/>");
     // The sale date column reads back in the regional form.
-    EXPECT_EQ(rs.field("datav").text(), "05/03/2024");
+    EXPECT_EQ(rs.field("CodVenda").text() + "|" + rs.field("corpoxml").text() + "|" + rs.field("datav").text(),
+              "5-01|<NFe/>|05/03/2024");
     db_->execute("Delete from tabnceaenviar where ID = '" + rs.field("id").text() + "'");
     EXPECT_EQ(count("Select * from TabNCEAEnviar"), 0u);
 
     db_->execute("INSERT INTO config (NumeroNFCE, token, ValAproxTrib, Serv_ImpresNFCE) VALUES (41, '1', 31.45, 0)");
     db_->execute("Update config set NumeroNFCE = NumeroNFCE + 1");
     Recordset config = db_->open("Select numeronfce, token, ValAproxTrib from Config;");
-    EXPECT_EQ(config.field("NumeroNFCE").text(), "42");
-    EXPECT_EQ(config.field("valaproxtrib").text(), "31,45");
+    EXPECT_EQ(config.field("NumeroNFCE").text() + "|" + config.field("valaproxtrib").text(), "42|31,45");
 }
 
 TEST_P(BackendTest, QueueStatementsSelectAndDeleteTheRightRows) {
@@ -124,12 +123,10 @@ TEST_P(BackendTest, SchemaUpgradesTwiceAddEachColumnOnce) {
         upgradeNfceGerada(*db_, scratch_->kindSetting());
         upgradeConfig(*db_, scratch_->kindSetting());
     }
-    Recordset nfce = db_->open("select * from nfce_gerada");
-    int added = 0;
-    for (const auto& column : nfce.columns()) {
-        if (column == "emailenviou" || column == "clienteEmail" || column == "cpf_cli") ++added;
-    }
-    EXPECT_EQ(added, 3);
+    const auto columns = db_->open("select * from nfce_gerada").columns();
+    EXPECT_EQ(std::count_if(columns.begin(), columns.end(),
+                            [](const auto& c) { return c == "emailenviou" || c == "clienteEmail" || c == "cpf_cli"; }),
+              3);
     EXPECT_TRUE(db_->open("Select * from config;").hasColumn("OPTANTE"));
 
     // The store of an authorised NFC-e, with every value quoted, then replaced through the unquoted number.
@@ -144,8 +141,7 @@ TEST_P(BackendTest, SchemaUpgradesTwiceAddEachColumnOnce) {
     db_->execute(insert);
     Recordset stored = db_->open("select * from nfce_gerada");
     ASSERT_EQ(stored.recordCount(), 1u);
-    EXPECT_EQ(stored.field("dataG").text(), "05/03/2024");
-    EXPECT_EQ(stored.field("EMAILENVIOU").text(), "nao");
+    EXPECT_EQ(stored.field("dataG").text() + "|" + stored.field("EMAILENVIOU").text(), "05/03/2024|nao");
 }
 
 // A sale of 5 March 2024 with two items (one without a catalogue row), a non-item line and a sale of
@@ -169,12 +165,11 @@ TEST_P(BackendTest, SaleTotalsAndItemsMatchTheDateLiteral) {
         "WHERE CodigoVenda = '55-01' AND VendasConclu.Data = " + date + " and VendasConclu.coditem <> 0 "
         "GROUP BY CodigoVenda, data, CodClientePrazo");
     ASSERT_EQ(totals.recordCount(), 1u);
-    EXPECT_EQ(totals.field("Data").text(), "05/03/2024");
-    EXPECT_DOUBLE_EQ(totals.field("ValorProdutos").number(), 30.5);
-    EXPECT_DOUBLE_EQ(totals.field("ValorDesconto").number(), 0.5);
+    std::string read;
+    for (const char* column : {"Data", "ValorProdutos", "ValorDesconto", "ValorNota", "ValorIPI"})
+        read += totals.field(column).text() + "|";
+    EXPECT_EQ(read, "05/03/2024|30,5|0,5|30|0|");
     EXPECT_DOUBLE_EQ(totals.field("ValorNota").number(), 30.0);
-    EXPECT_EQ(totals.field("ValorNota").text(), "30");
-    EXPECT_EQ(totals.field("ValorIPI").number(), 0.0);
 
     Recordset items = db_->open(
         "SELECT VendasConclu.CodigoVenda, VendasConclu.coditem, VendasConclu.discriminacao, "
@@ -188,8 +183,7 @@ TEST_P(BackendTest, SaleTotalsAndItemsMatchTheDateLiteral) {
     for (; !items.eof(); items.moveNext()) {
         if (items.field("coditem").text() == "101") {
             catalogued = true;
-            EXPECT_EQ(items.field("codigofiscal").text(), "22021000");
-            EXPECT_EQ(items.field("ValorUnitario").text(), "5,25");
+            EXPECT_EQ(items.field("codigofiscal").text() + "|" + items.field("ValorUnitario").text(), "22021000|5,25");
         } else {
             uncatalogued = true;
             EXPECT_TRUE(items.field("cfop").isNull());
