@@ -58,19 +58,16 @@ TEST_F(AnswerTest, AnAuthorisedSaleIsStoredNumberedMarkedAndCleared) {
     EXPECT_FALSE(queued());
     EXPECT_EQ(number(), "2");
     EXPECT_EQ(value("select fiscal from VendasConclu", "fiscal"), "Sim");
-    EXPECT_EQ(value("select count(*) as n from nfce_gerada", "n"), "1");
-    EXPECT_EQ(value("select chave from nfce_gerada", "chave"), kKey);
-    EXPECT_EQ(value("select corpo_nfce from nfce_gerada", "corpo_nfce"), "<nfeProc versao=\"4.00\">O'Brien</nfeProc>");
-    EXPECT_EQ(value("select protocoloEdata from nfce_gerada", "protocoloEdata"),
-              "2026-03-05T14:07:30-04:00 151260000000001");
-    EXPECT_EQ(value("select qrcode from nfce_gerada", "qrcode"), components.script().qrText);
-    EXPECT_EQ(value("select amb from nfce_gerada", "amb"), "2");
-    EXPECT_EQ(value("select cancelada from nfce_gerada", "cancelada"), "nao");
-    EXPECT_EQ(value("select dataG from nfce_gerada", "dataG"), "05/03/2026");
-    const std::string ini = folder.path() + "/NFCe.ini";
-    EXPECT_EQ(platform::iniRead(ini, "10-01-05/03/2026", "ChaveNFCe"), kKey);
-    EXPECT_EQ(platform::iniRead(ini, "10-01-05/03/2026", "Protocolo"), "151260000000001");
-    EXPECT_EQ(platform::iniRead(ini, "10-01-05/03/2026", "ProtocoloDataHora"), "2026-03-05T14:07:30-04:00");
+    auto row = folder.connect()->open("select * from nfce_gerada");
+    ASSERT_EQ(row.recordCount(), 1u);
+    std::string stored, noted;
+    for (const char* column : {"chave", "corpo_nfce", "protocoloEdata", "qrcode", "amb", "cancelada", "dataG"})
+        stored += row.field(column).text() + "|";
+    EXPECT_EQ(stored, std::string(kKey) + "|<nfeProc versao=\"4.00\">O'Brien</nfeProc>|2026-03-05T14:07:30-04:00 "
+                      "151260000000001|" + components.script().qrText + "|2|nao|05/03/2026|");
+    for (const char* key : {"ChaveNFCe", "Protocolo", "ProtocoloDataHora"})
+        noted += platform::iniRead(folder.path() + "/NFCe.ini", "10-01-05/03/2026", key) + "|";
+    EXPECT_EQ(noted, std::string(kKey) + "|151260000000001|2026-03-05T14:07:30-04:00|");
     EXPECT_TRUE(monitor.captioned("Sucesso. Aguardando próximo processo"));
     EXPECT_TRUE(monitor.frontend.messages().empty());
 }
