@@ -24,13 +24,9 @@ constexpr const char* kKey = "51260311222333000181650010000000011123456785";
 class AnswerTest : public ::testing::Test {
 protected:
     AnswerTest() {
-        folder.execute("INSERT INTO Estoque (Codigo, Descricao, cfop, cst, codigofiscal) VALUES "
-                       "(101, 'ARROZ', '5102', '102', '10063021')");
-        folder.execute("INSERT INTO VendasConclu (CodigoVenda, Data, CodClientePrazo, coditem, discriminacao, "
-                       "Quantidade, ValorUnitario, ValorTotalItem, Desconto, MEDIDA) VALUES "
-                       "('10-01', '2026-03-05', '', 101, 'Arroz', 2, 10, 20, 0, 'UN')");
-        folder.execute("INSERT INTO TabNCEAEnviar (codvenda, enviada, dataV, corpoXML) VALUES "
-                       "('10-01', 'enviar', '2026-03-05', 'x')");
+        folder.addProduct(101, "5102", "10063021");
+        folder.addItem({.sale = "10-01", .code = 101, .description = "Arroz", .quantity = 2, .total = 20});
+        folder.queueSale("10-01");
         components.script().generationKey = std::string("NFe") + kKey;
         startup::SubMain(monitor.ctx);
     }
@@ -62,21 +58,17 @@ TEST_F(AnswerTest, AnAuthorisedSaleIsStoredNumberedMarkedAndCleared) {
     EXPECT_FALSE(queued());
     EXPECT_EQ(number(), "2");
     EXPECT_EQ(value("select fiscal from VendasConclu", "fiscal"), "Sim");
-    EXPECT_EQ(value("select count(*) as n from nfce_gerada", "n"), "1");
-    EXPECT_EQ(value("select chave from nfce_gerada", "chave"), kKey);
-    EXPECT_EQ(value("select corpo_nfce from nfce_gerada", "corpo_nfce"), "<nfeProc versao=\"4.00\">O'Brien</nfeProc>");
-    EXPECT_EQ(value("select protocoloEdata from nfce_gerada", "protocoloEdata"),
-              "2026-03-05T14:07:30-04:00 151260000000001");
-    EXPECT_EQ(value("select qrcode from nfce_gerada", "qrcode"), components.script().qrText);
-    EXPECT_EQ(value("select amb from nfce_gerada", "amb"), "2");
-    EXPECT_EQ(value("select cancelada from nfce_gerada", "cancelada"), "nao");
-    EXPECT_EQ(value("select dataG from nfce_gerada", "dataG"), "05/03/2026");
-    const std::string ini = folder.path() + "/NFCe.ini";
-    EXPECT_EQ(platform::iniRead(ini, "10-01-05/03/2026", "ChaveNFCe"), kKey);
-    EXPECT_EQ(platform::iniRead(ini, "10-01-05/03/2026", "Protocolo"), "151260000000001");
-    EXPECT_EQ(platform::iniRead(ini, "10-01-05/03/2026", "ProtocoloDataHora"), "2026-03-05T14:07:30-04:00");
-    const auto captions = monitor.frontend.captionsOf("Label1");
-    EXPECT_NE(std::find(captions.begin(), captions.end(), "Sucesso. Aguardando próximo processo"), captions.end());
+    auto row = folder.connect()->open("select * from nfce_gerada");
+    ASSERT_EQ(row.recordCount(), 1u);
+    std::string stored, noted;
+    for (const char* column : {"chave", "corpo_nfce", "protocoloEdata", "qrcode", "amb", "cancelada", "dataG"})
+        stored += row.field(column).text() + "|";
+    EXPECT_EQ(stored, std::string(kKey) + "|<nfeProc versao=\"4.00\">O'Brien</nfeProc>|2026-03-05T14:07:30-04:00 "
+                      "151260000000001|" + components.script().qrText + "|2|nao|05/03/2026|");
+    for (const char* key : {"ChaveNFCe", "Protocolo", "ProtocoloDataHora"})
+        noted += platform::iniRead(folder.path() + "/NFCe.ini", "10-01-05/03/2026", key) + "|";
+    EXPECT_EQ(noted, std::string(kKey) + "|151260000000001|2026-03-05T14:07:30-04:00|");
+    EXPECT_TRUE(monitor.captioned("Sucesso. Aguardando próximo processo"));
     EXPECT_TRUE(monitor.frontend.messages().empty());
 }
 
@@ -99,10 +91,7 @@ TEST_F(AnswerTest, FiftyUnansweredSendsEndTheProgramWithTheSaleQueued) {
     EXPECT_TRUE(queued());
     EXPECT_EQ(number(), "1");
     EXPECT_EQ(components.state().callsOf("send").size(), 51u);
-    const auto captions = monitor.frontend.captionsOf("Label1");
-    EXPECT_NE(std::find(captions.begin(), captions.end(),
-                        "O tempo limite de operação esta sendo excedido, verifique melhorias para sua internet"),
-              captions.end());
+    EXPECT_TRUE(monitor.captioned("O tempo limite de operação esta sendo excedido, verifique melhorias para sua internet"));
     EXPECT_EQ(monitor.frontend.messages().back().text.substr(0, 33), "Verifique um dos seguintes erros:");
 }
 

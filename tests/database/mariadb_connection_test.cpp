@@ -5,6 +5,7 @@
 #include <string>
 
 #include "database/db_error.h"
+#include "support/error_text.h"
 #include "support/temp_dir.h"
 #include "support/test_databases.h"
 
@@ -12,12 +13,7 @@ namespace quorvanti::database {
 namespace {
 
 std::string connectionError(const MariaDbParameters& parameters) {
-    try {
-        MariaDbConnection connection(parameters);
-    } catch (const DbError& error) {
-        return error.what();
-    }
-    return "";
+    return testing::errorText<DbError>([&] { MariaDbConnection connection(parameters); });
 }
 
 TEST(MariaDbConnectionTest, UnreachableServerIsAnErrorWithoutThePassword) {
@@ -42,7 +38,7 @@ TEST(MariaDbConnectionTest, RefusedLoginIsAnErrorWithTheServersTextButNotThePass
     EXPECT_EQ(message.find("quorvanti-wrong"), std::string::npos) << message;
 }
 
-TEST(MariaDbConnectionTest, ValuesKeepTheirKind) {
+TEST(MariaDbConnectionTest, ValuesKeepTheirKindAndTheSessionSpeaksUtf8mb4) {
     QUORVANTI_SKIP_WITHOUT_MARIADB(DbKind::MariaDb);
     testing::ScratchDatabase scratch(DbKind::MariaDb);
     MariaDbConnection db(scratch.mariaDb());
@@ -60,12 +56,8 @@ TEST(MariaDbConnectionTest, ValuesKeepTheirKind) {
     EXPECT_EQ(rs.field("s").text(), "0042");
     EXPECT_EQ(rs.field("b").text(), std::string("A\0", 2));
     EXPECT_EQ(rs.field("tm").text(), "10:11:12");
-}
 
-TEST(MariaDbConnectionTest, SessionSpeaksUtf8mb4) {
-    QUORVANTI_SKIP_WITHOUT_MARIADB(DbKind::MariaDb);
-    testing::ScratchDatabase scratch(DbKind::MariaDb);
-    MariaDbConnection db(scratch.mariaDb());
+    // The session speaks utf8mb4.
     db.execute("INSERT INTO Clientes (Numero, Nome) VALUES (1, 'Conceição 🛒')");
     EXPECT_EQ(db.open("SELECT Nome, CHAR_LENGTH(Nome) AS n FROM Clientes").field("Nome").text(), "Conceição 🛒");
     EXPECT_EQ(db.open("SELECT CHAR_LENGTH(Nome) AS n FROM Clientes").field("n").text(), "11");

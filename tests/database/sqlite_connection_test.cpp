@@ -6,6 +6,7 @@
 #include <string>
 
 #include "database/db_error.h"
+#include "support/error_text.h"
 #include "support/temp_dir.h"
 #include "support/test_databases.h"
 
@@ -15,12 +16,7 @@ namespace {
 using testing::TempDir;
 
 std::string errorOf(const std::string& path) {
-    try {
-        SqliteConnection connection(path);
-    } catch (const DbError& error) {
-        return error.what();
-    }
-    return "";
+    return testing::errorText<DbError>([&] { SqliteConnection connection(path); });
 }
 
 TEST(SqliteConnectionTest, AMissingFileOrOneThatIsNoDatabaseIsAnErrorNamingIt) {
@@ -40,7 +36,7 @@ protected:
 };
 
 // SQLite itself reads the word ISNULL as a postfix operator, which makes "isnull(x)" a syntax error.
-TEST_F(SqliteFileTest, IsNullWorksAsAFunctionAndLiteralsStayUnchanged) {
+TEST_F(SqliteFileTest, IsNullWorksAsAFunctionLiteralsStayUnchangedAndOneStatementRunsPerCall) {
     Recordset rs = db_.open("select isnull(NULL) as a, isnull(0) as b, ISNULL ('') as c, 'isnull(1)' as t, "
                             "\"isnull(\" as \"isnull(x)\" from (select 1 as \"isnull(\")");
     EXPECT_EQ(rs.field("a").text(), "1");
@@ -49,6 +45,12 @@ TEST_F(SqliteFileTest, IsNullWorksAsAFunctionAndLiteralsStayUnchanged) {
     EXPECT_EQ(rs.field("t").text(), "isnull(1)");
     EXPECT_EQ(rs.field("isnull(x)").text(), "1");
     EXPECT_EQ(db_.open("select 1 as x where NULL isnull").recordCount(), 1u);
+
+    // Only one statement runs per call.
+    db_.execute("insert into config (NumeroNFCE) values (1);");
+    EXPECT_THROW(db_.execute("update config set NumeroNFCE = 2; delete from config"), DbError);
+    EXPECT_THROW(db_.open("select * from config; delete from config"), DbError);
+    EXPECT_EQ(db_.open("select * from config").field("numeronfce").text(), "1");
 }
 
 TEST_F(SqliteFileTest, ValuesKeepTheirKind) {
@@ -70,13 +72,6 @@ TEST_F(SqliteFileTest, ValuesKeepTheirKind) {
     rs.moveNext();
     EXPECT_EQ(rs.field("d").text(), "2024-02-30");  // no such day
     EXPECT_EQ(rs.field("dt").text(), "ontem");
-}
-
-TEST_F(SqliteFileTest, OnlyOneStatementRunsPerCall) {
-    db_.execute("insert into config (NumeroNFCE) values (1);");
-    EXPECT_THROW(db_.execute("update config set NumeroNFCE = 2; delete from config"), DbError);
-    EXPECT_THROW(db_.open("select * from config; delete from config"), DbError);
-    EXPECT_EQ(db_.open("select * from config").field("numeronfce").text(), "1");
 }
 
 }  // namespace

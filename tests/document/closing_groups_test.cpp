@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "document/group_world.h"
 #include "document/groups/item_group.h"
 
@@ -35,7 +37,7 @@ protected:
     }
 };
 
-TEST_P(ClosingGroupsTest, TotalsCarryOnlyDiscountProductsAndInvoiceValue) {
+TEST_P(ClosingGroupsTest, TotalsCarryOnlyDiscountProductsAndInvoiceValueAndThePaymentIsTheInvoice) {
     addItem(1, 10, 0);
     addItem(2, 20, 2);
     addItem(3, 5, 0);
@@ -47,22 +49,17 @@ TEST_P(ClosingGroupsTest, TotalsCarryOnlyDiscountProductsAndInvoiceValue) {
     for (double tax : {t.vBC, t.vICMS, t.vBCST, t.vST, t.vCOFINS, t.vPIS, t.vIPI, t.vSeg, t.vFrete, t.vOutro, t.vII,
                        t.vTotTrib})
         EXPECT_EQ(tax, 0);
-    EXPECT_EQ(t.unused12to25, (std::array<std::int32_t, 14>{}));
-    EXPECT_EQ(t.unused27to28, (std::array<std::int32_t, 2>{}));
-    EXPECT_EQ(t.unused32, 0);
-    EXPECT_EQ(t.unused33, "");
-    EXPECT_EQ(t.unused34to53, (std::array<std::int32_t, 20>{}));
+    EXPECT_EQ(std::tie(t.unused12to25, t.unused27to28, t.unused32, t.unused33, t.unused34to53),
+              std::make_tuple(std::array<std::int32_t, 14>{}, std::array<std::int32_t, 2>{}, 0, "",
+                              std::array<std::int32_t, 20>{}));
 
     const auto p = world->sent<PaymentArgs>("payment").at(0);
-    EXPECT_EQ(p.indPag, 0);
-    EXPECT_EQ(p.tPag, 1);
-    EXPECT_DOUBLE_EQ(p.vPag, 35);
+    EXPECT_EQ(std::tie(p.indPag, p.tPag, p.vPag), std::make_tuple(0, 1, 35.0));
     EXPECT_EQ(p.values4to7, (std::array<std::int32_t, 4>{}));
     EXPECT_EQ(p.texts8to10, (std::array<std::string, 3>{}));
 
     const auto transport = world->sent<TransportArgs>("transport").at(0);
-    EXPECT_EQ(transport.modFrete, 9);
-    EXPECT_EQ(transport.value2, 0);
+    EXPECT_EQ(std::tie(transport.modFrete, transport.value2), std::make_tuple(9, 0));
     EXPECT_EQ(transport.texts3to5, (std::array<std::string, 3>{}));
     EXPECT_EQ(transport.values6to9, (std::array<std::int32_t, 4>{}));
     EXPECT_EQ(transport.texts10to19, (std::array<std::string, 10>{}));
@@ -72,15 +69,15 @@ TEST_P(ClosingGroupsTest, TotalsCarryOnlyDiscountProductsAndInvoiceValue) {
     EXPECT_EQ(world->ctx.emission.SharedTexts.text1, "");
     EXPECT_EQ(world->ctx.emission.SharedTexts.text2, "");
     EXPECT_TRUE(world->messages().empty());
-}
 
-TEST_P(ClosingGroupsTest, WithoutDiscountInvoiceAndPaymentEqualTheProducts) {
+    // Without discount, invoice and payment equal the products.
+    world = std::make_unique<testing::GroupWorld>(GetParam());
     addItem(1, 12.34, 0);
     addItem(2, 0.66, 0);
     emit();
-    const auto t = world->sent<TotalsArgs>("totals").at(0);
-    EXPECT_DOUBLE_EQ(t.vProd, 13);
-    EXPECT_DOUBLE_EQ(t.vNF, 13);
+    const auto undiscounted = world->sent<TotalsArgs>("totals").at(0);
+    EXPECT_DOUBLE_EQ(undiscounted.vProd, 13);
+    EXPECT_DOUBLE_EQ(undiscounted.vNF, 13);
     EXPECT_DOUBLE_EQ(world->sent<PaymentArgs>("payment").at(0).vPag, 13);
 }
 

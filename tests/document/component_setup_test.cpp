@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "fiscal_component/recording_component.h"
 #include "support/program_folder.h"
 
@@ -31,7 +33,7 @@ protected:
     testing::TestMonitor monitor{folder, components};
 };
 
-TEST_F(ComponentSetupTest, ConfiguresAFreshInstanceWithEveryValue) {
+TEST_F(ComponentSetupTest, ConfiguresAFreshInstanceWithEveryValueTheCscIdPadded) {
     folder.setSetting("LogoNFE", "/opt/loja/logo.bmp");
     std::unique_ptr<fiscal::FiscalComponent> component;
     ASSERT_TRUE(ConfigurarDLL(monitor.ctx, 65, "9", component));
@@ -40,33 +42,18 @@ TEST_F(ComponentSetupTest, ConfiguresAFreshInstanceWithEveryValue) {
               (std::vector<std::string>{"configure", "mailSettings", "danfeLogo", "finish"}));
 
     const auto configure = std::get<ConfigurationArgs>(components.state().callsOf("configure")[0].args);
-    EXPECT_EQ(configure.reserved1, "");
-    EXPECT_EQ(configure.certificateSerial, "1A2B3C");
-    EXPECT_EQ(configure.documentFolder, folder.path() + "/nfe/");
-    EXPECT_EQ(configure.schemaFolder, folder.path() + "/nfe/schemas");
-    EXPECT_EQ(configure.uf, "MT");
-    EXPECT_EQ(configure.model, 65);
-    EXPECT_EQ(configure.layoutUse, "1");
-    EXPECT_EQ(configure.timeoutMs, "30000");
-    EXPECT_EQ(configure.tpAmb, 2);
-    EXPECT_EQ(configure.tpEmis, "9");
-    EXPECT_EQ(configure.tpImp, 4);
-    EXPECT_EQ(configure.cnpj, "11222333000181");
-    EXPECT_EQ(configure.cscId, "000012");
-    EXPECT_EQ(configure.csc, "0123456789ABCDEF0123456789ABCDEF");
+    EXPECT_EQ(std::tie(configure.reserved1, configure.certificateSerial, configure.documentFolder, configure.schemaFolder,
+                       configure.uf, configure.model, configure.layoutUse, configure.timeoutMs, configure.tpAmb,
+                       configure.tpEmis, configure.tpImp, configure.cnpj, configure.cscId, configure.csc),
+              std::make_tuple("", "1A2B3C", folder.path() + "/nfe/", folder.path() + "/nfe/schemas", "MT", 65, "1",
+                              "30000", 2, "9", 4, "11222333000181", "000012", "0123456789ABCDEF0123456789ABCDEF"));
 
     const auto mail = std::get<MailSettingsArgs>(components.state().callsOf("mailSettings")[0].args);
-    EXPECT_EQ(mail.port, 587);
-    EXPECT_EQ(mail.timeoutMs, 30000);
-    EXPECT_EQ(mail.senderName, "LOJA TESTE");
+    EXPECT_EQ(std::tie(mail.port, mail.timeoutMs, mail.senderName), std::make_tuple(587, 30000, "LOJA TESTE"));
     const auto logo = std::get<DanfeLogoArgs>(components.state().callsOf("danfeLogo")[0].args);
-    EXPECT_EQ(logo.logoPath, "/opt/loja/logo.bmp");
-    EXPECT_EQ(logo.value6, 3);
-    EXPECT_EQ(logo.value7, 2);
+    EXPECT_EQ(std::tie(logo.logoPath, logo.value6, logo.value7), std::make_tuple("/opt/loja/logo.bmp", 3, 2));
     EXPECT_EQ(monitor.ctx.settings.AppFolder, folder.path() + "/");
-}
-
-TEST_F(ComponentSetupTest, PadsTheCscIdentifierToSixCharacters) {
+    // The CSC identifier is padded to six characters.
     EXPECT_EQ(paddedCscId("12"), "000012");
     EXPECT_EQ(paddedCscId("1"), "000001");
     EXPECT_EQ(paddedCscId("0000001"), "000001");

@@ -71,7 +71,7 @@ protected:
     ConsumerDocumentDialog dialog{ctx};
 };
 
-TEST_F(ConsumerDocumentDialogTest, LoadsEmptyAndEnterOnAnEmptyBoxClosesWithoutDocument) {
+TEST_F(ConsumerDocumentDialogTest, LoadsEmptyEnterOnAnEmptyBoxClosesWithoutDocumentAndKeysAreTyped) {
     EXPECT_EQ(dialog.name(), "frm_cpfC");
     EXPECT_EQ(ctx.emission.ConsumerDocumentInput, "");
     EXPECT_EQ(dialog.controls(), (std::vector<std::pair<std::string, std::string>>{
@@ -81,6 +81,18 @@ TEST_F(ConsumerDocumentDialogTest, LoadsEmptyAndEnterOnAnEmptyBoxClosesWithoutDo
     EXPECT_EQ(ctx.emission.ConsumerDocumentInput, "");
     EXPECT_EQ(components.log.created, 0);
     EXPECT_TRUE(messages().empty());
+
+    // Keys are typed into the box.
+    dialog.load();
+    for (char c : std::string("5299x")) dialog.keyPress("Text1", c);
+    dialog.keyPress("Text1", kBackspace);
+    for (char c : std::string("8224725")) dialog.keyPress("Text1", c);
+    EXPECT_EQ(dialog.model().Text1.text, "52998224725");
+    dialog.keyPress("Text1", kEnter);
+    EXPECT_TRUE(dialog.closed());
+    EXPECT_EQ(ctx.emission.ConsumerDocumentInput, "52998224725");
+    EXPECT_THROW(dialog.keyPress("Text2", kEnter), std::invalid_argument);
+    EXPECT_THROW(dialog.click("Command1"), std::invalid_argument);
 }
 
 TEST_F(ConsumerDocumentDialogTest, AnInvalidDocumentEmptiesTheBoxAndStaysOpenUntilAValidOne) {
@@ -99,18 +111,6 @@ TEST_F(ConsumerDocumentDialogTest, AnInvalidDocumentEmptiesTheBoxAndStaysOpenUnt
     EXPECT_EQ(components.log.created, 1);
     EXPECT_EQ(components.log.alive, 0);
     EXPECT_EQ(messages().size(), 1u);
-}
-
-TEST_F(ConsumerDocumentDialogTest, KeysAreTypedIntoTheBox) {
-    for (char c : std::string("5299x")) dialog.keyPress("Text1", c);
-    dialog.keyPress("Text1", kBackspace);
-    for (char c : std::string("8224725")) dialog.keyPress("Text1", c);
-    EXPECT_EQ(dialog.model().Text1.text, "52998224725");
-    dialog.keyPress("Text1", kEnter);
-    EXPECT_TRUE(dialog.closed());
-    EXPECT_EQ(ctx.emission.ConsumerDocumentInput, "52998224725");
-    EXPECT_THROW(dialog.keyPress("Text2", kEnter), std::invalid_argument);
-    EXPECT_THROW(dialog.click("Command1"), std::invalid_argument);
 }
 
 TEST_F(ConsumerDocumentDialogTest, AFailingValidatorEndsTheProgramWithTheRunTimeError) {

@@ -17,18 +17,6 @@
 
 namespace quorvanti::testing {
 
-// One row of VendasConclu; an empty optional is written as NULL.
-struct SaleItemRow {
-    std::string sale = "000123-01";
-    int code = 1;
-    std::optional<std::string> description = "PRODUTO";
-    std::optional<double> quantity = 1;
-    std::optional<double> total = 10;  // ValorTotalItem: net of the discount
-    std::optional<double> discount = 0;
-    std::optional<std::string> unit = "UN";
-    std::string client = "";
-};
-
 // One row of Clientes; an empty optional is written as NULL.
 struct ClientRow {
     int number = 77;
@@ -57,19 +45,10 @@ public:
         s.Environment = "1";
         s.AppPath = folder.path();
         s.SettingsPath = folder.settingsPath();
-        auto& m = ctx.emitter;
-        m.TradeName = "LOJA TESTE";
-        m.LegalName = "QUORVANTI LOJA TESTE LTDA";
-        m.Cnpj = "11222333000181";
-        m.StateRegistration = "131234567";
-        m.Street = "RUA SAO JOAO";
-        m.Number = "123";
-        m.District = "CENTRO";
-        m.CityCode = "5103403";
-        m.CityName = "CUIABA";
-        m.State = "MT";
-        m.PostalCode = "78000000";
-        m.Phone = "6533334444";
+        ctx.emitter = {.TradeName = "LOJA TESTE", .LegalName = "QUORVANTI LOJA TESTE LTDA", .Street = "RUA SAO JOAO",
+                       .Number = "123", .District = "CENTRO", .CityCode = "5103403", .CityName = "CUIABA",
+                       .PostalCode = "78000000", .Phone = "6533334444", .StateRegistration = "131234567",
+                       .Cnpj = "11222333000181", .State = "MT"};
         ctx.emission.SaleCode = "000123-01";
         ctx.emission.NfceNumber = "42";
     }
@@ -93,16 +72,9 @@ public:
     std::vector<std::string> statusCaptions() const { return monitor.frontend.captionsOf("Label1"); }
 
     // Seeding.
-    void addItem(const SaleItemRow& row) {
-        folder.execute("INSERT INTO VendasConclu (CodigoVenda, Data, CodClientePrazo, coditem, discriminacao, "
-                       "Quantidade, ValorUnitario, ValorTotalItem, Desconto, MEDIDA) VALUES (" +
-                       quoted(row.sale) + ", '2026-03-05', " + quoted(row.client) + ", " + std::to_string(row.code) +
-                       ", " + quoted(row.description) + ", " + number(row.quantity) + ", 0, " + number(row.total) +
-                       ", " + number(row.discount) + ", " + quoted(row.unit) + ")");
-    }
+    void addItem(const SaleItemRow& row) { folder.addItem(row); }
     void addProduct(int code, std::optional<std::string> cfop, std::optional<std::string> ncm) {
-        folder.execute("INSERT INTO Estoque (Codigo, Descricao, cfop, cst, codigofiscal) VALUES (" +
-                       std::to_string(code) + ", 'PRODUTO', " + quoted(cfop) + ", '102', " + quoted(ncm) + ")");
+        folder.addProduct(code, cfop, ncm);
     }
     void addClient(const ClientRow& c) {
         folder.execute("INSERT INTO Clientes (Numero, Nome, Endereco, NumE, bairro, Cidade, UF, cep, Telefone, CodMun) "
@@ -111,10 +83,7 @@ public:
                        quoted(c.state) + ", " + quoted(c.postalCode) + ", " + quoted(c.phone) + ", " +
                        quoted(c.municipalityCode) + ")");
     }
-    void queueSale(const std::string& sale) {
-        folder.execute("INSERT INTO TabNCEAEnviar (codvenda, enviada, dataV, corpoXML) VALUES (" + quoted(sale) +
-                       ", 'enviar', '2026-03-05', '<NFe/>')");
-    }
+    void queueSale(const std::string& sale) { folder.queueSale(sale); }
     // Opens the sale's item rows with the emission routine's query into EmissionState.ItemRows and sets
     // SaleItemCount, as the routine does before the item group.
     void openItemRows(const std::string& sale) {
@@ -138,17 +107,8 @@ public:
 
     // Reading back: one column of the first row of `sql` as text ("<none>" without rows).
     std::string value(const std::string& sql, const std::string& column) const { return folder.value(sql, column); }
-    long long count(const std::string& sql) const {
-        return static_cast<long long>(folder.connect()->open(sql).recordCount());
-    }
 
-    static std::string quoted(const std::optional<std::string>& text) {
-        if (!text) return "NULL";
-        std::string out = "'";
-        for (char c : *text) out += c == '\'' ? std::string("''") : std::string(1, c);
-        return out + "'";
-    }
-    static std::string number(const std::optional<double>& value) { return value ? std::to_string(*value) : "NULL"; }
+    static std::string quoted(const std::optional<std::string>& text) { return sqlQuoted(text); }
 };
 
 // Fixture of the suites that run on both backends.

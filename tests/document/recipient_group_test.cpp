@@ -49,7 +49,7 @@ protected:
     }
 };
 
-TEST_P(RecipientTest, WithoutClientAndWithoutCpfNoteNothingIsAskedReadOrSent) {
+TEST_P(RecipientTest, WithoutClientAndWithoutCpfNoteNothingIsAskedReadOrSentButAnUnknownClientIsAskedFor) {
     auto& statements = watchStatements();
     world->ctx.emission.ConsumerCpf = "52998224725";  // of the previous sale
     EXPECT_EQ(run(""), 0);
@@ -60,18 +60,23 @@ TEST_P(RecipientTest, WithoutClientAndWithoutCpfNoteNothingIsAskedReadOrSent) {
     EXPECT_EQ(world->ctx.emission.ConsumerCpf, "");
     EXPECT_EQ(world->ctx.emission.ClientCode, 0);
     EXPECT_TRUE(world->monitor.frontend.windowVisible("frmEmitirNFCe"));
+
+    // An unknown client is asked for even without the note; the record keeps the sale's client code.
+    EXPECT_EQ(run("999"), 0);
+    EXPECT_EQ(dialogs(), std::vector<std::string>{"frm_cpfC"});
+    EXPECT_TRUE(recipients().empty());
+    EXPECT_EQ(world->ctx.emission.ClientCode, 999);
 }
 
-TEST_P(RecipientTest, CpfNoteAsksTheOperatorAndAnEmptyAnswerSendsNoRecipient) {
+// The CPF note asks the operator: an empty answer sends no recipient; a typed CPF is sent alone, without
+// address, and kept for the record of the NFC-e; a typed CNPJ is sent as CNPJ and keeps no CPF.
+TEST_P(RecipientTest, CpfNoteAsksTheOperatorAndSendsWhatWasTyped) {
     world->ctx.mainWindow.Check2.checked = true;
     run("");
     EXPECT_EQ(dialogs(), std::vector<std::string>{"frm_cpfC"});
     EXPECT_TRUE(recipients().empty());
     EXPECT_EQ(world->ctx.emission.ConsumerCpf, "");
-}
 
-TEST_P(RecipientTest, ATypedCpfIsSentAloneWithoutAddress) {
-    world->ctx.mainWindow.Check2.checked = true;
     operatorTypes("529.982.247-25");
     run("");
     ASSERT_EQ(recipients().size(), 1u);
@@ -81,27 +86,14 @@ TEST_P(RecipientTest, ATypedCpfIsSentAloneWithoutAddress) {
     EXPECT_EQ(a.xNome + a.cnpj + a.idEstrangeiro + a.isuf + a.im + a.ie + a.xLgr + a.nro + a.xCpl + a.xBairro + a.xMun +
                   a.uf + a.cep + a.fone + a.email,
               "");
-    // Kept for the record of the authorised NFC-e; the typed text is not kept for the next sale.
     EXPECT_EQ(world->ctx.emission.ConsumerCpf, "52998224725");
-    EXPECT_EQ(world->ctx.emission.ConsumerDocumentInput, "");
-}
+    EXPECT_EQ(world->ctx.emission.ConsumerDocumentInput, "");  // not kept for the next sale
 
-TEST_P(RecipientTest, ATypedCnpjIsSentAsCnpjAndNoCpfIsKept) {
-    world->ctx.mainWindow.Check2.checked = true;
     operatorTypes("11.222.333/0001-81");
     run("");
-    ASSERT_EQ(recipients().size(), 1u);
-    EXPECT_EQ(recipients()[0].cnpj, "11222333000181");
-    EXPECT_EQ(recipients()[0].cpf, "");
+    ASSERT_EQ(recipients().size(), 2u);
+    EXPECT_EQ(recipients()[1].cnpj + "|" + recipients()[1].cpf, "11222333000181|");
     EXPECT_EQ(world->ctx.emission.ConsumerCpf, "");
-}
-
-TEST_P(RecipientTest, AnUnknownClientIsAskedForEvenWithoutCpfNote) {
-    EXPECT_EQ(run("999"), 0);
-    EXPECT_EQ(dialogs(), std::vector<std::string>{"frm_cpfC"});
-    EXPECT_TRUE(recipients().empty());
-    // The sale's own client code is what the record of the NFC-e keeps.
-    EXPECT_EQ(world->ctx.emission.ClientCode, 999);
 }
 
 TEST_P(RecipientTest, ARegisteredClientGivesTheAddressOfATypedDocument) {
@@ -147,10 +139,9 @@ TEST_P(RecipientTest, AClientWithoutMunicipalityIsRepairedOnceWithTheEmittersCod
     EXPECT_EQ(storedMunicipality(78), "5100250");
     world->ctx.emission.ConsumerDocumentInput = "52998224725";
     run("77");
-    ASSERT_EQ(recipients().size(), 2u);
-    EXPECT_EQ(recipients()[0].cMun, 5100250);
-    EXPECT_EQ(recipients()[1].cMun, 5103403);
-    EXPECT_EQ(recipients()[1].cep, "78000000");
+    const auto sent = recipients();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(std::tie(sent[0].cMun, sent[1].cMun, sent[1].cep), std::make_tuple(5100250, 5103403, "78000000"));
     EXPECT_TRUE(world->messages().empty());
 }
 
@@ -160,10 +151,8 @@ TEST_P(RecipientTest, FailuresShowTheRecipientTitleAndForgetTheTypedDocument) {
     operatorTypes("529.982.247-25");
     run("");
     ASSERT_EQ(world->messages().size(), 1u);
-    EXPECT_EQ(world->messages()[0].text, "Venda 000123-01: destinatário: CPF do destinatário inválido");
-    EXPECT_EQ(world->messages()[0].title, "ERRO DESTINATARIO");
-    EXPECT_EQ(world->messages()[0].style, platform::MessageStyle::OkCritical);
-    EXPECT_EQ(world->ctx.emission.ConsumerDocumentInput, "");
+    EXPECT_EQ(std::tie(world->messages()[0].text, world->messages()[0].title, world->ctx.emission.ConsumerDocumentInput),
+              std::make_tuple("Venda 000123-01: destinatário: CPF do destinatário inválido", "ERRO DESTINATARIO", ""));
 
     // A database failure and a client code that is no number end the same way, before any dialog.
     auto& statements = watchStatements();
@@ -186,9 +175,9 @@ TEST(RecipientGroup, AMunicipalityCodeIsCutToSevenCharacters) {
     w.ctx.emission.ConsumerDocumentInput = "11222333000181";
     double clientCode = 77;
     GeraDestinatario(w.ctx, clientCode, *w.component);
-    ASSERT_EQ(w.sent<RecipientArgs>("recipient").size(), 1u);
-    EXPECT_EQ(w.sent<RecipientArgs>("recipient")[0].cMun, 5103403);
-    EXPECT_EQ(w.sent<RecipientArgs>("recipient")[0].cnpj, "11222333000181");
+    const auto sent = w.sent<RecipientArgs>("recipient");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(std::tie(sent[0].cMun, sent[0].cnpj), std::make_tuple(5103403, "11222333000181"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 #include "document/text/vb_conversions.h"
@@ -16,57 +17,97 @@ using database::DbDate;
 using database::DbDateTime;
 using database::DbValue;
 
-TEST(CaseAndCharactersTest, CountAndCaseWorkOnCharactersNotBytes) {
-    EXPECT_EQ(toUpperText("ação piñata ÿ ß"), "AÇÃO PIÑATA Ÿ ß");
-    EXPECT_EQ(toLowerText("ÀÉÎÕÜ Ç × Þ"), "àéîõü ç × þ");
-    EXPECT_EQ(characterCount("ação"), 4u);
-    EXPECT_EQ(leftCharacters("ação", 2), "aç");
-    EXPECT_EQ(midCharacters("ação", 2), "ão");
-    EXPECT_EQ(midCharacters("ação", 1, 2), "çã");
-    EXPECT_EQ(midCharacters("ação", 9), "");
-    // A stray Windows-1252 byte is one character and comes back unchanged.
-    EXPECT_EQ(characterCount("a\xE7" "b"), 3u);
-    EXPECT_EQ(toUpperText("a\xE7" "b"), "A\xE7" "B");
-}
+using Cases = std::vector<std::pair<std::string, std::string>>;
 
-TEST(LimpaTextoTest, FoldsAccentsAndDropsRefusedCharacters) {
-    EXPECT_EQ(LimpaTexto("  Açaí & Cia 50% "), "ACAI E CIA 50");
-    EXPECT_EQ(LimpaTexto("Rua São João, 123 - Apto 4º"), "RUA SAO JOAO, 123 - APTO 4.");
-    EXPECT_EQ(LimpaTexto(""), "");
-    EXPECT_EQ(LimpaTexto("Av. 7/9, Qd-12 Lt.3"), "AV. 7/9, QD-12 LT.3");
-    EXPECT_EQ(LimpaTexto("<a>'b'"), "A B");
-    EXPECT_EQ(LimpaTexto("Água 25°C 1ª d´agua*$"), "AGUA 25.C 1. DAGUA");
-    EXPECT_EQ(LimpaTexto("linha\r\nnova\nfim"), "LINHA NOVA\nFIM");
-    EXPECT_EQ(LimpaTexto("piñata"), "PIÑATA");
-}
-
-TEST(LimpaTextoTest, HalvesBlankRunsOnceInOnePass) {
-    EXPECT_EQ(LimpaTexto("a   b"), "A  B");
-    EXPECT_EQ(LimpaTexto("a    b"), "A  B");
-    EXPECT_EQ(LimpaTexto("a     b"), "A   B");
-    EXPECT_EQ(LimpaTexto(LimpaTexto("a     b")), "A  B");
-    // Characters removed after the halving leave their blanks behind.
-    EXPECT_EQ(LimpaTexto("a % b"), "A  B");
-}
-
-TEST(FitToLayoutTest, KeepsTheLayoutsCharactersAndReplacesOrDropsTheRest) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"PIÑA ÇÃO ½ ÿ", "PIÑA ÇÃO ½ ÿ"},                        // the layout's set, accents included
-        {"ŒUVRE œuf Łódź Šš Ÿ", "OEUVRE oeuf Lódz Ss Y"},           // plain Latin equivalents
-        {"“Aço” – 10€ …", "\"Aço\" - 10EUR ..."},
-        {"ＡＢＣ１", "ABC1"},                                      // full-width forms
-        {"A\u200BB\uFEFF 😀 Ω 中", "AB"},                          // no equivalent: removed
-        {"  a\t\tb\r\nc\u00A0d\u2003e  ", "a b c d e"},            // blank characters collapse
-        {"caf\xE9 \x80", "café EUR"},                              // Windows-1252 bytes read as such
-        {"a\u00ADb\x7F", "ab"},                                   // soft hyphen and DEL
-        {"   ", ""},
-        {"😀", ""},
+// Each helper over its own table of texts: what goes in, what must come out.
+TEST(TextHelpersTest, EachTextHelperGivesWhatTheLayoutsExpect) {
+    const std::vector<std::pair<std::function<std::string(const std::string&)>, Cases>> helpers = {
+        // Count and case work on characters, not bytes; a stray Windows-1252 byte is one character and
+        // comes back unchanged.
+        {[](const std::string& t) { return toUpperText(t); }, {{"ação piñata ÿ ß", "AÇÃO PIÑATA Ÿ ß"}, {"a\xE7" "b", "A\xE7" "B"}}},
+        {[](const std::string& t) { return toLowerText(t); }, {{"ÀÉÎÕÜ Ç × Þ", "àéîõü ç × þ"}}},
+        {[](const std::string& t) { return std::to_string(characterCount(t)); }, {{"ação", "4"}, {"a\xE7" "b", "3"}}},
+        {[](const std::string& t) { return leftCharacters(t, 2) + "|" + midCharacters(t, 2) + "|" +
+                                           midCharacters(t, 1, 2) + "|" + midCharacters(t, 9); },
+         {{"ação", "aç|ão|çã|"}}},
+        // Accents folded, refused characters dropped, blank runs halved once in one pass (characters
+        // removed after the halving leave their blanks behind).
+        {[](const std::string& t) { return LimpaTexto(t); },
+         {{"  Açaí & Cia 50% ", "ACAI E CIA 50"}, {"Rua São João, 123 - Apto 4º", "RUA SAO JOAO, 123 - APTO 4."},
+          {"", ""}, {"Av. 7/9, Qd-12 Lt.3", "AV. 7/9, QD-12 LT.3"}, {"<a>'b'", "A B"},
+          {"Água 25°C 1ª d´agua*$", "AGUA 25.C 1. DAGUA"}, {"linha\r\nnova\nfim", "LINHA NOVA\nFIM"},
+          {"piñata", "PIÑATA"}, {"a   b", "A  B"}, {"a    b", "A  B"}, {"a     b", "A   B"}, {"A   B", "A  B"},
+          {"a % b", "A  B"}}},
+        // The layout's characters kept, the rest replaced by plain Latin equivalents or dropped.
+        {[](const std::string& t) { return fitToLayout(t); },
+         {{"PIÑA ÇÃO ½ ÿ", "PIÑA ÇÃO ½ ÿ"}, {"ŒUVRE œuf Łódź Šš Ÿ", "OEUVRE oeuf Lódz Ss Y"},
+          {"“Aço” – 10€ …", "\"Aço\" - 10EUR ..."}, {"ＡＢＣ１", "ABC1"}, {"A\u200BB\uFEFF 😀 Ω 中", "AB"},
+          {"  a\t\tb\r\nc\u00A0d\u2003e  ", "a b c d e"}, {"caf\xE9 \x80", "café EUR"}, {"a\u00ADb\x7F", "ab"},
+          {"   ", ""}, {"😀", ""}, {"a \u00A0 Œ", "a OE"}, {"a OE", "a OE"}}},
+        {[](const std::string& t) { return RetiraCaracteres(t, "()- ", true) + "|" + RetiraCaracteres(t, "()- ", false); },
+         {{"(65) 3333-4444", "6533334444|(65) 3333-4444"}}},
+        {[](const std::string& t) { return RetiraCaracteres(t, "ã-", true) + "|" + RetiraCaracteres(t, "ab", false) +
+                                           "|" + RetiraCaracteres(t, "", false); },
+         {{"São-João", "SoJoo|São-João|São-João"}, {"x-aabb-y", "xaabby|x--y|x-aabb-y"}}},
+        // Character mode chains the replacements.
+        {[](const std::string& t) { return SubstituiC(t, "ab", "bc", true) + "|" + SubstituiC(t, "ab", "x", true) + "|" +
+                                           SubstituiC(t, "çã", "ca", true); },
+         {{"abc", "ccc|xbc|abc"}, {"maçã", "mcçã|mxçã|maca"}}},
+        {[](const std::string& t) { return std::string(EstaVazio(std::string_view(t)) ? "vazio" : "não"); },
+         {{"", "vazio"}, {"   ", "vazio"}, {"0", "não"}, {" x ", "não"}}},
+        // Filled and cut on the left, by characters.
+        {[](const std::string& t) { return CompletaEsquerda(t, 6, U'0') + "|" + CompletaEsquerda(t, 3, U'ç') + "|" +
+                                           CompletaEsquerda(t, 0, U'0'); },
+         {{"123", "000123|123|"}, {"  123", "000123|123|"}, {"1234567", "234567|567|"}, {"1", "000001|çç1|"},
+          {"ação", "00ação|ção|"}}},
+        {[](const std::string& t) { return CompletaEsquerda(t, 6, U'*') + "|" + CompletaEsquerda(t, 4, U'0'); },
+         {{"José", "**José|José"}, {"1234567", "234567|4567"}}},
+        // Brazilian amounts in hundredths, rounded half away from zero, twice: 12,5 -> 0,125 -> 0,13.
+        {[](const std::string& t) {
+             const FormatResult result = FormataValor(t);
+             return result.ok ? result.text : "<erro>";
+         },
+         {{"1234.50", "1.234,50"}, {"-1234.50", "-1.234,50"}, {"123456789", "1.234.567,89"}, {"5", "0,05"},
+          {" 0 ", "0,00"}, {"1,5E+03", "15,00"}, {"12,5", "0,13"}, {"-12,5", "-0,13"}, {"0,125", "0,00"},
+          {"-0,1", "0,00"}, {"99999,995", "1.000,00"}, {"abc", "<erro>"}, {"", "<erro>"}, {"1,2,3", "<erro>"},
+          {"12,5 reais", "<erro>"}, {"1E400", "<erro>"}}},
+        // The postal code fills from the right, and its argument is cleaned.
+        {[](const std::string& t) {
+             std::string cep = t;
+             const std::string masked = MascaraCep(cep);
+             return masked + "|" + cep;
+         },
+         {{"78000-000", "78.000-000|78000000"}, {"1.234", "  .  1-234|1234"}, {"12/345,678\\90", "1234.567-890|1234567890"}}},
+        // The phone mask follows the digit count.
+        {[](const std::string& t) { return MascaraTelefone(t); },
+         {{"", ""}, {"3334444", "333-4444"}, {"12345", "123-45  "}, {"33334444", "3333-4444"},
+          {"653334444", "(65) 333-4444"}, {"(65) 3333-4444", "(65) 3333-4444"}, {"65999994444", "(65) 99999-4444"},
+          {"659999944445", "(65) 99999-44445"}}},
+        {[](const std::string& t) { return MascaraCnpjCpf(t); },
+         {{"123.456.789-01", "123.456.789/01"}, {"12345678000195", "12.345.678/0001-95"}, {"1234567800019", ""},
+          {"", ""}}},
     };
-    for (const auto& [in, out] : cases) EXPECT_EQ(fitToLayout(in), out) << in;
-    EXPECT_EQ(fitToLayout(fitToLayout("a \u00A0 Œ")), "a OE");
+    for (const auto& [helper, cases] : helpers)
+        for (const auto& [in, out] : cases) EXPECT_EQ(helper(in), out) << in;
 }
 
-TEST(SettingNumberTest, ReadsBrazilianAmountsAndRefusesAnythingElse) {
+// The first hit of the substring mode ignores case, later ones do not; the search goes on after the
+// inserted text, so a replacement holding the searched text ends.
+TEST(TextHelpersTest, SubstituiCReplacesSubstrings) {
+    const std::string item = "<det><CSOSN>102</CSOSN></det>";
+    EXPECT_EQ(SubstituiC(item + item, "<CSOSN>102</CSOSN>", "<CSOSN>101</CSOSN>", false),
+              "<det><CSOSN>101</CSOSN></det><det><CSOSN>101</CSOSN></det>");
+    EXPECT_EQ(SubstituiC("<csosn>1</csosn><CSOSN>1</CSOSN><csosn>1</csosn>", "<CSOSN>1</CSOSN>", "#", false),
+              "##<csosn>1</csosn>");
+    EXPECT_EQ(SubstituiC("ÁGUA água ÁGUA", "água", "x", false), "x x ÁGUA");
+    EXPECT_EQ(SubstituiC(R"(<?xml version="2.0"?>)", R"(<?xml version="2.0")", R"(<?xml version="1.0")", false),
+              R"(<?xml version="1.0"?>)");
+    EXPECT_EQ(SubstituiC("aXa", "a", "aa", false), "aaXaa");
+    EXPECT_EQ(SubstituiC("abc", "", "x", false), "abc");
+}
+
+// Settings amounts in the shop's form; anything else is refused instead of guessed.
+TEST(TextHelpersTest, SettingNumberReadsBrazilianAmountsAndRefusesAnythingElse) {
     const std::pair<const char*, std::optional<double>> cases[] = {
         {"9999,00", 9999},      {"5.000,00", 5000},   {"5000", 5000},         {" 5000,5 ", 5000.5},
         {"1.250.000", 1250000}, {"5.000", 5000},      {"5000.00", 5000},      {"0.500", 0.5},
@@ -78,118 +119,14 @@ TEST(SettingNumberTest, ReadsBrazilianAmountsAndRefusesAnythingElse) {
     for (const auto& [text, number] : cases) EXPECT_EQ(settingNumber(text), number) << text;
 }
 
-TEST(RetiraCaracteresTest, CharacterAndSubstringModes) {
-    EXPECT_EQ(RetiraCaracteres("(65) 3333-4444", "()- ", true), "6533334444");
-    EXPECT_EQ(RetiraCaracteres("(65) 3333-4444", "()- ", false), "(65) 3333-4444");
-    EXPECT_EQ(RetiraCaracteres("São-João", "ã-", true), "SoJoo");
-    EXPECT_EQ(RetiraCaracteres("x-aabb-y", "ab", false), "x--y");
-    EXPECT_EQ(RetiraCaracteres("abc", "", false), "abc");
-}
-
-TEST(SubstituiCTest, SubstringModeFirstHitIgnoresCaseLaterOnesDoNot) {
-    const std::string item = "<det><CSOSN>102</CSOSN></det>";
-    EXPECT_EQ(SubstituiC(item + item, "<CSOSN>102</CSOSN>", "<CSOSN>101</CSOSN>", false),
-              "<det><CSOSN>101</CSOSN></det><det><CSOSN>101</CSOSN></det>");
-    EXPECT_EQ(SubstituiC("<csosn>1</csosn><CSOSN>1</CSOSN><csosn>1</csosn>", "<CSOSN>1</CSOSN>", "#", false),
-              "##<csosn>1</csosn>");
-    EXPECT_EQ(SubstituiC("ÁGUA água ÁGUA", "água", "x", false), "x x ÁGUA");
-    EXPECT_EQ(SubstituiC(R"(<?xml version="2.0"?>)", R"(<?xml version="2.0")", R"(<?xml version="1.0")", false),
-              R"(<?xml version="1.0"?>)");
-    // The search goes on after the inserted text, so a replacement holding the searched text ends.
-    EXPECT_EQ(SubstituiC("aXa", "a", "aa", false), "aaXaa");
-    EXPECT_EQ(SubstituiC("abc", "", "x", false), "abc");
-}
-
-TEST(SubstituiCTest, CharacterModeChainsReplacements) {
-    EXPECT_EQ(SubstituiC("abc", "ab", "bc", true), "ccc");
-    EXPECT_EQ(SubstituiC("abc", "ab", "x", true), "xbc");
-    EXPECT_EQ(SubstituiC("maçã", "çã", "ca", true), "maca");
-}
-
-TEST(EstaVazioTest, TextIsBlankOnlyWhenEmptyOrSpaces) {
-    EXPECT_TRUE(EstaVazio(""));
-    EXPECT_TRUE(EstaVazio("   "));
-    EXPECT_FALSE(EstaVazio("0"));
-    EXPECT_FALSE(EstaVazio(" x "));
-}
-
-TEST(EstaVazioTest, DatabaseValues) {
-    EXPECT_TRUE(EstaVazio(DbValue()));
-    EXPECT_TRUE(EstaVazio(DbValue(std::int64_t{0})));
-    EXPECT_TRUE(EstaVazio(DbValue(0.0)));
-    EXPECT_FALSE(EstaVazio(DbValue(std::int64_t{7})));
-    EXPECT_FALSE(EstaVazio(DbValue(0.01)));
-    EXPECT_FALSE(EstaVazio(DbValue(std::string("0"))));
-    EXPECT_TRUE(EstaVazio(DbValue(std::string("   "))));
-    EXPECT_TRUE(EstaVazio(DbValue(DbDate{})));
-    EXPECT_TRUE(EstaVazio(DbValue(DbDate{100, 1, 2})));
-    EXPECT_FALSE(EstaVazio(DbValue(DbDate{100, 1, 3})));
-    EXPECT_FALSE(EstaVazio(DbValue(DbDate{2024, 5, 1})));
-    EXPECT_TRUE(EstaVazio(DbValue(DbDateTime{{100, 1, 2}, 0, 0, 0})));
-    EXPECT_FALSE(EstaVazio(DbValue(DbDateTime{{100, 1, 2}, 8, 0, 0})));
-    EXPECT_FALSE(EstaVazio(DbValue(DbDateTime{{2024, 5, 1}, 0, 0, 0})));
-}
-
-TEST(CompletaEsquerdaTest, FillsAndCutsByCharacters) {
-    EXPECT_EQ(CompletaEsquerda("123", 6, U'0'), "000123");
-    EXPECT_EQ(CompletaEsquerda("  123", 6, U'0'), "000123");
-    EXPECT_EQ(CompletaEsquerda("1234567", 4, U'0'), "4567");
-    EXPECT_EQ(CompletaEsquerda("José", 6, U'*'), "**José");
-    EXPECT_EQ(CompletaEsquerda("ação", 3, U'0'), "ção");
-    EXPECT_EQ(CompletaEsquerda("1", 3, U'ç'), "çç1");
-    EXPECT_EQ(CompletaEsquerda("123", 0, U'0'), "");
-}
-
-TEST(FormataValorTest, ReadsBrazilianAmountsAndPrintsHundredths) {
-    const auto format = [](std::string_view amount) {
-        const FormatResult result = FormataValor(amount);
-        return result.ok ? result.text : "<error>";
-    };
-    EXPECT_EQ(format("1234.50"), "1.234,50");
-    EXPECT_EQ(format("-1234.50"), "-1.234,50");
-    EXPECT_EQ(format("123456789"), "1.234.567,89");
-    EXPECT_EQ(format("5"), "0,05");
-    EXPECT_EQ(format(" 0 "), "0,00");
-    EXPECT_EQ(format("1,5E+03"), "15,00");
-    // Half away from zero, and two roundings: 12,5 -> 0,125 -> 0,13 but 0,125 -> 0,13 -> 0,0013.
-    EXPECT_EQ(format("12,5"), "0,13");
-    EXPECT_EQ(format("-12,5"), "-0,13");
-    EXPECT_EQ(format("0,125"), "0,00");
-    EXPECT_EQ(format("-0,1"), "0,00");
-    EXPECT_EQ(format("99999,995"), "1.000,00");
-    EXPECT_EQ(format("abc"), "<error>");
-    EXPECT_EQ(format(""), "<error>");
-    EXPECT_EQ(format("1,2,3"), "<error>");
-    EXPECT_EQ(format("12,5 reais"), "<error>");
-    EXPECT_EQ(format("1E400"), "<error>");
-}
-
-TEST(MascaraTest, PostalCodeFillsFromTheRightAndCleansTheArgument) {
-    std::string cep = "78000-000";
-    EXPECT_EQ(MascaraCep(cep), "78.000-000");
-    EXPECT_EQ(cep, "78000000");
-    std::string shortCep = "1.234";
-    EXPECT_EQ(MascaraCep(shortCep), "  .  1-234");
-    std::string longCep = "12/345,678\\90";
-    EXPECT_EQ(MascaraCep(longCep), "1234.567-890");
-}
-
-TEST(MascaraTest, PhoneMaskFollowsDigitCount) {
-    EXPECT_EQ(MascaraTelefone(""), "");
-    EXPECT_EQ(MascaraTelefone("3334444"), "333-4444");
-    EXPECT_EQ(MascaraTelefone("12345"), "123-45  ");
-    EXPECT_EQ(MascaraTelefone("33334444"), "3333-4444");
-    EXPECT_EQ(MascaraTelefone("653334444"), "(65) 333-4444");
-    EXPECT_EQ(MascaraTelefone("(65) 3333-4444"), "(65) 3333-4444");
-    EXPECT_EQ(MascaraTelefone("65999994444"), "(65) 99999-4444");
-    EXPECT_EQ(MascaraTelefone("659999944445"), "(65) 99999-44445");
-}
-
-TEST(MascaraTest, CnpjAndCpf) {
-    EXPECT_EQ(MascaraCnpjCpf("123.456.789-01"), "123.456.789/01");
-    EXPECT_EQ(MascaraCnpjCpf("12345678000195"), "12.345.678/0001-95");
-    EXPECT_EQ(MascaraCnpjCpf("1234567800019"), "");
-    EXPECT_EQ(MascaraCnpjCpf(""), "");
+TEST(TextHelpersTest, EstaVazioOfDatabaseValues) {
+    for (const DbValue& blank : {DbValue(), DbValue(std::int64_t{0}), DbValue(0.0), DbValue(std::string("   ")),
+                                 DbValue(DbDate{}), DbValue(DbDate{100, 1, 2}), DbValue(DbDateTime{{100, 1, 2}, 0, 0, 0})})
+        EXPECT_TRUE(EstaVazio(blank)) << blank.text();
+    for (const DbValue& value : {DbValue(std::int64_t{7}), DbValue(0.01), DbValue(std::string("0")),
+                                 DbValue(DbDate{100, 1, 3}), DbValue(DbDate{2024, 5, 1}),
+                                 DbValue(DbDateTime{{100, 1, 2}, 8, 0, 0}), DbValue(DbDateTime{{2024, 5, 1}, 0, 0, 0})})
+        EXPECT_FALSE(EstaVazio(value)) << value.text();
 }
 
 TEST(ArquivoExisteTest, MatchesFilesWithWildcardsInTheLastComponentOnly) {

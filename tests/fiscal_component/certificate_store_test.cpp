@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <ctime>
 #include <regex>
+#include <tuple>
 
 #include "fiscal_component/certificates/certificate_selector.h"
 #include "platform/ui/scripted_frontend.h"
+#include "support/error_text.h"
 #include "support/temp_dir.h"
 #include "support/test_certificates.h"
 
@@ -24,15 +26,9 @@ using quorvanti::testing::TempDir;
 using quorvanti::testing::TestCertificate;
 using quorvanti::testing::writeFile;
 
-// The message of the CertificateError that `action` raises ("" when it raises none).
 template <typename Action>
 std::string certificateErrorOf(Action action) {
-    try {
-        action();
-    } catch (const CertificateError& e) {
-        return e.what();
-    }
-    return "";
+    return quorvanti::testing::errorText<CertificateError>(action);
 }
 
 // The serial as the openssl command line reads it from the PKCS#12 file, independent of the store.
@@ -78,28 +74,24 @@ protected:
     std::string folder = dir.file("certificados");
 };
 
-TEST_F(CertificateStoreTest, ListsTheTestCertificateWithHolderIssuerSerialValidityAndCnpj) {
+TEST_F(CertificateStoreTest, ListsAndFindsTheTestCertificateBySerialWrittenAnyWay) {
     const std::string pfx = installTestCertificate(folder);
-    const auto certificates = CertificateStore(folder).list();
-
+    const std::string serial = serialByOpenSsl(pfx);
+    const CertificateStore store(folder);
+    const auto certificates = store.list();
     ASSERT_EQ(certificates.size(), 1u);
     const CertificateInfo& info = certificates[0];
     EXPECT_EQ(info.file, pfx);
     EXPECT_EQ(info.holderName, "QUORVANTI LOJA TESTE LTDA:11222333000181");
     EXPECT_EQ(info.issuerName, "AC QUORVANTI TESTE");
-    EXPECT_EQ(info.serialNumber, serialByOpenSsl(pfx));
+    EXPECT_EQ(info.serialNumber, serial);
     EXPECT_TRUE(std::regex_match(info.serialNumber, std::regex("[0-9A-F]+")));
     const double days = std::difftime(utcTime(info.validUntil), utcTime(info.validFrom)) / 86400;
     EXPECT_NEAR(days, 3650, 5) << info.validFrom << " to " << info.validUntil;
     EXPECT_EQ(info.cnpj, "11222333000181");
     EXPECT_FALSE(info.expired);
-}
 
-TEST_F(CertificateStoreTest, FindsBySerialInAnyCaseWithSeparatorsAndLeadingZeros) {
-    const std::string pfx = installTestCertificate(folder);
-    const std::string serial = serialByOpenSsl(pfx);
-    const CertificateStore store(folder);
-
+    // In any case, with separators and leading zeros.
     const auto found = store.find(serial);
     ASSERT_TRUE(found);
     EXPECT_EQ(found->info().serialNumber, serial);
@@ -108,16 +100,19 @@ TEST_F(CertificateStoreTest, FindsBySerialInAnyCaseWithSeparatorsAndLeadingZeros
     EXPECT_EQ(store.find(lowerCase(withColons(serial))), found);
     EXPECT_EQ(store.find("00" + serial), found);
     EXPECT_EQ(store.find(" " + withColons(serial) + " "), found);
+    EXPECT_EQ(normalizedSerial("00:0a:B1 c2-d3"), "AB1C2D3");
+    EXPECT_EQ(normalizedSerial("0000"), "0");
+    EXPECT_EQ(normalizedSerial(""), "");
     EXPECT_THAT(certificateErrorOf([&] { store.find("ABCDEF0123"); }),
                 AllOf(HasSubstr("ABCDEF0123"), HasSubstr("não encontrado"), HasSubstr(folder)));
     EXPECT_THAT(certificateErrorOf([&] { store.find(""); }), HasSubstr("série"));
 }
 
-TEST_F(CertificateStoreTest, FreshStoresShareTheLoadedCertificateUntilAFileChanges) {
+// Fresh stores share the loaded certificate until a file changes; a moved file is found again.
+TEST_F(CertificateStoreTest, TheLoadedCertificateFollowsItsFile) {
     const std::string pfx = installTestCertificate(folder);
     const std::string serial = serialByOpenSsl(pfx);
     const auto first = CertificateStore(folder).find(serial);
-
     EXPECT_EQ(CertificateStore(folder + "/").find(serial), first);
 
     // Same password, one more line: another version of the file, so the certificate is read again.
@@ -125,23 +120,16 @@ TEST_F(CertificateStoreTest, FreshStoresShareTheLoadedCertificateUntilAFileChang
     const auto reloaded = CertificateStore(folder).find(serial);
     EXPECT_NE(reloaded, first);
     EXPECT_EQ(reloaded->info().serialNumber, serial);
-}
-
-TEST_F(CertificateStoreTest, ACertificateWhoseFileMovedIsFoundInItsNewFile) {
-    const std::string pfx = installTestCertificate(folder);
-    const std::string serial = serialByOpenSsl(pfx);
-    ASSERT_EQ(CertificateStore(folder).find(serial)->info().file, pfx);
 
     const std::string moved = folder + "/renomeado.p12";
     ASSERT_EQ(std::rename(pfx.c_str(), moved.c_str()), 0);
     ASSERT_EQ(std::rename((pfx + ".senha").c_str(), (moved + ".senha").c_str()), 0);
     EXPECT_EQ(CertificateStore(folder).find(serial)->info().file, moved);
-
     ASSERT_EQ(std::remove(moved.c_str()), 0);
     EXPECT_THAT(certificateErrorOf([&] { CertificateStore(folder).find(serial); }), HasSubstr("não encontrado"));
 }
 
-TEST_F(CertificateStoreTest, RefusesAPasswordFileOtherUsersCanRead) {
+TEST_F(CertificateStoreTest, RefusesAPasswordFileOtherUsersCanReadAndAStoreFolderTheyCanEnter) {
     const std::string pfx = installTestCertificate(folder);
     const std::string serial = serialByOpenSsl(pfx);
     const CertificateStore store(folder);
@@ -155,13 +143,9 @@ TEST_F(CertificateStoreTest, RefusesAPasswordFileOtherUsersCanRead) {
     EXPECT_TRUE(listing.certificates.empty());
     ASSERT_EQ(listing.problems.size(), 1u);
     EXPECT_THAT(listing.problems[0], HasSubstr(pfx + ".senha"));
-}
 
-TEST_F(CertificateStoreTest, RefusesAStoreFolderOtherUsersCanEnter) {
-    installTestCertificate(folder);
+    // Nor a store folder other users can enter.
     ASSERT_EQ(::chmod(folder.c_str(), 0750), 0);
-    const CertificateStore store(folder);
-
     EXPECT_THAT(certificateErrorOf([&] { store.checkUsable(); }),
                 AllOf(HasSubstr(folder), HasSubstr("0750"), HasSubstr("chmod 700")));
     EXPECT_THAT(certificateErrorOf([&] { store.list(); }), HasSubstr(folder));
@@ -196,7 +180,6 @@ TEST_F(CertificateStoreTest, MissingPasswordFileAndDamagedFileAreSkippedWithARea
     writeFile(folder + "/leia-me.txt", "ignored");
 
     const StoreListing listing = CertificateStore(folder).scan();
-
     EXPECT_EQ(listing.certificates.size(), 1u);
     EXPECT_THAT(listing.problems, ::testing::UnorderedElementsAre(HasSubstr("danificado.pfx"),
                                                                    HasSubstr("sem-senha.p12.senha")));
@@ -216,12 +199,6 @@ TEST_F(CertificateStoreTest, ExpiredAndNotYetValidCertificatesAreListedButRefuse
                 HasSubstr("a partir de 01/01/2090 00:00:00"));
 }
 
-TEST(NormalizedSerialTest, IgnoresCaseSeparatorsAndLeadingZeros) {
-    EXPECT_EQ(normalizedSerial("00:0a:B1 c2-d3"), "AB1C2D3");
-    EXPECT_EQ(normalizedSerial("0000"), "0");
-    EXPECT_EQ(normalizedSerial(""), "");
-}
-
 // The selector's dialog as the operator meets it.
 class CertificateSelectorTest : public CertificateStoreTest {
 protected:
@@ -234,7 +211,7 @@ protected:
     }
 };
 
-TEST_F(CertificateSelectorTest, OperatorChoosesALineAndGetsTheFiveProperties) {
+TEST_F(CertificateSelectorTest, OperatorChoosesALineAndGetsTheFivePropertiesOrNothing) {
     installTestCertificate(folder);
     const auto info = CertificateStore(folder).list().at(0);
     std::string line;
@@ -244,17 +221,27 @@ TEST_F(CertificateSelectorTest, OperatorChoosesALineAndGetsTheFiveProperties) {
         dialog.click("cmdOk");
     });
     StoreCertificateSelector selector(frontend, folder);
-
     ASSERT_TRUE(selector.select());
-
     EXPECT_THAT(line, AllOf(HasSubstr(info.holderName), HasSubstr(info.issuerName), HasSubstr(info.serialNumber),
                             HasSubstr(info.validFrom), HasSubstr(info.validUntil)));
     const CertificateProperties chosen = selector.chosen();
-    EXPECT_EQ(chosen.holderName, info.holderName);
-    EXPECT_EQ(chosen.issuerName, info.issuerName);
-    EXPECT_EQ(chosen.serialNumber, info.serialNumber);
-    EXPECT_EQ(chosen.validFrom, info.validFrom);
-    EXPECT_EQ(chosen.validUntil, info.validUntil);
+    EXPECT_EQ(std::tie(chosen.holderName, chosen.issuerName, chosen.serialNumber, chosen.validFrom, chosen.validUntil),
+              std::tie(info.holderName, info.issuerName, info.serialNumber, info.validFrom, info.validUntil));
+
+    // Cancelled, or unattended (no script), nothing is chosen.
+    frontend.onDialog("frm_certificados", [](platform::Dialog& dialog) { dialog.click("cmdCancelar"); });
+    StoreCertificateSelector cancelled(frontend, folder);
+    EXPECT_FALSE(cancelled.select());
+    EXPECT_FALSE(cancelled.select());
+    EXPECT_EQ(cancelled.chosen().serialNumber, "");
+    EXPECT_EQ(frontend.dialogsShown().size(), 3u);
+
+    // An unusable store is an error with its reason, before any dialog.
+    writeFile(folder + "/loja-teste.pfx.senha", "errada\n");
+    StoreCertificateSelector unusable(frontend, folder);
+    EXPECT_THAT(certificateErrorOf([&] { unusable.select(); }),
+                AllOf(HasSubstr("Nenhum certificado"), HasSubstr("Senha incorreta")));
+    EXPECT_EQ(frontend.dialogsShown().size(), 3u);
 }
 
 TEST_F(CertificateSelectorTest, WrongLineAndExpiredLineKeepTheDialogOpen) {
@@ -273,34 +260,11 @@ TEST_F(CertificateSelectorTest, WrongLineAndExpiredLineKeepTheDialogOpen) {
         dialog.keyPress("txtEscolha", 13);
     });
     StoreCertificateSelector selector(frontend, folder);
-
     ASSERT_TRUE(selector.select());
-
     EXPECT_THAT(warnings, ::testing::ElementsAre(HasSubstr("de 1 a 2"), HasSubstr("de 1 a 2"),
                                                  HasSubstr("fora da validade")));
     EXPECT_EQ(selector.chosen().holderName, "QUORVANTI LOJA TESTE LTDA:11222333000181");
     EXPECT_NE(selector.chosen().validUntil, "01/01/2021 12:00:00");
-}
-
-TEST_F(CertificateSelectorTest, CancelAndUnattendedRunChooseNothing) {
-    installTestCertificate(folder);
-    frontend.onDialog("frm_certificados", [](platform::Dialog& dialog) { dialog.click("cmdCancelar"); });
-    StoreCertificateSelector selector(frontend, folder);
-
-    EXPECT_FALSE(selector.select());
-    EXPECT_FALSE(selector.select());  // no script: the unattended answer
-    EXPECT_EQ(selector.chosen().serialNumber, "");
-    EXPECT_EQ(frontend.dialogsShown().size(), 2u);
-}
-
-TEST_F(CertificateSelectorTest, AnUnusableStoreIsAnErrorWithItsReason) {
-    installTestCertificate(folder);
-    writeFile(folder + "/loja-teste.pfx.senha", "errada\n");
-    StoreCertificateSelector selector(frontend, folder);
-
-    EXPECT_THAT(certificateErrorOf([&] { selector.select(); }),
-                AllOf(HasSubstr("Nenhum certificado"), HasSubstr("Senha incorreta")));
-    EXPECT_TRUE(frontend.dialogsShown().empty());
 }
 
 }  // namespace

@@ -74,17 +74,10 @@ inline double sendSale(FiscalComponent& component, const Sale& sale) {
                       shared);
     if (!sale.cpf.empty() || !sale.cnpj.empty()) {
         RecipientArgs recipient{.xNome = sale.recipientName, .cnpj = sale.cnpj, .cpf = sale.cpf};
-        if (sale.recipientAddress) {
-            recipient.xLgr = "AVENIDA BRASIL";
-            recipient.nro = "2000";
-            recipient.xBairro = "JARDIM";
-            recipient.cMun = 5103403;
-            recipient.xMun = "CUIABA";
-            recipient.uf = "MT";
-            recipient.cep = "78000000";
-            recipient.xPais = "BRASIL";
-            recipient.fone = "65999990000";
-        }
+        if (sale.recipientAddress)
+            recipient = {.xNome = sale.recipientName, .cnpj = sale.cnpj, .cpf = sale.cpf, .xLgr = "AVENIDA BRASIL",
+                         .nro = "2000", .xBairro = "JARDIM", .cMun = 5103403, .xMun = "CUIABA", .uf = "MT",
+                         .cep = "78000000", .xPais = "BRASIL", .fone = "65999990000"};
         component.recipient(recipient, shared);
     }
     double productsTotal = 0, discounts = 0;

@@ -188,7 +188,7 @@ void expectOnlyWord(const TransportFailure& failure, const std::string& word) {
     }
 }
 
-TEST(SoapTransportTest, PostsASoap12EnvelopeWithTheActionAndReadsTheAnswer) {
+TEST(SoapTransportTest, PostsASoap12EnvelopeWithTheActionReadsTheAnswerAndKeepsTheConnection) {
     LocalServer server({.body = kStatusAnswer});
     const SoapCall call = statusCall(server.url());
     const SoapOutcome outcome = callWebService(call, "retConsStatServ");
@@ -208,24 +208,21 @@ TEST(SoapTransportTest, PostsASoap12EnvelopeWithTheActionAndReadsTheAnswer) {
     EXPECT_THAT(envelope, HasSubstr("xmlns:soap12=\"http://www.w3.org/2003/05/soap-envelope\""));
     EXPECT_THAT(envelope, HasSubstr("<soap12:Body><nfeDadosMsg xmlns=\"http://www.portalfiscal.inf.br/nfe/wsdl/"
                                     "NFeStatusServico4\">" + call.message + "</nfeDadosMsg></soap12:Body>"));
-}
 
-TEST(SoapTransportTest, KeepsTheConnectionForTheNextCallToTheSameServer) {
-    LocalServer server({.body = kStatusAnswer});
-    const SoapOutcome first = callWebService(statusCall(server.url()), "retConsStatServ");
-    const SoapOutcome second = callWebService(statusCall(server.url()), "retConsStatServ");
-    ASSERT_FALSE(first.reading.failure);
+    // The connection is kept for the next call to the same server.
+    const SoapOutcome second = callWebService(call, "retConsStatServ");
     ASSERT_FALSE(second.reading.failure);
-    EXPECT_EQ(first.newConnections, 1);
+    EXPECT_EQ(outcome.newConnections, 1);
     EXPECT_EQ(second.newConnections, 0);
     EXPECT_EQ(server.connections(), 1);
 }
 
-TEST(SoapTransportTest, EachUnusableAnswerBecomesAFailureWithItsOwnWord) {
+TEST(SoapTransportTest, EachUnusableOrMissingAnswerBecomesAFailureWithItsOwnWord) {
     struct Case {
         LocalServer::Reply reply;
         int code;
         std::string word;
+        long timeoutMs = 5000;
     };
     const std::vector<Case> cases = {
         {{.status = 404, .body = "<html><body>Not Found</body></html>", .contentType = "text/html"}, 9404, "HTTP 404"},
@@ -239,23 +236,17 @@ TEST(SoapTransportTest, EachUnusableAnswerBecomesAFailureWithItsOwnWord) {
                   "<soap:Body><nfeResultMsg/></soap:Body></soap:Envelope>"},
          kFailureMissingMessage, "objeto não definida"},
         {{.mode = LocalServer::Mode::Drop}, kFailureDropped, "ERRO 93"},
+        {{.mode = LocalServer::Mode::Hold}, kFailureTimeout, "tempo limite da operação", 200},
     };
     for (const Case& one : cases) {
         LocalServer server(one.reply);
-        const SoapOutcome outcome = callWebService(statusCall(server.url()), "retConsStatServ");
+        const SoapOutcome outcome = callWebService(statusCall(server.url(), one.timeoutMs), "retConsStatServ");
         SCOPED_TRACE(one.reply.body);
         EXPECT_EQ(outcome.reading.failure.code, one.code) << outcome.reading.failure.text;
         EXPECT_EQ(outcome.reading.message, nullptr);
         expectOnlyWord(outcome.reading.failure, one.word);
+        EXPECT_THAT(outcome.reading.failure.text, HasSubstr(one.code == kFailureTimeout ? "(200 ms)" : ""));
     }
-}
-
-TEST(SoapTransportTest, AnAnswerThatDoesNotComeInTimeIsATimeOut) {
-    LocalServer server({.mode = LocalServer::Mode::Hold});
-    const SoapOutcome outcome = callWebService(statusCall(server.url(), 200), "retConsStatServ");
-    EXPECT_EQ(outcome.reading.failure.code, kFailureTimeout);
-    EXPECT_THAT(outcome.reading.failure.text, HasSubstr("(200 ms)"));
-    expectOnlyWord(outcome.reading.failure, "tempo limite da operação");
 }
 
 TEST(SoapTransportTest, AServerThatCannotBeReachedIsACommunicationFailure) {

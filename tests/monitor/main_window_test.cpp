@@ -34,15 +34,6 @@ TEST_F(WindowsTest, ThePrintCheckBoxWritesTheSettingAndNamesTheNextClick) {
     EXPECT_EQ(monitor.ctx.mainWindow.Check1.caption, "Desativar impressão");
 }
 
-TEST_F(WindowsTest, TheShutdownDialogClosesOrEndsOnlyThisProgram) {
-    ShutdownDialog dialog(monitor.ctx);
-    dialog.load();
-    dialog.keyPress("", 27);
-    EXPECT_TRUE(dialog.closed());
-    dialog.load();
-    EXPECT_EQ(testing::exitStatusOf([&] { dialog.click("Command1"); }), ExitStatus::Normal);
-}
-
 TEST_F(WindowsTest, CertificateSelectionFailureOffersTheRegistrationScript) {
     // The stand-in component's selector cannot work: the operator is told and the script is started.
     EXPECT_FALSE(seleciona_cert(monitor.ctx));
@@ -57,14 +48,20 @@ TEST_F(WindowsTest, TheParameterEditorCompletesEmptyBoxesFromConfiguracaoXmlAndS
     folder.removeSetting("CSC");
     folder.removeSetting("IDtoken");
     folder.removeSetting("ambienteNFCE");
+    // Without configuracao.xml, or with a broken one, the boxes stay empty instead of failing.
+    ParameterEditor bare(monitor.ctx);
+    EXPECT_NO_THROW(bare.load());
+    EXPECT_EQ(bare.model().tx[1].text, "");
+    testing::writeFile(folder.path() + "/configuracao.xml", "<cfg><CSC>ABC</cfg>");
+    EXPECT_EQ(retorna_tag(folder.path(), "<CSC>", "</CSC>"), "");
+    EXPECT_EQ(retorna_tag(folder.path(), "<Serial>", "</Serial>"), "");
+
     testing::writeFile(folder.path() + "/configuracao.xml",
                        "<cfg><CSC>ABC</CSC><Serial>999</Serial><cIdToken>000002</cIdToken></cfg>");
     ParameterEditor editor(monitor.ctx);
     editor.load();
-    EXPECT_EQ(editor.model().tx[0].text, "1");
-    EXPECT_EQ(editor.model().tx[1].text, "ABC");
-    EXPECT_EQ(editor.model().tx[2].text, "1A2B3C");  // set in the file: the file wins
-    EXPECT_EQ(editor.model().tx[3].text, "000002");
+    const auto& boxes = editor.model().tx;  // the serial is set in the settings file: the file wins
+    EXPECT_EQ(boxes[0].text + "|" + boxes[1].text + "|" + boxes[2].text + "|" + boxes[3].text, "1|ABC|1A2B3C|000002");
     EXPECT_EQ(editor.controls()[1].second, "***");  // the CSC is never shown
 
     // A value outside its domain is shown and nothing is saved.
@@ -86,17 +83,7 @@ TEST_F(WindowsTest, TheParameterEditorCompletesEmptyBoxesFromConfiguracaoXmlAndS
     EXPECT_EQ(folder.setting("IDtoken"), "000002");
 }
 
-TEST_F(WindowsTest, AMissingConfiguracaoXmlLeavesTheBoxesEmptyInsteadOfFailing) {
-    folder.removeSetting("CSC");
-    ParameterEditor editor(monitor.ctx);
-    EXPECT_NO_THROW(editor.load());
-    EXPECT_EQ(editor.model().tx[1].text, "");
-    testing::writeFile(folder.path() + "/configuracao.xml", "<cfg><CSC>ABC</cfg>");
-    EXPECT_EQ(retorna_tag(folder.path(), "<CSC>", "</CSC>"), "");
-    EXPECT_EQ(retorna_tag(folder.path(), "<Serial>", "</Serial>"), "");
-}
-
-TEST(ShutdownDialogTest, StatusCheckAndCertificateChoiceThroughTheComponent) {
+TEST(ShutdownDialogTest, StatusCheckAndCertificateChoiceThroughTheComponentThenCloseOrEnd) {
     ProgramFolder folder(database::DbKind::Sqlite);
     fiscal::RecordingComponentFactory components;
     TestMonitor monitor(folder, components);
@@ -127,6 +114,12 @@ TEST(ShutdownDialogTest, StatusCheckAndCertificateChoiceThroughTheComponent) {
     EXPECT_EQ(shown[shown.size() - 2].text, "LOJA TESTE LTDA\r\n0A1B2C\r\n01/01/2036");
     EXPECT_EQ(shown.back().text, "LOJA TESTE LTDA");
     EXPECT_FALSE(dialog.closed());
+
+    // Escape closes it; Command1 ends only this program.
+    dialog.keyPress("", 27);
+    EXPECT_TRUE(dialog.closed());
+    dialog.load();
+    EXPECT_EQ(testing::exitStatusOf([&] { dialog.click("Command1"); }), ExitStatus::Normal);
 }
 
 }  // namespace

@@ -13,15 +13,13 @@ namespace {
 using testing::TempDir;
 using testing::writeFile;
 
-TEST(FoldersTest, FileExistsOnlyForRegularFiles) {
+TEST(FoldersTest, FileExistsOnlyForRegularFilesLikeThisTestProgram) {
     TempDir dir;
     writeFile(dir.file("ParaApagar.txt"), "");
     EXPECT_TRUE(fileExists(dir.file("ParaApagar.txt")));
     EXPECT_FALSE(fileExists(dir.file("outro.txt")));
     EXPECT_FALSE(fileExists(dir.path()));
-}
-
-TEST(FoldersTest, ExecutableFolderHoldsThisTestProgram) {
+    // The executable's folder holds this test program.
     const std::string folder = executableFolder();
     EXPECT_NE(folder.back(), '/');
     EXPECT_TRUE(fileExists(folder + "/quorvanti_platform_tests"));

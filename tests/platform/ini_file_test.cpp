@@ -26,115 +26,76 @@ protected:
     std::string path = dir.file("ConfigINI.ini");
 };
 
-TEST_F(IniFileTest, MissingFileSectionOrKeyReadsEmpty) {
-    EXPECT_EQ(iniRead(path, "Geral", "NTerminal"), "");
-    writeFile(path, "[Geral]\r\nNTerminal=3\r\n");
-    EXPECT_EQ(iniRead(path, "Conexao", "NTerminal"), "");
-    EXPECT_EQ(iniRead(path, "Geral", "serie"), "");
+TEST_F(IniFileTest, ReadsWithoutRegardToCaseTrimmedAndUnquoted) {
+    EXPECT_EQ(iniRead(path, "Geral", "NTerminal"), "");  // no file
+    writeFile(path, "[GERAL]\r\nnterminal=3\r\n  Caminho \t=  C:\\dados\\base.mdb \t\r\nJust=\"  com brancos \"\r\n"
+                    "Meia='x\r\nSem igual\r\n[Conex\xC3O]\r\nHost=db\r\n[Outra]\nC=3");
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"geral", "NTerminal"}, "3"},
+        {{"conexão", "HOST"}, "db"},  // Ã and ã fold together
+        {{"Geral", "Caminho"}, "C:\\dados\\base.mdb"},
+        {{"Geral", "Just"}, "  com brancos "},
+        {{"Geral", "Meia"}, "'x"},
+        {{"Geral", "Sem igual"}, ""},
+        {{"Geral", "serie"}, ""},
+        {{"Conexao", "NTerminal"}, ""},
+        {{"Outra", "C"}, "3"},  // a line ended by LF only, the last without a line end
+    };
+    for (const auto& [where, value] : cases) EXPECT_EQ(iniRead(path, where[0], where[1]), value) << where[1];
     EXPECT_EQ(iniRead(dir.path(), "Geral", "NTerminal"), "");  // a folder is not readable as a file
     EXPECT_EQ(readSetting("Geral", "serie", path), "");
-}
 
-TEST_F(IniFileTest, SectionsAndKeysMatchWithoutRegardToCase) {
-    writeFile(path, "[GERAL]\r\nnterminal=3\r\n[Conex\xC3O]\r\nHost=db\r\n");
-    EXPECT_EQ(iniRead(path, "geral", "NTerminal"), "3");
-    EXPECT_EQ(iniRead(path, "conexão", "HOST"), "db");  // Ã and ã fold together
-
-    ASSERT_TRUE(iniWrite(path, "Geral", "NTERMINAL", "4"));
-    EXPECT_EQ(readFile(path), "[GERAL]\r\nnterminal=4\r\n[Conex\xC3O]\r\nHost=db\r\n");
-}
-
-TEST_F(IniFileTest, ValuesAreTrimmedAndSurroundingQuotesDropped) {
-    writeFile(path, "[Geral]\r\n  Caminho \t=  C:\\dados\\base.mdb \t\r\nJust=\"  com brancos \"\r\n"
-                    "Meia='x\r\nSem igual\r\n");
-    EXPECT_EQ(iniRead(path, "Geral", "Caminho"), "C:\\dados\\base.mdb");
-    EXPECT_EQ(iniRead(path, "Geral", "Just"), "  com brancos ");
-    EXPECT_EQ(iniRead(path, "Geral", "Meia"), "'x");
-    EXPECT_EQ(iniRead(path, "Geral", "Sem igual"), "");
-}
-
-TEST_F(IniFileTest, ReadSettingReturnsTheFirst199Characters) {
+    // The program's settings reader returns the first 199 characters (not UTF-8 bytes).
     const std::string ascii(250, 'x');
     std::string accented;
     for (int i = 0; i < 250; ++i) accented += "ç";
     ASSERT_TRUE(iniWrite(path, "Geral", "Longo", ascii));
     ASSERT_TRUE(iniWrite(path, "Geral", "Acentos", accented));
-
     EXPECT_EQ(iniRead(path, "Geral", "Longo"), ascii);
     EXPECT_EQ(readSetting("Geral", "Longo", path), std::string(199, 'x'));
-    // Characters, not UTF-8 bytes: 199 "ç" are 398 bytes.
     EXPECT_EQ(readSetting("Geral", "Acentos", path), accented.substr(0, 2 * 199));
 }
 
+// A write changes or adds one line and keeps every other byte; text is Windows-1252 with CR LF on disk
+// and UTF-8 in the API; an empty value writes the key empty instead of deleting it.
 TEST_F(IniFileTest, WriteKeepsEveryOtherLineByteForByte) {
-    const std::string before =
-        "; Configuracao do PDV\r\n"
-        "\r\n"
-        "[Geral]\r\n"
-        "  NTerminal =  3  \r\n"
-        "\tserie=1\n"
-        "; fim do Geral\r\n"
-        "\r\n"
-        "[Conexao]\r\n"
-        "host = servidor   \r\n"
-        "serie=9\r\n";
-    writeFile(path, before);
-
-    writeSetting("Geral", "serie", "2", path);
-    writeSetting("Geral", "FUSO", "-03:00", path);
-    writeSetting("Nova Secao", "chave", "valor", path);
-
-    EXPECT_EQ(readFile(path),
-              "; Configuracao do PDV\r\n"
-              "\r\n"
-              "[Geral]\r\n"
-              "  NTerminal =  3  \r\n"
-              "serie=2\r\n"
-              "FUSO=-03:00\r\n"
-              "; fim do Geral\r\n"
-              "\r\n"
-              "[Conexao]\r\n"
-              "host = servidor   \r\n"
-              "serie=9\r\n"
-              "[Nova Secao]\r\n"
-              "chave=valor\r\n");
-    EXPECT_EQ(readSetting("Conexao", "serie", path), "9");
-}
-
-TEST_F(IniFileTest, NewKeyOfAnEmptySectionGoesRightAfterItsHeader) {
-    writeFile(path, "[Geral]\r\n\r\n[Conexao]\r\nhost=a\r\n");
-    ASSERT_TRUE(iniWrite(path, "Geral", "serie", "1"));
-    EXPECT_EQ(readFile(path), "[Geral]\r\nserie=1\r\n\r\n[Conexao]\r\nhost=a\r\n");
-}
-
-TEST_F(IniFileTest, FileWithLfLinesOrNoFinalLineEndIsReadAndKept) {
-    writeFile(path, "[Geral]\nA=1\nB=2\n[Outra]\nC=3");
-    EXPECT_EQ(iniRead(path, "Geral", "B"), "2");
-    EXPECT_EQ(iniRead(path, "Outra", "C"), "3");
-
-    ASSERT_TRUE(iniWrite(path, "Geral", "D", "4"));
-    ASSERT_TRUE(iniWrite(path, "Outra", "E", "5"));
-    EXPECT_EQ(readFile(path), "[Geral]\nA=1\nB=2\nD=4\r\n[Outra]\nC=3\r\nE=5\r\n");
-}
-
-TEST_F(IniFileTest, TextIsWindows1252WithCrLfOnDiskAndUtf8InTheApi) {
-    ASSERT_TRUE(iniWrite(path, "Geral", "JustificaContigencia", "Açaí €"));
-    ASSERT_TRUE(iniWrite(path, "Seção", "Chave", "ação"));
-
-    EXPECT_EQ(readFile(path), "[Geral]\r\nJustificaContigencia=A\xE7" "a\xED \x80\r\n"
-                              "[Se\xE7\xE3o]\r\nChave=a\xE7\xE3o\r\n");
-    EXPECT_EQ(iniRead(path, "Geral", "JustificaContigencia"), "Açaí €");
+    struct Write {
+        std::string section, key, value;
+    };
+    const struct {
+        std::string before;
+        std::vector<Write> writes;
+        std::string after;
+    } cases[] = {
+        {"; Configuracao do PDV\r\n\r\n[Geral]\r\n  NTerminal =  3  \r\n\tserie=1\n; fim do Geral\r\n\r\n[Conexao]\r\n"
+         "host = servidor   \r\nserie=9\r\n",
+         {{"Geral", "serie", "2"}, {"Geral", "FUSO", "-03:00"}, {"Nova Secao", "chave", "valor"}},
+         "; Configuracao do PDV\r\n\r\n[Geral]\r\n  NTerminal =  3  \r\nserie=2\r\nFUSO=-03:00\r\n; fim do Geral\r\n\r\n"
+         "[Conexao]\r\nhost = servidor   \r\nserie=9\r\n[Nova Secao]\r\nchave=valor\r\n"},
+        {"[GERAL]\r\nnterminal=3\r\n[Conex\xC3O]\r\nHost=db\r\n", {{"Geral", "NTERMINAL", "4"}},
+         "[GERAL]\r\nnterminal=4\r\n[Conex\xC3O]\r\nHost=db\r\n"},
+        {"[Geral]\r\n\r\n[Conexao]\r\nhost=a\r\n", {{"Geral", "serie", "1"}}, "[Geral]\r\nserie=1\r\n\r\n[Conexao]\r\nhost=a\r\n"},
+        {"[Geral]\nA=1\nB=2\n[Outra]\nC=3", {{"Geral", "D", "4"}, {"Outra", "E", "5"}},
+         "[Geral]\nA=1\nB=2\nD=4\r\n[Outra]\nC=3\r\nE=5\r\n"},
+        {"", {{"Geral", "JustificaContigencia", "Açaí €"}, {"Seção", "Chave", "ação"}},
+         "[Geral]\r\nJustificaContigencia=A\xE7" "a\xED \x80\r\n[Se\xE7\xE3o]\r\nChave=a\xE7\xE3o\r\n"},
+        {"[Geral]\r\nEnviandoNFCEVenda=sim\r\nCSC=abc\r\n", {{"Geral", "EnviandoNFCEVenda", ""}, {"Geral", "IDtoken", ""}},
+         "[Geral]\r\nEnviandoNFCEVenda=\r\nCSC=abc\r\nIDtoken=\r\n"},
+    };
+    for (const auto& c : cases) {
+        if (c.before.empty()) std::filesystem::remove(path);
+        else writeFile(path, c.before);
+        for (const Write& w : c.writes) EXPECT_TRUE(iniWrite(path, w.section, w.key, w.value)) << w.key;
+        EXPECT_EQ(readFile(path), c.after);
+        for (const Write& w : c.writes) EXPECT_EQ(iniRead(path, w.section, w.key), w.value) << w.key;
+    }
+    writeFile(path, cases[4].after);
     EXPECT_EQ(readSetting("SEÇÃO", "chave", path), "ação");
+    writeSetting("Geral", "serie", "7", path);
+    EXPECT_EQ(readSetting("geral", "SERIE", path), "7");
 }
 
-TEST_F(IniFileTest, EmptyValueWritesTheKeyEmptyInsteadOfDeletingIt) {
-    writeFile(path, "[Geral]\r\nEnviandoNFCEVenda=sim\r\nCSC=abc\r\n");
-    ASSERT_TRUE(iniWrite(path, "Geral", "EnviandoNFCEVenda", ""));
-    ASSERT_TRUE(iniWrite(path, "Geral", "IDtoken", ""));
-    EXPECT_EQ(readFile(path), "[Geral]\r\nEnviandoNFCEVenda=\r\nCSC=abc\r\nIDtoken=\r\n");
-}
-
-TEST_F(IniFileTest, ReplacingTheFileKeepsItsPermissionsAndLeavesNoTemporaryFile) {
+TEST_F(IniFileTest, ReplacingTheFileKeepsItsPermissionsAndLinksAndLeavesNoTemporaryFile) {
     writeFile(path, "[Geral]\r\nA=1\r\n");
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);
     ASSERT_TRUE(iniWrite(path, "Geral", "A", "2"));
@@ -147,18 +108,16 @@ TEST_F(IniFileTest, ReplacingTheFileKeepsItsPermissionsAndLeavesNoTemporaryFile)
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"ConfigINI.ini", "ConfigINI.ini.lock"}));
-}
 
-TEST_F(IniFileTest, WritingThroughASymbolicLinkUpdatesItsTarget) {
-    const std::string target = dir.file("real.ini");
+    // Through a symbolic link the target is updated.
+    const std::string target = dir.file("real.ini"), link = dir.file("link.ini");
     writeFile(target, "[Geral]\r\nA=1\r\n");
-    std::filesystem::create_symlink(target, path);
-    ASSERT_TRUE(iniWrite(path, "Geral", "A", "2"));
-    EXPECT_TRUE(std::filesystem::is_symlink(path));
+    std::filesystem::create_symlink(target, link);
+    ASSERT_TRUE(iniWrite(link, "Geral", "A", "2"));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(readFile(target), "[Geral]\r\nA=2\r\n");
-}
 
-TEST_F(IniFileTest, WhatCannotBeWrittenAnswersFalseAndLeavesTheFileAlone) {
+    // What cannot be written answers false and leaves the file alone.
     writeFile(path, "[Geral]\r\nA=1\r\n");
     EXPECT_FALSE(iniWrite(dir.file("nao/existe.ini"), "Geral", "A", "1"));
     EXPECT_FALSE(iniWrite(dir.path(), "Geral", "A", "1"));

@@ -1,5 +1,6 @@
 #include "platform/log_appender.h"
 
+#include "support/error_text.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -17,17 +18,12 @@ using testing::writeFile;
 
 // The message of the LogWriteError raised by appending to `path`; "" when nothing was raised.
 std::string failureOf(const std::string& path) {
-    try {
-        appendLogLine(path, "linha");
-    } catch (const LogWriteError& error) {
-        return error.what();
-    }
-    return {};
+    return testing::errorText<LogWriteError>([&] { appendLogLine(path, "linha"); });
 }
 
 std::string osReason(int error) { return std::system_category().message(error); }
 
-TEST(LogAppenderTest, AppendsEachLineAsWindows1252EndedByCrLf) {
+TEST(LogAppenderTest, AppendsEachLineAsWindows1252EndedByCrLfCreatingTheFile) {
     TempDir dir;
     const std::string log = dir.file("LOG_NFCE.txt");
     writeFile(log, "anterior\r\n");
@@ -35,15 +31,12 @@ TEST(LogAppenderTest, AppendsEachLineAsWindows1252EndedByCrLf) {
     appendLogLine(log, "");
     appendLogLine(log, "Venda 13: Rejeição");
     EXPECT_EQ(readFile(log), "anterior\r\nVenda 12 - A\xE7" "a\xED \x80\r\n\r\nVenda 13: Rejei\xE7\xE3o\r\n");
+    // A missing log file is created.
+    appendLogLine(dir.file("novo.txt"), "primeira");
+    EXPECT_EQ(readFile(dir.file("novo.txt")), "primeira\r\n");
 }
 
-TEST(LogAppenderTest, CreatesAMissingLogFile) {
-    TempDir dir;
-    appendLogLine(dir.file("LOG_NFCE.txt"), "primeira");
-    EXPECT_EQ(readFile(dir.file("LOG_NFCE.txt")), "primeira\r\n");
-}
-
-TEST(LogAppenderTest, FailureToOpenNamesThePathAndTheReason) {
+TEST(LogAppenderTest, FailureToOpenOrWriteNamesThePathAndTheReason) {
     TempDir dir;
     const std::string missingFolder = dir.file("Desktop/LOG_NFCE.txt");
     EXPECT_NE(failureOf(missingFolder).find(missingFolder), std::string::npos);
@@ -55,9 +48,8 @@ TEST(LogAppenderTest, FailureToOpenNamesThePathAndTheReason) {
     EXPECT_NE(failureOf(underFile).find(osReason(ENOTDIR)), std::string::npos);
 
     EXPECT_NE(failureOf(dir.path()).find(osReason(EISDIR)), std::string::npos);
-}
 
-TEST(LogAppenderTest, FailureToWriteRaisesToo) {
+    // A failure to write raises too.
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full here";
     const std::string message = failureOf("/dev/full");
     EXPECT_NE(message.find("/dev/full"), std::string::npos);

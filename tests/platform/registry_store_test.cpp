@@ -11,7 +11,7 @@ namespace {
 using quorvanti::testing::readFile;
 using quorvanti::testing::TempDir;
 
-TEST(RegistryStoreTest, WriteCreatesTheFoldersAndTheValueReadsBackWhole) {
+TEST(RegistryStoreTest, WriteCreatesTheFoldersAndTheValueReadsBackWholeAndExact) {
     TempDir dir;
     RegistryStore store(dir.file("config/quorvanti/registry.ini"));
     EXPECT_EQ(store.read("nfe", "NoSerieCertificado"), "");
@@ -25,23 +25,16 @@ TEST(RegistryStoreTest, WriteCreatesTheFoldersAndTheValueReadsBackWhole) {
     EXPECT_EQ(store.read("Velantrimexo", "Outro"), "");
     EXPECT_NE(readFile(store.path()).find("[Velantrimexo]\r\nNoSerieCertificado=Certifica\xE7\xE3o \x80\r\n"),
               std::string::npos);
-}
-
-TEST(RegistryStoreTest, ValuesWithEdgeBlanksOrQuotesComeBackExactly) {
-    TempDir dir;
-    RegistryStore store(dir.file("registry.ini"));
+    // Values with edge blanks or quotes come back exactly.
     for (const std::string value : {" 12 ", "\"entre aspas\"", "'x'", "\t", "a\"b"}) {
         ASSERT_TRUE(store.write("nfe", "Valor", value));
         EXPECT_EQ(store.read("nfe", "Valor"), value);
     }
-}
-
-TEST(RegistryStoreTest, WriteAnswersFalseWhenTheFolderCannotBeMade) {
-    TempDir dir;
+    // A folder that cannot be made answers false.
     quorvanti::testing::writeFile(dir.file("arquivo"), "x");
-    RegistryStore store(dir.file("arquivo/registry.ini"));
-    EXPECT_FALSE(store.write("nfe", "NoSerieCertificado", "1"));
-    EXPECT_EQ(store.read("nfe", "NoSerieCertificado"), "");
+    RegistryStore unusable(dir.file("arquivo/registry.ini"));
+    EXPECT_FALSE(unusable.write("nfe", "NoSerieCertificado", "1"));
+    EXPECT_EQ(unusable.read("nfe", "NoSerieCertificado"), "");
 }
 
 TEST(RegistryStoreTest, DefaultPathFollowsTheEnvironment) {

@@ -53,7 +53,7 @@ bool hasChildProcesses() {
     return found;
 }
 
-TEST(ShellTest, RunsTheRegistrationScriptOfTheProgramFolderAndReapsIt) {
+TEST(ShellTest, RunsTheRegistrationScriptOfTheProgramFolderOnlyAndReapsIt) {
     TempDir dir;
     const std::string marker = dir.file("registrado");
     writeFile(dir.file("registraDLL.sh"), "echo registrado > \"" + marker + "\"\n");  // not executable
@@ -62,15 +62,13 @@ TEST(ShellTest, RunsTheRegistrationScriptOfTheProgramFolderAndReapsIt) {
     ASSERT_TRUE(shell.runRegistrationScript(dir.path()));
     EXPECT_TRUE(eventually([&] { return fileExists(marker); }));
     EXPECT_TRUE(eventually([] { return !hasChildProcesses(); })) << "the script was left a zombie";
-}
 
-TEST(ShellTest, AnswersFalseWithoutAScript) {
-    TempDir dir;
-    SystemShell shell;
-    EXPECT_FALSE(shell.runRegistrationScript(dir.path()));
-    writeFile(dir.file("registraDLL.bat"), "echo windows\r\n");
-    mkdir(dir.file("registraDLL.sh").c_str(), 0755);
-    EXPECT_FALSE(shell.runRegistrationScript(dir.path()));
+    // Without a script (a Windows one does not count, nor a folder of its name): false.
+    TempDir other;
+    EXPECT_FALSE(shell.runRegistrationScript(other.path()));
+    writeFile(other.file("registraDLL.bat"), "echo windows\r\n");
+    mkdir(other.file("registraDLL.sh").c_str(), 0755);
+    EXPECT_FALSE(shell.runRegistrationScript(other.path()));
 }
 
 }  // namespace

@@ -5,14 +5,12 @@
 namespace quorvanti::platform {
 namespace {
 
-TEST(TextEncodingTest, EveryByteOfTheCodePageSurvivesARoundTrip) {
+TEST(TextEncodingTest, EveryByteOfTheCodePageSurvivesARoundTripAsItsWindowsCharacter) {
     std::string all;
     for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
     const std::string utf8 = windows1252ToUtf8(all);
     EXPECT_EQ(utf8ToWindows1252(utf8), all);
-}
-
-TEST(TextEncodingTest, TheBlockFrom0x80To0x9FHoldsTheWindowsPunctuation) {
+    // The block from 0x80 to 0x9F holds the Windows punctuation.
     EXPECT_EQ(windows1252ToUtf8("\x80\x82\x83\x84\x85\x8A\x8C\x91\x92\x93\x94\x96\x97\x99\x9F"),
               "€‚ƒ„…ŠŒ‘’“”–—™Ÿ");
     EXPECT_EQ(utf8ToWindows1252("€ ‚ƒ„ … † ‡ ˆ ‰ Š ‹ Œ Ž ‘ ’ “ ” • – — ˜ ™ š › œ ž Ÿ"),
@@ -22,15 +20,14 @@ TEST(TextEncodingTest, TheBlockFrom0x80To0x9FHoldsTheWindowsPunctuation) {
     EXPECT_EQ(utf8ToWindows1252("Açaí São João ÿ"), "A\xE7" "a\xED S\xE3o Jo\xE3o \xFF");
 }
 
-TEST(TextEncodingTest, CharactersOutsideTheCodePageBecomeOneQuestionMarkEach) {
+// Characters outside the code page become one question mark each; invalid UTF-8 one per byte, without
+// swallowing the next character.
+TEST(TextEncodingTest, WhatTheCodePageCannotHoldBecomesQuestionMarks) {
     EXPECT_EQ(utf8ToWindows1252("a日本b"), "a??b");
     EXPECT_EQ(utf8ToWindows1252("x😀y"), "x?y");
     // U+0080 is not the euro sign: byte 0x80 belongs to "€".
     EXPECT_EQ(utf8ToWindows1252("\xC2\x80"), "?");
     EXPECT_EQ(utf8ToWindows1252("\xC5\x81"), "?");  // Ł
-}
-
-TEST(TextEncodingTest, InvalidUtf8BecomesQuestionMarksWithoutSwallowingTheNextCharacter) {
     EXPECT_EQ(utf8ToWindows1252("\xC3" "a"), "?a");           // truncated sequence
     EXPECT_EQ(utf8ToWindows1252("\xE2\x82" "x"), "?x");       // truncated three-byte sequence
     EXPECT_EQ(utf8ToWindows1252("\x80z"), "?z");              // stray continuation byte

@@ -6,21 +6,17 @@
 namespace quorvanti::sefaz {
 namespace {
 
-TEST(StatusTextsTest, StandardTextsNameTheirReferences) {
+TEST(StatusTextsTest, StandardTextsNameTheirReferencesAndFitTheLayout) {
     EXPECT_EQ(fillReferences(standardText(539), "5126", "510000000000001"),
               "Rejeição: Duplicidade de NF-e, com diferença na Chave de Acesso [chNFe: 5126][nRec:510000000000001]");
     EXPECT_EQ(fillReferences(standardText(204), "", "510000000000001"),
               "Rejeição: Duplicidade de NF-e [nRec:510000000000001]");
     EXPECT_EQ(standardText(100), "Autorizado o uso da NF-e");
     EXPECT_EQ(standardText(123), "");
-}
-
-TEST(StatusTextsTest, PlainTextsLoseTheirAccents) {
+    // Plain texts lose their accents.
     EXPECT_EQ(withoutAccents("Rejeição: NF-e não consta; Serviço em Operação; ÁÉÍÓÚ âêô à ü"),
               "Rejeicao: NF-e nao consta; Servico em Operacao; AEIOU aeo a u");
-}
-
-TEST(StatusTextsTest, ReasonsFitTheLayoutsReasonType) {
+    // Reasons fit the layout's reason type.
     EXPECT_EQ(reasonText("  linha 1\n\tlinha 2  "), "linha 1 linha 2");
     EXPECT_EQ(reasonText("aspas “curvas” e € fora"), "aspas ?curvas? e ? fora");
     EXPECT_EQ(reasonText("não"), "não");

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <tuple>
 
 #include "database/db_error.h"
 #include "fiscal_component/recording_component.h"
 #include "fiscal_component/unavailable_component.h"
-#include "platform/instance_lock.h"
 #include "platform/program_exit.h"
 #include "platform/ui/headless_frontend.h"
 #include "monitor/parameter_editor.h"
@@ -74,20 +74,21 @@ TEST_P(StartUpTest, FillsTheRecordsLeavesTheSettingsAndShowsTheMonitor) {
     // failure; start-up carries on either way.
     EXPECT_EQ(monitor.frontend.dialogsShown(), std::vector<std::string>{"frm_encerrar"});
     ASSERT_EQ(monitor.frontend.messages().size(), 1u);
-    EXPECT_EQ(monitor.frontend.messages()[0].title, "ERRO Configura DLL");
-    EXPECT_EQ(monitor.frontend.messages()[0].style, platform::MessageStyle::OkCritical);
+    EXPECT_EQ(std::tie(monitor.frontend.messages()[0].title, monitor.frontend.messages()[0].style),
+              std::make_tuple("ERRO Configura DLL", platform::MessageStyle::OkCritical));
     EXPECT_FALSE(s.ComponentOk);
-    const auto captions = monitor.frontend.captionsOf("Label1");
-    EXPECT_NE(std::find(captions.begin(), captions.end(), "Setando snfe.util "), captions.end());
-    EXPECT_NE(std::find(captions.begin(), captions.end(), "Configurar DLL SNFE.CONFIG "), captions.end());
+    EXPECT_TRUE(monitor.captioned("Setando snfe.util ") && monitor.captioned("Configurar DLL SNFE.CONFIG "));
 
     // The upgrades added their columns; a second start runs them again without harm.
     auto db = folder->connect();
     EXPECT_NO_THROW(db->open("select emailenviou, clienteEmail, cpf_cli from nfce_gerada"));
     EXPECT_NO_THROW(db->open("select Optante from config"));
+    // An emitter without municipality but with its state code passes with the default code.
+    folder->execute("UPDATE DatEmit SET codmunicipio = NULL, UF = 'mt'");
     monitor.ctx.instanceLock.reset();
     TestMonitor again(*folder, components);
     EXPECT_EQ(runStartUp(again), ExitStatus::Normal);
+    EXPECT_EQ(again.ctx.emitter.CityCode, "51");
 }
 
 TEST_P(StartUpTest, EmitterChecksEndTheProgramWithTheirMessages) {
@@ -109,56 +110,49 @@ TEST_P(StartUpTest, EmitterChecksEndTheProgramWithTheirMessages) {
         TestMonitor monitor(fresh, components);
         EXPECT_EQ(runStartUp(monitor), c.status);
         ASSERT_FALSE(monitor.frontend.messages().empty());
-        EXPECT_EQ(monitor.frontend.messages().back().text, c.message);
-        EXPECT_EQ(monitor.frontend.messages().back().style, platform::MessageStyle::Ok);
+        EXPECT_EQ(std::tie(monitor.frontend.messages().back().text, monitor.frontend.messages().back().style),
+                  std::make_tuple(c.message, platform::MessageStyle::Ok));
         EXPECT_FALSE(monitor.ctx.mainWindow.Timer1.enabled);
     }
 }
 
-TEST_P(StartUpTest, AnEmitterWithoutMunicipalityButWithItsStateCodePassesWithTheDefaultCode) {
-    folder->execute("UPDATE DatEmit SET codmunicipio = NULL, UF = 'mt'");
-    TestMonitor monitor(*folder, components);
-    ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
-    EXPECT_EQ(monitor.ctx.emitter.CityCode, "51");
-}
-
+// Each change adds to the ones before it.
 TEST_P(StartUpTest, ChoosesTheQueueQueryOfTheTerminalAndMode) {
-    {
-        SCOPED_TRACE("terminal 3, normal mode");
-        folder->setSetting("NTerminal", "3");
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        std::string queue;
+    } cases[] = {
+        {"terminal 3, normal mode", [&] { folder->setSetting("NTerminal", "3"); },
+         "Select * from TabNCEAEnviar where enviada = 'enviar' and codvenda like '%-03'"},
+        {"terminal 03 in contingency",
+         [&] {
+             folder->setSetting("NTerminal", "03");
+             folder->setSetting("Contigencia", "1");
+         },
+         "Select * from TabNCEAEnviar where Serv_ImpresNFCE = '3' and enviada = 'enviar' and datacontigencia <> '' and "
+         "caminhoXMLcontigencia = '1'"},
+        {"print server", [&] { folder->execute("UPDATE config SET Serv_ImpresNFCE = 1"); },
+         "Select * from TabNCEAEnviar where enviada = 'enviar'"},
+        {"contingency sender, which leaves the point-of-sale marker alone",
+         [&] {
+             folder->setSetting("EnviadorDeContigencia", "1");
+             folder->setSetting("EnviandoNFCEVenda", "sim");
+         },
+         "Select * from TabNCEAEnviar where enviada like 'enviar' and datacontigencia <> '' and caminhoXMLcontigencia "
+         "<> '' and corpoxml <> ''"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.change();
         TestMonitor monitor(*folder, components);
         ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
-        EXPECT_TRUE(monitor.ctx.settings.QueueSql.ends_with("codvenda like '%-03'"));
+        EXPECT_EQ(monitor.ctx.settings.QueueSql, c.queue);
+        if (&c == &cases[1]) {
+            EXPECT_EQ(monitor.ctx.mainWindow.Timer1.interval, std::chrono::milliseconds(1000));
+        }
     }
-    {
-        SCOPED_TRACE("terminal 03 in contingency");
-        folder->setSetting("NTerminal", "03");
-        folder->setSetting("Contigencia", "1");
-        TestMonitor monitor(*folder, components);
-        ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
-        EXPECT_EQ(monitor.ctx.settings.QueueSql,
-                  "Select * from TabNCEAEnviar where Serv_ImpresNFCE = '3' and enviada = 'enviar' and "
-                  "datacontigencia <> '' and caminhoXMLcontigencia = '1'");
-        EXPECT_EQ(monitor.ctx.mainWindow.Timer1.interval, std::chrono::milliseconds(1000));
-    }
-    {
-        SCOPED_TRACE("print server");
-        folder->execute("UPDATE config SET Serv_ImpresNFCE = 1");
-        TestMonitor monitor(*folder, components);
-        ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
-        EXPECT_EQ(monitor.ctx.settings.QueueSql, "Select * from TabNCEAEnviar where enviada = 'enviar'");
-    }
-    {
-        SCOPED_TRACE("contingency sender leaves the point-of-sale marker alone");
-        folder->setSetting("EnviadorDeContigencia", "1");
-        folder->setSetting("EnviandoNFCEVenda", "sim");
-        TestMonitor monitor(*folder, components);
-        ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
-        EXPECT_EQ(monitor.ctx.settings.QueueSql,
-                  "Select * from TabNCEAEnviar where enviada like 'enviar' and datacontigencia <> '' and "
-                  "caminhoXMLcontigencia <> '' and corpoxml <> ''");
-        EXPECT_EQ(folder->setting("EnviandoNFCEVenda"), "sim");
-    }
+    EXPECT_EQ(folder->setting("EnviandoNFCEVenda"), "sim");
 }
 
 TEST_P(StartUpTest, AnyOtherErrorIsShownAsErroSubMainAndEndsTheProgram) {
@@ -166,8 +160,8 @@ TEST_P(StartUpTest, AnyOtherErrorIsShownAsErroSubMainAndEndsTheProgram) {
     TestMonitor monitor(*folder, components);
     EXPECT_EQ(runStartUp(monitor), ExitStatus::StartupError);
     ASSERT_FALSE(monitor.frontend.messages().empty());
-    EXPECT_EQ(monitor.frontend.messages().back().title, "ERRO SUB Main");
-    EXPECT_EQ(monitor.frontend.messages().back().style, platform::MessageStyle::OkCritical);
+    EXPECT_EQ(std::tie(monitor.frontend.messages().back().title, monitor.frontend.messages().back().style),
+              std::make_tuple("ERRO SUB Main", platform::MessageStyle::OkCritical));
 
     ProgramFolder empty(GetParam());
     empty.execute("DELETE FROM DatEmit");
@@ -184,24 +178,30 @@ protected:
     fiscal::UnavailableComponentFactory components;
 };
 
-TEST_F(StartUpSettingsTest, DefaultsForBlankSettings) {
+TEST_F(StartUpSettingsTest, DefaultsForBlankSettingsTheLocalFileUnlessMysqlAndOneInstanceOnly) {
     folder.setSetting("FUSO", "   ");
     folder.setSetting("ambienteNFCE", "1");
     folder.setSetting("ImprimiNFCESistema", "1");
     folder.execute("UPDATE DatEmit SET UF = 'mt', codmunicipio = '   ', CODUF = '51'");
     TestMonitor monitor(folder, components);
     ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
-    EXPECT_EQ(monitor.ctx.settings.TimeZone, "-04:00");
-    EXPECT_EQ(monitor.ctx.settings.Environment, "1");
-    EXPECT_EQ(monitor.ctx.emitter.CityCode, "51");
-    EXPECT_TRUE(monitor.ctx.mainWindow.Check1.checked);
-    EXPECT_EQ(monitor.ctx.mainWindow.Check1.caption, "Ativar Impressão");
+    EXPECT_EQ(std::tie(monitor.ctx.settings.TimeZone, monitor.ctx.settings.Environment, monitor.ctx.emitter.CityCode,
+                       monitor.ctx.mainWindow.Check1.checked, monitor.ctx.mainWindow.Check1.caption),
+              std::make_tuple("-04:00", "1", "51", true, "Ativar Impressão"));
 
+    // MySQL spelled otherwise selects the local file.
     folder.setSetting("FUSO", "-03:00");
+    folder.setSetting("TipoConexao_BD", "MySQL");
     monitor.ctx.instanceLock.reset();
     TestMonitor second(folder, components);
     ASSERT_EQ(runStartUp(second), ExitStatus::Normal);
-    EXPECT_EQ(second.ctx.settings.TimeZone, "-03:00");
+    EXPECT_EQ(std::tie(second.ctx.settings.TimeZone, second.ctx.settings.DateQuote), std::make_tuple("-03:00", "'"));
+    EXPECT_EQ(second.ctx.db->kind(), DbKind::Sqlite);
+
+    // While it runs, a second instance ends silently.
+    TestMonitor third(folder, components);
+    EXPECT_EQ(runStartUp(third), ExitStatus::AnotherInstanceRunning);
+    EXPECT_TRUE(third.frontend.messages().empty());
 }
 
 // A setting outside its domain would send documents to the wrong environment or fail every sale: the
@@ -270,37 +270,17 @@ TEST_F(StartUpSettingsTest, AUsableComponentIsConfiguredForTheModeWithoutTheShut
     EXPECT_EQ(recording.state().operations().front(), "statusQuery");
 }
 
-TEST_F(StartUpSettingsTest, ASecondInstanceEndsSilently) {
-    platform::InstanceLock first(folder.path() + "/quorvanti.lock");
-    ASSERT_TRUE(first.acquired());
-    TestMonitor monitor(folder, components);
-    EXPECT_EQ(runStartUp(monitor), ExitStatus::AnotherInstanceRunning);
-    EXPECT_TRUE(monitor.frontend.messages().empty());
-}
-
-TEST(StartUpMariaDbTest, ConnectionFailureShowsItsMessageWithoutThePassword) {
-    ProgramFolder folder(DbKind::Sqlite);
+TEST_F(StartUpSettingsTest, AMariaDbConnectionFailureShowsItsMessageWithoutThePassword) {
     folder.setSetting("TipoConexao_BD", "mysql");
     folder.setSetting("host", "/nonexistent/mysqld.sock", "Conexao");
     folder.setSetting("usuarioD", "loja", "Conexao");
     folder.setSetting("Senha", "s3gr3d0-da-loja", "Conexao");
-    fiscal::UnavailableComponentFactory components;
     TestMonitor monitor(folder, components);
     EXPECT_EQ(runStartUp(monitor), ExitStatus::DatabaseConnectionFailed);
     ASSERT_EQ(monitor.frontend.messages().size(), 1u);
     EXPECT_EQ(monitor.frontend.messages()[0].text,
               "Houve erro de conexão, com a base de dados verifique erro(GRT7391)\r\n"
               "Tente reabrir o módulo administrativo primeiro");
-}
-
-TEST(StartUpMariaDbTest, MySqlSpelledOtherwiseSelectsTheLocalFile) {
-    ProgramFolder folder(DbKind::Sqlite);
-    folder.setSetting("TipoConexao_BD", "MySQL");
-    fiscal::UnavailableComponentFactory components;
-    TestMonitor monitor(folder, components);
-    EXPECT_EQ(runStartUp(monitor), ExitStatus::Normal);
-    EXPECT_EQ(monitor.ctx.db->kind(), DbKind::Sqlite);
-    EXPECT_EQ(monitor.ctx.settings.DateQuote, "'");
 }
 
 }  // namespace

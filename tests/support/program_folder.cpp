@@ -1,5 +1,6 @@
 #include "support/program_folder.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -59,6 +60,37 @@ std::string ProgramFolder::value(const std::string& sql, const std::string& colu
     return rows.recordCount() == 0 ? "<none>" : rows.field(column).text();
 }
 
+std::string sqlQuoted(const std::optional<std::string>& text) {
+    if (!text) return "NULL";
+    std::string out = "'";
+    for (char c : *text) out += c == '\'' ? std::string("''") : std::string(1, c);
+    return out + "'";
+}
+
+void ProgramFolder::addItem(const SaleItemRow& row) const {
+    const auto number = [](const std::optional<double>& value) { return value ? std::to_string(*value) : "NULL"; };
+    execute("INSERT INTO VendasConclu (CodigoVenda, Data, CodClientePrazo, coditem, discriminacao, Quantidade, "
+            "ValorUnitario, ValorTotalItem, Desconto, MEDIDA) VALUES (" + sqlQuoted(row.sale) + ", '2026-03-05', " +
+            sqlQuoted(row.client) + ", " + std::to_string(row.code) + ", " + sqlQuoted(row.description) + ", " +
+            number(row.quantity) + ", 0, " + number(row.total) + ", " + number(row.discount) + ", " +
+            sqlQuoted(row.unit) + ")");
+}
+
+void ProgramFolder::addProduct(int code, const std::optional<std::string>& cfop,
+                               const std::optional<std::string>& ncm) const {
+    execute("INSERT INTO Estoque (Codigo, Descricao, cfop, cst, codigofiscal) VALUES (" + std::to_string(code) +
+            ", 'PRODUTO', " + sqlQuoted(cfop) + ", '102', " + sqlQuoted(ncm) + ")");
+}
+
+void ProgramFolder::queueSale(const std::string& sale) const {
+    execute("INSERT INTO TabNCEAEnviar (codvenda, enviada, dataV, corpoXML) VALUES (" + sqlQuoted(sale) +
+            ", 'enviar', '2026-03-05', '<NFe/>')");
+}
+
+bool ProgramFolder::queued(const std::string& sale) const {
+    return connect()->open("select * from TabNCEAEnviar where codvenda = " + sqlQuoted(sale)).recordCount() > 0;
+}
+
 std::optional<ExitStatus> exitStatusOf(const std::function<void()>& run) {
     try {
         run();
@@ -77,6 +109,22 @@ std::vector<std::string> TestMonitor::messageTexts() const {
     std::vector<std::string> out;
     for (const auto& m : frontend.messages()) out.push_back(m.text);
     return out;
+}
+
+bool TestMonitor::shown(const std::string& text) const {
+    const auto texts = messageTexts();
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+bool TestMonitor::shownContaining(const std::string& part) const {
+    for (const auto& m : frontend.messages())
+        if (m.text.find(part) != std::string::npos) return true;
+    return false;
+}
+
+bool TestMonitor::captioned(const std::string& caption, const std::string& label) const {
+    const auto captions = frontend.captionsOf(label);
+    return std::find(captions.begin(), captions.end(), caption) != captions.end();
 }
 
 }  // namespace quorvanti::testing

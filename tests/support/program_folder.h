@@ -22,6 +22,21 @@
 
 namespace quorvanti::testing {
 
+// One row of VendasConclu, sold on 05/03/2026; an empty optional is written as NULL.
+struct SaleItemRow {
+    std::string sale = "000123-01";
+    int code = 1;
+    std::optional<std::string> description = "PRODUTO";
+    std::optional<double> quantity = 1;
+    std::optional<double> total = 10;  // ValorTotalItem: net of the discount
+    std::optional<double> discount = 0;
+    std::optional<std::string> unit = "UN";
+    std::string client = "";
+};
+
+// `text` as an SQL literal, NULL when empty.
+std::string sqlQuoted(const std::optional<std::string>& text);
+
 class ProgramFolder {
 public:
     // Creates the folders, the database and a settings file with every required setting, the database
@@ -46,6 +61,12 @@ public:
     // One column of the first row of `sql` as text; "<none>" without rows.
     std::string value(const std::string& sql, const std::string& column) const;
 
+    // Seeding the point-of-sale tables: a sale's item, a catalogue row, the sale queued on 05/03/2026.
+    void addItem(const SaleItemRow& row) const;
+    void addProduct(int code, const std::optional<std::string>& cfop, const std::optional<std::string>& ncm) const;
+    void queueSale(const std::string& sale) const;
+    bool queued(const std::string& sale) const;
+
 private:
     TempDir root_;
     std::string programFolder_;
@@ -67,6 +88,10 @@ public:
 
     // Texts of the message boxes shown, in order.
     std::vector<std::string> messageTexts() const;
+    // Whether a message box showed `text` (or one containing it), and whether `label` ever showed `caption`.
+    bool shown(const std::string& text) const;
+    bool shownContaining(const std::string& part) const;
+    bool captioned(const std::string& caption, const std::string& label = "Label1") const;
 };
 
 // Runs `run` and answers the status of the ProgramExit it raised; empty when it returned.

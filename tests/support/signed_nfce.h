@@ -32,18 +32,23 @@ public:
     std::string storeFolder() const { return folder_ + "/certificados"; }
     const std::string& serial() const { return serial_; }
 
+    // The settings the program gives the component for the test signer, documents under <folder>/nfe/.
+    fiscal::ConfigurationArgs configuration(int tpAmb = 2, const std::string& schemaFolder = kOfficialSchemas) const {
+        return fiscal::ConfigurationArgs{
+            .certificateSerial = serial_, .documentFolder = folder_ + "/nfe/", .schemaFolder = schemaFolder,
+            .uf = "MT", .model = 65, .layoutUse = "1", .timeoutMs = "30000", .tpAmb = tpAmb, .tpEmis = "1",
+            .tpImp = 4, .cnpj = fiscal::testsales::kEmitterCnpj, .cscId = "000001",
+            .csc = "0123456789ABCDEF0123456789ABCDEF", .softwareHouseCnpj = "11.222.333/0001-81",
+            .softwareHouseName = "QUORVANTI"};
+    }
+
     // In homologation every item carries the homologation description, as the program's item group
     // writes it.
     SignedNfce make(fiscal::testsales::Sale sale, int tpAmb = 2) const {
         if (tpAmb == 2)
             for (auto& item : sale.items) item.description = kHomologationItem;
         fiscal::RealFiscalComponent component(storeFolder());
-        component.configure(fiscal::ConfigurationArgs{
-            .certificateSerial = serial_, .documentFolder = folder_ + "/nfe/", .schemaFolder = kOfficialSchemas,
-            .uf = "MT", .model = 65, .layoutUse = "1", .timeoutMs = "30000", .tpAmb = tpAmb, .tpEmis = "1",
-            .tpImp = 4, .cnpj = fiscal::testsales::kEmitterCnpj, .cscId = "000001",
-            .csc = "0123456789ABCDEF0123456789ABCDEF", .softwareHouseCnpj = "11.222.333/0001-81",
-            .softwareHouseName = "QUORVANTI"});
+        component.configure(configuration(tpAmb));
         fiscal::testsales::sendSale(component, sale);
         std::string key;
         fiscal::GenerationArgs args;
