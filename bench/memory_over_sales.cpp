@@ -65,17 +65,17 @@ void BM_ResidentMemoryOverSales(benchmark::State& state) {
     const char* wanted = std::getenv("QUORVANTI_BENCH_SALES");
     const int sales = wanted != nullptr ? std::max(kBatch, std::atoi(wanted)) : static_cast<int>(state.range(0));
     for (auto _ : state) {
-        testing::ProgramFolder folder(database::DbKind::Sqlite);
+        quorvanti::testing::ProgramFolder folder(database::DbKind::Sqlite);
         const std::string store = folder.path() + "/certificados";
-        testing::installTestCertificate(store);
+        quorvanti::testing::installTestCertificate(store);
         folder.setSetting("CertificadoSerie", fiscal::CertificateStore(store).list().at(0).serialNumber);
-        const std::string ca = testing::testAuthorityPem();
-        auto authority = testing::startHttpsAuthority(folder.path() + "/..", ca, {"--quiet"});
+        const std::string ca = quorvanti::testing::testAuthorityPem();
+        auto authority = quorvanti::testing::startHttpsAuthority(folder.path() + "/..", ca, {"--quiet"});
         if (authority->port() <= 0) {
             state.SkipWithError("the local SEFAZ did not start");
             return;
         }
-        testing::writeFile(folder.path() + "/nfe/webservices.ini", testing::webServicesIni(authority->port(), ca));
+        quorvanti::testing::writeFile(folder.path() + "/nfe/webservices.ini", quorvanti::testing::webServicesIni(authority->port(), ca));
         folder.execute("INSERT INTO Estoque (Codigo, Descricao, cfop, cst, codigofiscal) VALUES "
                        "(101, 'ARROZ', '5102', '102', '10063021'), (103, 'REFRIGERANTE', '5405', '500', '22021000')");
 
@@ -113,6 +113,7 @@ void BM_ResidentMemoryOverSales(benchmark::State& state) {
         if (folder.value("select count(*) as n from TabNCEAEnviar", "n") != "0") state.SkipWithError("sales left in the queue");
         if (folder.value("select count(*) as n from nfce_gerada", "n") != std::to_string(sales))
             state.SkipWithError("not every sale was recorded");
+        state.counters["sales"] = sales;
         state.counters["rss_after_500_MiB"] = afterFirstBatch;
         state.counters["rss_end_MiB"] = atEnd;
         state.counters["end_over_500"] = atEnd / afterFirstBatch;

@@ -50,22 +50,25 @@ std::string timeScale() {
 // frontend writes each caption as "[window.control] text"), or, with `authorised` set, as soon as the authority's
 // state folder holds that many authorised documents (the answer to the send still on its way).
 // `secondSignal`, when set, is sent right after `signal` (two signals of one kind may merge into one).
+// `rules`, when set, replaces the authority's scenario before the run.
 struct Stop {
     std::string caption;
     int occurrence = 1;
     int signal = SIGKILL;
     int secondSignal = 0;
     std::size_t authorised = 0;
+    std::string rules;
 };
 
 // One way of stopping the monitor: the stops of successive runs, the scenario the authority follows
-// during them and after them (empty: the normal answers), and the database.
+// after them (empty: the normal answers), and the database.
 struct StopCase {
     std::string name;
     std::vector<Stop> stops;
-    std::string rulesDuringStops;
     std::string rulesAfterStops;
     DbKind kind = DbKind::Sqlite;
+    // A fault of the monitor this case shows and that is not mended yet: the case is skipped with it.
+    std::string knownFault;
 };
 void PrintTo(const StopCase& c, std::ostream* out) { *out << c.name; }
 
@@ -248,9 +251,23 @@ void expectEverySaleAuthorisedOnceAndRecorded(const ProgramFolder& folder, const
     EXPECT_EQ(folder.value("select count(*) as n from VendasConclu where fiscal is null or fiscal <> 'Sim'", "n"), "0");
 }
 
+// At any stop, each sale is either wholly recorded (its NFC-e row, the fiscal mark, its queue row gone)
+// or not at all (still queued, unmarked): the completion is one transaction.
+void expectNoSaleHalfRecorded(const ProgramFolder& folder) {
+    for (const std::string& sale : kSales) {
+        const bool recorded = folder.value("select count(*) as n from nfce_gerada where cod_venda = '" + sale + "'", "n") != "0";
+        const bool queued = folder.value("select count(*) as n from TabNCEAEnviar where codvenda = '" + sale + "'", "n") != "0";
+        const std::string unmarked = folder.value(
+            "select count(*) as n from VendasConclu where CodigoVenda = '" + sale + "' and (fiscal is null or fiscal <> 'Sim')", "n");
+        EXPECT_NE(recorded, queued) << sale;
+        EXPECT_EQ(unmarked, recorded ? "0" : "2") << sale;
+    }
+}
+
 TEST_P(CrashRecoveryTest, EverySaleEndsAuthorisedOnceWhereverTheMonitorWasStopped) {
-    if (!GetParam().rulesDuringStops.empty()) scenario(GetParam().rulesDuringStops);
+    if (!GetParam().knownFault.empty()) GTEST_SKIP() << GetParam().knownFault;
     for (const Stop& stop : GetParam().stops) {
+        if (!stop.rules.empty()) scenario(stop.rules);
         const MonitorRun run = runMonitor(&stop);
         ASSERT_TRUE(run.stopped) << "never reached \"" << stop.caption << "\":\n" << lastLines(run.output);
         if (stop.signal == SIGKILL) {
@@ -266,8 +283,9 @@ TEST_P(CrashRecoveryTest, EverySaleEndsAuthorisedOnceWhereverTheMonitorWasStoppe
             EXPECT_TRUE(run.exited && (run.status == 128 + stop.signal || run.status == 128 + stop.secondSignal))
                 << run.status << "\n" << lastLines(run.output);
         }
+        expectNoSaleHalfRecorded(*folder);
     }
-    if (GetParam().rulesAfterStops != GetParam().rulesDuringStops) scenario(GetParam().rulesAfterStops);
+    scenario(GetParam().rulesAfterStops);
     for (int restart = 0; restart < 4 && queued() > 0; ++restart) {
         const MonitorRun run = runMonitor();
         EXPECT_TRUE(run.exited && run.status == 0) << run.status << "\n" << lastLines(run.output);
@@ -287,33 +305,59 @@ Stop termAt(const std::string& caption, int secondSignal = 0) {
     stop.secondSignal = secondSignal;
     return stop;
 }
-Stop killOnceAuthorised() {
-    Stop stop;
-    stop.authorised = 1;
+Stop with(Stop stop, const std::string& rules) {
+    stop.rules = rules;
     return stop;
 }
-StopCase stopCase(const std::string& name, std::vector<Stop> stops, const std::string& rulesDuring = "",
-                  const std::string& rulesAfter = "", DbKind kind = DbKind::Sqlite) {
-    return {name, std::move(stops), rulesDuring, rulesAfter, kind};
+// As soon as the authority holds the document, while its answer is held back.
+Stop killWhileTheAnswerIsDelayed() {
+    Stop stop;
+    stop.authorised = 1;
+    stop.rules = "[call send 1]\ndelay = 3000\n";
+    return stop;
 }
+StopCase stopCase(const std::string& name, std::vector<Stop> stops, const std::string& rulesAfter = "",
+                  DbKind kind = DbKind::Sqlite) {
+    return {name, std::move(stops), rulesAfter, kind, ""};
+}
+
+StopCase knownFault(StopCase c) {
+    c.knownFault = "the recovery keeps a sale for ever when its earlier key is answered 562 (its number is "
+                   "another document's); see the comment on this case";
+    return c;
+}
+
+constexpr const char* kRecoveryUnanswered = "[call consulta 1]\nstatus = 108\n";
+constexpr const char* kInProcessing = "[call consulta *]\nprocessing = 3\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, CrashRecoveryTest,
     ::testing::Values(
         // Power cuts (SIGKILL) at each step of the first sale, and once in the second.
         stopCase("KeyWrittenNotSent", {killAt("Gerando lote")}),
-        stopCase("AuthorisedAnswerInFlight", {killOnceAuthorised()}, "[call send 1]\ndelay = 3000\n"),
+        stopCase("AuthorisedAnswerInFlight", {killWhileTheAnswerIsDelayed()}),
         stopCase("AfterTheSend", {killAt("Metodo enviar: 989")}),
         stopCase("AfterTheConsultation", {killAt("Recepção realizada")}),
         stopCase("BeforeTheRecord", {killAt("Salvando NFCe")}),
         stopCase("InsideTheRecord", {killAt("Incrementando NFC-e na base/Salvando")}),
-        stopCase("InsideTheRecordMariaDb", {killAt("Incrementando NFC-e na base/Salvando")}, "", "", DbKind::MariaDb),
+        stopCase("InsideTheRecordMariaDb", {killAt("Incrementando NFC-e na base/Salvando")}, "", DbKind::MariaDb),
         stopCase("SecondSaleAfterTheSend", {killAt("Metodo enviar: 989", 2)}),
+        // The authority answers "in processing" to the first consultations, before and after the kill.
+        stopCase("WhileInProcessing", {with(killAt("Realizando consulta: Tentativas 1/"), kInProcessing)}, kInProcessing),
         // Killed again while completing the earlier attempt it took up.
         stopCase("AgainDuringRecovery", {killAt("Recepção realizada"), killAt("Incrementando NFC-e na base/Salvando")}),
         // The recovery's first consultation gets no final answer: the other sale goes first and must
         // not take the number the authority already holds for the first.
-        stopCase("RecoveryUnanswered", {killAt("Recepção realizada")}, "", "[call consulta 1]\nstatus = 108\n"),
+        stopCase("RecoveryUnanswered", {killAt("Recepção realizada")}, kRecoveryUnanswered),
+        // KNOWN FAULT: the recovery takes a 562 on the sale's earlier key (the authority holds that number
+        // under another sale's key) for an unanswered consultation, so the sale is kept for ever and
+        // never emitted. Here the first sale is killed after its key is written, its recovery is
+        // unanswered once, and the second sale takes number 1.
+        knownFault(stopCase("KeyWrittenThenNumberTaken", {killAt("Gerando lote")}, kRecoveryUnanswered)),
+        // The same: the second sale is killed right after the authority told it that number 1 is taken
+        // (config already at 2, its NFCe.ini still naming the refused key).
+        knownFault(stopCase("RenumberedAfterDuplicity",
+                            {killAt("Recepção realizada"), with(killAt("Nº NFC-e CONT."), kRecoveryUnanswered)})),
         // Service stops (SIGTERM), and a second signal that ends the process at once.
         stopCase("TermWhileBuilding", {termAt("Dados destinatário")}),
         stopCase("TermAfterTheSend", {termAt("Verificando autorização")}),
