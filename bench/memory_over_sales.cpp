@@ -49,8 +49,9 @@ void queueSales(database::DbConnection& db, int first, int count) {
     std::string items, queue;
     for (int i = first; i < first + count; ++i) {
         const std::string code = "'" + std::to_string(100000 + i) + "-01'";
-        items += std::string(items.empty() ? "" : ", ") + "(" + code + ", '2026-03-05', '', 101, 'Arroz', 2, 10, 20, 0, 'UN'), (" +
-                 code + ", '2026-03-05', '', 103, 'Refrigerante', 1, 9.5, 9.5, 0, 'UN')";
+        items += std::string(items.empty() ? "" : ", ") + "(" + code +
+                 ", '2026-03-05', '', 101, 'Arroz', 2, 10, 20, 0, 'UN'), (" + code +
+                 ", '2026-03-05', '', 103, 'Refrigerante', 1, 9.5, 9.5, 0, 'UN')";
         queue += std::string(queue.empty() ? "" : ", ") + "(" + code + ", 'enviar', '2026-03-05', 'x')";
     }
     db.execute("BEGIN");
@@ -75,7 +76,8 @@ void BM_ResidentMemoryOverSales(benchmark::State& state) {
             state.SkipWithError("the local SEFAZ did not start");
             return;
         }
-        quorvanti::testing::writeFile(folder.path() + "/nfe/webservices.ini", quorvanti::testing::webServicesIni(authority->port(), ca));
+        quorvanti::testing::writeFile(folder.path() + "/nfe/webservices.ini",
+                                      quorvanti::testing::webServicesIni(authority->port(), ca));
         folder.execute("INSERT INTO Estoque (Codigo, Descricao, cfop, cst, codigofiscal) VALUES "
                        "(101, 'ARROZ', '5102', '102', '10063021'), (103, 'REFRIGERANTE', '5405', '500', '22021000')");
 
@@ -110,7 +112,8 @@ void BM_ResidentMemoryOverSales(benchmark::State& state) {
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         const double atEnd = residentMiB();
 
-        if (folder.value("select count(*) as n from TabNCEAEnviar", "n") != "0") state.SkipWithError("sales left in the queue");
+        if (folder.value("select count(*) as n from TabNCEAEnviar", "n") != "0")
+            state.SkipWithError("sales left in the queue");
         if (folder.value("select count(*) as n from nfce_gerada", "n") != std::to_string(sales))
             state.SkipWithError("not every sale was recorded");
         state.counters["sales"] = sales;
