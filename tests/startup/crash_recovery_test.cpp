@@ -366,6 +366,8 @@ INSTANTIATE_TEST_SUITE_P(
                             {killAt("Recepção realizada"), with(killAt("Nº NFC-e CONT."), kRecoveryUnanswered)})),
         // Service stops (SIGTERM), and a second signal that ends the process at once.
         stopCase("TermWhileBuilding", {termAt("Dados destinatário")}),
+        // The stop is seen at the first consultation after the authorisation: the sale is left queued
+        // for the next start's recovery rather than recorded before the end.
         stopCase("TermAfterTheSend", {termAt("Verificando autorização")}),
         stopCase("TermTwice", {termAt("Metodo enviar: 989", SIGINT)})),
     [](const ::testing::TestParamInfo<StopCase>& info) { return info.param.name; });
