@@ -19,7 +19,7 @@
 #include <string>
 
 #include "authorisation/emission_routine.h"
-#include "fiscal_component/certificate_store.h"
+#include "fiscal_component/certificates/certificate_store.h"
 #include "fiscal_component/real_component.h"
 #include "monitor/poll_cycle.h"
 #include "platform/ui/headless_frontend.h"
@@ -94,6 +94,8 @@ void BM_ResidentMemoryOverSales(benchmark::State& state) {
         context::AppContext ctx(context::Services{clock, frontend, loop, registry, shell, components},
                                 context::Locations{.programFolder = folder.path(), .desktopFolder = folder.desktop(),
                                                    .devSettingsPath = ""});
+        // The local SEFAZ checks dhEmi against its real clock: the documents carry the real instant.
+        clock.followRealTime();
         startup::SubMain(ctx);
         const auto seeding = folder.connect();
 

@@ -289,7 +289,6 @@ Step Emission::reception() {
     ctx_.status("Recepção");
     sleep(4000);
     for (;;) {
-        if (stopRequested()) return keep("Parada solicitada durante a recepção", false);
         ctx_.status(e_.CurrentAccessKey + "10 - Recepção...: ");
         method("Método: Consulta Protocolo 2");
         s_.ComponentOk = component.consultByKey(e_.CurrentAccessKey);
@@ -297,6 +296,8 @@ Step Emission::reception() {
         if (!answerHas(e_.ResponseText, "HTTP 404") && !answerHas(e_.ResponseText, "Lote em processamento") &&
             !answerHas(e_.ResponseText, "xmlThere is"))
             break;
+        // Not final yet: a stop asked for ends the wait here; the next start consults the key again.
+        if (stopRequested()) return keep("Parada solicitada durante a recepção", false);
         ++waitCount_;
         ctx_.status("Tentativas de recepção: " + std::to_string(waitCount_) + "/30");
         if (waitCount_ >= 30)
