@@ -231,8 +231,8 @@ std::string nfeProcDocument(std::string_view nfe, std::string_view protNFe) {
     return out;
 }
 
-WebServices::WebServices(WebServiceSettings settings, CertificateSource certificate)
-    : settings_(std::move(settings)), certificate_(std::move(certificate)) {
+WebServices::WebServices(WebServiceSettings settings, CertificateSource certificate, SoapTransport transport)
+    : settings_(std::move(settings)), certificate_(std::move(certificate)), transport_(std::move(transport)) {
     settings_.documentFolder = platform::withTrailingSlash(settings_.documentFolder);
     settings_.uf = trimmed(settings_.uf);
 }
@@ -255,7 +255,7 @@ SoapOutcome WebServices::call(WebService service, std::string message, std::stri
     soap.message = std::move(message);
     soap.certificate = certificate_;
     soap.connection = connectionSettings(settings_.documentFolder, settings_.timeoutMs);
-    return callWebService(soap, messageName);
+    return transport_(soap, messageName);
 }
 
 void WebServices::keepAnswer(const std::string& fileName, const std::string& body) const {
