@@ -51,9 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!key.empty()) {
         const std::size_t open = text.find('[', from);
         FUZZ_CHECK(open != std::string::npos && allDigits(key, 44), shown(key));
-        const std::size_t at = text.find(key, open + 1);
-        FUZZ_CHECK(at != std::string::npos && (at + 44 == text.size() || !digit(text[at + 44])),
-                   shown(text) + " -> " + key);
+        bool alone = false;
+        for (std::size_t at = text.find(key, open + 1); at != std::string::npos && !alone; at = text.find(key, at + 1))
+            alone = !digit(text[at - 1]) && (at + 44 == text.size() || !digit(text[at + 44]));
+        FUZZ_CHECK(alone, shown(text) + " -> " + key);
     }
 
     const std::string receipt = authorisation::receiptInAnswer(text);

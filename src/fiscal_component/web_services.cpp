@@ -112,6 +112,15 @@ std::string standaloneText(xmlNode* element) {
     return out;
 }
 
+// Whether `document` is well-formed XML whose root holds an NFe first.
+bool wellFormedProc(std::string_view document) {
+    DocPtr parsed(xmlReadMemory(document.data(), static_cast<int>(document.size()), nullptr, "UTF-8",
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+    xmlNode* root = parsed ? xmlDocGetRootElement(parsed.get()) : nullptr;
+    xmlNode* first = root ? xmlFirstElementChild(root) : nullptr;
+    return named(first, "NFe");
+}
+
 // The first DigestValue of a signed NFe's text.
 std::string digestValueOf(std::string_view nfe) {
     const auto tag = nfe.find("DigestValue>");
@@ -280,6 +289,9 @@ void WebServices::keepAuthorised(const std::string& key, xmlNode* protNFe, std::
     if (protocol.empty()) return;
     const std::string path = settings_.documentFolder + "arquivos/procNFe/" + key + "-procNFe.xml";
     const std::string document = nfeProcDocument(signedNfe, protocol);
+    // The signed file is taken as text; one that is damaged (or carries a document type declaration,
+    // which cannot stand inside nfeProc) would make an authorised document nobody can read.
+    if (!wellFormedProc(document)) return;
     // The routine consults an authorised key several times; the same document is not written again.
     if (std::string existing; readWholeFile(path, existing) && existing == document) return;
     writeFileInPlace(path, document);

@@ -115,6 +115,13 @@ TEST_F(IniFileTest, FileWithLfLinesOrNoFinalLineEndIsReadAndKept) {
     ASSERT_TRUE(iniWrite(path, "Geral", "D", "4"));
     ASSERT_TRUE(iniWrite(path, "Outra", "E", "5"));
     EXPECT_EQ(readFile(path), "[Geral]\nA=1\nB=2\nD=4\r\n[Outra]\nC=3\r\nE=5\r\n");
+
+    // A last line ending in a bare CR gets its LF: a CR LF after it would leave the CR in its value.
+    writeFile(path, "[Geral]\r\nA=1\r");
+    ASSERT_TRUE(iniWrite(path, "Outra", "B", "2"));
+    ASSERT_TRUE(iniWrite(path, "Geral", "C", "3"));
+    EXPECT_EQ(iniRead(path, "Geral", "A"), "1");
+    EXPECT_EQ(readFile(path), "[Geral]\r\nA=1\r\nC=3\r\n[Outra]\r\nB=2\r\n");
 }
 
 TEST_F(IniFileTest, TextIsWindows1252WithCrLfOnDiskAndUtf8InTheApi) {
@@ -166,6 +173,11 @@ TEST_F(IniFileTest, WhatCannotBeWrittenAnswersFalseAndLeavesTheFileAlone) {
     EXPECT_FALSE(iniWrite(path, "Geral", "B=C", "1"));
     EXPECT_FALSE(iniWrite(path, "", "A", "1"));
     EXPECT_EQ(readFile(path), "[Geral]\r\nA=1\r\n");
+    // Names end at a NUL, as a C caller passes them, for the read as for the write.
+    const std::string section("Geral\0x", 7), key("B\0y", 3);
+    ASSERT_TRUE(iniWrite(path, section, key, "2"));
+    EXPECT_EQ(iniRead(path, section, key), "2");
+    EXPECT_EQ(iniRead(path, "Geral", "B"), "2");
     writeSetting("Geral", "A", "x\ny", dir.file("nao/existe.ini"));  // ignored, as the caller expects
 }
 
