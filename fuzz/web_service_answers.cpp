@@ -144,10 +144,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string signedNfe = input[0].empty() ? kSignedNfe : input[0];
     input.erase(input.begin());
 
-    const std::string folder = fuzz::scratchFolder() + "/nfe/";
+    static const std::string folder = [] {
+        const std::string nfe = fuzz::scratchFolder() + "/nfe/";
+        std::filesystem::create_directories(nfe + "arquivos/assinado");
+        return nfe;
+    }();
+    const std::string procNfe = folder + "arquivos/procNFe/" + kKey + "-procNFe.xml";
     std::error_code ec;
-    std::filesystem::remove_all(folder, ec);
-    std::filesystem::create_directories(folder + "arquivos/assinado");
+    std::filesystem::remove(procNfe, ec);
     // The signed file the consultations fall back on.
     fuzz::writeFile(folder + "arquivos/assinado/NFe" + kKey + "-assinado.xml", signedNfe);
 
@@ -164,6 +168,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     before = answers.calls;
     checkResult(services.serviceStatus(), answers, before, "serviceStatus");
-    checkProcNfe(folder + "arquivos/procNFe/" + kKey + "-procNFe.xml", signedNfe);
+    checkProcNfe(procNfe, signedNfe);
     return 0;
 }
