@@ -56,20 +56,21 @@ std::optional<std::string> optionalText(std::string_view value, const std::strin
     return text;
 }
 
+// The first amount in cents beyond the layout's values (13 digits before the point).
+constexpr std::int64_t kAmountLimitCents = 1'000'000'000'000'000;
+
 // An amount with `decimals` places and at most `integerDigits` digits before the point (the layout's
 // TDec types: 13 for values, 11 for quantities and unit values, 3 for rates). Beyond that the layout
 // cannot hold it, and the sums of the document's cents would no longer fit 64 bits.
 std::string amount(double value, int decimals, const std::string& what, std::size_t integerDigits = 13) {
     if (!std::isfinite(value)) fail(what + " inválido: valor não numérico");
-    if (value < 0 && roundToUnits(value, decimals) != 0) {
-        fail(what + " negativo: " + formatDecimal(value, decimals));
-    }
-    std::string text = formatDecimal(value < 0 ? 0.0 : value, decimals);
-    if (std::min(text.find('.'), text.size()) > integerDigits) {
+    const std::string text = formatDecimal(value, decimals);
+    if (std::min(text.find('.'), text.size()) > integerDigits + (text[0] == '-' ? 1 : 0)) {
         fail(what + " " + text + " grande demais: no máximo " + str(static_cast<std::int64_t>(integerDigits)) +
              " dígitos antes da vírgula");
     }
-    return text;
+    if (text[0] == '-') fail(what + " negativo: " + text);
+    return value < 0 ? formatDecimal(0.0, decimals) : text;
 }
 
 bool isState(std::string_view uf, bool allowForeign) {
@@ -391,9 +392,9 @@ void NfceDocument::itemProduct(const ItemProductArgs& a) {
     // Optional values: the layout forbids an explicit zero.
     const auto optionalAmount = [&](const char* tag, double value, std::int64_t& cents) {
         // Rounded once: most are zero, and the text of a positive one is its cents.
-        if (!std::isfinite(value) || value >= 1e13) amount(value, 2, std::string(tag) + " " + item);
+        if (!std::isfinite(value) || std::fabs(value) >= 1e13) amount(value, 2, std::string(tag) + " " + item);
         cents = roundToUnits(value, 2);
-        if (cents < 0 || cents >= 1'000'000'000'000'000) amount(value, 2, std::string(tag) + " " + item);
+        if (cents < 0 || cents >= kAmountLimitCents) amount(value, 2, std::string(tag) + " " + item);
         if (cents > 0) element(p, tag, money(cents));
     };
     optionalAmount("vFrete", a.vFrete, it.vFrete);
@@ -564,6 +565,9 @@ void NfceDocument::checkComplete() const {
     for (const Payment& p : payments_) paid += p.vPag;
     if (paid < totals_.vNF) {
         fail("Pagamentos (vPag) somam " + money(paid) + ", menos que o valor da nota " + money(totals_.vNF));
+    }
+    if (paid - totals_.vNF >= kAmountLimitCents) {
+        fail("Troco (vTroco) " + money(paid - totals_.vNF) + " grande demais: os pagamentos excedem o valor da nota");
     }
 }
 

@@ -298,6 +298,8 @@ TEST(NfceDocumentTest, IncompleteOrInconsistentDocumentsAreNotWritten) {
     EXPECT_EQ(errorOf([&] { underpaid.checkComplete(); }), "Pagamentos (vPag) somam 5.00, menos que o valor da nota 9.00");
     underpaid.payment(PaymentArgs{.tPag = 4, .vPag = 5});
     EXPECT_THAT(underpaid.write(kExampleKey), HasSubstr("</detPag><vTroco>1.00</vTroco></pag>"));
+    underpaid.payment(PaymentArgs{.tPag = 1, .vPag = 9999999999999});  // change beyond the layout's 13 digits
+    EXPECT_THAT(errorOf([&] { underpaid.checkComplete(); }), HasSubstr("Troco (vTroco) 10000000000000.00 grande demais"));
 
     EXPECT_EQ(errorOf([&] { NfceDocument(DocumentSettings{"SP", 2}).checkComplete(); }),
               "Documento sem o grupo de identificação (ide)");
