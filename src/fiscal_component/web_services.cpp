@@ -112,10 +112,14 @@ std::string standaloneText(xmlNode* element) {
     return out;
 }
 
+DocPtr parsedText(std::string_view xml) {
+    return DocPtr(xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, "UTF-8",
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+}
+
 // Whether `document` is well-formed XML whose root holds an NFe first.
 bool wellFormedProc(std::string_view document) {
-    DocPtr parsed(xmlReadMemory(document.data(), static_cast<int>(document.size()), nullptr, "UTF-8",
-                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+    DocPtr parsed = parsedText(document);
     xmlNode* root = parsed ? xmlDocGetRootElement(parsed.get()) : nullptr;
     xmlNode* first = root ? xmlFirstElementChild(root) : nullptr;
     return named(first, "NFe");
@@ -307,8 +311,7 @@ SendResult WebServices::send(const std::string& signedXmlPath, const SendArgs& a
 SendResult WebServices::sendDocument(std::string_view signedNfe, const SendArgs& args) {
     initialiseXmlLibrary();
     const std::string_view nfe = elementText(signedNfe);
-    DocPtr parsed(xmlReadMemory(nfe.data(), static_cast<int>(nfe.size()), nullptr, "UTF-8",
-                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+    DocPtr parsed = parsedText(nfe);
     xmlNode* root = parsed ? xmlDocGetRootElement(parsed.get()) : nullptr;
     if (!named(root, "NFe")) return failed<SendResult>(xmlDocumentFailure("o documento a enviar não é uma NF-e"));
     xmlChar* id = xmlGetProp(child(root, "infNFe"), BAD_CAST "Id");
@@ -322,8 +325,14 @@ SendResult WebServices::sendDocument(std::string_view signedNfe, const SendArgs&
         return failed<SendResult>(xmlDocumentFailure("lote " + std::to_string(args.nNF) + " ou indSinc " +
                                                      std::to_string(args.indSinc) + " inválido"));
 
+    // The NFe goes into the message as text: what its parse let through but an element cannot hold (a
+    // NUL, a document type declaration) would make a message the authority can only refuse.
+    std::string message = enviNFeMessage(nfe, args.nNF, args.indSinc);
+    if (!parsedText(message))
+        return failed<SendResult>(xmlDocumentFailure("o texto da NF-e " + key + " não cabe numa mensagem XML"));
+
     lastSends_.erase(key);
-    const SoapOutcome outcome = call(WebService::Authorisation, enviNFeMessage(nfe, args.nNF, args.indSinc), "retEnviNFe");
+    const SoapOutcome outcome = call(WebService::Authorisation, std::move(message), "retEnviNFe");
     keepAnswer(key + "-ret-envi.xml", outcome.body);
     if (outcome.reading.failure) return failed<SendResult>(outcome.reading.failure);
 

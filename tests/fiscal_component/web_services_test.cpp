@@ -356,7 +356,7 @@ TEST(WebServicesAnswersTest, AnAuthorisationOfADamagedSignedFileWritesNoAuthoris
     const std::string nfeText = "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\"><infNFe versao=\"4.00\" Id=\"NFe" +
                                 key + "\"/></NFe>";
     std::filesystem::create_directories(nfe + "arquivos/assinado");
-    for (const std::string damaged : {nfeText.substr(0, 60), "<!DOCTYPE NFe []>" + nfeText}) {
+    for (const std::string& damaged : {nfeText.substr(0, 60), "<!DOCTYPE NFe []>" + nfeText}) {
         writeFile(signedPath, damaged);
         EXPECT_EQ(ws.consult(key).cStat, 100);
         EXPECT_FALSE(std::filesystem::exists(procPath)) << damaged;
@@ -364,6 +364,24 @@ TEST(WebServicesAnswersTest, AnAuthorisationOfADamagedSignedFileWritesNoAuthoris
     writeFile(signedPath, "<?xml version=\"1.0\"?>\n" + nfeText);
     EXPECT_EQ(ws.consult(key).cStat, 100);
     EXPECT_THAT(readFile(procPath), HasSubstr(nfeText + "<protNFe"));
+}
+
+TEST(WebServicesAnswersTest, ASignedTextThatCannotGoIntoAMessageIsNotSent) {
+    const std::string key = "51260311222333000181650010000012341000012347";
+    const std::string nfeText = "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\"><infNFe versao=\"4.00\" Id=\"NFe" +
+                                key + "\"/><Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\"/></NFe>";
+    int calls = 0;
+    WebServices ws(WebServiceSettings{.uf = "MT", .tpAmb = 2, .documentFolder = "/nonexistent/"}, {},
+                   [&](const SoapCall&, std::string_view) {
+                       ++calls;
+                       return SoapOutcome{};
+                   });
+    for (const std::string& text : {nfeText + std::string(1, '\0'), "<!DOCTYPE NFe []>" + nfeText}) {
+        const SendResult sent = ws.sendDocument(text, SendArgs{.nNF = 1});
+        EXPECT_EQ(sent.cStat, kFailureXmlDocument);
+        EXPECT_THAT(sent.xMotivo, HasSubstr("não cabe numa mensagem XML"));
+    }
+    EXPECT_EQ(calls, 0);
 }
 
 }  // namespace
