@@ -4,8 +4,9 @@
 #   scripts/fuzz.sh [--runs N | --seconds S] [target...]
 # Default: every target of fuzz/, 1000 runs each. The seeds in fuzz/corpus/<target> are read, never
 # written: what a run finds new goes to build/fuzz/corpus/<target>. A crash, leak, undefined behaviour,
-# hang (10 s on one input) or broken property stops with the input saved under build/fuzz/findings/
-# and the script exits non-zero. Reproduce one: build/fuzz/fuzz/fuzz_<target> <input file>.
+# hang (10 s on one input) or broken property ends that target's run with the input saved under
+# build/fuzz/findings/<target>/; the other targets still run and the script exits non-zero.
+# Reproduce one: build/fuzz/fuzz/fuzz_<target> <input file>.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 dir="$top/build/fuzz"
