@@ -1,23 +1,27 @@
 #!/bin/sh
 # Builds the libFuzzer targets (clang, AddressSanitizer + UBSan) in build/fuzz and runs each over its
 # corpus, one after another:
-#   scripts/fuzz.sh [--runs N | --seconds S] [target...]
-# Default: every target of fuzz/, 1000 runs each. The seeds in fuzz/corpus/<target> are read, never
-# written: what a run finds new goes to build/fuzz/corpus/<target>. A crash, leak, undefined behaviour,
-# hang (10 s on one input) or broken property ends that target's run with the input saved under
-# build/fuzz/findings/<target>/; the other targets still run and the script exits non-zero.
-# Reproduce one: build/fuzz/fuzz/fuzz_<target> <input file>.
+#   scripts/fuzz.sh [--quick] [--runs N | --seconds S] [target...]
+# Default: every target of fuzz/, 1000 runs each. --quick builds without optimisation, in
+# build/fuzz-quick: a faster build and slower runs, for the short runs of scripts/test.sh.
+# The seeds in fuzz/corpus/<target> are read, never written: what a run finds new goes to
+# build/fuzz/corpus/<target>. A crash, leak, undefined behaviour, hang (10 s on one input) or broken
+# property ends that target's run with the input saved under build/fuzz/findings/<target>/; the other
+# targets still run and the script exits non-zero. Replay one: build/fuzz/fuzz/fuzz_<target> FILE.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 dir="$top/build/fuzz"
 jobs=$(nproc 2>/dev/null || echo 2)
+# -O1 with line tables: fast enough to fuzz, quick to build, stack traces with lines; asserts stay on.
+optimisation="-O1"
 
 limit="-runs=1000"
 while [ $# -gt 0 ]; do
     case "$1" in
+        --quick) optimisation="-O0"; dir="$top/build/fuzz-quick"; shift ;;
         --runs) limit="-runs=$2"; shift 2 ;;
         --seconds) limit="-max_total_time=$2"; shift 2 ;;
-        --*) echo "fuzz.sh: unknown option $1 (--runs N or --seconds S)" >&2; exit 2 ;;
+        --*) echo "fuzz.sh: unknown option $1 (--quick, --runs N or --seconds S)" >&2; exit 2 ;;
         *) break ;;
     esac
 done
@@ -28,10 +32,9 @@ else
 fi
 
 "$top/scripts/install-deps.sh"
-# -O1 with line tables: fast enough to fuzz, quick to build, stack traces with lines; asserts stay on.
-CC=clang CXX=clang++ cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=Fuzz -DCMAKE_C_FLAGS_FUZZ="-O1 -gline-tables-only" \
-    -DCMAKE_CXX_FLAGS_FUZZ="-O1 -gline-tables-only" -DQUORVANTI_FUZZ=ON -DQUORVANTI_TESTS=OFF -DQUORVANTI_BENCH=OFF \
-    >/dev/null
+CC=clang CXX=clang++ cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=Fuzz \
+    -DCMAKE_C_FLAGS_FUZZ="$optimisation -gline-tables-only" -DCMAKE_CXX_FLAGS_FUZZ="$optimisation -gline-tables-only" \
+    -DQUORVANTI_FUZZ=ON -DQUORVANTI_TESTS=OFF -DQUORVANTI_BENCH=OFF >/dev/null
 build_targets=""
 for t in $targets; do build_targets="$build_targets --target fuzz_$t"; done
 # shellcheck disable=SC2086
