@@ -10,6 +10,7 @@ libxml2-dev libxmlsec1-dev libssl-dev openssl
 libcurl4-openssl-dev libcpp-httplib-dev libqrencode-dev libcairo2-dev
 googletest libgtest-dev libgmock-dev libbenchmark-dev
 xmlsec1 libxml2-utils zbar-tools poppler-utils
+clang libclang-rt-14-dev
 "
 
 missing=""

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Everything the tests need, from a fresh machine: the Debian packages, both builds (optimised, and with
 # AddressSanitizer + UndefinedBehaviorSanitizer), a private MariaDB server on a Unix socket, then every
-# test suite in both builds. Exits non-zero when anything fails.
+# test suite in both builds, then every fuzz target for 15 s (QUORVANTI_FUZZ_SECONDS) over its corpus.
+# Exits non-zero when anything fails.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -25,4 +26,7 @@ for build in release asan; do
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         ctest --test-dir "$top/build/$build" --output-on-failure -j "$jobs" || status=1
 done
+# Every fuzz target for a short while over its corpus (the long runs are scripts/fuzz.sh --runs N).
+echo "== fuzz"
+"$top/scripts/fuzz.sh" --quick --seconds "${QUORVANTI_FUZZ_SECONDS:-15}" || status=1
 exit $status

@@ -148,24 +148,33 @@ ReadResult readWholeFile(const std::string& path, std::string& content) {
     return result;
 }
 
-// The raw Windows-1252 value, quotes removed; "" for anything missing or unreadable.
+// Texts as a C caller of the Windows calls would pass them: cut at the first NUL.
+std::string_view cutAtNul(const std::string& text) {
+    return std::string_view(text).substr(0, text.find('\0'));
+}
+
+// The raw Windows-1252 value, quotes removed; "" for anything missing or unreadable. Names are cut at
+// a NUL as the write cuts them, so a name reads what a write under it wrote.
 std::string readRawValue(const std::string& path, const std::string& section, const std::string& key) {
     std::string content;
     if (readWholeFile(path, content) != ReadResult::Ok) return {};
-    const std::string sectionName(trimBlanks(utf8ToWindows1252(section)));
-    const std::string keyName(trimBlanks(utf8ToWindows1252(key)));
+    const std::string sectionName(trimBlanks(utf8ToWindows1252(cutAtNul(section))));
+    const std::string keyName(trimBlanks(utf8ToWindows1252(cutAtNul(key))));
     const auto lines = parseLines(content);
     const Location at = locate(lines, sectionName, keyName);
     if (at.key == Location::npos) return {};
     return std::string(stripQuotes(lines[at.key].value));
 }
 
-// Texts as a C caller of the Windows calls would pass them: cut at the first NUL.
-std::string_view cutAtNul(const std::string& text) {
-    return std::string_view(text).substr(0, text.find('\0'));
-}
-
 bool hasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+
+// Ends the last line of `out` before a line is appended. A last line that ends in a bare CR gets only
+// the LF: a CR LF after it would leave the CR in that line's value.
+void endLine(std::string& out) {
+    if (out.empty() || out.back() == '\n') return;
+    if (out.back() == '\r') out += '\n';
+    else out.append(kNewLine);
+}
 
 // The file's content with the key set; section, key and value are Windows-1252 and already checked.
 std::string withKeySet(std::string_view content, std::string_view section, std::string_view key,
@@ -180,7 +189,7 @@ std::string withKeySet(std::string_view content, std::string_view section, std::
     out.reserve(content.size() + section.size() + key.size() + value.size() + 8);
     if (at.section == Location::npos) {
         out.append(content);
-        if (!out.empty() && out.back() != '\n') out.append(kNewLine);
+        endLine(out);
         out.append("[").append(section).append("]").append(kNewLine);
         out.append(key).append("=").append(value).append(kNewLine);
     } else if (at.key != Location::npos) {
@@ -195,7 +204,7 @@ std::string withKeySet(std::string_view content, std::string_view section, std::
         const std::size_t after = at.lastKey != Location::npos ? at.lastKey : at.section;
         const std::size_t end = offsetOf(after) + lines[after].whole.size();
         out.append(content.substr(0, end));
-        if (out.back() != '\n') out.append(kNewLine);
+        endLine(out);
         out.append(key).append("=").append(value).append(kNewLine);
         out.append(content.substr(end));
     }

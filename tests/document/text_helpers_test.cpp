@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <stdexcept>
+
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -146,6 +149,16 @@ TEST(ArquivoExisteTest, MatchesFilesWithWildcardsInTheLastComponentOnly) {
     EXPECT_FALSE(ArquivoExiste(dir.file("missing.xml")));
     EXPECT_FALSE(ArquivoExiste(""));
     EXPECT_FALSE(ArquivoExiste(R"(<?xml version="1.0"?><NFe xmlns="http://www.portalfiscal.inf.br/nfe"/>)"));
+}
+
+// Numbers read from settings and queue rows ("NTerminal", numeroNFCE) may exceed a 64-bit integer.
+TEST(VbConversionsTest, IntegerTextOfAnyMagnitude) {
+    EXPECT_EQ(integerText(2.5), "2");
+    EXPECT_EQ(integerText(-0.4), "0");
+    EXPECT_EQ(integerText(Val("0099999999999999999999")), "100000000000000000000");
+    EXPECT_EQ(zeroPadded(-3, 2), "-03");
+    EXPECT_EQ(zeroPadded(-1e19, 2), "-10000000000000000000");
+    EXPECT_THROW(integerText(std::numeric_limits<double>::infinity()), std::overflow_error);
 }
 
 }  // namespace

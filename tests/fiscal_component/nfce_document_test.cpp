@@ -170,6 +170,19 @@ TEST(NfceDocumentTest, ValuesThatCannotBeWrittenAreRefusedNamingTheElement) {
     negative.vDesc = -1;
     EXPECT_THAT(errorOf([&] { doc.itemProduct(negative); }), HasSubstr("vDesc do item 2 negativo"));
     EXPECT_THAT(errorOf([&] { doc.itemProduct(exampleItem(1)); }), HasSubstr("Item 1 já informado"));
+    // What the layout cannot hold is refused: it was written as it came, summed past 64 bits, or read as
+    // zero when its count of cents did not fit.
+    ItemProductArgs huge = exampleItem(2);
+    huge.qCom = 2e20;
+    EXPECT_THAT(errorOf([&] { doc.itemProduct(huge); }), HasSubstr("(qCom) do item 2 200000000000000000000.0000 grande"));
+    huge = exampleItem(2);
+    huge.vProd = 9e16;
+    EXPECT_THAT(errorOf([&] { doc.itemProduct(huge); }), HasSubstr("(vProd) do item 2 90000000000000000.00 grande"));
+    huge = exampleItem(2);
+    huge.vDesc = -1e300;
+    EXPECT_THAT(errorOf([&] { doc.itemProduct(huge); }), HasSubstr("grande demais"));
+    EXPECT_THAT(errorOf([&] { doc.itemOtherTaxes(ItemOtherTaxesArgs{.pisCst = "01", .pisValues = {0, 1000}}); }),
+                HasSubstr("pPIS do PIS do item 1 1000.0000 grande demais"));
 
     EmitterArgs emitter = exampleEmitter();
     emitter.cnpj = "";
@@ -243,6 +256,8 @@ TEST(NfceDocumentTest, IncompleteOrInconsistentDocumentsAreNotWritten) {
     EXPECT_EQ(errorOf([&] { underpaid.checkComplete(); }), "Pagamentos (vPag) somam 5.00, menos que o valor da nota 9.00");
     underpaid.payment(PaymentArgs{.tPag = 4, .vPag = 5});
     EXPECT_THAT(underpaid.write(kExampleKey), HasSubstr("</detPag><vTroco>1.00</vTroco></pag>"));
+    underpaid.payment(PaymentArgs{.tPag = 1, .vPag = 9999999999999});  // change beyond the layout's 13 digits
+    EXPECT_THAT(errorOf([&] { underpaid.checkComplete(); }), HasSubstr("Troco (vTroco) 10000000000000.00 grande demais"));
 
     EXPECT_EQ(errorOf([&] { NfceDocument(DocumentSettings{"SP", 2}).checkComplete(); }),
               "Documento sem o grupo de identificação (ide)");

@@ -319,6 +319,13 @@ TEST(SoapTransportTest, ReadsTheExpectedMessageWhereverTheBodyHoldsIt) {
         "<retConsStatServ xmlns=\"urn:outro\"><cStat>107</cStat></retConsStatServ></soap:Body></soap:Envelope>";
     EXPECT_EQ(readSoapAnswer(WebService::ServiceStatus, 200, foreign, "retConsStatServ").failure.code,
               kFailureMissingMessage);
+
+    // libxml2 quotes a malformed answer's own bytes: a Latin-1 name without a declaration must not put
+    // bytes that are not UTF-8 into the failure text that is shown, logged and stored.
+    const SoapReading latin1 =
+        readSoapAnswer(WebService::ServiceStatus, 200, "<retConsStat\xE9\xE9>x</retConsStatServ>", "retConsStatServ");
+    EXPECT_EQ(latin1.failure.code, kFailureNotXml);
+    EXPECT_THAT(latin1.failure.text, HasSubstr("retConsStat??"));
 }
 
 }  // namespace

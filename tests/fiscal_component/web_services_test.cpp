@@ -16,6 +16,7 @@
 #include "support/shared_data.h"
 #include "support/sefaz_process.h"
 #include "support/signed_nfce.h"
+#include "support/temp_dir.h"
 
 namespace quorvanti::fiscal {
 namespace {
@@ -306,6 +307,57 @@ TEST_F(WebServicesTest, OnlyASignedNfeIsSent) {
     EXPECT_THAT(said(ws.send(nfe + "arquivos/gerados/NFe" + document.key + ".xml", SendArgs{.nNF = 1600})),
                 MatchesRegex(failure + "não está assinada.*"));
     EXPECT_EQ(ws.sendDocument("<nfeProc/>", SendArgs{.nNF = 1}).cStat, kFailureXmlDocument);
+}
+
+// The consultation takes the signed NFe of an authorised key from its file: a damaged file (or one with a
+// document type declaration) must not become an authorised document that cannot be read.
+TEST(WebServicesAnswersTest, AnAuthorisationOfADamagedSignedFileWritesNoAuthorisedDocument) {
+    const std::string key = "51260311222333000181650010000012341000012347";
+    const std::string answer =
+        "<env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\"><env:Body>"
+        "<retConsSitNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><cStat>100</cStat>"
+        "<xMotivo>Autorizado o uso da NF-e</xMotivo><protNFe versao=\"4.00\"><infProt><chNFe>" + key +
+        "</chNFe><nProt>151260000012345</nProt><cStat>100</cStat><xMotivo>Autorizado o uso da NF-e</xMotivo>"
+        "</infProt></protNFe></retConsSitNFe></env:Body></env:Envelope>";
+    testing::TempDir dir;
+    const std::string nfe = dir.file("nfe") + "/";
+    WebServices ws(WebServiceSettings{.uf = "MT", .tpAmb = 2, .documentFolder = nfe}, {},
+                   [&](const SoapCall& call, std::string_view name) {
+                       SoapOutcome outcome{.httpStatus = 200, .body = answer};
+                       outcome.reading = readSoapAnswer(call.service, 200, outcome.body, name);
+                       return outcome;
+                   });
+    const std::string signedPath = nfe + "arquivos/assinado/NFe" + key + "-assinado.xml";
+    const std::string procPath = nfe + "arquivos/procNFe/" + key + "-procNFe.xml";
+    const std::string nfeText = "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\"><infNFe versao=\"4.00\" Id=\"NFe" +
+                                key + "\"/></NFe>";
+    std::filesystem::create_directories(nfe + "arquivos/assinado");
+    for (const std::string& damaged : {nfeText.substr(0, 60), "<!DOCTYPE NFe []>" + nfeText}) {
+        writeFile(signedPath, damaged);
+        EXPECT_EQ(ws.consult(key).cStat, 100);
+        EXPECT_FALSE(std::filesystem::exists(procPath)) << damaged;
+    }
+    writeFile(signedPath, "<?xml version=\"1.0\"?>\n" + nfeText);
+    EXPECT_EQ(ws.consult(key).cStat, 100);
+    EXPECT_THAT(readFile(procPath), HasSubstr(nfeText + "<protNFe"));
+}
+
+TEST(WebServicesAnswersTest, ASignedTextThatCannotGoIntoAMessageIsNotSent) {
+    const std::string key = "51260311222333000181650010000012341000012347";
+    const std::string nfeText = "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\"><infNFe versao=\"4.00\" Id=\"NFe" +
+                                key + "\"/><Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\"/></NFe>";
+    int calls = 0;
+    WebServices ws(WebServiceSettings{.uf = "MT", .tpAmb = 2, .documentFolder = "/nonexistent/"}, {},
+                   [&](const SoapCall&, std::string_view) {
+                       ++calls;
+                       return SoapOutcome{};
+                   });
+    for (const std::string& text : {nfeText + std::string(1, '\0'), "<!DOCTYPE NFe []>" + nfeText}) {
+        const SendResult sent = ws.sendDocument(text, SendArgs{.nNF = 1});
+        EXPECT_EQ(sent.cStat, kFailureXmlDocument);
+        EXPECT_THAT(sent.xMotivo, HasSubstr("não cabe numa mensagem XML"));
+    }
+    EXPECT_EQ(calls, 0);
 }
 
 }  // namespace

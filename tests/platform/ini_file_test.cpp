@@ -77,6 +77,8 @@ TEST_F(IniFileTest, WriteKeepsEveryOtherLineByteForByte) {
         {"[Geral]\r\n\r\n[Conexao]\r\nhost=a\r\n", {{"Geral", "serie", "1"}}, "[Geral]\r\nserie=1\r\n\r\n[Conexao]\r\nhost=a\r\n"},
         {"[Geral]\nA=1\nB=2\n[Outra]\nC=3", {{"Geral", "D", "4"}, {"Outra", "E", "5"}},
          "[Geral]\nA=1\nB=2\nD=4\r\n[Outra]\nC=3\r\nE=5\r\n"},
+        // A last line ending in a bare CR gets its LF: a CR LF after it would leave the CR in its value.
+        {"[Geral]\r\nA=1\r", {{"Outra", "B", "2"}, {"Geral", "C", "3"}}, "[Geral]\r\nA=1\r\nC=3\r\n[Outra]\r\nB=2\r\n"},
         {"", {{"Geral", "JustificaContigencia", "Açaí €"}, {"Seção", "Chave", "ação"}},
          "[Geral]\r\nJustificaContigencia=A\xE7" "a\xED \x80\r\n[Se\xE7\xE3o]\r\nChave=a\xE7\xE3o\r\n"},
         {"[Geral]\r\nEnviandoNFCEVenda=sim\r\nCSC=abc\r\n", {{"Geral", "EnviandoNFCEVenda", ""}, {"Geral", "IDtoken", ""}},
@@ -125,6 +127,11 @@ TEST_F(IniFileTest, ReplacingTheFileKeepsItsPermissionsAndLinksAndLeavesNoTempor
     EXPECT_FALSE(iniWrite(path, "Geral", "B=C", "1"));
     EXPECT_FALSE(iniWrite(path, "", "A", "1"));
     EXPECT_EQ(readFile(path), "[Geral]\r\nA=1\r\n");
+    // Names end at a NUL, as a C caller passes them, for the read as for the write.
+    const std::string section("Geral\0x", 7), key("B\0y", 3);
+    ASSERT_TRUE(iniWrite(path, section, key, "2"));
+    EXPECT_EQ(iniRead(path, section, key), "2");
+    EXPECT_EQ(iniRead(path, "Geral", "B"), "2");
     writeSetting("Geral", "A", "x\ny", dir.file("nao/existe.ini"));  // ignored, as the caller expects
 }
 

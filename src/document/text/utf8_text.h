@@ -1,6 +1,7 @@
 // Decoding and encoding of the UTF-8 text the program carries, so that the text procedures can count and
 // compare characters (code points) instead of bytes. Bytes that are not valid UTF-8 survive a round trip
-// unchanged: each one decodes to a private stand-in (U+DC80 + byte) that encodes back to the same byte.
+// unchanged: each one decodes to a private stand-in (U+DC00 + byte, so U+DC80-U+DCFF) that encodes back to
+// the same byte.
 #pragma once
 
 #include <string>

@@ -113,14 +113,21 @@ std::optional<double> settingNumber(std::string_view text) {
 
 std::string integerText(double value) {
     const double rounded = std::nearbyint(value);  // default rounding mode: half to even
-    return std::to_string(static_cast<long long>(rounded));
+    if (!std::isfinite(rounded)) throw std::overflow_error("Estouro");
+    if (rounded == 0) return "0";  // -0.4 rounds to a negative zero, written without its sign
+    // The exact digits of any magnitude: numbers read from settings and queue rows may hold more than
+    // a 64-bit integer (a conversion to one would be undefined).
+    char text[400];
+    const auto written = std::to_chars(text, text + sizeof text, rounded, std::chars_format::fixed, 0);
+    return std::string(text, written.ptr);
 }
 
 std::string zeroPadded(double value, int digits) {
-    const long long n = static_cast<long long>(std::nearbyint(value));
-    std::string body = std::to_string(n < 0 ? -n : n);
+    const std::string whole = integerText(value);
+    const bool negative = whole[0] == '-';
+    std::string body = whole.substr(negative ? 1 : 0);
     if (static_cast<int>(body.size()) < digits) body.insert(0, static_cast<std::size_t>(digits) - body.size(), '0');
-    return n < 0 ? "-" + body : body;
+    return negative ? "-" + body : body;
 }
 
 std::int32_t componentInteger(std::string_view text) {

@@ -31,8 +31,9 @@ double toNumber(std::string_view text);
 // reports the setting instead of reading it as 0.
 std::optional<double> settingNumber(std::string_view text);
 
-// A whole number as decimal text without fill: 3 -> "3", -12 -> "-12". Rounds half to even first, as
-// an integer conversion of the platform does.
+// A whole number as decimal text without fill: 3 -> "3", -12 -> "-12", 1e20 -> "100000000000000000000".
+// Rounds half to even first, as an integer conversion of the platform does. Raises std::overflow_error
+// for an infinite or undefined value.
 std::string integerText(double value);
 
 // `value` rounded to an integer and written with at least `digits` digits ("00" format): (3, 2) -> "03".

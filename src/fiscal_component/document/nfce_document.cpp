@@ -56,12 +56,21 @@ std::optional<std::string> optionalText(std::string_view value, const std::strin
     return text;
 }
 
-std::string amount(double value, int decimals, const std::string& what) {
+// The first amount in cents beyond the layout's values (13 digits before the point).
+constexpr std::int64_t kAmountLimitCents = 1'000'000'000'000'000;
+
+// An amount with `decimals` places and at most `integerDigits` digits before the point (the layout's
+// TDec types: 13 for values, 11 for quantities and unit values, 3 for rates). Beyond that the layout
+// cannot hold it, and the sums of the document's cents would no longer fit 64 bits.
+std::string amount(double value, int decimals, const std::string& what, std::size_t integerDigits = 13) {
     if (!std::isfinite(value)) fail(what + " inválido: valor não numérico");
-    if (value < 0 && roundToUnits(value, decimals) != 0) {
-        fail(what + " negativo: " + formatDecimal(value, decimals));
+    const std::string text = formatDecimal(value, decimals);
+    if (std::min(text.find('.'), text.size()) > integerDigits + (text[0] == '-' ? 1 : 0)) {
+        fail(what + " " + text + " grande demais: no máximo " + str(static_cast<std::int64_t>(integerDigits)) +
+             " dígitos antes da vírgula");
     }
-    return formatDecimal(value < 0 ? 0.0 : value, decimals);
+    if (text[0] == '-') fail(what + " negativo: " + text);
+    return value < 0 ? formatDecimal(0.0, decimals) : text;
 }
 
 bool isState(std::string_view uf, bool allowForeign) {
@@ -136,8 +145,8 @@ std::string socialTax(const std::string& tax, std::string_view cstValue, const s
                       const std::string& item) {
     const std::string cst = trimmed(cstValue);
     if (cst.empty()) return {};
-    const auto value = [&](int index, int decimals, const char* tag) {
-        return amount(values[index], decimals, std::string(tag) + " do " + tax + " " + item);
+    const auto value = [&](int index, int decimals, const char* tag, std::size_t integerDigits = 13) {
+        return amount(values[index], decimals, std::string(tag) + " do " + tax + " " + item, integerDigits);
     };
     const std::string rateTag = "p" + tax, valueTag = "v" + tax;
     std::string group;
@@ -146,13 +155,13 @@ std::string socialTax(const std::string& tax, std::string_view cstValue, const s
         group = tax + "Aliq";
         element(inner, "CST", cst);
         element(inner, "vBC", value(0, 2, "vBC"));
-        element(inner, rateTag, value(1, 4, rateTag.c_str()));
+        element(inner, rateTag, value(1, 4, rateTag.c_str(), 3));
         element(inner, valueTag, value(2, 2, valueTag.c_str()));
     } else if (cst == "03") {
         group = tax + "Qtde";
         element(inner, "CST", cst);
-        element(inner, "qBCProd", value(3, 4, "qBCProd"));
-        element(inner, "vAliqProd", value(4, 4, "vAliqProd"));
+        element(inner, "qBCProd", value(3, 4, "qBCProd", 12));
+        element(inner, "vAliqProd", value(4, 4, "vAliqProd", 11));
         element(inner, valueTag, value(2, 2, valueTag.c_str()));
     } else if (isCstIn(cst, {"04", "05", "06", "07", "08", "09"})) {
         group = tax + "NT";
@@ -162,7 +171,7 @@ std::string socialTax(const std::string& tax, std::string_view cstValue, const s
         group = tax + "Outr";
         element(inner, "CST", cst);
         element(inner, "vBC", value(0, 2, "vBC"));
-        element(inner, rateTag, value(1, 4, rateTag.c_str()));
+        element(inner, rateTag, value(1, 4, rateTag.c_str(), 3));
         element(inner, valueTag, value(2, 2, valueTag.c_str()));
     } else {
         fail("CST do " + tax + " '" + cst + "' " + item + " não suportado");
@@ -373,19 +382,19 @@ void NfceDocument::itemProduct(const ItemProductArgs& a) {
     }
     element(p, "CFOP", cfop);
     element(p, "uCom", requiredText(a.uCom, "Unidade comercial (uCom) " + item, 1, 6));
-    element(p, "qCom", amount(a.qCom, 4, "Quantidade (qCom) " + item));
-    element(p, "vUnCom", amount(a.vUnCom, 10, "Valor unitário (vUnCom) " + item));
+    element(p, "qCom", amount(a.qCom, 4, "Quantidade (qCom) " + item, 11));
+    element(p, "vUnCom", amount(a.vUnCom, 10, "Valor unitário (vUnCom) " + item, 11));
     element(p, "vProd", amount(a.vProd, 2, "Valor do produto (vProd) " + item));
     element(p, "cEANTrib", gtin(a.cEANTrib, "GTIN tributável (cEANTrib) " + item));
     element(p, "uTrib", requiredText(a.uTrib, "Unidade tributável (uTrib) " + item, 1, 6));
-    element(p, "qTrib", amount(a.qTrib, 4, "Quantidade tributável (qTrib) " + item));
-    element(p, "vUnTrib", amount(a.vUnTrib, 10, "Valor unitário tributável (vUnTrib) " + item));
+    element(p, "qTrib", amount(a.qTrib, 4, "Quantidade tributável (qTrib) " + item, 11));
+    element(p, "vUnTrib", amount(a.vUnTrib, 10, "Valor unitário tributável (vUnTrib) " + item, 11));
     // Optional values: the layout forbids an explicit zero.
     const auto optionalAmount = [&](const char* tag, double value, std::int64_t& cents) {
         // Rounded once: most are zero, and the text of a positive one is its cents.
-        if (!std::isfinite(value)) amount(value, 2, std::string(tag) + " " + item);
+        if (!std::isfinite(value) || std::fabs(value) >= 1e13) amount(value, 2, std::string(tag) + " " + item);
         cents = roundToUnits(value, 2);
-        if (cents < 0) amount(value, 2, std::string(tag) + " " + item);
+        if (cents < 0 || cents >= kAmountLimitCents) amount(value, 2, std::string(tag) + " " + item);
         if (cents > 0) element(p, tag, money(cents));
     };
     optionalAmount("vFrete", a.vFrete, it.vFrete);
@@ -556,6 +565,9 @@ void NfceDocument::checkComplete() const {
     for (const Payment& p : payments_) paid += p.vPag;
     if (paid < totals_.vNF) {
         fail("Pagamentos (vPag) somam " + money(paid) + ", menos que o valor da nota " + money(totals_.vNF));
+    }
+    if (paid - totals_.vNF >= kAmountLimitCents) {
+        fail("Troco (vTroco) " + money(paid - totals_.vNF) + " grande demais: os pagamentos excedem o valor da nota");
     }
 }
 

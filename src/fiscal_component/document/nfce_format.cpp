@@ -55,7 +55,9 @@ std::int64_t roundToUnits(double value, int decimals) {
     std::erase(text, '.');
     std::int64_t units = 0;
     const char* begin = text.data() + (text[0] == '-' ? 1 : 0);
-    std::from_chars(begin, text.data() + text.size(), units);
+    // A count beyond 64 bits must not read as zero: a huge amount would pass every check as nothing.
+    if (std::from_chars(begin, text.data() + text.size(), units).ec != std::errc())
+        throw ComponentError("Valor numérico grande demais para o documento");
     return text[0] == '-' ? -units : units;
 }
 

@@ -16,6 +16,7 @@ namespace quorvanti::fiscal {
 std::string formatDecimal(double value, int decimals);
 
 // The same rounding as an integer count of the last decimal place (12.345 at 2 decimals gives 1235).
+// Raises ComponentError, as formatDecimal does, and for a count beyond 64 bits.
 std::int64_t roundToUnits(double value, int decimals);
 
 // Free text as the layout's TString accepts it: control characters count as blanks, runs of blanks

@@ -14,6 +14,7 @@
 
 #include "fiscal_component/document/schema_validation.h"
 #include "fiscal_component/document/xml_names.h"
+#include "platform/text_encoding.h"
 
 namespace quorvanti::fiscal {
 
@@ -27,11 +28,19 @@ constexpr std::size_t kMaxAnswerBytes = 16 * 1024 * 1024;
 constexpr std::size_t kMaxIdlePerKey = 4;
 
 // Details come from curl, libxml2 or the server; "NCM" in them would make the send take the failure
-// for a product-code rejection.
+// for a product-code rejection. libxml2 quotes the bytes of a malformed answer as they came, so bytes
+// that are not UTF-8 become "?": the text is shown, logged and stored as UTF-8.
 std::string scrubbed(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t codePoint = 0;
+        if (const std::size_t length = platform::utf8SequenceAt(text, i, codePoint); length != 1) {
+            if (length == 0) out += '?';
+            else out.append(text.substr(i, length));
+            i += length == 0 ? 0 : length - 1;
+            continue;
+        }
         if (i + 3 <= text.size() && std::toupper(static_cast<unsigned char>(text[i])) == 'N' &&
             std::toupper(static_cast<unsigned char>(text[i + 1])) == 'C' &&
             std::toupper(static_cast<unsigned char>(text[i + 2])) == 'M') {

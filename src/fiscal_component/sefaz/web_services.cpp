@@ -112,6 +112,19 @@ std::string standaloneText(xmlNode* element) {
     return out;
 }
 
+DocPtr parsedText(std::string_view xml) {
+    return DocPtr(xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, "UTF-8",
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+}
+
+// Whether `document` is well-formed XML whose root holds an NFe first.
+bool wellFormedProc(std::string_view document) {
+    DocPtr parsed = parsedText(document);
+    xmlNode* root = parsed ? xmlDocGetRootElement(parsed.get()) : nullptr;
+    xmlNode* first = root ? xmlFirstElementChild(root) : nullptr;
+    return named(first, "NFe");
+}
+
 // The first DigestValue of a signed NFe's text.
 std::string digestValueOf(std::string_view nfe) {
     const auto tag = nfe.find("DigestValue>");
@@ -227,8 +240,8 @@ std::string nfeProcDocument(std::string_view nfe, std::string_view protNFe) {
     return out;
 }
 
-WebServices::WebServices(WebServiceSettings settings, CertificateSource certificate)
-    : settings_(std::move(settings)), certificate_(std::move(certificate)) {
+WebServices::WebServices(WebServiceSettings settings, CertificateSource certificate, SoapTransport transport)
+    : settings_(std::move(settings)), certificate_(std::move(certificate)), transport_(std::move(transport)) {
     settings_.documentFolder = platform::withTrailingSlash(settings_.documentFolder);
     settings_.uf = trimmed(settings_.uf);
 }
@@ -251,7 +264,7 @@ SoapOutcome WebServices::call(WebService service, std::string message, std::stri
     soap.message = std::move(message);
     soap.certificate = certificate_;
     soap.connection = connectionSettings(settings_.documentFolder, settings_.timeoutMs);
-    return callWebService(soap, messageName);
+    return transport_(soap, messageName);
 }
 
 void WebServices::keepAnswer(const std::string& fileName, const std::string& body) const {
@@ -276,6 +289,9 @@ void WebServices::keepAuthorised(const std::string& key, xmlNode* protNFe, std::
     if (protocol.empty()) return;
     const std::string path = settings_.documentFolder + "arquivos/procNFe/" + key + "-procNFe.xml";
     const std::string document = nfeProcDocument(signedNfe, protocol);
+    // The signed file is taken as text; one that is damaged (or carries a document type declaration,
+    // which cannot stand inside nfeProc) would make an authorised document nobody can read.
+    if (!wellFormedProc(document)) return;
     // The routine consults an authorised key several times; the same document is not written again.
     if (std::string existing; readWholeFile(path, existing) && existing == document) return;
     writeFileInPlace(path, document);
@@ -291,8 +307,7 @@ SendResult WebServices::send(const std::string& signedXmlPath, const SendArgs& a
 SendResult WebServices::sendDocument(std::string_view signedNfe, const SendArgs& args) {
     initialiseXmlLibrary();
     const std::string_view nfe = elementText(signedNfe);
-    DocPtr parsed(xmlReadMemory(nfe.data(), static_cast<int>(nfe.size()), nullptr, "UTF-8",
-                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+    DocPtr parsed = parsedText(nfe);
     xmlNode* root = parsed ? xmlDocGetRootElement(parsed.get()) : nullptr;
     if (!named(root, "NFe")) return failed<SendResult>(xmlDocumentFailure("o documento a enviar não é uma NF-e"));
     xmlChar* id = xmlGetProp(child(root, "infNFe"), BAD_CAST "Id");
@@ -306,8 +321,14 @@ SendResult WebServices::sendDocument(std::string_view signedNfe, const SendArgs&
         return failed<SendResult>(xmlDocumentFailure("lote " + std::to_string(args.nNF) + " ou indSinc " +
                                                      std::to_string(args.indSinc) + " inválido"));
 
+    // The NFe goes into the message as text: what its parse let through but an element cannot hold (a
+    // NUL, a document type declaration) would make a message the authority can only refuse.
+    std::string message = enviNFeMessage(nfe, args.nNF, args.indSinc);
+    if (!parsedText(message))
+        return failed<SendResult>(xmlDocumentFailure("o texto da NF-e " + key + " não cabe numa mensagem XML"));
+
     lastSends_.erase(key);
-    const SoapOutcome outcome = call(WebService::Authorisation, enviNFeMessage(nfe, args.nNF, args.indSinc), "retEnviNFe");
+    const SoapOutcome outcome = call(WebService::Authorisation, std::move(message), "retEnviNFe");
     keepAnswer(key + "-ret-envi.xml", outcome.body);
     if (outcome.reading.failure) return failed<SendResult>(outcome.reading.failure);
 

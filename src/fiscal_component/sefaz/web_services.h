@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -43,10 +44,14 @@ struct WebServiceSettings {
     std::string timeoutMs = "30000";  // the configuration's time-out text
 };
 
+// How a call reaches the authority: callWebService, or a stand-in that answers without a server (the
+// answer readers are then exercised on any text).
+using SoapTransport = std::function<SoapOutcome(const SoapCall& call, std::string_view messageName)>;
+
 class WebServices {
 public:
     // `certificate` gives the emitter's certificate for https calls (see CertificateSource).
-    WebServices(WebServiceSettings settings, CertificateSource certificate);
+    WebServices(WebServiceSettings settings, CertificateSource certificate, SoapTransport transport = callWebService);
 
     // Sends the signed NFC-e in the file at `signedXmlPath`: enviNFe with idLote = args.nNF and
     // indSinc = args.indSinc. A file that is missing or not a signed NFe answers 9099.
@@ -82,6 +87,7 @@ private:
 
     WebServiceSettings settings_;
     CertificateSource certificate_;
+    SoapTransport transport_;
     std::map<std::string, LastSend> lastSends_;
 };
 
