@@ -91,7 +91,7 @@ TEST_F(IniFileTest, WriteKeepsEveryOtherLineByteForByte) {
         EXPECT_EQ(readFile(path), c.after);
         for (const Write& w : c.writes) EXPECT_EQ(iniRead(path, w.section, w.key), w.value) << w.key;
     }
-    writeFile(path, cases[4].after);
+    writeFile(path, cases[5].after);
     EXPECT_EQ(readSetting("SEÇÃO", "chave", path), "ação");
     writeSetting("Geral", "serie", "7", path);
     EXPECT_EQ(readSetting("geral", "SERIE", path), "7");
