@@ -310,7 +310,8 @@ TEST_F(WebServicesTest, OnlyASignedNfeIsSent) {
 }
 
 // The consultation takes the signed NFe of an authorised key from its file: a damaged file (or one with a
-// document type declaration) must not become an authorised document that cannot be read.
+// document type declaration, or with more after the NFe) must not become an authorised document that
+// cannot be read or holds what the authority did not authorise.
 TEST(WebServicesAnswersTest, AnAuthorisationOfADamagedSignedFileWritesNoAuthorisedDocument) {
     const std::string key = "51260311222333000181650010000012341000012347";
     const std::string answer =
@@ -332,7 +333,8 @@ TEST(WebServicesAnswersTest, AnAuthorisationOfADamagedSignedFileWritesNoAuthoris
     const std::string nfeText = "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\"><infNFe versao=\"4.00\" Id=\"NFe" +
                                 key + "\"/></NFe>";
     std::filesystem::create_directories(nfe + "arquivos/assinado");
-    for (const std::string& damaged : {nfeText.substr(0, 60), "<!DOCTYPE NFe []>" + nfeText}) {
+    for (const std::string& damaged :
+         {nfeText.substr(0, 60), "<!DOCTYPE NFe []>" + nfeText, nfeText + "\r\nx<outro/>"}) {
         writeFile(signedPath, damaged);
         EXPECT_EQ(ws.consult(key).cStat, 100);
         EXPECT_FALSE(std::filesystem::exists(procPath)) << damaged;

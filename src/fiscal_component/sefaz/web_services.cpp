@@ -280,6 +280,10 @@ void WebServices::keepAuthorised(const std::string& key, xmlNode* protNFe, std::
         if (!readWholeFile(settings_.documentFolder + "arquivos/assinado/NFe" + key + "-assinado.xml", fileContent))
             return;
         signedNfe = elementText(fileContent);
+        // The file must be the NFe alone: what follows it (another document, stray text) would go into
+        // the authorised document too.
+        const DocPtr parsed = parsedText(signedNfe);
+        if (!named(parsed ? xmlDocGetRootElement(parsed.get()) : nullptr, "NFe")) return;
     }
     // The protocol must be the one of this very document: a signed file of the same key with other
     // content (signed again after a change) is not what the authority authorised.
