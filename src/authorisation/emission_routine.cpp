@@ -141,7 +141,7 @@ void Emission::rememberKey(const std::string& key) {
 
 long long Emission::nextFreeNumber(long long number) {
     const auto config = ctx_.db->open("Select numeronfce from config");
-    const auto counter = static_cast<long long>(document::Val(config.field("numeronfce").text()));
+    const auto counter = nfceNumber(config.field("numeronfce").text());
     return std::max(number + 1, counter);
 }
 
@@ -194,7 +194,7 @@ Step Emission::recoverEarlierAttempt(const std::string& key) {
         if (result.cStat == 217 && !contingencyDocument && in_.numeroNFCE.empty()) {
             in_.numeroNFCE = document::integerText(document::Val(key.substr(25, 9)));
             e_.NfceNumber = in_.numeroNFCE;
-            numberSent_ = static_cast<long long>(document::Val(in_.numeroNFCE));
+            numberSent_ = nfceNumber(in_.numeroNFCE);
         }
         return Step::Build;
     }
@@ -209,7 +209,7 @@ void Emission::useOwnDocument(const std::string& key) {
     // The number the document carries (positions 26 to 34 of the key) is the one recorded for it.
     in_.numeroNFCE = document::integerText(document::Val(key.substr(25, 9)));
     e_.NfceNumber = in_.numeroNFCE;
-    numberSent_ = static_cast<long long>(document::Val(in_.numeroNFCE));
+    numberSent_ = nfceNumber(in_.numeroNFCE);
 }
 
 void Emission::adoptAuthorised(const std::string& key, const fiscal::ConsultationResult& result) {
@@ -273,7 +273,7 @@ Step Emission::build() {
             ctx_.caption(ctx_.mainWindow.Label6, "Nº NFC-e NOR.: " + in_.numeroNFCE);
         }
         e_.NfceNumber = in_.numeroNFCE;
-        numberSent_ = static_cast<long long>(document::Val(in_.numeroNFCE));
+        numberSent_ = nfceNumber(in_.numeroNFCE);
     }
     if (e_.Token.empty()) {
         ctx_.frontend().messageBox("É necessário inserir o numero do token em configuração da NFCe", MessageStyle::Ok, "");

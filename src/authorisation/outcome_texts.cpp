@@ -1,6 +1,9 @@
 #include "authorisation/outcome_texts.h"
 
+#include <stdexcept>
 #include <utility>
+
+#include "document/text/vb_conversions.h"
 
 namespace quorvanti::authorisation {
 
@@ -80,6 +83,13 @@ bool uncertainAnswer(int cStat, std::string_view text) {
 bool rejectsTheDocument(int status) {
     if (status < 200 || status > 998) return false;
     return status != 204 && status != 217 && status != 539 && (status < 301 || status > 303);
+}
+
+long long nfceNumber(const std::string& text) {
+    const double number = document::Val(text);
+    if (!(number >= 0 && number <= 999999999))
+        throw std::runtime_error("Número da NFC-e \"" + text + "\" fora de 0 a 999999999");
+    return static_cast<long long>(number);
 }
 
 bool isAccessKey(std::string_view text) {

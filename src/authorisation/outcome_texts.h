@@ -32,6 +32,11 @@ bool uncertainAnswer(int cStat, std::string_view text);
 // duplicity (204, 539), "not found" (217) and the statuses outside 200-998 say nothing against the sale.
 bool rejectsTheDocument(int status);
 
+// An NFC-e number read from the queue row or config, as the routine's conversion reads it (a null or
+// empty text is 0); raises std::runtime_error naming the text when it is not a number from 0 to
+// 999999999, the largest the layout carries, so that no conversion leaves the range of an integer.
+long long nfceNumber(const std::string& text);
+
 // True for 44 digits.
 bool isAccessKey(std::string_view text);
 

@@ -57,7 +57,7 @@ void Emission::readConsultation() {
 
 Step Emission::send() {
     auto& component = *component_;
-    numberSent_ = static_cast<long long>(document::Val(in_.numeroNFCE));
+    numberSent_ = nfceNumber(in_.numeroNFCE);
     ctx_.status("Tentativa de envio de lote - Iniciada Codigo Venda: " + in_.NumVendaVem + kLineBreak +
                 "Enviando o XML: " + e_.GeneratedXmlPath);
     // Passes without any answer are counted across passes, so that the operator is asked after 30 of

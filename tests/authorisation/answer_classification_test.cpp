@@ -140,6 +140,11 @@ TEST(OutcomeTextsTest, OnlyARejectionOfTheDocumentIsFinalAgainstTheSale) {
     for (int status : {225, 778, 703, 610}) EXPECT_TRUE(rejectsTheDocument(status)) << status;
     for (int status : {0, 100, 105, 110, 150, 204, 217, 301, 302, 303, 539, 999, 9001})
         EXPECT_FALSE(rejectsTheDocument(status)) << status;
+    // Numbers from a queue row or config: the layout's range, never an integer conversion out of range.
+    EXPECT_EQ(nfceNumber(""), 0);
+    EXPECT_EQ(nfceNumber("000000042"), 42);
+    EXPECT_THROW(nfceNumber("99999999999999999999"), std::runtime_error);
+    EXPECT_THROW(nfceNumber("-1"), std::runtime_error);
 }
 
 }  // namespace
