@@ -106,20 +106,6 @@ void checkResult(const Result& result, Answers& answers, int callsBefore, const 
                    operation);
 }
 
-// The element text of the signed NFe as the send puts it into the message.
-std::string_view elementOf(std::string_view xml) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    if (xml.substr(0, 3) == "\xEF\xBB\xBF") xml.remove_prefix(3);
-    while (!xml.empty() && blank(xml.front())) xml.remove_prefix(1);
-    if (xml.substr(0, 5) == "<?xml") {
-        const auto end = xml.find("?>");
-        xml.remove_prefix(end == std::string_view::npos ? xml.size() : end + 2);
-    }
-    while (!xml.empty() && blank(xml.front())) xml.remove_prefix(1);
-    while (!xml.empty() && blank(xml.back())) xml.remove_suffix(1);
-    return xml;
-}
-
 void checkProcNfe(const std::string& path, std::string_view signedNfe) {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) return;
@@ -133,7 +119,7 @@ void checkProcNfe(const std::string& path, std::string_view signedNfe) {
     xmlNode* protocol = nextElement(nfe->next);
     FUZZ_CHECK(isElement(protocol, "protNFe", kNfeNamespace) && nextElement(protocol->next) == nullptr,
                "procNFe must hold NFe then protNFe:\n" + shown(content));
-    const std::string_view element = elementOf(signedNfe);
+    const std::string_view element = fiscal::rootElementText(signedNfe);
     FUZZ_CHECK(content.find(element) != std::string::npos, "procNFe does not hold the signed NFe verbatim");
 }
 

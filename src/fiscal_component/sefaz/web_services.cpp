@@ -28,19 +28,6 @@ using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
 
 bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// The root element's text of an XML file's content: without a byte-order mark, declaration and the
-// blanks around the element.
-std::string_view elementText(std::string_view xml) {
-    if (xml.substr(0, 3) == "\xEF\xBB\xBF") xml.remove_prefix(3);
-    while (!xml.empty() && blank(xml.front())) xml.remove_prefix(1);
-    if (xml.substr(0, 5) == "<?xml") {
-        const auto end = xml.find("?>");
-        xml.remove_prefix(end == std::string_view::npos ? xml.size() : end + 2);
-    }
-    while (!xml.empty() && blank(xml.front())) xml.remove_prefix(1);
-    while (!xml.empty() && blank(xml.back())) xml.remove_suffix(1);
-    return xml;
-}
 
 bool named(xmlNode* node, const char* name) { return isElement(node, name, kNfeNamespace); }
 
@@ -200,6 +187,18 @@ TransportFailure missingStatus(WebService service, std::string_view messageName)
 
 }  // namespace
 
+std::string_view rootElementText(std::string_view xml) {
+    if (xml.substr(0, 3) == "\xEF\xBB\xBF") xml.remove_prefix(3);
+    while (!xml.empty() && blank(xml.front())) xml.remove_prefix(1);
+    if (xml.substr(0, 5) == "<?xml") {
+        const auto end = xml.find("?>");
+        xml.remove_prefix(end == std::string_view::npos ? xml.size() : end + 2);
+    }
+    while (!xml.empty() && blank(xml.front())) xml.remove_prefix(1);
+    while (!xml.empty() && blank(xml.back())) xml.remove_suffix(1);
+    return xml;
+}
+
 std::string enviNFeMessage(std::string_view nfe, std::int64_t idLote, int indSinc) {
     std::string out;
     out.reserve(nfe.size() + 160);
@@ -279,7 +278,7 @@ void WebServices::keepAuthorised(const std::string& key, xmlNode* protNFe, std::
     if (signedNfe.empty()) {
         if (!readWholeFile(settings_.documentFolder + "arquivos/assinado/NFe" + key + "-assinado.xml", fileContent))
             return;
-        signedNfe = elementText(fileContent);
+        signedNfe = rootElementText(fileContent);
         // The file must be the NFe alone: what follows it (another document, stray text) would go into
         // the authorised document too.
         const DocPtr parsed = parsedText(signedNfe);
@@ -310,7 +309,7 @@ SendResult WebServices::send(const std::string& signedXmlPath, const SendArgs& a
 
 SendResult WebServices::sendDocument(std::string_view signedNfe, const SendArgs& args) {
     initialiseXmlLibrary();
-    const std::string_view nfe = elementText(signedNfe);
+    const std::string_view nfe = rootElementText(signedNfe);
     DocPtr parsed = parsedText(nfe);
     xmlNode* root = parsed ? xmlDocGetRootElement(parsed.get()) : nullptr;
     if (!named(root, "NFe")) return failed<SendResult>(xmlDocumentFailure("o documento a enviar não é uma NF-e"));

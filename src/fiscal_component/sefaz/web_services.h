@@ -93,6 +93,10 @@ private:
 
 // ---- the messages and the authorised document, as the operations write them ----
 
+// The root element's text of an XML file's content: without a byte-order mark, declaration and the
+// blanks around the element (what the send puts into the message).
+std::string_view rootElementText(std::string_view xml);
+
 // enviNFe 4.00 holding `nfe` (the NFe element's text, no declaration) verbatim.
 std::string enviNFeMessage(std::string_view nfe, std::int64_t idLote, int indSinc);
 // consReciNFe 4.00.
