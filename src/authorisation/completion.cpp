@@ -111,14 +111,13 @@ void Emission::completionTail(bool fromStoredDocument) {
                              "', corpoXML = '" + esc(storedXml) + "' WHERE CodVenda = '" + esc(code) + "'");
             ctx_.db->execute("UPDATE TabNCEAEnviar SET numeroNFCE = '" + esc(in_.numeroNFCE) + "' WHERE CodVenda = '" +
                              esc(code) + "'");
-            advanceNumberPast(numberSent_);
         } else {
             // Every authorised NFC-e is recorded, whichever installation sent it.
             GravaNFCeGerada(protocoloEdata);
             ctx_.status("Incrementando NFC-e na base/Salvando");
-            advanceNumberPast(numberSent_);
             ctx_.db->execute(deleteRow);
         }
+        advanceNumberPast(numberSent_);
         ctx_.db->execute("Update vendasconclu set fiscal = 'Sim' where codigovenda = '" + esc(code) + "'");
         transaction.commit();
     }
@@ -190,7 +189,7 @@ Step Emission::notSent() {
         ctx_.frontend().messageBox(e_.ErrorDescription + " Erro encontrado", MessageStyle::Ok, "");
     ctx_.status("NFCe não enviada - CCD: " + e_.ResponseText);
     if (answerHas(e_.ResponseText, "conjunto de chaves") &&
-        outcome_.failure != ctx_.retries.lastFailure(in_.NumVendaVem))
+        isNewFailure(outcome_.failure))
         ctx_.frontend().messageBox(
             "Provavelmente problemas com o certificado digital, tente remove-lo, reinicie o computador e tente novamente",
             MessageStyle::Ok, "");

@@ -43,6 +43,10 @@ private:
     Step earlierDocument(const std::string& key);
     // Makes `key` (this sale's own document) the one the emission completes: key, files and number.
     void useOwnDocument(const std::string& key);
+    // Takes the number `key` carries as the sale's.
+    void takeNumberOf(const std::string& key);
+    // True when `failure` is not the one the sale was last kept for (the operator has not heard of it).
+    bool isNewFailure(const std::string& failure) const;
     // Every duplicity answer: the document named is this sale's own (complete with it), or the number is
     // another document's (emit again under the next free number; a stored document is never renumbered).
     Step duplicity(const std::string& caption, const std::string& answerText);
@@ -59,6 +63,8 @@ private:
     void tellDropped(const std::string& reason);
     // A group procedure failed (its box is shown): nothing is generated from part of a sale.
     Step keepForGroupFailure();
+    // The last answer said nothing final about the document: the row stays, the answer named.
+    Step keepUnanswered();
     // A deliberate drop: runs `deleteSql` and lets the row go.
     Step drop(const std::string& deleteSql);
     // Recovery before rebuilding: the sale already has a key from an earlier attempt.

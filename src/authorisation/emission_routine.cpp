@@ -96,7 +96,7 @@ EmissionOutcome Emission::run() {
 Step Emission::keep(const std::string& reason, bool tellOperator) {
     outcome_.keepRow = true;
     outcome_.failure = reason;
-    if (tellOperator && reason != ctx_.retries.lastFailure(in_.NumVendaVem)) {
+    if (tellOperator && isNewFailure(reason)) {
         log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + reason);
         ctx_.frontend().messageBox(reason, MessageStyle::Ok, "");
     }
@@ -106,7 +106,7 @@ Step Emission::keep(const std::string& reason, bool tellOperator) {
 Step Emission::keepForGroupFailure() {
     // The group has shown its own box; the log keeps each distinct failure once.
     if (e_.GroupFailure.empty()) e_.GroupFailure = "Venda " + in_.NumVendaVem + ": erro nos dados do emitente";
-    if (e_.GroupFailure != ctx_.retries.lastFailure(in_.NumVendaVem))
+    if (isNewFailure(e_.GroupFailure))
         log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + e_.GroupFailure);
     return keep(e_.GroupFailure, false);
 }
@@ -115,6 +115,10 @@ Step Emission::drop(const std::string& deleteSql) {
     ctx_.db->execute(deleteSql);
     outcome_.keepRow = false;
     return Step::CommonExit;
+}
+
+bool Emission::isNewFailure(const std::string& failure) const {
+    return failure != ctx_.retries.lastFailure(in_.NumVendaVem);
 }
 
 std::string Emission::nfceIni() const { return s_.AppFolder + "NFCe.ini"; }
@@ -191,11 +195,7 @@ Step Emission::recoverEarlierAttempt(const std::string& key) {
         // Never received, or refused (the authority keeps no refused document; 613: another document
         // holds its number): a new document under the same number; should the old one appear after
         // all, a duplicity names it as the sale's own.
-        if (result.cStat == 217 && !contingencyDocument && in_.numeroNFCE.empty()) {
-            in_.numeroNFCE = document::integerText(document::Val(key.substr(25, 9)));
-            e_.NfceNumber = in_.numeroNFCE;
-            numberSent_ = nfceNumber(in_.numeroNFCE);
-        }
+        if (result.cStat == 217 && !contingencyDocument && in_.numeroNFCE.empty()) takeNumberOf(key);
         return Step::Build;
     }
     return keep("Venda " + in_.NumVendaVem + ": sem resposta final da SEFAZ sobre a NFC-e " + key + " (" +
@@ -206,7 +206,11 @@ void Emission::useOwnDocument(const std::string& key) {
     e_.CurrentAccessKey = key;
     ctx_.mainWindow.SignedXmlPath = s_.AppFolder + "nfe/arquivos/assinado/NFe" + key + "-assinado.xml";
     e_.GeneratedXmlPath = s_.AppFolder + "nfe/arquivos/gerados/NFe" + key + ".xml";
-    // The number the document carries (positions 26 to 34 of the key) is the one recorded for it.
+    takeNumberOf(key);
+}
+
+void Emission::takeNumberOf(const std::string& key) {
+    // The number a document carries: positions 26 to 34 of its key.
     in_.numeroNFCE = document::integerText(document::Val(key.substr(25, 9)));
     e_.NfceNumber = in_.numeroNFCE;
     numberSent_ = nfceNumber(in_.numeroNFCE);
@@ -298,7 +302,7 @@ Step Emission::build() {
     }
     if (!restarted_) {
         // Nothing the authority may hold is left behind: an earlier attempt's key is answered first.
-        const std::string earlier = platform::readSetting(section(), "ChaveNFCe", s_.AppFolder + "NFCe.ini");
+        const std::string earlier = platform::readSetting(section(), "ChaveNFCe", nfceIni());
         if (isAccessKey(earlier)) {
             const Step recovered = recoverEarlierAttempt(earlier);
             if (recovered != Step::Build) return recovered;
@@ -454,7 +458,7 @@ Step Emission::build() {
     if (!e_.ValidationStatus) {
         ctx_.status(e_.OperationMessage);
         // The document does not pass the schemas: the sale stays queued for the shop to correct it.
-        if (e_.OperationMessage != ctx_.retries.lastFailure(code))
+        if (isNewFailure(e_.OperationMessage))
             log(e_.OperationMessage + " - " + "Da operação: " + code + " - " + e_.ErrorDescription);
         return keep(e_.OperationMessage, false);
     }
@@ -486,7 +490,7 @@ EmissionOutcome Emission::commonExit() {
         // files): the sale stays queued and is tried again; the operator hears of each failure once.
         if (!e_.ErrorDescription.empty()) {
             if (outcome_.keepRow) outcome_.failure = e_.ErrorDescription;
-            if (e_.ErrorDescription != ctx_.retries.lastFailure(in_.NumVendaVem)) {
+            if (isNewFailure(e_.ErrorDescription)) {
                 log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + e_.OperationMessage + " - " +
                     e_.ErrorDescription);
                 ctx_.frontend().messageBox(e_.ErrorDescription, MessageStyle::Ok, "");

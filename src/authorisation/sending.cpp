@@ -40,6 +40,11 @@ std::string envText(const std::string& registerLine, bool reestablished) {
 
 }  // namespace
 
+Step Emission::keepUnanswered() {
+    return keep("Sem resposta final da SEFAZ para a venda " + in_.NumVendaVem + ": " + std::to_string(cStat_) +
+                " - " + e_.ResponseText);
+}
+
 Step Emission::keepWaiting(const char* title, const std::string& text) {
     if (ctx_.frontend().messageBox(text, MessageStyle::YesNoQuestion, title) == MessageAnswer::Yes)
         return keep(std::string(title) + ": sem resposta final da SEFAZ para a venda " + in_.NumVendaVem +
@@ -161,8 +166,7 @@ Step Emission::consult() {
         if (cStat_ == 217)
             return keep("NFC-e " + key + " não recebida pela SEFAZ (" + e_.ResponseText + "); novo envio mais tarde");
         if (uncertainAnswer(cStat_, e_.ResponseText))
-            return keep("Sem resposta final da SEFAZ para a venda " + in_.NumVendaVem + ": " +
-                        std::to_string(cStat_) + " - " + e_.ResponseText);
+            return keepUnanswered();
         if (answerHas(e_.ResponseText, "nao habilitado")) {
             ctx_.frontend().messageBox(
                 "Verifique seu CNPJ CADASTRADO NO SISTEMA, OU VERIFIQUE COM SEU CONTADOR SE HÁ RESTRIÇÕES" +
@@ -203,8 +207,7 @@ Step Emission::consult() {
             s_.ComponentOk = component.consultByKey(key);
             readConsultation();
             if (cStat_ == 217 || uncertainAnswer(cStat_, e_.ResponseText))
-                return keep("Sem resposta final da SEFAZ para a venda " + in_.NumVendaVem + ": " +
-                            std::to_string(cStat_) + " - " + e_.ResponseText);
+                return keepUnanswered();
             ctx_.status("Realizando consulta 4");
             if (answerHas(e_.ResponseText, "Erro no documento XML")) return xmlErrorExit();
             ctx_.status("Realizando consulta 5");
@@ -358,7 +361,7 @@ Step Emission::afterReception() {
     ctx_.status("Resposta: " + reasonText_);
     if (answerHas(e_.ErrorText, "Erro") || answerHas(e_.ErrorText, "Rejeicao")) {
         ctx_.status("Verificando se rejeição");
-        if (e_.ErrorText != ctx_.retries.lastFailure(in_.NumVendaVem))
+        if (isNewFailure(e_.ErrorText))
             ctx_.frontend().messageBox(e_.ErrorText, MessageStyle::OkExclamation, "");
         outcome_.failure = e_.ErrorText;
         return Step::Keep;
