@@ -8,6 +8,7 @@ build-essential cmake pkg-config
 libsqlite3-dev sqlite3 libmariadb-dev mariadb-server
 libxml2-dev libxmlsec1-dev libssl-dev openssl
 libcurl4-openssl-dev libcpp-httplib-dev libqrencode-dev libcairo2-dev
+libcups2-dev libpoppler-glib-dev fonts-liberation fontconfig cups cups-bsd cups-client
 googletest libgtest-dev libgmock-dev libbenchmark-dev
 xmlsec1 libxml2-utils zbar-tools poppler-utils
 clang libclang-rt-14-dev

@@ -34,6 +34,13 @@ struct TextBox {
     std::string text;
 };
 
+// A picture box: the picture is kept as the bytes of the file it was loaded from (BMP or PNG).
+struct Image {
+    std::string window;
+    std::string name;
+    std::string fileBytes;
+};
+
 struct CommandButton {
     std::string window;
     std::string name;

@@ -48,6 +48,8 @@ struct frmEmitirNFCe {
     CheckBox Check2{kName, "Check2", "CPF - NOTA"};
     CommandButton Command1{kName, "Command1", "Configurar"};
     CommandButton btnConfigurar{kName, "btnConfigurar", ""};
+    // The NFC-e QR code of the last receipt, as the Windows-printer layouts draw it.
+    Image ImgNFCE{kName, "ImgNFCE", ""};
 
     platform::Timer Timer1{"Timer1", std::chrono::milliseconds(3000), false};
     platform::Timer Timer2{"Timer2", std::chrono::milliseconds(1000), true};

@@ -1,0 +1,35 @@
+// How the receipt-printer layers are set up on this machine: what the vendor libraries kept in their
+// own configuration. One small INI in the program folder, "printers.ini":
+//   [DARUMA]   Port=USB          the Daruma framework's port (its calls take none)
+//              CodePage=CP850
+//   [BEMATECH] CodePage=CP850    the port comes with each IniciaPorta call
+//   [EPSON]    CodePage=CP850
+// A missing file or key gives the defaults below. Device paths can be redirected for tests.
+#pragma once
+
+#include <string>
+
+#include "printing/devices/code_page.h"
+
+namespace quorvanti::printing::devices {
+
+// Where the port texts "USB" and "COMn" look for devices ("/dev" on a real machine).
+struct DeviceFolders {
+    std::string dev = "/dev";
+};
+
+struct DeviceSettings {
+    std::string darumaPort = "USB";
+    CodePage darumaCodePage = CodePage::Cp850;
+    CodePage bematechCodePage = CodePage::Cp850;
+    CodePage epsonCodePage = CodePage::Cp850;
+    DeviceFolders folders;
+};
+
+inline constexpr const char* kDeviceSettingsFile = "printers.ini";
+
+// Reads "printers.ini" of `programFolder`. An unknown code page name keeps the default and is reported
+// in `problem` (empty when every value was understood), so start-up can say which line is wrong.
+DeviceSettings readDeviceSettings(const std::string& programFolder, std::string* problem = nullptr);
+
+}  // namespace quorvanti::printing::devices
