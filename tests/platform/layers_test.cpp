@@ -1,0 +1,266 @@
+// The small operating-system layers: the code page, the log, the registry store, the folders, the
+// instance lock, the shell, and the modes of what they create.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <system_error>
+#include <thread>
+
+#include "env_guard.h"
+#include "platform/folders.h"
+#include "platform/ini_file.h"
+#include "platform/instance_lock.h"
+#include "platform/log_appender.h"
+#include "platform/registry_store.h"
+#include "platform/shell.h"
+#include "platform/text_encoding.h"
+#include "support/error_text.h"
+#include "support/temp_dir.h"
+
+namespace quorvanti::platform {
+namespace {
+
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+TEST(TextEncodingTest, EveryByteSurvivesARoundTripAndWhatTheCodePageCannotHoldBecomesQuestionMarks) {
+    std::string all;
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    EXPECT_EQ(utf8ToWindows1252(windows1252ToUtf8(all)), all);
+    // The block from 0x80 to 0x9F holds the Windows punctuation; Latin-1 letters are the same numbers.
+    EXPECT_EQ(windows1252ToUtf8("\x80\x82\x83\x84\x85\x8A\x8C\x91\x92\x93\x94\x96\x97\x99\x9F"),
+              "€‚ƒ„…ŠŒ‘’“”–—™Ÿ");
+    // Outside the code page: one question mark per character; invalid UTF-8: one per byte, without
+    // swallowing the next character. U+0080 is not the euro sign.
+    const std::pair<std::string, std::string> cases[] = {
+        {"€ ‚ƒ„ … † ‡ ˆ ‰ Š ‹ Œ Ž ‘ ’ “ ” • – — ˜ ™ š › œ ž Ÿ",
+         "\x80 \x82\x83\x84 \x85 \x86 \x87 \x88 \x89 \x8A \x8B \x8C \x8E \x91 \x92 \x93 \x94 \x95 \x96 \x97 \x98 \x99 "
+         "\x9A \x9B \x9C \x9E \x9F"},
+        {"Açaí São João ÿ", "A\xE7" "a\xED S\xE3o Jo\xE3o \xFF"}, {"a日本b", "a??b"}, {"x😀y", "x?y"},
+        {"\xC2\x80", "?"}, {"\xC5\x81", "?"}, {"\xC3" "a", "?a"}, {"\xE2\x82" "x", "?x"}, {"\x80z", "?z"},
+        {"\xC0\xAF", "??"}, {"\xED\xA0\x80", "???"}, {"\xF4\x90\x80\x80", "????"}, {"\xE2\x82", "?"},
+    };
+    for (const auto& [utf8, bytes] : cases) EXPECT_EQ(utf8ToWindows1252(utf8), bytes) << utf8;
+}
+
+TEST(LogAppenderTest, AppendsWindows1252LinesEndedByCrLfAndAFailureNamesThePathAndTheReason) {
+    TempDir dir;
+    const std::string log = dir.file("LOG_NFCE.txt");
+    writeFile(log, "anterior\r\n");
+    for (const char* line : {"Venda 12 - Açaí €", "", "Venda 13: Rejeição"}) appendLogLine(log, line);
+    EXPECT_EQ(readFile(log), "anterior\r\nVenda 12 - A\xE7" "a\xED \x80\r\n\r\nVenda 13: Rejei\xE7\xE3o\r\n");
+    appendLogLine(dir.file("novo.txt"), "primeira");  // created
+    EXPECT_EQ(readFile(dir.file("novo.txt")), "primeira\r\n");
+
+    writeFile(dir.file("arquivo"), "x");  // a parent that is a file fails even for root
+    std::vector<std::pair<std::string, int>> failures = {
+        {dir.file("Desktop/LOG_NFCE.txt"), ENOENT}, {dir.file("arquivo/LOG_NFCE.txt"), ENOTDIR}, {dir.path(), EISDIR}};
+    if (access("/dev/full", W_OK) == 0) failures.emplace_back("/dev/full", ENOSPC);  // a failure to write
+    for (const auto& [path, error] : failures) {
+        const std::string message = testing::errorText<LogWriteError>([&] { appendLogLine(path, "linha"); });
+        EXPECT_NE(message.find(path), std::string::npos) << message;
+        EXPECT_NE(message.find(std::system_category().message(error)), std::string::npos) << message;
+    }
+}
+
+TEST(RegistryStoreTest, WriteCreatesTheFoldersAndTheValueReadsBackWholeAndExactAtTheEnvironmentsPath) {
+    TempDir dir;
+    RegistryStore store(dir.file("config/quorvanti/registry.ini"));
+    EXPECT_EQ(store.read("nfe", "NoSerieCertificado"), "");
+    const std::string serial(250, '7');
+    ASSERT_TRUE(store.write("nfe", "NoSerieCertificado", serial));
+    ASSERT_TRUE(store.write("Velantrimexo", "NoSerieCertificado", "Certificação €"));
+    EXPECT_EQ(store.read("NFE", "noseriecertificado"), serial);  // not cut to 199
+    EXPECT_EQ(store.read("Velantrimexo", "NoSerieCertificado"), "Certificação €");
+    EXPECT_EQ(store.read("Velantrimexo", "Outro"), "");
+    EXPECT_NE(readFile(store.path()).find("[Velantrimexo]\r\nNoSerieCertificado=Certifica\xE7\xE3o \x80\r\n"),
+              std::string::npos);
+    // Values with edge blanks or quotes come back exactly.
+    for (const std::string value : {" 12 ", "\"entre aspas\"", "'x'", "\t", "a\"b"}) {
+        ASSERT_TRUE(store.write("nfe", "Valor", value));
+        EXPECT_EQ(store.read("nfe", "Valor"), value);
+    }
+    // A folder that cannot be made answers false.
+    writeFile(dir.file("arquivo"), "x");
+    RegistryStore unusable(dir.file("arquivo/registry.ini"));
+    EXPECT_FALSE(unusable.write("nfe", "NoSerieCertificado", "1"));
+    EXPECT_EQ(unusable.read("nfe", "NoSerieCertificado"), "");
+
+    testing::EnvGuard env;
+    env.set("QUORVANTI_REGISTRY", "/srv/reg.ini");
+    env.set("XDG_CONFIG_HOME", "/cfg");
+    env.set("HOME", "/home/caixa");
+    EXPECT_EQ(RegistryStore::defaultPath(), "/srv/reg.ini");
+    env.set("QUORVANTI_REGISTRY", std::nullopt);
+    EXPECT_EQ(RegistryStore::defaultPath(), "/cfg/quorvanti/registry.ini");
+    env.set("XDG_CONFIG_HOME", "relativo");
+    EXPECT_EQ(RegistryStore::defaultPath(), "/home/caixa/.config/quorvanti/registry.ini");
+}
+
+TEST(FoldersTest, FileExistsOnlyForRegularFilesAndTheDesktopIsTheOverrideEnvironmentUserDirsOrHome) {
+    TempDir dir;
+    writeFile(dir.file("ParaApagar.txt"), "");
+    EXPECT_TRUE(fileExists(dir.file("ParaApagar.txt")));
+    EXPECT_FALSE(fileExists(dir.file("outro.txt")));
+    EXPECT_FALSE(fileExists(dir.path()));
+    // The executable's folder holds this test program.
+    const std::string folder = executableFolder();
+    EXPECT_NE(folder.back(), '/');
+    EXPECT_TRUE(fileExists(folder + "/quorvanti_platform_tests"));
+
+    testing::EnvGuard env;
+    env.set("HOME", dir.path());
+    env.set("XDG_CONFIG_HOME", std::nullopt);
+    env.set("XDG_DESKTOP_DIR", std::nullopt);
+    EXPECT_EQ(desktopFolder(), dir.path() + "/Desktop");
+    writeFile(dir.file(".config/user-dirs.dirs"),
+              "# gerado por xdg-user-dirs-update\nXDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n"
+              "XDG_DESKTOP_DIR=\"$HOME/Área de Trabalho\"\n");
+    EXPECT_EQ(desktopFolder(), dir.path() + "/Área de Trabalho");
+    env.set("XDG_DESKTOP_DIR", dir.file("mesa/"));
+    EXPECT_EQ(desktopFolder(), dir.file("mesa"));
+    EXPECT_EQ(desktopFolder(dir.file("a/b//")), dir.file("a/b"));
+    for (const char* made : {"Desktop", "Área de Trabalho", "mesa", "a/b"})
+        EXPECT_TRUE(std::filesystem::is_directory(dir.file(made))) << made;
+}
+
+TEST(InstanceLockTest, SecondHolderFailsUntilTheFirstIsGone) {
+    TempDir dir;
+    const std::string lockFile = dir.file("quorvanti.lock");
+    auto first = std::make_unique<InstanceLock>(lockFile);
+    ASSERT_TRUE(first->acquired());
+    EXPECT_FALSE(InstanceLock(lockFile).acquired());
+    // The failed attempt must not have disturbed the holder.
+    EXPECT_FALSE(InstanceLock(lockFile).acquired());
+    first.reset();
+    EXPECT_TRUE(InstanceLock(lockFile).acquired());
+    EXPECT_FALSE(InstanceLock(dir.file("nao/existe/quorvanti.lock")).acquired());
+}
+
+// The script runs in another process, so this is the one place where a test waits: in short steps,
+// for at most five seconds.
+bool eventually(const std::function<bool()>& condition) {
+    for (int i = 0; i < 500; ++i) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return condition();
+}
+
+// Whether any process is still a child of this one (a finished but unreaped child shows as a zombie).
+bool hasChildProcesses() {
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return false;
+    bool found = false;
+    while (dirent* entry = readdir(proc)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(line.substr(close + 2));
+        char state;
+        pid_t parent = 0;
+        fields >> state >> parent;
+        found = found || parent == getpid();
+    }
+    closedir(proc);
+    return found;
+}
+
+TEST(ShellTest, RunsTheRegistrationScriptOfTheProgramFolderOnlyAndReapsIt) {
+    TempDir dir;
+    const std::string marker = dir.file("registrado");
+    writeFile(dir.file("registraDLL.sh"), "echo registrado > \"" + marker + "\"\n");  // not executable
+    SystemShell shell;
+    ASSERT_TRUE(shell.runRegistrationScript(dir.path()));
+    EXPECT_TRUE(eventually([&] { return fileExists(marker); }));
+    EXPECT_TRUE(eventually([] { return !hasChildProcesses(); })) << "the script was left a zombie";
+
+    // Without a script (a Windows one does not count, nor a folder of its name): false.
+    TempDir other;
+    EXPECT_FALSE(shell.runRegistrationScript(other.path()));
+    writeFile(other.file("registraDLL.bat"), "echo windows\r\n");
+    mkdir(other.file("registraDLL.sh").c_str(), 0755);
+    EXPECT_FALSE(shell.runRegistrationScript(other.path()));
+}
+
+unsigned modeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<unsigned>(st.st_mode & 07777) : 01000000u;
+}
+
+// Everything below runs with the most permissive umask a service could inherit.
+class FileModesTest : public ::testing::Test {
+protected:
+    void SetUp() override { previous_ = ::umask(0); }
+    void TearDown() override { ::umask(previous_); }
+    TempDir dir;
+
+private:
+    mode_t previous_ = 022;
+};
+
+TEST_F(FileModesTest, WhatTheLayersCreateIsClosedToOthersWhateverTheUmask) {
+    struct Case {
+        const char* what;
+        std::function<void()> write;
+        std::string path;
+        unsigned mode;
+    };
+    const std::string ini = dir.file("ConfigINI.ini");
+    const Case cases[] = {
+        {"settings file", [&] { iniWrite(ini, "Geral", "A", "1"); }, ini, 0640},
+        {"its lock file", [] {}, ini + ".lock", 0640},
+        {"log", [&] { appendLogLine(dir.file("LOG_NFCE.txt"), "x"); }, dir.file("LOG_NFCE.txt"), 0640},
+        {"instance lock", [&] { InstanceLock lock(dir.file("quorvanti.lock")); }, dir.file("quorvanti.lock"), 0640},
+        {"registry store", [&] { RegistryStore(dir.file("cfg/q/registry.ini")).write("nfe", "S", "1"); },
+         dir.file("cfg/q/registry.ini"), 0640},
+        {"its folders", [] {}, dir.file("cfg/q"), 0750},
+        {"whole file and its folders", [&] { writeWholeFile(dir.file("nfe/arquivos/a.xml"), "<a/>"); },
+         dir.file("nfe/arquivos/a.xml"), 0640},
+        {"folder made for it", [] {}, dir.file("nfe/arquivos"), 0750},
+        {"desktop", [&] { desktopFolder(dir.file("Desktop")); }, dir.file("Desktop"), 0750},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.write();
+        EXPECT_EQ(modeOf(c.path), c.mode);
+    }
+}
+
+TEST_F(FileModesTest, ReplacedFilesLoseWhatOthersHadAndKeepTheRestAndTheUmaskIsWidenedNeverNarrowed) {
+    for (const unsigned before : {0666u, 0660u, 0640u, 0600u}) {
+        SCOPED_TRACE(before);
+        const std::string ini = dir.file("ConfigINI.ini"), xml = dir.file("a.xml");
+        writeWholeFile(ini, "[Geral]\r\n");
+        writeWholeFile(xml, "x");
+        ASSERT_EQ(::chmod(ini.c_str(), before), 0);
+        ASSERT_EQ(::chmod(xml.c_str(), before), 0);
+        EXPECT_TRUE(iniWrite(ini, "Geral", "A", "2"));
+        EXPECT_TRUE(writeWholeFile(xml, "yy"));
+        EXPECT_EQ(modeOf(ini), before & 0770);
+        EXPECT_EQ(modeOf(xml), before & 0770);
+        EXPECT_EQ(readFile(xml), "yy");
+    }
+    for (const auto& [given, expected] : {std::pair{0u, 027u}, {022u, 027u}, {077u, 077u}}) {
+        ::umask(given);
+        restrictCreationModes();
+        EXPECT_EQ(static_cast<unsigned>(::umask(0)), expected) << given;
+    }
+}
+
+}  // namespace
+}  // namespace quorvanti::platform
