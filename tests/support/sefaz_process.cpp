@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <stdexcept>
 
 #include "support/temp_dir.h"
@@ -92,6 +93,11 @@ std::unique_ptr<AuthorityProcess> startHttpsAuthority(const std::string& folder,
                                        clientCa, "--scenario", folder + "/cenario.txt"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     return std::make_unique<AuthorityProcess>(arguments, folder + "/sefaz.log");
+}
+
+void replaceScenario(const std::string& path, const std::string& rules) {
+    writeFile(path + ".new", rules);
+    std::filesystem::rename(path + ".new", path);
 }
 
 std::string webServicesIni(int port, const std::string& ca, const std::string& timeoutMs) {

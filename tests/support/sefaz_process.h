@@ -41,6 +41,10 @@ private:
 std::unique_ptr<AuthorityProcess> startHttpsAuthority(const std::string& folder, const std::string& clientCa,
                                                       const std::vector<std::string>& extra = {});
 
+// Replaces the scenario file at `path` whole (written beside it, then renamed), as the running program
+// expects: it reads the file again, with its call counts started afresh.
+void replaceScenario(const std::string& path, const std::string& rules);
+
 // A webservices.ini pointing every MT homologation service at the program on `port`.
 std::string webServicesIni(int port, const std::string& ca, const std::string& timeoutMs = "");
 

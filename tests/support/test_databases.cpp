@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
@@ -24,27 +25,16 @@ std::string schemaText(const std::string& fileName) {
 // The schema files hold plain statements separated by ";", with "--" comment lines and no ";" inside
 // a literal.
 std::vector<std::string> splitStatements(const std::string& script) {
-    std::vector<std::string> statements;
-    std::string current;
-    std::size_t start = 0;
-    while (start < script.size()) {
-        std::size_t end = script.find('\n', start);
-        if (end == std::string::npos) end = script.size();
-        std::string line = script.substr(start, end - start);
-        start = end + 1;
+    std::string code;
+    std::istringstream lines(script);
+    for (std::string line; std::getline(lines, line);) {
         const auto first = line.find_first_not_of(" \t\r");
-        if (first == std::string::npos || line.compare(first, 2, "--") == 0) continue;
-        for (char c : line) {
-            if (c == ';') {
-                statements.push_back(current);
-                current.clear();
-            } else {
-                current += c;
-            }
-        }
-        current += '\n';
+        if (first != std::string::npos && line.compare(first, 2, "--") != 0) code += line + '\n';
     }
-    if (current.find_first_not_of(" \t\r\n") != std::string::npos) statements.push_back(current);
+    std::vector<std::string> statements;
+    std::istringstream parts(code);
+    for (std::string statement; std::getline(parts, statement, ';');)
+        if (statement.find_first_not_of(" \t\r\n") != std::string::npos) statements.push_back(statement);
     return statements;
 }
 
