@@ -1,6 +1,8 @@
 // The local authority's rules driven directly: real documents signed by the real component go in as
 // the component sends them, and every answer must be what the authority answers and valid against the
-// official answer schema.
+// official answer schema. Then its own records: the scenario format (what a file selects and answers,
+// how rules are used up, what mistakes it names, how a changed file takes effect), the state folder
+// (what survives a restart, what a crash between two writes leaves) and the reason texts.
 #include "sefaz_simulator/authority.h"
 
 #include <gmock/gmock.h>
@@ -10,7 +12,11 @@
 
 #include "fiscal_component/document/access_key.h"
 #include "sefaz_simulator/messages/status_texts.h"
+#include "sefaz_simulator/scenario.h"
+#include "sefaz_simulator/state_store.h"
 #include "simulator_test_support.h"
+#include "support/error_text.h"
+#include "support/sefaz_process.h"
 #include "support/shared_data.h"
 
 namespace quorvanti::sefaz {
@@ -60,10 +66,7 @@ protected:
         store_.reset();
     }
 
-    void writeScenario(const std::string& text) {
-        writeFile(scenarioPath + ".novo", text);
-        std::filesystem::rename(scenarioPath + ".novo", scenarioPath);
-    }
+    void writeScenario(const std::string& text) { testing::replaceScenario(scenarioPath, text); }
 
     // A SOAP answer's message, checked against the service's official answer schema.
     XmlDocument call(Service service, const std::string& body) {
@@ -195,15 +198,13 @@ TEST_F(AuthorityTest, ANumberAuthorisedOrDeniedUnderAnotherKeyIs539AndConsultati
     EXPECT_EQ(protocolStatus(send(maker.make(denied).xml).get()), "539");
 }
 
-TEST_F(AuthorityTest, TheSignersCertificateMustBeValidAndTrustedWhenAnAuthorityIsGiven) {
-    // An expired signer.
+// The signer must be valid, of the emitter's CNPJ base, and trusted when an authority is given; the
+// published example is authorised by São Paulo trusting its own.
+TEST_F(AuthorityTest, TheSignersCertificateMustBeValidOfTheEmitterAndTrustedWhenAnAuthorityIsGiven) {
     testing::TempDir other;
     const std::string expired = testing::installTestCertificate(other.file("store"), testing::TestCertificate::Expired);
     const SignedDocument document = maker.make(Sale{});
     EXPECT_EQ(protocolStatus(send(resigned(document.xml, *loadPkcs12(expired))).get()), "291");
-
-    // Trusting only the example's authority refuses the test signer; trusting the test authority
-    // accepts it.
     settings.trustedAuthorities = kExampleAuthority;
     restart();
     EXPECT_EQ(texts(send(document.xml).get(), {prot("cStat"), prot("xMotivo")}),
@@ -211,21 +212,18 @@ TEST_F(AuthorityTest, TheSignersCertificateMustBeValidAndTrustedWhenAnAuthorityI
     settings.trustedAuthorities = testing::testAuthorityPem();
     restart();
     EXPECT_EQ(protocolStatus(send(document.xml).get()), "100");
-}
 
-TEST_F(AuthorityTest, ThePublishedExampleIsAuthorisedBySaoPauloTrustingItsAuthority) {
     settings.uf = "SP";
     settings.trustedAuthorities = kExampleAuthority;
     // The example is dated before its signer's validity began: no clock passes both checks, so the
     // emission time goes unchecked here.
     settings.clockToleranceMinutes = -1;
     now = 1812153600;  // 2027-06-05, within the example signer's validity
+    restart();
     const std::string example = withoutDeclaration(readFile(kExampleDocument));
     EXPECT_EQ(texts(send(example).get(), {prot("cStat"), {"cUF"}, {"dhRecbto"}, prot("digVal")}),
               "100|35|2027-06-04T21:00:00-03:00|imH4BI/aUPOhSU9iLTVJXbkNQV0=");
-
-    // The same document signed by a certificate of another CNPJ base than the emitter's: 213, before
-    // any duplicity.
+    // Signed by a certificate of another CNPJ base than the emitter's: 213, before any duplicity.
     settings.trustedAuthorities.clear();
     now = std::time(nullptr);
     restart();
@@ -306,16 +304,14 @@ TEST_F(AuthorityTest, AnAsynchronousBatchIsAnsweredByItsReceiptAndItsKeysAgainBy
     EXPECT_EQ(field(call(Service::ReceiptConsultation, receiptRequest(receipt)).get(), {"cStat"}), "104");
 }
 
-TEST_F(AuthorityTest, TheServiceStatusAnswers107ForItsStateAndEnvironment) {
+// The service status answers 107 for its state and environment; an unreadable envelope is a SOAP fault.
+TEST_F(AuthorityTest, TheServiceStatusAnswers107AndAnUnreadableEnvelopeIsASoapFault) {
     const auto status = [&](const std::string& request) {
         return texts(call(Service::ServiceStatus, request).get(), {{"cStat"}, {"xMotivo"}, {"tMed"}});
     };
     EXPECT_EQ(status(statusRequest()), "107|Serviço em Operação|1");
     EXPECT_THAT(status(statusRequest("35")), StartsWith("289|"));
     EXPECT_THAT(status(statusRequest("51", 1)), StartsWith("252|Rejeição: Ambiente informado diverge do Ambiente de recebimento|"));
-}
-
-TEST_F(AuthorityTest, AnUnreadableEnvelopeIsASoapFault) {
     struct Case {
         const char* name;
         Service service;
@@ -557,6 +553,175 @@ TEST_F(AuthorityTest, AChangedDocumentIsRefusedWithItsRejectionAndNothingIsKept)
     }
     // Unchanged, or only signed again, it passes.
     EXPECT_EQ(protocolStatus(send(resigned(document.xml, *signer)).get()), "100");
+}
+
+const std::string kKeyA = "51260311222333000181650010000012341837461527";
+const std::string kKeyB = "51260311222333000181650010000012351837461520";  // the next number
+// Key A's number under another numeric code.
+const std::string kSameNumber = "51260311222333000181650010000012341192837465";
+
+TEST(ScenarioTest, NamesTheLineOfEachMistake) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"drop\n", "linha 1: instrução fora de seção"},
+        {"[call NFeAutorizacao4]\ndrop\n", "linha 1: use [call"},
+        {"[call NFeCancelamento4 1]\ndrop\n", "linha 1: serviço desconhecido"},
+        {"[call send 0]\ndrop\n", "linha 1: número de chamada inválido"},
+        {"[call send 4-2]\ndrop\n", "linha 1: número de chamada inválido"},
+        {"[key 123]\ndrop\n", "linha 1: a chave de acesso deve ter 44 dígitos"},
+        {"[key " + kKeyA + " status]\ndrop\n", "linha 1: a consulta de status não traz chave"},
+        {"[number 1]\ndrop\n", "linha 1: seção desconhecida"},
+        {"[call send 1\ndrop\n", "linha 1: seção sem \"]\""},
+        {"\n[call send 1]\nanswer = 100\n", "linha 3: instrução desconhecida"},
+        {"[call send 1]\nstatus = 1000\n", "linha 2: cStat inválido"},
+        {"[call send 1]\nstatus =\n", "linha 2: \"status\" precisa de um valor"},
+        {"[call send 1]\ndelay = 10\ndelay = 20\n", "linha 3: instrução repetida"},
+        {"[call send 1]\ndrop = sometimes\n", "linha 2: drop aceita before ou after"},
+        {"[call send 1]\nhttp = 404\ndrop\n", "linha 1: http e drop não combinam"},
+        {"[call send 1]\ndrop\nprotocol = 100\n", "linha 1: status ou protocol não têm efeito"},
+        {"[call send 1]\nprocessing = 2\ntimes = 3\n", "linha 1: processing já define"},
+        {"[call status 1]\nprotocol = 100\n", "linha 1: a consulta de status não tem protocolo"},
+        {"[call send 1]\n[call send 2]\ndrop\n", "linha 1: seção sem instruções"},
+    };
+    for (const auto& [text, message] : cases)
+        EXPECT_THAT(testing::errorText<ScenarioError>([&] { Scenario::parse(text); }), HasSubstr(message)) << text;
+}
+
+TEST(ScenarioTest, TheFirstMatchingRuleThatIsNotUsedUpDecidesEachCallOfItsRange) {
+    Scenario scenario = Scenario::parse("[call send 2]\nhttp = 404\n"
+                                        "[call send 4+]\ndelay = 7\n"
+                                        "[key " + kKeyA + " consulta]\nprocessing = 2\n"
+                                        "[key " + kKeyA + "]\nprotocol = 217\n");
+    // Sends carrying key A: call 1 falls to the key rule for any service, call 2 to its call rule.
+    EXPECT_EQ(scenario.decide(Service::Authorisation, {kKeyA}).action.protocol->cStat, 217);
+    const ScenarioDecision second = scenario.decide(Service::Authorisation, {kKeyA});
+    EXPECT_EQ(second.callNumber, 2);
+    EXPECT_EQ(second.action.httpStatus, 404);
+    EXPECT_EQ(second.line, 1);
+    EXPECT_EQ(scenario.decide(Service::Authorisation, {kKeyB}).line, 0);
+    EXPECT_EQ(scenario.decide(Service::Authorisation, {kKeyB}).action.delayMs, 7);
+    EXPECT_EQ(scenario.decide(Service::Authorisation, {}).action.delayMs, 7);
+
+    // Consultations count on their own: the processing rule answers twice, then the general key rule.
+    for (int i = 0; i < 2; ++i) {
+        const ScenarioDecision waiting = scenario.decide(Service::ProtocolConsultation, {kKeyA});
+        EXPECT_EQ(waiting.callNumber, i + 1);
+        EXPECT_EQ(waiting.action.status->cStat, 105);
+        EXPECT_EQ(waiting.key, kKeyA);
+    }
+    const ScenarioDecision after = scenario.decide(Service::ProtocolConsultation, {kKeyA});
+    EXPECT_FALSE(after.action.status);
+    EXPECT_EQ(after.action.protocol->cStat, 217);
+    EXPECT_EQ(scenario.decide(Service::ProtocolConsultation, {kKeyB}).line, 0);
+
+    // Ranges, every call, and short service names in any case.
+    scenario = Scenario::parse("[Call RECIBO 2-3]\n  status = 105  Lote em processamento  \n"
+                                        "[call NFeRetAutorizacao4 *]\ndrop = after\ndelay = 250\n");
+    const ScenarioDecision first = scenario.decide(Service::ReceiptConsultation, {});
+    EXPECT_EQ(first.action.drop, Drop::AfterProcessing);
+    EXPECT_EQ(first.action.delayMs, 250);
+    for (int call = 2; call <= 3; ++call) {
+        const ScenarioDecision waiting = scenario.decide(Service::ReceiptConsultation, {});
+        EXPECT_EQ(waiting.action.status->cStat, 105);
+        EXPECT_EQ(waiting.action.status->xMotivo, "Lote em processamento");
+        EXPECT_EQ(waiting.action.drop, Drop::No);
+    }
+    EXPECT_EQ(scenario.decide(Service::ReceiptConsultation, {}).line, 3);
+}
+
+TEST(ScenarioTest, AChangedFileIsReadAgainWithItsCountsStartedAfresh) {
+    testing::TempDir dir;
+    const std::string path = dir.file("cenario.txt");
+    const auto replace = [&](const std::string& text) {
+        writeFile(path + ".novo", text);
+        std::filesystem::rename(path + ".novo", path);
+    };
+    ScenarioFile file(path);  // not there yet: no rules
+    EXPECT_EQ(file.decide(Service::ServiceStatus, {}).line, 0);
+
+    replace("[call status 1]\nstatus = 109\n");
+    const ScenarioDecision first = file.decide(Service::ServiceStatus, {});
+    EXPECT_TRUE(file.reloaded());
+    EXPECT_EQ(first.callNumber, 1);
+    EXPECT_EQ(first.action.status->cStat, 109);
+    EXPECT_EQ(file.decide(Service::ServiceStatus, {}).line, 0);
+    EXPECT_FALSE(file.reloaded());
+
+    replace("[call status 1]\nstatus = 108\n");
+    EXPECT_EQ(file.decide(Service::ServiceStatus, {}).action.status->cStat, 108);
+
+    replace("[call status 1]\nstatus = x\n");
+    for (int i = 0; i < 2; ++i) EXPECT_THROW(file.decide(Service::ServiceStatus, {}), ScenarioError);
+
+    std::filesystem::remove(path);
+    EXPECT_EQ(file.decide(Service::ServiceStatus, {}).line, 0);
+
+    writeFile(path, "[bad]\n");
+    EXPECT_THROW(ScenarioFile{path}, ScenarioError);
+}
+
+
+TEST(StateStoreTest, AuthorisedDocumentsAndSequencesOutliveTheStore) {
+    testing::TempDir dir;
+    {
+        StateStore store(dir.file("estado"));
+        EXPECT_EQ(store.nextProtocolSequence(), 1u);
+        EXPECT_EQ(store.nextProtocolSequence(), 2u);
+        EXPECT_EQ(store.nextReceiptSequence(), 1u);
+        store.saveAuthorised({kKeyA, "510000000000001"}, "<nfeProc/>");
+        store.saveReceiptResults("510000000000001", "<recibo/>");
+    }
+    StateStore store(dir.file("estado"));
+    EXPECT_EQ(store.authorisedDocument(kKeyA), "<nfeProc/>");
+    EXPECT_FALSE(store.authorisedDocument(kSameNumber));
+    const auto byNumber = store.authorisedNumber(kSameNumber);
+    ASSERT_TRUE(byNumber);
+    EXPECT_EQ(byNumber->key, kKeyA);
+    EXPECT_EQ(byNumber->receipt, "510000000000001");
+    EXPECT_FALSE(store.authorisedNumber(kKeyB));
+    EXPECT_EQ(store.receiptResults("510000000000001"), "<recibo/>");
+    EXPECT_FALSE(store.receiptResults("510000000000002"));
+    EXPECT_EQ(store.nextProtocolSequence(), 3u);
+    EXPECT_EQ(store.nextReceiptSequence(), 2u);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("estado/numeracao/11222333000181/65-001-000001234")));
+}
+
+// What a crash between two writes leaves, names that are not digits and an unusable folder are refused.
+TEST(StateStoreTest, WhatCannotBeTrustedIsRefused) {
+    // As a crash leaves it: the entry written, the document not.
+    testing::TempDir dir;
+    StateStore store(dir.file("estado"));
+    std::filesystem::create_directories(dir.file("estado/numeracao/11222333000181"));
+    writeFile(dir.file("estado/numeracao/11222333000181/65-001-000001234"), kKeyA + " 510000000000001\n");
+    EXPECT_FALSE(store.authorisedNumber(kSameNumber));
+    store.saveAuthorised({kSameNumber, "510000000000002"}, "<nfeProc/>");
+    EXPECT_EQ(store.authorisedNumber(kKeyA)->key, kSameNumber);
+
+    EXPECT_THROW(store.authorisedDocument("../../../../../../../../../../../../etc/passwd"), StateError);
+    EXPECT_THROW(store.saveAuthorised({kKeyA, "../1"}, "x"), StateError);
+    EXPECT_FALSE(store.receiptResults("../recibos/510"));
+
+    writeFile(dir.file("arquivo"), "x");
+    EXPECT_THROW(StateStore(dir.file("arquivo/estado")), StateError);
+}
+
+TEST(StatusTextsTest, StandardTextsNameTheirReferencesAndFitTheLayout) {
+    EXPECT_EQ(fillReferences(standardText(539), "5126", "510000000000001"),
+              "Rejeição: Duplicidade de NF-e, com diferença na Chave de Acesso [chNFe: 5126][nRec:510000000000001]");
+    EXPECT_EQ(fillReferences(standardText(204), "", "510000000000001"),
+              "Rejeição: Duplicidade de NF-e [nRec:510000000000001]");
+    EXPECT_EQ(standardText(100), "Autorizado o uso da NF-e");
+    EXPECT_EQ(standardText(123), "");
+    // Plain texts lose their accents.
+    EXPECT_EQ(withoutAccents("Rejeição: NF-e não consta; Serviço em Operação; ÁÉÍÓÚ âêô à ü"),
+              "Rejeicao: NF-e nao consta; Servico em Operacao; AEIOU aeo a u");
+    // Reasons fit the layout's reason type: one line, characters of Latin-1, 255 characters at most.
+    const std::pair<std::string, std::string> reasons[] = {{"  linha 1\n\tlinha 2  ", "linha 1 linha 2"},
+        {"aspas “curvas” e € fora", "aspas ?curvas? e ? fora"}, {"não", "não"}, {"", "-"}, {"a\xff" "b", "a?b"}};
+    for (const auto& [text, reason] : reasons) EXPECT_EQ(reasonText(text), reason) << text;
+    std::string accented;
+    for (int i = 0; i < 300; ++i) accented += "ã";
+    EXPECT_EQ(reasonText(accented).size(), 255u * 2);
+    EXPECT_EQ(reasonText(std::string(300, 'a')).size(), 255u);
 }
 
 }  // namespace
