@@ -1,5 +1,4 @@
 #include "document/groups/identification_group.h"
-#include "document/text/vb_conversions.h"
 
 #include <gtest/gtest.h>
 
@@ -116,7 +115,7 @@ TEST_F(IdentificationTest, AFailedNumericCodeIsReportedTwiceRegistersTheComponen
     EXPECT_EQ(w.monitor.shell.runs, std::vector<std::string>{w.folder.path()});
 }
 
-// (How a refusal of the component is shown is in group_failure_test.)
+// (How a refusal of the component is shown is in item_group_test.)
 TEST_F(IdentificationTest, ASeriesThatIsNoNumberStopsTheSaleAndTheStatusIsKeptUnexamined) {
     w.ctx.settings.ComponentOk = true;
     w.ctx.settings.Series = "A";
@@ -131,6 +130,11 @@ TEST_F(IdentificationTest, ASeriesThatIsNoNumberStopsTheSaleAndTheStatusIsKeptUn
     w.components.script().statuses["identification"] = false;
     GeraIndetificacao(w.ctx, "000123-01", *w.component);
     EXPECT_FALSE(w.ctx.settings.ComponentOk);
+    EXPECT_EQ(w.messages().size(), 1u);
+
+    // The entry time of a queue that cannot be read is empty, quietly.
+    w.folder.execute("DROP TABLE TabNCEAEnviar");
+    EXPECT_EQ(BuscaDataContigencia(w.ctx, "000123-01"), "");
     EXPECT_EQ(w.messages().size(), 1u);
 }
 
@@ -230,13 +234,6 @@ TEST_P(ContingencyTest, WithoutAStoredTimeTheEntryIsMidnightOfFourHoursAgo) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, ContingencyTest, testing::bothBackends(), testing::backendName);
 
-TEST(BuscaDataContigencia, AFailingQueryAnswersEmpty) {
-    GroupWorld w{DbKind::Sqlite};
-    w.folder.execute("DROP TABLE TabNCEAEnviar");
-    EXPECT_EQ(BuscaDataContigencia(w.ctx, "000123-01"), "");
-    EXPECT_TRUE(w.messages().empty());
-}
-
 using EmitterTest = IdentificationTest;
 
 TEST_F(EmitterTest, SendsTheEmitterRecordInTheTablesOrderCleanedAgain) {
@@ -273,18 +270,6 @@ TEST_F(EmitterTest, AFailureAnswersFalseUnderTheEmitterTitle) {
               "Venda 000123-01: emitente: campo codmunicipio do emitente \"\" não é um número inteiro");
     // The first failure of the sale is the one the routine reports.
     EXPECT_EQ(w.ctx.emission.GroupFailure, w.messages()[0].text);
-}
-
-TEST(GroupConversions, NumbersForTheComponentAndForSql) {
-    EXPECT_EQ(componentInteger("65"), 65);
-    EXPECT_EQ(componentInteger(" 5103403 "), 5103403);
-    EXPECT_EQ(componentInteger("2,5"), 2);  // half to even
-    EXPECT_THROW(componentInteger(""), std::invalid_argument);
-    EXPECT_THROW(componentInteger("5102A"), std::invalid_argument);
-    EXPECT_THROW(componentInteger("99999999999"), std::overflow_error);
-    EXPECT_EQ(sqlNumber(77), "77");
-    EXPECT_EQ(sqlNumber(12.5), "12.5");
-    EXPECT_EQ(sqlNumber(-3), "-3");
 }
 
 }  // namespace

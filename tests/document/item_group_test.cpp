@@ -1,10 +1,15 @@
+// The item group and the closing groups of a sale, and how every group procedure reports a failure.
 #include "document/groups/item_group.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <tuple>
 
 #include "document/group_world.h"
+#include "document/groups/closing_groups.h"
+#include "document/groups/identification_group.h"
+#include "document/groups/recipient_group.h"
 #include "support/shared_data.h"
 
 namespace quorvanti::document {
@@ -13,10 +18,12 @@ namespace {
 using fiscal::ItemIcmsArgs;
 using fiscal::ItemOtherTaxesArgs;
 using fiscal::ItemProductArgs;
+using fiscal::PaymentArgs;
+using fiscal::TotalsArgs;
+using fiscal::TransportArgs;
 using testing::GroupWorld;
-using testing::SaleItemRow;
-
 using testing::kHomologationItem;
+using testing::SaleItemRow;
 
 class ItemGroupTest : public testing::BackendTest {
 protected:
@@ -139,7 +146,7 @@ TEST_P(ItemGroupTest, AnInvalidOrMissingNcmStopsTheSaleAndRemovesItFromTheQueue)
     EXPECT_EQ(products().size(), 1u);
 }
 
-TEST_P(ItemGroupTest, ADescriptionThatKeepsTwoBlanksIsReportedAndTheSaleLeavesTheQueue) {
+TEST_P(ItemGroupTest, ADescriptionThatKeepsTwoBlanksIsReportedOutsideHomologationAndTheSaleLeavesTheQueue) {
     addItem({.code = 1, .description = "Coca     Cola 2L"});  // five blanks: two survive the cleaning
     addItem({.code = 2, .description = "Guaraná    lata"});   // four blanks: cleaned to one
     EXPECT_TRUE(run());
@@ -151,16 +158,16 @@ TEST_P(ItemGroupTest, ADescriptionThatKeepsTwoBlanksIsReportedAndTheSaleLeavesTh
     const auto p = products();
     ASSERT_EQ(p.size(), 2u);
     EXPECT_EQ(std::tie(p[0].xProd, p[1].xProd), std::make_tuple("COCA  COLA 2L", "GUARANA LATA"));
-}
 
-TEST_P(ItemGroupTest, HomologationSendsTheFixedDescriptionWithoutChecks) {
+    // Homologation sends the fixed description without checks.
+    world = std::make_unique<GroupWorld>(GetParam());
     world->ctx.settings.Environment = "2";
     addItem({.code = 1, .description = "Coca     Cola 2L"});
     addItem({.code = 2, .description = std::nullopt});
     EXPECT_FALSE(run());
-    const auto p = products();
-    ASSERT_EQ(p.size(), 2u);
-    EXPECT_EQ(std::tie(p[0].xProd, p[1].xProd), std::tie(kHomologationItem, kHomologationItem));
+    const auto homologation = products();
+    ASSERT_EQ(homologation.size(), 2u);
+    EXPECT_EQ(std::tie(homologation[0].xProd, homologation[1].xProd), std::tie(kHomologationItem, kHomologationItem));
     EXPECT_TRUE(world->messages().empty());
     EXPECT_TRUE(saleQueued());
 }
@@ -247,6 +254,123 @@ TEST_P(ItemGroupTest, ListsTheItemsOfASale) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ItemGroupTest, testing::bothBackends(), testing::backendName);
+
+constexpr const char* kSale = "000123-01";
+
+class ClosingGroupsTest : public testing::BackendTest {
+protected:
+    // Sends the sale's items and then the closing groups with the amount the routine pays.
+    void emit() {
+        auto& ctx = world->ctx;
+        world->openItemRows(kSale);
+        world->openSaleHeader(kSale);
+        ctx.emission.ProductsTotal = 0;
+        ASSERT_FALSE(GeraProdutos(ctx, *world->component));
+        GeraTotais(ctx, *world->component);
+        GeraTransporte(ctx, *world->component);
+        double paid = ctx.emission.ProductsTotal - ctx.emission.SaleHeader->field("ValorDesconto").number();
+        GeraPagamento(ctx, paid, *world->component);
+        GeraObservacoes(ctx, *world->component);
+    }
+    void addItem(int code, double total, double discount) {
+        world->addProduct(code, "5102", "21069090");
+        world->addItem({.code = code, .quantity = 1, .total = total, .discount = discount});
+    }
+};
+
+TEST_P(ClosingGroupsTest, TotalsCarryOnlyDiscountProductsAndInvoiceValueAndThePaymentIsTheInvoice) {
+    addItem(1, 10, 0);
+    addItem(2, 20, 2);
+    addItem(3, 5, 0);
+    emit();
+    const auto t = world->sent<TotalsArgs>("totals").at(0);
+    EXPECT_EQ(std::tie(t.vProd, t.vDesc, t.vNF), std::make_tuple(37.0, 2.0, 35.0));
+    for (double tax : {t.vBC, t.vICMS, t.vBCST, t.vST, t.vCOFINS, t.vPIS, t.vIPI, t.vSeg, t.vFrete, t.vOutro, t.vII,
+                       t.vTotTrib})
+        EXPECT_EQ(tax, 0);
+    EXPECT_EQ(std::tie(t.unused12to25, t.unused27to28, t.unused32, t.unused33, t.unused34to53),
+              std::make_tuple(std::array<std::int32_t, 14>{}, std::array<std::int32_t, 2>{}, 0, "",
+                              std::array<std::int32_t, 20>{}));
+
+    const auto p = world->sent<PaymentArgs>("payment").at(0);
+    EXPECT_EQ(std::tie(p.indPag, p.tPag, p.vPag), std::make_tuple(0, 1, 35.0));
+    EXPECT_EQ(p.values4to7, (std::array<std::int32_t, 4>{}));
+    EXPECT_EQ(p.texts8to10, (std::array<std::string, 3>{}));
+
+    const auto transport = world->sent<TransportArgs>("transport").at(0);
+    EXPECT_EQ(std::tie(transport.modFrete, transport.value2), std::make_tuple(9, 0));
+    EXPECT_EQ(transport.texts3to5, (std::array<std::string, 3>{}));
+    EXPECT_EQ(transport.values6to9, (std::array<std::int32_t, 4>{}));
+    EXPECT_EQ(transport.texts10to19, (std::array<std::string, 10>{}));
+
+    // The additional information sends nothing and leaves the shared texts empty.
+    EXPECT_EQ(world->operations().back(), "payment");
+    EXPECT_EQ(world->ctx.emission.SharedTexts.text1 + world->ctx.emission.SharedTexts.text2, "");
+    EXPECT_TRUE(world->messages().empty());
+
+    // Without discount, invoice and payment equal the products.
+    world = std::make_unique<GroupWorld>(GetParam());
+    addItem(1, 12.34, 0);
+    addItem(2, 0.66, 0);
+    emit();
+    const auto undiscounted = world->sent<TotalsArgs>("totals").at(0);
+    for (double value : {undiscounted.vProd, undiscounted.vNF, world->sent<PaymentArgs>("payment").at(0).vPag})
+        EXPECT_DOUBLE_EQ(value, 13);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ClosingGroupsTest, testing::bothBackends(), testing::backendName);
+
+// Every group procedure that fails leaves a text naming the sale in GroupFailure, so the routine never
+// generates a document from part of a sale, and still shows its own box.
+TEST(GroupFailureTest, EveryGroupNamesTheSaleUnderItsOwnTitle) {
+    struct Case {
+        const char* operation;  // the component call made to fail ("" for none)
+        const char* title;
+        const char* failure;
+        std::function<void(GroupWorld&)> run;
+    };
+    const Case cases[] = {
+        {"identification", "ERRO IDENTIFICAÇÃO", "identificação: recusado",
+         [](GroupWorld& w) { GeraIndetificacao(w.ctx, "000123-01", *w.component); }},
+        {"emitter", "ERRO EMITENTE", "emitente: recusado", [](GroupWorld& w) { GeraEmitente(w.ctx, *w.component); }},
+        {"recipient", "ERRO DESTINATARIO", "destinatário: recusado",
+         [](GroupWorld& w) {
+             w.addClient({});
+             w.ctx.emission.SaleClientCode = "77";
+             w.ctx.emission.ConsumerDocumentInput = "52998224725";
+             double client = 77;
+             GeraDestinatario(w.ctx, client, *w.component);
+         }},
+        {"totals", "ERRO TOTAL", "totais: recusado",
+         [](GroupWorld& w) {
+             w.addItem({});
+             w.openSaleHeader("000123-01");
+             GeraTotais(w.ctx, *w.component);
+         }},
+        {"", "ERRO TOTAL", "totais: Uso inválido de Null",
+         [](GroupWorld& w) {
+             w.ctx.emission.SaleHeader = database::Recordset({"ValorDesconto"}, {{database::DbValue()}});
+             GeraTotais(w.ctx, *w.component);
+         }},
+        {"transport", "ERRO OBS", "transporte: recusado", [](GroupWorld& w) { GeraTransporte(w.ctx, *w.component); }},
+        {"payment", "ERRO PAGAMENTO", "pagamento: recusado",
+         [](GroupWorld& w) {
+             double amount = 10;
+             GeraPagamento(w.ctx, amount, *w.component);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failure);
+        GroupWorld w{database::DbKind::Sqlite};
+        if (*c.operation != '\0') w.components.script().failures[c.operation] = "recusado";
+        c.run(w);
+        const std::string expected = std::string("Venda 000123-01: ") + c.failure;
+        EXPECT_EQ(w.ctx.emission.GroupFailure, expected);
+        ASSERT_EQ(w.messages().size(), 1u);
+        EXPECT_EQ(std::tie(w.messages()[0].text, w.messages()[0].title, w.messages()[0].style),
+                  std::make_tuple(expected, c.title, platform::MessageStyle::OkCritical));
+    }
+}
 
 }  // namespace
 }  // namespace quorvanti::document

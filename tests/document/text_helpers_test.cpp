@@ -2,15 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
-#include <stdexcept>
-
+#include <array>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <optional>
+#include <stdexcept>
+#include <tuple>
 
 #include "document/text/vb_conversions.h"
-
 #include "support/temp_dir.h"
 
 namespace quorvanti::document {
@@ -98,15 +98,13 @@ TEST(TextHelpersTest, EachTextHelperGivesWhatTheLayoutsExpect) {
 // inserted text, so a replacement holding the searched text ends.
 TEST(TextHelpersTest, SubstituiCReplacesSubstrings) {
     const std::string item = "<det><CSOSN>102</CSOSN></det>";
-    EXPECT_EQ(SubstituiC(item + item, "<CSOSN>102</CSOSN>", "<CSOSN>101</CSOSN>", false),
-              "<det><CSOSN>101</CSOSN></det><det><CSOSN>101</CSOSN></det>");
-    EXPECT_EQ(SubstituiC("<csosn>1</csosn><CSOSN>1</CSOSN><csosn>1</csosn>", "<CSOSN>1</CSOSN>", "#", false),
-              "##<csosn>1</csosn>");
-    EXPECT_EQ(SubstituiC("ÁGUA água ÁGUA", "água", "x", false), "x x ÁGUA");
-    EXPECT_EQ(SubstituiC(R"(<?xml version="2.0"?>)", R"(<?xml version="2.0")", R"(<?xml version="1.0")", false),
-              R"(<?xml version="1.0"?>)");
-    EXPECT_EQ(SubstituiC("aXa", "a", "aa", false), "aaXaa");
-    EXPECT_EQ(SubstituiC("abc", "", "x", false), "abc");
+    const std::array<std::string, 4> cases[] = {
+        {item + item, "<CSOSN>102</CSOSN>", "<CSOSN>101</CSOSN>", "<det><CSOSN>101</CSOSN></det><det><CSOSN>101</CSOSN></det>"},
+        {"<csosn>1</csosn><CSOSN>1</CSOSN><csosn>1</csosn>", "<CSOSN>1</CSOSN>", "#", "##<csosn>1</csosn>"},
+        {"ÁGUA água ÁGUA", "água", "x", "x x ÁGUA"}, {"aXa", "a", "aa", "aaXaa"}, {"abc", "", "x", "abc"},
+        {R"(<?xml version="2.0"?>)", R"(<?xml version="2.0")", R"(<?xml version="1.0")", R"(<?xml version="1.0"?>)"},
+    };
+    for (const auto& [text, find, replacement, result] : cases) EXPECT_EQ(SubstituiC(text, find, replacement, false), result);
 }
 
 // Settings amounts in the shop's form; anything else is refused instead of guessed.
@@ -138,27 +136,28 @@ TEST(ArquivoExisteTest, MatchesFilesWithWildcardsInTheLastComponentOnly) {
     testing::writeFile(dir.file("sub/NFe1-assinado.xml"), "<NFe/>");
     testing::writeFile(dir.file("a[1].xml"), "x");
 
-    EXPECT_TRUE(ArquivoExiste(dir.file("sub/NFe1-assinado.xml")));
-    EXPECT_TRUE(ArquivoExiste(dir.file("sub/*.xml")));
-    EXPECT_TRUE(ArquivoExiste(dir.file("sub/NFe?-assinado.xml")));
-    EXPECT_TRUE(ArquivoExiste(dir.file("a[1].xml")));
-    EXPECT_FALSE(ArquivoExiste(dir.file("a[0-9].xml")));
-    EXPECT_FALSE(ArquivoExiste(dir.file("sub/*.txt")));
-    EXPECT_FALSE(ArquivoExiste(dir.file("s?b/NFe1-assinado.xml")));
-    EXPECT_FALSE(ArquivoExiste(dir.file("sub")));
-    EXPECT_FALSE(ArquivoExiste(dir.file("missing.xml")));
-    EXPECT_FALSE(ArquivoExiste(""));
-    EXPECT_FALSE(ArquivoExiste(R"(<?xml version="1.0"?><NFe xmlns="http://www.portalfiscal.inf.br/nfe"/>)"));
+    const std::pair<std::string, bool> cases[] = {
+        {dir.file("sub/NFe1-assinado.xml"), true}, {dir.file("sub/*.xml"), true}, {dir.file("sub/NFe?-assinado.xml"), true},
+        {dir.file("a[1].xml"), true}, {dir.file("a[0-9].xml"), false}, {dir.file("sub/*.txt"), false},
+        {dir.file("s?b/NFe1-assinado.xml"), false}, {dir.file("sub"), false}, {dir.file("missing.xml"), false}, {"", false},
+        {R"(<?xml version="1.0"?><NFe xmlns="http://www.portalfiscal.inf.br/nfe"/>)", false},
+    };
+    for (const auto& [pattern, exists] : cases) EXPECT_EQ(ArquivoExiste(pattern), exists) << pattern;
 }
 
-// Numbers read from settings and queue rows ("NTerminal", numeroNFCE) may exceed a 64-bit integer.
-TEST(VbConversionsTest, IntegerTextOfAnyMagnitude) {
-    EXPECT_EQ(integerText(2.5), "2");
-    EXPECT_EQ(integerText(-0.4), "0");
-    EXPECT_EQ(integerText(Val("0099999999999999999999")), "100000000000000000000");
-    EXPECT_EQ(zeroPadded(-3, 2), "-03");
-    EXPECT_EQ(zeroPadded(-1e19, 2), "-10000000000000000000");
+// Numbers read from settings and queue rows ("NTerminal", numeroNFCE) may exceed a 64-bit integer; the
+// component takes integers (half to even), statements take numbers in the C locale.
+TEST(VbConversionsTest, IntegerTextOfAnyMagnitudeAndNumbersForTheComponentAndForSql) {
+    EXPECT_EQ(integerText(2.5) + "|" + integerText(-0.4) + "|" + integerText(Val("0099999999999999999999")),
+              "2|0|100000000000000000000");
+    EXPECT_EQ(zeroPadded(-3, 2) + "|" + zeroPadded(-1e19, 2), "-03|-10000000000000000000");
     EXPECT_THROW(integerText(std::numeric_limits<double>::infinity()), std::overflow_error);
+    EXPECT_EQ(std::make_tuple(componentInteger("65"), componentInteger(" 5103403 "), componentInteger("2,5")),
+              std::make_tuple(65, 5103403, 2));
+    EXPECT_THROW(componentInteger(""), std::invalid_argument);
+    EXPECT_THROW(componentInteger("5102A"), std::invalid_argument);
+    EXPECT_THROW(componentInteger("99999999999"), std::overflow_error);
+    EXPECT_EQ(sqlNumber(77) + "|" + sqlNumber(12.5) + "|" + sqlNumber(-3), "77|12.5|-3");
 }
 
 }  // namespace
