@@ -70,26 +70,28 @@ std::string lowerCase(std::string text) {
 
 class CertificateStoreTest : public ::testing::Test {
 protected:
+    // The valid test signer in the store, and its serial as openssl reads it.
+    void install() {
+        pfx = installTestCertificate(folder);
+        serial = serialByOpenSsl(pfx);
+    }
     TempDir dir;
     std::string folder = dir.file("certificados");
+    std::string pfx, serial;
 };
 
 TEST_F(CertificateStoreTest, ListsAndFindsTheTestCertificateBySerialWrittenAnyWay) {
-    const std::string pfx = installTestCertificate(folder);
-    const std::string serial = serialByOpenSsl(pfx);
+    install();
     const CertificateStore store(folder);
     const auto certificates = store.list();
     ASSERT_EQ(certificates.size(), 1u);
     const CertificateInfo& info = certificates[0];
-    EXPECT_EQ(info.file, pfx);
-    EXPECT_EQ(info.holderName, "QUORVANTI LOJA TESTE LTDA:11222333000181");
-    EXPECT_EQ(info.issuerName, "AC QUORVANTI TESTE");
-    EXPECT_EQ(info.serialNumber, serial);
+    EXPECT_EQ(std::tie(info.file, info.holderName, info.issuerName, info.serialNumber, info.cnpj, info.expired),
+              std::make_tuple(pfx, "QUORVANTI LOJA TESTE LTDA:11222333000181", "AC QUORVANTI TESTE", serial,
+                              "11222333000181", false));
     EXPECT_TRUE(std::regex_match(info.serialNumber, std::regex("[0-9A-F]+")));
     const double days = std::difftime(utcTime(info.validUntil), utcTime(info.validFrom)) / 86400;
     EXPECT_NEAR(days, 3650, 5) << info.validFrom << " to " << info.validUntil;
-    EXPECT_EQ(info.cnpj, "11222333000181");
-    EXPECT_FALSE(info.expired);
 
     // In any case, with separators and leading zeros.
     const auto found = store.find(serial);
@@ -97,12 +99,9 @@ TEST_F(CertificateStoreTest, ListsAndFindsTheTestCertificateBySerialWrittenAnyWa
     EXPECT_EQ(found->info().serialNumber, serial);
     EXPECT_NE(found->privateKey(), nullptr);
     EXPECT_FALSE(found->certificateBase64().empty());
-    EXPECT_EQ(store.find(lowerCase(withColons(serial))), found);
-    EXPECT_EQ(store.find("00" + serial), found);
-    EXPECT_EQ(store.find(" " + withColons(serial) + " "), found);
-    EXPECT_EQ(normalizedSerial("00:0a:B1 c2-d3"), "AB1C2D3");
-    EXPECT_EQ(normalizedSerial("0000"), "0");
-    EXPECT_EQ(normalizedSerial(""), "");
+    for (const std::string& written : {lowerCase(withColons(serial)), "00" + serial, " " + withColons(serial) + " "})
+        EXPECT_EQ(store.find(written), found) << written;
+    EXPECT_EQ(normalizedSerial("00:0a:B1 c2-d3") + "|" + normalizedSerial("0000") + "|" + normalizedSerial(""), "AB1C2D3|0|");
     EXPECT_THAT(certificateErrorOf([&] { store.find("ABCDEF0123"); }),
                 AllOf(HasSubstr("ABCDEF0123"), HasSubstr("não encontrado"), HasSubstr(folder)));
     EXPECT_THAT(certificateErrorOf([&] { store.find(""); }), HasSubstr("série"));
@@ -110,8 +109,7 @@ TEST_F(CertificateStoreTest, ListsAndFindsTheTestCertificateBySerialWrittenAnyWa
 
 // Fresh stores share the loaded certificate until a file changes; a moved file is found again.
 TEST_F(CertificateStoreTest, TheLoadedCertificateFollowsItsFile) {
-    const std::string pfx = installTestCertificate(folder);
-    const std::string serial = serialByOpenSsl(pfx);
+    install();
     const auto first = CertificateStore(folder).find(serial);
     EXPECT_EQ(CertificateStore(folder + "/").find(serial), first);
 
@@ -130,8 +128,7 @@ TEST_F(CertificateStoreTest, TheLoadedCertificateFollowsItsFile) {
 }
 
 TEST_F(CertificateStoreTest, RefusesAPasswordFileOtherUsersCanReadAndAStoreFolderTheyCanEnter) {
-    const std::string pfx = installTestCertificate(folder);
-    const std::string serial = serialByOpenSsl(pfx);
+    install();
     const CertificateStore store(folder);
     ASSERT_TRUE(store.find(serial));  // cached now: the permission is checked at every access all the same
 
@@ -154,9 +151,8 @@ TEST_F(CertificateStoreTest, RefusesAPasswordFileOtherUsersCanReadAndAStoreFolde
                 HasSubstr("não encontrado"));
 }
 
-TEST_F(CertificateStoreTest, WrongPasswordNamesTheFileAndNeverShowsAPassword) {
-    const std::string pfx = installTestCertificate(folder);
-    const std::string serial = serialByOpenSsl(pfx);
+TEST_F(CertificateStoreTest, WrongPasswordNamesTheFileNeverShowsAPasswordAndUnusableFilesAreSkipped) {
+    install();
     const std::string rightPassword = readFile(pfx + ".senha").substr(0, 32);
     writeFile(pfx + ".senha", "senha-errada-123\r\n");
 
@@ -169,16 +165,13 @@ TEST_F(CertificateStoreTest, WrongPasswordNamesTheFileAndNeverShowsAPassword) {
     // Put right again (with a Windows line end, which is not part of the password): usable again.
     writeFile(pfx + ".senha", rightPassword + "\r\n");
     EXPECT_TRUE(CertificateStore(folder).find(serial));
-}
 
-TEST_F(CertificateStoreTest, MissingPasswordFileAndDamagedFileAreSkippedWithAReason) {
-    installTestCertificate(folder);
-    writeFile(folder + "/sem-senha.p12", readFile(folder + "/loja-teste.pfx"));
+    // A file without its password file and a damaged one are skipped with a reason; other files quietly.
+    writeFile(folder + "/sem-senha.p12", readFile(pfx));
     writeFile(folder + "/danificado.pfx", "not a PKCS#12 file");
     writeFile(folder + "/danificado.pfx.senha", "x\n");
     ::chmod((folder + "/danificado.pfx.senha").c_str(), 0600);
     writeFile(folder + "/leia-me.txt", "ignored");
-
     const StoreListing listing = CertificateStore(folder).scan();
     EXPECT_EQ(listing.certificates.size(), 1u);
     EXPECT_THAT(listing.problems, ::testing::UnorderedElementsAre(HasSubstr("danificado.pfx"),
@@ -186,7 +179,7 @@ TEST_F(CertificateStoreTest, MissingPasswordFileAndDamagedFileAreSkippedWithARea
 }
 
 TEST_F(CertificateStoreTest, ExpiredAndNotYetValidCertificatesAreListedButRefusedWithTheirDates) {
-    const std::string pfx = installTestCertificate(folder, TestCertificate::Expired);
+    pfx = installTestCertificate(folder, TestCertificate::Expired);
     installTestCertificate(folder, TestCertificate::NotYetValid);
     const CertificateStore store(folder);
     const auto certificates = store.list();  // loja-futura.pfx sorts first
