@@ -1,5 +1,7 @@
 // A queued sale through the poll and the emission routine, on a real database with the real component
-// and the test certificate, up to the validated, signed document.
+// and the test certificate, up to the validated, signed document and its answer from the local SEFAZ.
+// Then the routine's reading of the authority's answers, with a component that answers from a script:
+// what the database and the files hold after an authorisation, the end of the retries, and contingency.
 #include "authorisation/emission_routine.h"
 
 #include <gtest/gtest.h>
@@ -7,10 +9,12 @@
 #include <filesystem>
 #include <set>
 
+#include "authorisation/outcome_texts.h"
 #include "context/shop_clock.h"
 #include "database/failing_connection.h"
 #include "fiscal_component/certificates/certificate_store.h"
 #include "fiscal_component/real_component.h"
+#include "fiscal_component/recording_component.h"
 #include "monitor/poll_cycle.h"
 #include "platform/ini_file.h"
 #include "platform/program_exit.h"
@@ -78,12 +82,7 @@ protected:
         ASSERT_GT(authority->port(), 0) << authority->log();
         testing::writeFile(folder->path() + "/nfe/webservices.ini", testing::webServicesIni(authority->port(), ca, timeoutMs));
     }
-    // Replaces the scenario whole, as the stand-in expects.
-    void scenario(const std::string& rules) {
-        const std::string file = folder->path() + "/../cenario.txt";
-        testing::writeFile(file + ".new", rules);
-        std::filesystem::rename(file + ".new", file);
-    }
+    void scenario(const std::string& rules) { testing::replaceScenario(folder->path() + "/../cenario.txt", rules); }
     std::string value(const std::string& sql, const std::string& column) { return folder->value(sql, column); }
     std::string number() { return value("select NumeroNFCE from config", "NumeroNFCE"); }
     // A queued sale of `items` (one of rice, 20,00, by default).
@@ -147,7 +146,7 @@ TEST_P(EmissionTest, AQueuedSaleBecomesASignedSchemaValidDocument) {
     EXPECT_GE(monitor->clock.slept(), std::chrono::milliseconds(12000));
 }
 
-TEST_P(EmissionTest, SalesThatCannotBeEmittedAreDroppedOrKeptAsTheShopExpects) {
+TEST_P(EmissionTest, SalesThatCannotBeEmittedAreDroppedKeptOrStopTheProgramAsTheShopExpects) {
     folder->setSetting("LimiteNfce", "5.000,00");  // read the Brazilian way
     folder->queueSale("600-01");                                                 // no sale at all
     sale("601-01", {{.code = 101, .total = 0.10}});                              // not above 0,10
@@ -178,28 +177,18 @@ TEST_P(EmissionTest, SalesThatCannotBeEmittedAreDroppedOrKeptAsTheShopExpects) {
     ASSERT_EQ(tick(), std::nullopt);
     EXPECT_TRUE(queued("612-01"));
     EXPECT_TRUE(shown("Configuração \"LimiteNfce\" = \"cinco mil\" inválida: escreva um valor como 9.999,00"));
-}
 
-TEST_P(EmissionTest, ASaleOfTenThousandStopsTheProgramAndStaysQueued) {
+    // A sale of 10.000,00 or more stops the program and stays queued.
     folder->setSetting("LimiteNfce", "99999,00");
     sale("700-01", {{.code = 101, .quantity = 1000, .total = 9999.99}});
     sale("701-01", {{.code = 101, .quantity = 1000, .total = 9999.995}});
     EXPECT_EQ(tick(), ExitStatus::SaleValueTooHigh);
     EXPECT_TRUE(shown("O Valor é superior o permitido, R$ 10.000,00, sem dados do destinatário"));
     EXPECT_TRUE(queued("701-01"));
-    EXPECT_TRUE(captioned("Gerando lote"));  // 9.999,99 was emitted before
-}
+    EXPECT_FALSE(queued("700-01"));  // 9.999,99 was emitted before
 
-TEST_P(EmissionTest, DoubleBlanksInADescriptionDropTheSaleOutsideHomologation) {
-    folder->setSetting("ambienteNFCE", "1");
-    monitor->ctx.settings.Environment = "1";
-    sale("800-01", {{.code = 101, .description = "Arroz     tipo 1", .total = 20}});
-    ASSERT_EQ(tick(), std::nullopt);
-    EXPECT_FALSE(queued("800-01"));
-    EXPECT_TRUE(monitor->shownContaining("contem DOIS espaços"));
-}
-
-TEST_P(EmissionTest, ASaleWhoseItemsVanishedIsOmittedWithItsMessage) {
+    // A sale whose items vanished between the two reads is omitted with its message.
+    folder->execute("DELETE FROM TabNCEAEnviar WHERE codvenda = '701-01'");
     sale("900-01");
     monitor->ctx.db = std::make_unique<WithoutItems>(std::move(monitor->ctx.db));
     ASSERT_EQ(tick(), std::nullopt);
@@ -423,6 +412,134 @@ TEST(GravaArqTest, FixesOldDocumentsOnlyWhereTheirCfopAllows) {
               "</ICMSSN102>\r\n");
     GravaArq("<CFOP>5405</CFOP><ICMSSN101><CSOSN>101</CSOSN></ICMSSN101>", dir.file("b.xml"));
     EXPECT_EQ(testing::readFile(dir.file("b.xml")), "<CFOP>5405</CFOP><ICMSSN101><CSOSN>101</CSOSN></ICMSSN101>\r\n");
+}
+
+constexpr const char* kKey = "51260311222333000181650010000000011123456785";
+
+class AnswerTest : public ::testing::Test {
+protected:
+    AnswerTest() {
+        folder.addProduct(101, "5102", "10063021");
+        folder.addItem({.sale = "10-01", .code = 101, .description = "Arroz", .quantity = 2, .total = 20});
+        folder.queueSale("10-01");
+        components.script().generationKey = std::string("NFe") + kKey;
+        startup::SubMain(monitor.ctx);
+    }
+    std::optional<ExitStatus> tick() {
+        return testing::exitStatusOf([&] { monitor::Timer1_Timer(monitor.ctx, EmiteNFCeVenda); });
+    }
+    std::string value(const std::string& sql, const std::string& column) { return folder.value(sql, column); }
+    bool queued() { return value("select count(*) as n from TabNCEAEnviar", "n") == "1"; }
+    std::string number() { return value("select NumeroNFCE from config", "NumeroNFCE"); }
+    std::string procNFePath() { return folder.path() + "/nfe/arquivos/procNFe/" + kKey + "-procNFe.xml"; }
+    void authorise(fiscal::SendResult& send, fiscal::ConsultationResult& consultation) {
+        send = {104, "Lote processado", "2026-03-05T14:07:30-04:00", 100, "Autorizado o uso da NF-e",
+                "151260000000001", "2026-03-05T14:07:30-04:00"};
+        consultation = {100, "Autorizado o uso da NF-e", 100, "Autorizado o uso da NF-e", "151260000000001",
+                        "2026-03-05T14:07:30-04:00"};
+    }
+
+    ProgramFolder folder{database::DbKind::Sqlite};
+    fiscal::RecordingComponentFactory components;
+    TestMonitor monitor{folder, components};
+};
+
+TEST_F(AnswerTest, AnAuthorisedSaleIsStoredNumberedMarkedAndCleared) {
+    authorise(components.script().send, components.script().consultation);
+    components.script().qrText = "http://qr?p=" + std::string(kKey);
+    testing::writeFile(procNFePath(), "<nfeProc versao=\"4.00\">O'Brien</nfeProc>");
+    ASSERT_EQ(tick(), std::nullopt);
+
+    EXPECT_FALSE(queued());
+    EXPECT_EQ(number(), "2");
+    EXPECT_EQ(value("select fiscal from VendasConclu", "fiscal"), "Sim");
+    auto row = folder.connect()->open("select * from nfce_gerada");
+    ASSERT_EQ(row.recordCount(), 1u);
+    std::string stored, noted;
+    for (const char* column : {"chave", "corpo_nfce", "protocoloEdata", "qrcode", "amb", "cancelada", "dataG"})
+        stored += row.field(column).text() + "|";
+    EXPECT_EQ(stored, std::string(kKey) + "|<nfeProc versao=\"4.00\">O'Brien</nfeProc>|2026-03-05T14:07:30-04:00 "
+                      "151260000000001|" + components.script().qrText + "|2|nao|05/03/2026|");
+    for (const char* key : {"ChaveNFCe", "Protocolo", "ProtocoloDataHora"})
+        noted += platform::iniRead(folder.path() + "/NFCe.ini", "10-01-05/03/2026", key) + "|";
+    EXPECT_EQ(noted, std::string(kKey) + "|151260000000001|2026-03-05T14:07:30-04:00|");
+    EXPECT_TRUE(monitor.captioned("Sucesso. Aguardando próximo processo"));
+    EXPECT_TRUE(monitor.frontend.messages().empty());
+}
+
+// Received for later processing (103), then rejected by the consultation.
+TEST_F(AnswerTest, ARejectionOfTheProcessedBatchDropsTheSaleWithALogLine) {
+    components.script().send = {103, "Lote recebido com sucesso", "", 0, "", "", ""};
+    components.script().consultation = {104, "Lote processado", 778, "Rejeicao: Informado NCM inexistente [nItem:1]",
+                                        "", ""};
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_FALSE(queued());
+    EXPECT_EQ(number(), "1");
+    const std::string log = platform::windows1252ToUtf8(testing::readFile(folder.logPath()));
+    EXPECT_NE(log.find("10-01 -  Posição:  - 778 - Rejeicao: Informado NCM inexistente [nItem:1]\r\n"), std::string::npos)
+        << log;
+}
+
+TEST_F(AnswerTest, FiftyUnansweredSendsEndTheProgramWithTheSaleQueued) {
+    components.script().send = {9001, "Erro de comunicação: tempo limite da operação excedido", "", 0, "", "", ""};
+    EXPECT_EQ(tick(), ExitStatus::SendExhausted);
+    EXPECT_TRUE(queued());
+    EXPECT_EQ(number(), "1");
+    EXPECT_EQ(components.state().callsOf("send").size(), 51u);
+    EXPECT_TRUE(monitor.captioned("O tempo limite de operação esta sendo excedido, verifique melhorias para sua internet"));
+    EXPECT_EQ(monitor.frontend.messages().back().text.substr(0, 33), "Verifique um dos seguintes erros:");
+}
+
+TEST_F(AnswerTest, InContingencyTheSignedDocumentIsStoredInItsRowWithoutAnyExchange) {
+    folder.setSetting("Contigencia", "1");
+    monitor.ctx.settings.Contingency = "1";
+    const std::string signedPath = folder.path() + "/nfe/arquivos/assinado/NFe" + kKey + "-assinado.xml";
+    testing::writeFile(signedPath, "<NFe>\r\n<infNFe Id=\"NFe" + std::string(kKey) + "\"/>\r\n</NFe>\r\n");
+    components.script().qrText = "http://qr?p=offline";
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_TRUE(components.state().callsOf("send").empty());
+    EXPECT_EQ(value("select corpoXML from TabNCEAEnviar", "corpoXML"),
+              "<NFe><infNFe Id=\"NFe" + std::string(kKey) + "\"/></NFe>");
+    EXPECT_EQ(value("select caminhoXMLcontigencia from TabNCEAEnviar", "caminhoXMLcontigencia"), signedPath);
+    // The document was handed to the customer: its number is used at once, and its row says which.
+    EXPECT_EQ(value("select numeroNFCE from TabNCEAEnviar", "numeroNFCE"), "1");
+    EXPECT_EQ(number(), "2");
+    EXPECT_EQ(value("select count(*) as n from nfce_gerada", "n"), "0");
+    EXPECT_EQ(value("select fiscal from VendasConclu", "fiscal"), "Sim");
+    EXPECT_EQ(components.state().callsOf("qrAddress").size(), 1u);
+}
+
+TEST(OutcomeTextsTest, WordsMatchWithOrWithoutAccentsAndKeysAreFoundInBrackets) {
+    EXPECT_TRUE(answerHas("Rejeição: Falha no Schema XML", "Rejeicao"));
+    EXPECT_TRUE(answerHas("Rejeicao: Falha", "Rejeicao"));
+    EXPECT_TRUE(answerHas("Erro: tempo limite da operacao", "tempo limite da operação"));
+    EXPECT_FALSE(answerHas("Autorizado o uso da NF-e", "Rejeicao"));
+    EXPECT_FALSE(answerHas("rejeicao", "Rejeicao"));  // case is compared as given
+    const std::string text = std::string("Rejeição: Código numérico difere [chNFe: ") + kKey + "]";
+    EXPECT_EQ(keyInBrackets(text), kKey);
+    EXPECT_EQ(keyInBrackets("sem chave [nRec: 123]"), "");
+    EXPECT_EQ(receiptInAnswer("Duplicidade de NF-e [nRec:512000000000123]"), "512000000000123");
+    EXPECT_EQ(elementText("<dest><CPFx>1</CPFx><CPF>123</CPF></dest>", "CPF"), "123");
+    EXPECT_EQ(elementText("<dest/>", "CPF"), "");
+}
+
+TEST(OutcomeTextsTest, OnlyARejectionOfTheDocumentIsFinalAgainstTheSale) {
+    // Uncertain: nothing final was said, whatever the text.
+    for (int cStat : {0, 108, 109, 999, 9001, 9002, 9500, 9098, 9099})
+        EXPECT_TRUE(uncertainAnswer(cStat, "Falha de comunicação")) << cStat;
+    // The consultation's own waits and every real answer are not.
+    EXPECT_FALSE(uncertainAnswer(9404, "HTTP 404 - serviço não encontrado"));
+    EXPECT_FALSE(uncertainAnswer(9096, "xmlThere is no valid XML in the answer"));
+    EXPECT_FALSE(uncertainAnswer(9093, "ERRO 93 - conexão encerrada"));
+    for (int cStat : {100, 104, 105, 150, 217, 539}) EXPECT_FALSE(uncertainAnswer(cStat, "")) << cStat;
+    for (int status : {225, 778, 703, 610}) EXPECT_TRUE(rejectsTheDocument(status)) << status;
+    for (int status : {0, 100, 105, 110, 150, 204, 217, 301, 302, 303, 539, 999, 9001})
+        EXPECT_FALSE(rejectsTheDocument(status)) << status;
+    // Numbers from a queue row or config: the layout's range, never an integer conversion out of range.
+    EXPECT_EQ(nfceNumber(""), 0);
+    EXPECT_EQ(nfceNumber("000000042"), 42);
+    EXPECT_THROW(nfceNumber("99999999999999999999"), std::runtime_error);
+    EXPECT_THROW(nfceNumber("-1"), std::runtime_error);
 }
 
 }  // namespace
