@@ -120,12 +120,7 @@ protected:
         }
     }
 
-    // Replaces the scenario whole, as the authority expects; its call counts start afresh.
-    void scenario(const std::string& rules) {
-        const std::string file = authorityFolder + "/cenario.txt";
-        testing::writeFile(file + ".new", rules);
-        std::filesystem::rename(file + ".new", file);
-    }
+    void scenario(const std::string& rules) { testing::replaceScenario(authorityFolder + "/cenario.txt", rules); }
 
     std::string authorisedFolder() const { return authorityFolder + "/estado/autorizadas"; }
 

@@ -91,27 +91,35 @@ TEST_P(StartUpTest, FillsTheRecordsLeavesTheSettingsAndShowsTheMonitor) {
     EXPECT_EQ(again.ctx.emitter.CityCode, "51");
 }
 
-TEST_P(StartUpTest, EmitterChecksEndTheProgramWithTheirMessages) {
-    struct Case {
+// The emitter checks end the program with their own messages; any other error is shown as "ERRO SUB Main".
+TEST_P(StartUpTest, EmitterChecksAndAnyOtherErrorEndTheProgramWithTheirMessages) {
+    using platform::MessageStyle;
+    const struct {
         const char* update;
-        const char* message;
         ExitStatus status;
-    };
-    const Case cases[] = {
-        {"UPDATE DatEmit SET CNPJ = NULL", "CNPJ invalido", ExitStatus::EmitterCnpjInvalid},
-        {"UPDATE DatEmit SET UF = ''", "UF invalido", ExitStatus::EmitterUfInvalid},
-        {"UPDATE DatEmit SET codmunicipio = '', CODUF = NULL", "CODUF invalido do emitente, corrija em dados do emitente.",
-         ExitStatus::EmitterCodUfInvalid},
+        const char* text;  // nullptr: the error's own
+        const char* title;  // nullptr: the default
+        MessageStyle style;
+    } cases[] = {
+        {"UPDATE DatEmit SET CNPJ = NULL", ExitStatus::EmitterCnpjInvalid, "CNPJ invalido", nullptr, MessageStyle::Ok},
+        {"UPDATE DatEmit SET UF = ''", ExitStatus::EmitterUfInvalid, "UF invalido", nullptr, MessageStyle::Ok},
+        {"UPDATE DatEmit SET codmunicipio = '', CODUF = NULL", ExitStatus::EmitterCodUfInvalid,
+         "CODUF invalido do emitente, corrija em dados do emitente.", nullptr, MessageStyle::Ok},
+        {"UPDATE config SET Serv_ImpresNFCE = NULL", ExitStatus::StartupError, nullptr, "ERRO SUB Main",
+         MessageStyle::OkCritical},
+        {"DELETE FROM DatEmit", ExitStatus::StartupError, nullptr, "ERRO SUB Main", MessageStyle::OkCritical},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.message);
+        SCOPED_TRACE(c.update);
         ProgramFolder fresh(GetParam());
         fresh.execute(c.update);
         TestMonitor monitor(fresh, components);
         EXPECT_EQ(runStartUp(monitor), c.status);
         ASSERT_FALSE(monitor.frontend.messages().empty());
-        EXPECT_EQ(std::tie(monitor.frontend.messages().back().text, monitor.frontend.messages().back().style),
-                  std::make_tuple(c.message, platform::MessageStyle::Ok));
+        const auto& shown = monitor.frontend.messages().back();
+        EXPECT_EQ(std::tie(shown.text, shown.title, shown.style),
+                  std::make_tuple(c.text ? c.text : shown.text, c.title ? c.title : platform::kDefaultMessageTitle,
+                                  c.style));
         EXPECT_FALSE(monitor.ctx.mainWindow.Timer1.enabled);
     }
 }
@@ -153,21 +161,6 @@ TEST_P(StartUpTest, ChoosesTheQueueQueryOfTheTerminalAndMode) {
         }
     }
     EXPECT_EQ(folder->setting("EnviandoNFCEVenda"), "sim");
-}
-
-TEST_P(StartUpTest, AnyOtherErrorIsShownAsErroSubMainAndEndsTheProgram) {
-    folder->execute("UPDATE config SET Serv_ImpresNFCE = NULL");
-    TestMonitor monitor(*folder, components);
-    EXPECT_EQ(runStartUp(monitor), ExitStatus::StartupError);
-    ASSERT_FALSE(monitor.frontend.messages().empty());
-    EXPECT_EQ(std::tie(monitor.frontend.messages().back().title, monitor.frontend.messages().back().style),
-              std::make_tuple("ERRO SUB Main", platform::MessageStyle::OkCritical));
-
-    ProgramFolder empty(GetParam());
-    empty.execute("DELETE FROM DatEmit");
-    TestMonitor second(empty, components);
-    EXPECT_EQ(runStartUp(second), ExitStatus::StartupError);
-    EXPECT_EQ(second.frontend.messages().back().title, "ERRO SUB Main");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, StartUpTest, testing::bothBackends(), testing::backendName);
