@@ -60,6 +60,10 @@ struct AppContext {
     // True once the service manager (or Ctrl-C) asked the monitor to stop: the poll ends after the
     // current sale, and the routine's long waits end with the sale kept. Set by start-up.
     std::function<bool()> stopRequested = [] { return false; };
+    // The authority's last answer to the service-status query ("107 - Serviço em Operação") and when it
+    // came (shop time, "dd/mm/yyyy hh:mm:ss"), for the operator's panel.
+    std::string lastServiceStatus;
+    std::string lastServiceStatusAt;
     // Held for the life of the process: the previous-instance test of the next start finds it taken.
     std::unique_ptr<platform::InstanceLock> instanceLock;
 

@@ -79,6 +79,8 @@ void Image3_Click(context::AppContext& ctx) {
     ctx.caption(w.Label7, "AGUARDE - ENCERRANDO");
 }
 
+void Form_Click(context::AppContext& ctx) { ctx.mainWindow.Label2.visible = true; }
+
 void Form_DblClick(context::AppContext& ctx) { showShutdownDialog(ctx); }
 
 void trayMouseMessage(context::AppContext& ctx, int message) {

@@ -24,6 +24,8 @@ void Check2_Click(context::AppContext& ctx);
 
 // The close command: requests the end of the program after the current sale.
 void Image3_Click(context::AppContext& ctx);
+// Window click: the sale-code label becomes visible.
+void Form_Click(context::AppContext& ctx);
 // Window double-click, version label double-click and tray double-click: the shutdown dialog.
 void Form_DblClick(context::AppContext& ctx);
 // A tray-icon mouse message (515 double-click: shutdown dialog; 517 right button: pop-up menu).

@@ -48,7 +48,10 @@ void ParameterEditor::load() {
 }
 
 void ParameterEditor::typeText(const std::string& control, const std::string& text) {
-    model_.tx[static_cast<std::size_t>(boxIndex(control))].text = text;
+    const int box = boxIndex(control);
+    // The CSC box shows asterisks: a frontend that hands them back must not replace the code with them.
+    if (box == kCsc && !text.empty() && text.find_first_not_of('*') == std::string::npos) return;
+    model_.tx[static_cast<std::size_t>(box)].text = text;
 }
 
 void ParameterEditor::click(const std::string& control) {
@@ -61,12 +64,15 @@ void ParameterEditor::keyPress(const std::string&, int keyAscii) {
 }
 
 std::vector<std::pair<std::string, std::string>> ParameterEditor::controls() const {
-    std::vector<std::pair<std::string, std::string>> out;
+    const windows::Label* labels[] = {&model_.Label2, &model_.Label3, &model_.Label4, &model_.Label5};
+    std::vector<std::pair<std::string, std::string>> out{{model_.Label1.name, model_.Label1.caption}};
     for (std::size_t i = 0; i < 4; ++i) {
         const auto& value = model_.tx[i].text;
+        out.emplace_back(labels[i]->name, labels[i]->caption);
         out.emplace_back(windows::frm_ini::kKeys[i],
                          i == kCsc && !value.empty() ? std::string(value.size(), '*') : value);
     }
+    out.emplace_back(model_.Command1.name, model_.Command1.caption);
     return out;
 }
 

@@ -19,12 +19,14 @@ public:
     // Fills each box from its key; empty boxes get "1" (environment) or the element of configuracao.xml.
     void load() override;
     bool closed() const override { return closed_; }
-    // Controls: "tx(0)" .. "tx(3)", or the key names ("CSC" ...) for convenience.
+    // Controls: "tx(0)" .. "tx(3)", or the key names ("CSC" ...) for convenience. Asterisks alone in the
+    // CSC box are its mask, not a code: they leave the box as it was.
     void typeText(const std::string& control, const std::string& text) override;
     void click(const std::string& control) override;
     // Esc (27) closes without saving.
     void keyPress(const std::string& control, int keyAscii) override;
-    // The CSC box is shown masked: the code is a secret of the shop.
+    // The labels, the boxes under their key names and the save button; the CSC box is shown masked: the
+    // code is a secret of the shop.
     std::vector<std::pair<std::string, std::string>> controls() const override;
     // Unattended: says which settings are missing or outside their domain and how to set them, then
     // closes without saving.

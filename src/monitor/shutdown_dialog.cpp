@@ -5,6 +5,7 @@
 
 #include "context/program_end.h"
 #include "context/program_files.h"
+#include "context/shop_clock.h"
 #include "document/component_setup.h"
 #include "monitor/main_window.h"
 
@@ -51,6 +52,8 @@ void ShutdownDialog::Command3_Click() {
         ctx_.settings.ComponentOk = component->serviceStatus();
         if (ctx_.settings.ComponentOk) {
             const auto result = component->serviceStatusResult();
+            ctx_.lastServiceStatus = std::to_string(result.cStat) + " - " + result.xMotivo;
+            ctx_.lastServiceStatusAt = context::shopNowText(ctx_);
             ctx_.frontend().messageBox(std::to_string(result.cStat) + " - " + result.xMotivo,
                                        MessageStyle::OkInformation, "STATUS WS");
         }

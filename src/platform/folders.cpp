@@ -124,6 +124,28 @@ bool writeWholeFile(const std::string& path, std::string_view bytes) {
     return ::close(fd) == 0 && ok;
 }
 
+bool writeSecretFile(const std::string& path, std::string_view bytes) {
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty()) {
+        if (!createFolders(parent.string()) || ::chmod(parent.c_str(), 0700) != 0) return false;
+    }
+    // A fresh file each time: an old one with wider modes or another owner is not reused.
+    ::unlink(path.c_str());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, 0600) == 0;
+    while (ok && !bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return ::close(fd) == 0 && ok;
+}
+
 std::string withTrailingSlash(std::string folder) {
     if (!folder.empty() && folder.back() != '/') folder += '/';
     return folder;

@@ -43,4 +43,8 @@ bool createFolders(const std::string& folder);
 // False when the file could not be written.
 bool writeWholeFile(const std::string& path, std::string_view bytes);
 
+// Writes a secret (the panel's access token) as the whole content of `path`: the file is 0600 and its
+// folder 0700 (made, or narrowed when it exists), both owned by the running user. False on failure.
+bool writeSecretFile(const std::string& path, std::string_view bytes);
+
 }  // namespace quorvanti::platform

@@ -1,18 +1,44 @@
 #include "startup/command_line.h"
 
+#include "platform/ui/web_frontend.h"
+
 namespace quorvanti::startup {
 
 const char* usageText() {
-    return "uso: quorvanti [--app-dir PASTA] [--frontend headless] [--once] [--desktop-dir PASTA]\n"
+    return "uso: quorvanti [--app-dir PASTA] [--frontend headless|web] [--once] [--desktop-dir PASTA]\n"
            "                [--registry ARQUIVO] [--cert-dir PASTA] [--answer-yes-no yes|no]\n"
+           "                [--listen ENDEREÇO:PORTA] [--tls CERTIFICADO CHAVE]\n"
            "  --app-dir        pasta do programa (ConfigINI.ini, nfe/, NFCe.ini); padrão: a do executável\n"
-           "  --frontend       headless: mensagens e legendas na saída de erro (padrão)\n"
+           "  --frontend       headless: mensagens e legendas na saída de erro (padrão);\n"
+           "                   web: painel do operador numa página local (o endereço sai no diário)\n"
+           "  --listen         onde o painel escuta; padrão: 127.0.0.1 numa porta livre\n"
+           "  --tls            certificado e chave do painel (HTTPS); obrigatório fora do loopback\n"
            "  --once           termina após a primeira consulta da fila que não encontra trabalho\n"
            "  --desktop-dir    pasta do LOG_NFCE.txt; padrão: $XDG_DESKTOP_DIR ou ~/Desktop\n"
            "  --registry       arquivo do registro do usuário; padrão: ~/.config/quorvanti/registry.ini\n"
            "  --cert-dir       pasta de certificados; padrão: <pasta do programa>/certificados\n"
            "  --answer-yes-no  resposta às perguntas Sim/Não sem operador; padrão: yes\n";
 }
+
+namespace {
+
+// "HOST:PORT" or "[IPv6]:PORT"; the port 0 to 65535.
+bool parseListen(const std::string& where, CommandLine& line, std::string& error) {
+    const auto colon = where.rfind(':');
+    std::string host = colon == std::string::npos ? "" : where.substr(0, colon);
+    const std::string port = colon == std::string::npos ? "" : where.substr(colon + 1);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    if (host.empty() || port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(port) > 65535) {
+        error = "--listen espera ENDEREÇO:PORTA, como 127.0.0.1:8080: " + where;
+        return false;
+    }
+    line.listenHost = host;
+    line.listenPort = std::stoi(port);
+    return true;
+}
+
+}  // namespace
 
 std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args, std::string& error) {
     CommandLine line;
@@ -34,8 +60,8 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
             if (!value(line.appDir)) return std::nullopt;
         } else if (arg == "--frontend") {
             if (!value(line.frontend)) return std::nullopt;
-            if (line.frontend != "headless") {
-                error = "frontend desconhecido: " + line.frontend + " (disponível: headless)";
+            if (line.frontend != "headless" && line.frontend != "web") {
+                error = "frontend desconhecido: " + line.frontend + " (disponíveis: headless, web)";
                 return std::nullopt;
             }
         } else if (arg == "--desktop-dir") {
@@ -52,10 +78,25 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
                 return std::nullopt;
             }
             line.answerYes = answer == "yes";
+        } else if (arg == "--listen") {
+            std::string where;
+            if (!value(where)) return std::nullopt;
+            if (!parseListen(where, line, error)) return std::nullopt;
+        } else if (arg == "--tls") {
+            if (!value(line.tlsCertificate) || !value(line.tlsKey)) return std::nullopt;
         } else {
             error = "argumento desconhecido: " + arg;
             return std::nullopt;
         }
+    }
+    if ((line.listenPort != 0 || line.listenHost != "127.0.0.1" || !line.tlsCertificate.empty()) &&
+        line.frontend != "web") {
+        error = "--listen e --tls valem só com --frontend web";
+        return std::nullopt;
+    }
+    if (line.tlsCertificate.empty() && !platform::isLoopbackHost(line.listenHost)) {
+        error = "o painel só escuta fora do loopback (" + line.listenHost + ") com --tls CERTIFICADO CHAVE";
+        return std::nullopt;
     }
     return line;
 }

@@ -1,6 +1,6 @@
 // The monitor's command line:
-//   quorvanti [--app-dir DIR] [--frontend headless] [--once] [--desktop-dir DIR] [--registry FILE]
-//             [--cert-dir DIR] [--answer-yes-no yes|no]
+//   quorvanti [--app-dir DIR] [--frontend headless|web] [--once] [--desktop-dir DIR] [--registry FILE]
+//             [--cert-dir DIR] [--answer-yes-no yes|no] [--listen HOST:PORT] [--tls CERT KEY]
 #pragma once
 
 #include <optional>
@@ -18,6 +18,11 @@ struct CommandLine {
     std::string certificateDir;  // "" = <program folder>/certificados
     bool answerYes = true;       // how the headless frontend answers Yes/No boxes
     bool help = false;
+    // The web panel (--frontend web): where it listens, and its TLS certificate and key (required off
+    // the loopback).
+    std::string listenHost = "127.0.0.1";
+    int listenPort = 0;  // 0: a free port
+    std::string tlsCertificate, tlsKey;
 };
 
 // Parses the arguments (without the program name). On a bad argument answers nullopt and sets `error`.

@@ -8,10 +8,13 @@
 #include "authorisation/emission_routine.h"
 #include "fiscal_component/real_component.h"
 #include "monitor/main_window.h"
+#include "monitor/operator_panel.h"
 #include "platform/folders.h"
+#include "platform/instance_lock.h"
 #include "platform/program_exit.h"
 #include "platform/stop_signal.h"
 #include "platform/ui/headless_frontend.h"
+#include "platform/ui/web_frontend.h"
 #include "startup/command_line.h"
 #include "startup/sub_main.h"
 
@@ -34,6 +37,24 @@ int runMonitor(context::AppContext& ctx, const monitor::EmissionRoutine& emiteNF
         return static_cast<int>(ExitStatus::UnhandledError);
     }
 }
+
+namespace {
+
+// Starts the panel with a fresh token, kept for the service user alone in <program folder>/painel/token,
+// and tells the journal the page's address.
+void startPanel(platform::WebFrontend& web, const CommandLine& line, const std::string& programFolder) {
+    const std::string token = platform::newPanelToken();
+    const std::string tokenFile = programFolder + "/painel/token";
+    if (!platform::writeSecretFile(tokenFile, token + "\n"))
+        throw std::runtime_error("não foi possível gravar o token do painel em " + tokenFile);
+    const std::string address =
+        web.start({.host = line.listenHost, .port = line.listenPort, .tlsCertificate = line.tlsCertificate,
+                   .tlsKey = line.tlsKey},
+                  token);
+    std::cerr << "[painel] " << address << std::endl;
+}
+
+}  // namespace
 
 int quorvantiMain(const std::vector<std::string>& args) {
     // Sales, keys and settings are the shop's: nothing the monitor makes is readable by other users.
@@ -64,14 +85,21 @@ int quorvantiMain(const std::vector<std::string>& args) {
         return static_cast<int>(ExitStatus::UsageError);
     }
     platform::SystemClock clock(timeScale);
-    platform::HeadlessFrontend frontend(std::cerr,
-                                        line->answerYes ? platform::MessageAnswer::Yes : platform::MessageAnswer::No);
     platform::EventLoop loop(clock);
+    const auto yesNo = line->answerYes ? platform::MessageAnswer::Yes : platform::MessageAnswer::No;
+    std::unique_ptr<platform::WebFrontend> web;
+    std::unique_ptr<platform::HeadlessFrontend> headless;
+    if (line->frontend == "web")
+        web = std::make_unique<platform::WebFrontend>(loop, std::cerr, yesNo, platform::stopSignalled);
+    else
+        headless = std::make_unique<platform::HeadlessFrontend>(std::cerr, yesNo);
+    platform::Frontend& frontend = web ? static_cast<platform::Frontend&>(*web) : *headless;
     platform::RegistryStore registry(line->registryFile.empty() ? platform::RegistryStore::defaultPath()
                                                                 : line->registryFile);
     platform::SystemShell shell;
-    fiscal::RealComponentFactory components(
-        line->certificateDir.empty() ? programFolder + "/certificados" : line->certificateDir, frontend);
+    const std::string certificateFolder =
+        line->certificateDir.empty() ? programFolder + "/certificados" : line->certificateDir;
+    fiscal::RealComponentFactory components(certificateFolder, frontend);
 
     context::AppContext ctx(context::Services{clock, frontend, loop, registry, shell, components},
                             context::Locations{.programFolder = programFolder,
@@ -80,7 +108,20 @@ int quorvantiMain(const std::vector<std::string>& args) {
     ctx.endWhenIdle = line->once;
     platform::installStopSignals();
     ctx.stopRequested = platform::stopSignalled;
-    return runMonitor(ctx, authorisation::EmiteNFCeVenda);
+    std::unique_ptr<monitor::OperatorPanel> panel;
+    // A second instance ends in start-up; its panel would only overwrite the running one's token.
+    if (web && platform::InstanceLock(programFolder + "/quorvanti.lock").acquired()) {
+        panel = std::make_unique<monitor::OperatorPanel>(ctx, *web, certificateFolder);
+        try {
+            startPanel(*web, *line, programFolder);
+        } catch (const std::exception& error) {
+            std::cerr << "quorvanti: " << error.what() << "\n";
+            return static_cast<int>(ExitStatus::UsageError);
+        }
+    }
+    const int status = runMonitor(ctx, authorisation::EmiteNFCeVenda);
+    if (web) web->stop();
+    return status;
 }
 
 }  // namespace quorvanti::startup

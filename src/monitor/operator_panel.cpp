@@ -1,0 +1,85 @@
+#include "monitor/operator_panel.h"
+
+#include "monitor/main_window.h"
+
+namespace quorvanti::monitor {
+
+namespace {
+
+using platform::jsonQuote;
+
+std::string labelJson(const windows::Label& label) {
+    return jsonQuote(label.name) + ":{\"caption\":" + jsonQuote(label.caption) +
+           ",\"visible\":" + (label.visible ? "true" : "false") + ",\"color\":" + std::to_string(label.foreColor) + "}";
+}
+
+std::string checkJson(const windows::CheckBox& box) {
+    return jsonQuote(box.name) + ":{\"caption\":" + jsonQuote(box.caption) +
+           ",\"checked\":" + (box.checked ? "true" : "false") + "}";
+}
+
+std::string noCheck(const std::string&) { return ""; }
+
+}  // namespace
+
+std::string mainWindowJson(const windows::frmEmitirNFCe& w) {
+    std::string labels;
+    for (const windows::Label* label : {&w.Label1, &w.Label2, &w.Label3, &w.Label4, &w.Label5, &w.Label6, &w.Label7,
+                                        &w.Label8, &w.Label9, &w.Label10, &w.Label11, &w.Label12, &w.Label13,
+                                        &w.Label14, &w.Label15, &w.Label17, &w.MethodLabel})
+        labels += (labels.empty() ? "" : ",") + labelJson(*label);
+    return "{\"labels\":{" + labels + "},\"checks\":{" + checkJson(w.Check1) + "," + checkJson(w.Check2) +
+           "},\"buttons\":{\"Command1\":" + jsonQuote(w.Command1.caption) +
+           "},\"tray\":{\"added\":" + (w.tray.added ? "true" : "false") +
+           ",\"icon\":" + std::to_string(w.tray.iconIndex) + ",\"tip\":" + jsonQuote(w.tray.szTip) +
+           "},\"visible\":" + (w.visible ? "true" : "false") +
+           ",\"closeRequested\":" + (w.CloseRequested ? "true" : "false") + ",\"rtfb\":" + jsonQuote(w.rtfb) + "}";
+}
+
+OperatorPanel::OperatorPanel(context::AppContext& ctx, platform::WebFrontend& web, std::string certificateFolder)
+    : ctx_(ctx), web_(web), dashboard_(ctx, std::move(certificateFolder)) {
+    const auto plain = [this](void (*handler)(context::AppContext&)) {
+        return platform::PanelCommand{noCheck, [this, handler](const std::string&) {
+                                          handler(ctx_);
+                                          publishWindow();
+                                      }};
+    };
+    web.addCommand("Check1", plain(Check1_Click));
+    web.addCommand("Check2", plain(Check2_Click));
+    web.addCommand("Image3", plain(Image3_Click));
+    web.addCommand("Form_Click", plain(Form_Click));
+    web.addCommand("Form_DblClick", plain(Form_DblClick));
+    web.addCommand("Label9_DblClick", plain(Form_DblClick));
+    web.addCommand("Command1", plain(Command1_Click));
+    web.addCommand("tray", {[](const std::string& message) {
+                                return message == "515" || message == "517" ? "" : "mensagem da bandeja inválida";
+                            },
+                            [this](const std::string& message) {
+                                trayMouseMessage(ctx_, std::stoi(message));
+                                publishWindow();
+                            }});
+    web.addCommand("requeue", {[](const std::string& sale) {
+                                   return plausibleSaleCode(sale) ? std::string()
+                                                                  : "código de venda inválido: use dígitos-terminal, "
+                                                                    "como 1001-01";
+                               },
+                               [this](const std::string& sale) {
+                                   web_.notice(dashboard_.requestRequeue(sale));
+                                   publishDashboard();
+                               }});
+    web.addCommand("refresh", {noCheck, [this](const std::string&) {
+                                   publishWindow();
+                                   publishDashboard();
+                               }});
+    ctx.services.loop.attach(windowTimer_, [this] { publishWindow(); });
+    ctx.services.loop.attach(dashboardTimer_, [this] { publishDashboard(); });
+}
+
+void OperatorPanel::publishWindow() {
+    web_.publish("main", mainWindowJson(ctx_.mainWindow));
+    web_.publishPicture(ctx_.mainWindow.ImgNFCE.name, ctx_.mainWindow.ImgNFCE.fileBytes);
+}
+
+void OperatorPanel::publishDashboard() { web_.publish("dashboard", dashboard_.gather()); }
+
+}  // namespace quorvanti::monitor

@@ -1,0 +1,45 @@
+// The operator's panel on the monitor's side: what the web frontend shows of the main window (every
+// label, the check boxes, the tray icon and its animation, the protocol XML `rtfb`, the QR picture
+// `ImgNFCE`) and the shop's dashboard, published from the monitor thread on timers; and the page's
+// commands (the window's clicks, the close command, the tray double-click, the configuration button,
+// queuing a dropped sale again), which run as events of the monitor's loop.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "context/app_context.h"
+#include "monitor/shop_dashboard.h"
+#include "platform/ui/event_loop.h"
+#include "platform/ui/web_frontend.h"
+
+namespace quorvanti::monitor {
+
+// The main window's state as the page reads it (JSON). Carries no secret.
+std::string mainWindowJson(const windows::frmEmitirNFCe& window);
+
+class OperatorPanel {
+public:
+    static constexpr std::chrono::milliseconds kWindowEvery{250};
+    static constexpr std::chrono::milliseconds kDashboardEvery{2000};
+
+    // Registers the page's commands on `web` (before it starts) and attaches the publishing timers to
+    // the loop; the panel must outlive the loop.
+    OperatorPanel(context::AppContext& ctx, platform::WebFrontend& web, std::string certificateFolder);
+    OperatorPanel(const OperatorPanel&) = delete;
+    OperatorPanel& operator=(const OperatorPanel&) = delete;
+
+    // Publishes the main window now.
+    void publishWindow();
+    // Gathers and publishes the dashboard now.
+    void publishDashboard();
+
+private:
+    context::AppContext& ctx_;
+    platform::WebFrontend& web_;
+    ShopDashboard dashboard_;
+    platform::Timer windowTimer_{"PanelWindow", kWindowEvery, true};
+    platform::Timer dashboardTimer_{"PanelDashboard", kDashboardEvery, true};
+};
+
+}  // namespace quorvanti::monitor

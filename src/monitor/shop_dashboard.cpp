@@ -1,0 +1,242 @@
+#include "monitor/shop_dashboard.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <regex>
+#include <set>
+
+#include "context/shop_clock.h"
+#include "database/date_literal.h"
+#include "database/sql_escape.h"
+#include "document/text/vb_conversions.h"
+#include "fiscal_component/certificates/certificate_store.h"
+#include "platform/text_encoding.h"
+#include "platform/ui/web_frontend.h"
+
+namespace quorvanti::monitor {
+
+namespace {
+
+using platform::jsonQuote;
+
+// Only the end of the log is read: it grows for ever, and the panel shows recent drops.
+constexpr std::streamoff kLogTail = 64 * 1024;
+constexpr std::size_t kMostDropped = 20;
+constexpr std::size_t kMostLooked = 60;  // logged sales looked up in the database per gathering
+constexpr int kCertificateEvery = 30;  // gathers between two readings of the certificate store
+
+std::string two(int n) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d", n);
+    return text;
+}
+
+std::string dateTimeText(const platform::LocalDateTime& t) {
+    return two(t.day) + "/" + two(t.month) + "/" + std::to_string(t.year) + " " + two(t.hour) + ":" + two(t.minute) +
+           ":" + two(t.second);
+}
+
+std::string failureJson(const std::exception& error) { return "{\"error\":" + jsonQuote(error.what()) + "}"; }
+
+std::string readLogTail(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "";
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    const std::streamoff from = size > kLogTail ? size - kLogTail : 0;
+    in.seekg(from);
+    std::string bytes(static_cast<std::size_t>(size - from), '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    // A tail cut inside a line starts at the next one.
+    if (from > 0) {
+        const auto newline = bytes.find('\n');
+        bytes = newline == std::string::npos ? "" : bytes.substr(newline + 1);
+    }
+    return platform::windows1252ToUtf8(bytes);
+}
+
+}  // namespace
+
+bool plausibleSaleCode(const std::string& code) {
+    static const std::regex pattern("[0-9]{1,20}-[0-9]{1,4}");
+    return code.size() <= 30 && std::regex_match(code, pattern);
+}
+
+std::vector<LoggedSale> salesInLog(const std::string& logText) {
+    // The routine's lines name the sale between " - " separators or after "operação: ".
+    static const std::regex sale("(?:^| - |operação: )([0-9]{1,20}-[0-9]{1,4})(?= |$)");
+    std::vector<LoggedSale> newestFirst;
+    std::set<std::string> seen;
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < logText.size()) {
+        std::size_t end = logText.find('\n', start);
+        if (end == std::string::npos) end = logText.size();
+        std::string line = logText.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+        std::smatch match;
+        if (!std::regex_search(*it, match, sale)) continue;
+        if (seen.insert(match[1].str()).second) newestFirst.push_back({match[1].str(), *it});
+    }
+    return newestFirst;
+}
+
+std::string ShopDashboard::requestRequeue(const std::string& sale) {
+    if (std::find(pendingRequeues_.begin(), pendingRequeues_.end(), sale) == pendingRequeues_.end())
+        pendingRequeues_.push_back(sale);
+    return "Venda " + sale + ": recolocação pedida";
+}
+
+std::string ShopDashboard::requeue(const std::string& sale) {
+    auto& db = *ctx_.db;
+    const auto esc = [&](const std::string& value) { return database::sqlEscape(db.kind(), value); };
+    try {
+        if (db.open("Select codvenda from TabNCEAEnviar where codvenda = '" + esc(sale) + "'").recordCount() > 0)
+            return "Venda " + sale + " já está na fila";
+        // A sale with its NFC-e must never be sent again: that would be a second document for it.
+        if (db.open("Select cod_venda from nfce_gerada where cod_venda = '" + esc(sale) + "'").recordCount() > 0)
+            return "Venda " + sale + " já tem NFC-e gerada: não foi recolocada na fila";
+        auto items = db.open("Select Data from VendasConclu where CodigoVenda = '" + esc(sale) + "'");
+        if (items.recordCount() == 0) return "Venda " + sale + " não encontrada em VendasConclu";
+        const std::string date = database::dateLiteral(items.field("Data").text(), database::dateQuote(db.kind()),
+                                                       database::dateFormat(db.kind()));
+        const std::string terminal = document::integerText(document::Val("0" + ctx_.settings.Terminal));
+        db.execute("insert into TabNCEAEnviar (codvenda, enviada, dataV, corpoXML, Serv_ImpresNFCE) values ('" +
+                   esc(sale) + "', 'enviar', " + date + ", '<NFe/>', '" + esc(terminal) + "')");
+        ctx_.retries.forget(sale);
+        return "Venda " + sale + " recolocada na fila";
+    } catch (const std::exception& error) {
+        return "Venda " + sale + " não foi recolocada: " + error.what();
+    }
+}
+
+std::string ShopDashboard::queueJson() {
+    auto rows = ctx_.db->open("Select * from TabNCEAEnviar where enviada = 'enviar'");
+    const auto now = ctx_.services.clock.steadyNow();
+    std::string out = "[";
+    for (rows.moveFirst(); !rows.eof(); rows.moveNext()) {
+        const std::string sale = rows.field("codvenda").text();
+        const auto due = ctx_.retries.dueAt(sale);
+        const bool waiting = due.count() > 0 && due > now;
+        const std::string failure = ctx_.retries.lastFailure(sale);
+        const bool contingency = !rows.field("DataContigencia").text().empty();
+        out += (out.size() > 1 ? ",{" : "{");
+        out += "\"sale\":" + jsonQuote(sale) + ",\"date\":" + jsonQuote(rows.field("dataV").text()) +
+               ",\"state\":" +
+               jsonQuote(waiting ? "aguardando nova tentativa"
+                                 : (failure.empty() ? "na fila" : "nova tentativa na próxima consulta")) +
+               ",\"contingency\":" + (contingency ? "true" : "false") + ",\"failure\":" + jsonQuote(failure) +
+               ",\"retryInSeconds\":" + std::to_string(waiting ? (due - now).count() / 1000 : 0) + "}";
+    }
+    return out + "]";
+}
+
+std::string ShopDashboard::lastNfceJson() {
+    const std::string today = [&] {
+        const auto t = context::shopNow(ctx_);
+        return two(t.day) + "/" + two(t.month) + "/" + std::to_string(t.year);
+    }();
+    auto& db = *ctx_.db;
+    const std::string stored = database::dateForStoring(db.kind(), today, "");
+    auto rows = db.open("Select * from nfce_gerada where dataG = '" + database::sqlEscape(db.kind(), stored) +
+                        "' order by ID desc");
+    if (rows.recordCount() == 0) return "null";
+    rows.moveFirst();
+    const auto text = [&](const char* column) {
+        return rows.hasColumn(column) ? jsonQuote(rows.field(column).text()) : std::string("\"\"");
+    };
+    return "{\"number\":" + text("numeronfce") + ",\"sale\":" + text("cod_venda") + ",\"key\":" + text("chave") +
+           ",\"protocol\":" + text("protocoloEdata") + ",\"consumer\":" + text("cpf_cli") +
+           ",\"environment\":" + text("amb") + ",\"today\":" + std::to_string(rows.recordCount()) + "}";
+}
+
+std::string ShopDashboard::droppedJson() {
+    const auto logged = salesInLog(readLogTail(ctx_.settings.LogPath));
+    auto& db = *ctx_.db;
+    std::string out = "[";
+    std::size_t shown = 0, looked = 0;
+    for (const auto& entry : logged) {
+        if (shown == kMostDropped || looked++ == kMostLooked) break;
+        const std::string code = database::sqlEscape(db.kind(), entry.sale);
+        // Still queued, or authorised after all: not dropped.
+        if (db.open("Select codvenda from TabNCEAEnviar where codvenda = '" + code + "'").recordCount() > 0) continue;
+        if (db.open("Select cod_venda from nfce_gerada where cod_venda = '" + code + "'").recordCount() > 0) continue;
+        out += (shown++ ? ",{" : "{");
+        out += "\"sale\":" + jsonQuote(entry.sale) + ",\"reason\":" + jsonQuote(entry.line) + "}";
+    }
+    return out + "]";
+}
+
+std::string ShopDashboard::certificateJson() {
+    const auto& s = ctx_.settings;
+    const std::string serial = s.ComponentCertificateSerial.empty() ? s.CertificateSerial : s.ComponentCertificateSerial;
+    if (serial.empty()) return "{\"problem\":\"nenhum certificado configurado\"}";
+    fiscal::CertificateStore store(certificateFolder_);
+    for (const auto& info : store.list()) {
+        if (fiscal::normalizedSerial(info.serialNumber) != fiscal::normalizedSerial(serial)) continue;
+        int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
+        long daysLeft = 0;
+        if (std::sscanf(info.validUntil.c_str(), "%d/%d/%d %d:%d:%d", &day, &month, &year, &hour, &minute, &second) == 6) {
+            const auto until = platform::instantOf({year, month, day, hour, minute, second}, std::chrono::seconds(0));
+            daysLeft = static_cast<long>(
+                std::chrono::floor<std::chrono::days>(until - ctx_.services.clock.utcNow()).count());
+        }
+        const bool warning = info.expired || daysLeft < kCertificateWarningDays;
+        return "{\"holder\":" + jsonQuote(info.holderName) + ",\"serial\":" + jsonQuote(info.serialNumber) +
+               ",\"validUntil\":" + jsonQuote(info.validUntil) + ",\"daysLeft\":" + std::to_string(daysLeft) +
+               ",\"expired\":" + (info.expired ? "true" : "false") + ",\"warning\":" + (warning ? "true" : "false") +
+               "}";
+    }
+    return "{\"problem\":" + jsonQuote("certificado de série " + serial + " não encontrado em " + certificateFolder_) + "}";
+}
+
+std::string ShopDashboard::gather() {
+    const auto part = [](const std::function<std::string()>& make) {
+        try {
+            return make();
+        } catch (const std::exception& error) {
+            return failureJson(error);
+        }
+    };
+    const bool betweenPolls = ctx_.mainWindow.Timer1.enabled;
+    const bool haveDatabase = ctx_.db != nullptr;
+    // Writes wait for the end of a batch, outside any sale's statements.
+    if (haveDatabase && betweenPolls) {
+        for (const auto& sale : pendingRequeues_) lastRequeueNote_ = requeue(sale);
+        pendingRequeues_.clear();
+    }
+    if (certificateAge_-- <= 0) {
+        certificateCache_ = part([&] { return certificateJson(); });
+        certificateAge_ = kCertificateEvery;
+    }
+    const auto& s = ctx_.settings;
+    std::string out = "{\"database\":" + std::string(haveDatabase ? "true" : "false");
+    if (haveDatabase) {
+        out += ",\"queue\":" + part([&] { return queueJson(); });
+        out += ",\"lastNfce\":" + part([&] { return lastNfceJson(); });
+        out += ",\"dropped\":" + part([&] { return droppedJson(); });
+    }
+    out += ",\"contingency\":" + jsonQuote(s.Contingency == "1" ? "CONTIGENCIA" : "NORMAL");
+    out += ",\"contingencySender\":" + std::string(s.ContingencySender == "1" ? "true" : "false");
+    out += ",\"serviceStatus\":" + jsonQuote(ctx_.lastServiceStatus) + ",\"serviceStatusAt\":" +
+           jsonQuote(ctx_.lastServiceStatusAt);
+    out += ",\"certificate\":" + certificateCache_;
+    out += ",\"pendingRequeues\":" + std::to_string(pendingRequeues_.size());
+    out += ",\"requeueNote\":" + jsonQuote(lastRequeueNote_);
+    std::string at;
+    try {
+        at = dateTimeText(context::shopNow(ctx_));
+    } catch (const std::exception&) {
+        at = "";
+    }
+    out += ",\"gatheredAt\":" + jsonQuote(at) + "}";
+    return out;
+}
+
+}  // namespace quorvanti::monitor

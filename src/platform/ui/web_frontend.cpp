@@ -1,0 +1,301 @@
+#include "platform/ui/web_frontend.h"
+
+#include <openssl/crypto.h>
+#include <openssl/rand.h>
+
+#include <arpa/inet.h>
+
+#include <chrono>
+#include <stdexcept>
+
+#include "platform/ui/headless_frontend.h"
+
+namespace quorvanti::platform {
+
+namespace {
+
+// How often a waiting monitor thread looks at the stop request.
+constexpr std::chrono::milliseconds kStopLook{250};
+
+std::string oneLine(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        out += (text[i] == '\r' || text[i] == '\n') ? std::string(" | ") : std::string(1, text[i]);
+    }
+    return out;
+}
+
+const char* answerName(MessageAnswer answer) {
+    return answer == MessageAnswer::Yes ? "Yes" : answer == MessageAnswer::No ? "No" : "OK";
+}
+
+const char* styleKey(MessageStyle style) {
+    switch (style) {
+        case MessageStyle::Ok: return "ok";
+        case MessageStyle::OkCritical: return "critical";
+        case MessageStyle::OkInformation: return "information";
+        case MessageStyle::OkExclamation: return "exclamation";
+        case MessageStyle::YesNoQuestion: return "question";
+    }
+    return "ok";
+}
+
+// The window title of a dialog, as the page shows it.
+std::string dialogTitle(const std::string& name) {
+    if (name == "frm_cpfC") return "CPF/CNPJ na nota";
+    if (name == "frm_encerrar") return "Encerrar";
+    if (name == "frm_ini") return "Parâmetros da NFC-e";
+    if (name == "frm_certificados") return "Certificados digitais";
+    return kDefaultMessageTitle;
+}
+
+}  // namespace
+
+std::string newPanelToken() {
+    unsigned char bytes[32];
+    if (RAND_bytes(bytes, sizeof bytes) != 1) throw std::runtime_error("gerador de números aleatórios indisponível");
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string token;
+    for (unsigned char b : bytes) {
+        token += kHex[b >> 4];
+        token += kHex[b & 15];
+    }
+    OPENSSL_cleanse(bytes, sizeof bytes);
+    return token;
+}
+
+bool panelTokenMatches(std::string_view expected, std::string_view given) {
+    if (expected.empty() || given.size() != expected.size()) return false;
+    return CRYPTO_memcmp(expected.data(), given.data(), expected.size()) == 0;
+}
+
+bool isLoopbackHost(const std::string& host) {
+    if (host == "localhost") return true;
+    in_addr v4{};
+    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    if (::inet_pton(AF_INET6, host.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
+    return false;
+}
+
+std::string jsonQuote(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (byte < 0x20 || byte == 0x7f) {
+                    static constexpr char kHex[] = "0123456789abcdef";
+                    out += "\\u00";
+                    out += kHex[byte >> 4];
+                    out += kHex[byte & 15];
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+void WebFrontend::changed() {
+    ++version_;
+    stateChanged_.notify_all();
+}
+
+long WebFrontend::pushModal(Modal modal) {
+    std::lock_guard lock(mutex_);
+    modal.id = nextModalId_++;
+    modals_.push_back(std::move(modal));
+    changed();
+    return modals_.back().id;
+}
+
+void WebFrontend::popModal(long id) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(modals_, [id](const Modal& m) { return m.id == id; });
+    std::erase_if(inputs_, [id](const ModalInput& in) { return in.id == id; });
+    changed();
+}
+
+void WebFrontend::setModalControls(long id, const Dialog& dialog) {
+    std::vector<ModalControl> controls;
+    for (auto& [name, text] : dialog.controls()) controls.push_back({name, text});
+    std::lock_guard lock(mutex_);
+    for (auto& m : modals_)
+        if (m.id == id) m.controls = std::move(controls);
+    changed();
+}
+
+bool WebFrontend::waitInput(long id, ModalInput& input) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        while (!inputs_.empty()) {
+            ModalInput next = std::move(inputs_.front());
+            inputs_.pop_front();
+            if (next.id == id) {
+                input = std::move(next);
+                return true;
+            }
+        }
+        if (stopping_ || (stopRequested_ && stopRequested_())) return false;
+        inputArrived_.wait_for(lock, kStopLook);
+    }
+}
+
+MessageAnswer WebFrontend::messageBox(const std::string& text, MessageStyle style, const std::string& title) {
+    journal_ << "[message] " << title << " (" << styleName(style) << "): " << oneLine(text) << std::endl;
+    Modal modal;
+    modal.message = true;
+    modal.title = title;
+    modal.text = text;
+    modal.style = style;
+    const long id = pushModal(std::move(modal));
+    MessageAnswer answer = style == MessageStyle::YesNoQuestion ? yesNoWhenStopping_ : MessageAnswer::Ok;
+    ModalInput input;
+    for (;;) {
+        if (!waitInput(id, input)) {
+            journal_ << "[message] sem operador (parada solicitada)" << std::endl;
+            break;
+        }
+        const bool yesNo = style == MessageStyle::YesNoQuestion;
+        if (yesNo ? input.answer != MessageAnswer::Ok : input.answer == MessageAnswer::Ok) {
+            answer = input.answer;
+            break;
+        }
+    }
+    popModal(id);
+    journal_ << "[message] -> " << answerName(answer) << std::endl;
+    return answer;
+}
+
+void WebFrontend::showModal(Dialog& dialog) {
+    const std::string name = dialog.name();
+    journal_ << "[dialog] " << name << " opened" << std::endl;
+    dialog.load();
+    Modal modal;
+    modal.name = name;
+    modal.title = dialogTitle(name);
+    const long id = pushModal(std::move(modal));
+    // The modal leaves the page however the dialog ends (a command that ends the program included).
+    struct Pop {
+        WebFrontend& self;
+        long id;
+        ~Pop() { self.popModal(id); }
+    } pop{*this, id};
+    setModalControls(id, dialog);
+    while (!dialog.closed()) {
+        ModalInput input;
+        if (!waitInput(id, input)) {
+            dialog.answerUnattended(
+                [&](const std::string& line) { journal_ << "[dialog] " << name << ": " << line << std::endl; });
+            break;
+        }
+        try {
+            if (input.action == "type") {
+                dialog.typeText(input.control, input.text);
+            } else if (input.action == "click") {
+                dialog.click(input.control);
+            } else if (input.action == "key") {
+                dialog.keyPress(input.control, input.key);
+            }
+        } catch (const std::invalid_argument& error) {
+            journal_ << "[dialog] " << name << ": " << error.what() << std::endl;
+        }
+        setModalControls(id, dialog);
+    }
+    journal_ << "[dialog] " << name << " closed" << std::endl;
+}
+
+void WebFrontend::repaint(const std::string& window, const std::string& control, const std::string& text) {
+    journal_ << "[" << window << "." << control << "] " << text << std::endl;
+    std::lock_guard lock(mutex_);
+    captions_[window + "." + control] = text;
+    changed();
+}
+
+void WebFrontend::windowShown(const std::string& window, bool visible) {
+    journal_ << "[" << window << "] " << (visible ? "shown" : "hidden") << std::endl;
+    std::lock_guard lock(mutex_);
+    windows_[window] = visible;
+    changed();
+}
+
+void WebFrontend::addCommand(const std::string& name, PanelCommand command) { commands_[name] = std::move(command); }
+
+void WebFrontend::publish(const std::string& section, std::string json) {
+    std::lock_guard lock(mutex_);
+    auto& slot = sections_[section];
+    if (slot == json) return;
+    slot = std::move(json);
+    changed();
+}
+
+void WebFrontend::publishPicture(const std::string& name, std::string bytes) {
+    std::lock_guard lock(mutex_);
+    auto& picture = pictures_[name];
+    if (picture.bytes == bytes && picture.version != 0) return;
+    picture.bytes = std::move(bytes);
+    picture.version = version_ + 1;
+    changed();
+}
+
+void WebFrontend::notice(const std::string& text) {
+    journal_ << "[painel] " << text << std::endl;
+    std::lock_guard lock(mutex_);
+    notice_ = text;
+    changed();
+}
+
+std::string WebFrontend::stateJson() const {
+    std::lock_guard lock(mutex_);
+    return stateJsonLocked();
+}
+
+std::string WebFrontend::stateJsonLocked() const {
+    std::string out = "{\"version\":" + std::to_string(version_) + ",\"captions\":{";
+    bool first = true;
+    for (const auto& [key, text] : captions_) {
+        out += (first ? "" : ",") + jsonQuote(key) + ":" + jsonQuote(text);
+        first = false;
+    }
+    out += "},\"windows\":{";
+    first = true;
+    for (const auto& [key, visible] : windows_) {
+        out += (first ? "" : ",") + jsonQuote(key) + ":" + (visible ? "true" : "false");
+        first = false;
+    }
+    out += "},\"sections\":{";
+    first = true;
+    for (const auto& [key, json] : sections_) {
+        out += (first ? "" : ",") + jsonQuote(key) + ":" + json;
+        first = false;
+    }
+    out += "},\"pictures\":{";
+    first = true;
+    for (const auto& [key, picture] : pictures_) {
+        if (picture.bytes.empty()) continue;
+        out += (first ? "" : ",") + jsonQuote(key) + ":" + std::to_string(picture.version);
+        first = false;
+    }
+    out += "},\"notice\":" + jsonQuote(notice_) + ",\"modals\":[";
+    first = true;
+    for (const auto& m : modals_) {
+        out += first ? "{" : ",{";
+        first = false;
+        out += "\"id\":" + std::to_string(m.id) + ",\"kind\":" + (m.message ? "\"message\"" : "\"dialog\"") +
+               ",\"name\":" + jsonQuote(m.name) + ",\"title\":" + jsonQuote(m.title) + ",\"text\":" + jsonQuote(m.text) +
+               ",\"style\":" + jsonQuote(styleKey(m.style)) + ",\"controls\":[";
+        for (std::size_t i = 0; i < m.controls.size(); ++i)
+            out += (i ? ",[" : "[") + jsonQuote(m.controls[i].name) + "," + jsonQuote(m.controls[i].text) + "]";
+        out += "]}";
+    }
+    return out + "]}";
+}
+
+}  // namespace quorvanti::platform

@@ -1,0 +1,167 @@
+// The operator's panel: a frontend that shows the monitor in a web page served on this machine. The
+// page sees a snapshot that the monitor thread publishes (captions, sections of state, pictures, the
+// open message boxes and dialogs) and receives it live through server-sent events; what the operator
+// does in the page comes back as events posted to the monitor's event loop, or, while a message box or
+// dialog is open, as inputs that the waiting monitor thread applies itself. The HTTP threads never touch
+// the monitor's state: they read the snapshot under its mutex and hand closures over.
+//
+// Every request carries the access token (a random secret made at start); requests that change
+// anything are POSTs with the token in a header.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/ui/dialog.h"
+#include "platform/ui/event_loop.h"
+#include "platform/ui/frontend.h"
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace quorvanti::platform {
+
+// Where the panel listens. A non-loopback host needs the TLS certificate and key.
+struct PanelListen {
+    std::string host = "127.0.0.1";
+    int port = 0;  // 0: a free port
+    std::string tlsCertificate, tlsKey;
+};
+
+// A command the page may give outside dialogs (a main-window click, a dashboard button).
+struct PanelCommand {
+    // Called on an HTTP thread: must look only at `argument`. "" accepts it; otherwise the text is the
+    // refusal shown to the operator (HTTP 400).
+    std::function<std::string(const std::string& argument)> check;
+    // Runs on the monitor thread, posted to the event loop.
+    std::function<void(const std::string& argument)> run;
+};
+
+// The header that carries the token.
+inline constexpr const char* kPanelTokenHeader = "X-Quorvanti-Token";
+// The largest request body the panel reads.
+inline constexpr std::size_t kPanelMaxBody = 8 * 1024;
+
+// 32 bytes from OpenSSL's random generator, as 64 hexadecimal digits. Raises std::runtime_error when the
+// generator fails.
+std::string newPanelToken();
+// Compares in constant time.
+bool panelTokenMatches(std::string_view expected, std::string_view given);
+// True for 127.0.0.0/8, ::1 and "localhost".
+bool isLoopbackHost(const std::string& host);
+// `text` as a JSON string literal, quotes included.
+std::string jsonQuote(std::string_view text);
+
+class WebFrontend final : public Frontend {
+public:
+    // `yesNoWhenStopping` answers the Yes/No boxes still open when a stop is asked for (`stopRequested`
+    // true), as the headless frontend would; open dialogs then take their unattended answer.
+    WebFrontend(EventLoop& loop, std::ostream& journal, MessageAnswer yesNoWhenStopping,
+                std::function<bool()> stopRequested);
+    ~WebFrontend() override;
+    WebFrontend(const WebFrontend&) = delete;
+    WebFrontend& operator=(const WebFrontend&) = delete;
+
+    MessageAnswer messageBox(const std::string& text, MessageStyle style, const std::string& title) override;
+    void showModal(Dialog& dialog) override;
+    void repaint(const std::string& window, const std::string& control, const std::string& text) override;
+    void windowShown(const std::string& window, bool visible) override;
+
+    // Before start(): the commands of the page.
+    void addCommand(const std::string& name, PanelCommand command);
+    // Listens (raises std::runtime_error when it cannot) and answers the page's address with the token,
+    // "http(s)://host:port/?token=...".
+    std::string start(const PanelListen& listen, const std::string& token);
+    // Stops serving; open event streams end. Also done by the destructor.
+    void stop();
+    int port() const { return port_; }
+
+    // Monitor thread: one section of the page's state, as a JSON value; unchanged values publish nothing.
+    void publish(const std::string& section, std::string json);
+    // Monitor thread: a picture (file bytes, BMP or PNG) the page shows; empty removes it.
+    void publishPicture(const std::string& name, std::string bytes);
+    // A short note for the operator ("Venda 12-01 recolocada na fila"), shown until the next one.
+    void notice(const std::string& text);
+
+    // The whole state as the page reads it.
+    std::string stateJson() const;
+
+private:
+    struct ModalControl {
+        std::string name, text;
+    };
+    struct Modal {
+        long id = 0;
+        bool message = false;
+        std::string name, title, text;
+        MessageStyle style = MessageStyle::Ok;
+        std::vector<ModalControl> controls;
+    };
+    struct ModalInput {
+        long id = 0;
+        std::string action;  // "type", "click", "key", "answer"
+        std::string control, text;
+        int key = 0;
+        MessageAnswer answer = MessageAnswer::Ok;
+    };
+
+    long pushModal(Modal modal);
+    void popModal(long id);
+    void setModalControls(long id, const Dialog& dialog);
+    // Waits for the next input of modal `id`; false when a stop was asked for instead.
+    bool waitInput(long id, ModalInput& input);
+    void changed();  // under mutex_: a new version of the state
+
+    // HTTP side (web_server.cpp).
+    void installRoutes();
+    bool authorised(const httplib::Request& request, httplib::Response& response, bool headerOnly) const;
+    void postCommand(const httplib::Request& request, httplib::Response& response);
+    void postModal(const httplib::Request& request, httplib::Response& response);
+    void streamEvents(const httplib::Request& request, httplib::Response& response);
+    std::string stateJsonLocked() const;
+
+    EventLoop& loop_;
+    std::ostream& journal_;
+    MessageAnswer yesNoWhenStopping_;
+    std::function<bool()> stopRequested_;
+    std::map<std::string, PanelCommand> commands_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable stateChanged_;
+    std::condition_variable inputArrived_;
+    std::uint64_t version_ = 1;
+    bool stopping_ = false;
+    std::map<std::string, std::string> captions_;
+    std::map<std::string, bool> windows_;
+    std::map<std::string, std::string> sections_;
+    struct Picture {
+        std::string bytes;
+        std::uint64_t version = 0;
+    };
+    std::map<std::string, Picture> pictures_;
+    std::string notice_;
+    std::vector<Modal> modals_;
+    long nextModalId_ = 1;
+    std::deque<ModalInput> inputs_;
+    int streams_ = 0;
+
+    std::string token_;
+    int port_ = 0;
+    std::unique_ptr<httplib::Server> server_;
+    std::thread serverThread_;
+};
+
+}  // namespace quorvanti::platform

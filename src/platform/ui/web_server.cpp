@@ -1,0 +1,306 @@
+// The panel's HTTP side: the page, its state (whole and as server-sent events), its pictures, and the
+// two kinds of input (commands, and inputs to the open message box or dialog). Runs on the server's
+// threads: it reads the snapshot under the frontend's mutex and hands closures to the monitor thread.
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <stdexcept>
+
+#include "platform/ui/web_frontend.h"
+
+namespace quorvanti::platform {
+
+namespace {
+
+constexpr const char* kPage =
+#include "platform/ui/web_page.inc"
+    ;
+
+// Streams of events open at once; each holds a server thread.
+constexpr int kMostStreams = 6;
+constexpr std::size_t kServerThreads = 12;
+constexpr std::size_t kLongestName = 64;
+constexpr std::size_t kLongestText = 512;
+// A comment line keeps an idle event stream open through proxies and shows a dead client.
+constexpr std::chrono::seconds kKeepAlive{15};
+
+void refuse(httplib::Response& response, int status, const std::string& text) {
+    response.status = status;
+    response.set_content(text + "\n", "text/plain; charset=utf-8");
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// An application/x-www-form-urlencoded body; nullopt when it is malformed or repeats a field.
+std::optional<std::map<std::string, std::string>> formFields(const std::string& body) {
+    std::map<std::string, std::string> fields;
+    std::size_t start = 0;
+    while (start < body.size()) {
+        std::size_t end = body.find('&', start);
+        if (end == std::string::npos) end = body.size();
+        const std::string pair = body.substr(start, end - start);
+        start = end + 1;
+        if (pair.empty()) continue;
+        const std::size_t equals = pair.find('=');
+        const std::string parts[2] = {pair.substr(0, equals), equals == std::string::npos ? "" : pair.substr(equals + 1)};
+        std::string decoded[2];
+        for (int p = 0; p < 2; ++p) {
+            const std::string& part = parts[p];
+            for (std::size_t i = 0; i < part.size(); ++i) {
+                if (part[i] == '+') {
+                    decoded[p] += ' ';
+                } else if (part[i] == '%') {
+                    if (i + 2 >= part.size()) return std::nullopt;
+                    const int high = hexValue(part[i + 1]), low = hexValue(part[i + 2]);
+                    if (high < 0 || low < 0) return std::nullopt;
+                    decoded[p] += static_cast<char>(high * 16 + low);
+                    i += 2;
+                } else {
+                    decoded[p] += part[i];
+                }
+            }
+        }
+        if (!fields.emplace(decoded[0], decoded[1]).second) return std::nullopt;
+    }
+    return fields;
+}
+
+// Well-formed UTF-8 without control characters: what a text box can hold.
+bool plainText(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        std::size_t length = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        if (length == 1 && (b < 0x20 || b == 0x7f)) return false;
+        for (std::size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string field(const std::map<std::string, std::string>& fields, const std::string& name) {
+    const auto it = fields.find(name);
+    return it == fields.end() ? std::string() : it->second;
+}
+
+std::string pictureType(const std::string& bytes) {
+    if (bytes.rfind("\x89PNG", 0) == 0) return "image/png";
+    if (bytes.rfind("BM", 0) == 0) return "image/bmp";
+    return "application/octet-stream";
+}
+
+}  // namespace
+
+WebFrontend::WebFrontend(EventLoop& loop, std::ostream& journal, MessageAnswer yesNoWhenStopping,
+                         std::function<bool()> stopRequested)
+    : loop_(loop), journal_(journal), yesNoWhenStopping_(yesNoWhenStopping), stopRequested_(std::move(stopRequested)) {}
+
+WebFrontend::~WebFrontend() { stop(); }
+
+bool WebFrontend::authorised(const httplib::Request& request, httplib::Response& response, bool headerOnly) const {
+    std::string given = request.get_header_value(kPanelTokenHeader);
+    if (given.empty() && !headerOnly && request.has_param("token")) given = request.get_param_value("token");
+    if (panelTokenMatches(token_, given)) return true;
+    refuse(response, 403, "acesso negado: falta o token do painel ou ele está errado");
+    return false;
+}
+
+void WebFrontend::postCommand(const httplib::Request& request, httplib::Response& response) {
+    const auto fields = formFields(request.body);
+    if (!fields) return refuse(response, 400, "pedido mal formado");
+    const std::string name = field(*fields, "name"), argument = field(*fields, "arg");
+    const auto command = commands_.find(name);
+    if (command == commands_.end()) return refuse(response, 404, "comando desconhecido: " + name.substr(0, kLongestName));
+    if (argument.size() > kLongestText || !plainText(argument)) return refuse(response, 400, "argumento inválido");
+    if (command->second.check) {
+        if (const std::string problem = command->second.check(argument); !problem.empty())
+            return refuse(response, 400, problem);
+    }
+    auto run = command->second.run;
+    loop_.post([run, argument] { run(argument); });
+    response.status = 202;
+    response.set_content("{}", "application/json");
+}
+
+void WebFrontend::postModal(const httplib::Request& request, httplib::Response& response) {
+    const auto fields = formFields(request.body);
+    if (!fields) return refuse(response, 400, "pedido mal formado");
+    ModalInput input;
+    try {
+        input.id = std::stol(field(*fields, "id"));
+    } catch (const std::exception&) {
+        return refuse(response, 400, "falta o número da janela (id)");
+    }
+    input.action = field(*fields, "action");
+    input.control = field(*fields, "control");
+    input.text = field(*fields, "text");
+    if (input.control.size() > kLongestName || input.text.size() > kLongestText || !plainText(input.control) ||
+        !plainText(input.text))
+        return refuse(response, 400, "controle ou texto inválido");
+    const std::string answer = field(*fields, "answer");
+    if (input.action == "answer") {
+        if (answer == "ok") input.answer = MessageAnswer::Ok;
+        else if (answer == "yes") input.answer = MessageAnswer::Yes;
+        else if (answer == "no") input.answer = MessageAnswer::No;
+        else return refuse(response, 400, "resposta inválida: " + answer.substr(0, kLongestName));
+    } else if (input.action == "key") {
+        const std::string key = field(*fields, "key");
+        if (key.empty() || key.size() > 3 || key.find_first_not_of("0123456789") != std::string::npos)
+            return refuse(response, 400, "tecla inválida");
+        input.key = std::stoi(key);
+        if (input.key != 8 && input.key != 13 && input.key != 27 && (input.key < 32 || input.key > 126))
+            return refuse(response, 400, "tecla inválida");
+    } else if (input.action != "type" && input.action != "click") {
+        return refuse(response, 400, "ação inválida: " + input.action.substr(0, kLongestName));
+    }
+    std::lock_guard lock(mutex_);
+    if (modals_.empty() || modals_.back().id != input.id)
+        return refuse(response, 409, "esta janela não está mais aberta ou não é a de cima");
+    const Modal& top = modals_.back();
+    if (top.message != (input.action == "answer")) return refuse(response, 400, "ação inválida para esta janela");
+    if (top.message) {
+        const bool yesNo = top.style == MessageStyle::YesNoQuestion;
+        if (yesNo == (input.answer == MessageAnswer::Ok)) return refuse(response, 400, "resposta inválida para esta caixa");
+    } else if (!(input.control.empty() && input.action == "key")) {
+        bool known = false;
+        for (const auto& c : top.controls) known = known || c.name == input.control;
+        if (!known) return refuse(response, 400, "controle desconhecido: " + input.control);
+    }
+    inputs_.push_back(std::move(input));
+    inputArrived_.notify_all();
+    response.status = 202;
+    response.set_content("{}", "application/json");
+}
+
+void WebFrontend::streamEvents(const httplib::Request&, httplib::Response& response) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) return refuse(response, 503, "painel encerrando");
+        if (streams_ >= kMostStreams) return refuse(response, 503, "muitas conexões abertas ao painel");
+        ++streams_;
+    }
+    auto last = std::make_shared<std::uint64_t>(0);
+    response.set_header("Cache-Control", "no-store");
+    response.set_chunked_content_provider(
+        "text/event-stream",
+        [this, last](std::size_t, httplib::DataSink& sink) {
+            std::unique_lock lock(mutex_);
+            stateChanged_.wait_for(lock, kKeepAlive, [&] { return stopping_ || version_ != *last; });
+            if (stopping_) return false;
+            std::string chunk;
+            if (version_ == *last) {
+                chunk = ": keep-alive\n\n";
+            } else {
+                *last = version_;
+                chunk = "data: " + stateJsonLocked() + "\n\n";
+            }
+            lock.unlock();
+            return sink.write(chunk.data(), chunk.size());
+        },
+        [this](bool) {
+            std::lock_guard lock(mutex_);
+            --streams_;
+        });
+}
+
+void WebFrontend::installRoutes() {
+    auto& server = *server_;
+    server.set_payload_max_length(kPanelMaxBody);
+    server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+    server.set_default_headers({{"X-Content-Type-Options", "nosniff"},
+                                {"Referrer-Policy", "no-referrer"},
+                                {"X-Frame-Options", "DENY"}});
+    server.Get("/", [this](const httplib::Request& request, httplib::Response& response) {
+        if (!authorised(request, response, false)) return;
+        response.set_header("Cache-Control", "no-store");
+        response.set_header("Content-Security-Policy",
+                            "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+                            "img-src blob:; connect-src 'self'");
+        response.set_content(kPage, "text/html; charset=utf-8");
+    });
+    server.Get("/api/state", [this](const httplib::Request& request, httplib::Response& response) {
+        if (!authorised(request, response, true)) return;
+        response.set_header("Cache-Control", "no-store");
+        response.set_content(stateJson(), "application/json");
+    });
+    server.Get("/api/events", [this](const httplib::Request& request, httplib::Response& response) {
+        if (!authorised(request, response, true)) return;
+        streamEvents(request, response);
+    });
+    server.Get(R"(/api/picture/([A-Za-z0-9_]{1,32}))", [this](const httplib::Request& request, httplib::Response& response) {
+        if (!authorised(request, response, true)) return;
+        std::string bytes;
+        {
+            std::lock_guard lock(mutex_);
+            const auto it = pictures_.find(request.matches[1].str());
+            if (it != pictures_.end()) bytes = it->second.bytes;
+        }
+        if (bytes.empty()) return refuse(response, 404, "sem imagem");
+        response.set_header("Cache-Control", "no-store");
+        response.set_content(bytes, pictureType(bytes));
+    });
+    server.Post("/api/command", [this](const httplib::Request& request, httplib::Response& response) {
+        if (!authorised(request, response, true)) return;
+        postCommand(request, response);
+    });
+    server.Post("/api/modal", [this](const httplib::Request& request, httplib::Response& response) {
+        if (!authorised(request, response, true)) return;
+        postModal(request, response);
+    });
+    server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
+        if (response.body.empty()) {
+            if (response.status == 404) refuse(response, 404, "não encontrado");
+            if (response.status == 413) refuse(response, 413, "pedido grande demais");
+        }
+    });
+}
+
+std::string WebFrontend::start(const PanelListen& listen, const std::string& token) {
+    if (server_) throw std::logic_error("painel já iniciado");
+    const bool tls = !listen.tlsCertificate.empty();
+    if (!tls && !isLoopbackHost(listen.host))
+        throw std::runtime_error("o painel só escuta fora do loopback com --tls CERT KEY");
+    token_ = token;
+    if (tls) {
+        server_ = std::make_unique<httplib::SSLServer>(listen.tlsCertificate.c_str(), listen.tlsKey.c_str());
+        if (!server_->is_valid())
+            throw std::runtime_error("certificado ou chave TLS do painel ilegível: " + listen.tlsCertificate);
+    } else {
+        server_ = std::make_unique<httplib::Server>();
+    }
+    installRoutes();
+    if (listen.port == 0) {
+        port_ = server_->bind_to_any_port(listen.host);
+    } else {
+        port_ = server_->bind_to_port(listen.host, listen.port) ? listen.port : -1;
+    }
+    if (port_ <= 0) {
+        server_.reset();
+        throw std::runtime_error("o painel não pode escutar em " + listen.host + ":" + std::to_string(listen.port));
+    }
+    serverThread_ = std::thread([this] { server_->listen_after_bind(); });
+    const std::string host = listen.host.find(':') != std::string::npos ? "[" + listen.host + "]" : listen.host;
+    return std::string(tls ? "https" : "http") + "://" + host + ":" + std::to_string(port_) + "/?token=" + token;
+}
+
+void WebFrontend::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        stateChanged_.notify_all();
+        inputArrived_.notify_all();
+    }
+    if (server_) server_->stop();
+    if (serverThread_.joinable()) serverThread_.join();
+    server_.reset();
+}
+
+}  // namespace quorvanti::platform
