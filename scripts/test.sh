@@ -1,7 +1,7 @@
 #!/bin/sh
 # Everything the tests need, from a fresh machine: the Debian packages, both builds (optimised, and with
 # AddressSanitizer + UndefinedBehaviorSanitizer), a private MariaDB server on a Unix socket, then every
-# test suite in both builds, then every fuzz target for 15 s (QUORVANTI_FUZZ_SECONDS) over its corpus.
+# test suite in both builds, then the panel's browser tests, then every fuzz target for 15 s (QUORVANTI_FUZZ_SECONDS) over its corpus.
 # Exits non-zero when anything fails.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,6 +26,17 @@ for build in release asan; do
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         ctest --test-dir "$top/build/$build" --output-on-failure -j "$jobs" || status=1
 done
+# The operator's panel in Debian's chromium, driven by playwright-core (which downloads no browser),
+# against the release build's monitor and local SEFAZ.
+echo "== panel (browser)"
+if [ ! -x /usr/bin/chromium ] || ! command -v npm >/dev/null 2>&1; then
+    echo "panel: chromium or npm is missing: browser tests skipped"
+elif ! npm ci --prefix "$top/tests/panel" --no-audit --no-fund >/dev/null; then
+    echo "panel: npm ci failed"
+    status=1
+else
+    (cd "$top/tests/panel" && QUORVANTI_BUILD="$top/build/release" node --test --test-concurrency=1) || status=1
+fi
 # Every fuzz target for a short while over its corpus (the long runs are scripts/fuzz.sh --runs N).
 echo "== fuzz"
 "$top/scripts/fuzz.sh" --quick --seconds "${QUORVANTI_FUZZ_SECONDS:-15}" || status=1

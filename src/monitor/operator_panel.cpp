@@ -71,6 +71,8 @@ OperatorPanel::OperatorPanel(context::AppContext& ctx, platform::WebFrontend& we
                                    publishWindow();
                                    publishDashboard();
                                }});
+    // A sale pumps few loop passes: captions and visibility changes carry the window's state at once.
+    web.onRepaint([this] { publishWindow(); });
     ctx.services.loop.attach(windowTimer_, [this] { publishWindow(); });
     ctx.services.loop.attach(dashboardTimer_, [this] { publishDashboard(); });
 }

@@ -105,7 +105,7 @@ class Shop {
   }
 
   scenario(text) { fs.writeFileSync(this.scenarioFile, text); }
-  query(sql) { return sh("sqlite3", ["-separator", "|", this.db, sql]).trim(); }
+  query(sql) { return sh("sqlite3", ["-cmd", ".timeout 10000", "-separator", "|", this.db, sql]).trim(); }
   queue(sale) {
     this.query(`insert into TabNCEAEnviar (codvenda, enviada, dataV, corpoXML) values ('${sale}', 'enviar', '${this.today}', 'x')`);
   }

@@ -133,18 +133,22 @@ void WebFrontend::setModalControls(long id, const Dialog& dialog) {
 }
 
 bool WebFrontend::waitInput(long id, ModalInput& input) {
-    std::unique_lock lock(mutex_);
     for (;;) {
-        while (!inputs_.empty()) {
-            ModalInput next = std::move(inputs_.front());
-            inputs_.pop_front();
-            if (next.id == id) {
-                input = std::move(next);
-                return true;
+        // Asked outside the lock: the predicate is the caller's.
+        if (stopRequested_ && stopRequested_()) return false;
+        std::unique_lock lock(mutex_);
+        for (int pass = 0; pass < 2; ++pass) {
+            while (!inputs_.empty()) {
+                ModalInput next = std::move(inputs_.front());
+                inputs_.pop_front();
+                if (next.id == id) {
+                    input = std::move(next);
+                    return true;
+                }
             }
+            if (stopping_) return false;
+            if (pass == 0) inputArrived_.wait_for(lock, kStopLook, [this] { return stopping_ || !inputs_.empty(); });
         }
-        if (stopping_ || (stopRequested_ && stopRequested_())) return false;
-        inputArrived_.wait_for(lock, kStopLook);
     }
 }
 
@@ -214,16 +218,22 @@ void WebFrontend::showModal(Dialog& dialog) {
 
 void WebFrontend::repaint(const std::string& window, const std::string& control, const std::string& text) {
     journal_ << "[" << window << "." << control << "] " << text << std::endl;
-    std::lock_guard lock(mutex_);
-    captions_[window + "." + control] = text;
-    changed();
+    {
+        std::lock_guard lock(mutex_);
+        captions_[window + "." + control] = text;
+        changed();
+    }
+    if (refresh_) refresh_();
 }
 
 void WebFrontend::windowShown(const std::string& window, bool visible) {
     journal_ << "[" << window << "] " << (visible ? "shown" : "hidden") << std::endl;
-    std::lock_guard lock(mutex_);
-    windows_[window] = visible;
-    changed();
+    {
+        std::lock_guard lock(mutex_);
+        windows_[window] = visible;
+        changed();
+    }
+    if (refresh_) refresh_();
 }
 
 void WebFrontend::addCommand(const std::string& name, PanelCommand command) { commands_[name] = std::move(command); }

@@ -80,6 +80,9 @@ public:
     void repaint(const std::string& window, const std::string& control, const std::string& text) override;
     void windowShown(const std::string& window, bool visible) override;
 
+    // Called on the monitor thread after each repaint and visibility change (the monitor publishes the
+    // window's state there).
+    void onRepaint(std::function<void()> refresh) { refresh_ = std::move(refresh); }
     // Before start(): the commands of the page.
     void addCommand(const std::string& name, PanelCommand command);
     // Listens (raises std::runtime_error when it cannot) and answers the page's address with the token,
@@ -138,6 +141,7 @@ private:
     MessageAnswer yesNoWhenStopping_;
     std::function<bool()> stopRequested_;
     std::map<std::string, PanelCommand> commands_;
+    std::function<void()> refresh_;
 
     mutable std::mutex mutex_;
     std::condition_variable stateChanged_;

@@ -1,0 +1,110 @@
+// The monitor's side of the operator's panel: what reaches the page (never a secret) and the dashboard's
+// reading of the queue and the log, with the re-queuing of a dropped sale.
+#include "monitor/operator_panel.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "context/program_files.h"
+#include "fiscal_component/unavailable_component.h"
+#include "monitor/parameter_editor.h"
+#include "platform/text_encoding.h"
+#include "support/program_folder.h"
+#include "support/temp_dir.h"
+
+namespace quorvanti::monitor {
+namespace {
+
+using testing::ProgramFolder;
+using testing::TestMonitor;
+
+class OperatorPanelTest : public ::testing::Test {
+protected:
+    OperatorPanelTest() {
+        auto& s = monitor.ctx.settings;
+        s.SettingsPath = folder.settingsPath();
+        s.LogPath = folder.logPath();
+        s.Terminal = "1";
+        s.Csc = kCsc;
+        s.DbPassword = "senha-do-banco-XYZ";
+        folder.setSetting("CSC", kCsc);
+        monitor.ctx.db = folder.connect();
+        monitor.ctx.mainWindow.Timer1.enabled = true;  // between polls
+    }
+    static constexpr const char* kCsc = "CSC-SEGREDO-0123456789";
+
+    ProgramFolder folder{database::DbKind::Sqlite};
+    fiscal::UnavailableComponentFactory components;
+    TestMonitor monitor{folder, components};
+    std::ostringstream journal;
+    std::string shownEditor;
+    // The editor's snapshot is taken when it waits for its first input; the stop then closes it.
+    platform::WebFrontend web{monitor.loop, journal, platform::MessageAnswer::Yes, [this] {
+                                  shownEditor = web.stateJson();
+                                  return true;
+                              }};
+    OperatorPanel panel{monitor.ctx, web, folder.path() + "/certificados"};
+};
+
+TEST_F(OperatorPanelTest, SecretsNeverReachThePage) {
+    ParameterEditor editor(monitor.ctx);
+    web.showModal(editor);
+    EXPECT_TRUE(editor.closed());
+    EXPECT_NE(shownEditor.find("[\"CSC\",\"" + std::string(std::string(kCsc).size(), '*') + "\"]"), std::string::npos)
+        << shownEditor;
+    EXPECT_NE(shownEditor.find("[\"Command1\",\"Gravar\"]"), std::string::npos);
+    panel.publishWindow();
+    panel.publishDashboard();
+    for (const std::string& state : {shownEditor, web.stateJson()}) {
+        EXPECT_EQ(state.find(kCsc), std::string::npos);
+        EXPECT_EQ(state.find("senha-do-banco-XYZ"), std::string::npos);
+    }
+}
+
+TEST_F(OperatorPanelTest, TheDashboardShowsTheQueueAndTheDroppedSalesAndQueuesOneAgainBetweenPolls) {
+    folder.addItem({.sale = "700-01"});
+    folder.queueSale("702-01");
+    folder.execute("insert into nfce_gerada (cod_venda, numeronfce) values ('701-01', '5')");
+    monitor.ctx.retries.postpone("702-01", "Sem resposta", monitor.clock.steadyNow());
+    testing::writeFile(folder.logPath(),
+                       platform::utf8ToWindows1252("05/03/2026 - 700-01 - Operação excede o valor (LimiteNfce)\r\n"
+                                                   "05/03/2026 - 701-01 - Operação não encontrada\r\n"
+                                                   "Rejeição 05/03/2026 Da operação: 702-01 Falha\r\n"));
+    EXPECT_EQ(salesInLog(platform::windows1252ToUtf8(testing::readFile(folder.logPath()))).size(), 3u);
+    ShopDashboard dashboard(monitor.ctx, folder.path() + "/certificados");
+    std::string json = dashboard.gather();
+    EXPECT_NE(json.find("\"dropped\":[{\"sale\":\"700-01\",\"reason\":\"05/03/2026 - 700-01 - Operação excede o valor "
+                        "(LimiteNfce)\"}]"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"sale\":\"702-01\",\"date\":\"05/03/2026\",\"state\":\"aguardando nova tentativa\""),
+              std::string::npos)
+        << json;
+
+    // During a batch the insert waits; between polls it is made as the point-of-sale program makes it.
+    monitor.ctx.mainWindow.Timer1.enabled = false;
+    dashboard.requestRequeue("700-01");
+    dashboard.gather();
+    EXPECT_FALSE(folder.queued("700-01"));
+    monitor.ctx.mainWindow.Timer1.enabled = true;
+    json = dashboard.gather();
+    EXPECT_NE(json.find("\"requeueNote\":\"Venda 700-01 recolocada na fila\""), std::string::npos) << json;
+    EXPECT_EQ(folder.value("select enviada || '|' || dataV || '|' || Serv_ImpresNFCE as v from TabNCEAEnviar "
+                           "where codvenda = '700-01'", "v"),
+              "enviar|2026-03-05|1");
+    // A sale with its NFC-e, or one the shop never sold, is not queued.
+    const std::pair<const char*, const char*> refused[] = {
+        {"701-01", "Venda 701-01 já tem NFC-e gerada: não foi recolocada na fila"},
+        {"703-01", "Venda 703-01 não encontrada em VendasConclu"},
+        {"700-01", "Venda 700-01 já está na fila"}};
+    for (const auto& [sale, note] : refused) {
+        dashboard.requestRequeue(sale);
+        json = dashboard.gather();
+        EXPECT_NE(json.find(std::string("\"requeueNote\":\"") + note + "\""), std::string::npos) << json;
+    }
+    EXPECT_FALSE(plausibleSaleCode("700-01' or '1'='1"));
+}
+
+}  // namespace
+}  // namespace quorvanti::monitor

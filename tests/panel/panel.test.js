@@ -1,0 +1,123 @@
+// The operator's panel in a real browser against the real monitor and the local SEFAZ: one shop, one
+// monitor, the cases in order (the last one ends the monitor from the page).
+"use strict";
+const { describe, before, after, test } = require("node:test");
+const assert = require("node:assert/strict");
+const fs = require("node:fs");
+const path = require("node:path");
+const { Shop, launchBrowser, until, artifacts, haveChromium } = require("./shop.js");
+
+describe("operator's panel", { skip: !haveChromium() && "chromium is not installed" }, () => {
+  let shop, browser, page;
+  const dialog = (name) => page.locator(`.dialog[data-name="${name}"]`);
+  const authorised = (sale) => shop.query(`select corpo_nfce from nfce_gerada where cod_venda = '${sale}'`);
+
+  before(async () => {
+    fs.mkdirSync(artifacts, { recursive: true });
+    shop = await new Shop().start();
+    browser = await launchBrowser();
+    page = await browser.newPage({ viewport: { width: 412, height: 915 } });  // a phone's screen
+    await page.goto(shop.url);
+    await page.locator("#conexao", { hasText: "conectado" }).waitFor();
+  });
+
+  after(async () => {
+    if (browser) await browser.close();
+    if (shop) await shop.stop();
+  });
+
+  test("every request needs the token; changes need it in the header", async () => {
+    const call = (url, options = {}) => fetch(shop.base + url, options).then((r) => r.status);
+    const header = { "X-Quorvanti-Token": shop.token };
+    const form = { ...header, "Content-Type": "application/x-www-form-urlencoded" };
+    assert.equal(await call("/"), 403);
+    assert.equal(await call("/?token=" + "0".repeat(64)), 403);
+    assert.equal(await call("/api/state"), 403);
+    assert.equal(await call("/api/state", { headers: { "X-Quorvanti-Token": shop.token.slice(1) } }), 403);
+    assert.equal(await call("/api/command?token=" + shop.token, { method: "POST", body: "name=Check1" }), 403);
+    assert.equal(shop.setting("ImprimiNFCESistema"), "1");
+    assert.equal(await call("/api/command", { method: "POST", headers: form, body: "name=rm" }), 404);
+    assert.equal(await call("/api/command", { method: "POST", headers: form, body: "name=requeue&arg=1'--" }), 400);
+    assert.equal(await call("/api/modal", { method: "POST", headers: form, body: "id=1&action=answer&answer=ok" }), 409);
+    assert.equal(await call("/api/modal", { method: "POST", headers: form, body: "id=x" }), 400);
+    assert.equal(await call("/api/command", { method: "POST", headers: form, body: "name=" + "a".repeat(20000) }), 413);
+  });
+
+  test("the main window, live, and the print switch writes its setting", async () => {
+    await page.locator("#Label9", { hasText: /^V\.\d+$/ }).waitFor();
+    assert.equal(await page.textContent("#Label13"), "Nº Terminal:");
+    assert.equal(await page.textContent("#Label14"), "NORMAL");
+    assert.equal(await page.textContent("#Check1Caption"), "Ativar Impressão");
+    assert.ok(await page.isChecked("#Check1"));
+    await page.locator("#dashCertificado", { hasText: "válido até" }).waitFor();
+    await page.screenshot({ path: path.join(artifacts, "main-page.png"), fullPage: true });
+
+    await page.click("#Check1");
+    await until(() => shop.setting("ImprimiNFCESistema") === "0", 10000, "ImprimiNFCESistema=0");
+    await page.locator("#Check1Caption", { hasText: "Desativar impressão" }).waitFor();
+    assert.ok(!(await page.isChecked("#Check1")));
+    await page.click("#Check1");
+    await until(() => shop.setting("ImprimiNFCESistema") === "1", 10000, "ImprimiNFCESistema=1");
+    await page.locator("#Check1Caption", { hasText: "Ativar impressão" }).waitFor();
+  });
+
+  test("a CPF typed in the dialog ends in the authorised NFC-e; a wrong check digit is refused", async () => {
+    await page.click("#Check2");
+    await until(() => page.isChecked("#Check2"), 5000, "CPF - NOTA armed");
+    shop.queue("1001-01");
+    await dialog("frm_cpfC").waitFor();
+    assert.equal(await dialog("frm_cpfC").locator("header").textContent(), "CPF/CNPJ na nota");
+    await dialog("frm_cpfC").getByText("DIGITE OU DEIXE EM BRANCO E TECLE ENTER").waitFor();
+    await page.fill('input[name="Text1"]', "529.982.247-24");
+    await page.press('input[name="Text1"]', "Enter");
+    const refusal = page.locator(".dialog", { hasText: "CPF/CNPJ INVALIDO" });
+    await refusal.waitFor();
+    await page.screenshot({ path: path.join(artifacts, "dialog-cpf-refused.png") });
+    await refusal.getByRole("button", { name: "OK" }).click();
+    await dialog("frm_cpfC").waitFor();
+    assert.equal(await page.inputValue('input[name="Text1"]'), "");
+    assert.equal(authorised("1001-01"), "");
+
+    await page.fill('input[name="Text1"]', "529.982.247-25");
+    await page.screenshot({ path: path.join(artifacts, "dialog-cpf.png") });
+    await page.getByRole("button", { name: "Confirmar (Enter)" }).click();
+    const nfce = await until(() => authorised("1001-01"), 30000, "sale 1001-01 authorised");
+    assert.match(nfce, /<dest><CPF>52998224725<\/CPF>/);
+    await page.locator("#dashUltima", { hasText: "venda 1001-01" }).waitFor();
+    await page.click("#Check2");
+    await until(async () => !(await page.isChecked("#Check2")), 5000, "CPF - NOTA disarmed");
+  });
+
+  test("a Yes/No wait box answered in the page lets the routine go on", async () => {
+    shop.scenario("[call consult *]\nstatus = 105\n");
+    shop.queue("1002-01");
+    const box = page.locator(".dialog", { hasText: "Deseja tentar buscar o resultado novamente?" });
+    await box.waitFor({ timeout: 60000 });
+    assert.equal(await box.locator("header").textContent(), "ATENÇÃO - ENV1");
+    assert.equal(await box.locator(".icon.question").count(), 1);
+    await page.screenshot({ path: path.join(artifacts, "message-yes-no.png") });
+    shop.scenario("");
+    await box.getByRole("button", { name: "Sim" }).click();
+    await until(() => authorised("1002-01"), 60000, "sale 1002-01 authorised after Yes");
+    assert.match(shop.journalText(), /\[message\] -> Yes/);
+  });
+
+  test("the close command during a sale opens the shutdown dialog after it", async () => {
+    await page.locator("#visivel", { hasText: "oculta" }).waitFor({ timeout: 30000 });  // the last batch ended
+    shop.scenario("[call send 1]\ndelay = 3000\n");
+    shop.queue("1003-01");
+    await until(() => shop.journalText().includes("Executando CodVenda: 1003-01"), 30000, "sale 1003-01 started");
+    await page.locator("#visivel", { hasText: "lote em andamento" }).waitFor();
+    await page.click("#Image3");
+    await dialog("frm_encerrar").waitFor({ timeout: 60000 });
+    assert.notEqual(authorised("1003-01"), "", "the sale ended before the dialog");
+    assert.equal(await page.textContent("#Label7"), "AGUARDE - ENCERRANDO");
+    assert.ok(await page.locator("#Label7").evaluate((el) => el.classList.contains("red")));
+    await dialog("frm_encerrar").getByText("Deseja encerrar o monitor de NFC-e?").waitFor();
+    for (const name of ["Voltar", "Status WS", "Certificado"])
+      await dialog("frm_encerrar").getByRole("button", { name }).waitFor();
+    await page.screenshot({ path: path.join(artifacts, "dialog-shutdown.png") });
+    await dialog("frm_encerrar").getByRole("button", { name: "Encerrar" }).click();
+    assert.equal(await shop.exited, 0);
+  });
+});
