@@ -102,6 +102,32 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     assert.match(shop.journalText(), /\[message\] -> Yes/);
   });
 
+  test("the parameter editor, the status check and the certificate selector work from the page", async () => {
+    await page.click("#Command1");
+    await dialog("frm_ini").waitFor();
+    assert.equal(await page.inputValue('input[name="CSC"]'), "");  // the CSC never reaches the page
+    await page.fill('input[name="IDtoken"]', "000002");
+    await page.getByRole("button", { name: "Gravar" }).click();
+    await page.locator(".dialog", { hasText: "Gravado" }).getByRole("button", { name: "OK" }).click();
+    assert.equal(shop.setting("IDtoken"), "000002");
+    assert.equal(shop.setting("CSC"), "0123456789ABCDEF0123456789ABCDEF");
+
+    await page.dblclick("#tray");
+    await dialog("frm_encerrar").getByRole("button", { name: "Status WS" }).click();
+    await page.locator('.dialog[data-name="message"]', { hasText: "107 - Serviço em Operação" }).getByRole("button", { name: "OK" }).click();
+    await dialog("frm_encerrar").getByRole("button", { name: "Certificado" }).click();
+    await dialog("frm_certificados").waitFor();
+    await page.fill('input[name="txtEscolha"]', "1");
+    await dialog("frm_certificados").getByRole("button", { name: "OK" }).click();
+    // The holder, serial and expiry; then the holder alone.
+    await page.locator(".dialog", { hasText: /LTDA:11222333000181\s+[0-9A-F]{40}\s+\d\d\/\d\d\/\d{4}/ })
+      .getByRole("button", { name: "OK" }).click();
+    await page.locator(".dialog", { has: page.locator(".content", { hasText: /^QUORVANTI LOJA TESTE LTDA:11222333000181$/ }) })
+      .getByRole("button", { name: "OK" }).click();
+    await dialog("frm_encerrar").getByRole("button", { name: "Voltar" }).click();
+    await page.locator("#dashStatus", { hasText: "107 - Serviço em Operação em" }).waitFor();
+  });
+
   test("the close command during a sale opens the shutdown dialog after it", async () => {
     await page.locator("#visivel", { hasText: "oculta" }).waitFor({ timeout: 30000 });  // the last batch ended
     shop.scenario("[call send 1]\ndelay = 3000\n");

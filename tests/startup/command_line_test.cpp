@@ -77,6 +77,19 @@ TEST(CommandLineTest, ParsesEveryOption) {
     EXPECT_FALSE(line->answerYes);
     EXPECT_FALSE(parseCommandLine({"--app-dir"}, error));
     EXPECT_FALSE(parseCommandLine({"--frontend", "gtk"}, error));
+
+    // The panel: loopback by default; another address only with TLS; its options only with it.
+    const auto web = parseCommandLine({"--frontend", "web", "--listen", "[::1]:8080", "--tls", "c.pem", "k.pem"}, error);
+    ASSERT_TRUE(web) << error;
+    EXPECT_EQ(web->listenHost + "|" + std::to_string(web->listenPort) + "|" + web->tlsCertificate + "|" + web->tlsKey,
+              "::1|8080|c.pem|k.pem");
+    for (const std::vector<std::string>& refused :
+         {std::vector<std::string>{"--frontend", "web", "--listen", "0.0.0.0:8080"},
+          {"--frontend", "web", "--listen", "127.0.0.1:65536"},
+          {"--frontend", "web", "--listen", "8080"},
+          {"--listen", "127.0.0.1:8080"}})
+        EXPECT_FALSE(parseCommandLine(refused, error)) << refused[refused.size() - 1];
+    EXPECT_TRUE(parseCommandLine({"--frontend", "web", "--listen", "192.168.0.5:8443", "--tls", "c", "k"}, error));
 }
 
 }  // namespace
