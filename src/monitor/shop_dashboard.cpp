@@ -25,7 +25,8 @@ using platform::jsonQuote;
 constexpr std::streamoff kLogTail = 64 * 1024;
 constexpr std::size_t kMostDropped = 20;
 constexpr std::size_t kMostLooked = 60;  // logged sales looked up in the database per gathering
-constexpr int kCertificateEvery = 30;  // gathers between two readings of the certificate store
+constexpr int kCertificateEvery = 30;
+constexpr std::size_t kMostQueued = 200;  // rows of the queue shown; the count says how many there are  // gathers between two readings of the certificate store
 
 std::string two(int n) {
     char text[8];
@@ -120,7 +121,8 @@ std::string ShopDashboard::queueJson() {
     auto rows = ctx_.db->open("Select * from TabNCEAEnviar where enviada = 'enviar'");
     const auto now = ctx_.services.clock.steadyNow();
     std::string out = "[";
-    for (rows.moveFirst(); !rows.eof(); rows.moveNext()) {
+    std::size_t shown = 0;
+    for (rows.moveFirst(); !rows.eof() && shown++ < kMostQueued; rows.moveNext()) {
         const std::string sale = rows.field("codvenda").text();
         const auto due = ctx_.retries.dueAt(sale);
         const bool waiting = due.count() > 0 && due > now;
@@ -219,6 +221,9 @@ std::string ShopDashboard::gather() {
     std::string out = "{\"database\":" + std::string(haveDatabase ? "true" : "false");
     if (haveDatabase) {
         out += ",\"queue\":" + part([&] { return queueJson(); });
+        out += ",\"queued\":" + part([&] {
+            return std::to_string(ctx_.db->open("Select ID from TabNCEAEnviar where enviada = 'enviar'").recordCount());
+        });
         out += ",\"lastNfce\":" + part([&] { return lastNfceJson(); });
         out += ",\"dropped\":" + part([&] { return droppedJson(); });
     }

@@ -23,6 +23,8 @@ constexpr int kMostStreams = 6;
 constexpr std::size_t kServerThreads = 12;
 constexpr std::size_t kLongestName = 64;
 constexpr std::size_t kLongestText = 512;
+// Inputs waiting for the monitor thread (it takes them as fast as an operator types).
+constexpr std::size_t kMostWaitingInputs = 64;
 // A comment line keeps an idle event stream open through proxies and shows a dead client.
 constexpr std::chrono::seconds kKeepAlive{15};
 
@@ -174,6 +176,7 @@ void WebFrontend::postModal(const httplib::Request& request, httplib::Response& 
         for (const auto& c : top.controls) known = known || c.name == input.control;
         if (!known) return refuse(response, 400, "controle desconhecido: " + input.control);
     }
+    if (inputs_.size() >= kMostWaitingInputs) return refuse(response, 503, "o monitor ainda não tratou as entradas anteriores");
     inputs_.push_back(std::move(input));
     inputArrived_.notify_all();
     response.status = 202;
