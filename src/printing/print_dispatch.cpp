@@ -60,6 +60,7 @@ void PreparaImpressao(context::AppContext& ctx, windows::frmEmitirNFCe& mainWind
                       const std::string& secondFlag) {
     ReceiptData& r = receiptData();
     r = ReceiptData{};
+    printModule().portProblem.clear();
     std::string folder;
     r.SettingsPath = context::settingsPathFor(ctx.locations, folder);
     r.PrinterPort = port;

@@ -47,6 +47,7 @@ struct PrintModule {
     double TaxRate = 0;
     int lastResult = 0;
     std::string imagePath;  // the QR bitmap, once made
+    std::string portProblem;  // the last job's port that did not open (the box was shown); "" otherwise
 };
 
 // A receipt that did not reach its printer (port, queue or file), with the reason naming it. Raised by

@@ -43,6 +43,7 @@ void printBematech(context::AppContext& ctx, const ThermalValues& v) {
     ctx.status("Inicia porta Bematech");
     const int opened = bematech.IniciaPorta(r.PrinterPort);
     result = opened;
+    printModule().portProblem = opened <= 0 ? bematech.lastProblem() : "";
     if (opened <= 0)
         ctx.frontend().messageBox("Problemas ao Abrir a Porta de Comunicação BEMATECH. Porta:" + r.PrinterPort +
                                       " nºDoRetorno " + std::to_string(opened),
@@ -133,6 +134,7 @@ void printEpson(context::AppContext& ctx, const ThermalValues& v) {
     if (r.PrinterPort.empty()) r.PrinterPort = "USB";
     const int opened = epson.IniciaPorta(r.PrinterPort);
     result = opened;
+    printModule().portProblem = opened < 1 ? epson.lastProblem() : "";
     if (opened < 1) {
         ctx.frontend().messageBox("Problemas ao Abrir a Porta de Comunicação. Porta:" + r.PrinterPort + " nº " +
                                       std::to_string(opened),
