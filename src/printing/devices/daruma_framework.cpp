@@ -72,10 +72,11 @@ private:
 
     // Handles the tag at `at`; answers where reading goes on.
     std::size_t tag(std::string_view markup, std::size_t at) {
-        const std::size_t close = markup.find('>', at);
-        if (close == std::string_view::npos) {
-            add(markup.substr(at));
-            return markup.size();
+        // A "<" that no ">" closes before the next "<" or line break is a plain character ("3 < 4").
+        const std::size_t close = markup.find_first_of("<>\r\n", at + 1);
+        if (close == std::string_view::npos || markup[close] != '>') {
+            add("<");
+            return at + 1;
         }
         const std::string_view written = markup.substr(at, close + 1 - at);
         const std::string name = lower(written.substr(1, written.size() - 2));

@@ -75,7 +75,8 @@ void EscPosJob::start() {
 void EscPosJob::raw(std::string_view bytes) {
     bytes_ += bytes;
     styleKnown_ = alignmentKnown_ = false;
-    if (!bytes.empty()) atLineStart_ = bytes.back() == '\n';
+    // A command (ESC a 1) leaves the line where it was; text moves it.
+    if (!bytes.empty() && bytes[0] != ESC && bytes[0] != GS) atLineStart_ = bytes.back() == '\n';
 }
 
 void EscPosJob::text(std::string_view utf8) {
