@@ -57,7 +57,8 @@ public:
 private:
     bool skip(std::size_t count) {
         if (bytes_.size() - at_ < count) {
-            problem(at_, "comando incompleto no fim dos dados");
+            if (at_ < bytes_.size() || !truncated_) problem(at_, "comando incompleto no fim dos dados");
+            truncated_ = true;
             at_ = bytes_.size();
             return false;
         }
@@ -198,7 +199,7 @@ private:
         const int which = parameter();
         const int low = parameter();
         const int high = parameter();
-        if (high < 0) return;
+        if (which < 0 || low < 0 || high < 0) return;
         const std::size_t length = static_cast<std::size_t>(low + high * 256);
         if (bytes_.size() - at_ < length) {
             problem(start, "comando incompleto no fim dos dados");
@@ -249,7 +250,7 @@ private:
             return;
         }
         const int mode = parameter(), xl = parameter(), xh = parameter(), yl = parameter(), yh = parameter();
-        if (yh < 0) return;
+        if (mode < 0 || xl < 0 || xh < 0 || yl < 0 || yh < 0) return;
         const std::size_t rowBytes = static_cast<std::size_t>(xl + xh * 256);
         const std::size_t rows = static_cast<std::size_t>(yl + yh * 256);
         if (bytes_.size() - at_ < rowBytes * rows) {
@@ -327,6 +328,7 @@ private:
     char qrLevel_ = 'L';
     std::string qrPayload_;
     bool lastWasImage_ = false;
+    bool truncated_ = false;
 };
 
 char alignmentLetter(Alignment alignment) {

@@ -77,7 +77,8 @@ public:
     void setAlignment(TextAlignment alignment);
     void setStyle(const TextStyle& style);
     // A QR code at level M with the printer's own command (GS ( k), `requestedModuleDots` adjusted by
-    // qrModuleDots. False (nothing sent) for a payload that cannot be encoded.
+    // qrModuleDots. The payload's bytes go as given (an NFC-e QR text is ASCII). False (nothing sent)
+    // for a payload that cannot be encoded.
     bool qrCode(std::string_view payload, int requestedModuleDots);
     // A raster image (GS v 0) of the picture, dark pixels black, scaled down to the paper when wider.
     void image(const Picture& picture);
