@@ -1,5 +1,6 @@
 #include "printing/receipt_data.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@ namespace {
 std::string itemSection(int i) { return "<det nItem=\"" + std::to_string(i) + "\">"; }
 
 constexpr const char* kCrLf = "\r\n";
+
 
 }  // namespace
 
@@ -116,7 +118,7 @@ std::string MontaItens() {
         const double gross = regionalNumber(product).value_or(0);
         const double net = regionalNumber(formatNumber(gross - *regionalNumber(discount), "#######.00")).value_or(0);
         block += formatText(tag("cProd"), "0000000000") + " " + tag("xProd") + kCrLf;
-        block += rightInColumn(tag("qCom"), 10) + rightInColumn(tag("vUnCom"), 11) + rightInColumn(discount, 10) +
+        block += rightInColumn(tag("qCom"), 10) + rightInColumn(shortDecimal(tag("vUnCom")), 11) + rightInColumn(discount, 10) +
                  rightInColumn(regionalText(net), 17) + kCrLf;
         total += net;
     }

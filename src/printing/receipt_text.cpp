@@ -1,5 +1,6 @@
 #include "printing/receipt_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -148,6 +149,15 @@ std::string formatText(std::string_view text, std::string_view pattern) {
                                              : std::string(pattern.size() - text.size(), '0') + std::string(text);
     const std::optional<double> number = regionalNumber(text);
     return number ? formatNumber(*number, pattern) : std::string(text);
+}
+
+std::string shortDecimal(std::string value) {
+    const std::size_t point = value.find('.');
+    if (point == std::string::npos) return value;
+    std::size_t keep = value.find_last_not_of('0');
+    keep = std::max(keep, point + 2);
+    if (keep + 1 < value.size()) value.erase(keep + 1);
+    return value;
 }
 
 double xmlDecimal(std::string_view text) {

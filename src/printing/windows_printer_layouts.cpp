@@ -249,7 +249,7 @@ void ImprimeA4(context::AppContext& ctx, const std::string& xmlPath) {
         if (discount.empty()) discount = "0";
         cents += std::llround(xmlDecimal(product) * 100);
         row({rightInColumn(tag("cProd"), 9), tag("xProd"), rightInColumn(tag("qCom"), 9),
-             document::leftCharacters(tag("uCom"), 2), rightInColumn(tag("vUnCom"), 9), rightInColumn(discount, 9),
+             document::leftCharacters(tag("uCom"), 2), rightInColumn(shortDecimal(tag("vUnCom")), 9), rightInColumn(discount, 9),
              rightInColumn(moneyText(ctx, product), 9)});
     }
     for (double x : {1500.0, 6500.0, 7500.0, 8500.0, 9500.0, 10500.0}) p.Line(x, tableTop, x, p.CurrentY);

@@ -7,6 +7,7 @@
 #include "database/sql_escape.h"
 #include "document/text/text_helpers.h"
 #include "platform/folders.h"
+#include "platform/ini_file.h"
 #include "platform/program_exit.h"
 #include "printing/print_dispatch.h"
 #include "printing/receipt_data.h"
