@@ -2,10 +2,14 @@
 // and the routing of a job to its layout.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "platform/program_exit.h"
 #include "printing/devices/printer_object.h"
 #include "printing/receipt_text.h"
 #include "printing/thermal_layout.h"
 #include "printing_world.h"
+#include "startup/reprint.h"
 
 namespace quorvanti::printing {
 namespace {
@@ -161,6 +165,27 @@ TEST_F(PrintingTest, APrinterThatCannotBeReachedIsToldOnceAndLogged) {
     EXPECT_NE(monitor.messageTexts()[0].find("sem-fila"), std::string::npos) << monitor.messageTexts()[0];
     EXPECT_NE(monitor.messageTexts()[0].find("A NFC-e está autorizada"), std::string::npos);
     EXPECT_NE(readFile(folder.logPath()).find(key()), std::string::npos);
+}
+
+TEST_F(PrintingTest, ReprintTakesNumberAndQrFromTheFileAndTheSaleCodeFromTheDatabase) {
+    const std::string out = usePrinter("EPSON");
+    std::ostringstream errors;
+    const auto reprint = [&](const std::string& key) { return startup::reprintNFCe(ctx(), key, errors); };
+    EXPECT_EQ(reprint("123"), static_cast<int>(ExitStatus::UsageError));
+    EXPECT_EQ(reprint(std::string(44, '9')), static_cast<int>(ExitStatus::ReprintUnknownKey));
+    EXPECT_NE(errors.str().find("nenhuma NFC-e autorizada gravada com a chave " + std::string(44, '9')), std::string::npos);
+
+    store(Consumer::Named);
+    folder.execute("INSERT INTO nfce_gerada (numeronfce, cod_venda, chave) VALUES ('1234', 'VENDA-O''BRIEN', '" + key() + "')");
+    ctx().settings.ReceiptPrinter.clear();  // the reprint reads its own settings
+    EXPECT_EQ(reprint(key()), 0) << errors.str();
+    EXPECT_EQ(receiptData().SaleCode, "VENDA-O'BRIEN");
+    EXPECT_EQ(receiptData().QrText, qrText());
+    EXPECT_EQ(receiptData().DocumentNumber, "000000001234");
+    EXPECT_NE(printed(out).find("CONSUMIDOR: MARIA DA SILVA"), std::string::npos);
+
+    folder.setSetting("PortaBematech", "/nonexistent/lp0");
+    EXPECT_EQ(reprint(key()), static_cast<int>(ExitStatus::ReprintNotPrinted));
 }
 
 }  // namespace
