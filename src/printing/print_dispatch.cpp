@@ -61,6 +61,7 @@ void PreparaImpressao(context::AppContext& ctx, windows::frmEmitirNFCe& mainWind
     ReceiptData& r = receiptData();
     r = ReceiptData{};
     printModule().portProblem.clear();
+    printModule().amountErrorShown = false;
     std::string folder;
     r.SettingsPath = context::settingsPathFor(ctx.locations, folder);
     r.PrinterPort = port;

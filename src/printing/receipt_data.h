@@ -47,6 +47,7 @@ struct PrintModule {
     double TaxRate = 0;
     int lastResult = 0;
     std::string imagePath;  // the QR bitmap, once made
+    bool amountErrorShown = false;  // the money conversion's box, once per job
     std::string portProblem;  // the last job's port that did not open (the box was shown); "" otherwise
 };
 

@@ -27,7 +27,11 @@ std::string consultationAddress(const ReceiptData& r) {
 
 std::string moneyText(context::AppContext& ctx, const std::string& amount) {
     const document::FormatResult result = document::FormataValor(amount);
-    if (!result.ok) ctx.frontend().messageBox("Houve erro de calculo RPV", platform::MessageStyle::Ok);
+    // One box per receipt: every amount of a document without totals fails alike.
+    if (!result.ok && !printModule().amountErrorShown) {
+        printModule().amountErrorShown = true;
+        ctx.frontend().messageBox("Houve erro de calculo RPV", platform::MessageStyle::Ok);
+    }
     return result.text;
 }
 
