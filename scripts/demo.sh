@@ -76,18 +76,19 @@ echo "== authorised documents: $(ls "$app/nfe/arquivos/procNFe" 2>/dev/null | wc
 
 # The receipts: those printed during the run, then each NFC-e printed again in one of the families.
 preview() {
-    if [ -s "$1" ] && "$bin/quorvanti-receipt" "$1" "${1%.bin}.png" 2>/dev/null; then
-        echo "== receipt $1 -> ${1%.bin}.png"
+    if [ -s "$1" ] && "$bin/quorvanti-receipt" "$1" "${1%.bin}.png" >/dev/null 2>&1; then
+        echo "== receipt ${1#"$top"/} -> $(basename "${1%.bin}.png")"
     else
         echo "== receipt $1: nothing printed"
     fi
 }
 preview "$receipts/emitted.bin"
 families="DARUMA BEMATECH EPSON"
-for key in $(sqlite3 "$app/loja.db" 'select chave from nfce_gerada order by numeronfce;'); do
+for row in $(sqlite3 -separator : "$app/loja.db" 'select numeronfce, chave from nfce_gerada order by numeronfce;'); do
+    key=${row#*:}
     family=${families%% *}
     families="${families#* } $family"
-    out="$receipts/reprint-$(echo "$family" | tr 'A-Z' 'a-z')-$key.bin"
+    out="$receipts/reprint-$(echo "$family" | tr 'A-Z' 'a-z')-${row%%:*}.bin"
     setting PathImpressoraNFCE "$family"
     setting PortaBematech "file:$out"
     printf '[DARUMA]\r\nPort=file:%s\r\n' "$out" > "$app/printers.ini"
