@@ -26,6 +26,7 @@ public:
         while (at_ < bytes_.size()) {
             const unsigned char byte = static_cast<unsigned char>(bytes_[at_]);
             const std::size_t start = at_++;
+            commandStart_ = start;
             const bool wasImage = lastWasImage_;
             lastWasImage_ = false;
             if (byte == '\n') {
@@ -57,7 +58,7 @@ public:
 private:
     bool skip(std::size_t count) {
         if (bytes_.size() - at_ < count) {
-            if (at_ < bytes_.size() || !truncated_) problem(at_, "comando incompleto no fim dos dados");
+            if (!truncated_) problem(commandStart_, "comando incompleto no fim dos dados");
             truncated_ = true;
             at_ = bytes_.size();
             return false;
@@ -202,8 +203,7 @@ private:
         if (which < 0 || low < 0 || high < 0) return;
         const std::size_t length = static_cast<std::size_t>(low + high * 256);
         if (bytes_.size() - at_ < length) {
-            problem(start, "comando incompleto no fim dos dados");
-            at_ = bytes_.size();
+            skip(bytes_.size() - at_ + 1);
             return;
         }
         const std::string_view body = bytes_.substr(at_, length);
@@ -254,8 +254,7 @@ private:
         const std::size_t rowBytes = static_cast<std::size_t>(xl + xh * 256);
         const std::size_t rows = static_cast<std::size_t>(yl + yh * 256);
         if (bytes_.size() - at_ < rowBytes * rows) {
-            problem(start, "imagem incompleta no fim dos dados");
-            at_ = bytes_.size();
+            skip(bytes_.size() - at_ + 1);
             return;
         }
         if (mode % 48 != 0) problem(start, "imagem ampliada (modo " + std::to_string(mode) + ") mostrada no tamanho normal");
@@ -329,6 +328,7 @@ private:
     std::string qrPayload_;
     bool lastWasImage_ = false;
     bool truncated_ = false;
+    std::size_t commandStart_ = 0;
 };
 
 char alignmentLetter(Alignment alignment) {

@@ -138,6 +138,7 @@ void drawImage(cairo_t* cr, const PrintedLine& line, double top) {
     const int width = line.imageWidthDots, height = line.imageHeightDots;
     if (width <= 0 || height <= 0) return;
     Surface picture(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height), cairo_surface_destroy);
+    if (cairo_surface_status(picture.get()) != CAIRO_STATUS_SUCCESS) return;  // larger than Cairo draws
     cairo_surface_flush(picture.get());
     unsigned char* data = cairo_image_surface_get_data(picture.get());
     const int stride = cairo_image_surface_get_stride(picture.get());

@@ -33,7 +33,7 @@ int BematechMp2032::FechaPorta() {
 
 int BematechMp2032::ConfiguraModeloImpressora(int model) {
     lastProblem_.clear();
-    if (model < 0 || model > 8) {
+    if (model < 0 || model > 9) {
         lastProblem_ = "Modelo de impressora Bematech inválido: " + std::to_string(model);
         return 0;
     }

@@ -19,7 +19,7 @@ public:
 
     // Closes the port, sending what was printed since IniciaPorta. 1 also when no port was open.
     int FechaPorta();
-    // The printer model (0 to 8; 5 has no cutter, so AcionaGuilhotina answers 0 for it).
+    // The printer model (0 to 9; 5 has no cutter, so AcionaGuilhotina answers 0 for it).
     int ConfiguraModeloImpressora(int model);
     // Opens the port text (see printer_port.h). 1 when open, else the opening's code (0 or less).
     int IniciaPorta(const std::string& port);

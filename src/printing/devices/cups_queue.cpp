@@ -4,6 +4,7 @@
 #include "printing/devices/cups_queue.h"
 
 #include <cups/cups.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,15 +18,28 @@ constexpr int kConnectMilliseconds = 3000;
 constexpr double kExchangeSeconds = 15.0;  // one request or one block of the document
 constexpr std::size_t kBlockSize = 64 * 1024;
 
+std::string lastError() {
+    const char* text = cupsLastErrorString();
+    return text != nullptr && *text != '\0' ? text : ippErrorString(cupsLastError());
+}
+
 class Connection {
 public:
     Connection() {
         server_ = cupsServer();
-        http_ = httpConnect2(server_.c_str(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                             kConnectMilliseconds, nullptr);
+        // Created unconnected (no wait) so that a refused connection keeps its reason.
+        http_ = httpConnect2(server_.c_str(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 0, nullptr);
         if (http_ == nullptr) {
-            const int error = errno;
+            reason_ = lastError();
+            return;
+        }
+        if (httpReconnect2(http_, kConnectMilliseconds, nullptr) != 0) {
+            // libcups reports every failed address as "host is down"; a missing socket says more.
+            struct stat socketFile;
+            const int error = server_[0] == '/' && ::stat(server_.c_str(), &socketFile) != 0 ? errno : httpError(http_);
             reason_ = error != 0 ? std::strerror(error) : "sem resposta";
+            httpClose(http_);
+            http_ = nullptr;
             return;
         }
         // Without a callback a wait that runs past the time-out fails the request.
@@ -47,11 +61,6 @@ private:
     std::string reason_;
     http_t* http_ = nullptr;
 };
-
-std::string lastError() {
-    const char* text = cupsLastErrorString();
-    return text != nullptr && *text != '\0' ? text : ippErrorString(cupsLastError());
-}
 
 std::string refused(const std::string& queue, const std::string& what) {
     return "Impressora \"" + queue + "\": o CUPS recusou " + what + " (" + lastError() + ")";

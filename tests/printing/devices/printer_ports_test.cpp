@@ -2,11 +2,15 @@
 // tool that draws printed bytes as paper.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 #include "printing/devices/daruma_framework.h"
 #include "printing/devices/device_settings.h"
@@ -190,6 +194,34 @@ TEST(PreviewTool, QrCodesOfThePaperAndOfTheBitmapScanBack) {
         const std::string scanned = run("zbarimg -q --raw " + dir.file(picture) + " 2>/dev/null", &status);
         EXPECT_EQ(scanned, payload + "\n") << picture;
     }
+}
+
+}  // namespace
+}  // namespace quorvanti::printing::devices
+
+namespace quorvanti::printing::devices {
+namespace {
+
+TEST(PrinterPorts, TcpPortDeliversTheJobToTheListener) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    // The kernel completes the connection before accept, so one thread is enough for a small job.
+    EXPECT_EQ(send("127.0.0.1:" + std::to_string(ntohs(address.sin_port)), "receipt bytes"), "");
+    const int connection = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(connection, 0);
+    std::string received;
+    char buffer[64];
+    for (ssize_t n; (n = ::read(connection, buffer, sizeof buffer)) > 0;) received.append(buffer, static_cast<std::size_t>(n));
+    EXPECT_EQ(received, "receipt bytes");
+    ::close(connection);
+    ::close(listener);
 }
 
 }  // namespace

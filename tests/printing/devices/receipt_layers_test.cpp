@@ -30,6 +30,8 @@ struct CodePageCase {
     std::string naoBytes;  // "Não" in the page
 };
 
+void PrintTo(const CodePageCase& c, std::ostream* out) { *out << c.name; }
+
 class CodePages : public ::testing::TestWithParam<CodePageCase> {};
 
 TEST_P(CodePages, PortugueseWordsRoundTripAndMissingCharactersDegrade) {
@@ -48,7 +50,12 @@ TEST_P(CodePages, PortugueseWordsRoundTripAndMissingCharactersDegrade) {
 INSTANTIATE_TEST_SUITE_P(Printing, CodePages,
                          ::testing::Values(CodePageCase{CodePage::Cp850, "cp850", "N\xC6o"},
                                            CodePageCase{CodePage::Cp860, "CP860", "N\x84o"},
-                                           CodePageCase{CodePage::Windows1252, "Windows-1252", "N\xE3o"}));
+                                           CodePageCase{CodePage::Windows1252, "Windows-1252", "N\xE3o"}),
+                         [](const auto& info) {
+                             std::string name = info.param.name;
+                             std::erase(name, '-');
+                             return name;
+                         });
 
 TEST(CodePageNames, UnknownNameAndSelection) {
     EXPECT_FALSE(codePageNamed("CP437"));
@@ -200,3 +207,36 @@ TEST(QrCodes, LevelMAndAtLeast25MillimetresWhateverTheRequestedModule) {
 
 }  // namespace
 }  // namespace quorvanti::printing::devices
+
+namespace quorvanti::receipt {
+namespace {
+
+// The reader as the printer behaves: what other programs (and a damaged file) send, not only our builder.
+TEST(EscPosReader, ReadsBytesAsThePrinterPrintsThem) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string golden;
+    };
+    const std::string GS = "\x1d", ESC = "\x1b";
+    const std::string band = GS + "v0" + std::string("\0\x01\0\x02\0", 5) + "\xff\x81";
+    for (const Case& c : std::initializer_list<Case>{
+             {"code page", ESC + "t\x10" + "S\xe3o\r\n", "[L] São\n"},
+             {"wrap font A / B", std::string(50, 'a') + "\n" + ESC + "M1" + std::string(66, 'b') + "\n",
+              "[L] " + std::string(48, 'a') + "\n[L] aa\n[L CD] " + std::string(64, 'b') + "\n[L CD] bb\n"},
+             {"alignment mid-line ignored", "ab" + ESC + "a\x01" + "cd\n" + ESC + "a2" + "ef\n", "[L] abcd\n[R] ef\n"},
+             {"ESC ! and GS !", ESC + "!\x38" + "X" + ESC + "!" + std::string(1, '\0') + GS + "!\x11" + "Y\n",
+              "[L B DH DW] X{DH DW}Y\n"},
+             {"feed lines", "a" + ESC + "d\x03", "[L] a\n[L]\n[L]\n"},
+             {"raster bands make one image", ESC + "a1" + band + band, "[IMAGE 8x4 C]\n"},
+             {"cuts", GS + "V" + std::string(1, '\0') + GS + "V1" + GS + "VB" + std::string(1, '\0'),
+              "[CUT]\n[CUT PARTIAL]\n[CUT PARTIAL]\n"},
+             {"unknown command", "a" + ESC + "z\n", "[L] a\n[?] byte 1: comando ESC 0x7A desconhecido\n"},
+             {"truncated QR", "a\n" + GS + "(k\x10", "[L] a\n[?] byte 2: comando incompleto no fim dos dados\n"},
+         }) {
+        EXPECT_EQ(goldenText(readEscPos(c.bytes)), c.golden) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace quorvanti::receipt
