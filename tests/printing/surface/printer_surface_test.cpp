@@ -21,6 +21,7 @@
 #include "printing/devices/cups_queue.h"
 #include "printing/devices/picture.h"
 #include "printing/devices/printer_object.h"
+#include "printing/devices/printer_port.h"
 #include "receipt/pdf_preview.h"
 #include "support/temp_dir.h"
 
@@ -283,13 +284,18 @@ TEST_F(PrinterSurfaceTest, JobsArriveInTheQueuesOfARealServer) {
     EXPECT_FALSE(cupsQueueExists("nao-existe"));
     EXPECT_EQ(cupsDefaultQueue(), "a4");
 
-    // A raw job: the bytes unchanged.
+    // Raw jobs, by the call and by the receipt printers' cups: port: the bytes unchanged.
     const std::string token = std::to_string(getpid()) + "-" + std::to_string(time(nullptr));
     const std::string bytes = std::string("\x1b@\x1bt\x02N\xc6o ") + token + "\n\x1dV\x01";
     EXPECT_EQ(cupsSubmit("recibo", "raw " + token, bytes, "application/vnd.cups-raw"), "");
-    const auto raw = awaitJob(cupsOutput_ + "/recibo", [&](const std::string& file) { return readFile(file) == bytes; });
-    ASSERT_TRUE(raw) << "no job in " << cupsOutput_ << "/recibo";
-    EXPECT_NE(raw->find("-raw_" + token), std::string::npos) << "the job's title";
+    PortOpening opening = openPort("cups:recibo");
+    ASSERT_EQ(opening.code, 1) << opening.problem;
+    opening.port->write(bytes + "port");
+    EXPECT_EQ(opening.port->close(), "");
+    for (const std::string& sent : {bytes, bytes + "port"}) {
+        const auto raw = awaitJob(cupsOutput_ + "/recibo", [&](const std::string& file) { return readFile(file) == sent; });
+        ASSERT_TRUE(raw) << "no job in " << cupsOutput_ << "/recibo";
+    }
 
     // The printer object's page through the server's default queue, as the A4 path prints.
     PrinterObject printer;
