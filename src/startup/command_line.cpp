@@ -5,13 +5,15 @@ namespace quorvanti::startup {
 const char* usageText() {
     return "uso: quorvanti [--app-dir PASTA] [--frontend headless] [--once] [--desktop-dir PASTA]\n"
            "                [--registry ARQUIVO] [--cert-dir PASTA] [--answer-yes-no yes|no]\n"
+           "                [--reprint CHAVE]\n"
            "  --app-dir        pasta do programa (ConfigINI.ini, nfe/, NFCe.ini); padrão: a do executável\n"
            "  --frontend       headless: mensagens e legendas na saída de erro (padrão)\n"
            "  --once           termina após a primeira consulta da fila que não encontra trabalho\n"
            "  --desktop-dir    pasta do LOG_NFCE.txt; padrão: $XDG_DESKTOP_DIR ou ~/Desktop\n"
            "  --registry       arquivo do registro do usuário; padrão: ~/.config/quorvanti/registry.ini\n"
            "  --cert-dir       pasta de certificados; padrão: <pasta do programa>/certificados\n"
-           "  --answer-yes-no  resposta às perguntas Sim/Não sem operador; padrão: yes\n";
+           "  --answer-yes-no  resposta às perguntas Sim/Não sem operador; padrão: yes\n"
+           "  --reprint        imprime de novo o DANFE NFC-e gravado com esta chave de acesso e termina\n";
 }
 
 std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args, std::string& error) {
@@ -44,6 +46,8 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
             if (!value(line.registryFile)) return std::nullopt;
         } else if (arg == "--cert-dir") {
             if (!value(line.certificateDir)) return std::nullopt;
+        } else if (arg == "--reprint") {
+            if (!value(line.reprintKey)) return std::nullopt;
         } else if (arg == "--answer-yes-no") {
             std::string answer;
             if (!value(answer)) return std::nullopt;

@@ -1,6 +1,6 @@
 // The monitor's command line:
 //   quorvanti [--app-dir DIR] [--frontend headless] [--once] [--desktop-dir DIR] [--registry FILE]
-//             [--cert-dir DIR] [--answer-yes-no yes|no]
+//             [--cert-dir DIR] [--answer-yes-no yes|no] [--reprint KEY]
 #pragma once
 
 #include <optional>
@@ -18,6 +18,7 @@ struct CommandLine {
     std::string certificateDir;  // "" = <program folder>/certificados
     bool answerYes = true;       // how the headless frontend answers Yes/No boxes
     bool help = false;
+    std::string reprintKey;      // --reprint: print the stored NFC-e of this key again and end
 };
 
 // Parses the arguments (without the program name). On a bad argument answers nullopt and sets `error`.

@@ -13,6 +13,7 @@
 #include "platform/stop_signal.h"
 #include "platform/ui/headless_frontend.h"
 #include "startup/command_line.h"
+#include "startup/reprint.h"
 #include "startup/sub_main.h"
 
 namespace quorvanti::startup {
@@ -77,6 +78,13 @@ int quorvantiMain(const std::vector<std::string>& args) {
                             context::Locations{.programFolder = programFolder,
                                                .desktopFolder = line->desktopDir,
                                                .devSettingsPath = QUORVANTI_DEV_SETTINGS_PATH});
+    if (!line->reprintKey.empty()) {
+        try {
+            return reprintNFCe(ctx, line->reprintKey, std::cerr);
+        } catch (const ProgramExit& exit) {
+            return static_cast<int>(exit.status);
+        }
+    }
     ctx.endWhenIdle = line->once;
     platform::installStopSignals();
     ctx.stopRequested = platform::stopSignalled;
