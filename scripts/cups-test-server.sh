@@ -22,6 +22,7 @@ usage() {
 
 [ $# -eq 2 ] || usage
 command=$1
+case "$command" in start | stop) ;; *) usage ;; esac
 mkdir -p "$2"
 dir=$(cd "$2" && pwd)
 socket=$dir/cups.sock

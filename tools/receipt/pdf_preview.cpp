@@ -49,7 +49,9 @@ std::vector<std::string> renderPdfPages(const std::string& pdfPath, const std::s
     for (int index = 0; index < pages; ++index) {
         std::unique_ptr<PopplerPage, GObjectDeleter<PopplerPage>> page(
             poppler_document_get_page(document.get(), index));
-        if (!page) throw std::runtime_error("Não foi possível ler a página " + std::to_string(index + 1) + " de " + pdfPath);
+        if (!page) {
+            throw std::runtime_error("Não foi possível ler a página " + std::to_string(index + 1) + " de " + pdfPath);
+        }
         double width = 0, height = 0;
         poppler_page_get_size(page.get(), &width, &height);
         const int pixelsWide = std::max(1, static_cast<int>(std::ceil(width * scale)));

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,7 +16,10 @@ namespace quorvanti::printing::devices {
 namespace {
 
 constexpr int kConnectMilliseconds = 3000;
-constexpr double kExchangeSeconds = 15.0;  // one request or one block of the document
+// The whole of one call, however often libcups retries within it. A server that accepts the
+// connection and then stays silent costs this much, not minutes.
+constexpr auto kQueryBudget = std::chrono::seconds(5);
+constexpr auto kSubmitBudget = std::chrono::seconds(20);
 constexpr std::size_t kBlockSize = 64 * 1024;
 
 std::string lastError() {
@@ -25,7 +29,8 @@ std::string lastError() {
 
 class Connection {
 public:
-    Connection() {
+    explicit Connection(std::chrono::steady_clock::duration budget)
+        : deadline_(std::chrono::steady_clock::now() + budget) {
         server_ = cupsServer();
         // Created unconnected (no wait) so that a refused connection keeps its reason.
         http_ = httpConnect2(server_.c_str(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 0, nullptr);
@@ -42,8 +47,8 @@ public:
             http_ = nullptr;
             return;
         }
-        // Without a callback a wait that runs past the time-out fails the request.
-        httpSetTimeout(http_, kExchangeSeconds, nullptr, nullptr);
+        // Waits are checked every second against the call's deadline.
+        httpSetTimeout(http_, 1.0, &Connection::keepWaiting, this);
     }
     ~Connection() {
         if (http_ != nullptr) httpClose(http_);
@@ -52,11 +57,26 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     http_t* get() const { return http_; }
+    bool expired() const { return std::chrono::steady_clock::now() >= deadline_; }
     std::string unreachable(const std::string& queue) const {
         return "Impressora \"" + queue + "\": o servidor CUPS " + server_ + " não responde (" + reason_ + ")";
     }
+    // A failure that is not the server's answer (silence, a closed connection, not a CUPS server).
+    std::string silent(const std::string& queue) const {
+        return "Impressora \"" + queue + "\": o servidor CUPS " + server_ + " não respondeu ao pedido (" +
+               (expired() ? std::string("tempo esgotado") : lastError()) + ")";
+    }
+    bool answered() const { return !expired() && httpGetStatus(http_) == HTTP_STATUS_OK; }
 
 private:
+    static int keepWaiting(http_t* http, void* self) {
+        if (!static_cast<Connection*>(self)->expired()) return 1;
+        // Past the deadline: the connection is closed so that libcups's retries end too.
+        httpShutdown(http);
+        return 0;
+    }
+
+    std::chrono::steady_clock::time_point deadline_;
     std::string server_;
     std::string reason_;
     http_t* http_ = nullptr;
@@ -96,7 +116,7 @@ std::string environmentQueue() {
 
 bool cupsQueueExists(const std::string& name) {
     if (!validQueueName(name)) return false;
-    Connection connection;
+    Connection connection(kQueryBudget);
     if (connection.get() == nullptr) return false;
     ipp_t* request = queueRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, name);
     static const char* const attributes[] = {"printer-name"};
@@ -110,7 +130,7 @@ bool cupsQueueExists(const std::string& name) {
 
 std::string cupsDefaultQueue() {
     if (std::string named = environmentQueue(); !named.empty()) return named;
-    Connection connection;
+    Connection connection(kQueryBudget);
     if (connection.get() == nullptr) return {};
     ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_DEFAULT);
     static const char* const attributes[] = {"printer-name"};
@@ -129,33 +149,29 @@ std::string cupsDefaultQueue() {
 std::string cupsSubmit(const std::string& queue, const std::string& title, std::string_view document,
                        const std::string& format) {
     if (!validQueueName(queue)) return "Impressora \"" + queue + "\": nome de fila CUPS inválido";
-    Connection connection;
+    Connection connection(kSubmitBudget);
     http_t* http = connection.get();
     if (http == nullptr) return connection.unreachable(queue);
 
-    const int job = cupsCreateJob(http, queue.c_str(), title.c_str(), 0, nullptr);
-    if (job == 0) return refused(queue, "o trabalho");
-    auto abandon = [&](const std::string& problem) {
-        cupsCancelJob2(http, queue.c_str(), job, 0);
-        return problem;
-    };
-
-    if (cupsStartDocument(http, queue.c_str(), job, title.c_str(), format.c_str(), 1) != HTTP_STATUS_CONTINUE) {
-        return abandon(refused(queue, "o documento do trabalho " + std::to_string(job)));
+    // One Print-Job request carrying the document, on this connection alone: libcups's job calls
+    // look the queue up again on connections of their own, without this call's deadline. The server
+    // creates the job only once the whole document has arrived, so a broken upload leaves nothing.
+    const std::string resource = "/printers/" + queue;
+    ipp_t* request = queueRequest(IPP_OP_PRINT_JOB, queue);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format.c_str());
+    http_status_t status = cupsSendRequest(http, request, resource.c_str(), ippLength(request) + document.size());
+    for (std::size_t offset = 0; status == HTTP_STATUS_CONTINUE && offset < document.size(); offset += kBlockSize) {
+        status = cupsWriteRequestData(http, document.data() + offset, std::min(kBlockSize, document.size() - offset));
     }
-    for (std::size_t offset = 0; offset < document.size(); offset += kBlockSize) {
-        const std::size_t size = std::min(kBlockSize, document.size() - offset);
-        if (cupsWriteRequestData(http, document.data() + offset, size) != HTTP_STATUS_CONTINUE) {
-            const std::string problem = "Impressora \"" + queue + "\": o envio do trabalho " +
-                                        std::to_string(job) + " ao CUPS falhou (" + lastError() + ")";
-            cupsFinishDocument(http, queue.c_str());
-            return abandon(problem);
-        }
-    }
-    if (cupsFinishDocument(http, queue.c_str()) > IPP_STATUS_OK_CONFLICTING) {
-        return abandon(refused(queue, "o documento do trabalho " + std::to_string(job)));
-    }
-    return {};
+    ippDelete(request);
+    ipp_t* response = status == HTTP_STATUS_CONTINUE ? cupsGetResponse(http, resource.c_str()) : nullptr;
+    const bool answered = response != nullptr && connection.answered();
+    const bool accepted = answered && cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
+    ippDelete(response);
+    if (accepted) return {};
+    return answered ? refused(queue, "o trabalho") : connection.silent(queue);
 }
 
 }  // namespace quorvanti::printing::devices

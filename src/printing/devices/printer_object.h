@@ -4,9 +4,10 @@
 // their metric-compatible free fonts (Liberation Mono, Liberation Sans Narrow).
 //
 // Printer names: a CUPS queue name, or "file:PATH" (the PDF is written to PATH; a folder PATH/ gets one
-// numbered file per page job), which tests and the demo use. The object's printer starts as the
-// system's default (the PRINTER variable, else CUPS's default destination); `setDefaultPrinter`
-// changes it for this process only: the system's default is never touched.
+// file per job, 0001.pdf, 0002.pdf, ..., never overwritten), which tests and the demo use. The object's
+// printer starts as the system's default (the LPDEST or PRINTER variable, else CUPS's default
+// destination); `setDefaultPrinter` changes it for this process only: the system's default is never
+// touched.
 #pragma once
 
 #include <memory>
