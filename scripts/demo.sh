@@ -2,7 +2,9 @@
 # The monitor's main job on the embedded default, from a fresh machine: installs what it needs, builds,
 # makes a demo shop under demo/ (SQLite database with a few sales queued, settings file, test
 # certificate), starts the local SEFAZ stand-in on loopback over HTTPS with client certificates, runs
-# the monitor once over the queue, and prints what the shop's database holds afterwards.
+# the monitor once over the queue, and prints what the shop's database holds afterwards. The receipts
+# go to files (an Epson printer on a file: port) and are printed again with --reprint in the three
+# receipt families; quorvanti-receipt draws each as the paper would show it (demo/receipts/*.png).
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
@@ -12,7 +14,8 @@ bin="$top/build/release"
 demo="$top/demo"
 app="$demo/app"
 rm -rf "$demo"
-mkdir -p "$app" "$demo/desktop" "$demo/sefaz"
+receipts="$demo/receipts"
+mkdir -p "$app" "$demo/desktop" "$demo/sefaz" "$receipts"
 
 # The test certification authority, the shop's A1-style certificate and the stand-in's TLS certificate.
 "$top/scripts/make-test-certificate.sh" "$demo/certs" >/dev/null
@@ -30,8 +33,13 @@ sqlite3 "$app/loja.db" "update VendasConclu set Data = '$today';
         ('1001-01', 'enviar', '$today', 'x'), ('1002-01', 'enviar', '$today', 'x'), ('1003-01', 'enviar', '$today', 'x');"
 
 # The settings the point-of-sale program shares with the monitor (Windows-1252, CR LF, as it writes them).
-printf '[Geral]\r\nNTerminal=1\r\nTipoConexao_BD=access\r\nCaminho=loja.db\r\nambienteNFCE=2\r\nCSC=0123456789ABCDEF0123456789ABCDEF\r\nIDtoken=000001\r\nCertificadoSerie=%s\r\nImprimiNFCESistema=1\r\nFUSO=-04:00\r\n' \
-    "$serial" > "$app/ConfigINI.ini"
+printf '[Geral]\r\nNTerminal=1\r\nTipoConexao_BD=access\r\nCaminho=loja.db\r\nambienteNFCE=2\r\nCSC=0123456789ABCDEF0123456789ABCDEF\r\nIDtoken=000001\r\nCertificadoSerie=%s\r\nImprimiNFCESistema=0\r\nFUSO=-04:00\r\nPathImpressoraNFCE=EPSON\r\nPortaBematech=file:%s\r\nincluioperacao=1\r\n' \
+    "$serial" "$receipts/emitted.bin" > "$app/ConfigINI.ini"
+# One key of the settings file rewritten in place (CR LF kept).
+setting() {
+    awk -v k="$1" -v v="$2" 'BEGIN { FS = "=" } $1 == k { print k "=" v "\r"; next } { print }' \
+        "$app/ConfigINI.ini" > "$app/ConfigINI.tmp" && mv "$app/ConfigINI.tmp" "$app/ConfigINI.ini"
+}
 
 # The local SEFAZ on a free port of 127.0.0.1, HTTPS, client certificates of the test authority.
 fifo="$demo/sefaz.out"
@@ -65,4 +73,27 @@ echo "== authorised NFC-e (nfce_gerada):"
 sqlite3 -header "$app/loja.db" "select numeronfce, cod_venda, chave, protocoloEdata from nfce_gerada;"
 echo "== next NFC-e number: $(sqlite3 "$app/loja.db" 'select NumeroNFCE from config;')"
 echo "== authorised documents: $(ls "$app/nfe/arquivos/procNFe" 2>/dev/null | wc -l) file(s) in $app/nfe/arquivos/procNFe"
+
+# The receipts: those printed during the run, then each NFC-e printed again in one of the families.
+preview() {
+    if [ -s "$1" ] && "$bin/quorvanti-receipt" "$1" "${1%.bin}.png" >/dev/null 2>&1; then
+        echo "== receipt ${1#"$top"/} -> $(basename "${1%.bin}.png")"
+    else
+        echo "== receipt $1: nothing printed"
+    fi
+}
+preview "$receipts/emitted.bin"
+families="DARUMA BEMATECH EPSON"
+for row in $(sqlite3 -separator : "$app/loja.db" 'select numeronfce, chave from nfce_gerada order by numeronfce;'); do
+    key=${row#*:}
+    family=${families%% *}
+    families="${families#* } $family"
+    out="$receipts/reprint-$(echo "$family" | tr 'A-Z' 'a-z')-${row%%:*}.bin"
+    setting PathImpressoraNFCE "$family"
+    setting PortaBematech "file:$out"
+    printf '[DARUMA]\r\nPort=file:%s\r\n' "$out" > "$app/printers.ini"
+    "$bin/quorvanti" --app-dir "$app" --desktop-dir "$demo/desktop" --registry "$demo/registry.ini" \
+        --reprint "$key" 2>> "$demo/reprint.log" || echo "== reprint of $key failed (see $demo/reprint.log)"
+    preview "$out"
+done
 exit $status

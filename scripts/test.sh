@@ -1,7 +1,8 @@
 #!/bin/sh
 # Everything the tests need, from a fresh machine: the Debian packages, both builds (optimised, and with
-# AddressSanitizer + UndefinedBehaviorSanitizer), a private MariaDB server on a Unix socket, then every
-# test suite in both builds, then the panel's browser tests, then every fuzz target for 15 s (QUORVANTI_FUZZ_SECONDS) over its corpus.
+# AddressSanitizer + UndefinedBehaviorSanitizer), a private MariaDB server and a private CUPS server (as
+# root; the CUPS tests skip otherwise) on Unix sockets, then every test suite in both builds, then the
+# panel's browser tests, then every fuzz target for 15 s (QUORVANTI_FUZZ_SECONDS) over its corpus.
 # Exits non-zero when anything fails.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,13 +13,23 @@ jobs=$(nproc 2>/dev/null || echo 2)
 "$top/scripts/build.sh" asan
 
 dbdir=$(mktemp -d /tmp/quorvanti-mariadb-XXXXXX)
+cupsdir=$(mktemp -d /tmp/quorvanti-cups-XXXXXX)
 cleanup() {
     "$top/scripts/mariadb-test-server.sh" stop "$dbdir" >/dev/null 2>&1 || true
-    rm -rf "$dbdir"
+    "$top/scripts/cups-test-server.sh" stop "$cupsdir" >/dev/null 2>&1 || true
+    rm -rf "$dbdir" "$cupsdir"
 }
 trap cleanup EXIT INT TERM
 QUORVANTI_TEST_MYSQL_SOCKET=$("$top/scripts/mariadb-test-server.sh" start "$dbdir" | tail -n 1)
 export QUORVANTI_TEST_MYSQL_SOCKET
+# The print tests send real jobs through it; each job lands in $cupsdir/out/<queue>/.
+if [ "$(id -u)" -eq 0 ]; then
+    QUORVANTI_TEST_CUPS_SERVER=$("$top/scripts/cups-test-server.sh" start "$cupsdir" | tail -n 1)
+    QUORVANTI_TEST_CUPS_OUTPUT=$cupsdir/out
+    export QUORVANTI_TEST_CUPS_SERVER QUORVANTI_TEST_CUPS_OUTPUT
+else
+    echo "test.sh: not root, so no CUPS server: the tests that print through CUPS are skipped" >&2
+fi
 
 status=0
 for build in release asan; do

@@ -1,6 +1,7 @@
 #include "monitor/operator_panel.h"
 
 #include "monitor/main_window.h"
+#include "monitor/stored_receipt.h"
 
 namespace quorvanti::monitor {
 
@@ -65,6 +66,13 @@ OperatorPanel::OperatorPanel(context::AppContext& ctx, platform::WebFrontend& we
                                },
                                [this](const std::string& sale) {
                                    web_.notice(dashboard_.requestRequeue(sale));
+                                   publishDashboard();
+                               }});
+    web.addCommand("reprint", {[](const std::string& key) {
+                                   return isAccessKey(key) ? "" : "chave de acesso inválida: são 44 dígitos";
+                               },
+                               [this](const std::string& key) {
+                                   web_.notice(dashboard_.requestReprint(key));
                                    publishDashboard();
                                }});
     web.addCommand("refresh", {noCheck, [this](const std::string&) {

@@ -2,7 +2,7 @@
 // label, the check boxes, the tray icon and its animation, the protocol XML `rtfb`, the QR picture
 // `ImgNFCE`) and the shop's dashboard, published from the monitor thread on timers; and the page's
 // commands (the window's clicks, the close command, the tray double-click, the configuration button,
-// queuing a dropped sale again), which run as events of the monitor's loop.
+// queuing a dropped sale again, printing the last NFC-e again), which run as events of the monitor's loop.
 #pragma once
 
 #include <chrono>

@@ -12,6 +12,8 @@
 #include "database/sql_escape.h"
 #include "document/text/vb_conversions.h"
 #include "fiscal_component/certificates/certificate_store.h"
+#include "monitor/stored_receipt.h"
+#include "platform/folders.h"
 #include "platform/text_encoding.h"
 #include "platform/ui/web_frontend.h"
 
@@ -89,9 +91,21 @@ std::vector<LoggedSale> salesInLog(const std::string& logText) {
 }
 
 std::string ShopDashboard::requestRequeue(const std::string& sale) {
-    if (std::find(pendingRequeues_.begin(), pendingRequeues_.end(), sale) == pendingRequeues_.end())
-        pendingRequeues_.push_back(sale);
+    if (std::find(pending_.begin(), pending_.end(), Pending{false, sale}) == pending_.end())
+        pending_.push_back({false, sale});
     return "Venda " + sale + ": recolocação pedida";
+}
+
+std::string ShopDashboard::requestReprint(const std::string& key) {
+    if (std::find(pending_.begin(), pending_.end(), Pending{true, key}) == pending_.end()) pending_.push_back({true, key});
+    return "NFC-e " + key + ": reimpressão pedida";
+}
+
+std::string ShopDashboard::reprint(const std::string& key) {
+    if (!platform::fileExists(storedProcNFePath(ctx_, key))) return "Nenhuma NFC-e autorizada gravada com a chave " + key;
+    const StoredPrint print = printStoredNFCe(ctx_, key);
+    if (!print.printed) return "O DANFE NFC-e " + key + " não foi impresso: " + print.problem;
+    return "DANFE NFC-e " + key + " impresso novamente";
 }
 
 std::string ShopDashboard::requeue(const std::string& sale) {
@@ -210,8 +224,8 @@ std::string ShopDashboard::gather() {
     const bool haveDatabase = ctx_.db != nullptr;
     // Writes wait for the end of a batch, outside any sale's statements.
     if (haveDatabase && betweenPolls) {
-        for (const auto& sale : pendingRequeues_) lastRequeueNote_ = requeue(sale);
-        pendingRequeues_.clear();
+        for (const auto& p : pending_) lastNote_ = p.reprint ? reprint(p.target) : requeue(p.target);
+        pending_.clear();
     }
     if (certificateAge_-- <= 0) {
         certificateCache_ = part([&] { return certificateJson(); });
@@ -232,8 +246,8 @@ std::string ShopDashboard::gather() {
     out += ",\"serviceStatus\":" + jsonQuote(ctx_.lastServiceStatus) + ",\"serviceStatusAt\":" +
            jsonQuote(ctx_.lastServiceStatusAt);
     out += ",\"certificate\":" + certificateCache_;
-    out += ",\"pendingRequeues\":" + std::to_string(pendingRequeues_.size());
-    out += ",\"requeueNote\":" + jsonQuote(lastRequeueNote_);
+    out += ",\"pending\":" + std::to_string(pending_.size());
+    out += ",\"note\":" + jsonQuote(lastNote_);
     std::string at;
     try {
         at = dateTimeText(context::shopNow(ctx_));

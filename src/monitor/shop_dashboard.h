@@ -1,6 +1,6 @@
 // The shop's dashboard beside the main window in the operator's panel: the queue with each sale's state
-// and next try, the last NFC-e authorised today, the sales the routine dropped on purpose (from
-// LOG_NFCE.txt) with a way to queue one again, the contingency state, the authority's last status
+// and next try, the last NFC-e authorised today (printed again on request), the sales the routine
+// dropped on purpose (from LOG_NFCE.txt) with a way to queue one again, the contingency state, the authority's last status
 // answer and the signing certificate's expiry. Gathered on the monitor thread; the result is one JSON
 // value for the panel's snapshot. Secrets (CSC, passwords) are never part of it.
 #pragma once
@@ -31,12 +31,14 @@ public:
         : ctx_(ctx), certificateFolder_(std::move(certificateFolder)) {}
 
     // Gathers everything (each part on its own: a part that fails shows its error) and answers the JSON.
-    // Queued re-sends asked for while a batch ran are done first, once the monitor is between polls.
+    // The re-queuings and reprints asked for are done first, once the monitor is between polls (never
+    // inside a sale, whose statements and printing they would mix with).
     std::string gather();
 
-    // Asks for `sale` to be queued again (done by the next gather between polls). Answers the note for
-    // the operator.
+    // Asks for `sale` to be queued again, or the stored NFC-e `key` to be printed again (done by the
+    // next gather between polls). Answers the note for the operator.
     std::string requestRequeue(const std::string& sale);
+    std::string requestReprint(const std::string& key);
 
 private:
     std::string queueJson();
@@ -45,11 +47,17 @@ private:
     std::string certificateJson();
     // Inserts the queue row as the point-of-sale program does; answers what happened.
     std::string requeue(const std::string& sale);
+    std::string reprint(const std::string& key);
 
     context::AppContext& ctx_;
     std::string certificateFolder_;
-    std::vector<std::string> pendingRequeues_;
-    std::string lastRequeueNote_;
+    struct Pending {
+        bool reprint = false;
+        std::string target;  // the sale code or the access key
+        friend bool operator==(const Pending&, const Pending&) = default;
+    };
+    std::vector<Pending> pending_;
+    std::string lastNote_;
     std::string certificateCache_;
     int certificateAge_ = 0;
 };

@@ -27,6 +27,8 @@ enum class ExitStatus : int {
     EmissionTimeLate = 26,         // "ATRASAD"
     SendExhausted = 27,            // 50 unanswered sends
     OperatorStoppedWait = 28,      // No in a wait dialog
+    ReprintUnknownKey = 30,        // --reprint: no stored procNFe for that key
+    ReprintNotPrinted = 31,        // --reprint: the DANFE did not reach the printer (reason on stderr)
     UnhandledError = 70,           // a run-time error that no handler caught
 };
 

@@ -1,5 +1,8 @@
-// `ImprimeNFCe`: hands an authorised (or contingency) NFC-e to the receipt printer, unless printing is
-// switched off for the sale or in the settings.
+// `ImprimeNFCe`: prints the DANFE NFC-e of an authorised (or contingency) NFC-e after the emission has
+// stored it. It fills ReceiptData from the stored document (`PreparaImpressao`) and routes the job to
+// the receipt-printer layouts (DARUMA, BEMATECH, EPSON, VOX) or, for any other printer name, to the A4
+// layout on that printer. Printing never fails the emission: whatever goes wrong is logged and told to
+// the operator once, and the sale stays as the emission left it.
 #pragma once
 
 #include <string>
@@ -9,10 +12,24 @@
 namespace quorvanti::printing {
 
 // `skipMarker` "1" skips this sale; the setting "ImprimiNFCESistema" = "1" leaves printing to the
-// point-of-sale side. The receipt layouts are not part of this version: the sale is announced as not
-// printed.
+// point-of-sale side. Never throws (the program's own stop requests pass).
 void ImprimeNFCe(context::AppContext& ctx, const std::string& skipMarker, const std::string& saleCode,
                  const std::string& number, const std::string& xmlPath, const std::string& accessKey,
                  const std::string& qrText, const std::string& contingency);
+
+// Fills ReceiptData and prints. `secondFlag` joins the contingency test (ImprimeNFCe passes "0").
+// Failures propagate to ImprimeNFCe.
+void PreparaImpressao(context::AppContext& ctx, windows::frmEmitirNFCe& mainWindow, const std::string& saleCode,
+                      const std::string& number, const std::string& xmlPath, const std::string& accessKey,
+                      const std::string& qrText, const std::string& contingency, const std::string& port,
+                      const std::string& secondFlag);
+
+// Addresses the printer object to `name` for this process (the system default is never changed).
+// A failure shows the "Error No: ..." box and answers false.
+bool SetDefaultPrinter(context::AppContext& ctx, const std::string& name);
+
+// The receipt-printer setting with the case it was written in ("file:" paths and queue names keep it);
+// the run setting when the settings file no longer holds the same name.
+std::string receiptPrinterName(const context::AppContext& ctx);
 
 }  // namespace quorvanti::printing

@@ -7,7 +7,7 @@ namespace quorvanti::startup {
 const char* usageText() {
     return "uso: quorvanti [--app-dir PASTA] [--frontend headless|web] [--once] [--desktop-dir PASTA]\n"
            "                [--registry ARQUIVO] [--cert-dir PASTA] [--answer-yes-no yes|no]\n"
-           "                [--listen ENDEREÇO:PORTA] [--tls CERTIFICADO CHAVE]\n"
+           "                [--listen ENDEREÇO:PORTA] [--tls CERTIFICADO CHAVE] [--reprint CHAVE]\n"
            "  --app-dir        pasta do programa (ConfigINI.ini, nfe/, NFCe.ini); padrão: a do executável\n"
            "  --frontend       headless: mensagens e legendas na saída de erro (padrão);\n"
            "                   web: painel do operador numa página local (o endereço sai no diário)\n"
@@ -17,7 +17,8 @@ const char* usageText() {
            "  --desktop-dir    pasta do LOG_NFCE.txt; padrão: $XDG_DESKTOP_DIR ou ~/Desktop\n"
            "  --registry       arquivo do registro do usuário; padrão: ~/.config/quorvanti/registry.ini\n"
            "  --cert-dir       pasta de certificados; padrão: <pasta do programa>/certificados\n"
-           "  --answer-yes-no  resposta às perguntas Sim/Não sem operador; padrão: yes\n";
+           "  --answer-yes-no  resposta às perguntas Sim/Não sem operador; padrão: yes\n"
+           "  --reprint        imprime de novo o DANFE NFC-e gravado com esta chave de acesso e termina\n";
 }
 
 namespace {
@@ -70,6 +71,8 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
             if (!value(line.registryFile)) return std::nullopt;
         } else if (arg == "--cert-dir") {
             if (!value(line.certificateDir)) return std::nullopt;
+        } else if (arg == "--reprint") {
+            if (!value(line.reprintKey)) return std::nullopt;
         } else if (arg == "--answer-yes-no") {
             std::string answer;
             if (!value(answer)) return std::nullopt;

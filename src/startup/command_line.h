@@ -1,6 +1,7 @@
 // The monitor's command line:
 //   quorvanti [--app-dir DIR] [--frontend headless|web] [--once] [--desktop-dir DIR] [--registry FILE]
 //             [--cert-dir DIR] [--answer-yes-no yes|no] [--listen HOST:PORT] [--tls CERT KEY]
+//             [--reprint KEY]
 #pragma once
 
 #include <optional>
@@ -23,6 +24,7 @@ struct CommandLine {
     std::string listenHost = "127.0.0.1";
     int listenPort = 0;  // 0: a free port
     std::string tlsCertificate, tlsKey;
+    std::string reprintKey;      // --reprint: print the stored NFC-e of this key again and end
 };
 
 // Parses the arguments (without the program name). On a bad argument answers nullopt and sets `error`.

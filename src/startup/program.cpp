@@ -16,6 +16,7 @@
 #include "platform/ui/headless_frontend.h"
 #include "platform/ui/web_frontend.h"
 #include "startup/command_line.h"
+#include "startup/reprint.h"
 #include "startup/sub_main.h"
 
 namespace quorvanti::startup {
@@ -105,6 +106,13 @@ int quorvantiMain(const std::vector<std::string>& args) {
                             context::Locations{.programFolder = programFolder,
                                                .desktopFolder = line->desktopDir,
                                                .devSettingsPath = QUORVANTI_DEV_SETTINGS_PATH});
+    if (!line->reprintKey.empty()) {
+        try {
+            return reprintNFCe(ctx, line->reprintKey, std::cerr);
+        } catch (const ProgramExit& exit) {
+            return static_cast<int>(exit.status);
+        }
+    }
     ctx.endWhenIdle = line->once;
     platform::installStopSignals();
     ctx.stopRequested = platform::stopSignalled;

@@ -448,6 +448,7 @@ TEST_F(AnswerTest, AnAuthorisedSaleIsStoredNumberedMarkedAndCleared) {
     authorise(components.script().send, components.script().consultation);
     components.script().qrText = "http://qr?p=" + std::string(kKey);
     testing::writeFile(procNFePath(), "<nfeProc versao=\"4.00\">O'Brien</nfeProc>");
+    folder.setSetting("ImprimiNFCESistema", "1");  // the stand-in document has no receipt to print
     ASSERT_EQ(tick(), std::nullopt);
 
     EXPECT_FALSE(queued());

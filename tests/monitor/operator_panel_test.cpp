@@ -89,7 +89,7 @@ TEST_F(OperatorPanelTest, TheDashboardShowsTheQueueAndTheDroppedSalesAndQueuesOn
     EXPECT_FALSE(folder.queued("700-01"));
     monitor.ctx.mainWindow.Timer1.enabled = true;
     json = dashboard.gather();
-    EXPECT_NE(json.find("\"requeueNote\":\"Venda 700-01 recolocada na fila\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"note\":\"Venda 700-01 recolocada na fila\""), std::string::npos) << json;
     EXPECT_EQ(folder.value("select enviada || '|' || dataV || '|' || Serv_ImpresNFCE as v from TabNCEAEnviar "
                            "where codvenda = '700-01'", "v"),
               "enviar|2026-03-05|1");
@@ -101,7 +101,7 @@ TEST_F(OperatorPanelTest, TheDashboardShowsTheQueueAndTheDroppedSalesAndQueuesOn
     for (const auto& [sale, note] : refused) {
         dashboard.requestRequeue(sale);
         json = dashboard.gather();
-        EXPECT_NE(json.find(std::string("\"requeueNote\":\"") + note + "\""), std::string::npos) << json;
+        EXPECT_NE(json.find(std::string("\"note\":\"") + note + "\""), std::string::npos) << json;
     }
     EXPECT_FALSE(plausibleSaleCode("700-01' or '1'='1"));
 }

@@ -84,6 +84,11 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     const nfce = await until(() => authorised("1001-01"), 30000, "sale 1001-01 authorised");
     assert.match(nfce, /<dest><CPF>52998224725<\/CPF>/);
     await page.locator("#dashUltima", { hasText: "venda 1001-01" }).waitFor();
+    // Printing is left to the point of sale (ImprimiNFCESistema=1): the page's reprint prints it here.
+    assert.ok(!fs.existsSync(shop.receipt));
+    await page.click("#reimprimir");
+    await until(() => fs.existsSync(shop.receipt) && fs.statSync(shop.receipt).size > 0, 20000, "receipt printed");
+    await page.screenshot({ path: path.join(artifacts, "main-page-after-sale.png"), fullPage: true });
     await page.click("#Check2");
     await until(async () => !(await page.isChecked("#Check2")), 5000, "CPF - NOTA disarmed");
   });

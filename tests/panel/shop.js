@@ -54,6 +54,7 @@ class Shop {
     this.app = path.join(this.root, "app");
     this.desktop = path.join(this.root, "desktop");
     this.scenarioFile = path.join(this.root, "scenario.txt");
+    this.receipt = path.join(this.root, "recibo.bin");  // the receipt printer, as a file
     fs.mkdirSync(this.app);
     fs.mkdirSync(this.desktop);
     fs.writeFileSync(this.scenarioFile, "");
@@ -73,7 +74,8 @@ class Shop {
     fs.writeFileSync(path.join(this.app, "ConfigINI.ini"),
       "[Geral]\r\nNTerminal=1\r\nTipoConexao_BD=access\r\nCaminho=loja.db\r\nambienteNFCE=2\r\n" +
       "CSC=0123456789ABCDEF0123456789ABCDEF\r\nIDtoken=000001\r\nCertificadoSerie=" + serial +
-      "\r\nImprimiNFCESistema=1\r\nFUSO=-04:00\r\n", "latin1");
+      "\r\nImprimiNFCESistema=1\r\nFUSO=-04:00\r\nPathImpressoraNFCE=EPSON\r\nPortaBematech=file:" +
+      this.receipt + "\r\n", "latin1");
   }
 
   async start() {

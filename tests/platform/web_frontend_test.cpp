@@ -57,6 +57,7 @@ TEST_F(WebFrontendTest, EveryRequestNeedsTheTokenAndChangesArePostsWithItInTheHe
         {"state with a wrong token", client.Get("/api/state", bad), 403},
         {"state with the token", client.Get("/api/state", good), 200},
         {"missing picture", client.Get("/api/picture/ImgNFCE", good), 404},
+        {"picture without token", client.Get("/api/picture/QR"), 403},
         {"state as a POST", post("/api/state", ""), 404},
         {"command with the token in the query only", post("/api/command?token=" + token, "name=ping&arg=ok", false), 403},
         {"unknown command", post("/api/command", "name=nada"), 404},
@@ -72,6 +73,12 @@ TEST_F(WebFrontendTest, EveryRequestNeedsTheTokenAndChangesArePostsWithItInTheHe
         ASSERT_TRUE(c.result) << c.what;
         EXPECT_EQ(c.result->status, c.status) << c.what << ": " << c.result->body;
     }
+    // A picture is served as the image it is.
+    web.publishPicture("QR", std::string("\x89PNG\r\n\x1a\n", 8) + "dados");
+    const auto picture = client.Get("/api/picture/QR", good);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->get_header_value("Content-Type"), "image/png");
+    EXPECT_EQ(picture->body.size(), 13u);
     // Only the accepted command ran, and only once the monitor thread took its events.
     EXPECT_EQ(ran, "");
     loop.doEvents();

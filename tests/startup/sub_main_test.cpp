@@ -64,7 +64,7 @@ TEST_P(StartUpTest, FillsTheRecordsLeavesTheSettingsAndShowsTheMonitor) {
     const auto& w = monitor.ctx.mainWindow;
     EXPECT_EQ(std::tie(w.Label3.caption, w.Label4.caption, w.Label8.caption, w.Label5.caption, w.Label17.caption,
                        w.Check1.caption),
-              std::make_tuple("2", "1A2B3C", "AMB:2", "Impressora: ", "-04:00", "Desativar Impressão"));
+              std::make_tuple("2", "1A2B3C", "AMB:2", "Impressora: EPSON", "-04:00", "Desativar Impressão"));
     EXPECT_EQ(w.Timer1.interval, std::chrono::milliseconds(3000));
     EXPECT_TRUE(w.Timer1.enabled && w.tray.added);
     EXPECT_FALSE(w.Check1.checked);

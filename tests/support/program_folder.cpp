@@ -18,6 +18,9 @@ ProgramFolder::ProgramFolder(database::DbKind kind)
     setSetting("CertificadoSerie", "1A2B3C");
     setSetting("IDtoken", "000001");
     setSetting("TipoConexao_BD", database_.kindSetting());
+    // The shop's receipts go to a file, so that emissions print without a printer.
+    setSetting("PathImpressoraNFCE", "EPSON");
+    setSetting("PortaBematech", "file:" + programFolder_ + "/receipts.bin");
     if (kind == database::DbKind::MariaDb) {
         const auto& p = database_.mariaDb();
         setSetting("host", p.socket, "Conexao");

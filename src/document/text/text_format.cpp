@@ -101,10 +101,15 @@ std::string brazilianMoney(const Decimal& cents) {
     return out;
 }
 
-// The platform's "@" text format: each "@" takes one character of the text or a blank when the text is
-// used up. Placeholders fill from the right, so a short text is padded with blanks on the left and the
-// characters of a long text that find no placeholder are put in front; with "!" anywhere in the mask
-// they fill from the left, blanks pad on the right and surplus characters follow the mask.
+std::string digitsOnly(std::string_view text) {
+    std::string digits;
+    for (char c : text)
+        if (isDigit(c)) digits.push_back(c);
+    return digits;
+}
+
+}  // namespace
+
 std::string formatWithPlaceholders(std::string_view text, std::u32string_view mask) {
     const std::u32string characters = decodeUtf8(text);
     const bool fromLeft = mask.find(U'!') != std::u32string_view::npos;
@@ -134,15 +139,6 @@ std::string formatWithPlaceholders(std::string_view text, std::u32string_view ma
     if (next < characters.size()) out.append(characters, next);
     return encodeUtf8(out);
 }
-
-std::string digitsOnly(std::string_view text) {
-    std::string digits;
-    for (char c : text)
-        if (isDigit(c)) digits.push_back(c);
-    return digits;
-}
-
-}  // namespace
 
 FormatResult FormataValor(std::string_view amount) {
     // "#####0.00" first (rounding to cents), then the division by 100 and "##,#0.00" (rounding again):

@@ -57,6 +57,13 @@ struct FormatResult {
 };
 FormatResult FormataValor(std::string_view amount);
 
+// The platform's "@" text format: each "@" takes one character of the text or a blank when the text is
+// used up. Placeholders fill from the right, so a short text is padded with blanks on the left and the
+// characters of a long text that find no placeholder are put in front; with "!" anywhere in the mask
+// they fill from the left, blanks pad on the right and surplus characters follow the mask.
+// ("1234", U"@@@@@@") gives "  1234"; ("131234567", U"@@.@@@.@@@-@") gives "13.123.456-7".
+std::string formatWithPlaceholders(std::string_view text, std::u32string_view mask);
+
 // Display masks of the receipt.
 std::string MascaraCep(std::string& postalCode);            // "78000-000" -> "78.000-000"; argument cleaned in place
 std::string MascaraTelefone(std::string_view phone);        // by digit count, see the receipt layouts

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "printing/devices/device_settings.h"
+#include "printing/devices/picture.h"
 #include "printing/devices/printer_port.h"
 
 namespace quorvanti::printing::devices {
@@ -18,7 +19,7 @@ public:
 
     // Closes the port, sending what was printed since IniciaPorta. 1 also when no port was open.
     int FechaPorta();
-    // The printer model (0 and 7: MP-4200 class with cutter; 5: without cutter). Kept for the bitmap calls.
+    // The printer model (0 to 9; 5 has no cutter, so AcionaGuilhotina answers 0 for it).
     int ConfiguraModeloImpressora(int model);
     // Opens the port text (see printer_port.h). 1 when open, else the opening's code (0 or less).
     int IniciaPorta(const std::string& port);
@@ -28,10 +29,12 @@ public:
     int ComandoTX(const std::string& command, int length);
     // Prints `text` with letter type 1 (condensed), 2 (normal) or 3 (elite) and the effects (1 = on).
     int FormataTX(const std::string& text, int letterType, int italic, int underline, int expanded, int bold);
-    // Prints a QR code of `text` with the printer's own QR command.
+    // Prints a QR code of `text` with the printer's own QR command, always at level M and at least 25 mm
+    // wide (`moduleSize` dots per module, enlarged when needed); the other numbers are accepted as given.
     int ImprimeCodigoQRCODE(int errorCorrection, int moduleSize, int codeType, int qrVersion, int encoding,
                             const std::string& text);
-    // Loads a monochrome bitmap file for PrintDLBitmap; 0 or less when it cannot be read.
+    // Loads a bitmap file (BMP or PNG, one pixel per printer dot) for PrintDLBitmap; 0 or less when it
+    // cannot be read.
     int DefineDLBitmap(const std::string& path);
     // Prints the loaded bitmap as a raster image.
     int PrintDLBitmap(int mode);
@@ -43,8 +46,12 @@ public:
 
 private:
     struct Job;
+    bool portOpen();
     DeviceSettings settings_;
     std::unique_ptr<Job> job_;
+    int model_ = 0;
+    int paperDots_ = 576;
+    Picture bitmap_;
     std::string lastProblem_;
 };
 

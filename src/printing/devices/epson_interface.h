@@ -19,19 +19,22 @@ public:
 
     // 1 when the port opened; below 1 when not (the opening's code).
     int IniciaPorta(const std::string& port);
+    // Plain text, left-aligned in normal letters (a text without a line break leaves the line open).
     int ImprimeTexto(const std::string& text);
+    // Text with the tags above; 0 when a QR code in it could not be printed.
     int ImprimeTextoTag(const std::string& text);
     // letterType 1 condensed, 2 normal, 3 elite; effects 1 = on.
     int FormataTX(const std::string& text, int letterType, int italic, int underline, int expanded, int bold);
     // Cuts the paper (0 full, 1 partial).
     int AcionaGuilhotina(int mode);
-    // Sends the job and closes the port.
+    // Sends the job and closes the port; 1 also when no port was open, 0 when the job was not delivered.
     int FechaPorta();
 
     const std::string& lastProblem() const { return lastProblem_; }
 
 private:
     struct Job;
+    bool portOpen();
     DeviceSettings settings_;
     std::unique_ptr<Job> job_;
     std::string lastProblem_;

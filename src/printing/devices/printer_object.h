@@ -4,11 +4,13 @@
 // their metric-compatible free fonts (Liberation Mono, Liberation Sans Narrow).
 //
 // Printer names: a CUPS queue name, or "file:PATH" (the PDF is written to PATH; a folder PATH/ gets one
-// numbered file per page job), which tests and the demo use. The object's printer starts as the
-// system's default (the PRINTER variable, else CUPS's default destination); `setDefaultPrinter`
-// changes it for this process only: the system's default is never touched.
+// file per job, 0001.pdf, 0002.pdf, ..., never overwritten), which tests and the demo use. The object's
+// printer starts as the system's default (the LPDEST or PRINTER variable, else CUPS's default
+// destination); `setDefaultPrinter` changes it for this process only: the system's default is never
+// touched.
 #pragma once
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -44,29 +46,37 @@ public:
     void setPaper(Paper paper);
     // The printable width of the page in twips.
     double ScaleWidth() const;
-    // Prints `text` at CurrentX, CurrentY. With `endLine` the position moves to the start of the next
-    // line (CurrentX 0, CurrentY + the line's height); without it CurrentX moves past the text.
+    // Prints `text` at CurrentX, CurrentY (the top of the line). With `endLine` the position moves to
+    // the start of the next line (CurrentX 0, CurrentY + the line's height); without it CurrentX moves
+    // past the text. Line breaks inside `text` start new lines; on A4 a line that would pass the
+    // bottom of the page starts a new page.
     void Print(const std::string& text, bool endLine = true);
+    // The width of the widest line of `text`, and the height of its lines, in the current font.
     double TextWidth(const std::string& text) const;
     double TextHeight(const std::string& text = "Ag") const;
+    // Draws `picture` stretched to width x height twips, each pixel a sharp square (QR modules).
     void PaintPicture(const Picture& picture, double x, double y, double width, double height);
-    // A line from (x1, y1) to (x2, y2); with `filledBox` the rectangle they span, filled.
+    // A line from (x1, y1) to (x2, y2); with `filledBox` the rectangle they span, filled. The
+    // position moves to (x2, y2).
     void Line(double x1, double y1, double x2, double y2, bool filledBox = false);
-    // Ends the page and sends it to the addressed printer; the object is ready for a new page.
-    // Raises PrinterError naming the printer when it cannot be reached or the job is refused.
+    // Ends the page and sends it to the addressed printer; the object is ready for a new page, even
+    // when sending failed (a failed receipt never rides along with the next one). Nothing is sent
+    // when nothing was drawn. Raises PrinterError naming the printer when it cannot be reached or the
+    // job is refused (482), or when no printer is addressed at all (484).
     void EndDoc();
 
     // The printer the next EndDoc sends to.
     const std::string& DeviceName() const { return deviceName_; }
-    // Addresses `name` from now on. Raises PrinterError (number 1801, "Nome de impressora inválido")
-    // for a name that is neither a CUPS queue nor a "file:" target.
+    // Addresses `name` from now on. Raises PrinterError (number 1801, "Nome de impressora inválido: "
+    // and the name in quotes) for a name that is neither a CUPS queue nor a "file:" target, and
+    // keeps the printer it had.
     void setDefaultPrinter(const std::string& name);
 
 private:
-    struct Page;
+    struct Surface;
     std::string deviceName_;
     Paper paper_ = Paper::Roll80mm;
-    Page* page_ = nullptr;
+    std::unique_ptr<Surface> surface_;
 };
 
 // The process's printer object, as the original had one per program.

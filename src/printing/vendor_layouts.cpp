@@ -1,0 +1,194 @@
+#include "printing/vendor_layouts.h"
+
+#include "document/text/text_helpers.h"
+#include "document/text/vb_conversions.h"
+#include "printing/devices/bematech_mp2032.h"
+#include "printing/devices/epson_interface.h"
+#include "printing/qr_image.h"
+#include "printing/receipt_text.h"
+
+namespace quorvanti::printing {
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+const std::string kCentre = "\x1b" "a\x01";
+const std::string kLeft = std::string("\x1b" "a") + '\0';
+const std::string kDashes48(48, '-');
+
+std::string firstCharacters(const std::string& text, std::size_t count) { return document::leftCharacters(text, count); }
+
+// The name as the layouts print it: "INDEFINIDO" stands for no name.
+std::string consumerName(const ReceiptData& r) {
+    return document::toUpperText(r.ConsumerName) == "INDEFINIDO" ? std::string() : r.ConsumerName;
+}
+
+}  // namespace
+
+void printBematech(context::AppContext& ctx, const ThermalValues& v) {
+    const ReceiptData& r = receiptData();
+    int& result = printModule().lastResult;
+    devices::BematechMp2032 bematech(devices::readDeviceSettings(ctx.locations.programFolder));
+    const auto print = [&](const std::string& text, int bold = 0, int letterType = 3) {
+        result = bematech.FormataTX(text + kCrLf, letterType, 0, 0, 0, bold);
+    };
+    const auto command = [&](const std::string& bytes) {
+        result = bematech.ComandoTX(bytes, static_cast<int>(bytes.size()));
+    };
+
+    ctx.status("Fecha porta Bematech");
+    result = bematech.FechaPorta();
+    ctx.status("Configura Modelo Bematech");
+    result = bematech.ConfiguraModeloImpressora(static_cast<int>(document::Val(v.BematechModel)));
+    ctx.status("Inicia porta Bematech");
+    const int opened = bematech.IniciaPorta(r.PrinterPort);
+    result = opened;
+    printModule().portProblem = opened <= 0 ? bematech.lastProblem() : "";
+    if (opened <= 0)
+        ctx.frontend().messageBox("Problemas ao Abrir a Porta de Comunicação BEMATECH. Porta:" + r.PrinterPort +
+                                      " nºDoRetorno " + std::to_string(opened),
+                                  platform::MessageStyle::OkInformation);
+    result = bematech.AjustaLarguraPapel(80);
+    ctx.status("Executando impressão Bematech");
+
+    if (v.ShortHeader != "1") {
+        command(kCentre);
+        print(document::toUpperText(document::trimBlanks(r.TradeName)), 1);
+        print(r.Street);
+        print("CNPJ:" + r.EmitterCnpj + " IE:" + r.StateRegistration);
+        print("Fone:" + r.EmitterPhone);
+        command(kLeft);
+        print(kDashes48);
+    }
+    if (r.IncludeItems == "1") {
+        print(v.ItemLines);
+        print(kDashes48);
+    }
+    print(firstCharacters("DANFE NFC-e NOTA FISCAL DO CONSUMIDOR ELETRONICA", 48));
+    print(Centraliza("Não permiti aproveitamento de crédito de ICMS"));
+    print(Centraliza(v.PortalAddress + " NFCe n: " + r.DocumentNumber));
+    print("PROT: " + r.ProtocolLine);
+    print(kDashes48);
+
+    if (document::Val(v.BematechModel) == 7) {
+        GeraImagemQRCode(ctx, r.QrText);
+        result = bematech.DefineDLBitmap(qrImagePath(ctx));
+        command(kCentre);
+        result = bematech.PrintDLBitmap(0);
+    } else {
+        command(kCentre);
+        print(Centraliza("CHAVE DE ACESSO"));
+        command(kCentre);
+        result = bematech.ImprimeCodigoQRCODE(2, 4, 0, 9, 1, r.QrText);
+    }
+    command(kCentre);
+    print(accessKeyGroups(r.AccessKey), 0, 1);
+    command(kCentre);
+    print(Centraliza(v.ConsultText));
+    command(kLeft);
+
+    const std::string name = consumerName(r);
+    if (!name.empty()) {
+        print(kDashes48);
+        print(Centraliza("CONSUMIDOR"));
+        print(firstCharacters("NOME:     " + name, 48));
+        print(firstCharacters("CNPJ/CPF: " + r.ConsumerDocument, 48));
+    } else if (!r.ConsumerDocument.empty()) {
+        print(firstCharacters("CNPJ/CPF: " + r.ConsumerDocument, 48));
+    } else {
+        print(Centraliza("CONSUMIDOR NAO DEFINIDO"));
+    }
+
+    const std::string convertedTotal = moneyText(ctx, r.TotalValue);
+    if (v.ShortHeader != "1") {
+        print(kDashes48);
+        print("COD_VND(INTERNO): " + r.SaleCode);
+        const std::string total = AlinhaDireita(formatText(convertedTotal, "###0.00"), 8, ' ');
+        print("VALOR TOTAL R$:..................... R$ " + total);
+        print("VALOR DESCONTOS R$:................. R$ " +
+              AlinhaDireita(formatNumber(xmlDecimal(r.DiscountValue), "###0.00"), 8, ' '));
+        print("FORMA PAGAMENTO R$:................. R$ " + AlinhaDireita("DINHEIRO", 8, ' '));
+        print("VALOR PAGO R$ R$:................... R$ " + total);
+    }
+    const double tax = regionalNumber("0" + convertedTotal).value_or(0) * approximateTaxRate() / 100;
+    print("Trib. Aprox. Lei 12.741/2012........ R$ " + AlinhaDireita(formatNumber(tax, "###0.00"), 8, ' '));
+    print(kDashes48);
+    print(r.ExtraInfo);
+
+    if (v.BematechModel == "5") {
+        for (int i = 0; i < 7; ++i) print(" ");
+    } else {
+        result = bematech.AcionaGuilhotina(1);
+    }
+    if (opened > 0 && (result = bematech.FechaPorta()) <= 0) throw PrintFailure(bematech.lastProblem());
+    result = bematech.FechaPorta();
+}
+
+void printEpson(context::AppContext& ctx, const ThermalValues& v) {
+    ReceiptData& r = receiptData();
+    int& result = printModule().lastResult;
+    devices::EpsonInterface epson(devices::readDeviceSettings(ctx.locations.programFolder));
+    const auto text = [&](const std::string& t) { result = epson.ImprimeTexto(t); };
+    const auto tagged = [&](const std::string& t) { result = epson.ImprimeTextoTag(t); };
+
+    if (r.PrinterPort.empty()) r.PrinterPort = "USB";
+    const int opened = epson.IniciaPorta(r.PrinterPort);
+    result = opened;
+    printModule().portProblem = opened < 1 ? epson.lastProblem() : "";
+    if (opened < 1) {
+        ctx.frontend().messageBox("Problemas ao Abrir a Porta de Comunicação. Porta:" + r.PrinterPort + " nº " +
+                                      std::to_string(opened),
+                                  platform::MessageStyle::OkInformation);
+        return;
+    }
+    text(" ");
+    text(" ");
+    if (v.ShortHeader != "1") {
+        tagged("<ce><b>" + r.TradeName + "</b></ce>" + kCrLf);
+        text(r.Street + kCrLf);
+        // No line break: the centred 48 columns fill the line.
+        text(Centraliza("CNPJ:" + r.EmitterCnpj + " IE:" + r.StateRegistration));
+        text(Centraliza("Fone:" + r.EmitterPhone) + kCrLf);
+        text(kDashes48 + kCrLf);
+    }
+    if (r.IncludeItems == "1") {
+        result = epson.FormataTX(v.ItemLines + kCrLf, 2, 0, 0, 0, 1);
+        text(kDashes48 + kCrLf + kCrLf);
+    }
+    tagged(std::string("<c><ce><b>DANFE NFC-e NOTA FISCAL DO CONSUMIDOR ELETRONICA</b></ce></c>") + kCrLf);
+    text(Centraliza("Não permiti aproveitamento de crédito de ICMS"));
+    text(Centraliza(v.PortalAddress + " NFCe n: " + r.DocumentNumber));
+    text("PROT: " + r.ProtocolLine + kCrLf);
+    text(kDashes48 + kCrLf + kCrLf);
+    text(Centraliza("CHAVE DE ACESSO") + kCrLf);
+    tagged("<ce><qrcode>" + r.QrText + "<lmodulo>3</lmodulo></qrcode></ce>");
+    result = epson.FormataTX(std::string(" ") + kCrLf, 1, 1, 1, 0, 1);
+    tagged("<c><ce><b>" + accessKeyGroups(r.AccessKey) + "</b></ce></c>" + kCrLf);
+    tagged("<ce>" + v.ConsultText + "</ce>" + kCrLf);
+
+    if (!r.ConsumerName.empty()) {
+        text(kDashes48 + kCrLf);
+        text("CONSUMIDOR: " + consumerName(r) + kCrLf);
+        text("CNPJ/CPF: " + (r.ConsumerDocument == "NE" ? std::string() : r.ConsumerDocument) + kCrLf);
+    } else if (!r.ConsumerDocument.empty()) {
+        text("CNPJ/CPF: " + r.ConsumerDocument + kCrLf);
+    } else {
+        text(std::string("CONSUMIDOR INDEFINIDO") + kCrLf);
+    }
+    if (v.ShortHeader != "1") {
+        text(kDashes48 + kCrLf);
+        text("VALOR TOTAL R$:..................... R$ " + AlinhaDireita(v.TotalText, 8, ' ') + kCrLf);
+        text("VALOR DESCONTOS R$:................. R$ " + AlinhaDireita(v.DiscountText, 8, ' ') + kCrLf);
+        text("FORMA PAGAMENTO R$:................. R$ " + AlinhaDireita("DINHEIRO", 8, ' ') + kCrLf);
+        text("VALOR PAGO R$ R$:................... R$ " + AlinhaDireita(formatText(v.PaidText, "###0.00"), 8, ' ') +
+             kCrLf);
+    }
+    text("Trib. Aprox. Lei 12.741/2012........ R$ " + AlinhaDireita(formatText(taxOfXmlTotal(ctx), "###0.00"), 8, ' ') +
+         kCrLf);
+    text(kDashes48 + kCrLf);
+    text(r.ExtraInfo + kCrLf);
+    result = epson.AcionaGuilhotina(0);
+    if ((result = epson.FechaPorta()) <= 0) throw PrintFailure(epson.lastProblem());
+}
+
+}  // namespace quorvanti::printing

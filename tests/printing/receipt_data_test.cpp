@@ -1,0 +1,192 @@
+// The front half of printing: the readers of the stored document, the record they fill, the item block
+// and the routing of a job to its layout.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "platform/program_exit.h"
+#include "printing/devices/printer_object.h"
+#include "printing/receipt_text.h"
+#include "printing/thermal_layout.h"
+#include "printing_world.h"
+#include "startup/reprint.h"
+
+namespace quorvanti::printing {
+namespace {
+
+using testing::readFile;
+using testing::writeFile;
+
+TEST_F(PrintingTest, LerTagXmlTakesTheFirstOccurrenceAfterTheSectionStart) {
+    const std::string path = folder.path() + "/doc.xml";
+    // Split over lines, which are joined without separators; the second <b> lies beyond </s>.
+    writeFile(path, "<r><a>1</a><s>\r\n<x>no</x></s><b>first</b>\n<b>second</b><x>yes</x><c>open\r\n"
+                    "<e Id=\"NFe12345678901234567890123456789012345678901234\"></e></r>");
+    const struct {
+        const char *section, *start, *end, *expected;
+    } cases[] = {
+        {"<s>", "<b>", "</b>", "first"},   // beyond the section's end: first occurrence wins
+        {"<s>", "<x>", "</x>", "no"},
+        {"</s>", "<x>", "</x>", "yes"},
+        {"<missing>", "<a>", "</a>", ""},  // no section
+        {"<s>", "<z>", "</z>", ""},        // no element
+        {"<s>", "<c>", "</c>", ""},        // no end tag: empty, not the rest of the text
+        {"", "Id=", "", "12345678901234567890123456789012345678901234"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LerTagXml(path, c.section, "</s>", c.start, c.end), c.expected) << c.section << c.start;
+    const std::string whole = LerTagXml(path, "", "", "corpo", "");
+    EXPECT_EQ(whole.substr(0, 35), "<r><a>1</a><s><x>no</x></s><b>first");
+    EXPECT_EQ(whole.find_first_of("\r\n"), std::string::npos);
+    EXPECT_EQ(LerTagXml(folder.path() + "/none.xml", "<s>", "", "<b>", "</b>"), "");
+}
+
+TEST_F(PrintingTest, ContaItensCountsEveryNumberUpTo300AndRemovesItsCopy) {
+    const std::string path = folder.path() + "/items.xml";
+    writeFile(path, "<det nItem=\"1\"></det>\r\n<det nItem=\"2\"></det><det nItem=\"3\"></det>"
+                    "<det nItem=\"5\"></det><det nItem=\"301\"></det>");
+    EXPECT_EQ(ContaItens(path, folder.path()), "4");
+    EXPECT_FALSE(std::filesystem::exists(folder.path() + "/temp1.txt"));
+    EXPECT_EQ(ContaItens(store(), folder.path()), "3");
+}
+
+TEST_F(PrintingTest, TextProceduresKeepTheColumnsOfTheOriginal) {
+    EXPECT_EQ(Centraliza("ABC", 8), "  ABC  ");       // 2.5 rounds to 2
+    EXPECT_EQ(Centraliza("ABCD", 9), "  ABCD  ");     // 2.5 -> 2
+    EXPECT_EQ(Centraliza("AB", 7), "  AB  ");         // 2.5 -> 2; 3.5 -> 4 below
+    EXPECT_EQ(Centraliza("A", 8), "    A    ");
+    EXPECT_EQ(Centraliza("Não", 5), " Não ");         // characters, not bytes
+    EXPECT_EQ(AlinhaDireita(" 12,50", 8, ' '), "   12,50");
+    EXPECT_EQ(AlinhaDireita("x", 48, '-'), std::string(47, '-') + "x");
+    EXPECT_EQ(rightInColumn("DINHEIRO", 20), std::string(12, ' ') + "DINHEIRO");
+    EXPECT_EQ(rightInColumn("0.4500000000", 10), "0.4500000000");  // longer values whole
+    const struct {
+        double value;
+        const char *pattern, *expected;
+    } numbers[] = {{1234.5, "##,#0.00", "1.234,50"}, {0.125, "###0.00", "0,13"}, {0.5, "#######.00", ",50"},
+                   {-2.005, "###0.00", "-2,01"},      {19, "######0.00", "19,00"}, {1234567.891, "##,#0.00", "1.234.567,89"}};
+    for (const auto& n : numbers) EXPECT_EQ(formatNumber(n.value, n.pattern), n.expected) << n.value;
+    EXPECT_EQ(formatText("1234", "000000000000"), "000000001234");
+    EXPECT_EQ(formatText("12345678901234567890", "0000000000"), "12345678901234567890");
+    EXPECT_EQ(formatText("ABC-1", "0000000000"), "ABC-1");
+    EXPECT_EQ(regionalNumber("12.50"), 1250);  // the regional reading the tax line relies on
+    EXPECT_EQ(regionalText(46.25), "46,25");
+}
+
+TEST_F(PrintingTest, TheItemBlockHas48ColumnsAndEachItemReadsItsOwnDiscount) {
+    receiptData().XmlPath = store();
+    receiptData().ItemCount = 3;
+    // The first item has no discount element: it shows 0, not the second item's 1,00. Unit values lose
+    // the zeros after their second decimal, so that they fit their column instead of running into the
+    // quantity.
+    EXPECT_EQ(MontaItens(),
+              "COD_PROD   DESCRITIVO\r\n"
+              "       QUT       UNIT       DES            VALOR\r\n"
+              "0000000055 PAO FRANCES\r\n"
+              "    0.4500      20.00         0                9\r\n"
+              "0000000077 REFRIGERANTE 2L\r\n"
+              "    2.0000       5.50      1,00               10\r\n"
+              "7891000100103 CAFE TORRADO\r\n"
+              "    1.0000      15.90         0             15,9\r\n"
+              "VALOR TOTAL: "
+              "                              34,90");
+}
+
+TEST_F(PrintingTest, TheRecordHoldsTheStoredDocumentsValues) {
+    usePrinter("EPSON");
+    const struct {
+        Consumer consumer;
+        const char *document, *name;
+    } consumers[] = {{Consumer::Named, "52998224725", "MARIA DA SILVA"},
+                     {Consumer::CpfOnly, "52998224725", ""},
+                     {Consumer::Anonymous, "", ""},
+                     {Consumer::Cnpj, "45723174000110", "PADARIA EXEMPLO LTDA"}};
+    for (const auto& c : consumers) {
+        print(store(c.consumer));
+        const ReceiptData& r = receiptData();
+        EXPECT_EQ(r.ConsumerDocument, c.document);
+        EXPECT_EQ(r.ConsumerName, c.name);
+    }
+    const ReceiptData& r = receiptData();
+    EXPECT_EQ(r.TradeName, "LOJA TESTE");
+    EXPECT_EQ(r.Street, "RUA DAS FLORES");
+    EXPECT_EQ(r.StateRegistration, "13.123.456-7");
+    EXPECT_EQ(r.EmitterCnpj, "11.222.333/0001-81");
+    EXPECT_EQ(r.EmitterPhone, "(65) 3322-1100");
+    EXPECT_EQ(r.PostalCode, "78.005-000");
+    EXPECT_EQ(r.City, "CUIABA");
+    EXPECT_EQ(r.ProtocolLine, "2026-03-05T14:07:12-04:00 151260000000123");
+    EXPECT_EQ(r.ItemCount, 3);
+    EXPECT_EQ(r.TotalValue, "34.90");
+    EXPECT_EQ(r.DiscountValue, "1.00");
+    EXPECT_EQ(r.ExtraInfo, "");
+    EXPECT_EQ(ctx().mainWindow.rtfb.substr(0, 9), "<?xml ver");
+
+    print(storeContingency(), "1");
+    EXPECT_EQ(receiptData().ProtocolLine, "NFC-e emitida em contigência 2026-03-05T14:07:09-04:00");
+}
+
+TEST_F(PrintingTest, RoutingIsWholeWordEqualityAfterUpperCasing) {
+    const std::string out = usePrinter("epson");
+    print(store());
+    EXPECT_TRUE(monitor.captioned("Impressora Termica"));
+    EXPECT_FALSE(receipt::readEscPos(readFile(out)).lines.empty());
+
+    // A model name after the word is a printer name: the A4 path, on that printer for the job.
+    devices::Printer().setDefaultPrinter("file:" + folder.path() + "/before.pdf");
+    usePrinter("EPSON TM-T20");
+    print(store());
+    EXPECT_TRUE(monitor.captioned("Em Impressora A4 -> EPSON TM-T20"));
+    EXPECT_TRUE(monitor.shownContaining("Has occured in modPrinters.SetDefaultPrinter\r\nPlease contact Technical Support"));
+    EXPECT_TRUE(monitor.shownContaining("Error No: 1801\r\n"));
+    // The job went to the printer addressed before, which is addressed again afterwards.
+    EXPECT_TRUE(std::filesystem::exists(folder.path() + "/before.pdf"));
+    EXPECT_EQ(devices::Printer().DeviceName(), "file:" + folder.path() + "/before.pdf");
+    EXPECT_TRUE(monitor.captioned("Termino impressao -> EPSON TM-T20"));
+}
+
+TEST_F(PrintingTest, SkipMarkerAndPointOfSalePrintingLeaveThePrinterAlone) {
+    const std::string out = usePrinter("EPSON");
+    print(store(), "0", "1");
+    EXPECT_TRUE(monitor.frontend.captionsOf("Label1").empty());
+    folder.setSetting("ImprimiNFCESistema", "1");
+    print(store());
+    EXPECT_EQ(monitor.frontend.captionsOf("Label1"),
+              std::vector<std::string>{"ENVIADA COM SUCESSO - IMPRESSÃO DESATIVADA"});
+    EXPECT_EQ(ctx().settings.PrintingOff, "1");
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST_F(PrintingTest, APrinterThatCannotBeReachedIsToldOnceAndLogged) {
+    usePrinter("DARUMA");
+    writeFile(folder.path() + "/printers.ini", "[DARUMA]\r\nPort=cups:sem-fila\r\n");
+    print(store());
+    ASSERT_EQ(monitor.messageTexts().size(), 1u);
+    EXPECT_NE(monitor.messageTexts()[0].find("sem-fila"), std::string::npos) << monitor.messageTexts()[0];
+    EXPECT_NE(monitor.messageTexts()[0].find("A NFC-e está autorizada"), std::string::npos);
+    EXPECT_NE(readFile(folder.logPath()).find(key()), std::string::npos);
+}
+
+TEST_F(PrintingTest, ReprintTakesNumberAndQrFromTheFileAndTheSaleCodeFromTheDatabase) {
+    const std::string out = usePrinter("EPSON");
+    std::ostringstream errors;
+    const auto reprint = [&](const std::string& key) { return startup::reprintNFCe(ctx(), key, errors); };
+    EXPECT_EQ(reprint("123"), static_cast<int>(ExitStatus::UsageError));
+    EXPECT_EQ(reprint(std::string(44, '9')), static_cast<int>(ExitStatus::ReprintUnknownKey));
+    EXPECT_NE(errors.str().find("nenhuma NFC-e autorizada gravada com a chave " + std::string(44, '9')), std::string::npos);
+
+    store(Consumer::Named);
+    folder.execute("INSERT INTO nfce_gerada (numeronfce, cod_venda, chave) VALUES ('1234', 'VENDA-O''BRIEN', '" + key() + "')");
+    ctx().settings.ReceiptPrinter.clear();  // the reprint reads its own settings
+    EXPECT_EQ(reprint(key()), 0) << errors.str();
+    EXPECT_EQ(receiptData().SaleCode, "VENDA-O'BRIEN");
+    EXPECT_EQ(receiptData().QrText, qrText());
+    EXPECT_EQ(receiptData().DocumentNumber, "000000001234");
+    EXPECT_NE(printed(out).find("CONSUMIDOR: MARIA DA SILVA"), std::string::npos);
+
+    folder.setSetting("PortaBematech", "/nonexistent/lp0");
+    EXPECT_EQ(reprint(key()), static_cast<int>(ExitStatus::ReprintNotPrinted));
+}
+
+}  // namespace
+}  // namespace quorvanti::printing

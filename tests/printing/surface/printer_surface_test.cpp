@@ -1,0 +1,325 @@
+// The printer object's pages read back as a person or a scanner would (pdftotext, pdfinfo, zbarimg on
+// the rendered page), and jobs through a real CUPS server (scripts/cups-test-server.sh; its socket in
+// QUORVANTI_TEST_CUPS_SERVER, its output folder in QUORVANTI_TEST_CUPS_OUTPUT).
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <regex>
+#include <set>
+
+#include "printing/devices/cups_queue.h"
+#include "printing/devices/picture.h"
+#include "printing/devices/printer_object.h"
+#include "printing/devices/printer_port.h"
+#include "receipt/pdf_preview.h"
+#include "support/temp_dir.h"
+
+// Fontconfig's caches, filled by Cairo's and poppler's text, are unreachable at exit without
+// FcFini, which a process that may still hold fonts cannot call; the leak checker of the
+// sanitizer build skips them for this whole test program (one definition per program).
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
+namespace quorvanti::printing::devices {
+namespace {
+
+using testing::readFile;
+
+const char kQrText[] =
+    "https://www.sefaz.rs.gov.br/NFCE/NFCE-COM.aspx?p=43261212345678000195650010000001231000001236|2|1|1|"
+    "3A5F0C2B9D8E7F6A5B4C3D2E1F0A9B8C7D6E5F4A";
+
+std::string run(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    if (pipe == nullptr) return output;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+    pclose(pipe);
+    return output;
+}
+
+// pdfinfo's "Page size:" of page `page`, in points.
+std::pair<double, double> pageSize(const std::string& pdf, int page = 1) {
+    const std::string info = run("pdfinfo -f " + std::to_string(page) + " -l " + std::to_string(page) + " " + pdf);
+    std::smatch match;
+    if (!std::regex_search(info, match, std::regex(R"(size:\s+([0-9.]+) x ([0-9.]+) pts)"))) return {0, 0};
+    return {std::stod(match[1]), std::stod(match[2])};
+}
+
+std::string optionalVariable(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// The first job file in `folder` (written whole by the server's back end) that `matches`, waiting up
+// to 30 s for the server to deliver it.
+std::optional<std::string> awaitJob(const std::string& folder, const std::function<bool(const std::string&)>& matches) {
+    const int watch = inotify_init1(IN_CLOEXEC);
+    if (watch < 0 || inotify_add_watch(watch, folder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE) < 0) return std::nullopt;
+    std::set<std::string> seen;
+    std::optional<std::string> found;
+    for (int waits = 0; !found && waits < 30; ++waits) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            const std::string name = entry.path().filename().string();
+            if (name[0] == '.' || !seen.insert(name).second) continue;
+            if (matches(entry.path().string())) found = entry.path().string();
+        }
+        if (found) break;
+        pollfd event{watch, POLLIN, 0};
+        if (poll(&event, 1, 1000) > 0) {
+            char drained[4096];
+            [[maybe_unused]] ssize_t ignored = read(watch, drained, sizeof drained);
+        }
+    }
+    close(watch);
+    return found;
+}
+
+class PrinterSurfaceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        savedPrinter_ = std::getenv("PRINTER") != nullptr ? std::optional(optionalVariable("PRINTER")) : std::nullopt;
+        unsetenv("PRINTER");
+        unsetenv("LPDEST");
+        cupsServer_ = optionalVariable("QUORVANTI_TEST_CUPS_SERVER");
+        cupsOutput_ = optionalVariable("QUORVANTI_TEST_CUPS_OUTPUT");
+        // Never the machine's own server: the private one, or a socket nobody listens on.
+        cupsSetServer(cupsServer_.empty() ? dir_.file("no-server.sock").c_str() : cupsServer_.c_str());
+    }
+    void TearDown() override {
+        if (savedPrinter_) setenv("PRINTER", savedPrinter_->c_str(), 1);
+        cupsSetServer(nullptr);
+    }
+
+    bool haveCups() const { return !cupsServer_.empty() && !cupsOutput_.empty(); }
+    // A page written to a file of the temporary folder.
+    void endDocTo(PrinterObject& printer, const std::string& path) {
+        printer.setDefaultPrinter("file:" + path);
+        printer.EndDoc();
+    }
+
+    testing::TempDir dir_;
+    std::string cupsServer_;
+    std::string cupsOutput_;
+    std::optional<std::string> savedPrinter_;
+};
+
+#define SKIP_WITHOUT_CUPS()                                                                                         \
+    if (!haveCups())                                                                                                \
+    GTEST_SKIP() << "QUORVANTI_TEST_CUPS_SERVER / QUORVANTI_TEST_CUPS_OUTPUT are not set: start a server with "   \
+                    "scripts/cups-test-server.sh start DIR (as root; scripts/test.sh does)"
+
+TEST_F(PrinterSurfaceTest, PagesHoldTheTextInTheFreeFontsAtThePapersWidth) {
+    struct Case {
+        Paper paper;
+        double widthPoints;
+        std::string expectedFonts;  // in the PDF's font list
+    };
+    for (const Case& c : {Case{Paper::Roll80mm, 226.75, "LiberationMono"},
+                          Case{Paper::A4, 595.3, "LiberationSansNarrow"}}) {
+        SCOPED_TRACE(c.widthPoints);
+        PrinterObject printer;
+        printer.setPaper(c.paper);
+        printer.FontName = c.paper == Paper::A4 ? "Arial Narrow" : "Courier New";
+        printer.Print("DANFE NFC-e NF DO CONSUMIDOR ELETRONICA");
+        printer.Print("Não permiti aproveitamento de crédito de ICMS");
+        // A stray Windows-1252 byte from the shop's data is drawn as its letter, not the end of the page.
+        printer.Print("CONSUMIDOR N\xc3O IDENTIFICADO");
+        printer.Line(0, printer.CurrentY, printer.ScaleWidth() - 120, printer.CurrentY + 5, true);
+        const double drawnTo = printer.CurrentY;
+        const std::string path = dir_.file("page.pdf");
+        endDocTo(printer, path);
+
+        const auto [width, height] = pageSize(path);
+        EXPECT_NEAR(width, c.widthPoints, 0.1);
+        EXPECT_DOUBLE_EQ(printer.ScaleWidth(), c.widthPoints * 20);
+        if (c.paper == Paper::Roll80mm) {
+            EXPECT_NEAR(height, drawnTo / 20 + 18, 1) << "as long as what was drawn, plus the margin";
+        } else {
+            EXPECT_NEAR(height, 841.9, 0.1);
+        }
+        EXPECT_EQ(run("pdftotext -layout " + path + " -"),
+                  "DANFE NFC-e NF DO CONSUMIDOR ELETRONICA\n"
+                  "Não permiti aproveitamento de crédito de ICMS\n"
+                  "CONSUMIDOR NÃO IDENTIFICADO\n\f");
+        EXPECT_NE(run("pdffonts " + path).find(c.expectedFonts), std::string::npos);
+    }
+}
+
+TEST_F(PrinterSurfaceTest, PositionsFollowTheFontMetricsInTwips) {
+    struct Case {
+        std::string font;
+        double size;
+        bool bold;
+        std::string text;
+        double width;  // twips; Liberation Mono's advance is 0.6 em
+    };
+    for (const Case& c : {Case{"Courier New", 8, false, "0123456789", 960}, Case{"Courier New", 10, true, "ABCDE", 600},
+                          Case{"courier new", 6, false, "1234 5678\r\nX", 648}}) {
+        SCOPED_TRACE(c.text);
+        PrinterObject printer;
+        printer.FontName = c.font;
+        printer.FontSize = c.size;
+        printer.FontBold = c.bold;
+        EXPECT_NEAR(printer.TextWidth(c.text), c.width, 0.5);
+        const double lineHeight = printer.TextHeight();
+        EXPECT_NEAR(lineHeight, c.size * 20 * 1.133, c.size * 2) << "the font's line height";
+
+        printer.CurrentX = 100;
+        printer.CurrentY = 200;
+        printer.Print("ab", false);
+        EXPECT_NEAR(printer.CurrentX, 100 + printer.TextWidth("ab"), 0.01);
+        EXPECT_EQ(printer.CurrentY, 200);
+        printer.Print(c.text);
+        const double lines = c.text.find('\n') == std::string::npos ? 1 : 2;
+        EXPECT_EQ(printer.CurrentX, 0);
+        EXPECT_NEAR(printer.CurrentY, 200 + lines * lineHeight, 0.01);
+        printer.Line(10, 20, 30, 40);
+        EXPECT_EQ(printer.CurrentX, 30);
+        EXPECT_EQ(printer.CurrentY, 40);
+    }
+    // Different free fonts: the narrow one is narrower than the sans-serif one.
+    PrinterObject printer;
+    printer.FontName = "Arial Narrow";
+    const double narrow = printer.TextWidth("RAZAO SOCIAL");
+    printer.FontName = "Arial";
+    EXPECT_LT(narrow, printer.TextWidth("RAZAO SOCIAL"));
+}
+
+TEST_F(PrinterSurfaceTest, QrPictureDrawnHalfSizeScansBackFromTheRenderedPage) {
+    writeQrBitmap(dir_.file("qrcode.bmp"), kQrText);
+    const Picture qr = loadPicture(dir_.file("qrcode.bmp"));
+    for (double dpi : {150.0, 203.0}) {
+        SCOPED_TRACE(dpi);
+        PrinterObject printer;
+        printer.Print("CHAVE DE ACESSO");
+        printer.PaintPicture(qr, 1200, printer.CurrentY, qr.widthTwips * 0.5, qr.heightTwips * 0.5);
+        printer.CurrentY += 1700;
+        printer.Print("fim");
+        const std::string path = dir_.file("qr.pdf");
+        endDocTo(printer, path);
+
+        const std::vector<std::string> pngs = receipt::renderPdfPages(path, dir_.file("qr"), dpi);
+        ASSERT_EQ(pngs.size(), 1u);
+        EXPECT_EQ(run("zbarimg --raw -q " + pngs[0]), std::string(kQrText) + "\n");
+    }
+    EXPECT_THROW(receipt::renderPdfPages(dir_.file("qrcode.bmp"), dir_.file("x")), std::runtime_error);
+}
+
+TEST_F(PrinterSurfaceTest, FilesAndSheets) {
+    PrinterObject printer;
+    printer.setDefaultPrinter("file:" + dir_.path() + "/jobs/");
+    printer.EndDoc();  // nothing drawn: nothing sent
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("jobs")));
+
+    // An A4 page that runs past the bottom goes on to a second sheet instead of losing its lines.
+    printer.setPaper(Paper::A4);
+    for (int line = 1; line <= 100; ++line) printer.Print("item " + std::to_string(line));
+    printer.EndDoc();
+    printer.Print("segunda via");
+    printer.EndDoc();
+
+    const std::string first = dir_.file("jobs/0001.pdf");
+    EXPECT_TRUE(std::regex_search(run("pdfinfo " + first), std::regex(R"(Pages:\s+2\n)")));
+    std::string sheets = run("pdftotext -layout " + first + " -"), items;
+    for (int line = 1; line <= 100; ++line) items += "item " + std::to_string(line) + "\n";
+    ASSERT_EQ(std::count(sheets.begin(), sheets.end(), '\f'), 2);
+    std::erase(sheets, '\f');
+    EXPECT_EQ(sheets, items) << "every line once, in order";
+    EXPECT_EQ(run("pdftotext -layout " + dir_.file("jobs/0002.pdf") + " -"), "segunda via\n\f")
+        << "the second job alone, in a file of its own";
+}
+
+TEST_F(PrinterSurfaceTest, UnknownPrinterIsRefusedAndTheOldOneKept) {
+    PrinterObject printer;
+    printer.setDefaultPrinter("file:" + dir_.file("a.pdf"));
+    for (const std::string name : {"nao-existe", "", "a/b"}) {
+        try {
+            printer.setDefaultPrinter(name);
+            ADD_FAILURE() << name << " accepted";
+        } catch (const PrinterError& error) {
+            EXPECT_EQ(error.number, 1801);
+            EXPECT_EQ(std::string(error.what()), "Nome de impressora inválido: \"" + name + "\"");
+        }
+        EXPECT_EQ(printer.DeviceName(), "file:" + dir_.file("a.pdf"));
+    }
+}
+
+TEST_F(PrinterSurfaceTest, WithoutServerTheFailureNamesTheQueueAtOnce) {
+    if (haveCups()) cupsSetServer(dir_.file("no-server.sock").c_str());
+    EXPECT_FALSE(cupsQueueExists("recibo"));
+    EXPECT_EQ(cupsDefaultQueue(), "");
+    const std::string problem = cupsSubmit("recibo", "teste", "bytes", "application/vnd.cups-raw");
+    EXPECT_EQ(problem, "Impressora \"recibo\": o servidor CUPS " + dir_.file("no-server.sock") +
+                           " não responde (No such file or directory)");
+
+    setenv("PRINTER", "a4", 1);
+    PrinterObject printer;
+    EXPECT_EQ(printer.DeviceName(), "a4") << "the system's default comes from PRINTER";
+    printer.Print("DANFE");
+    try {
+        printer.EndDoc();
+        ADD_FAILURE() << "EndDoc without a server succeeded";
+    } catch (const PrinterError& error) {
+        EXPECT_EQ(error.number, 482);
+        EXPECT_NE(std::string(error.what()).find("Impressora \"a4\": o servidor CUPS"), std::string::npos);
+    }
+    printer.setDefaultPrinter("file:" + dir_.file("after.pdf"));
+    printer.Print("depois");
+    printer.EndDoc();
+    EXPECT_EQ(run("pdftotext -layout " + dir_.file("after.pdf") + " -"), "depois\n\f")
+        << "the failed page is not carried over";
+}
+
+TEST_F(PrinterSurfaceTest, JobsArriveInTheQueuesOfARealServer) {
+    SKIP_WITHOUT_CUPS();
+    EXPECT_TRUE(cupsQueueExists("recibo"));
+    EXPECT_FALSE(cupsQueueExists("nao-existe"));
+    EXPECT_EQ(cupsDefaultQueue(), "a4");
+
+    // Raw jobs, by the call and by the receipt printers' cups: port: the bytes unchanged.
+    const std::string token = std::to_string(getpid()) + "-" + std::to_string(time(nullptr));
+    const std::string bytes = std::string("\x1b@\x1bt\x02N\xc6o ") + token + "\n\x1dV\x01";
+    EXPECT_EQ(cupsSubmit("recibo", "raw " + token, bytes, "application/vnd.cups-raw"), "");
+    PortOpening opening = openPort("cups:recibo");
+    ASSERT_EQ(opening.code, 1) << opening.problem;
+    opening.port->write(bytes + "port");
+    EXPECT_EQ(opening.port->close(), "");
+    for (const std::string& sent : {bytes, bytes + "port"}) {
+        EXPECT_TRUE(awaitJob(cupsOutput_ + "/recibo", [&](const std::string& file) { return readFile(file) == sent; }))
+            << "no job in " << cupsOutput_ << "/recibo";
+    }
+
+    // The printer object's page through the server's default queue, as the A4 path prints.
+    PrinterObject printer;
+    EXPECT_EQ(printer.DeviceName(), "a4");
+    printer.setDefaultPrinter("recibo");
+    printer.setDefaultPrinter("a4");
+    printer.setPaper(Paper::A4);
+    printer.Print("Não permiti aproveitamento de crédito " + token);
+    printer.EndDoc();
+    const auto page = awaitJob(cupsOutput_ + "/a4", [&](const std::string& file) {
+        return run("pdftotext " + file + " -").find(token) != std::string::npos;
+    });
+    ASSERT_TRUE(page) << "no PDF in " << cupsOutput_ << "/a4";
+    EXPECT_EQ(run("pdftotext -layout " + *page + " -"), "Não permiti aproveitamento de crédito " + token + "\n\f");
+    EXPECT_NEAR(pageSize(*page).first, 595.3, 0.1);
+
+    const std::string refused = cupsSubmit("nao-existe", "x", "x", "application/vnd.cups-raw");
+    EXPECT_EQ(refused.rfind("Impressora \"nao-existe\": o CUPS recusou o trabalho (", 0), 0u) << refused;
+}
+
+}  // namespace
+}  // namespace quorvanti::printing::devices
