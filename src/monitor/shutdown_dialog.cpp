@@ -1,5 +1,6 @@
 #include "monitor/shutdown_dialog.h"
 
+#include <cstdio>
 #include <exception>
 #include <stdexcept>
 
@@ -12,6 +13,24 @@
 namespace quorvanti::monitor {
 
 using platform::MessageStyle;
+
+namespace {
+
+// When an answer came: shop time, or UTC when the shop's offset cannot be read (the answer is shown
+// all the same).
+std::string answerTime(const context::AppContext& ctx) {
+    try {
+        return context::shopNowText(ctx);
+    } catch (const std::exception&) {
+        const auto t = platform::dateTimeAt(ctx.services.clock.utcNow(), std::chrono::seconds(0));
+        char text[32];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day, t.hour, t.minute,
+                      t.second);
+        return text;
+    }
+}
+
+}  // namespace
 
 void ShutdownDialog::typeText(const std::string& control, const std::string&) {
     throw std::invalid_argument("frm_encerrar has no text box " + control);
@@ -53,7 +72,7 @@ void ShutdownDialog::Command3_Click() {
         if (ctx_.settings.ComponentOk) {
             const auto result = component->serviceStatusResult();
             ctx_.lastServiceStatus = std::to_string(result.cStat) + " - " + result.xMotivo;
-            ctx_.lastServiceStatusAt = context::shopNowText(ctx_);
+            ctx_.lastServiceStatusAt = answerTime(ctx_);
             ctx_.frontend().messageBox(std::to_string(result.cStat) + " - " + result.xMotivo,
                                        MessageStyle::OkInformation, "STATUS WS");
         }

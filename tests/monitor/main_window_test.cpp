@@ -109,6 +109,9 @@ TEST(ShutdownDialogTest, StatusCheckAndCertificateChoiceThroughTheComponentThenC
     ASSERT_EQ(monitor.frontend.messages().size(), 1u);
     EXPECT_EQ(monitor.frontend.messages()[0].title, "STATUS WS");
     EXPECT_EQ(monitor.frontend.messages()[0].text, "107 - Servico em Operacao");
+    // Kept for the panel, timed in UTC while the shop's offset is not set.
+    EXPECT_EQ(monitor.ctx.lastServiceStatus + " " + monitor.ctx.lastServiceStatusAt,
+              "107 - Servico em Operacao 2026-03-05T18:07:09Z");
     EXPECT_EQ(components.state().callsOf("serviceStatus").size(), 1u);
 
     // Cancelled choice: the serial stays.
