@@ -27,8 +27,8 @@ using platform::jsonQuote;
 constexpr std::streamoff kLogTail = 64 * 1024;
 constexpr std::size_t kMostDropped = 20;
 constexpr std::size_t kMostLooked = 60;  // logged sales looked up in the database per gathering
-constexpr int kCertificateEvery = 30;
-constexpr std::size_t kMostQueued = 200;  // rows of the queue shown; the count says how many there are  // gathers between two readings of the certificate store
+constexpr int kCertificateEvery = 30;     // gatherings between two readings of the certificate store
+constexpr std::size_t kMostQueued = 200;  // rows of the queue shown; the count says how many there are
 
 std::string two(int n) {
     char text[8];

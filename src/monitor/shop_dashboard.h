@@ -1,8 +1,8 @@
 // The shop's dashboard beside the main window in the operator's panel: the queue with each sale's state
 // and next try, the last NFC-e authorised today (printed again on request), the sales the routine
-// dropped on purpose (from LOG_NFCE.txt) with a way to queue one again, the contingency state, the authority's last status
-// answer and the signing certificate's expiry. Gathered on the monitor thread; the result is one JSON
-// value for the panel's snapshot. Secrets (CSC, passwords) are never part of it.
+// dropped on purpose (from LOG_NFCE.txt) with a way to queue one again, the contingency state, the
+// authority's last status answer and the signing certificate's expiry. Gathered on the monitor thread;
+// the result is one JSON value for the panel's snapshot. Secrets (CSC, passwords) are never part of it.
 #pragma once
 
 #include <string>

@@ -7,11 +7,13 @@
 #include <sstream>
 
 #include "context/program_files.h"
+#include "fiscal_component/certificates/certificate_store.h"
 #include "fiscal_component/unavailable_component.h"
 #include "monitor/parameter_editor.h"
 #include "platform/text_encoding.h"
 #include "support/program_folder.h"
 #include "support/temp_dir.h"
+#include "support/test_certificates.h"
 
 namespace quorvanti::monitor {
 namespace {
@@ -72,8 +74,14 @@ TEST_F(OperatorPanelTest, TheDashboardShowsTheQueueAndTheDroppedSalesAndQueuesOn
                                                    "05/03/2026 - 701-01 - Operação não encontrada\r\n"
                                                    "Rejeição 05/03/2026 Da operação: 702-01 Falha\r\n"));
     EXPECT_EQ(salesInLog(platform::windows1252ToUtf8(testing::readFile(folder.logPath()))).size(), 3u);
-    ShopDashboard dashboard(monitor.ctx, folder.path() + "/certificados");
+    // The signing certificate has expired: the dashboard warns.
+    const std::string store = folder.path() + "/certificados";
+    testing::installTestCertificate(store, testing::TestCertificate::Expired);
+    monitor.ctx.settings.CertificateSerial = fiscal::CertificateStore(store).list().at(0).serialNumber;
+    ShopDashboard dashboard(monitor.ctx, store);
     std::string json = dashboard.gather();
+    EXPECT_NE(json.find("\"validUntil\":\"01/01/2021 12:00:00\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"expired\":true,\"warning\":true"), std::string::npos) << json;
     EXPECT_NE(json.find("\"dropped\":[{\"sale\":\"700-01\",\"reason\":\"05/03/2026 - 700-01 - Operação excede o valor "
                         "(LimiteNfce)\"}]"),
               std::string::npos)

@@ -107,6 +107,17 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     assert.match(shop.journalText(), /\[message\] -> Yes/);
   });
 
+  test("a sale dropped on purpose is listed with its reason and queued again from the page", async () => {
+    shop.queue("1009-01");  // not in VendasConclu: the routine drops it and says why in LOG_NFCE.txt
+    const row = page.locator("#dashDescartadas tr", { hasText: "1009-01" });
+    await row.getByText("Operação não encontrada").waitFor({ timeout: 30000 });
+    shop.query(`insert into VendasConclu (CodigoVenda, Data, CodClientePrazo, coditem, discriminacao, Quantidade,
+      ValorUnitario, ValorTotalItem, Desconto, MEDIDA) values ('1009-01', '${shop.today}', '', 101, 'Arroz', 1, 27.9, 27.9, 0, 'UN')`);
+    await row.getByRole("button", { name: "Recolocar na fila" }).click();
+    await page.locator("#dashNota", { hasText: "Venda 1009-01 recolocada na fila" }).waitFor();
+    await until(() => authorised("1009-01"), 30000, "sale 1009-01 authorised");
+  });
+
   test("the parameter editor, the status check and the certificate selector work from the page", async () => {
     await page.click("#Command1");
     await dialog("frm_ini").waitFor();

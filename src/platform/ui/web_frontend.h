@@ -9,6 +9,7 @@
 // anything are POSTs with the token in a header.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -166,6 +167,7 @@ private:
     int port_ = 0;
     std::unique_ptr<httplib::Server> server_;
     std::thread serverThread_;
+    std::atomic<bool> listenEnded_{false};
 };
 
 }  // namespace quorvanti::platform

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <map>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/ui/web_frontend.h"
 
@@ -289,7 +290,13 @@ std::string WebFrontend::start(const PanelListen& listen, const std::string& tok
         server_.reset();
         throw std::runtime_error("o painel não pode escutar em " + listen.host + ":" + std::to_string(listen.port));
     }
-    serverThread_ = std::thread([this] { server_->listen_after_bind(); });
+    serverThread_ = std::thread([this] {
+        server_->listen_after_bind();
+        listenEnded_ = true;
+    });
+    // stop() only reaches a server that is already running: wait for it, so that an early stop cannot
+    // leave the thread listening for ever.
+    while (!server_->is_running() && !listenEnded_) std::this_thread::yield();
     const std::string host = listen.host.find(':') != std::string::npos ? "[" + listen.host + "]" : listen.host;
     return std::string(tls ? "https" : "http") + "://" + host + ":" + std::to_string(port_) + "/?token=" + token;
 }
