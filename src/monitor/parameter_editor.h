@@ -16,6 +16,7 @@ public:
     explicit ParameterEditor(context::AppContext& ctx) : ctx_(ctx) {}
 
     std::string name() const override { return windows::frm_ini::kName; }
+    std::string caption() const override { return model_.Label1.caption; }
     // Fills each box from its key; empty boxes get "1" (environment) or the element of configuracao.xml.
     void load() override;
     bool closed() const override { return closed_; }

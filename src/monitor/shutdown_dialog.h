@@ -13,6 +13,7 @@ public:
     explicit ShutdownDialog(context::AppContext& ctx) : ctx_(ctx) {}
 
     std::string name() const override { return windows::frm_encerrar::kName; }
+    std::string caption() const override { return "Encerrar"; }
     void load() override { closed_ = false; }
     bool closed() const override { return closed_; }
     void typeText(const std::string& control, const std::string& text) override;

@@ -20,6 +20,7 @@ public:
     ConsumerDocumentDialog& operator=(const ConsumerDocumentDialog&) = delete;
 
     std::string name() const override { return windows::frm_cpfC::kName; }
+    std::string caption() const override { return windows::frm_cpfC::kCaption; }
     // Empties the box and the consumer document.
     void load() override;
     bool closed() const override { return closed_; }

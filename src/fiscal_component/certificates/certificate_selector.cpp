@@ -19,6 +19,7 @@ public:
         : folder_(std::move(folder)), listing_(std::move(listing)) {}
 
     std::string name() const override { return "frm_certificados"; }
+    std::string caption() const override { return "Certificados digitais"; }
 
     void load() override {
         closed_ = false;

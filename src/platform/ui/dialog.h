@@ -16,6 +16,8 @@ public:
 
     // The window's name, for example "frm_encerrar".
     virtual std::string name() const = 0;
+    // The title bar's text, for frontends that draw the window.
+    virtual std::string caption() const { return name(); }
     // The window's load handler; called by the frontend before the operator gets it.
     virtual void load() = 0;
     virtual bool closed() const = 0;

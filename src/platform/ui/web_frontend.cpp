@@ -41,15 +41,6 @@ const char* styleKey(MessageStyle style) {
     return "ok";
 }
 
-// The window title of a dialog, as the page shows it.
-std::string dialogTitle(const std::string& name) {
-    if (name == "frm_cpfC") return "CPF/CNPJ na nota";
-    if (name == "frm_encerrar") return "Encerrar";
-    if (name == "frm_ini") return "Parâmetros da NFC-e";
-    if (name == "frm_certificados") return "Certificados digitais";
-    return kDefaultMessageTitle;
-}
-
 }  // namespace
 
 std::string newPanelToken() {
@@ -184,7 +175,7 @@ void WebFrontend::showModal(Dialog& dialog) {
     dialog.load();
     Modal modal;
     modal.name = name;
-    modal.title = dialogTitle(name);
+    modal.title = dialog.caption();
     const long id = pushModal(std::move(modal));
     // The modal leaves the page however the dialog ends (a command that ends the program included).
     struct Pop {
