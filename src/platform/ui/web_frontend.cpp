@@ -71,27 +71,32 @@ bool isLoopbackHost(const std::string& host) {
 }
 
 std::string jsonQuote(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    std::size_t plain = 0;  // start of the run of characters copied as they are
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x20 && byte != 0x7f && byte != '"' && byte != '\\') continue;
+        out.append(text, plain, i - plain);
+        plain = i + 1;
+        switch (byte) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;
             case '\n': out += "\\n"; break;
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;
-            default:
-                if (byte < 0x20 || byte == 0x7f) {
-                    static constexpr char kHex[] = "0123456789abcdef";
-                    out += "\\u00";
-                    out += kHex[byte >> 4];
-                    out += kHex[byte & 15];
-                } else {
-                    out += c;
-                }
+            default: {
+                static constexpr char kHex[] = "0123456789abcdef";
+                out += "\\u00";
+                out += kHex[byte >> 4];
+                out += kHex[byte & 15];
+            }
         }
     }
-    return out + "\"";
+    out.append(text, plain, text.size() - plain);
+    out += '"';
+    return out;
 }
 
 void WebFrontend::changed() {
