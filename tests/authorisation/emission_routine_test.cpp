@@ -12,7 +12,6 @@
 #include "authorisation/outcome_texts.h"
 #include "context/shop_clock.h"
 #include "database/failing_connection.h"
-#include "fiscal_component/certificates/certificate_store.h"
 #include "fiscal_component/real_component.h"
 #include "fiscal_component/recording_component.h"
 #include "monitor/poll_cycle.h"
@@ -52,9 +51,7 @@ protected:
     void SetUp() override {
         QUORVANTI_SKIP_WITHOUT_MARIADB(GetParam());
         folder = std::make_unique<ProgramFolder>(GetParam());
-        const std::string store = folder->path() + "/certificados";
-        testing::installTestCertificate(store);
-        folder->setSetting("CertificadoSerie", fiscal::CertificateStore(store).list().at(0).serialNumber);
+        const std::string store = testing::installTestSigner(*folder);
         // The official schema package, placed where a shop would put it (else the component's own schema
         // validates).
         const std::string schemas = folder->path() + "/nfe/schemas";
@@ -74,13 +71,9 @@ protected:
         startup::SubMain(monitor->ctx);
     }
 
-    // The local SEFAZ over HTTPS with client certificates, and the program's address file pointing at it.
-    void startAuthority(const std::string& rules = "") {
-        testing::writeFile(folder->path() + "/../cenario.txt", rules);
-        const std::string ca = testing::testAuthorityPem();
-        authority = testing::startHttpsAuthority(folder->path() + "/..", ca, {"--quiet"});
+    void startAuthority() {
+        authority = testing::startShopAuthority(*folder, timeoutMs);
         ASSERT_GT(authority->port(), 0) << authority->log();
-        testing::writeFile(folder->path() + "/nfe/webservices.ini", testing::webServicesIni(authority->port(), ca, timeoutMs));
     }
     void scenario(const std::string& rules) { testing::replaceScenario(folder->path() + "/../cenario.txt", rules); }
     std::string value(const std::string& sql, const std::string& column) { return folder->value(sql, column); }

@@ -148,7 +148,7 @@ protected:
     }
     void queueWithEntryTime(const std::string& sale, const std::string& entrySql) {
         world->folder.execute("INSERT INTO TabNCEAEnviar (codvenda, enviada, dataV, corpoXML, DataContigencia) VALUES (" +
-                              GroupWorld::quoted(sale) + ", 'enviar', '2026-03-05', '<NFe/>', " + entrySql + ")");
+                              testing::sqlQuoted(sale) + ", 'enviar', '2026-03-05', '<NFe/>', " + entrySql + ")");
     }
     IdentificationArgs identify(const std::string& sale) {
         world->components.state().calls.clear();
@@ -186,7 +186,7 @@ TEST_P(ContingencyTest, AStoredEntryTimeIsWrittenInTheLayoutsFormAndTheFusoOffse
     int sale = 300;
     for (const auto& c : cases) {
         const std::string code = "000" + std::to_string(++sale) + "-01";
-        queueWithEntryTime(code, GroupWorld::quoted(c.stored));
+        queueWithEntryTime(code, testing::sqlQuoted(c.stored));
         world->ctx.emission.GroupFailure.clear();
         world->components.state().calls.clear();
         GeraIndetificacao(world->ctx, code, *world->component);
