@@ -193,10 +193,9 @@ TEST_P(ContingencyTest, AStoredEntryTimeIsWrittenInTheLayoutsFormAndTheFusoOffse
         const auto sent = world->sent<IdentificationArgs>("identification");
         if (*c.dhCont != '\0') {
             ASSERT_EQ(sent.size(), 1u) << c.stored << ": " << world->ctx.emission.GroupFailure;
-            EXPECT_EQ(sent[0].dhCont, c.dhCont) << c.stored;
-            EXPECT_EQ(sent[0].tpEmis, 9);
-            EXPECT_EQ(sent[0].xJust, "Sistema WEB inoperante apresentando lentidao");
-            EXPECT_EQ(world->ctx.emission.GroupFailure, "") << c.stored;
+            EXPECT_EQ(std::tie(sent[0].dhCont, sent[0].tpEmis, sent[0].xJust, world->ctx.emission.GroupFailure),
+                      std::make_tuple(c.dhCont, 9, "Sistema WEB inoperante apresentando lentidao", ""))
+                << c.stored;
         } else {
             EXPECT_TRUE(sent.empty()) << c.stored;
             const std::string& failure = world->ctx.emission.GroupFailure;
