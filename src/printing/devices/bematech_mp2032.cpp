@@ -51,16 +51,7 @@ int BematechMp2032::ComandoTX(const std::string& command, int length) {
 
 int BematechMp2032::FormataTX(const std::string& text, int letterType, int italic, int underline, int expanded,
                               int bold) {
-    if (!job_.ready(lastProblem_)) return 0;
-    const auto style = vendorTextStyle(letterType, italic, underline, expanded, bold);
-    if (!style) {
-        lastProblem_ = "Formatação de texto inválida";
-        return 0;
-    }
-    job_.escPos().setStyle(*style);
-    job_.escPos().text(text);
-    job_.escPos().setStyle({});
-    return 1;
+    return job_.formattedText(text, letterType, italic, underline, expanded, bold, std::nullopt, lastProblem_);
 }
 
 int BematechMp2032::ImprimeCodigoQRCODE(int /*errorCorrection*/, int moduleSize, int /*codeType*/, int /*qrVersion*/,

@@ -27,17 +27,7 @@ int EpsonInterface::ImprimeTextoTag(const std::string& text) {
 
 int EpsonInterface::FormataTX(const std::string& text, int letterType, int italic, int underline, int expanded,
                               int bold) {
-    if (!job_.ready(lastProblem_)) return 0;
-    const auto style = vendorTextStyle(letterType, italic, underline, expanded, bold);
-    if (!style) {
-        lastProblem_ = "Formatação de texto inválida";
-        return 0;
-    }
-    job_.escPos().setAlignment(TextAlignment::Left);
-    job_.escPos().setStyle(*style);
-    job_.escPos().text(text);
-    job_.escPos().setStyle({});
-    return 1;
+    return job_.formattedText(text, letterType, italic, underline, expanded, bold, TextAlignment::Left, lastProblem_);
 }
 
 int EpsonInterface::AcionaGuilhotina(int mode) {

@@ -247,4 +247,19 @@ bool PortJob::ready(std::string& problem) const {
     return false;
 }
 
+int PortJob::formattedText(const std::string& text, int letterType, int italic, int underline, int expanded,
+                           int bold, std::optional<TextAlignment> alignment, std::string& problem) {
+    if (!ready(problem)) return 0;
+    const auto style = vendorTextStyle(letterType, italic, underline, expanded, bold);
+    if (!style) {
+        problem = "Formatação de texto inválida";
+        return 0;
+    }
+    if (alignment) escPos_->setAlignment(*alignment);
+    escPos_->setStyle(*style);
+    escPos_->text(text);
+    escPos_->setStyle({});
+    return 1;
+}
+
 }  // namespace quorvanti::printing::devices

@@ -130,6 +130,11 @@ public:
     bool isOpen() const { return port_ != nullptr; }
     // The open port's job (only while isOpen()).
     EscPosJob& escPos() { return *escPos_; }
+    // FormataTX on the open port: `text` in the vendorTextStyle of the numbers (after `alignment`, when
+    // given), the style reset after it. 0 with `problem` set when no port is open or the numbers are not
+    // a style.
+    int formattedText(const std::string& text, int letterType, int italic, int underline, int expanded, int bold,
+                      std::optional<TextAlignment> alignment, std::string& problem);
 
 private:
     std::string vendor_;
