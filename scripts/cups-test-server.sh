@@ -15,34 +15,16 @@
 # from QUORVANTI_TEST_CUPS_SERVER and the output folder from QUORVANTI_TEST_CUPS_OUTPUT.
 set -eu
 
-usage() {
-    echo "usage: $0 start|stop DIR" >&2
-    exit 2
-}
-
-[ $# -eq 2 ] || usage
-command=$1
-case "$command" in start | stop) ;; *) usage ;; esac
-mkdir -p "$2"
-dir=$(cd "$2" && pwd)
+name=cups-test-server
+# shellcheck source=scripts/test-server-common.sh
+. "$(dirname "$0")/test-server-common.sh"
+read_arguments "$@"
 socket=$dir/cups.sock
 pidfile=$dir/cupsd.pid
 conf=$dir/etc
 errorlog=$dir/log/error_log
 out=$dir/out
-
-# A Unix socket path is limited to 107 bytes.
-if [ ${#socket} -gt 100 ]; then
-    echo "cups-test-server: $socket is too long for a socket path; use a shorter DIR" >&2
-    exit 1
-fi
-
-server_pid() {
-    [ -s "$pidfile" ] || return 1
-    pid=$(cat "$pidfile")
-    kill -0 "$pid" 2>/dev/null || return 1
-    echo "$pid"
-}
+check_socket_length "$socket"
 
 answers() {
     CUPS_SERVER=$socket lpstat -r 2>/dev/null | grep -q "is running"
@@ -166,23 +148,14 @@ start() {
     started=$!
     echo "$started" >"$pidfile"
 
-    # Up to 30 s for the server to answer.
-    tries=0
-    until answers; do
-        if ! kill -0 "$started" 2>/dev/null; then
-            echo "cups-test-server: cupsd ended while starting; last lines of its logs:" >&2
-            tail -n 20 "$dir/log/cupsd.out" "$errorlog" >&2 2>/dev/null || true
-            rm -f "$pidfile"
-            exit 1
-        fi
-        tries=$((tries + 1))
-        if [ "$tries" -gt 300 ]; then
-            echo "cups-test-server: cupsd did not answer within 30 s; see $errorlog" >&2
-            exit 1
-        fi
-        sleep 0.1
-    done
+    wait_until_answers "$started" 300 0.1 30 cupsd "$errorlog"
     echo "$socket"
+}
+
+ended_while_starting() {
+    echo "cups-test-server: cupsd ended while starting; last lines of its logs:" >&2
+    tail -n 20 "$dir/log/cupsd.out" "$errorlog" >&2 2>/dev/null || true
+    rm -f "$pidfile"
 }
 
 stop() {
@@ -191,22 +164,8 @@ stop() {
         return 0
     }
     kill "$pid" 2>/dev/null || true
-    # Up to 30 s for the server to end; then it is stopped by force.
-    tries=0
-    while kill -0 "$pid" 2>/dev/null; do
-        tries=$((tries + 1))
-        if [ "$tries" -gt 300 ]; then
-            echo "cups-test-server: cupsd did not stop within 30 s; killing it" >&2
-            kill -9 "$pid" 2>/dev/null || true
-            break
-        fi
-        sleep 0.1
-    done
+    wait_until_ended "$pid" 300 0.1 30 cupsd
     rm -f "$pidfile" "$socket"
 }
 
-case "$command" in
-    start) start ;;
-    stop) stop ;;
-    *) usage ;;
-esac
+run_command

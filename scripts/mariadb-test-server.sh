@@ -11,29 +11,19 @@
 # Both are idempotent. Tests read the socket path from QUORVANTI_TEST_MYSQL_SOCKET.
 set -eu
 
-usage() {
-    echo "usage: $0 start|stop DIR" >&2
-    exit 2
-}
-
-[ $# -eq 2 ] || usage
-command=$1
-mkdir -p "$2"
-dir=$(cd "$2" && pwd)
+name=mariadb-test-server
+# shellcheck source=scripts/test-server-common.sh
+. "$(dirname "$0")/test-server-common.sh"
+read_arguments "$@"
 data=$dir/data
 socket=$dir/mysqld.sock
 pidfile=$dir/mysqld.pid
 errorlog=$dir/error.log
-
-# A Unix socket path is limited to 107 bytes.
-if [ ${#socket} -gt 100 ]; then
-    echo "mariadb-test-server: $socket is too long for a socket path; use a shorter DIR" >&2
-    exit 1
-fi
+check_socket_length "$socket"
 
 find_program() {
-    for name in "$@"; do
-        for candidate in $(command -v "$name" 2>/dev/null) /usr/sbin/"$name" /usr/bin/"$name"; do
+    for program in "$@"; do
+        for candidate in $(command -v "$program" 2>/dev/null) /usr/sbin/"$program" /usr/bin/"$program"; do
             if [ -x "$candidate" ]; then
                 echo "$candidate"
                 return 0
@@ -42,13 +32,6 @@ find_program() {
     done
     echo "mariadb-test-server: none of $* is installed (scripts/install-deps.sh installs mariadb-server)" >&2
     exit 1
-}
-
-server_pid() {
-    [ -s "$pidfile" ] || return 1
-    pid=$(cat "$pidfile")
-    kill -0 "$pid" 2>/dev/null || return 1
-    echo "$pid"
 }
 
 answers() {
@@ -96,21 +79,7 @@ start() {
         </dev/null >/dev/null 2>&1 &
     started=$!
 
-    # Up to 60 s for the server to answer.
-    tries=0
-    until answers; do
-        if ! kill -0 "$started" 2>/dev/null; then
-            echo "mariadb-test-server: the server ended while starting; last lines of $errorlog:" >&2
-            tail -n 20 "$errorlog" >&2 || true
-            exit 1
-        fi
-        tries=$((tries + 1))
-        if [ "$tries" -gt 120 ]; then
-            echo "mariadb-test-server: the server did not answer within 60 s; see $errorlog" >&2
-            exit 1
-        fi
-        sleep 0.5
-    done
+    wait_until_answers "$started" 120 0.5 60 "the server" "$errorlog"
 
     "$client" --no-defaults --socket="$socket" --user=root <<'SQL'
 CREATE DATABASE IF NOT EXISTS quorvanti_test CHARACTER SET utf8mb4;
@@ -127,23 +96,14 @@ stop() {
         return 0
     }
     "$admin" --no-defaults --socket="$socket" --user=root shutdown >/dev/null 2>&1 || kill "$pid" 2>/dev/null || true
-    # Up to 60 s for the server to end; then it is stopped by force.
-    tries=0
-    while kill -0 "$pid" 2>/dev/null; do
-        tries=$((tries + 1))
-        if [ "$tries" -gt 120 ]; then
-            echo "mariadb-test-server: the server did not stop within 60 s; killing it" >&2
-            kill -9 "$pid" 2>/dev/null || true
-            break
-        fi
-        sleep 0.5
-    done
+    wait_until_ended "$pid" 120 0.5 60 "the server"
     rm -f "$pidfile"
 }
 
+ended_while_starting() {
+    echo "mariadb-test-server: the server ended while starting; last lines of $errorlog:" >&2
+    tail -n 20 "$errorlog" >&2 || true
+}
+
 admin=$(find_program mariadb-admin mysqladmin)
-case "$command" in
-    start) start ;;
-    stop) stop ;;
-    *) usage ;;
-esac
+run_command

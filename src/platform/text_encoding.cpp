@@ -15,11 +15,6 @@ constexpr char32_t kHighControls[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
 };
 
-char32_t codePointOf(unsigned char byte) {
-    if (byte >= 0x80 && byte <= 0x9F) return kHighControls[byte - 0x80];
-    return byte;
-}
-
 // The Windows-1252 byte of a code point, or '?' when the code page has none.
 char byteOf(char32_t cp) {
     if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
@@ -27,20 +22,6 @@ char byteOf(char32_t cp) {
         if (kHighControls[i] == cp) return static_cast<char>(0x80 + i);
     }
     return '?';
-}
-
-void appendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        // Every code point of the code page lies in the Basic Multilingual Plane.
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
@@ -123,8 +104,27 @@ std::size_t utf8SequenceAt(std::string_view text, std::size_t at, char32_t& code
 std::string windows1252ToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 4);
-    for (char c : bytes) appendUtf8(out, codePointOf(static_cast<unsigned char>(c)));
+    for (char c : bytes) appendUtf8(out, windows1252CodePoint(static_cast<unsigned char>(c)));
     return out;
+}
+
+char32_t windows1252CodePoint(unsigned char byte) {
+    if (byte >= 0x80 && byte <= 0x9F) return kHighControls[byte - 0x80];
+    return byte;
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        // Callers pass code points of the Basic Multilingual Plane only (see the header).
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
 }
 
 }  // namespace quorvanti::platform

@@ -71,19 +71,15 @@ public:
     const std::vector<platform::ScriptedFrontend::ShownMessage>& messages() const { return monitor.frontend.messages(); }
     std::vector<std::string> statusCaptions() const { return monitor.frontend.captionsOf("Label1"); }
 
-    // Seeding.
-    void addItem(const SaleItemRow& row) { folder.addItem(row); }
-    void addProduct(int code, std::optional<std::string> cfop, std::optional<std::string> ncm) {
-        folder.addProduct(code, cfop, ncm);
-    }
+    // Seeding (sale items, products and the queue through `folder`).
     void addClient(const ClientRow& c) {
+        std::string values = std::to_string(c.number);
+        for (const auto* text : {&c.name, &c.street, &c.houseNumber, &c.district, &c.city, &c.state, &c.postalCode,
+                                 &c.phone, &c.municipalityCode})
+            values += ", " + sqlQuoted(*text);
         folder.execute("INSERT INTO Clientes (Numero, Nome, Endereco, NumE, bairro, Cidade, UF, cep, Telefone, CodMun) "
-                       "VALUES (" + std::to_string(c.number) + ", " + quoted(c.name) + ", " + quoted(c.street) + ", " +
-                       quoted(c.houseNumber) + ", " + quoted(c.district) + ", " + quoted(c.city) + ", " +
-                       quoted(c.state) + ", " + quoted(c.postalCode) + ", " + quoted(c.phone) + ", " +
-                       quoted(c.municipalityCode) + ")");
+                       "VALUES (" + values + ")");
     }
-    void queueSale(const std::string& sale) { folder.queueSale(sale); }
     // Opens the sale's item rows with the emission routine's query into EmissionState.ItemRows and sets
     // SaleItemCount, as the routine does before the item group.
     void openItemRows(const std::string& sale) {
@@ -92,7 +88,7 @@ public:
             "VendasConclu.Quantidade, VendasConclu.ValorUnitario, VendasConclu.ValorTotalItem, VendasConclu.Desconto, "
             "VendasConclu.MEDIDA, Estoque.cfop, Estoque.cst, Estoque.codigofiscal FROM VendasConclu "
             "     left outer JOIN Estoque ON VendasConclu.CodItem = Estoque.Codigo WHERE CodigoVenda = " +
-            quoted(sale) + " and VendasConclu.coditem <> 0 ORDER BY VendasConclu.ID");
+            sqlQuoted(sale) + " and VendasConclu.coditem <> 0 ORDER BY VendasConclu.ID");
         ctx.emission.SaleItemCount = static_cast<int>(ctx.emission.ItemRows->recordCount());
     }
     // Opens the routine's sale summary row into EmissionState.SaleHeader.
@@ -102,13 +98,8 @@ public:
             "ValorDesconto, Sum(ValorTotalItem-Desconto) AS ValorNota, 0 AS ValorPIS, 0 AS ValorCofins, 0 As BaseICMS, "
             "0 As ValorICMS, 0 As BaseICMSST, 0 As ValorICMSST, 0 As ValorFrete, 0 As ValorSeguro, 0 As "
             "ValorImportacao, 0 As ValorIPI, 0 As ValorOutrasDespesas FROM VendasConclu WHERE CodigoVenda = " +
-            quoted(sale) + " and VendasConclu.coditem <> 0 GROUP BY CodigoVenda, data, CodClientePrazo");
+            sqlQuoted(sale) + " and VendasConclu.coditem <> 0 GROUP BY CodigoVenda, data, CodClientePrazo");
     }
-
-    // Reading back: one column of the first row of `sql` as text ("<none>" without rows).
-    std::string value(const std::string& sql, const std::string& column) const { return folder.value(sql, column); }
-
-    static std::string quoted(const std::optional<std::string>& text) { return sqlQuoted(text); }
 };
 
 // Fixture of the suites that run on both backends.

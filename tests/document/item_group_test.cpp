@@ -30,11 +30,11 @@ protected:
     // A product with a good NCM and CFOP 5102, and one item of it on the sale.
     void addItem(SaleItemRow row, std::optional<std::string> cfop = "5102",
                  std::optional<std::string> ncm = "21069090") {
-        world->addProduct(row.code, cfop, ncm);
-        world->addItem(row);
+        world->folder.addProduct(row.code, cfop, ncm);
+        world->folder.addItem(row);
     }
     bool run() {
-        world->queueSale(world->ctx.emission.SaleCode);
+        world->folder.queueSale(world->ctx.emission.SaleCode);
         world->openItemRows(world->ctx.emission.SaleCode);
         return GeraProdutos(world->ctx, *world->component);
     }
@@ -69,14 +69,13 @@ TEST_P(ItemGroupTest, EachItemGoesAsFourCallsPricedBeforeTheDiscount) {
     for (int i = 0; i < 3; ++i) operations.insert(operations.end(), perItem.begin(), perItem.end());
     EXPECT_EQ(world->operations(), operations);
     const auto icms = world->sent<ItemIcmsArgs>("itemIcms").at(0);
-    EXPECT_EQ(std::tie(icms.value1, icms.orig, icms.csosn, icms.modBC), std::make_tuple(0, "0", "102", 3));
-    EXPECT_EQ(icms.unused5to62, (std::array<std::int32_t, 58>{}));
+    EXPECT_EQ(std::tie(icms.value1, icms.orig, icms.csosn, icms.modBC, icms.unused5to62),
+              std::make_tuple(0, "0", "102", 3, std::array<std::int32_t, 58>{}));
     const auto other = world->sent<ItemOtherTaxesArgs>("itemOtherTaxes").at(0);
-    EXPECT_EQ(std::tie(other.pisCst, other.cofinsCst, other.ipiCst, other.ipiCEnq, other.unusedLast),
-              std::make_tuple("99", "99", "53", "999", 0));
     const std::array<std::int32_t, 10> none{};
-    EXPECT_EQ(std::tie(other.pisValues, other.cofinsValues, other.ipiValues), std::tie(none, none, none));
-    EXPECT_EQ(other.unusedTexts, (std::array<std::string, 3>{}));
+    EXPECT_EQ(std::tie(other.pisCst, other.cofinsCst, other.ipiCst, other.ipiCEnq, other.unusedLast, other.pisValues,
+                       other.cofinsValues, other.ipiValues, other.unusedTexts),
+              std::make_tuple("99", "99", "53", "999", 0, none, none, none, std::array<std::string, 3>{}));
 
     const auto captions = world->statusCaptions();
     ASSERT_EQ(captions.size(), 19u);
@@ -133,9 +132,9 @@ TEST_P(ItemGroupTest, AnInvalidOrMissingNcmStopsTheSaleAndRemovesItFromTheQueue)
     EXPECT_TRUE(world->ctx.emission.ItemRows.has_value());
 
     // A product not in the catalogue, or without NCM, stops its sale too.
-    world->addItem({.sale = "000123-01", .code = 5});
-    world->addItem({.sale = "000124-01", .code = 6});
-    world->addProduct(6, "5102", "");
+    world->folder.addItem({.sale = "000123-01", .code = 5});
+    world->folder.addItem({.sale = "000124-01", .code = 6});
+    world->folder.addProduct(6, "5102", "");
     for (const char* sale : {"000123-01", "000124-01"}) {
         world->ctx.emission.SaleCode = sale;
         EXPECT_TRUE(run()) << sale;
@@ -246,9 +245,9 @@ TEST_P(ItemGroupTest, DescriptionsAndUnitsAreFittedToTheLayout) {
 }
 
 TEST_P(ItemGroupTest, ListsTheItemsOfASale) {
-    world->addItem({.code = 12, .description = "COCA COLA"});
-    world->addItem({.code = 7, .description = "PAO FRANCES"});
-    world->addItem({.sale = "000999-01", .code = 8, .description = "OUTRA VENDA"});
+    world->folder.addItem({.code = 12, .description = "COCA COLA"});
+    world->folder.addItem({.code = 7, .description = "PAO FRANCES"});
+    world->folder.addItem({.sale = "000999-01", .code = 8, .description = "OUTRA VENDA"});
     EXPECT_EQ(ListaItensVenda(world->ctx, "000123-01"), "12 - COCA COLA\r\n7 - PAO FRANCES\r\n");
     EXPECT_EQ(ListaItensVenda(world->ctx, "000555-01"), "");
 }
@@ -273,8 +272,8 @@ protected:
         GeraObservacoes(ctx, *world->component);
     }
     void addItem(int code, double total, double discount) {
-        world->addProduct(code, "5102", "21069090");
-        world->addItem({.code = code, .quantity = 1, .total = total, .discount = discount});
+        world->folder.addProduct(code, "5102", "21069090");
+        world->folder.addItem({.code = code, .quantity = 1, .total = total, .discount = discount});
     }
 };
 
@@ -293,15 +292,12 @@ TEST_P(ClosingGroupsTest, TotalsCarryOnlyDiscountProductsAndInvoiceValueAndThePa
                               std::array<std::int32_t, 20>{}));
 
     const auto p = world->sent<PaymentArgs>("payment").at(0);
-    EXPECT_EQ(std::tie(p.indPag, p.tPag, p.vPag), std::make_tuple(0, 1, 35.0));
-    EXPECT_EQ(p.values4to7, (std::array<std::int32_t, 4>{}));
-    EXPECT_EQ(p.texts8to10, (std::array<std::string, 3>{}));
-
-    const auto transport = world->sent<TransportArgs>("transport").at(0);
-    EXPECT_EQ(std::tie(transport.modFrete, transport.value2), std::make_tuple(9, 0));
-    EXPECT_EQ(transport.texts3to5, (std::array<std::string, 3>{}));
-    EXPECT_EQ(transport.values6to9, (std::array<std::int32_t, 4>{}));
-    EXPECT_EQ(transport.texts10to19, (std::array<std::string, 10>{}));
+    EXPECT_EQ(std::tie(p.indPag, p.tPag, p.vPag, p.values4to7, p.texts8to10),
+              std::make_tuple(0, 1, 35.0, std::array<std::int32_t, 4>{}, std::array<std::string, 3>{}));
+    const auto t2 = world->sent<TransportArgs>("transport").at(0);
+    EXPECT_EQ(std::tie(t2.modFrete, t2.value2, t2.texts3to5, t2.values6to9, t2.texts10to19),
+              std::make_tuple(9, 0, std::array<std::string, 3>{}, std::array<std::int32_t, 4>{},
+                              std::array<std::string, 10>{}));
 
     // The additional information sends nothing and leaves the shared texts empty.
     EXPECT_EQ(world->operations().back(), "payment");
@@ -343,7 +339,7 @@ TEST(GroupFailureTest, EveryGroupNamesTheSaleUnderItsOwnTitle) {
          }},
         {"totals", "ERRO TOTAL", "totais: recusado",
          [](GroupWorld& w) {
-             w.addItem({});
+             w.folder.addItem({});
              w.openSaleHeader("000123-01");
              GeraTotais(w.ctx, *w.component);
          }},

@@ -44,7 +44,7 @@ protected:
     std::vector<RecipientArgs> recipients() const { return world->sent<RecipientArgs>("recipient"); }
     std::vector<std::string> dialogs() const { return world->monitor.frontend.dialogsShown(); }
     std::string storedMunicipality(int client) const {
-        return world->value("select CodMun from Clientes where Numero = " + std::to_string(client), "CodMun");
+        return world->folder.value("select CodMun from Clientes where Numero = " + std::to_string(client), "CodMun");
     }
 };
 

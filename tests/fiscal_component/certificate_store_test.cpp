@@ -33,13 +33,8 @@ std::string certificateErrorOf(Action action) {
 
 // The serial as the openssl command line reads it from the PKCS#12 file, independent of the store.
 std::string serialByOpenSsl(const std::string& pfx) {
-    const std::string command = "openssl pkcs12 -in '" + pfx + "' -passin 'file:" + pfx +
-                                ".senha' -nokeys -clcerts 2>/dev/null | openssl x509 -noout -serial";
-    FILE* pipe = popen(command.c_str(), "r");
-    char line[256] = {};
-    const bool read = pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr;
-    if (pipe != nullptr) pclose(pipe);
-    std::string text = read ? line : "";
+    std::string text = quorvanti::testing::commandOutput("openssl pkcs12 -in '" + pfx + "' -passin 'file:" + pfx +
+                                                         ".senha' -nokeys -clcerts 2>/dev/null | openssl x509 -noout -serial");
     while (!text.empty() && text.back() == '\n') text.pop_back();
     return text.rfind("serial=", 0) == 0 ? text.substr(7) : "";
 }

@@ -227,9 +227,9 @@ TEST(NfceDocumentTest, ContingencyWritesEntryTimeAndJustification) {
     AccessKeyFields fields = doc.keyFields();
     fields.numericCode = "83746152";
     const std::string xml = doc.write(buildAccessKey(fields));
-    EXPECT_THAT(xml, HasSubstr("<tpEmis>9</tpEmis>"));
-    EXPECT_THAT(xml, HasSubstr("<verProc>EXEMPLO 1.0</verProc><dhCont>2026-11-20T00:00:00-03:00</dhCont>"
-                               "<xJust>Sistema WEB inoperante apresentando lentidao</xJust></ide>"));
+    EXPECT_THAT(xml, AllOf(HasSubstr("<tpEmis>9</tpEmis>"),
+                           HasSubstr("<verProc>EXEMPLO 1.0</verProc><dhCont>2026-11-20T00:00:00-03:00</dhCont>"
+                                     "<xJust>Sistema WEB inoperante apresentando lentidao</xJust></ide>")));
 }
 
 TEST(NfceDocumentTest, IncompleteOrInconsistentDocumentsAreNotWritten) {
@@ -304,8 +304,7 @@ TEST(LayoutTextTest, CollapsesBlanksAndRefusesCharactersBeyondLatin1) {
     EXPECT_EQ(layoutText("AÇÚCAR", "xProd"), "AÇÚCAR");
     const std::string dash =
         testing::errorText<ComponentError>([] { layoutText("CAFÉ — EXTRA", "Descrição do produto (xProd) do item 1"); });
-    EXPECT_THAT(dash, HasSubstr("xProd"));
-    EXPECT_THAT(dash, HasSubstr("—"));
+    EXPECT_THAT(dash, AllOf(HasSubstr("xProd"), HasSubstr("—")));
     EXPECT_THROW(layoutText("\xC3\x28", "xNome"), ComponentError);
     EXPECT_EQ(firstCharacters("ÁBCDE", 3), "ÁBC");
     EXPECT_EQ(xmlEscape("A&B <C> \"D\" 'E'\r\n"), "A&amp;B &lt;C&gt; \"D\" 'E'&#xD;\n");
@@ -389,8 +388,8 @@ TEST(QrCodeTest, AddressesComeFromTheTableOrTheWebServicesFile) {
     const std::string ini = dir.file("webservices.ini");
     testing::writeFile(ini, "[MT_2]\r\nQRCode=http://127.0.0.1:8080/qr\r\n");
     const ConsultationAddress address = consultationAddress("MT", 2, ini);
-    EXPECT_EQ(address.qrCode, "http://127.0.0.1:8080/qr");
-    EXPECT_EQ(address.urlChave, "http://homologacao.sefaz.mt.gov.br/nfce/consultanfce");
+    EXPECT_EQ(std::tie(address.qrCode, address.urlChave),
+              std::make_tuple("http://127.0.0.1:8080/qr", "http://homologacao.sefaz.mt.gov.br/nfce/consultanfce"));
     EXPECT_EQ(consultationAddress("MT", 1, ini).qrCode, "http://www.sefaz.mt.gov.br/nfce/consultanfce");
 }
 

@@ -139,15 +139,13 @@ TEST_F(RealComponentTest, KeyFilesAndQrCodeFollowTheDocumentLayoutAndThePublishe
     EXPECT_EQ(generated.signedPath, documentFolder + "arquivos/assinado/NFe" + generated.key + "-assinado.xml");
     const std::string unsignedXml = readFile(generated.generatedPath);
     const std::string signedXml = readFile(generated.signedPath);
-    EXPECT_THAT(unsignedXml, Not(HasSubstr("Signature")));
-    EXPECT_THAT(unsignedXml, HasSubstr("<infNFe versao=\"4.00\" Id=\"NFe" + generated.key + "\">"));
-    EXPECT_THAT(signedXml, HasSubstr("<cDV>" + generated.key.substr(43) + "</cDV><tpAmb>2</tpAmb>"));
+    EXPECT_THAT(unsignedXml, AllOf(Not(HasSubstr("Signature")),
+                                   HasSubstr("<infNFe versao=\"4.00\" Id=\"NFe" + generated.key + "\">")));
     // infNFeSupl between infNFe and Signature, Signature last.
-    EXPECT_THAT(signedXml, HasSubstr("</infNFe><infNFeSupl>"));
-    EXPECT_THAT(signedXml, HasSubstr("</infNFeSupl><Signature"));
-    EXPECT_THAT(signedXml, HasSubstr("</Signature></NFe>"));
-    EXPECT_THAT(signedXml, Not(HasSubstr(kCsc)));
-    EXPECT_THAT(signedXml, HasSubstr("<urlChave>http://homologacao.sefaz.mt.gov.br/nfce/consultanfce</urlChave>"));
+    EXPECT_THAT(signedXml, AllOf(HasSubstr("<cDV>" + generated.key.substr(43) + "</cDV><tpAmb>2</tpAmb>"),
+                                 HasSubstr("</infNFe><infNFeSupl>"), HasSubstr("</infNFeSupl><Signature"),
+                                 HasSubstr("</Signature></NFe>"), Not(HasSubstr(kCsc)),
+                                 HasSubstr("<urlChave>http://homologacao.sefaz.mt.gov.br/nfce/consultanfce</urlChave>")));
 
     // The online QR code, read back from the signed file and from the authorised one alike.
     RealFiscalComponent reader(storeFolder);
@@ -173,9 +171,9 @@ TEST_F(RealComponentTest, KeyFilesAndQrCodeFollowTheDocumentLayoutAndThePublishe
     writeFile(documentFolder + "webservices.ini",
               "[MT_2]\r\nQRCode=http://127.0.0.1:18443/nfce/qrcode\r\nurlChave=http://127.0.0.1:18443/consulta\r\n");
     const Generated local = generate(Sale{});
-    const std::string localXml = readFile(local.signedPath);
-    EXPECT_THAT(localXml, HasSubstr("<![CDATA[http://127.0.0.1:18443/nfce/qrcode?p=" + local.key + "|2|2|1|"));
-    EXPECT_THAT(localXml, HasSubstr("<urlChave>http://127.0.0.1:18443/consulta</urlChave>"));
+    EXPECT_THAT(readFile(local.signedPath),
+                AllOf(HasSubstr("<![CDATA[http://127.0.0.1:18443/nfce/qrcode?p=" + local.key + "|2|2|1|"),
+                      HasSubstr("<urlChave>http://127.0.0.1:18443/consulta</urlChave>")));
 
     // An unusable numeric code ("0" when the program's request failed, or the number itself) is replaced.
     for (const char* unusable : {"0", "4321"}) {
@@ -218,11 +216,10 @@ TEST_F(RealComponentTest, ValidationMessagesNameTheElementAndTheReason) {
         std::string message;
         EXPECT_FALSE(component->validate(ValidationArgs{changed.signedPath}, message));
         EXPECT_FALSE(component->validate(ValidationArgs{broken}, message));
-        for (const std::string& text : {message, validateNfeText(xml, folder).message}) {
-            EXPECT_THAT(text, HasSubstr("Elemento nfe:NCM do item 1 (linha 2): valor '1234' não corresponde ao padrão"));
-            EXPECT_THAT(text, HasSubstr(":NCM"));  // what the emission routine looks for
-            EXPECT_THAT(text, HasSubstr("Detalhe: Element 'nfe:NCM'"));
-        }
+        // ":NCM" is what the emission routine looks for.
+        for (const std::string& text : {message, validateNfeText(xml, folder).message})
+            EXPECT_THAT(text, AllOf(HasSubstr("Elemento nfe:NCM do item 1 (linha 2): valor '1234' não corresponde ao padrão"),
+                                    HasSubstr(":NCM"), HasSubstr("Detalhe: Element 'nfe:NCM'")));
         EXPECT_THAT(validateNfeText("<NFe><infNFe>", folder).message, HasSubstr("não é um XML válido"));
     }
     std::string signature = original;
@@ -240,8 +237,7 @@ TEST_F(RealComponentTest, ValidationMessagesNameTheElementAndTheReason) {
 TEST_F(RealComponentTest, SaysWhetherItCanWorkAndRefusesWhatItCannotDo) {
     bool usable = false;
     RealFiscalComponent fresh(storeFolder);
-    EXPECT_TRUE(fresh.statusQuery(usable));
-    EXPECT_TRUE(usable);
+    EXPECT_TRUE(fresh.statusQuery(usable) && usable);
     std::string key;
     GenerationArgs args;
     SharedTexts shared;

@@ -225,17 +225,16 @@ TEST(SoapTransportTest, PostsASoap12EnvelopeWithTheActionReadsTheAnswerAndKeepsT
                                        "http://www.portalfiscal.inf.br/nfe/wsdl/NFeStatusServico4/nfeStatusServicoNF\"\r\n"));
     const std::string envelope = soapEnvelope(WebService::ServiceStatus, call.message);
     EXPECT_EQ(requests[0].substr(requests[0].find("\r\n\r\n") + 4), envelope);
-    EXPECT_THAT(envelope, HasSubstr("<soap12:Envelope"));
-    EXPECT_THAT(envelope, HasSubstr("xmlns:soap12=\"http://www.w3.org/2003/05/soap-envelope\""));
-    EXPECT_THAT(envelope, HasSubstr("<soap12:Body><nfeDadosMsg xmlns=\"http://www.portalfiscal.inf.br/nfe/wsdl/"
-                                    "NFeStatusServico4\">" + call.message + "</nfeDadosMsg></soap12:Body>"));
+    EXPECT_THAT(envelope, AllOf(HasSubstr("<soap12:Envelope"),
+                                HasSubstr("xmlns:soap12=\"http://www.w3.org/2003/05/soap-envelope\""),
+                                HasSubstr("<soap12:Body><nfeDadosMsg xmlns=\"http://www.portalfiscal.inf.br/nfe/wsdl/"
+                                          "NFeStatusServico4\">" + call.message + "</nfeDadosMsg></soap12:Body>")));
 
     // The connection is kept for the next call to the same server.
     const SoapOutcome second = callWebService(call, "retConsStatServ");
     ASSERT_FALSE(second.reading.failure);
-    EXPECT_EQ(outcome.newConnections, 1);
-    EXPECT_EQ(second.newConnections, 0);
-    EXPECT_EQ(server.connections(), 1);
+    EXPECT_EQ(std::make_tuple(outcome.newConnections, second.newConnections, server.connections()),
+              std::make_tuple(1, 0, 1));
 }
 
 TEST(SoapTransportTest, EachUnusableOrMissingAnswerBecomesAFailureWithItsOwnWord) {
@@ -424,11 +423,10 @@ TEST_F(WebServicesTest, AddressesComeFromTheIniFileOverTheBuiltInOnes) {
                 HasSubstr(nfe + "webservices.ini, seção [MT_2], chave NFeConsultaProtocolo4"));
 
     const ConnectionSettings relative = connectionSettings(nfe, "30000");
-    EXPECT_EQ(relative.caFile, nfe + "ac-teste.pem");
-    EXPECT_EQ(relative.timeoutMs, 250);
+    EXPECT_EQ(std::tie(relative.caFile, relative.timeoutMs), std::make_tuple(nfe + "ac-teste.pem", 250));
     writeFile(nfe + "webservices.ini", "[TLS]\r\nCA=/etc/outra.pem\r\nTimeoutMs=abc\r\n");
-    EXPECT_EQ(connectionSettings(nfe, "15000").caFile, "/etc/outra.pem");
-    EXPECT_EQ(connectionSettings(nfe, "15000").timeoutMs, 15000);
+    const ConnectionSettings absolute = connectionSettings(nfe, "15000");
+    EXPECT_EQ(std::tie(absolute.caFile, absolute.timeoutMs), std::make_tuple("/etc/outra.pem", 15000));
     EXPECT_EQ(connectionSettings(nfe, "").timeoutMs, 30000);
 
     // The operations answer a missing or refused address like any failure to reach the authority, and
@@ -461,16 +459,15 @@ TEST_F(WebServicesTest, AnAuthorisedSendKeepsItsDocumentAndStatusIs107AndAnUnkno
     EXPECT_EQ(std::tie(sent.cStat, sent.xMotivo, sent.protocolCStat, sent.protocolXMotivo),
               std::make_tuple(104, "Lote processado", 100, "Autorizado o uso da NF-e"));
     EXPECT_THAT(sent.nProt, MatchesRegex("[0-9]{15}"));
-    EXPECT_FALSE(sent.dhRecbto.empty());
-    EXPECT_FALSE(sent.protocolDhRecbto.empty());
+    EXPECT_FALSE(sent.dhRecbto.empty() || sent.protocolDhRecbto.empty());
     EXPECT_THAT(readFile(answerPath(document.key + "-ret-envi.xml")), HasSubstr("<retEnviNFe"));
 
     const std::string proc = readFile(procNfePath(document.key));
     std::string error;
     EXPECT_TRUE(validAgainst("procNFe_v4.00.xsd", proc, &error)) << error;
-    EXPECT_THAT(proc, HasSubstr("<nfeProc versao=\"4.00\" xmlns=\"http://www.portalfiscal.inf.br/nfe\">" +
-                                document.xml + "<protNFe"));
-    EXPECT_THAT(proc, HasSubstr("<nProt>" + sent.nProt + "</nProt>"));
+    EXPECT_THAT(proc, AllOf(HasSubstr("<nfeProc versao=\"4.00\" xmlns=\"http://www.portalfiscal.inf.br/nfe\">" +
+                                      document.xml + "<protNFe"),
+                            HasSubstr("<nProt>" + sent.nProt + "</nProt>")));
     EXPECT_TRUE(testing::xmlsecVerifies(procNfePath(document.key)));
 
     // Authorised synchronously: the consultation asks the authority by key.
@@ -589,15 +586,15 @@ TEST_F(WebServicesTest, FailuresOfTheAuthorityBecomeTransportCodes) {
 TEST_F(WebServicesTest, BothEndsOfTheConnectionMustBeTrusted) {
     startAuthority(kExampleAuthority);
     const std::string refused = said(services().serviceStatus());
-    EXPECT_THAT(refused, MatchesRegex(std::to_string(kFailureClientRefused) + " .*recusou o certificado digital do emitente.*"));
-    EXPECT_THAT(refused, Not(HasSubstr("ERRO 93")));
+    EXPECT_THAT(refused, AllOf(MatchesRegex(std::to_string(kFailureClientRefused) +
+                                            " .*recusou o certificado digital do emitente.*"),
+                               Not(HasSubstr("ERRO 93"))));
 
     writeIni(kExampleAuthority);
     const std::string foreign = said(services().serviceStatus());
-    EXPECT_THAT(foreign, StartsWith(std::to_string(kFailureServerCertificate) + " "));
-    EXPECT_THAT(foreign, HasSubstr("o certificado do servidor 127.0.0.1:" + std::to_string(authority->port()) +
-                                   " não é confiável"));
-    EXPECT_THAT(foreign, HasSubstr(kExampleAuthority));
+    EXPECT_THAT(foreign, AllOf(StartsWith(std::to_string(kFailureServerCertificate) + " "), HasSubstr(kExampleAuthority),
+                               HasSubstr("o certificado do servidor 127.0.0.1:" + std::to_string(authority->port()) +
+                                         " não é confiável")));
 
     // Without a CA file the system's bundle decides, and it does not hold the test authority.
     writeIni("");
@@ -605,8 +602,8 @@ TEST_F(WebServicesTest, BothEndsOfTheConnectionMustBeTrusted) {
 
     writeIni("nao-existe.pem");
     const std::string unreadable = said(services().serviceStatus());
-    EXPECT_THAT(unreadable, StartsWith(std::to_string(kFailureServerCertificate) + " "));
-    EXPECT_THAT(unreadable, HasSubstr(nfe + "nao-existe.pem (chave CA da seção TLS de webservices.ini) não pôde ser lido"));
+    EXPECT_THAT(unreadable, AllOf(StartsWith(std::to_string(kFailureServerCertificate) + " "),
+                                  HasSubstr(nfe + "nao-existe.pem (chave CA da seção TLS de webservices.ini) não pôde ser lido")));
 }
 
 TEST_F(WebServicesTest, OnlyASignedNfeIsSent) {

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -109,16 +108,7 @@ protected:
     static std::string printed(const std::string& file) {
         return receipt::goldenText(receipt::readEscPos(testing::readFile(file)));
     }
-    // A command's standard output.
-    static std::string run(const std::string& command) {
-        std::string out;
-        if (FILE* pipe = popen(command.c_str(), "r")) {
-            char buffer[4096];
-            for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-            pclose(pipe);
-        }
-        return out;
-    }
+    static std::string run(const std::string& command) { return testing::commandOutput(command); }
 
     testing::ProgramFolder folder{database::DbKind::Sqlite};
     fiscal::UnavailableComponentFactory components;

@@ -283,11 +283,12 @@ TEST_F(AuthorityTest, AnAsynchronousBatchIsAnsweredByItsReceiptAndItsKeysAgainBy
     EXPECT_EQ(texts(processed.get(), {{"cStat"}, {"nRec"}}), "104|" + receipt);
     const std::vector<xmlNode*> protocols = childElements(rootElement(processed.get()), "protNFe", kNfeNamespace);
     ASSERT_EQ(protocols.size(), 2u);
-    EXPECT_EQ(childText(childElement(protocols[0], "infProt", kNfeNamespace), "chNFe"), a.key);
-    EXPECT_EQ(childText(childElement(protocols[1], "infProt", kNfeNamespace), "chNFe"), b.key);
-    EXPECT_EQ(childText(childElement(protocols[1], "infProt", kNfeNamespace), "cStat"), "100");
-    EXPECT_TRUE(kept(a.key));
-    EXPECT_TRUE(kept(b.key));
+    const auto protocolText = [&](int i, const char* name) {
+        return childText(childElement(protocols[i], "infProt", kNfeNamespace), name);
+    };
+    EXPECT_EQ(protocolText(0, "chNFe") + "|" + protocolText(1, "chNFe") + "|" + protocolText(1, "cStat"),
+              a.key + "|" + b.key + "|100");
+    EXPECT_TRUE(kept(a.key) && kept(b.key));
 
     EXPECT_EQ(field(call(Service::ReceiptConsultation, receiptRequest("510000999999999")).get(), {"cStat"}), "106");
 
@@ -345,21 +346,16 @@ TEST_F(AuthorityTest, TheScenarioDropsAnswersHttpErrorsAndDelaysOnlyTheCallsItNa
     const std::string request = sendRequest({document.xml});
 
     const Reply dropped = authority().answer(Service::Authorisation, request);
-    EXPECT_TRUE(dropped.drop);
-    EXPECT_EQ(dropped.delayMs, 0);
-    EXPECT_FALSE(kept(document.key));
+    EXPECT_EQ(std::make_tuple(dropped.drop, dropped.delayMs, kept(document.key)), std::make_tuple(true, 0, false));
 
     const Reply notFound = authority().answer(Service::Authorisation, request);
-    EXPECT_FALSE(notFound.drop);
-    EXPECT_EQ(notFound.httpStatus, 404);
+    EXPECT_EQ(std::make_tuple(notFound.drop, notFound.httpStatus, kept(document.key)), std::make_tuple(false, 404, false));
     EXPECT_THAT(notFound.contentType, StartsWith("text/html"));
     EXPECT_THAT(notFound.body, HasSubstr("404"));
-    EXPECT_FALSE(kept(document.key));
 
+    // Processed, only the answer is lost.
     const Reply lost = authority().answer(Service::Authorisation, request);
-    EXPECT_TRUE(lost.drop);
-    EXPECT_EQ(lost.delayMs, 5);
-    EXPECT_TRUE(kept(document.key));  // processed, only the answer is lost
+    EXPECT_EQ(std::make_tuple(lost.drop, lost.delayMs, kept(document.key)), std::make_tuple(true, 5, true));
 
     EXPECT_EQ(protocolStatus(send(document.xml).get()), "204");
     // Other services count their own calls.
@@ -370,8 +366,7 @@ TEST_F(AuthorityTest, TheScenarioDropsAnswersHttpErrorsAndDelaysOnlyTheCallsItNa
     for (int i = 0; i < 2; ++i) {
         const Reply broken = authority().answer(Service::ServiceStatus, statusRequest());
         EXPECT_EQ(broken.httpStatus, 500);
-        EXPECT_THAT(broken.body, HasSubstr("Cenário inválido"));
-        EXPECT_THAT(broken.body, HasSubstr("linha 2"));
+        EXPECT_THAT(broken.body, AllOf(HasSubstr("Cenário inválido"), HasSubstr("linha 2")));
     }
     writeScenario("[call NFeStatusServico4 1]\nstatus = 108\n");
     EXPECT_EQ(texts(call(Service::ServiceStatus, statusRequest()).get(), {{"cStat"}, {"xMotivo"}}),
@@ -594,9 +589,7 @@ TEST(ScenarioTest, TheFirstMatchingRuleThatIsNotUsedUpDecidesEachCallOfItsRange)
     // Sends carrying key A: call 1 falls to the key rule for any service, call 2 to its call rule.
     EXPECT_EQ(scenario.decide(Service::Authorisation, {kKeyA}).action.protocol->cStat, 217);
     const ScenarioDecision second = scenario.decide(Service::Authorisation, {kKeyA});
-    EXPECT_EQ(second.callNumber, 2);
-    EXPECT_EQ(second.action.httpStatus, 404);
-    EXPECT_EQ(second.line, 1);
+    EXPECT_EQ(std::tie(second.callNumber, second.action.httpStatus, second.line), std::make_tuple(2, 404, 1));
     EXPECT_EQ(scenario.decide(Service::Authorisation, {kKeyB}).line, 0);
     EXPECT_EQ(scenario.decide(Service::Authorisation, {kKeyB}).action.delayMs, 7);
     EXPECT_EQ(scenario.decide(Service::Authorisation, {}).action.delayMs, 7);
@@ -604,9 +597,7 @@ TEST(ScenarioTest, TheFirstMatchingRuleThatIsNotUsedUpDecidesEachCallOfItsRange)
     // Consultations count on their own: the processing rule answers twice, then the general key rule.
     for (int i = 0; i < 2; ++i) {
         const ScenarioDecision waiting = scenario.decide(Service::ProtocolConsultation, {kKeyA});
-        EXPECT_EQ(waiting.callNumber, i + 1);
-        EXPECT_EQ(waiting.action.status->cStat, 105);
-        EXPECT_EQ(waiting.key, kKeyA);
+        EXPECT_EQ(std::tie(waiting.callNumber, waiting.action.status->cStat, waiting.key), std::make_tuple(i + 1, 105, kKeyA));
     }
     const ScenarioDecision after = scenario.decide(Service::ProtocolConsultation, {kKeyA});
     EXPECT_FALSE(after.action.status);
@@ -617,13 +608,11 @@ TEST(ScenarioTest, TheFirstMatchingRuleThatIsNotUsedUpDecidesEachCallOfItsRange)
     scenario = Scenario::parse("[Call RECIBO 2-3]\n  status = 105  Lote em processamento  \n"
                                         "[call NFeRetAutorizacao4 *]\ndrop = after\ndelay = 250\n");
     const ScenarioDecision first = scenario.decide(Service::ReceiptConsultation, {});
-    EXPECT_EQ(first.action.drop, Drop::AfterProcessing);
-    EXPECT_EQ(first.action.delayMs, 250);
+    EXPECT_EQ(std::tie(first.action.drop, first.action.delayMs), std::make_tuple(Drop::AfterProcessing, 250));
     for (int call = 2; call <= 3; ++call) {
         const ScenarioDecision waiting = scenario.decide(Service::ReceiptConsultation, {});
-        EXPECT_EQ(waiting.action.status->cStat, 105);
-        EXPECT_EQ(waiting.action.status->xMotivo, "Lote em processamento");
-        EXPECT_EQ(waiting.action.drop, Drop::No);
+        EXPECT_EQ(std::tie(waiting.action.status->cStat, waiting.action.status->xMotivo, waiting.action.drop),
+                  std::make_tuple(105, "Lote em processamento", Drop::No));
     }
     EXPECT_EQ(scenario.decide(Service::ReceiptConsultation, {}).line, 3);
 }
@@ -641,8 +630,7 @@ TEST(ScenarioTest, AChangedFileIsReadAgainWithItsCountsStartedAfresh) {
     replace("[call status 1]\nstatus = 109\n");
     const ScenarioDecision first = file.decide(Service::ServiceStatus, {});
     EXPECT_TRUE(file.reloaded());
-    EXPECT_EQ(first.callNumber, 1);
-    EXPECT_EQ(first.action.status->cStat, 109);
+    EXPECT_EQ(std::tie(first.callNumber, first.action.status->cStat), std::make_tuple(1, 109));
     EXPECT_EQ(file.decide(Service::ServiceStatus, {}).line, 0);
     EXPECT_FALSE(file.reloaded());
 
@@ -664,9 +652,9 @@ TEST(StateStoreTest, AuthorisedDocumentsAndSequencesOutliveTheStore) {
     testing::TempDir dir;
     {
         StateStore store(dir.file("estado"));
-        EXPECT_EQ(store.nextProtocolSequence(), 1u);
-        EXPECT_EQ(store.nextProtocolSequence(), 2u);
-        EXPECT_EQ(store.nextReceiptSequence(), 1u);
+        const auto first = store.nextProtocolSequence();
+        EXPECT_EQ(std::make_tuple(first, store.nextProtocolSequence(), store.nextReceiptSequence()),
+                  std::make_tuple(1u, 2u, 1u));
         store.saveAuthorised({kKeyA, "510000000000001"}, "<nfeProc/>");
         store.saveReceiptResults("510000000000001", "<recibo/>");
     }
@@ -675,13 +663,12 @@ TEST(StateStoreTest, AuthorisedDocumentsAndSequencesOutliveTheStore) {
     EXPECT_FALSE(store.authorisedDocument(kSameNumber));
     const auto byNumber = store.authorisedNumber(kSameNumber);
     ASSERT_TRUE(byNumber);
-    EXPECT_EQ(byNumber->key, kKeyA);
-    EXPECT_EQ(byNumber->receipt, "510000000000001");
+    EXPECT_EQ(byNumber->key + "|" + byNumber->receipt, kKeyA + "|510000000000001");
     EXPECT_FALSE(store.authorisedNumber(kKeyB));
     EXPECT_EQ(store.receiptResults("510000000000001"), "<recibo/>");
     EXPECT_FALSE(store.receiptResults("510000000000002"));
-    EXPECT_EQ(store.nextProtocolSequence(), 3u);
-    EXPECT_EQ(store.nextReceiptSequence(), 2u);
+    const auto protocol = store.nextProtocolSequence();
+    EXPECT_EQ(std::make_tuple(protocol, store.nextReceiptSequence()), std::make_tuple(3u, 2u));
     EXPECT_TRUE(std::filesystem::exists(dir.file("estado/numeracao/11222333000181/65-001-000001234")));
 }
 

@@ -23,11 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "fiscal_component/certificates/certificate_store.h"
 #include "platform/ini_file.h"
 #include "support/program_folder.h"
 #include "support/sefaz_process.h"
-#include "support/test_certificates.h"
 
 extern char** environ;
 
@@ -98,16 +96,10 @@ protected:
     void SetUp() override {
         QUORVANTI_SKIP_WITHOUT_MARIADB(GetParam().kind);
         folder = std::make_unique<ProgramFolder>(GetParam().kind);
-        const std::string store = folder->path() + "/certificados";
-        testing::installTestCertificate(store);
-        folder->setSetting("CertificadoSerie", fiscal::CertificateStore(store).list().at(0).serialNumber);
+        testing::installTestSigner(*folder);
         authorityFolder = folder->path() + "/..";
-        testing::writeFile(authorityFolder + "/cenario.txt", "");
-        const std::string ca = testing::testAuthorityPem();
-        authority = testing::startHttpsAuthority(authorityFolder, ca, {"--quiet"});
+        authority = testing::startShopAuthority(*folder, "10000");
         ASSERT_GT(authority->port(), 0) << authority->log();
-        testing::writeFile(folder->path() + "/nfe/webservices.ini",
-                           testing::webServicesIni(authority->port(), ca, "10000"));
         folder->execute("INSERT INTO Estoque (Codigo, Descricao, cfop, cst, codigofiscal) VALUES "
                         "(101, 'ARROZ', '5102', '102', '10063021'), (103, 'REFRIGERANTE', '5405', '500', '22021000')");
         for (const std::string& code : kSales) {

@@ -44,31 +44,28 @@ TEST_P(StartUpTest, FillsTheRecordsLeavesTheSettingsAndShowsTheMonitor) {
 
     const auto& s = monitor.ctx.settings;
     const auto& e = monitor.ctx.emitter;
-    EXPECT_EQ(folder->setting("TemNFCE_PraGerar"), "sim");
-    EXPECT_EQ(folder->setting("IDtoken"), "000001");
-    EXPECT_EQ(folder->setting("EnviandoNFCEVenda"), "");
-    EXPECT_EQ(folder->setting("CertificadoSerie"), "1A2B3C");
-    EXPECT_EQ(monitor.registry.read("nfe", "NoSerieCertificado"), "1A2B3C");
-    EXPECT_EQ(monitor.registry.read("Velantrimexo", "NoSerieCertificado"), "1A2B3C");
+    EXPECT_EQ(std::make_tuple(folder->setting("TemNFCE_PraGerar"), folder->setting("IDtoken"),
+                              folder->setting("EnviandoNFCEVenda"), folder->setting("CertificadoSerie"),
+                              monitor.registry.read("nfe", "NoSerieCertificado"),
+                              monitor.registry.read("Velantrimexo", "NoSerieCertificado")),
+              std::make_tuple("sim", "000001", "", "1A2B3C", "1A2B3C", "1A2B3C"));
 
     EXPECT_EQ(std::tie(e.State, e.Cnpj, e.TradeName, e.Street, e.CityName, e.CityCode, e.PostalCode, e.Phone,
                        e.StateRegistration),
               std::make_tuple("MT", "11222333000181", "LOJA TESTE", "RUA SAO JOAO", "CUIABA", "5103403", "78000000",
                               "6533334444", "131234567"));
-    EXPECT_EQ(std::tie(s.Environment, s.Series, s.TimeZone, s.ContingencyReason, s.QueueSql),
+    EXPECT_EQ(std::tie(s.Environment, s.Series, s.TimeZone, s.ContingencyReason, s.QueueSql, s.LogPath, s.AppFolder),
               std::make_tuple("2", "1", "-04:00", "Sistema WEB inoperante apresentando lentidao",
-                              "Select * from TabNCEAEnviar where enviada = 'enviar' and codvenda like '%-01'"));
-    EXPECT_EQ(s.LogPath, folder->desktop() + "/LOG_NFCE.txt");
-    EXPECT_EQ(s.AppFolder, folder->path() + "/");
+                              "Select * from TabNCEAEnviar where enviada = 'enviar' and codvenda like '%-01'",
+                              folder->desktop() + "/LOG_NFCE.txt", folder->path() + "/"));
 
     const auto& w = monitor.ctx.mainWindow;
     EXPECT_EQ(std::tie(w.Label3.caption, w.Label4.caption, w.Label8.caption, w.Label5.caption, w.Label17.caption,
                        w.Check1.caption),
               std::make_tuple("2", "1A2B3C", "AMB:2", "Impressora: EPSON", "-04:00", "Desativar Impressão"));
-    EXPECT_EQ(w.Timer1.interval, std::chrono::milliseconds(3000));
-    EXPECT_TRUE(w.Timer1.enabled && w.tray.added);
-    EXPECT_FALSE(w.Check1.checked);
-    EXPECT_FALSE(w.visible);  // a tray program: it hides itself once shown
+    // A tray program: it hides itself once shown.
+    EXPECT_EQ(std::tie(w.Timer1.interval, w.Timer1.enabled, w.tray.added, w.Check1.checked, w.visible),
+              std::make_tuple(std::chrono::milliseconds(3000), true, true, false, false));
 
     // Without a usable component the operator gets the shutdown dialog, and the set-up reports its own
     // failure; start-up carries on either way.
@@ -252,13 +249,12 @@ TEST_F(StartUpSettingsTest, AUsableComponentIsConfiguredForTheModeWithoutTheShut
     fiscal::RecordingComponentFactory recording;
     TestMonitor monitor(folder, recording);
     ASSERT_EQ(runStartUp(monitor), ExitStatus::Normal);
-    EXPECT_TRUE(monitor.frontend.dialogsShown().empty());
-    EXPECT_TRUE(monitor.frontend.messages().empty());
+    EXPECT_TRUE(monitor.frontend.dialogsShown().empty() && monitor.frontend.messages().empty());
     EXPECT_TRUE(monitor.ctx.settings.ComponentOk);
     const auto configure = recording.state().callsOf("configure");
     ASSERT_EQ(configure.size(), 1u);
-    EXPECT_EQ(std::get<fiscal::ConfigurationArgs>(configure[0].args).tpEmis, "9");
-    EXPECT_EQ(std::get<fiscal::ConfigurationArgs>(configure[0].args).certificateSerial, "1A2B3C");
+    const auto& args = std::get<fiscal::ConfigurationArgs>(configure[0].args);
+    EXPECT_EQ(args.tpEmis + "|" + args.certificateSerial, "9|1A2B3C");
     // The status query ran on its own instance, before any configuration.
     EXPECT_EQ(recording.state().operations().front(), "statusQuery");
 }

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "fiscal_component/certificates/certificate_store.h"
+#include "support/program_folder.h"
 #include "support/temp_dir.h"
 #include "support/test_certificates.h"
 
@@ -106,6 +108,20 @@ std::string webServicesIni(int port, const std::string& ca, const std::string& t
         ini += std::string(service) + "=https://127.0.0.1:" + std::to_string(port) + "/nfcews/services/" + service +
                "\r\n";
     return ini + "[TLS]\r\nCA=" + ca + "\r\nTimeoutMs=" + timeoutMs + "\r\n";
+}
+
+std::string installTestSigner(ProgramFolder& folder) {
+    const std::string store = folder.path() + "/certificados";
+    installTestCertificate(store);
+    folder.setSetting("CertificadoSerie", fiscal::CertificateStore(store).list().at(0).serialNumber);
+    return store;
+}
+
+std::unique_ptr<AuthorityProcess> startShopAuthority(const ProgramFolder& folder, const std::string& timeoutMs) {
+    writeFile(folder.path() + "/../cenario.txt", "");
+    auto authority = startHttpsAuthority(folder.path() + "/..", testAuthorityPem(), {"--quiet"});
+    writeFile(folder.path() + "/nfe/webservices.ini", webServicesIni(authority->port(), testAuthorityPem(), timeoutMs));
+    return authority;
 }
 
 }  // namespace quorvanti::testing

@@ -48,4 +48,13 @@ void replaceScenario(const std::string& path, const std::string& rules);
 // A webservices.ini pointing every MT homologation service at the program on `port`.
 std::string webServicesIni(int port, const std::string& ca, const std::string& timeoutMs = "");
 
+class ProgramFolder;
+
+// The shop of `folder` emitting for real: the test signer installed in its certificados folder (its
+// serial in the settings), answering the store folder.
+std::string installTestSigner(ProgramFolder& folder);
+// The local SEFAZ of that shop, kept in the folder above it (state, log and an empty scenario
+// cenario.txt), over HTTPS with the test authority, quiet; the shop's nfe/webservices.ini points at it.
+std::unique_ptr<AuthorityProcess> startShopAuthority(const ProgramFolder& folder, const std::string& timeoutMs);
+
 }  // namespace quorvanti::testing

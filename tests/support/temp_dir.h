@@ -24,5 +24,7 @@ private:
 // Whole-file helpers for assertions.
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
+// What a shell command writes to its standard output (its standard error is discarded).
+std::string commandOutput(const std::string& command);
 
 }  // namespace quorvanti::testing

@@ -10,26 +10,9 @@ constexpr int kModelWithoutCutter = 5;
 
 }  // namespace
 
-struct BematechMp2032::Job {
-    std::unique_ptr<PrinterPort> port;
-    EscPosJob escPos;
-};
-
 BematechMp2032::BematechMp2032(DeviceSettings settings) : settings_(std::move(settings)) {}
 
-BematechMp2032::~BematechMp2032() {
-    // A port left open still delivers what was printed, as closing the program would.
-    if (job_) FechaPorta();
-}
-
-int BematechMp2032::FechaPorta() {
-    lastProblem_.clear();
-    if (!job_) return 1;
-    std::unique_ptr<Job> job = std::move(job_);
-    job->port->write(job->escPos.bytes());
-    lastProblem_ = job->port->close();
-    return lastProblem_.empty() ? 1 : 0;
-}
+int BematechMp2032::FechaPorta() { return job_.close(lastProblem_); }
 
 int BematechMp2032::ConfiguraModeloImpressora(int model) {
     lastProblem_.clear();
@@ -42,16 +25,7 @@ int BematechMp2032::ConfiguraModeloImpressora(int model) {
 }
 
 int BematechMp2032::IniciaPorta(const std::string& port) {
-    if (job_) FechaPorta();
-    lastProblem_.clear();
-    PortOpening opening = openPort(port, settings_.folders);
-    if (!opening.port) {
-        lastProblem_ = opening.problem;
-        return opening.code;
-    }
-    job_ = std::make_unique<Job>(Job{std::move(opening.port), EscPosJob(settings_.bematechCodePage, paperDots_)});
-    job_->escPos.start();
-    return 1;
+    return job_.open(port, settings_.folders, settings_.bematechCodePage, paperDots_, lastProblem_);
 }
 
 int BematechMp2032::AjustaLarguraPapel(int millimetres) {
@@ -61,46 +35,30 @@ int BematechMp2032::AjustaLarguraPapel(int millimetres) {
         return 0;
     }
     paperDots_ = millimetres == 58 ? kPaper58mmDots : kPaper80mmDots;
-    if (job_) job_->escPos.setPaperDots(paperDots_);
+    if (job_.isOpen()) job_.escPos().setPaperDots(paperDots_);
     return 1;
 }
 
-bool BematechMp2032::portOpen() {
-    lastProblem_.clear();
-    if (job_) return true;
-    lastProblem_ = "Porta da impressora Bematech não aberta (IniciaPorta)";
-    return false;
-}
-
 int BematechMp2032::ComandoTX(const std::string& command, int length) {
-    if (!portOpen()) return 0;
+    if (!job_.ready(lastProblem_)) return 0;
     if (length < 0 || static_cast<std::size_t>(length) > command.size()) {
         lastProblem_ = "Comprimento de comando inválido: " + std::to_string(length);
         return 0;
     }
-    job_->escPos.raw(std::string_view(command).substr(0, static_cast<std::size_t>(length)));
+    job_.escPos().raw(std::string_view(command).substr(0, static_cast<std::size_t>(length)));
     return 1;
 }
 
 int BematechMp2032::FormataTX(const std::string& text, int letterType, int italic, int underline, int expanded,
                               int bold) {
-    if (!portOpen()) return 0;
-    const auto style = vendorTextStyle(letterType, italic, underline, expanded, bold);
-    if (!style) {
-        lastProblem_ = "Formatação de texto inválida";
-        return 0;
-    }
-    job_->escPos.setStyle(*style);
-    job_->escPos.text(text);
-    job_->escPos.setStyle({});
-    return 1;
+    return job_.formattedText(text, letterType, italic, underline, expanded, bold, std::nullopt, lastProblem_);
 }
 
 int BematechMp2032::ImprimeCodigoQRCODE(int /*errorCorrection*/, int moduleSize, int /*codeType*/, int /*qrVersion*/,
                                         int /*encoding*/, const std::string& text) {
-    if (!portOpen()) return 0;
+    if (!job_.ready(lastProblem_)) return 0;
     // Level M and a symbol of at least 25 mm whatever the call asks: the DANFE NFC-e requires both.
-    if (!job_->escPos.qrCode(text, moduleSize)) {
+    if (!job_.escPos().qrCode(text, moduleSize)) {
         lastProblem_ = "QR Code sem texto ou grande demais";
         return 0;
     }
@@ -120,17 +78,17 @@ int BematechMp2032::DefineDLBitmap(const std::string& path) {
 }
 
 int BematechMp2032::PrintDLBitmap(int /*mode*/) {
-    if (!portOpen()) return 0;
+    if (!job_.ready(lastProblem_)) return 0;
     if (bitmap_.empty()) {
         lastProblem_ = "Nenhum bitmap carregado (DefineDLBitmap)";
         return 0;
     }
-    job_->escPos.image(bitmap_);
+    job_.escPos().image(bitmap_);
     return 1;
 }
 
 int BematechMp2032::AcionaGuilhotina(int mode) {
-    if (!portOpen()) return 0;
+    if (!job_.ready(lastProblem_)) return 0;
     if (model_ == kModelWithoutCutter) {
         lastProblem_ = "Modelo de impressora sem guilhotina";
         return 0;
@@ -139,7 +97,7 @@ int BematechMp2032::AcionaGuilhotina(int mode) {
         lastProblem_ = "Modo de corte inválido: " + std::to_string(mode);
         return 0;
     }
-    job_->escPos.cut(mode == 1);
+    job_.escPos().cut(mode == 1);
     return 1;
 }
 

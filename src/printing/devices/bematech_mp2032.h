@@ -3,19 +3,17 @@
 // Every call answers a whole number: 1 done, 0 or less not done (no open port, bad argument).
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "printing/devices/device_settings.h"
 #include "printing/devices/picture.h"
-#include "printing/devices/printer_port.h"
+#include "printing/devices/escpos_commands.h"
 
 namespace quorvanti::printing::devices {
 
 class BematechMp2032 {
 public:
     explicit BematechMp2032(DeviceSettings settings);
-    ~BematechMp2032();
 
     // Closes the port, sending what was printed since IniciaPorta. 1 also when no port was open.
     int FechaPorta();
@@ -45,10 +43,8 @@ public:
     const std::string& lastProblem() const { return lastProblem_; }
 
 private:
-    struct Job;
-    bool portOpen();
     DeviceSettings settings_;
-    std::unique_ptr<Job> job_;
+    PortJob job_{"Bematech"};
     int model_ = 0;
     int paperDots_ = 576;
     Picture bitmap_;

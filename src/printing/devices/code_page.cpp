@@ -49,20 +49,13 @@ constexpr HighHalf kCp860 = {
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,  // F8
 };
 
-// Windows-1252: 0x80-0x9F as below (its five unassigned bytes read as the C1 control of the same
-// number, as the platform's conversion does), 0xA0-0xFF as Latin-1.
-constexpr HighHalf makeWindows1252() {
-    constexpr char16_t low[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
-        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88
-        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
-        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98
-    };
+// Windows-1252 as the platform's conversion reads it (its five unassigned bytes as the C1 controls of
+// the same number).
+const HighHalf kWindows1252 = [] {
     HighHalf page{};
-    for (int i = 0; i < 128; ++i) page[i] = i < 32 ? low[i] : static_cast<char16_t>(0x80 + i);
+    for (int i = 0; i < 128; ++i) page[i] = static_cast<char16_t>(platform::windows1252CodePoint(static_cast<unsigned char>(0x80 + i)));
     return page;
-}
-constexpr HighHalf kWindows1252 = makeWindows1252();
+}();
 
 const HighHalf& tableOf(CodePage page) {
     switch (page) {
@@ -156,17 +149,7 @@ std::string decodeText(std::string_view bytes, CodePage page) {
     out.reserve(bytes.size() + bytes.size() / 4);
     for (char c : bytes) {
         const unsigned char byte = static_cast<unsigned char>(c);
-        const char32_t cp = byte < 0x80 ? byte : table[byte - 0x80];
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        platform::appendUtf8(out, byte < 0x80 ? byte : table[byte - 0x80]);
     }
     return out;
 }

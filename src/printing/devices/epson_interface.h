@@ -4,18 +4,16 @@
 // (a QR code with modules of N dots); other tags are printed as written.
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "printing/devices/device_settings.h"
-#include "printing/devices/printer_port.h"
+#include "printing/devices/escpos_commands.h"
 
 namespace quorvanti::printing::devices {
 
 class EpsonInterface {
 public:
     explicit EpsonInterface(DeviceSettings settings);
-    ~EpsonInterface();
 
     // 1 when the port opened; below 1 when not (the opening's code).
     int IniciaPorta(const std::string& port);
@@ -33,10 +31,8 @@ public:
     const std::string& lastProblem() const { return lastProblem_; }
 
 private:
-    struct Job;
-    bool portOpen();
     DeviceSettings settings_;
-    std::unique_ptr<Job> job_;
+    PortJob job_{"Epson"};
     std::string lastProblem_;
 };
 

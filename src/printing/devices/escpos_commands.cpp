@@ -210,4 +210,56 @@ std::string EscPosJob::takeBytes() {
     return out;
 }
 
+PortJob::~PortJob() {
+    std::string ignored;
+    close(ignored);
+}
+
+int PortJob::open(const std::string& portText, const DeviceFolders& folders, CodePage page, int paperDots,
+                  std::string& problem) {
+    close(problem);
+    problem.clear();
+    PortOpening opening = openPort(portText, folders);
+    if (!opening.port) {
+        problem = opening.problem;
+        return opening.code;
+    }
+    port_ = std::move(opening.port);
+    escPos_.emplace(page, paperDots);
+    escPos_->start();
+    return 1;
+}
+
+int PortJob::close(std::string& problem) {
+    problem.clear();
+    if (!port_) return 1;
+    std::unique_ptr<PrinterPort> port = std::move(port_);
+    port->write(escPos_->bytes());
+    escPos_.reset();
+    problem = port->close();
+    return problem.empty() ? 1 : 0;
+}
+
+bool PortJob::ready(std::string& problem) const {
+    problem.clear();
+    if (port_) return true;
+    problem = "Porta da impressora " + vendor_ + " não aberta (IniciaPorta)";
+    return false;
+}
+
+int PortJob::formattedText(const std::string& text, int letterType, int italic, int underline, int expanded,
+                           int bold, std::optional<TextAlignment> alignment, std::string& problem) {
+    if (!ready(problem)) return 0;
+    const auto style = vendorTextStyle(letterType, italic, underline, expanded, bold);
+    if (!style) {
+        problem = "Formatação de texto inválida";
+        return 0;
+    }
+    if (alignment) escPos_->setAlignment(*alignment);
+    escPos_->setStyle(*style);
+    escPos_->text(text);
+    escPos_->setStyle({});
+    return 1;
+}
+
 }  // namespace quorvanti::printing::devices

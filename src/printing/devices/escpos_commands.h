@@ -7,6 +7,7 @@
 // "Condensed" is font B (ESC M 1): 64 columns of 9 dots on an 80 mm roll instead of 48 of 12.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 
 #include "printing/devices/code_page.h"
 #include "printing/devices/picture.h"
+#include "printing/devices/printer_port.h"
 
 namespace quorvanti::printing::devices {
 
@@ -103,6 +105,41 @@ private:
     bool styleKnown_ = false;
     bool alignmentKnown_ = false;
     bool atLineStart_ = true;
+};
+
+// The job the Bematech and Epson libraries keep between IniciaPorta and FechaPorta: ESC/POS bytes for
+// an open port, leaving in one piece when it closes. Each call sets `problem` (empty after a success).
+class PortJob {
+public:
+    // `vendor` names the printer in the problem of a call made without an open port.
+    explicit PortJob(std::string vendor) : vendor_(std::move(vendor)) {}
+    // A port left open still delivers what was printed, as closing the program would.
+    ~PortJob();
+    PortJob(const PortJob&) = delete;
+    PortJob& operator=(const PortJob&) = delete;
+
+    // IniciaPorta: closes a job still open, opens `portText` and starts a job. 1 when open, else the
+    // opening's code (0 or less).
+    int open(const std::string& portText, const DeviceFolders& folders, CodePage page, int paperDots,
+             std::string& problem);
+    // FechaPorta: sends the job and closes the port; 1 also when no port was open, 0 when the job was
+    // not delivered.
+    int close(std::string& problem);
+    // Clears `problem` and answers whether a port is open; when not, `problem` says so.
+    bool ready(std::string& problem) const;
+    bool isOpen() const { return port_ != nullptr; }
+    // The open port's job (only while isOpen()).
+    EscPosJob& escPos() { return *escPos_; }
+    // FormataTX on the open port: `text` in the vendorTextStyle of the numbers (after `alignment`, when
+    // given), the style reset after it. 0 with `problem` set when no port is open or the numbers are not
+    // a style.
+    int formattedText(const std::string& text, int letterType, int italic, int underline, int expanded, int bold,
+                      std::optional<TextAlignment> alignment, std::string& problem);
+
+private:
+    std::string vendor_;
+    std::unique_ptr<PrinterPort> port_;
+    std::optional<EscPosJob> escPos_;
 };
 
 }  // namespace quorvanti::printing::devices

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -39,20 +38,12 @@ const char kQrText[] =
     "https://www.sefaz.rs.gov.br/NFCE/NFCE-COM.aspx?p=43261212345678000195650010000001231000001236|2|1|1|"
     "3A5F0C2B9D8E7F6A5B4C3D2E1F0A9B8C7D6E5F4A";
 
-std::string run(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr) return output;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    pclose(pipe);
-    return output;
-}
+using testing::commandOutput;
 
 // pdfinfo's "Page size:" of page `page`, in points.
 std::pair<double, double> pageSize(const std::string& pdf, int page = 1) {
-    const std::string info = run("pdfinfo -f " + std::to_string(page) + " -l " + std::to_string(page) + " " + pdf);
+    const std::string number = std::to_string(page);
+    const std::string info = commandOutput("pdfinfo -f " + number + " -l " + number + " " + pdf);
     std::smatch match;
     if (!std::regex_search(info, match, std::regex(R"(size:\s+([0-9.]+) x ([0-9.]+) pts)"))) return {0, 0};
     return {std::stod(match[1]), std::stod(match[2])};
@@ -150,11 +141,11 @@ TEST_F(PrinterSurfaceTest, PagesHoldTheTextInTheFreeFontsAtThePapersWidth) {
         } else {
             EXPECT_NEAR(height, 841.9, 0.1);
         }
-        EXPECT_EQ(run("pdftotext -layout " + path + " -"),
+        EXPECT_EQ(commandOutput("pdftotext -layout " + path + " -"),
                   "DANFE NFC-e NF DO CONSUMIDOR ELETRONICA\n"
                   "Não permiti aproveitamento de crédito de ICMS\n"
                   "CONSUMIDOR NÃO IDENTIFICADO\n\f");
-        EXPECT_NE(run("pdffonts " + path).find(c.expectedFonts), std::string::npos);
+        EXPECT_NE(commandOutput("pdffonts " + path).find(c.expectedFonts), std::string::npos);
     }
 }
 
@@ -213,7 +204,7 @@ TEST_F(PrinterSurfaceTest, QrPictureDrawnHalfSizeScansBackFromTheRenderedPage) {
 
         const std::vector<std::string> pngs = receipt::renderPdfPages(path, dir_.file("qr"), dpi);
         ASSERT_EQ(pngs.size(), 1u);
-        EXPECT_EQ(run("zbarimg --raw -q " + pngs[0]), std::string(kQrText) + "\n");
+        EXPECT_EQ(commandOutput("zbarimg --raw -q " + pngs[0]), std::string(kQrText) + "\n");
     }
     EXPECT_THROW(receipt::renderPdfPages(dir_.file("qrcode.bmp"), dir_.file("x")), std::runtime_error);
 }
@@ -232,13 +223,13 @@ TEST_F(PrinterSurfaceTest, FilesAndSheets) {
     printer.EndDoc();
 
     const std::string first = dir_.file("jobs/0001.pdf");
-    EXPECT_TRUE(std::regex_search(run("pdfinfo " + first), std::regex(R"(Pages:\s+2\n)")));
-    std::string sheets = run("pdftotext -layout " + first + " -"), items;
+    EXPECT_TRUE(std::regex_search(commandOutput("pdfinfo " + first), std::regex(R"(Pages:\s+2\n)")));
+    std::string sheets = commandOutput("pdftotext -layout " + first + " -"), items;
     for (int line = 1; line <= 100; ++line) items += "item " + std::to_string(line) + "\n";
     ASSERT_EQ(std::count(sheets.begin(), sheets.end(), '\f'), 2);
     std::erase(sheets, '\f');
     EXPECT_EQ(sheets, items) << "every line once, in order";
-    EXPECT_EQ(run("pdftotext -layout " + dir_.file("jobs/0002.pdf") + " -"), "segunda via\n\f")
+    EXPECT_EQ(commandOutput("pdftotext -layout " + dir_.file("jobs/0002.pdf") + " -"), "segunda via\n\f")
         << "the second job alone, in a file of its own";
 }
 
@@ -279,7 +270,7 @@ TEST_F(PrinterSurfaceTest, WithoutServerTheFailureNamesTheQueueAtOnce) {
     printer.setDefaultPrinter("file:" + dir_.file("after.pdf"));
     printer.Print("depois");
     printer.EndDoc();
-    EXPECT_EQ(run("pdftotext -layout " + dir_.file("after.pdf") + " -"), "depois\n\f")
+    EXPECT_EQ(commandOutput("pdftotext -layout " + dir_.file("after.pdf") + " -"), "depois\n\f")
         << "the failed page is not carried over";
 }
 
@@ -311,10 +302,10 @@ TEST_F(PrinterSurfaceTest, JobsArriveInTheQueuesOfARealServer) {
     printer.Print("Não permiti aproveitamento de crédito " + token);
     printer.EndDoc();
     const auto page = awaitJob(cupsOutput_ + "/a4", [&](const std::string& file) {
-        return run("pdftotext " + file + " -").find(token) != std::string::npos;
+        return commandOutput("pdftotext " + file + " -").find(token) != std::string::npos;
     });
     ASSERT_TRUE(page) << "no PDF in " << cupsOutput_ << "/a4";
-    EXPECT_EQ(run("pdftotext -layout " + *page + " -"), "Não permiti aproveitamento de crédito " + token + "\n\f");
+    EXPECT_EQ(commandOutput("pdftotext -layout " + *page + " -"), "Não permiti aproveitamento de crédito " + token + "\n\f");
     EXPECT_NEAR(pageSize(*page).first, 595.3, 0.1);
 
     const std::string refused = cupsSubmit("nao-existe", "x", "x", "application/vnd.cups-raw");
