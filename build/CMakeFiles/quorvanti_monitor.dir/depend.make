@@ -1,2 +1,0 @@
-# Empty dependencies file for quorvanti_monitor.
-# This may be replaced when dependencies are built.

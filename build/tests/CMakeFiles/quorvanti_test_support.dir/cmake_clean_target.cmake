@@ -1,3 +1,0 @@
-file(REMOVE_RECURSE
-  "libquorvanti_test_support.a"
-)
