@@ -22,6 +22,7 @@
 #include "printing/devices/printer_object.h"
 #include "printing/devices/printer_port.h"
 #include "receipt/pdf_preview.h"
+#include "support/env_guard.h"
 #include "support/temp_dir.h"
 
 // Fontconfig's caches, filled by Cairo's and poppler's text, are unreachable at exit without
@@ -40,19 +41,15 @@ const char kQrText[] =
 
 using testing::commandOutput;
 
-// pdfinfo's "Page size:" of page `page`, in points.
-std::pair<double, double> pageSize(const std::string& pdf, int page = 1) {
-    const std::string number = std::to_string(page);
-    const std::string info = commandOutput("pdfinfo -f " + number + " -l " + number + " " + pdf);
+// pdfinfo's "Page size:" of the first page, in points.
+std::pair<double, double> pageSize(const std::string& pdf) {
+    const std::string info = commandOutput("pdfinfo " + pdf);
     std::smatch match;
     if (!std::regex_search(info, match, std::regex(R"(size:\s+([0-9.]+) x ([0-9.]+) pts)"))) return {0, 0};
     return {std::stod(match[1]), std::stod(match[2])};
 }
 
-std::string optionalVariable(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
+std::string optionalVariable(const char* name) { return std::getenv(name) != nullptr ? std::getenv(name) : ""; }
 
 // The first job file in `folder` (written whole by the server's back end) that `matches`, waiting up
 // to 30 s for the server to deliver it.
@@ -78,21 +75,25 @@ std::optional<std::string> awaitJob(const std::string& folder, const std::functi
     return found;
 }
 
+// The number and message of the PrinterError `action` raises; "" when it raises none.
+std::string printerFault(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const PrinterError& error) {
+        return std::to_string(error.number) + " " + error.what();
+    }
+    return "";
+}
+
 class PrinterSurfaceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedPrinter_ = std::getenv("PRINTER") != nullptr ? std::optional(optionalVariable("PRINTER")) : std::nullopt;
-        unsetenv("PRINTER");
-        unsetenv("LPDEST");
-        cupsServer_ = optionalVariable("QUORVANTI_TEST_CUPS_SERVER");
-        cupsOutput_ = optionalVariable("QUORVANTI_TEST_CUPS_OUTPUT");
+        env_.set("PRINTER", std::nullopt);
+        env_.set("LPDEST", std::nullopt);
         // Never the machine's own server: the private one, or a socket nobody listens on.
         cupsSetServer(cupsServer_.empty() ? dir_.file("no-server.sock").c_str() : cupsServer_.c_str());
     }
-    void TearDown() override {
-        if (savedPrinter_) setenv("PRINTER", savedPrinter_->c_str(), 1);
-        cupsSetServer(nullptr);
-    }
+    void TearDown() override { cupsSetServer(nullptr); }
 
     bool haveCups() const { return !cupsServer_.empty() && !cupsOutput_.empty(); }
     // A page written to a file of the temporary folder.
@@ -102,9 +103,9 @@ protected:
     }
 
     testing::TempDir dir_;
-    std::string cupsServer_;
-    std::string cupsOutput_;
-    std::optional<std::string> savedPrinter_;
+    testing::EnvGuard env_;  // PRINTER and LPDEST as they were
+    const std::string cupsServer_ = optionalVariable("QUORVANTI_TEST_CUPS_SERVER");
+    const std::string cupsOutput_ = optionalVariable("QUORVANTI_TEST_CUPS_OUTPUT");
 };
 
 #define SKIP_WITHOUT_CUPS()                                                                                         \
@@ -237,13 +238,8 @@ TEST_F(PrinterSurfaceTest, UnknownPrinterIsRefusedAndTheOldOneKept) {
     PrinterObject printer;
     printer.setDefaultPrinter("file:" + dir_.file("a.pdf"));
     for (const std::string name : {"nao-existe", "", "a/b"}) {
-        try {
-            printer.setDefaultPrinter(name);
-            ADD_FAILURE() << name << " accepted";
-        } catch (const PrinterError& error) {
-            EXPECT_EQ(error.number, 1801);
-            EXPECT_EQ(std::string(error.what()), "Nome de impressora inválido: \"" + name + "\"");
-        }
+        EXPECT_EQ(printerFault([&] { printer.setDefaultPrinter(name); }),
+                  "1801 Nome de impressora inválido: \"" + name + "\"");
         EXPECT_EQ(printer.DeviceName(), "file:" + dir_.file("a.pdf"));
     }
 }
@@ -256,17 +252,12 @@ TEST_F(PrinterSurfaceTest, WithoutServerTheFailureNamesTheQueueAtOnce) {
     EXPECT_EQ(problem, "Impressora \"recibo\": o servidor CUPS " + dir_.file("no-server.sock") +
                            " não responde (No such file or directory)");
 
-    setenv("PRINTER", "a4", 1);
+    env_.set("PRINTER", "a4");
     PrinterObject printer;
     EXPECT_EQ(printer.DeviceName(), "a4") << "the system's default comes from PRINTER";
     printer.Print("DANFE");
-    try {
-        printer.EndDoc();
-        ADD_FAILURE() << "EndDoc without a server succeeded";
-    } catch (const PrinterError& error) {
-        EXPECT_EQ(error.number, 482);
-        EXPECT_NE(std::string(error.what()).find("Impressora \"a4\": o servidor CUPS"), std::string::npos);
-    }
+    const std::string fault = printerFault([&] { printer.EndDoc(); });
+    EXPECT_EQ(fault.rfind("482 Impressora \"a4\": o servidor CUPS", 0), 0u) << fault;
     printer.setDefaultPrinter("file:" + dir_.file("after.pdf"));
     printer.Print("depois");
     printer.EndDoc();
