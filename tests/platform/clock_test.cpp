@@ -1,6 +1,7 @@
 // The clocks, virtual and scaled, and the event loop that runs the timers on them.
 #include "platform/clock.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -84,9 +85,8 @@ TEST(SystemClockTest, AScaledClockRunsPausesAndTimersFasterButKeepsTheRealInstan
     for (const auto& [text, scale] : {std::pair{"", 1.0}, {"  ", 1.0}, {"1", 1.0}, {"0.01", 0.01}, {" 1e-3 ", 0.001}})
         EXPECT_EQ(parseTimeScale(text), scale) << text;
     for (const char* wrong : {"0", "-1", "2", "abc", "0,01", "nan", "inf", "0.01s"})
-        EXPECT_NE(testing::errorText<std::invalid_argument>([&] { parseTimeScale(wrong); }).find("QUORVANTI_TIME_SCALE"),
-                  std::string::npos)
-            << wrong;
+        EXPECT_THAT(testing::errorText<std::invalid_argument>([&] { parseTimeScale(wrong); }),
+                    ::testing::HasSubstr("QUORVANTI_TIME_SCALE")) << wrong;
     testing::EnvGuard env;
     env.set(kTimeScaleVariable, std::nullopt);
     EXPECT_EQ(timeScaleFromEnvironment(), 1.0);

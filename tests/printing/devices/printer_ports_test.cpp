@@ -53,18 +53,14 @@ TEST(PrinterPorts, FilePortsAppendEachJobAndUsbAndComNamesResolveInTheDeviceFold
 TEST(PrinterPorts, PortsThatCannotOpenGiveANonPositiveCodeNamingThem) {
     TempDir dir;
     const DeviceFolders folders{dir.path()};
-    struct Case {
-        std::string port;
-        int code;
-        std::string named;
-    };
-    for (const Case& c : {Case{"USB", -1, "USB"}, Case{"COM3", -1, "COM3"}, Case{"/nowhere/lp0", -1, "/nowhere/lp0"},
-                          Case{"file:/nowhere/out.bin", -1, "/nowhere/out.bin"}, Case{"LPT1", 0, "LPT1"},
-                          Case{"cups:quorvanti-no-such-queue", -2, "quorvanti-no-such-queue"},
-                          Case{"127.0.0.1:1", -3, "127.0.0.1:1"}}) {
-        const PortOpening opening = openPort(c.port, folders);
-        EXPECT_EQ(std::make_tuple(opening.port == nullptr, opening.code), std::make_tuple(true, c.code)) << c.port;
-        EXPECT_NE(opening.problem.find(c.named), std::string::npos) << opening.problem;
+    // The port, the code its opening answers, and what its problem names.
+    for (const auto& [port, code, named] : std::initializer_list<std::tuple<std::string, int, std::string>>{
+             {"USB", -1, "USB"}, {"COM3", -1, "COM3"}, {"/nowhere/lp0", -1, "/nowhere/lp0"},
+             {"file:/nowhere/out.bin", -1, "/nowhere/out.bin"}, {"LPT1", 0, "LPT1"},
+             {"cups:quorvanti-no-such-queue", -2, "quorvanti-no-such-queue"}, {"127.0.0.1:1", -3, "127.0.0.1:1"}}) {
+        const PortOpening opening = openPort(port, folders);
+        EXPECT_EQ(std::make_tuple(opening.port == nullptr, opening.code), std::make_tuple(true, code)) << port;
+        EXPECT_NE(opening.problem.find(named), std::string::npos) << opening.problem;
     }
     // The layers answer the opening's code and keep its message.
     DeviceSettings settings;
@@ -165,13 +161,9 @@ TEST(PreviewTool, QrCodesOfThePaperAndOfTheBitmapScanBack) {
     const std::string tool = std::string(QUORVANTI_BINARY_DIR) + "/quorvanti-receipt";
     ASSERT_EQ(statusOf(tool + " " + dir.file("receipt.bin") + " " + dir.file("receipt.png") + " >" + dir.file("log") + " 2>&1"), 0)
         << readFile(dir.file("log"));
-    struct Usage {
-        std::string arguments;
-        int status;
-    };
-    for (const Usage& u : {Usage{"--help", 0}, Usage{"", 2}, Usage{dir.file("none.bin") + " x.png", 1},
-                           Usage{dir.file("receipt.bin") + " /nowhere/x.png", 1}})
-        EXPECT_EQ(statusOf(tool + " " + u.arguments + " >/dev/null 2>&1"), u.status) << u.arguments;
+    for (const auto& [arguments, status] : std::initializer_list<std::pair<std::string, int>>{
+             {"--help", 0}, {"", 2}, {dir.file("none.bin") + " x.png", 1}, {dir.file("receipt.bin") + " /nowhere/x.png", 1}})
+        EXPECT_EQ(statusOf(tool + " " + arguments + " >/dev/null 2>&1"), status) << arguments;
     if (statusOf("command -v zbarimg >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "zbarimg is not installed (zbar-tools): the scans were not checked";
     for (const char* picture : {"receipt.png", "qrcode.bmp"}) {

@@ -16,6 +16,7 @@
 #include <optional>
 #include <regex>
 #include <set>
+#include <tuple>
 
 #include "printing/devices/cups_queue.h"
 #include "printing/devices/picture.h"
@@ -108,23 +109,14 @@ protected:
     const std::string cupsOutput_ = optionalVariable("QUORVANTI_TEST_CUPS_OUTPUT");
 };
 
-#define SKIP_WITHOUT_CUPS()                                                                                         \
-    if (!haveCups())                                                                                                \
-    GTEST_SKIP() << "QUORVANTI_TEST_CUPS_SERVER / QUORVANTI_TEST_CUPS_OUTPUT are not set: start a server with "   \
-                    "scripts/cups-test-server.sh start DIR (as root; scripts/test.sh does)"
-
 TEST_F(PrinterSurfaceTest, PagesHoldTheTextInTheFreeFontsAtThePapersWidth) {
-    struct Case {
-        Paper paper;
-        double widthPoints;
-        std::string expectedFonts;  // in the PDF's font list
-    };
-    for (const Case& c : {Case{Paper::Roll80mm, 226.75, "LiberationMono"},
-                          Case{Paper::A4, 595.3, "LiberationSansNarrow"}}) {
-        SCOPED_TRACE(c.widthPoints);
+    // The paper, its width in points and the font the PDF's font list names.
+    for (const auto& [paper, widthPoints, expectedFont] : {std::tuple{Paper::Roll80mm, 226.75, "LiberationMono"},
+                                                            std::tuple{Paper::A4, 595.3, "LiberationSansNarrow"}}) {
+        SCOPED_TRACE(widthPoints);
         PrinterObject printer;
-        printer.setPaper(c.paper);
-        printer.FontName = c.paper == Paper::A4 ? "Arial Narrow" : "Courier New";
+        printer.setPaper(paper);
+        printer.FontName = paper == Paper::A4 ? "Arial Narrow" : "Courier New";
         printer.Print("DANFE NFC-e NF DO CONSUMIDOR ELETRONICA");
         printer.Print("Não permiti aproveitamento de crédito de ICMS");
         // A stray Windows-1252 byte from the shop's data is drawn as its letter, not the end of the page.
@@ -135,9 +127,9 @@ TEST_F(PrinterSurfaceTest, PagesHoldTheTextInTheFreeFontsAtThePapersWidth) {
         endDocTo(printer, path);
 
         const auto [width, height] = pageSize(path);
-        EXPECT_NEAR(width, c.widthPoints, 0.1);
-        EXPECT_DOUBLE_EQ(printer.ScaleWidth(), c.widthPoints * 20);
-        if (c.paper == Paper::Roll80mm) {
+        EXPECT_NEAR(width, widthPoints, 0.1);
+        EXPECT_DOUBLE_EQ(printer.ScaleWidth(), widthPoints * 20);
+        if (paper == Paper::Roll80mm) {
             EXPECT_NEAR(height, drawnTo / 20 + 18, 1) << "as long as what was drawn, plus the margin";
         } else {
             EXPECT_NEAR(height, 841.9, 0.1);
@@ -146,7 +138,7 @@ TEST_F(PrinterSurfaceTest, PagesHoldTheTextInTheFreeFontsAtThePapersWidth) {
                   "DANFE NFC-e NF DO CONSUMIDOR ELETRONICA\n"
                   "Não permiti aproveitamento de crédito de ICMS\n"
                   "CONSUMIDOR NÃO IDENTIFICADO\n\f");
-        EXPECT_NE(commandOutput("pdffonts " + path).find(c.expectedFonts), std::string::npos);
+        EXPECT_NE(commandOutput("pdffonts " + path).find(expectedFont), std::string::npos);
     }
 }
 
@@ -266,7 +258,9 @@ TEST_F(PrinterSurfaceTest, WithoutServerTheFailureNamesTheQueueAtOnce) {
 }
 
 TEST_F(PrinterSurfaceTest, JobsArriveInTheQueuesOfARealServer) {
-    SKIP_WITHOUT_CUPS();
+    if (!haveCups())
+        GTEST_SKIP() << "QUORVANTI_TEST_CUPS_SERVER / QUORVANTI_TEST_CUPS_OUTPUT are not set: start a server with "
+                        "scripts/cups-test-server.sh start DIR (as root; scripts/test.sh does)";
     EXPECT_TRUE(cupsQueueExists("recibo"));
     EXPECT_FALSE(cupsQueueExists("nao-existe"));
     EXPECT_EQ(cupsDefaultQueue(), "a4");
