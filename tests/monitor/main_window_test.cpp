@@ -53,9 +53,7 @@ TEST_F(WindowsTest, CertificateSelectionFailureOffersTheRegistrationScript) {
 }
 
 TEST_F(WindowsTest, TheParameterEditorCompletesEmptyBoxesFromConfiguracaoXmlAndSaves) {
-    folder.removeSetting("CSC");
-    folder.removeSetting("IDtoken");
-    folder.removeSetting("ambienteNFCE");
+    for (const char* key : {"CSC", "IDtoken", "ambienteNFCE"}) folder.removeSetting(key);
     // Without configuracao.xml, or with a broken one, the boxes stay empty instead of failing.
     ParameterEditor bare(monitor.ctx);
     EXPECT_NO_THROW(bare.load());
@@ -91,9 +89,7 @@ TEST_F(WindowsTest, TheParameterEditorCompletesEmptyBoxesFromConfiguracaoXmlAndS
     editor.click("Command1");
     EXPECT_TRUE(editor.closed());
     EXPECT_EQ(monitor.frontend.messages().back().text, "Gravado");
-    EXPECT_EQ(folder.setting("ambienteNFCE"), "2");
-    EXPECT_EQ(folder.setting("CSC"), "ABC");
-    EXPECT_EQ(folder.setting("IDtoken"), "000002");
+    EXPECT_EQ(folder.setting("ambienteNFCE") + "|" + folder.setting("CSC") + "|" + folder.setting("IDtoken"), "2|ABC|000002");
 }
 
 TEST(ShutdownDialogTest, StatusCheckAndCertificateChoiceThroughTheComponentThenCloseOrEnd) {
@@ -153,9 +149,11 @@ protected:
         monitor = std::make_unique<TestMonitor>(*folder, components);
         startup::SubMain(monitor->ctx);
     }
-    void queue(const std::string& codvenda, const std::string& corpoXml) {
-        folder->execute("INSERT INTO TabNCEAEnviar (codvenda, enviada, dataV, corpoXML) VALUES (" + codvenda +
-                        ", 'enviar', '2026-03-05', " + corpoXml + ")");
+    // Queues each sale code (an SQL literal) with a document body (one too).
+    void queue(std::initializer_list<const char*> codvendas, const std::string& corpoXml = "'<NFe/>'") {
+        for (const char* codvenda : codvendas)
+            folder->execute("INSERT INTO TabNCEAEnviar (codvenda, enviada, dataV, corpoXML) VALUES (" +
+                            std::string(codvenda) + ", 'enviar', '2026-03-05', " + corpoXml + ")");
     }
     long long queued() {
         auto rows = folder->connect()->open("select count(*) as n from TabNCEAEnviar");
@@ -175,10 +173,9 @@ protected:
 TEST_P(PollCycleTest, RowsWithoutCodeOrXmlAreDroppedAndEachSaleIsHandedOnce) {
     // The print-server query takes every queued row, a row without sale code included.
     monitor->ctx.settings.QueueSql = "Select * from TabNCEAEnviar where enviada = 'enviar'";
-    queue("NULL", "'<NFe/>'");
-    queue("'100-01'", "'  '");
-    queue("'101-01'", "'<NFe/>'");
-    queue("'O''Brien-01'", "'<NFe/>'");  // deleted as typed
+    queue({"NULL"});
+    queue({"'100-01'"}, "'  '");
+    queue({"'101-01'", "'O''Brien-01'"});  // the second deleted as typed
     const auto sleptBefore = monitor->clock.slept();
     tick([&](context::AppContext&, SaleQueueEntry& entry) {
         emitted.push_back(entry);
@@ -198,9 +195,7 @@ TEST_P(PollCycleTest, RowsWithoutCodeOrXmlAreDroppedAndEachSaleIsHandedOnce) {
 }
 
 TEST_P(PollCycleTest, KeptRowsStayAndWaitAGrowingDelayAndTheOperatorIsToldOnce) {
-    queue("'200-01'", "'<NFe/>'");
-    queue("'201-01'", "'<NFe/>'");
-    queue("'202-01'", "'<NFe/>'");
+    queue({"'200-01'", "'201-01'", "'202-01'"});
     folder->execute("INSERT INTO TabNCEAEnviar (codvenda, enviada, dataV, corpoXML) VALUES ('203-01', 'enviar', NULL, "
                     "'<NFe/>')");
     monitor->ctx.endWhenIdle = true;
@@ -242,8 +237,7 @@ TEST_P(PollCycleTest, KeptRowsStayAndWaitAGrowingDelayAndTheOperatorIsToldOnce) 
 }
 
 TEST_P(PollCycleTest, AStopAskedForEndsTheBatchAfterTheCurrentSale) {
-    queue("'210-01'", "'<NFe/>'");
-    queue("'211-01'", "'<NFe/>'");
+    queue({"'210-01'", "'211-01'"});
     bool stop = false;
     monitor->ctx.stopRequested = [&] { return stop; };
     tick([&](context::AppContext&, SaleQueueEntry& entry) {
@@ -257,8 +251,7 @@ TEST_P(PollCycleTest, AStopAskedForEndsTheBatchAfterTheCurrentSale) {
 }
 
 TEST_P(PollCycleTest, ACloseRequestedMidBatchOpensTheShutdownDialogAfterTheCurrentSale) {
-    queue("'300-01'", "'<NFe/>'");
-    queue("'301-01'", "'<NFe/>'");
+    queue({"'300-01'", "'301-01'"});
     std::vector<std::size_t> dialogsWhenEmitting;
     tick([&](context::AppContext& ctx, SaleQueueEntry&) {
         dialogsWhenEmitting.push_back(monitor->frontend.dialogsShown().size());
@@ -286,7 +279,7 @@ TEST_P(PollCycleTest, AnEmptyQueueHidesTheWindowAndAQueuedSaleReadsTheContingenc
     EXPECT_EQ(monitor->ctx.mainWindow.Label12.caption, "1");
 
     // With the work flag off and the point of sale asking for contingency, the program ends for it.
-    queue("'400-01'", "'<NFe/>'");
+    queue({"'400-01'"});
     folder->setSetting("TemNFCE_PraGerar", "nao");
     EXPECT_EQ(tick(routine), ExitStatus::ContingencyRequested);
     EXPECT_TRUE(emitted.empty());

@@ -2,6 +2,7 @@
 // reading of the queue and the log, with the re-queuing of a dropped sale.
 #include "monitor/operator_panel.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -79,25 +80,20 @@ TEST_F(OperatorPanelTest, TheDashboardShowsTheQueueAndTheDroppedSalesAndQueuesOn
     testing::installTestCertificate(store, testing::TestCertificate::Expired);
     monitor.ctx.settings.CertificateSerial = fiscal::CertificateStore(store).list().at(0).serialNumber;
     ShopDashboard dashboard(monitor.ctx, store);
-    std::string json = dashboard.gather();
-    EXPECT_NE(json.find("\"validUntil\":\"01/01/2021 12:00:00\""), std::string::npos) << json;
-    EXPECT_NE(json.find("\"expired\":true,\"warning\":true"), std::string::npos) << json;
-    EXPECT_NE(json.find("\"dropped\":[{\"sale\":\"700-01\",\"reason\":\"05/03/2026 - 700-01 - Operação excede o valor "
-                        "(LimiteNfce)\"}]"),
-              std::string::npos)
-        << json;
-    EXPECT_NE(json.find("\"sale\":\"702-01\",\"date\":\"05/03/2026\",\"state\":\"aguardando nova tentativa\""),
-              std::string::npos)
-        << json;
-
+    const std::string json = dashboard.gather();
+    using ::testing::HasSubstr;
+    EXPECT_THAT(json, HasSubstr("\"validUntil\":\"01/01/2021 12:00:00\""));
+    EXPECT_THAT(json, HasSubstr("\"expired\":true,\"warning\":true"));
+    EXPECT_THAT(json, HasSubstr("\"dropped\":[{\"sale\":\"700-01\",\"reason\":\"05/03/2026 - 700-01 - Operação excede o "
+                                "valor (LimiteNfce)\"}]"));
+    EXPECT_THAT(json, HasSubstr("\"sale\":\"702-01\",\"date\":\"05/03/2026\",\"state\":\"aguardando nova tentativa\""));
     // During a batch the insert waits; between polls it is made as the point-of-sale program makes it.
     monitor.ctx.mainWindow.Timer1.enabled = false;
     dashboard.requestRequeue("700-01");
     dashboard.gather();
     EXPECT_FALSE(folder.queued("700-01"));
     monitor.ctx.mainWindow.Timer1.enabled = true;
-    json = dashboard.gather();
-    EXPECT_NE(json.find("\"note\":\"Venda 700-01 recolocada na fila\""), std::string::npos) << json;
+    EXPECT_THAT(dashboard.gather(), HasSubstr("\"note\":\"Venda 700-01 recolocada na fila\""));
     EXPECT_EQ(folder.value("select enviada || '|' || dataV || '|' || Serv_ImpresNFCE as v from TabNCEAEnviar "
                            "where codvenda = '700-01'", "v"),
               "enviar|2026-03-05|1");
@@ -108,8 +104,7 @@ TEST_F(OperatorPanelTest, TheDashboardShowsTheQueueAndTheDroppedSalesAndQueuesOn
         {"700-01", "Venda 700-01 já está na fila"}};
     for (const auto& [sale, note] : refused) {
         dashboard.requestRequeue(sale);
-        json = dashboard.gather();
-        EXPECT_NE(json.find(std::string("\"note\":\"") + note + "\""), std::string::npos) << json;
+        EXPECT_THAT(dashboard.gather(), HasSubstr(std::string("\"note\":\"") + note + "\""));
     }
     EXPECT_FALSE(plausibleSaleCode("700-01' or '1'='1"));
 }

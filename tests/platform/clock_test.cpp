@@ -1,13 +1,14 @@
 // The clocks, virtual and scaled, and the event loop that runs the timers on them.
 #include "platform/clock.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <thread>
 
-#include "env_guard.h"
 #include "platform/ui/event_loop.h"
+#include "support/env_guard.h"
 #include "support/error_text.h"
 #include "support/host_zone.h"
 
@@ -23,7 +24,6 @@ TEST(DateTimeTest, InstantsAndTheDateTimesOffsetsShow) {
     EXPECT_EQ(dateTimeAt(instant, -hours(4)), (LocalDateTime{2026, 12, 6, 21, 23, 3}));
     EXPECT_EQ(dateTimeAt(instant, hours(9)), (LocalDateTime{2026, 12, 7, 10, 23, 3}));
     EXPECT_EQ(instantOf({2026, 12, 6, 21, 23, 3}, -hours(4)), instant);
-    EXPECT_EQ(VirtualClock::kDefaultStart, instantOf({2026, 3, 5, 14, 7, 9}, -hours(4)));
 
     EXPECT_EQ(addSeconds({2026, 3, 5, 2, 30, 0}, -4 * 3600), (LocalDateTime{2026, 3, 4, 22, 30, 0}));
     EXPECT_EQ(addSeconds({2024, 12, 31, 23, 0, 0}, 3600), (LocalDateTime{2025, 1, 1, 0, 0, 0}));
@@ -71,7 +71,6 @@ TEST(VirtualClockTest, FollowingRealTimeOnlyExplicitMovesShiftTheInstant) {
 
 TEST(SystemClockTest, AScaledClockRunsPausesAndTimersFasterButKeepsTheRealInstant) {
     SystemClock clock(0.001);
-    EXPECT_EQ(clock.timeScale(), 0.001);
     const auto realStart = std::chrono::steady_clock::now();
     const auto steadyStart = clock.steadyNow();
     clock.sleep(milliseconds(3000));                               // 3 ms for real
@@ -86,9 +85,8 @@ TEST(SystemClockTest, AScaledClockRunsPausesAndTimersFasterButKeepsTheRealInstan
     for (const auto& [text, scale] : {std::pair{"", 1.0}, {"  ", 1.0}, {"1", 1.0}, {"0.01", 0.01}, {" 1e-3 ", 0.001}})
         EXPECT_EQ(parseTimeScale(text), scale) << text;
     for (const char* wrong : {"0", "-1", "2", "abc", "0,01", "nan", "inf", "0.01s"})
-        EXPECT_NE(testing::errorText<std::invalid_argument>([&] { parseTimeScale(wrong); }).find("QUORVANTI_TIME_SCALE"),
-                  std::string::npos)
-            << wrong;
+        EXPECT_THAT(testing::errorText<std::invalid_argument>([&] { parseTimeScale(wrong); }),
+                    ::testing::HasSubstr("QUORVANTI_TIME_SCALE")) << wrong;
     testing::EnvGuard env;
     env.set(kTimeScaleVariable, std::nullopt);
     EXPECT_EQ(timeScaleFromEnvironment(), 1.0);

@@ -1,7 +1,7 @@
 // The small operating-system layers: the code page, the log, the registry store, the folders, the
 // instance lock, the shell, and the modes of what they create.
-#include <dirent.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -9,14 +9,11 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <system_error>
 #include <thread>
 
-#include "env_guard.h"
 #include "platform/folders.h"
 #include "platform/ini_file.h"
 #include "platform/instance_lock.h"
@@ -24,6 +21,7 @@
 #include "platform/registry_store.h"
 #include "platform/shell.h"
 #include "platform/text_encoding.h"
+#include "support/env_guard.h"
 #include "support/error_text.h"
 #include "support/temp_dir.h"
 
@@ -158,26 +156,11 @@ bool eventually(const std::function<bool()>& condition) {
     return condition();
 }
 
-// Whether any process is still a child of this one (a finished but unreaped child shows as a zombie).
+// Whether any process is still a child of this one (a finished but unreaped child counts); WNOWAIT
+// leaves a zombie for the shell to reap.
 bool hasChildProcesses() {
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) return false;
-    bool found = false;
-    while (dirent* entry = readdir(proc)) {
-        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
-        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        const auto close = line.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream fields(line.substr(close + 2));
-        char state;
-        pid_t parent = 0;
-        fields >> state >> parent;
-        found = found || parent == getpid();
-    }
-    closedir(proc);
-    return found;
+    siginfo_t info{};
+    return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0;
 }
 
 TEST(ShellTest, RunsTheRegistrationScriptOfTheProgramFolderOnlyAndReapsIt) {

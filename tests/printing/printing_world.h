@@ -94,10 +94,7 @@ protected:
         testing::writeFile(path, signed_->xml);
         return path;
     }
-    static std::string qrText() {
-        const std::string qr = testing::between(signed_->xml, "<qrCode><![CDATA[", "]]>");
-        return qr;
-    }
+    static std::string qrText() { return testing::between(signed_->xml, "<qrCode><![CDATA[", "]]>"); }
 
     // Prints as the completion does: sale "000123-01", number 1234.
     void print(const std::string& path, const std::string& contingency = "0", const std::string& skip = "0") {

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <tuple>
 #include <unistd.h>
@@ -34,16 +33,12 @@ std::string send(const std::string& portText, const std::string& bytes, const De
     return opening.port->close();
 }
 
-TEST(PrinterPorts, FilePortAppendsEachJob) {
+TEST(PrinterPorts, FilePortsAppendEachJobAndUsbAndComNamesResolveInTheDeviceFolder) {
     TempDir dir;
     writeFile(dir.file("out.bin"), "old;");
     EXPECT_EQ(send("file:" + dir.file("out.bin"), "first;"), "");
     EXPECT_EQ(send("file:" + dir.file("out.bin"), "second"), "");
     EXPECT_EQ(readFile(dir.file("out.bin")), "old;first;second");
-}
-
-TEST(PrinterPorts, UsbAndComNamesResolveInTheDeviceFolder) {
-    TempDir dir;
     ::mkdir(dir.file("usb").c_str(), 0700);
     for (const char* device : {"usb/lp3", "usb/lp1", "usb/lpt", "ttyS0", "ttyS1"}) writeFile(dir.file(device), "");
     const DeviceFolders folders{dir.path()};
@@ -58,18 +53,14 @@ TEST(PrinterPorts, UsbAndComNamesResolveInTheDeviceFolder) {
 TEST(PrinterPorts, PortsThatCannotOpenGiveANonPositiveCodeNamingThem) {
     TempDir dir;
     const DeviceFolders folders{dir.path()};
-    struct Case {
-        std::string port;
-        int code;
-        std::string named;
-    };
-    for (const Case& c : {Case{"USB", -1, "USB"}, Case{"COM3", -1, "COM3"}, Case{"/nowhere/lp0", -1, "/nowhere/lp0"},
-                          Case{"file:/nowhere/out.bin", -1, "/nowhere/out.bin"}, Case{"LPT1", 0, "LPT1"},
-                          Case{"cups:quorvanti-no-such-queue", -2, "quorvanti-no-such-queue"},
-                          Case{"127.0.0.1:1", -3, "127.0.0.1:1"}}) {
-        const PortOpening opening = openPort(c.port, folders);
-        EXPECT_EQ(std::make_tuple(opening.port == nullptr, opening.code), std::make_tuple(true, c.code)) << c.port;
-        EXPECT_NE(opening.problem.find(c.named), std::string::npos) << opening.problem;
+    // The port, the code its opening answers, and what its problem names.
+    for (const auto& [port, code, named] : std::initializer_list<std::tuple<std::string, int, std::string>>{
+             {"USB", -1, "USB"}, {"COM3", -1, "COM3"}, {"/nowhere/lp0", -1, "/nowhere/lp0"},
+             {"file:/nowhere/out.bin", -1, "/nowhere/out.bin"}, {"LPT1", 0, "LPT1"},
+             {"cups:quorvanti-no-such-queue", -2, "quorvanti-no-such-queue"}, {"127.0.0.1:1", -3, "127.0.0.1:1"}}) {
+        const PortOpening opening = openPort(port, folders);
+        EXPECT_EQ(std::make_tuple(opening.port == nullptr, opening.code), std::make_tuple(true, code)) << port;
+        EXPECT_NE(opening.problem.find(named), std::string::npos) << opening.problem;
     }
     // The layers answer the opening's code and keep its message.
     DeviceSettings settings;
@@ -148,16 +139,10 @@ TEST(Pictures, BitmapDepthsAndRowOrder) {
     EXPECT_THROW(loadPicture("/nowhere/logo.png"), PictureError);
 }
 
-bool zbarAvailable() { return std::system("command -v zbarimg >/dev/null 2>&1") == 0; }
-
-std::string run(const std::string& command, int* status) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    char buffer[4096];
-    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    const int raw = pipe ? ::pclose(pipe) : -1;
-    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return out;
+// The exit status of a shell command.
+int statusOf(const std::string& command) {
+    const int raw = std::system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
 TEST(PreviewTool, QrCodesOfThePaperAndOfTheBitmapScanBack) {
@@ -174,19 +159,13 @@ TEST(PreviewTool, QrCodesOfThePaperAndOfTheBitmapScanBack) {
     EXPECT_GE(bitmap.widthPixels, 200);
 
     const std::string tool = std::string(QUORVANTI_BINARY_DIR) + "/quorvanti-receipt";
-    int status = 0;
-    const std::string written = run(tool + " " + dir.file("receipt.bin") + " " + dir.file("receipt.png") + " 2>&1", &status);
-    ASSERT_EQ(status, 0) << written;
-    struct Usage {
-        std::string arguments;
-        int status;
-    };
-    for (const Usage& u : {Usage{"--help", 0}, Usage{"", 2}, Usage{dir.file("none.bin") + " x.png", 1},
-                           Usage{dir.file("receipt.bin") + " /nowhere/x.png", 1}}) {
-        run(tool + " " + u.arguments + " >/dev/null 2>&1", &status);
-        EXPECT_EQ(status, u.status) << u.arguments;
-    }
-    if (!zbarAvailable()) GTEST_SKIP() << "zbarimg is not installed (zbar-tools): the scans were not checked";
+    ASSERT_EQ(statusOf(tool + " " + dir.file("receipt.bin") + " " + dir.file("receipt.png") + " >" + dir.file("log") + " 2>&1"), 0)
+        << readFile(dir.file("log"));
+    for (const auto& [arguments, status] : std::initializer_list<std::pair<std::string, int>>{
+             {"--help", 0}, {"", 2}, {dir.file("none.bin") + " x.png", 1}, {dir.file("receipt.bin") + " /nowhere/x.png", 1}})
+        EXPECT_EQ(statusOf(tool + " " + arguments + " >/dev/null 2>&1"), status) << arguments;
+    if (statusOf("command -v zbarimg >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "zbarimg is not installed (zbar-tools): the scans were not checked";
     for (const char* picture : {"receipt.png", "qrcode.bmp"}) {
         EXPECT_EQ(quorvanti::testing::commandOutput("zbarimg -q --raw " + dir.file(picture)), payload + "\n") << picture;
     }

@@ -16,12 +16,14 @@
 #include <optional>
 #include <regex>
 #include <set>
+#include <tuple>
 
 #include "printing/devices/cups_queue.h"
 #include "printing/devices/picture.h"
 #include "printing/devices/printer_object.h"
 #include "printing/devices/printer_port.h"
 #include "receipt/pdf_preview.h"
+#include "support/env_guard.h"
 #include "support/temp_dir.h"
 
 // Fontconfig's caches, filled by Cairo's and poppler's text, are unreachable at exit without
@@ -40,19 +42,15 @@ const char kQrText[] =
 
 using testing::commandOutput;
 
-// pdfinfo's "Page size:" of page `page`, in points.
-std::pair<double, double> pageSize(const std::string& pdf, int page = 1) {
-    const std::string number = std::to_string(page);
-    const std::string info = commandOutput("pdfinfo -f " + number + " -l " + number + " " + pdf);
+// pdfinfo's "Page size:" of the first page, in points.
+std::pair<double, double> pageSize(const std::string& pdf) {
+    const std::string info = commandOutput("pdfinfo " + pdf);
     std::smatch match;
     if (!std::regex_search(info, match, std::regex(R"(size:\s+([0-9.]+) x ([0-9.]+) pts)"))) return {0, 0};
     return {std::stod(match[1]), std::stod(match[2])};
 }
 
-std::string optionalVariable(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
+std::string optionalVariable(const char* name) { return std::getenv(name) != nullptr ? std::getenv(name) : ""; }
 
 // The first job file in `folder` (written whole by the server's back end) that `matches`, waiting up
 // to 30 s for the server to deliver it.
@@ -78,21 +76,25 @@ std::optional<std::string> awaitJob(const std::string& folder, const std::functi
     return found;
 }
 
+// The number and message of the PrinterError `action` raises; "" when it raises none.
+std::string printerFault(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const PrinterError& error) {
+        return std::to_string(error.number) + " " + error.what();
+    }
+    return "";
+}
+
 class PrinterSurfaceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedPrinter_ = std::getenv("PRINTER") != nullptr ? std::optional(optionalVariable("PRINTER")) : std::nullopt;
-        unsetenv("PRINTER");
-        unsetenv("LPDEST");
-        cupsServer_ = optionalVariable("QUORVANTI_TEST_CUPS_SERVER");
-        cupsOutput_ = optionalVariable("QUORVANTI_TEST_CUPS_OUTPUT");
+        env_.set("PRINTER", std::nullopt);
+        env_.set("LPDEST", std::nullopt);
         // Never the machine's own server: the private one, or a socket nobody listens on.
         cupsSetServer(cupsServer_.empty() ? dir_.file("no-server.sock").c_str() : cupsServer_.c_str());
     }
-    void TearDown() override {
-        if (savedPrinter_) setenv("PRINTER", savedPrinter_->c_str(), 1);
-        cupsSetServer(nullptr);
-    }
+    void TearDown() override { cupsSetServer(nullptr); }
 
     bool haveCups() const { return !cupsServer_.empty() && !cupsOutput_.empty(); }
     // A page written to a file of the temporary folder.
@@ -102,28 +104,19 @@ protected:
     }
 
     testing::TempDir dir_;
-    std::string cupsServer_;
-    std::string cupsOutput_;
-    std::optional<std::string> savedPrinter_;
+    testing::EnvGuard env_;  // PRINTER and LPDEST as they were
+    const std::string cupsServer_ = optionalVariable("QUORVANTI_TEST_CUPS_SERVER");
+    const std::string cupsOutput_ = optionalVariable("QUORVANTI_TEST_CUPS_OUTPUT");
 };
 
-#define SKIP_WITHOUT_CUPS()                                                                                         \
-    if (!haveCups())                                                                                                \
-    GTEST_SKIP() << "QUORVANTI_TEST_CUPS_SERVER / QUORVANTI_TEST_CUPS_OUTPUT are not set: start a server with "   \
-                    "scripts/cups-test-server.sh start DIR (as root; scripts/test.sh does)"
-
 TEST_F(PrinterSurfaceTest, PagesHoldTheTextInTheFreeFontsAtThePapersWidth) {
-    struct Case {
-        Paper paper;
-        double widthPoints;
-        std::string expectedFonts;  // in the PDF's font list
-    };
-    for (const Case& c : {Case{Paper::Roll80mm, 226.75, "LiberationMono"},
-                          Case{Paper::A4, 595.3, "LiberationSansNarrow"}}) {
-        SCOPED_TRACE(c.widthPoints);
+    // The paper, its width in points and the font the PDF's font list names.
+    for (const auto& [paper, widthPoints, expectedFont] : {std::tuple{Paper::Roll80mm, 226.75, "LiberationMono"},
+                                                            std::tuple{Paper::A4, 595.3, "LiberationSansNarrow"}}) {
+        SCOPED_TRACE(widthPoints);
         PrinterObject printer;
-        printer.setPaper(c.paper);
-        printer.FontName = c.paper == Paper::A4 ? "Arial Narrow" : "Courier New";
+        printer.setPaper(paper);
+        printer.FontName = paper == Paper::A4 ? "Arial Narrow" : "Courier New";
         printer.Print("DANFE NFC-e NF DO CONSUMIDOR ELETRONICA");
         printer.Print("Não permiti aproveitamento de crédito de ICMS");
         // A stray Windows-1252 byte from the shop's data is drawn as its letter, not the end of the page.
@@ -134,9 +127,9 @@ TEST_F(PrinterSurfaceTest, PagesHoldTheTextInTheFreeFontsAtThePapersWidth) {
         endDocTo(printer, path);
 
         const auto [width, height] = pageSize(path);
-        EXPECT_NEAR(width, c.widthPoints, 0.1);
-        EXPECT_DOUBLE_EQ(printer.ScaleWidth(), c.widthPoints * 20);
-        if (c.paper == Paper::Roll80mm) {
+        EXPECT_NEAR(width, widthPoints, 0.1);
+        EXPECT_DOUBLE_EQ(printer.ScaleWidth(), widthPoints * 20);
+        if (paper == Paper::Roll80mm) {
             EXPECT_NEAR(height, drawnTo / 20 + 18, 1) << "as long as what was drawn, plus the margin";
         } else {
             EXPECT_NEAR(height, 841.9, 0.1);
@@ -145,7 +138,7 @@ TEST_F(PrinterSurfaceTest, PagesHoldTheTextInTheFreeFontsAtThePapersWidth) {
                   "DANFE NFC-e NF DO CONSUMIDOR ELETRONICA\n"
                   "Não permiti aproveitamento de crédito de ICMS\n"
                   "CONSUMIDOR NÃO IDENTIFICADO\n\f");
-        EXPECT_NE(commandOutput("pdffonts " + path).find(c.expectedFonts), std::string::npos);
+        EXPECT_NE(commandOutput("pdffonts " + path).find(expectedFont), std::string::npos);
     }
 }
 
@@ -237,13 +230,8 @@ TEST_F(PrinterSurfaceTest, UnknownPrinterIsRefusedAndTheOldOneKept) {
     PrinterObject printer;
     printer.setDefaultPrinter("file:" + dir_.file("a.pdf"));
     for (const std::string name : {"nao-existe", "", "a/b"}) {
-        try {
-            printer.setDefaultPrinter(name);
-            ADD_FAILURE() << name << " accepted";
-        } catch (const PrinterError& error) {
-            EXPECT_EQ(error.number, 1801);
-            EXPECT_EQ(std::string(error.what()), "Nome de impressora inválido: \"" + name + "\"");
-        }
+        EXPECT_EQ(printerFault([&] { printer.setDefaultPrinter(name); }),
+                  "1801 Nome de impressora inválido: \"" + name + "\"");
         EXPECT_EQ(printer.DeviceName(), "file:" + dir_.file("a.pdf"));
     }
 }
@@ -256,17 +244,12 @@ TEST_F(PrinterSurfaceTest, WithoutServerTheFailureNamesTheQueueAtOnce) {
     EXPECT_EQ(problem, "Impressora \"recibo\": o servidor CUPS " + dir_.file("no-server.sock") +
                            " não responde (No such file or directory)");
 
-    setenv("PRINTER", "a4", 1);
+    env_.set("PRINTER", "a4");
     PrinterObject printer;
     EXPECT_EQ(printer.DeviceName(), "a4") << "the system's default comes from PRINTER";
     printer.Print("DANFE");
-    try {
-        printer.EndDoc();
-        ADD_FAILURE() << "EndDoc without a server succeeded";
-    } catch (const PrinterError& error) {
-        EXPECT_EQ(error.number, 482);
-        EXPECT_NE(std::string(error.what()).find("Impressora \"a4\": o servidor CUPS"), std::string::npos);
-    }
+    const std::string fault = printerFault([&] { printer.EndDoc(); });
+    EXPECT_EQ(fault.rfind("482 Impressora \"a4\": o servidor CUPS", 0), 0u) << fault;
     printer.setDefaultPrinter("file:" + dir_.file("after.pdf"));
     printer.Print("depois");
     printer.EndDoc();
@@ -275,7 +258,9 @@ TEST_F(PrinterSurfaceTest, WithoutServerTheFailureNamesTheQueueAtOnce) {
 }
 
 TEST_F(PrinterSurfaceTest, JobsArriveInTheQueuesOfARealServer) {
-    SKIP_WITHOUT_CUPS();
+    if (!haveCups())
+        GTEST_SKIP() << "QUORVANTI_TEST_CUPS_SERVER / QUORVANTI_TEST_CUPS_OUTPUT are not set: start a server with "
+                        "scripts/cups-test-server.sh start DIR (as root; scripts/test.sh does)";
     EXPECT_TRUE(cupsQueueExists("recibo"));
     EXPECT_FALSE(cupsQueueExists("nao-existe"));
     EXPECT_EQ(cupsDefaultQueue(), "a4");
