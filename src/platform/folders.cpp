@@ -104,6 +104,21 @@ bool createFolders(const std::string& folder) {
     return std::filesystem::is_directory(target, error);
 }
 
+namespace {
+
+// Writes every byte of `bytes` to `fd`, resuming after signals and short writes.
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
 bool writeWholeFile(const std::string& path, std::string_view bytes) {
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
     if (!parent.empty()) createFolders(parent.string());
@@ -112,15 +127,7 @@ bool writeWholeFile(const std::string& path, std::string_view bytes) {
     bool ok = true;
     struct stat st {};
     if (::fstat(fd, &st) == 0 && (st.st_mode & 07) != 0) ok = ::fchmod(fd, st.st_mode & 0770) == 0;
-    while (ok && !bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
+    ok = ok && writeAll(fd, bytes);
     return ::close(fd) == 0 && ok;
 }
 
@@ -134,15 +141,7 @@ bool writeSecretFile(const std::string& path, std::string_view bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return false;
     bool ok = ::fchmod(fd, 0600) == 0;
-    while (ok && !bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
+    ok = ok && writeAll(fd, bytes);
     return ::close(fd) == 0 && ok;
 }
 
