@@ -1,6 +1,9 @@
 #include "monitor/setting_domains.h"
 
+#include <stdexcept>
+
 #include "context/program_files.h"
+#include "context/shop_clock.h"
 #include "document/text/text_helpers.h"
 #include "document/text/vb_conversions.h"
 
@@ -41,6 +44,19 @@ constexpr Domain kDomains[] = {
          return length >= 15 && length <= 256 && document::fitToLayout(v) == v;
      },
      "deve ter de 15 a 256 caracteres, sem símbolos fora do alfabeto latino nem espaços repetidos"},
+    // The shop's offset from UTC: every date-time of the documents is written in it.
+    {"FUSO",
+     [](std::string_view v) {
+         context::RunSettings settings;
+         settings.TimeZone = std::string(v);
+         try {
+             context::shopOffset(settings);
+             return true;
+         } catch (const std::runtime_error&) {
+             return false;
+         }
+     },
+     "deve ser o fuso horário da loja, como -04:00 ou -03:00"},
 };
 
 }  // namespace

@@ -201,6 +201,7 @@ TEST_F(StartUpSettingsTest, ASettingOutsideItsDomainStopsForTheEditor) {
         {"ambienteNFCE", "abc"}, {"ambienteNFCE", "0"},      {"ambienteNFCE", "3"}, {"IDtoken", "1A"},
         {"IDtoken", "0000001"},  {"IDtoken", "000000"},      {"serie", "A1"},       {"serie", "1000"},
         {"NTerminal", "T1"},     {"LimiteNfce", "5,000.00"}, {"LimiteNfce", "0"},  {"JustificaContigencia", "sem rede"},
+        {"FUSO", "-4"},          {"FUSO", "America/Cuiaba"},
     };
     for (const auto& [key, value] : cases) {
         SCOPED_TRACE(std::string(key) + "=" + value);
@@ -219,6 +220,7 @@ TEST_F(StartUpSettingsTest, ASettingOutsideItsDomainStopsForTheEditor) {
     folder.setSetting("LimiteNfce", "5.000,00");
     folder.setSetting("serie", "0");
     folder.setSetting("IDtoken", "12");
+    folder.setSetting("FUSO", "-03:00");
     TestMonitor monitor(folder, components);
     EXPECT_EQ(runStartUp(monitor), ExitStatus::Normal);
 }
