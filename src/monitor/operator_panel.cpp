@@ -1,5 +1,6 @@
 #include "monitor/operator_panel.h"
 
+#include "authorisation/outcome_texts.h"
 #include "monitor/main_window.h"
 #include "monitor/stored_receipt.h"
 
@@ -69,7 +70,7 @@ OperatorPanel::OperatorPanel(context::AppContext& ctx, platform::WebFrontend& we
                                    publishDashboard();
                                }});
     web.addCommand("reprint", {[](const std::string& key) {
-                                   return isAccessKey(key) ? "" : "chave de acesso inválida: são 44 dígitos";
+                                   return authorisation::isAccessKey(key) ? "" : "chave de acesso inválida: são 44 dígitos";
                                },
                                [this](const std::string& key) {
                                    web_.notice(dashboard_.requestReprint(key));

@@ -27,13 +27,6 @@ std::string qrTextOf(std::string text) {
 
 }  // namespace
 
-bool isAccessKey(const std::string& key) {
-    if (key.size() != 44) return false;
-    for (char c : key)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
-
 std::string storedProcNFePath(const context::AppContext& ctx, const std::string& key) {
     return ctx.locations.programFolder + "/nfe/arquivos/procNFe/" + key + "-procNFe.xml";
 }

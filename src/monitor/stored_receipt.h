@@ -11,9 +11,6 @@
 
 namespace quorvanti::monitor {
 
-// True for 44 digits.
-bool isAccessKey(const std::string& key);
-
 // The stored procNFe of `key` in the program folder.
 std::string storedProcNFePath(const context::AppContext& ctx, const std::string& key);
 

@@ -3,6 +3,7 @@
 #include <exception>
 #include <filesystem>
 
+#include "authorisation/outcome_texts.h"
 #include "context/program_files.h"
 #include "document/text/text_helpers.h"
 #include "monitor/stored_receipt.h"
@@ -14,7 +15,7 @@
 namespace quorvanti::startup {
 
 int reprintNFCe(context::AppContext& ctx, const std::string& key, std::ostream& errors) {
-    if (!monitor::isAccessKey(key)) {
+    if (!authorisation::isAccessKey(key)) {
         errors << "quorvanti: --reprint espera a chave de acesso de 44 dígitos, recebeu \"" << key << "\"\n";
         return static_cast<int>(ExitStatus::UsageError);
     }
