@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "context/program_files.h"
+
 namespace quorvanti::context {
 
 namespace {
@@ -75,6 +77,11 @@ std::string offsetText(std::chrono::seconds offset) {
 }
 
 }  // namespace
+
+std::string timeZoneSetting(const AppContext& ctx) {
+    const std::string written = readGeral(ctx, "FUSO");
+    return written.find_first_not_of(' ') == std::string::npos ? "-04:00" : written;
+}
 
 std::chrono::seconds shopOffset(const RunSettings& settings) {
     Cursor in(trimmed(settings.TimeZone));

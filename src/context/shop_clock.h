@@ -15,6 +15,9 @@
 
 namespace quorvanti::context {
 
+// The FUSO setting as written, "-04:00" when it is blank.
+std::string timeZoneSetting(const AppContext& ctx);
+
 // The FUSO offset east of UTC ("-04:00" → -4 h; blanks around it allowed). Raises std::runtime_error
 // naming the setting when it is not "+hh:mm" or "-hh:mm" (at most 14:00).
 std::chrono::seconds shopOffset(const RunSettings& settings);

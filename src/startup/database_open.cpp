@@ -7,9 +7,27 @@
 #include "database/mariadb_connection.h"
 #include "database/schema_upgrade.h"
 #include "database/sqlite_connection.h"
+#include "platform/ini_file.h"
 #include "platform/program_exit.h"
 
 namespace quorvanti::startup {
+
+void readDatabaseSettings(context::AppContext& ctx) {
+    auto& s = ctx.settings;
+    s.DbKind = context::readGeral(ctx, "TipoConexao_BD");
+    if (s.DbKind != "mysql") {
+        s.DateQuote = "'";
+        s.DateFormat = "yyyy-mm-dd";
+        return;
+    }
+    s.DbHost = platform::readSetting("Conexao", "host", s.SettingsPath);
+    s.DbName = platform::readSetting("Conexao", "base", s.SettingsPath);
+    s.DbUser = platform::readSetting("Conexao", "usuarioD", s.SettingsPath);
+    s.DbPassword = platform::readSetting("Conexao", "Senha", s.SettingsPath);
+    s.DateQuote = " ' ";
+    s.DateFormat = "yyyy/mm/dd";
+    ctx.doEvents();
+}
 
 void openConnection(context::AppContext& ctx) {
     const auto& s = ctx.settings;

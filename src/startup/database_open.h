@@ -11,4 +11,8 @@ namespace quorvanti::startup {
 // reaches the caller as an error.
 void openConnection(context::AppContext& ctx);
 
+// The database settings openConnection uses: the kind ("TipoConexao_BD") with the date form its
+// statements write, and for "mysql" the server of section "Conexao". The settings path must be known.
+void readDatabaseSettings(context::AppContext& ctx);
+
 }  // namespace quorvanti::startup

@@ -5,10 +5,10 @@
 
 #include "authorisation/outcome_texts.h"
 #include "context/program_files.h"
+#include "context/shop_clock.h"
 #include "document/text/text_helpers.h"
 #include "monitor/stored_receipt.h"
 #include "platform/folders.h"
-#include "platform/ini_file.h"
 #include "platform/program_exit.h"
 #include "startup/database_open.h"
 
@@ -28,15 +28,10 @@ int reprintNFCe(context::AppContext& ctx, const std::string& key, std::ostream& 
     s.SettingsPath = context::settingsPathFor(ctx.locations, s.SettingsFolder);
     s.AppPath = ctx.locations.programFolder;
     s.AccessDbPath = context::readGeral(ctx, "Caminho");
-    s.DbKind = context::readGeral(ctx, "TipoConexao_BD");
-    s.DbHost = platform::readSetting("Conexao", "host", s.SettingsPath);
-    s.DbName = platform::readSetting("Conexao", "base", s.SettingsPath);
-    s.DbUser = platform::readSetting("Conexao", "usuarioD", s.SettingsPath);
-    s.DbPassword = platform::readSetting("Conexao", "Senha", s.SettingsPath);
+    readDatabaseSettings(ctx);
     s.ReceiptPrinter = document::toUpperText(context::readGeral(ctx, "PathImpressoraNFCE"));
     s.LogPath = context::withTrailingSlash(platform::desktopFolder(ctx.locations.desktopFolder)) + "LOG_NFCE.txt";
-    s.TimeZone = context::readGeral(ctx, "FUSO");
-    if (document::trimBlanks(s.TimeZone).empty()) s.TimeZone = "-04:00";
+    s.TimeZone = context::timeZoneSetting(ctx);
 
     try {
         openConnection(ctx);

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "context/program_files.h"
+#include "context/shop_clock.h"
 #include "database/schema_upgrade.h"
 #include "document/component_setup.h"
 #include "document/text/text_helpers.h"
@@ -13,7 +14,6 @@
 #include "monitor/setting_domains.h"
 #include "monitor/shutdown_dialog.h"
 #include "platform/folders.h"
-#include "platform/ini_file.h"
 #include "platform/instance_lock.h"
 #include "platform/program_exit.h"
 #include "startup/database_open.h"
@@ -81,19 +81,7 @@ void runSteps(context::AppContext& ctx) {
         registry.write("Velantrimexo", "NoSerieCertificado", serial);
     }
     // Step 8.
-    s.DbKind = readGeral(ctx, "TipoConexao_BD");
-    if (s.DbKind != "mysql") {
-        s.DateQuote = "'";
-        s.DateFormat = "yyyy-mm-dd";
-    } else {
-        s.DbHost = platform::readSetting("Conexao", "host", s.SettingsPath);
-        s.DbName = platform::readSetting("Conexao", "base", s.SettingsPath);
-        s.DbUser = platform::readSetting("Conexao", "usuarioD", s.SettingsPath);
-        s.DbPassword = platform::readSetting("Conexao", "Senha", s.SettingsPath);
-        s.DateQuote = " ' ";
-        s.DateFormat = "yyyy/mm/dd";
-        ctx.doEvents();
-    }
+    readDatabaseSettings(ctx);
     // Steps 9 to 11.
     const std::string desktop = platform::desktopFolder(ctx.locations.desktopFolder);
     s.ReceiptPrinter = document::toUpperText(readGeral(ctx, "PathImpressoraNFCE"));
@@ -105,8 +93,7 @@ void runSteps(context::AppContext& ctx) {
     // Steps 15 to 19.
     s.Series = readGeral(ctx, "serie");
     if (s.Series.empty()) s.Series = "1";
-    s.TimeZone = readGeral(ctx, "FUSO");
-    if (document::trimBlanks(s.TimeZone).empty()) s.TimeZone = "-04:00";
+    s.TimeZone = context::timeZoneSetting(ctx);
     ctx.caption(w.Label17, s.TimeZone);
     s.CscId = readGeral(ctx, "IDtoken");
     if (s.CscId.empty()) {
