@@ -83,7 +83,11 @@ OperatorPanel::OperatorPanel(context::AppContext& ctx, platform::WebFrontend& we
     // A sale pumps few loop passes: captions and visibility changes carry the window's state at once.
     web.onRepaint([this] { publishWindow(); });
     ctx.services.loop.attach(windowTimer_, [this] { publishWindow(); });
-    ctx.services.loop.attach(dashboardTimer_, [this] { publishDashboard(); });
+    // The dashboard reads the log and the database: only for a page that follows it (the first time
+    // for the snapshot a page opens with), or for a request that waits for the end of a batch.
+    ctx.services.loop.attach(dashboardTimer_, [this] {
+        if (!dashboardPublished_ || web_.watched() || dashboard_.hasPending()) publishDashboard();
+    });
 }
 
 void OperatorPanel::publishWindow() {
@@ -91,6 +95,9 @@ void OperatorPanel::publishWindow() {
     web_.publishPicture(ctx_.mainWindow.ImgNFCE.name, ctx_.mainWindow.ImgNFCE.fileBytes);
 }
 
-void OperatorPanel::publishDashboard() { web_.publish("dashboard", dashboard_.gather()); }
+void OperatorPanel::publishDashboard() {
+    web_.publish("dashboard", dashboard_.gather());
+    dashboardPublished_ = true;
+}
 
 }  // namespace quorvanti::monitor

@@ -40,6 +40,7 @@ private:
     ShopDashboard dashboard_;
     platform::Timer windowTimer_{"PanelWindow", kWindowEvery, true};
     platform::Timer dashboardTimer_{"PanelDashboard", kDashboardEvery, true};
+    bool dashboardPublished_ = false;
 };
 
 }  // namespace quorvanti::monitor

@@ -39,6 +39,8 @@ public:
     // next gather between polls). Answers the note for the operator.
     std::string requestRequeue(const std::string& sale);
     std::string requestReprint(const std::string& key);
+    // A re-queuing or reprint asked for and not yet done.
+    bool hasPending() const { return !pending_.empty(); }
 
 private:
     std::string queueJson();

@@ -92,6 +92,8 @@ public:
     // Stops serving; open event streams end. Also done by the destructor.
     void stop();
     int port() const { return port_; }
+    // True while a page follows the state (an event stream is open).
+    bool watched() const;
 
     // Monitor thread: one section of the page's state, as a JSON value; unchanged values publish nothing.
     void publish(const std::string& section, std::string json);

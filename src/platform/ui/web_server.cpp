@@ -184,6 +184,11 @@ void WebFrontend::postModal(const httplib::Request& request, httplib::Response& 
     response.set_content("{}", "application/json");
 }
 
+bool WebFrontend::watched() const {
+    std::lock_guard lock(mutex_);
+    return streams_ > 0;
+}
+
 void WebFrontend::streamEvents(const httplib::Request&, httplib::Response& response) {
     {
         std::lock_guard lock(mutex_);
