@@ -10,7 +10,9 @@
 #include "document/groups/closing_groups.h"
 #include "document/groups/identification_group.h"
 #include "document/groups/recipient_group.h"
+#include "fiscal_component/real_component.h"
 #include "support/shared_data.h"
+#include "support/signed_nfce.h"
 
 namespace quorvanti::document {
 namespace {
@@ -145,20 +147,62 @@ TEST_P(ItemGroupTest, AnInvalidOrMissingNcmStopsTheSaleAndRemovesItFromTheQueue)
     EXPECT_EQ(products().size(), 1u);
 }
 
-TEST_P(ItemGroupTest, ADescriptionThatKeepsTwoBlanksIsReportedOutsideHomologationAndTheSaleLeavesTheQueue) {
-    addItem({.code = 1, .description = "Coca     Cola 2L"});  // five blanks: two survive the cleaning
-    addItem({.code = 2, .description = "Guaraná    lata"});   // four blanks: cleaned to one
-    EXPECT_TRUE(run());
-    EXPECT_EQ(world->monitor.messageTexts(),
-              std::vector<std::string>{
-                  "O produto COCA  COLA 2L contem DOIS espaços entre o nome, deve ser removido para somente um espaço"});
-    EXPECT_FALSE(saleQueued());
-    // The items still go, the first one unchanged.
-    const auto p = products();
-    ASSERT_EQ(p.size(), 2u);
-    EXPECT_EQ(std::tie(p[0].xProd, p[1].xProd), std::make_tuple("COCA  COLA 2L", "GUARANA LATA"));
+// A name with runs of blanks or markup never drops the sale: it goes cleaned with single blanks, as do
+// the recipient's name and address, and the document the real component signs from the groups passes
+// the official schema. Homologation sends the fixed description instead.
+TEST_P(ItemGroupTest, NamesWithRunsOfBlanksOrMarkupReachASignedDocumentTheSchemaAccepts) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
+    const std::pair<const char*, const char*> names[] = {
+        {"  A    B  ", "A B"},
+        {"Coca     Cola 2L", "COCA COLA 2L"},  // five blanks: more than two halvings by LimpaTexto leave
+        {"<b>x</b>", "B X /B"},
+        {"a & b", "A E B"},
+        {"Cabo <<>>  2m", "CABO 2M"},
+        {"TV 32\" LED", "TV 32\" LED"},
+    };
+    int code = 1;
+    for (const auto& name : names) addItem({.code = code++, .description = name.first});
+    world->addClient({.name = "  Maria     <da>  Silva & Cia ", .street = "Rua     das  Flores"});
+    world->ctx.emission.SaleClientCode = "77";
+    world->ctx.emission.ConsumerDocumentInput = "52998224725";
 
-    // Homologation sends the fixed description without checks.
+    testing::SignedNfceMaker maker(world->folder.path());
+    fiscal::RealFiscalComponent component(maker.storeFolder());
+    component.configure(maker.configuration(1));
+    auto& ctx = world->ctx;
+    world->folder.queueSale(ctx.emission.SaleCode);
+    world->openItemRows(ctx.emission.SaleCode);
+    world->openSaleHeader(ctx.emission.SaleCode);
+    GeraIndetificacao(ctx, ctx.emission.SaleCode, component);
+    GeraEmitente(ctx, component);
+    double client = 77;
+    GeraDestinatario(ctx, client, component);
+    EXPECT_FALSE(GeraProdutos(ctx, component));
+    GeraTotais(ctx, component);
+    GeraTransporte(ctx, component);
+    double paid = ctx.emission.ProductsTotal;
+    GeraPagamento(ctx, paid, component);
+    EXPECT_EQ(ctx.emission.GroupFailure, "");
+    EXPECT_TRUE(world->messages().empty()) << world->messages()[0].text;
+    EXPECT_TRUE(saleQueued());
+
+    std::string key;
+    fiscal::GenerationArgs generation;
+    fiscal::SharedTexts shared;
+    ASSERT_TRUE(component.generate(key, generation, shared));
+    const std::string xml = testing::readFile(generation.signedXmlPath);
+    std::string error;
+    EXPECT_TRUE(testing::validAgainst("nfe_v4.00.xsd", xml, &error)) << error;
+    std::vector<std::string> sentNames, expectedNames;
+    for (std::size_t at = xml.find("<xProd>"); at != std::string::npos; at = xml.find("<xProd>", at + 1))
+        sentNames.push_back(testing::between(xml.substr(at), "<xProd>", "</xProd>"));
+    for (const auto& name : names) expectedNames.emplace_back(name.second);
+    EXPECT_EQ(sentNames, expectedNames);
+    EXPECT_EQ(std::make_tuple(testing::between(xml, "</CPF><xNome>", "</xNome>"),
+                              testing::between(xml, "<enderDest><xLgr>", "</xLgr>")),
+              std::make_tuple("MARIA DA SILVA E CIA", "RUA DAS FLORES"));
+
+    // Homologation sends the fixed description.
     world = std::make_unique<GroupWorld>(GetParam());
     world->ctx.settings.Environment = "2";
     addItem({.code = 1, .description = "Coca     Cola 2L"});

@@ -31,25 +31,13 @@ void removeSaleFromQueue(context::AppContext& ctx) {
                     database::sqlEscape(ctx.db->kind(), ctx.emission.SaleCode) + "'");
 }
 
-// The item's description for the document; reports (and removes the sale for) a description that
-// still holds two blanks in a row after cleaning, which the authority refuses. What the layout cannot
-// carry is fitted afterwards; a name left empty (blanks, emoji) is replaced by one naming the product.
-std::string itemDescription(context::AppContext& ctx, const database::Recordset& rows, const std::string& code,
-                            bool& removed) {
+// The item's description for the document: the catalogue's name cleaned and fitted to the layout. A
+// run of blanks never stops the sale: LimpaTexto only halves runs once (and turns "<", ">" and "'" into
+// more blanks), fitting collapses each run to one blank and trims. A name left empty (blanks, emoji) is
+// replaced by one naming the product.
+std::string itemDescription(const context::AppContext& ctx, const database::Recordset& rows, const std::string& code) {
     if (ctx.settings.Environment == "2") return kHomologationDescription;
-    // Each cleaning halves runs of blanks once, so two passes leave two blanks only where five or more
-    // stood; those the operator must fix in the catalogue.
-    std::string description = trimBlanks(LimpaTexto(rows.field("discriminacao").text()));
-    description = trimBlanks(LimpaTexto(description));
-    if (description.find("  ") != std::string::npos) {
-        ctx.frontend().messageBox("O produto " + description +
-                                      " contem DOIS espaços entre o nome, deve ser removido para somente um espaço",
-                                  platform::MessageStyle::Ok);
-        removeSaleFromQueue(ctx);
-        removed = true;
-        return description;
-    }
-    description = fitToLayout(description);
+    const std::string description = fitToLayout(LimpaTexto(rows.field("discriminacao").text()));
     return description.empty() ? "PRODUTO " + code : description;
 }
 
@@ -130,7 +118,6 @@ void sendTaxes(context::AppContext& ctx, fiscal::FiscalComponent& component) {
 bool GeraProdutos(context::AppContext& ctx, fiscal::FiscalComponent& component) {
     auto& s = ctx.settings;
     auto& e = ctx.emission;
-    bool removed = false;
     // The item being sent, for the failure text; "" outside the items.
     std::string failingItem;
     try {
@@ -141,7 +128,7 @@ bool GeraProdutos(context::AppContext& ctx, fiscal::FiscalComponent& component) 
             const std::string code = rows.field("coditem").text();
             failingItem += " (coditem " + code + ")";
             const std::string gtin = "SEM GTIN";
-            const std::string description = itemDescription(ctx, rows, code, removed);
+            const std::string description = itemDescription(ctx, rows, code);
 
             ctx.status("Adquirindo NCM");
             const std::string ncm = itemNcm(ctx, code);
@@ -208,11 +195,11 @@ bool GeraProdutos(context::AppContext& ctx, fiscal::FiscalComponent& component) 
         }
         failingItem.clear();
         e.ItemRows.reset();
-        return removed;
+        return false;
     } catch (const std::exception& error) {
         // The items not sent would be missing from the document: the routine stops the sale.
         reportGroupFailure(ctx, saleFailureText(ctx, error.what(), failingItem), "ERRO ITEM");
-        return removed;
+        return false;
     }
 }
 

@@ -12,12 +12,13 @@
 namespace quorvanti::document {
 
 // `GeraProdutos`: sends items 1 to EmissionState.SaleItemCount from EmissionState.ItemRows (positioned
-// on the first row). Answers true when it removed the sale from the queue (a description with two
-// blanks in a row, or an invalid or missing NCM, which also stops at once); the routine then abandons
-// the sale. An item value the document cannot carry (a null, non-numeric or negative quantity, total or
-// discount, a discount beyond the item's value) or any other failure stops the group: the text naming
-// the sale, the item and the value is shown under "ERRO ITEM" and left in EmissionState.GroupFailure,
-// and the routine must not generate the document.
+// on the first row). Answers true when it removed the sale from the queue (an invalid or missing NCM,
+// which also stops at once); the routine then abandons the sale. A description never stops it: runs of
+// blanks become one blank, and a name left empty is sent as "PRODUTO <code>". An item value the document
+// cannot carry (a null, non-numeric or negative quantity, total or discount, a discount beyond the
+// item's value) or any other failure stops the group: the text naming the sale, the item and the value
+// is shown under "ERRO ITEM" and left in EmissionState.GroupFailure, and the routine must not generate
+// the document.
 bool GeraProdutos(context::AppContext& ctx, fiscal::FiscalComponent& component);
 
 // `BuscaNCM`: the product's NCM (`Estoque.CodigoFiscal`) without ".", "," and blanks, cut to 8

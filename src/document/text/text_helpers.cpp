@@ -37,8 +37,8 @@ struct Replacement {
 
 // The cleaning order matters: "&" gives a capital "E" that the accent rules leave alone, the blank
 // halving runs once (so long runs of blanks survive shortened), and the characters removed last can
-// leave new pairs of blanks behind. Item descriptions are cleaned twice and checked for pairs of blanks
-// afterwards, so the order is part of what the operator sees.
+// leave new pairs of blanks behind. Texts bound for the document go through fitToLayout afterwards,
+// which collapses what is left.
 constexpr Replacement kCleaning[] = {
     {U"<", U" "}, {U">", U" "}, {U"&", U"E"}, {U"'", U" "},
     {U"á", U"a"}, {U"à", U"a"}, {U"â", U"a"}, {U"ã", U"a"}, {U"ä", U"a"},
