@@ -86,9 +86,13 @@ std::string timeZoneSetting(const AppContext& ctx) {
 std::chrono::seconds shopOffset(const RunSettings& settings) {
     Cursor in(trimmed(settings.TimeZone));
     std::chrono::seconds offset{0};
-    if (in.peek() == 'Z' || !offsetSuffix(in, offset))
+    // Every document date-time is written in this offset, and the layout's date-time takes whole hours
+    // from -11:00 to +12:00 only: any other offset would make every sale's document invalid.
+    const bool inLayout = in.peek() != 'Z' && offsetSuffix(in, offset) && offset.count() % 3600 == 0 &&
+                          offset >= -std::chrono::hours(11) && offset <= std::chrono::hours(12);
+    if (!inLayout)
         throw std::runtime_error("Fuso horário inválido na configuração FUSO: \"" + settings.TimeZone +
-                                 "\" (use -04:00, -03:00 ...)");
+                                 "\" (use de -11:00 a +12:00 em horas inteiras, como -04:00)");
     return offset;
 }
 

@@ -19,7 +19,8 @@ namespace quorvanti::context {
 std::string timeZoneSetting(const AppContext& ctx);
 
 // The FUSO offset east of UTC ("-04:00" → -4 h; blanks around it allowed). Raises std::runtime_error
-// naming the setting when it is not "+hh:mm" or "-hh:mm" (at most 14:00).
+// naming the setting when it is not "+hh:mm" or "-hh:mm" in whole hours from -11:00 to +12:00, the
+// offsets the layout's date-time (TDateTimeUTC) allows.
 std::chrono::seconds shopOffset(const RunSettings& settings);
 
 // The current date and time at the shop: the real instant in the FUSO offset.

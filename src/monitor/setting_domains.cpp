@@ -56,7 +56,7 @@ constexpr Domain kDomains[] = {
              return false;
          }
      },
-     "deve ser o fuso horário da loja, como -04:00 ou -03:00"},
+     "deve ser o fuso horário da loja, de -11:00 a +12:00 em horas inteiras, como -04:00"},
 };
 
 }  // namespace

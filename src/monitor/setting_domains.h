@@ -16,8 +16,8 @@ namespace quorvanti::monitor {
 // it is empty (the required-settings check and the defaults deal with that) or when the key has no
 // domain here. Domains: "ambienteNFCE" 1 or 2; "IDtoken" 1 to 6 digits, not zero; "serie" 0 to 999;
 // "NTerminal" 1 to 3 digits; "LimiteNfce" a positive amount in the Brazilian form ("9999,00");
-// "JustificaContigencia" 15 to 256 characters that the layout carries as written; "FUSO" an offset
-// such as "-04:00".
+// "JustificaContigencia" 15 to 256 characters that the layout carries as written; "FUSO" an offset in
+// whole hours from "-11:00" to "+12:00", such as "-04:00".
 std::string settingDomainProblem(std::string_view key, std::string_view value);
 
 // The problems of every such setting in the settings file, one text each.

@@ -201,7 +201,8 @@ TEST_F(StartUpSettingsTest, ASettingOutsideItsDomainStopsForTheEditor) {
         {"ambienteNFCE", "abc"}, {"ambienteNFCE", "0"},      {"ambienteNFCE", "3"}, {"IDtoken", "1A"},
         {"IDtoken", "0000001"},  {"IDtoken", "000000"},      {"serie", "A1"},       {"serie", "1000"},
         {"NTerminal", "T1"},     {"LimiteNfce", "5,000.00"}, {"LimiteNfce", "0"},  {"JustificaContigencia", "sem rede"},
-        {"FUSO", "-4"},          {"FUSO", "America/Cuiaba"},
+        {"FUSO", "-4"},          {"FUSO", "America/Cuiaba"}, {"FUSO", "-04:30"},    {"FUSO", "+14:00"},
+        {"FUSO", "-12:00"},
     };
     for (const auto& [key, value] : cases) {
         SCOPED_TRACE(std::string(key) + "=" + value);
