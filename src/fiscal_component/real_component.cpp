@@ -3,12 +3,8 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -20,6 +16,7 @@
 #include "fiscal_component/document/qr_code.h"
 #include "fiscal_component/document/schema_validation.h"
 #include "fiscal_component/signing/xml_signer.h"
+#include "platform/durable_file.h"
 #include "platform/folders.h"
 
 namespace quorvanti::fiscal {
@@ -44,43 +41,17 @@ std::string fileStamp(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? stampOf(st) : std::string();
 }
 
-[[noreturn]] void writeFailed(const std::string& path, int error) {
-    throw ComponentError("Não foi possível gravar o arquivo '" + path + "': " + std::strerror(error));
-}
-
-// Writes `content` as a new file, making its folder when missing, and answers its stamp. An old file
-// of the same name is removed first: writing over it (in place or by a rename) makes ext4 flush the
-// data at once, which costs more than the signature.
+// Writes `content` as the whole file at `path` (durably: a partial file is never left under that name;
+// see platform::writeFileDurably), making its folder when missing, and answers its stamp. A failure
+// raises ComponentError naming the file and the reason.
 std::string writeNewFile(const std::string& path, std::string_view content) {
-    int fd = -1;
-    for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, platform::kFileMode);
-        if (fd >= 0) break;
-        const int error = errno;
-        if (error == ENOENT) {
-            // A failure shows in the next attempt.
-            platform::createFolders(std::filesystem::path(path).parent_path().string());
-        } else if (error == EEXIST) {
-            ::unlink(path.c_str());
-        } else if (error != EINTR) {
-            writeFailed(path, error);
-        }
-    }
-    if (fd < 0) writeFailed(path, errno);
-    for (std::size_t written = 0; written < content.size();) {
-        const ssize_t count = ::write(fd, content.data() + written, content.size() - written);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) {
-            const int error = count < 0 ? errno : EIO;
-            ::close(fd);
-            writeFailed(path, error);
-        }
-        written += static_cast<std::size_t>(count);
-    }
     struct stat st {};
-    const bool stamped = ::fstat(fd, &st) == 0;
-    if (::close(fd) != 0) writeFailed(path, errno);
-    return stamped ? stampOf(st) : std::string();
+    try {
+        platform::writeFileDurably(path, content, &st);
+    } catch (const platform::FileWriteError& error) {
+        throw ComponentError(error.what());
+    }
+    return stampOf(st);
 }
 
 std::string supplementElement(const std::string& qrCode, const std::string& urlChave) {

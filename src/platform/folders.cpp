@@ -1,5 +1,7 @@
 #include "platform/folders.h"
 
+#include "platform/durable_file.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -91,9 +93,13 @@ void restrictCreationModes() {
 }
 
 bool createFolders(const std::string& folder) {
-    if (folder.empty()) return false;
-    std::error_code error;
+    if (folder.empty()) {
+        errno = ENOENT;
+        return false;
+    }
     const std::filesystem::path target = std::filesystem::path(folder).lexically_normal();
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;  // the common case
     std::filesystem::path partial;
     for (const auto& part : target) {
         partial /= part;
@@ -101,7 +107,12 @@ bool createFolders(const std::string& folder) {
         // mkdir's mode is what a umask of 0 would leave; the process umask only removes more.
         if (::mkdir(partial.c_str(), kFolderMode) != 0 && errno != EEXIST) return false;
     }
-    return std::filesystem::is_directory(target, error);
+    if (::stat(target.c_str(), &st) != 0) return false;
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return true;
 }
 
 namespace {
@@ -120,6 +131,10 @@ bool writeAll(int fd, std::string_view bytes) {
 }  // namespace
 
 bool writeWholeFile(const std::string& path, std::string_view bytes) {
+    if (const int injected = test_seam::injectedWriteFailure(path)) {
+        errno = injected;
+        return false;
+    }
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
     if (!parent.empty()) createFolders(parent.string());
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kFileMode);
@@ -132,6 +147,10 @@ bool writeWholeFile(const std::string& path, std::string_view bytes) {
 }
 
 bool writeSecretFile(const std::string& path, std::string_view bytes) {
+    if (const int injected = test_seam::injectedWriteFailure(path)) {
+        errno = injected;
+        return false;
+    }
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
     if (!parent.empty()) {
         if (!createFolders(parent.string()) || ::chmod(parent.c_str(), 0700) != 0) return false;

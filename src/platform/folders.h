@@ -35,12 +35,13 @@ inline constexpr unsigned kFolderMode = 0750;
 void restrictCreationModes();
 
 // Creates `folder` and its missing parents, each with kFolderMode; folders that exist are left as they
-// are. False when the folder does not exist afterwards.
+// are. False when the folder does not exist afterwards, with errno telling why.
 bool createFolders(const std::string& folder);
 
 // Writes `bytes` as the whole content of the file at `path`, making its missing folders. A new file gets
 // kFileMode; an existing one keeps its owner's and group's permissions and loses any of the others'.
-// False when the file could not be written.
+// False when the file could not be written. It is written in place and not synced: a file that must be
+// whole after a failure or a power cut is written with writeFileDurably (durable_file.h).
 bool writeWholeFile(const std::string& path, std::string_view bytes);
 
 // Writes a secret (the panel's access token) as the whole content of `path`: the file is 0600 and its

@@ -1,11 +1,13 @@
 #include "platform/ini_file.h"
 
+#include "platform/durable_file.h"
 #include "platform/folders.h"
 #include "platform/text_encoding.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <string_view>
 #include <sys/file.h>
@@ -127,25 +129,35 @@ std::string_view stripQuotes(std::string_view value) {
 
 enum class ReadResult { Ok, Missing, Failed };
 
-ReadResult readWholeFile(const std::string& path, std::string& content) {
-    content.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
-    char buffer[16384];
-    ReadResult result = ReadResult::Ok;
+// Reads what `fd` holds from its current position to its end; 0 or the errno of the failure.
+int readRest(int fd, std::string& content) {
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_size > 0) content.reserve(content.size() + static_cast<std::size_t>(st.st_size));
+    char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n > 0) {
             content.append(buffer, static_cast<std::size_t>(n));
         } else if (n == 0) {
-            break;
+            return 0;
         } else if (errno != EINTR) {
-            result = ReadResult::Failed;
-            break;
+            return errno;
         }
     }
+}
+
+// `error`, when given, receives the errno of a failure.
+ReadResult readWholeFile(const std::string& path, std::string& content, int* error = nullptr) {
+    content.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (error != nullptr) *error = errno;
+        return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+    }
+    const int failure = readRest(fd, content);
     ::close(fd);
-    return result;
+    if (error != nullptr) *error = failure;
+    return failure == 0 ? ReadResult::Ok : ReadResult::Failed;
 }
 
 // Texts as a C caller of the Windows calls would pass them: cut at the first NUL.
@@ -211,81 +223,24 @@ std::string withKeySet(std::string_view content, std::string_view section, std::
     return out;
 }
 
-// The process's umask, read without changing it (umask() itself would race with other threads).
-mode_t currentUmask() {
-    std::string status;
-    if (readWholeFile("/proc/self/status", status) == ReadResult::Ok) {
-        const auto at = status.find("\nUmask:");
-        if (at != std::string::npos) return static_cast<mode_t>(std::strtoul(status.c_str() + at + 7, nullptr, 8));
-    }
-    return 022;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-std::string folderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-// Writes a temporary file beside `path`, syncs it and renames it over `path`, so a reader sees the
-// old file or the new one, never a mixture. `previous` (when the file existed) supplies the
-// permission bits and owner to keep.
-bool replaceFile(const std::string& path, std::string_view bytes, const struct stat* previous) {
-    const std::string folder = folderOf(path);
-    const std::string base = path.substr(path.rfind('/') + 1);
-    std::string temp = folder + "/." + base + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-
-    bool ok = true;
-    if (previous != nullptr) {
-        // Best effort: only root may give the file back to another owner.
-        [[maybe_unused]] const int ignored = ::fchown(fd, previous->st_uid, previous->st_gid);
-        // The file holds the CSC and the database password: others never read it.
-        ok = ::fchmod(fd, previous->st_mode & 0770) == 0;
-    } else {
-        ok = ::fchmod(fd, kFileMode & ~currentUmask()) == 0;
-    }
-    ok = ok && writeAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // Make the rename itself durable; failing here leaves a correct file, so it is not reported.
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
-}
-
 // An exclusive advisory lock on "<file>.lock", held while the object lives. A lock file beside the
-// settings file, rather than the file itself, because the file is replaced on every write.
+// settings file, rather than the file itself, because the file is replaced on every whole-file write.
 class WriteLock {
 public:
     explicit WriteLock(const std::string& filePath) {
         const std::string lockPath = filePath + ".lock";
         fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode);
-        if (fd_ < 0) fd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) return;
+        if (fd_ < 0) {
+            // A lock file that exists but cannot be written still locks; when there is none, the reason
+            // is why it could not be made.
+            error_ = errno;
+            fd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd_ < 0) return;
+            error_ = 0;
+        }
         while (::flock(fd_, LOCK_EX) != 0) {
             if (errno != EINTR) {
+                error_ = errno;
                 ::close(fd_);
                 fd_ = -1;
                 return;
@@ -299,9 +254,11 @@ public:
     WriteLock& operator=(const WriteLock&) = delete;
 
     bool held() const { return fd_ >= 0; }
+    int error() const { return error_; }  // why it is not held
 
 private:
     int fd_ = -1;
+    int error_ = 0;
 };
 
 // A settings file reached through a symbolic link is written where the link points, so the link
@@ -316,35 +273,219 @@ std::string resolveLink(const std::string& path) {
     return target;
 }
 
+// A write's section, key and value in Windows-1252, checked.
+struct Entry {
+    std::string section, key, value;
+};
+
+// 0, or EINVAL for what one line cannot hold or what would read back as another key, a section or a
+// comment.
+int prepareEntry(const std::string& path, const std::string& section, const std::string& key,
+                 const std::string& value, Entry& entry) {
+    entry.section = std::string(trimBlanks(utf8ToWindows1252(cutAtNul(section))));
+    entry.key = std::string(trimBlanks(utf8ToWindows1252(cutAtNul(key))));
+    entry.value = utf8ToWindows1252(cutAtNul(value));
+    if (entry.section.empty() || entry.key.empty() || path.empty()) return EINVAL;
+    if (hasLineBreak(entry.section) || hasLineBreak(entry.key) || hasLineBreak(entry.value)) return EINVAL;
+    if (entry.key.find('=') != std::string::npos || entry.key.find_first_of("[;#") == 0) return EINVAL;
+    return 0;
+}
+
+// The whole-file write, under the lock: the file is read and replaced by a durable rename. 0 or the
+// errno of the failure.
+int replaceWithKeySet(const std::string& target, const Entry& entry) {
+    std::string content;
+    int error = 0;
+    const ReadResult read = readWholeFile(target, content, &error);
+    if (read == ReadResult::Failed) return error != 0 ? error : EIO;  // never overwrite a file we could not read
+    const std::string updated = withKeySet(content, entry.section, entry.key, entry.value);
+    if (read == ReadResult::Ok && updated == content) return 0;
+    return tryWriteFileDurably(target, updated);
+}
+
+// Writes all of `bytes` at `offset`; 0 or the errno of the failure.
+int writeAt(int fd, std::string_view bytes, off_t offset) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return EIO;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+        offset += n;
+    }
+    return 0;
+}
+
+// Where the section headers of a file are, and how it ends.
+struct Headers {
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+    std::size_t first = npos;  // offset of the first header of the section
+    std::size_t last = npos;   // offset of the file's last header
+    std::size_t size = 0;      // the file's length
+    char lastByte = '\n';      // its last byte ('\n' for an empty file)
+};
+
+// The headers in `block`, which starts at a line start at `offset` of the file. Only a "[" that is the
+// first non-blank byte of its line starts a line that is classified.
+void findHeadersIn(std::string_view block, std::size_t offset, std::string_view section, Headers& found) {
+    const char* const begin = block.data();
+    const char* const end = begin + block.size();
+    for (const char* at = begin; at < end;) {
+        const char* const bracket = static_cast<const char*>(std::memchr(at, '[', static_cast<std::size_t>(end - at)));
+        if (bracket == nullptr) return;
+        const char* lineStart = bracket;
+        while (lineStart > begin && (lineStart[-1] == ' ' || lineStart[-1] == '\t')) --lineStart;
+        if (lineStart != begin && lineStart[-1] != '\n') {
+            at = bracket + 1;
+            continue;
+        }
+        const char* const newline = static_cast<const char*>(std::memchr(bracket, '\n', static_cast<std::size_t>(end - bracket)));
+        const char* const next = newline != nullptr ? newline + 1 : end;
+        const Line line = classify(std::string_view(lineStart, static_cast<std::size_t>(next - lineStart)));
+        if (line.kind == Line::Section) {
+            const std::size_t where = offset + static_cast<std::size_t>(lineStart - begin);
+            found.last = where;
+            if (found.first == Headers::npos && sameName(line.name, section)) found.first = where;
+        }
+        at = next;
+    }
+}
+
+// One pass over the file in blocks of whole lines, without holding it in memory. 0 or the errno.
+int findHeaders(int fd, std::string_view section, Headers& found) {
+    std::string buffer(std::size_t{1} << 18, '\0');
+    std::size_t kept = 0;    // the start of an unfinished line, at the buffer's start
+    std::size_t offset = 0;  // the file offset of the buffer's start
+    for (;;) {
+        if (kept == buffer.size()) buffer.resize(buffer.size() * 2);  // a line longer than the buffer
+        const ssize_t n = ::pread(fd, buffer.data() + kept, buffer.size() - kept, static_cast<off_t>(offset + kept));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        const std::size_t filled = kept + static_cast<std::size_t>(n);
+        const std::string_view data(buffer.data(), filled);
+        if (n == 0) {
+            findHeadersIn(data, offset, section, found);
+            found.size = offset + filled;
+            return 0;
+        }
+        found.lastByte = data.back();
+        const auto lastNewline = data.rfind('\n');
+        const std::size_t complete = lastNewline == std::string_view::npos ? 0 : lastNewline + 1;
+        findHeadersIn(data.substr(0, complete), offset, section, found);
+        std::memmove(buffer.data(), buffer.data() + complete, filled - complete);
+        kept = filled - complete;
+        offset += complete;
+    }
+}
+
+// Reads `length` bytes at `offset`; 0 or the errno (EIO for a file that became shorter).
+int readAt(int fd, std::size_t offset, std::size_t length, std::string& out) {
+    out.resize(length);
+    for (std::size_t done = 0; done < length;) {
+        const ssize_t n = ::pread(fd, out.data() + done, length - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return EIO;
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+// The appending write, under the lock (see iniWriteAppending). 0 or the errno of the failure.
+int appendWithKeySet(const std::string& target, const Entry& entry) {
+    const int fd = ::open(target.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        // A new file is made whole by the durable write, never left empty by a failure; a file that may
+        // not be written in place is replaced as iniWrite replaces it, when its folder allows.
+        if (errno == ENOENT || errno == EACCES || errno == EPERM) return replaceWithKeySet(target, entry);
+        return errno;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+
+    Headers headers;
+    if (const int error = findHeaders(fd, entry.section, headers)) return error;
+
+    // The section is the first of its name but not the file's last: the whole-file write.
+    if (headers.first != Headers::npos && headers.first != headers.last) return replaceWithKeySet(target, entry);
+
+    // What goes at `from` (the old bytes from there on are `before`), leaving the file `newSize` long.
+    std::size_t from = headers.size;
+    std::string after, tail;
+    std::string_view before;
+    if (headers.first == Headers::npos) {
+        // A new section at the end, after the line end that the last line may lack (as withKeySet).
+        if (headers.lastByte != '\n') after = headers.lastByte == '\r' ? "\n" : std::string(kNewLine);
+        after.append("[").append(entry.section).append("]").append(kNewLine);
+        after.append(entry.key).append("=").append(entry.value).append(kNewLine);
+    } else {
+        // The file's last section, written again from its first changed byte on.
+        if (const int error = readAt(fd, headers.first, headers.size - headers.first, tail)) return error;
+        const std::string updated = withKeySet(tail, entry.section, entry.key, entry.value);
+        if (updated == tail) return 0;
+        std::size_t same = 0;
+        while (same < tail.size() && same < updated.size() && tail[same] == updated[same]) ++same;
+        from = headers.first + same;
+        after = updated.substr(same);
+        before = std::string_view(tail).substr(same);
+    }
+    const std::size_t newSize = from + after.size();
+
+    int error = writeAt(fd, after, static_cast<off_t>(from));
+    if (error == 0 && newSize < headers.size && ::ftruncate(fd, static_cast<off_t>(newSize)) != 0) error = errno;
+    if (error == 0 && ::fsync(fd) != 0) error = errno;
+    if (error != 0) {
+        // Best effort: the file as it was, not a section cut by a full disk.
+        [[maybe_unused]] const int restored = writeAt(fd, before, static_cast<off_t>(from));
+        [[maybe_unused]] const int truncated = ::ftruncate(fd, static_cast<off_t>(headers.size));
+        [[maybe_unused]] const int synced = ::fsync(fd);
+    }
+    return error;
+}
+
 }  // namespace
 
 std::string iniRead(const std::string& path, const std::string& section, const std::string& key) {
     return windows1252ToUtf8(readRawValue(path, section, key));
 }
 
+bool iniWrite(const std::string& path, const std::string& section, const std::string& key, const std::string& value,
+              int& error) {
+    Entry entry;
+    error = prepareEntry(path, section, key, value, entry);
+    if (error != 0) return false;
+    const std::string target = resolveLink(path);
+    error = test_seam::injectedWriteFailure(target);
+    if (error != 0) return false;
+    WriteLock lock(target);
+    if (!lock.held()) {
+        error = lock.error();
+        return false;
+    }
+    error = replaceWithKeySet(target, entry);
+    return error == 0;
+}
+
 bool iniWrite(const std::string& path, const std::string& section, const std::string& key,
               const std::string& value) {
-    const std::string sectionName(trimBlanks(utf8ToWindows1252(cutAtNul(section))));
-    const std::string keyName(trimBlanks(utf8ToWindows1252(cutAtNul(key))));
-    const std::string valueBytes = utf8ToWindows1252(cutAtNul(value));
-    // What one line cannot hold, or what would read back as another key, a section or a comment.
-    if (sectionName.empty() || keyName.empty() || path.empty()) return false;
-    if (hasLineBreak(sectionName) || hasLineBreak(keyName) || hasLineBreak(valueBytes)) return false;
-    if (keyName.find('=') != std::string::npos || keyName.find_first_of("[;#") == 0) return false;
+    int ignored = 0;
+    return iniWrite(path, section, key, value, ignored);
+}
 
+void iniWriteAppending(const std::string& path, const std::string& section, const std::string& key,
+                       const std::string& value) {
+    Entry entry;
+    int error = prepareEntry(path, section, key, value, entry);
+    if (error != 0) throw FileWriteError(path, error);
     const std::string target = resolveLink(path);
+    error = test_seam::injectedWriteFailure(target);
+    if (error != 0) throw FileWriteError(path, error);
     WriteLock lock(target);
-    if (!lock.held()) return false;
-
-    std::string content;
-    const ReadResult read = readWholeFile(target, content);
-    if (read == ReadResult::Failed) return false;  // never overwrite a file we could not read
-
-    struct stat previous {};
-    const bool existed = read == ReadResult::Ok && ::stat(target.c_str(), &previous) == 0;
-    const std::string updated = withKeySet(content, sectionName, keyName, valueBytes);
-    if (existed && updated == content) return true;
-    return replaceFile(target, updated, existed ? &previous : nullptr);
+    if (!lock.held()) throw FileWriteError(path, lock.error());
+    error = appendWithKeySet(target, entry);
+    if (error != 0) throw FileWriteError(path, error);
 }
 
 std::string readSetting(const std::string& section, const std::string& key, const std::string& path) {
@@ -357,6 +498,12 @@ std::string readSetting(const std::string& section, const std::string& key, cons
 void writeSetting(const std::string& section, const std::string& key, const std::string& value,
                   const std::string& path) {
     iniWrite(path, section, key, value);
+}
+
+void writeSettingChecked(const std::string& section, const std::string& key, const std::string& value,
+                         const std::string& path) {
+    int error = 0;
+    if (!iniWrite(path, section, key, value, error)) throw FileWriteError(path, error != 0 ? error : EIO);
 }
 
 }  // namespace quorvanti::platform

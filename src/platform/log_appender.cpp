@@ -1,5 +1,6 @@
 #include "platform/log_appender.h"
 
+#include "platform/durable_file.h"
 #include "platform/folders.h"
 #include "platform/text_encoding.h"
 
@@ -22,6 +23,7 @@ void appendLogLine(const std::string& logPath, const std::string& line) {
     std::string bytes = utf8ToWindows1252(line);
     bytes += "\r\n";
 
+    if (const int injected = test_seam::injectedWriteFailure(logPath)) fail("cannot write to", logPath, injected);
     const int fd = ::open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kFileMode);
     if (fd < 0) fail("cannot open", logPath, errno);
 

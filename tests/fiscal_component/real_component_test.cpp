@@ -18,6 +18,7 @@
 #include "fiscal_component/document/qr_code.h"
 #include "fiscal_component/document/schema_validation.h"
 #include "fiscal_component/signing/xml_signer.h"
+#include "platform/durable_file.h"
 #include "support/error_text.h"
 #include "support/shared_data.h"
 #include "support/signed_nfce.h"
@@ -270,6 +271,39 @@ TEST_F(RealComponentTest, SaysWhetherItCanWorkAndRefusesWhatItCannotDo) {
     EXPECT_EQ(errorText<ComponentError>([&] { expired.generate(key, args, shared); }), expired.statusProblem());
     EXPECT_FALSE(expired.statusProblem().empty());
     EXPECT_FALSE(std::filesystem::exists(documentFolder + "arquivos/assinado"));
+}
+
+// A file that cannot be written stops the generation with the file and the reason, and leaves no partial
+// file under its name; the next generation writes both.
+TEST_F(RealComponentTest, AFileThatCannotBeWrittenStopsTheGenerationNamingItAndTheReason) {
+    const struct Disarm {
+        ~Disarm() { platform::test_seam::stopFailingWrites(); }
+    } disarm;
+    // The message of the generation of a sale by a fresh component.
+    const auto generationFailure = [&] {
+        RealFiscalComponent fresh(storeFolder);
+        fresh.configure(maker.configuration());
+        testsales::sendSale(fresh, Sale{});
+        std::string key;
+        GenerationArgs args;
+        SharedTexts shared;
+        return errorText<ComponentError>([&] { fresh.generate(key, args, shared); });
+    };
+    const std::string signedFolder = documentFolder + "arquivos/assinado";
+    platform::test_seam::failWritesUnder(signedFolder, ENOSPC);
+    EXPECT_THAT(generationFailure(), ::testing::MatchesRegex("Não foi possível gravar o arquivo '" + signedFolder +
+                                                             "/NFe[0-9]{44}-assinado.xml': disco cheio"));
+    EXPECT_FALSE(std::filesystem::exists(signedFolder));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(documentFolder + "arquivos/gerados"), {}), 1);
+    platform::test_seam::stopFailingWrites();
+
+    platform::test_seam::failWritesUnder(documentFolder, EACCES);
+    EXPECT_THAT(generationFailure(),
+                ::testing::MatchesRegex(".*arquivos/gerados/NFe[0-9]{44}.xml': sem permissão de escrita"));
+    platform::test_seam::stopFailingWrites();
+
+    const Generated generated = generate(Sale{});
+    EXPECT_THAT(readFile(generated.signedPath), HasSubstr("<Signature"));
 }
 
 const std::string kExample = QUORVANTI_SHARED_DIR "/examples/nfce-homologacao-assinada.xml";

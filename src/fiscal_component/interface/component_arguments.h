@@ -261,6 +261,9 @@ struct ConsultationResult {
     std::string protocolXMotivo;
     std::string nProt;
     std::string protocolDhRecbto;
+    // Why the authorised document (procNFe) could not be stored; empty when it was or when there was
+    // nothing to store. (Its initialiser spares the lists of the six fields above a missing-field warning.)
+    std::string storeFailure{};
 };
 
 struct ServiceStatusResult {

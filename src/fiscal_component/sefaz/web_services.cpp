@@ -5,7 +5,6 @@
 
 #include <charconv>
 #include <ctime>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -14,6 +13,7 @@
 #include "fiscal_component/document/nfce_format.h"
 #include "fiscal_component/document/schema_validation.h"
 #include "fiscal_component/document/xml_names.h"
+#include "platform/durable_file.h"
 #include "platform/folders.h"
 
 namespace quorvanti::fiscal {
@@ -130,20 +130,16 @@ bool readWholeFile(const std::string& path, std::string& content) {
     return static_cast<bool>(in) || in.eof();
 }
 
-// Writes beside the final name and renames into place, so a reader never sees half a document. The old
-// file goes first: renaming over it would make ext4 flush the data at once.
-bool writeFileInPlace(const std::string& path, std::string_view content) {
-    std::error_code ec;
-    const std::string temporary = path + ".tmp";
-    // A temporary left by an interrupted write goes first, so the file is created with the monitor's mode.
-    std::filesystem::remove(temporary, ec);
-    if (!platform::writeWholeFile(temporary, content)) {
-        std::filesystem::remove(temporary, ec);
-        return false;
+// Writes `content` as the whole file at `path`, durably (platform::writeFileDurably): a reader never sees
+// half a document, and a failure leaves the old file, or none, under the name. "" when written, else
+// what could not be written and why.
+std::string storeFile(const std::string& path, std::string_view content) {
+    try {
+        platform::writeFileDurably(path, content);
+        return {};
+    } catch (const platform::FileWriteError& error) {
+        return error.what();
     }
-    std::filesystem::remove(path, ec);
-    std::filesystem::rename(temporary, path, ec);
-    return !ec;
 }
 
 std::string timestamp() {
@@ -269,35 +265,48 @@ SoapOutcome WebServices::call(WebService service, std::string message, std::stri
 void WebServices::keepAnswer(const std::string& fileName, const std::string& body) const {
     if (body.empty()) return;
     // The answers are kept for the operator and support; a full disk must not change the outcome.
-    writeFileInPlace(settings_.documentFolder + "retornos/" + fileName, body);
+    storeFile(settings_.documentFolder + "retornos/" + fileName, body);
 }
 
-void WebServices::keepAuthorised(const std::string& key, xmlNode* protNFe, std::string_view signedNfe) const {
-    if (protNFe == nullptr || !authorises(protocolOf(protNFe).cStat)) return;
+namespace {
+
+// Writes the procNFe of `key` under `documentFolder` when `protNFe` authorises it; `signedNfe` "" = read
+// the signed file. Answers why the file could not be written (the FileWriteError text), "" when it was
+// written, was already there, or there was nothing to write.
+std::string storeAuthorised(const std::string& documentFolder, const std::string& key, xmlNode* protNFe,
+                            std::string_view signedNfe) {
+    if (protNFe == nullptr || !authorises(protocolOf(protNFe).cStat)) return {};
     std::string fileContent;
     if (signedNfe.empty()) {
-        if (!readWholeFile(settings_.documentFolder + "arquivos/assinado/NFe" + key + "-assinado.xml", fileContent))
-            return;
+        if (!readWholeFile(documentFolder + "arquivos/assinado/NFe" + key + "-assinado.xml", fileContent))
+            return {};
         signedNfe = rootElementText(fileContent);
         // The file must be the NFe alone: what follows it (another document, stray text) would go into
         // the authorised document too.
         const DocPtr parsed = parsedText(signedNfe);
-        if (!named(parsed ? xmlDocGetRootElement(parsed.get()) : nullptr, "NFe")) return;
+        if (!named(parsed ? xmlDocGetRootElement(parsed.get()) : nullptr, "NFe")) return {};
     }
     // The protocol must be the one of this very document: a signed file of the same key with other
     // content (signed again after a change) is not what the authority authorised.
     const std::string digVal = protocolOf(protNFe).digVal;
-    if (!digVal.empty() && digVal != digestValueOf(signedNfe)) return;
+    if (!digVal.empty() && digVal != digestValueOf(signedNfe)) return {};
     const std::string protocol = standaloneText(protNFe);
-    if (protocol.empty()) return;
-    const std::string path = settings_.documentFolder + "arquivos/procNFe/" + key + "-procNFe.xml";
+    if (protocol.empty()) return {};
+    const std::string path = documentFolder + "arquivos/procNFe/" + key + "-procNFe.xml";
     const std::string document = nfeProcDocument(signedNfe, protocol);
     // The signed file is taken as text; one that is damaged (or carries a document type declaration,
     // which cannot stand inside nfeProc) would make an authorised document nobody can read.
-    if (!wellFormedProc(document)) return;
+    if (!wellFormedProc(document)) return {};
     // The routine consults an authorised key several times; the same document is not written again.
-    if (std::string existing; readWholeFile(path, existing) && existing == document) return;
-    writeFileInPlace(path, document);
+    if (std::string existing; readWholeFile(path, existing) && existing == document) return {};
+    return storeFile(path, document);
+}
+
+}  // namespace
+
+void WebServices::keepAuthorised(const std::string& key, xmlNode* protNFe, std::string_view signedNfe) const {
+    // (After a send: the consultation that follows writes the file again and tells of a failure.)
+    storeAuthorised(settings_.documentFolder, key, protNFe, signedNfe);
 }
 
 SendResult WebServices::send(const std::string& signedXmlPath, const SendArgs& args) {
@@ -399,7 +408,7 @@ ConsultationResult WebServices::consultReceipt(const std::string& key, const std
         }
         fillProtocol(result, protocol);
         if (authorises(protocol.cStat)) {
-            keepAuthorised(key, protNFe, "");
+            result.storeFailure = storeAuthorised(settings_.documentFolder, key, protNFe, "");
             result.cStat = protocol.cStat;
             result.xMotivo = protocol.xMotivo;
         }
@@ -421,7 +430,7 @@ ConsultationResult WebServices::consultProtocol(const std::string& key) {
         const std::string protocolOfKey = protocolKey(protNFe);
         if (protocolOfKey.empty() || protocolOfKey == key) {
             fillProtocol(result, protocolOf(protNFe));
-            keepAuthorised(key, protNFe, "");
+            result.storeFailure = storeAuthorised(settings_.documentFolder, key, protNFe, "");
         }
     }
     return result;
