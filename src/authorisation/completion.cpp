@@ -59,8 +59,15 @@ Step Emission::complete() {
     method("Método: ConsultarProtocolo 2");
     s_.ComponentOk = component.consultByKey(e_.CurrentAccessKey);
     if (platform::fileExists(procNFePath())) e_.ResponseText = procNFePath();
-    platform::writeSetting(section(), "Protocolo", e_.ProtocolNumber, nfceIni());
-    platform::writeSetting(section(), "ProtocoloDataHora", e_.ProtocolDateTime, nfceIni());
+    // The authority's word is in the journal before anything local is written.
+    journal(attempt_state::kAuthorised);
+    if (const std::string failure = component.consultationResult().storeFailure; !failure.empty())
+        throw std::runtime_error(failure);
+    // The mirror names the document completed (recovery may have followed another of the sale's keys,
+    // or the file may have been lost since the send).
+    platform::iniWriteAppending(nfceIni(), section(), "ChaveNFCe", e_.CurrentAccessKey);
+    platform::iniWriteAppending(nfceIni(), section(), "Protocolo", e_.ProtocolNumber);
+    platform::iniWriteAppending(nfceIni(), section(), "ProtocoloDataHora", e_.ProtocolDateTime);
     completionTail(fromStoredDocument_);
     return Step::Done;
 }
@@ -119,6 +126,7 @@ void Emission::completionTail(bool fromStoredDocument) {
         }
         advanceNumberPast(numberSent_);
         ctx_.db->execute("Update vendasconclu set fiscal = 'Sim' where codigovenda = '" + esc(code) + "'");
+        ctx_.db->execute(journal_.stateUpdate(e_.CurrentAccessKey, storing ? attempt_state::kStored : attempt_state::kRecorded));
         transaction.commit();
     }
     // The stored document lives in its row until the contingency sender has sent it.
@@ -177,6 +185,8 @@ Step Emission::notSent() {
         ctx_.status("Não enviada A3 // " + e_.ErrorText);
         sleep(3000);
         ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+        journal(attempt_state::kRejected, e_.ErrorText);
+        journal_.releaseReservations(sale_);
         log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + "Não enviada A3 // " + e_.ErrorText);
         tellDropped(e_.ErrorText);
         outcome_.keepRow = false;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "authorisation/attempt_journal.h"
 #include "authorisation/emission_routine.h"
 #include "context/app_context.h"
 
@@ -51,6 +52,16 @@ private:
     // another document's (emit again under the next free number; a stored document is never renumbered).
     Step duplicity(const std::string& caption, const std::string& answerText);
     Step rejectionExit();
+    // Use denied (301, 302): the number is used; the sale stays queued for a new document.
+    Step denied(const std::string& reason);
+    // A send the authority did not answer: the row stays for a later try.
+    Step keepForOutage();
+    // Keeps the row for `reason` with a log line (once per failure) and no message box: an outage is
+    // told once, not for every sale it holds up.
+    Step keepQuietly(const std::string& reason);
+    // Counts an exchange with the authority towards an outage (cStat above 8999: no answer), or ends the
+    // outage (an answer); shows the outage box once when 50 exchanges in a row went unanswered.
+    void noteExchange(int cStat);
     Step invalidNcmExit();
     Step xmlErrorExit();
     // A Yes/No wait box: No ends the program; Yes ends this attempt with the sale kept, to be consulted
@@ -69,6 +80,17 @@ private:
     Step drop(const std::string& deleteSql);
     // Recovery before rebuilding: the sale already has a key from an earlier attempt.
     Step recoverEarlierAttempt(const std::string& key);
+    // The key recovery starts from: the journal's last document of the sale while the authority may
+    // hold it; "" when there is none.
+    std::string earlierKey() const;
+    // A sale already emitted and recorded (by this or another monitor, in the journal or in nfce_gerada)
+    // is completed from the record, never sent again: answers true when it was.
+    bool completedFromRecord();
+    // The sale cannot go now for `reason` (no document is made): noted in the journal, the row stays, the
+    // others go on; the operator hears of it once.
+    Step setAside(const std::string& reason);
+    // Journals the state of the current document; failures raise (the attempt ends with its row kept).
+    void journal(const char* state, const std::string& reason = "");
     // Takes the authorised document `key` and the protocol of `result` as this emission's.
     void adoptAuthorised(const std::string& key, const fiscal::ConsultationResult& result);
     // True when `key` is a document this sale made (now or in an earlier attempt).
@@ -94,7 +116,11 @@ private:
 
     // Helpers.
     std::string esc(const std::string& value) const;
+    // A pause whose only purpose is to let the operator read a caption: skipped with [Geral]
+    // EmissaoRapida=1.
     void sleep(int milliseconds);
+    // A wait the authority's pace asks for (an answer not final yet, a send not answered): always taken.
+    void wait(int milliseconds);
     void method(const std::string& label);
     void log(const std::string& line);
     void setNumber(long long number);
@@ -111,6 +137,8 @@ private:
     context::RunSettings& s_;
     context::EmissionState& e_;
     SaleQueueEntry& in_;
+    SaleRef sale_;
+    AttemptJournal journal_;
     std::unique_ptr<fiscal::FiscalComponent> component_;
     EmissionOutcome outcome_;
 

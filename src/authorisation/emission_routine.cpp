@@ -13,6 +13,7 @@
 #include "context/program_files.h"
 #include "database/date_literal.h"
 #include "database/sql_escape.h"
+#include "database/transaction.h"
 #include "document/component_setup.h"
 #include "document/groups/closing_groups.h"
 #include "document/groups/identification_group.h"
@@ -20,6 +21,7 @@
 #include "document/groups/recipient_group.h"
 #include "document/text/text_helpers.h"
 #include "document/text/vb_conversions.h"
+#include "platform/durable_file.h"
 #include "platform/folders.h"
 #include "platform/ini_file.h"
 #include "platform/program_exit.h"
@@ -54,7 +56,8 @@ std::string keyAfter(const std::string& path, const std::string& marker) {
 }  // namespace
 
 Emission::Emission(context::AppContext& ctx, SaleQueueEntry& entry)
-    : ctx_(ctx), s_(ctx.settings), e_(ctx.emission), in_(entry) {}
+    : ctx_(ctx), s_(ctx.settings), e_(ctx.emission), in_(entry), sale_{entry.NumVendaVem, entry.DataVenda},
+      journal_(ctx) {}
 
 EmissionOutcome Emission::run() {
     e_ = context::EmissionState{};
@@ -113,6 +116,7 @@ Step Emission::keepForGroupFailure() {
 
 Step Emission::drop(const std::string& deleteSql) {
     ctx_.db->execute(deleteSql);
+    journal_.releaseReservations(sale_);
     outcome_.keepRow = false;
     return Step::CommonExit;
 }
@@ -126,21 +130,61 @@ std::string Emission::section() const { return in_.NumVendaVem + "-" + in_.DataV
 
 bool Emission::isOwnKey(const std::string& key) const {
     if (key.size() != 44) return false;
-    if (key == e_.CurrentAccessKey || key == platform::readSetting(section(), "ChaveNFCe", nfceIni())) return true;
-    return platform::iniRead(nfceIni(), section(), "ChavesAnteriores").find(key) != std::string::npos;
+    return key == e_.CurrentAccessKey || journal_.isOwnKey(sale_, key);
 }
 
 void Emission::rememberKey(const std::string& key) {
-    const std::string earlier = platform::readSetting(section(), "ChaveNFCe", nfceIni());
-    if (isAccessKey(earlier) && earlier != key) {
-        // Every key this sale ever had stays known, so that a duplicity naming one of them is taken as
-        // the sale's own document, never as another sale's number.
-        std::string keys = platform::iniRead(nfceIni(), section(), "ChavesAnteriores");
-        if (keys.find(earlier) == std::string::npos) keys += (keys.empty() ? "" : " ") + earlier;
-        platform::writeSetting(section(), "ChavesAnteriores", keys, nfceIni());
+    // The journal holds every key of the sale; NFCe.ini mirrors the current one for the point-of-sale
+    // program, appended so that its cost does not grow with the file. A mirror that cannot be written
+    // fails the attempt, naming the file and the reason.
+    platform::iniWriteAppending(nfceIni(), section(), "ChaveNFCe", key);
+}
+
+std::string Emission::earlierKey() const {
+    using namespace attempt_state;
+    const auto last = journal_.lastDocument(sale_);
+    if (!last) return "";
+    const std::string& state = last->state;
+    const bool mayBeHeld = state == kBuilt || state == kSent || state == kAuthorised;
+    return mayBeHeld ? last->key : "";
+}
+
+void Emission::journal(const char* state, const std::string& reason) {
+    journal_.setState(e_.CurrentAccessKey, state, reason);
+}
+
+Step Emission::setAside(const std::string& reason) {
+    journal_.setAside(sale_, reason);
+    return keep(reason);
+}
+
+bool Emission::completedFromRecord() {
+    std::string key;
+    if (const auto recorded = journal_.recorded(sale_)) {
+        key = recorded->key;
+    } else {
+        // Recorded without the journal (an older version, another installation): the sale's NFC-e in
+        // nfce_gerada, not cancelled, emitted on or after the sale's date (a sale code the point-of-sale
+        // program used again on a later day is another sale).
+        auto rows = ctx_.db->open("SELECT chave, corpo_nfce, cancelada FROM nfce_gerada WHERE cod_venda = '" +
+                                        esc(in_.NumVendaVem) + "'");
+        const std::string saleDay = in_.DataVenda.size() == 10 ? in_.DataVenda.substr(6, 4) + "-" +
+                                                                     in_.DataVenda.substr(3, 2) + "-" +
+                                                                     in_.DataVenda.substr(0, 2)
+                                                               : "";
+        for (rows.moveFirst(); !rows.eof() && key.empty(); rows.moveNext()) {
+            if (document::toUpperText(document::trimBlanks(rows.field("cancelada").text())) == "SIM") continue;
+            const std::string emitted = elementText(rows.field("corpo_nfce").text(), "dhEmi").substr(0, 10);
+            if (!saleDay.empty() && emitted.size() == 10 && emitted >= saleDay) key = rows.field("chave").text();
+        }
     }
-    // The settings writer syncs the file before it returns: the key is on disk before the send.
-    platform::writeSetting(section(), "ChaveNFCe", key, nfceIni());
+    if (key.empty()) return false;
+    ctx_.status("Venda " + in_.NumVendaVem + " já emitida: NFC-e " + key);
+    ctx_.db->execute("Update vendasconclu set fiscal = 'Sim' where codigovenda = '" + esc(in_.NumVendaVem) + "'");
+    log(in_.DataVenda + " - " + in_.NumVendaVem + " - já emitida na NFC-e " + key +
+        ": retirada da fila sem novo envio");
+    outcome_.keepRow = false;
+    return true;
 }
 
 long long Emission::nextFreeNumber(long long number) {
@@ -160,11 +204,16 @@ Step Emission::recoverEarlierAttempt(const std::string& key) {
     const bool contingencyDocument = key[34] == '9';
     // A contingency document of an earlier attempt that was never stored was never handed to anyone
     // nor sent: a new one is made (under the number config gives now, as another sale may hold its).
-    if (s_.Contingency == "1" && contingencyDocument) return Step::Build;
+    if (s_.Contingency == "1" && contingencyDocument) {
+        journal_.setState(key, attempt_state::kNotReceived, "documento de contingência nunca entregue");
+        return Step::Build;
+    }
     method("Método: ConsultarProtocolo");
     s_.ComponentOk = component_->consultByKey(key);
     const auto result = component_->consultationResult();
+    noteExchange(result.cStat);
     if (authorises(result.cStat) || authorises(result.protocolCStat)) {
+        journal_.setState(key, attempt_state::kAuthorised);
         adoptAuthorised(key, result);
         return Step::Completion;
     }
@@ -189,17 +238,22 @@ Step Emission::recoverEarlierAttempt(const std::string& key) {
             waitCount_ = 0;
             return reception();
         }
+        journal_.setState(key, attempt_state::kAbandoned, std::to_string(result.cStat) + " - " + result.xMotivo);
         return Step::Build;
     }
     if (result.cStat == 217 || result.cStat == 613 || rejectsTheDocument(result.protocolCStat)) {
         // Never received, or refused (the authority keeps no refused document; 613: another document
-        // holds its number): a new document under the same number; should the old one appear after
-        // all, a duplicity names it as the sale's own.
-        if (result.cStat == 217 && !contingencyDocument && in_.numeroNFCE.empty()) takeNumberOf(key);
+        // holds its number): a new document; the journal gives it the same number unless another
+        // document holds it. Should the old one appear after all, a duplicity names it as the sale's own.
+        const char* state = result.cStat == 217 ? attempt_state::kNotReceived
+                            : result.cStat == 613 ? attempt_state::kAbandoned
+                                                  : attempt_state::kRejected;
+        journal_.setState(key, state, std::to_string(result.cStat) + " - " + result.xMotivo);
         return Step::Build;
     }
-    return keep("Venda " + in_.NumVendaVem + ": sem resposta final da SEFAZ sobre a NFC-e " + key + " (" +
-                std::to_string(result.cStat) + " - " + result.xMotivo + "); nova consulta mais tarde");
+    const std::string reason = "Venda " + in_.NumVendaVem + ": sem resposta final da SEFAZ sobre a NFC-e " + key +
+                               " (" + std::to_string(result.cStat) + " - " + result.xMotivo + "); nova consulta mais tarde";
+    return result.cStat > 8999 ? keepQuietly(reason) : keep(reason);
 }
 
 void Emission::useOwnDocument(const std::string& key) {
@@ -241,7 +295,10 @@ void Emission::adoptAuthorised(const std::string& key, const fiscal::Consultatio
 }
 
 std::string Emission::esc(const std::string& value) const { return database::sqlEscape(ctx_.db->kind(), value); }
-void Emission::sleep(int milliseconds) { ctx_.services.clock.sleep(std::chrono::milliseconds(milliseconds)); }
+void Emission::sleep(int milliseconds) {
+    if (!s_.FastEmission) wait(milliseconds);
+}
+void Emission::wait(int milliseconds) { ctx_.services.clock.sleep(std::chrono::milliseconds(milliseconds)); }
 void Emission::method(const std::string& label) { ctx_.caption(ctx_.mainWindow.MethodLabel, label); }
 void Emission::log(const std::string& line) { context::GravaLog(ctx_, line); }
 std::string Emission::procNFePath() const { return s_.AppFolder + "nfe/arquivos/procNFe/" + e_.CurrentAccessKey + "-procNFe.xml"; }
@@ -269,7 +326,9 @@ Step Emission::build() {
     {
         const auto config = ctx_.db->open("Select numeronfce, token, ValAproxTrib from config;");
         e_.Token = config.field("token").text();
-        e_.ApproxTaxRate = config.field("ValAproxTrib").number();
+        // Only printing reads the rate: a shop that never set it prints no approximate tax.
+        const auto& rate = config.field("ValAproxTrib");
+        e_.ApproxTaxRate = rate.isNull() ? 0.0 : rate.number();
         if (!in_.numeroNFCE.empty()) {
             ctx_.caption(ctx_.mainWindow.Label6, "Nº NFC-e CONT.: " + in_.numeroNFCE);
         } else {
@@ -297,13 +356,15 @@ Step Emission::build() {
         ctx_.mainWindow.SignedXmlPath = in_.CaminhoXML;
         if (!platform::fileExists(in_.CaminhoXML)) GravaArq(in_.corpoXML, in_.CaminhoXML);
         e_.GeneratedXmlPath = s_.AppFolder + "nfe/arquivos/gerados/NFe" + key + ".xml";
+        // Stored before the journal existed, or by another installation: it is the sale's from now on.
+        if (!journal_.isOwnKey(sale_, key)) journal_.recordKey(sale_, nfceNumber(key.substr(25, 9)), key, "9");
         ctx_.status("Reunindo informação");
         return send();
     }
     if (!restarted_) {
+        if (completedFromRecord()) return Step::Done;
         // Nothing the authority may hold is left behind: an earlier attempt's key is answered first.
-        const std::string earlier = platform::readSetting(section(), "ChaveNFCe", nfceIni());
-        if (isAccessKey(earlier)) {
+        if (const std::string earlier = earlierKey(); !earlier.empty()) {
             const Step recovered = recoverEarlierAttempt(earlier);
             if (recovered != Step::Build) return recovered;
         }
@@ -360,12 +421,19 @@ Step Emission::build() {
     {
         const auto total = ctx_.db->open("Select sum(v.valortotalitem) as vlt from vendasconclu v where CodigoVenda = '" +
                                          esc(code) + "' AND Data = " + date + " group by v.codigovenda");
-        if (roundedToCents(total.field("vlt").number()) >= 10000.0) {
-            ctx_.frontend().messageBox("O Valor é superior o permitido, R$ 10.000,00, sem dados do destinatário",
-                                       MessageStyle::Ok, "");
-            endProgram(ExitStatus::SaleValueTooHigh, "venda de R$ 10.000,00 ou mais");
-        }
+        // The sale is set aside (the others go on) rather than ending the monitor at every start.
+        if (roundedToCents(total.field("vlt").number()) >= 10000.0)
+            return setAside("Venda " + code + ": O Valor é superior o permitido, R$ 10.000,00, sem dados do destinatário");
     }
+    if (ctx_.services.clock.steadyNow() < ctx_.newDocumentsPausedUntil)
+        return keep("Emissão de novas NFC-e suspensa: a SEFAZ denegou o uso ao emitente (301); "
+                    "verifique com o contador. Nova tentativa em até 10 minutos");
+    // The number is taken in the journal, so that no other sale's document, nor another monitor's,
+    // carries it.
+    in_.numeroNFCE = std::to_string(journal_.reserveNumber(sale_, nfceNumber(in_.numeroNFCE)));
+    e_.NfceNumber = in_.numeroNFCE;
+    numberSent_ = nfceNumber(in_.numeroNFCE);
+    journal_.clearSetAside(sale_);
 
     // Document building.
     auto& component = *component_;
@@ -424,7 +492,11 @@ Step Emission::build() {
     e_.CurrentAccessKey = document::RetiraCaracteres(key, "NFe", false);
     e_.GeneratedXmlPath = s_.AppFolder + "nfe/arquivos/" + key + ".xml";
     ctx_.status(e_.GeneratedXmlPath);
-    if (!document::EstaVazio(std::string_view(key))) rememberKey(e_.CurrentAccessKey);
+    if (!document::EstaVazio(std::string_view(key))) {
+        // Committed before anything is sent: a failure here ends the attempt with nothing sent.
+        journal_.recordKey(sale_, numberSent_, e_.CurrentAccessKey, s_.Contingency == "1" ? "9" : "1");
+        rememberKey(e_.CurrentAccessKey);
+    }
     ctx_.mainWindow.SignedXmlPath = s_.AppFolder + "nfe/arquivos/assinado/" + key + "-assinado.xml";
     ctx_.status("Cont.: " + s_.Contingency);
     if (s_.Contingency == "1") return storeContingencyDocument();
@@ -448,8 +520,11 @@ Step Emission::build() {
         if (answerHas(e_.OperationMessage, "#778#Rejeicao") || answerHas(e_.OperationMessage, ":NCM")) {
             ctx_.status("REJEIÇÃO. #778#");
             log(e_.OperationMessage + " " + e_.EmissionDateTime + " " + "Da operação: " + code + " " + e_.ErrorDescription);
-            if (answerHas(document::toUpperText(e_.OperationMessage), "ATRASADO"))
+            if (answerHas(document::toUpperText(e_.OperationMessage), "ATRASADO")) {
+                journal(attempt_state::kNotReceived, e_.OperationMessage);
                 return keep("Horario deve ser corrigido. Verifique");
+            }
+            journal(attempt_state::kRejected, e_.OperationMessage);
             return drop("DELETE FROM TabNCEAEnviar WHERE CodVenda = '" + esc(code) + "' ");
         }
     } else {
@@ -460,6 +535,8 @@ Step Emission::build() {
         // The document does not pass the schemas: the sale stays queued for the shop to correct it.
         if (isNewFailure(e_.OperationMessage))
             log(e_.OperationMessage + " - " + "Da operação: " + code + " - " + e_.ErrorDescription);
+        // Never sent: the next try makes it again under the same number.
+        journal(attempt_state::kNotReceived, e_.OperationMessage);
         return keep(e_.OperationMessage, false);
     }
     ctx_.status("Validado");
@@ -473,6 +550,7 @@ EmissionOutcome Emission::emitterFailureExit() {
     // no longer comes here: the shop's data is at fault, not the sale, and the sale stays queued.
     try {
         ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+        journal_.releaseReservations(sale_);
         outcome_.keepRow = false;
         log(e_.OperationMessage + " - " + e_.ErrorDescription + " - " + "Erro da operação: " + in_.NumVendaVem);
     } catch (const std::exception& error) {
@@ -525,8 +603,8 @@ std::string GravaArq(std::string corpo, const std::string& path) {
         corpo = SubstituiC(corpo, "</ICMSSN101>", "</ICMSSN102>", false);
         corpo = SubstituiC(corpo, "<CSOSN>101</CSOSN>", "<CSOSN>102</CSOSN>", false);
     }
-    platform::createFolders(std::filesystem::path(path).parent_path().string());
-    platform::writeWholeFile(path, corpo + "\r\n");
+    // Under its name only whole: a partial document is never sent. A failure raises, naming the file.
+    platform::writeFileDurably(path, corpo + "\r\n");
     return path;
 }
 

@@ -37,7 +37,7 @@ EmissionOutcome EmiteNFCeVenda(context::AppContext& ctx, SaleQueueEntry& entry);
 
 // `GravaArq`: writes a stored XML text to `path` with the fixes the original applies to documents of
 // its older versions (XML declaration 1.0, a 1016 emission year, CSOSN 101 under CFOP 5102); answers
-// `path`. Write errors are ignored, as the caller tests the file afterwards.
+// `path`. Raises platform::FileWriteError, naming the file and the reason, when it cannot be written.
 std::string GravaArq(std::string corpo, const std::string& path);
 
 // A document stored by a contingency emission that can be sent as it is: the path names a signed file

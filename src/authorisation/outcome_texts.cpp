@@ -92,6 +92,8 @@ long long nfceNumber(const std::string& text) {
     return static_cast<long long>(number);
 }
 
+bool isDenial(int status) { return status == 110 || (status >= 301 && status <= 303); }
+
 bool isAccessKey(std::string_view text) {
     return text.size() == 44 && text.find_first_not_of("0123456789") == std::string_view::npos;
 }

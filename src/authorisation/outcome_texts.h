@@ -37,6 +37,10 @@ bool rejectsTheDocument(int status);
 // 999999999, the largest the layout carries, so that no conversion leaves the range of an integer.
 long long nfceNumber(const std::string& text);
 
+// True for the denials of use (301: the emitter's irregularity, 302 and 303: the recipient's; 110 in
+// older layouts): the authority keeps the denied document under its number.
+bool isDenial(int status);
+
 // True for 44 digits.
 bool isAccessKey(std::string_view text);
 

@@ -4,6 +4,7 @@
 
 #include "authorisation/emission.h"
 #include "authorisation/outcome_texts.h"
+#include "authorisation/sale_claims.h"
 #include "context/program_files.h"
 #include "document/groups/item_group.h"
 #include "document/text/text_helpers.h"
@@ -19,6 +20,9 @@ namespace {
 using context::kLineBreak;
 using platform::MessageAnswer;
 using platform::MessageStyle;
+
+// Sends without an answer that one try of a sale rides out before the sale waits for its next try.
+constexpr int kUnansweredSendsPerTry = 3;
 
 constexpr const char* kClosing = "O sistema de NFCe será fechado, aguarde o serviço ser restabelecido";
 
@@ -41,8 +45,38 @@ std::string envText(const std::string& registerLine, bool reestablished) {
 }  // namespace
 
 Step Emission::keepUnanswered() {
-    return keep("Sem resposta final da SEFAZ para a venda " + in_.NumVendaVem + ": " + std::to_string(cStat_) +
-                " - " + e_.ResponseText);
+    const std::string reason = "Sem resposta final da SEFAZ para a venda " + in_.NumVendaVem + ": " +
+                               std::to_string(cStat_) + " - " + e_.ResponseText;
+    return cStat_ > 8999 ? keepQuietly(reason) : keep(reason);
+}
+
+Step Emission::keepQuietly(const std::string& reason) {
+    if (isNewFailure(reason)) log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + reason);
+    return keep(reason, false);
+}
+
+void Emission::noteExchange(int cStat) {
+    if (cStat > 0 && cStat <= 8999) {
+        ctx_.outage = {};  // the authority answers: the outage, if any, is over
+        return;
+    }
+    if (cStat <= 8999) return;
+    // The authority cannot be reached: the operator is told once per outage, when 50 exchanges in a row
+    // got no answer; the monitor goes on, and the sales wait with the back-off of kept sales.
+    if (++ctx_.outage.unansweredSends >= 50 && !ctx_.outage.told) {
+        ctx_.outage.told = true;
+        ctx_.frontend().messageBox(
+            std::string("Verifique um dos seguintes erros:") + kLineBreak + "1 - Certificado digital vencido" +
+                kLineBreak + "2 - Falta de conexão com a internet" + kLineBreak +
+                "3 - Ou erro no web service da SEFAZ (Neste caso aguarde o serviço ser estabelecido)" + kLineBreak +
+                "Tente novamente mais tarde o SEFAZ não esta respondendo",
+            MessageStyle::Ok, "");
+    }
+}
+
+Step Emission::keepForOutage() {
+    return keepQuietly("SEFAZ sem resposta ao envio da venda " + in_.NumVendaVem + ": " + e_.ResponseText +
+                       "; novo envio mais tarde");
 }
 
 Step Emission::keepWaiting(const char* title, const std::string& text) {
@@ -58,6 +92,7 @@ void Emission::readConsultation() {
     const auto result = component_->consultationResult();
     cStat_ = result.cStat;
     e_.ResponseText = result.xMotivo;
+    noteExchange(cStat_);
 }
 
 Step Emission::send() {
@@ -68,6 +103,9 @@ Step Emission::send() {
     // Passes without any answer are counted across passes, so that the operator is asked after 30 of
     // them instead of the monitor repeating them silently for ever.
     int silentPasses = 0;
+    int unansweredHere = 0;
+    journal(attempt_state::kSent);
+    renewClaim(ctx_, sale_);
     for (;;) {
         if (stopRequested()) return keep("Parada solicitada durante o envio", false);
         waitCount_ = 0;
@@ -82,21 +120,13 @@ Step Emission::send() {
         sleep(1000);
         ctx_.status("Tentativa de envio de lote: " + document::integerText(sendAttempts_) + " tentativas");
         sleep(1000);
-        if (sendAttempts_ >= 50) {
-            ctx_.frontend().messageBox(
-                std::string("Verifique um dos seguintes erros:") + kLineBreak + "1 - Certificado digital vencido" +
-                    kLineBreak + "2 - Falta de conexão com a internet" + kLineBreak +
-                    "3 - Ou erro no web service da SEFAZ (Neste caso aguarde o serviço ser estabelecido)" + kLineBreak +
-                    "Tente novamente mais tarde o SEFAZ não esta respondendo",
-                MessageStyle::Ok, "");
-            endProgram(ExitStatus::SendExhausted, "50 envios sem resposta");
-        }
         int code = component.sendResult().cStat;
         if (sent && code != 105) {
             ctx_.status(std::string("Tentativa de envio de lote - Iniciada 02") + kLineBreak + "Enviando o XML: " +
                         e_.GeneratedXmlPath);
             sleep(1000);
             code = component.sendResult().cStat;
+            noteExchange(code);
             if (code <= 8999) return readSendAnswer();
             const auto result = component.sendResult();
             e_.ResponseText = result.cStat == 104 ? result.protocolXMotivo : result.xMotivo;
@@ -111,11 +141,14 @@ Step Emission::send() {
             }
             if (answerHas(e_.ResponseText, "tempo limite da operação")) {
                 ctx_.status("O tempo limite de operação esta sendo excedido, verifique melhorias para sua internet");
-                sleep(4000);
+                wait(4000);
             } else {
                 ctx_.status(e_.ResponseText);
-                sleep(2000);
+                wait(2000);
             }
+            // A blip is ridden out at the till; a longer failure leaves the sale to its back-off, however
+            // long the outage lasts, instead of ending the monitor.
+            if (++unansweredHere >= kUnansweredSendsPerTry) return keepForOutage();
             continue;
         }
         if (++silentPasses >= 30) return keepWaiting("ATENÇÃO - ENV", envText("- Registro 404_2.", false));
@@ -157,7 +190,9 @@ Step Emission::consult() {
     waitCount_ = 0;
     for (;;) {
         ctx_.status("Realizando consulta 2 - " + key + kLineBreak + ctx_.locations.programFolder);
-        sleep(1000);
+        // Between consultations of an answer that is not final yet, the authority's time is waited.
+        if (waitCount_ > 0) wait(1000);
+        else sleep(1000);
         method("Método: ConsultarProtocolo");
         s_.ComponentOk = component.consultByKey(key);
         readConsultation();
@@ -277,11 +312,9 @@ Step Emission::consult() {
         }
         ctx_.status("Motivo..: " + e_.ErrorText);
         sleep(1000);
-        if (cStat_ == 301 || (cStat_ == 104 && protocolStatus_ == 301)) {
-            // A denial answered by the consultation itself ends as the denial does after reception: the
-            // sale stays queued with its number, instead of being dropped as not sent.
-            return keep(std::to_string(cStat_) + " - " + e_.ErrorText);
-        }
+        if (isDenial(cStat_)) return denied(std::to_string(cStat_) + " - " + e_.ErrorText);
+        if (cStat_ == 104 && isDenial(protocolStatus_))
+            return denied(std::to_string(protocolStatus_) + " - " + reasonText_);
         if (!authorises(cStat_) && cStat_ != 562) return notSent();
         return reception();
     }
@@ -290,7 +323,10 @@ Step Emission::consult() {
 Step Emission::reception() {
     auto& component = *component_;
     ctx_.status("Recepção");
-    sleep(4000);
+    // Before reading a final answer the pause only shows the caption; before asking again about one
+    // that is not final, it is the authority's time.
+    if (authorises(cStat_)) sleep(4000);
+    else wait(4000);
     for (;;) {
         ctx_.status(e_.CurrentAccessKey + "10 - Recepção...: ");
         method("Método: Consulta Protocolo 2");
@@ -306,7 +342,7 @@ Step Emission::reception() {
         if (waitCount_ >= 30)
             return keepWaiting("ATENÇÃO - ENV2",
                                envText("- Registro da falha 404_1.", true) + kLineBreak + kLineBreak + e_.ResponseText);
-        sleep(500);
+        wait(500);
     }
     return afterReception();
 }
@@ -369,14 +405,13 @@ Step Emission::afterReception() {
     if (protocolStatus_ == 204 || protocolStatus_ == 539)
         return duplicity("Duplicidade: " + std::to_string(protocolStatus_) + " - " + reasonText_, reasonText_);
     if (authorises(protocolStatus_)) return Step::Completion;
-    // Denied use: nothing is stored and the sale stays queued with its number.
-    if (protocolStatus_ == 301) return keep(std::to_string(protocolStatus_) + " - " + reasonText_);
+    if (isDenial(protocolStatus_)) return denied(std::to_string(protocolStatus_) + " - " + reasonText_);
     return notSent();
 }
 
 Step Emission::earlierDocument(const std::string& key) {
     ctx_.status("Processo recibo");
-    sleep(2000);
+    wait(2000);
     useOwnDocument(key);
     rememberKey(key);
     ++waitCount_;
@@ -392,7 +427,7 @@ Step Emission::earlierDocument(const std::string& key) {
                            kLineBreak + "Deseja tentar buscar o resultado novamente?";
         return keepWaiting("ATENÇÃO - ENV3", text);
     }
-    sleep(2000);
+    wait(2000);
     return reception();
 }
 
@@ -410,12 +445,26 @@ Step Emission::duplicity(const std::string& caption, const std::string& answerTe
     }
     // The number the authority reported as used is skipped, never reused; if config is already further
     // on (other sales went out meanwhile), the sale takes the next free number.
+    journal(attempt_state::kAbandoned, answerText);
     setNumber(nextFreeNumber(numberSent_));
     return Step::Restart;
 }
 
+Step Emission::denied(const std::string& reason) {
+    // The authority keeps a denied document: its number is used for good, and the sale, still owed its
+    // NFC-e, stays queued to be made again under a new number (when the denial is lifted, for one of
+    // the emitter; 302, the recipient's, goes at once to the next try).
+    journal(attempt_state::kDenied, reason);
+    advanceNumberPast(numberSent_);
+    if (cStat_ == 301 || protocolStatus_ == 301)
+        ctx_.newDocumentsPausedUntil = ctx_.services.clock.steadyNow() + context::RetrySchedule::kLongestDelay;
+    return keep("Uso denegado da NFC-e " + e_.CurrentAccessKey + " da venda " + in_.NumVendaVem + ": " + reason);
+}
+
 Step Emission::rejectionExit() {
     ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+    journal(attempt_state::kRejected, std::to_string(protocolStatus_) + " - " + reasonText_);
+    journal_.releaseReservations(sale_);
     outcome_.keepRow = false;
     ctx_.status("Rejeição: " + std::to_string(protocolStatus_) + " - " + reasonText_);
     log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + " Posição: " + itemPosition_ + " - " +
@@ -426,6 +475,8 @@ Step Emission::rejectionExit() {
 
 Step Emission::invalidNcmExit() {
     ctx_.db->execute("delete from TabNCEAEnviar where codvenda = '" + esc(in_.NumVendaVem) + "'");
+    journal(attempt_state::kRejected, std::to_string(cStat_) + " - " + e_.ResponseText);
+    journal_.releaseReservations(sale_);
     outcome_.keepRow = false;
     log(e_.EmissionDateTime + " - " + in_.NumVendaVem + " - " + " Posição: " + itemPosition_ + " - " +
         std::to_string(cStat_) + " - " + e_.ResponseText);

@@ -3,6 +3,7 @@
 // and used by the monitor thread only.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -64,6 +65,14 @@ struct AppContext {
     // came (shop time, "dd/mm/yyyy hh:mm:ss"), for the operator's panel.
     std::string lastServiceStatus;
     std::string lastServiceStatusAt;
+    // Sends that got no answer from the authority since its last answer, across sales: an outage. The
+    // operator is told once per outage, when they reach 50; the monitor goes on.
+    struct Outage {
+        int unansweredSends = 0;
+        bool told = false;
+    } outage;
+    // While the authority denies the emitter (301), no new document is made until then (steady time).
+    std::chrono::milliseconds newDocumentsPausedUntil{0};
     // Held for the life of the process: the previous-instance test of the next start finds it taken.
     std::unique_ptr<platform::InstanceLock> instanceLock;
 

@@ -38,6 +38,8 @@ struct RunSettings {
     int PrintServer = 0;
     std::string ContingencySender;
     std::string QueueSql;
+    // [Geral] EmissaoRapida=1: the routine skips the pauses that only show a caption.
+    bool FastEmission = false;
 };
 
 struct EmitterData {

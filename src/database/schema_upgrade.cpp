@@ -36,4 +36,34 @@ void upgradeConfig(DbConnection& db, const std::string& dbKindSetting) {
     }
 }
 
+void upgradeJournal(DbConnection& db) {
+    const bool maria = db.kind() == DbKind::MariaDb;
+    const std::string id = maria ? "id BIGINT NOT NULL AUTO_INCREMENT PRIMARY KEY" : "id INTEGER PRIMARY KEY AUTOINCREMENT";
+    const std::string engine = maria ? " ENGINE=InnoDB DEFAULT CHARSET=utf8mb4" : "";
+    db.execute("CREATE TABLE IF NOT EXISTS quorvanti_attempts (" + id +
+               ", cod_venda VARCHAR(30) NOT NULL, data_venda VARCHAR(10) NOT NULL,"
+               " terminal VARCHAR(10) NOT NULL DEFAULT '', monitor VARCHAR(255) NOT NULL DEFAULT '',"
+               " amb VARCHAR(1) NOT NULL DEFAULT '', serie INT NOT NULL DEFAULT 0, numero BIGINT NOT NULL,"
+               " chave VARCHAR(44) NOT NULL DEFAULT '', tp_emis VARCHAR(1) NOT NULL DEFAULT '',"
+               " estado VARCHAR(20) NOT NULL, motivo VARCHAR(500) NOT NULL DEFAULT '',"
+               " criado VARCHAR(19) NOT NULL, atualizado VARCHAR(19) NOT NULL)" + engine);
+    db.execute("CREATE TABLE IF NOT EXISTS quorvanti_claims (cod_venda VARCHAR(30) NOT NULL,"
+               " data_venda VARCHAR(10) NOT NULL, monitor VARCHAR(255) NOT NULL, lease_until BIGINT NOT NULL,"
+               " PRIMARY KEY (cod_venda, data_venda))" + engine);
+    // MySQL knows no "IF NOT EXISTS" for indexes: there an existing index is the usual failure.
+    const std::string ifMissing = maria ? "" : "IF NOT EXISTS ";
+    const char* indexes[] = {
+        "quorvanti_attempts_sale ON quorvanti_attempts (cod_venda, data_venda)",
+        "quorvanti_attempts_key ON quorvanti_attempts (chave)",
+        "quorvanti_attempts_number ON quorvanti_attempts (amb, serie, numero)",
+        "quorvanti_attempts_state ON quorvanti_attempts (estado)",
+    };
+    for (const char* index : indexes) {
+        if (maria) executeIgnoringError(db, std::string("CREATE INDEX ") + index);
+        else db.execute("CREATE INDEX " + ifMissing + index);
+    }
+    // The point-of-sale table's index only speeds the look-up up: the monitor works without it.
+    executeIgnoringError(db, "CREATE INDEX " + ifMissing + "quorvanti_nfce_gerada_cod_venda ON nfce_gerada (cod_venda)");
+}
+
 }  // namespace quorvanti::database

@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "authorisation/sale_claims.h"
 #include "context/program_files.h"
 #include "database/sql_escape.h"
 #include "document/text/text_helpers.h"
@@ -85,6 +86,8 @@ void Timer1_Timer(context::AppContext& ctx, const EmissionRoutine& emiteNFCeVend
             EmissionOutcome outcome;
             bool deletedByItsId = false;  // such a row has no sale code to delete by afterwards
             bool withoutXml = false;
+            bool claimedElsewhere = false;
+            std::optional<authorisation::SaleRef> claimed;
             const std::string codvenda = queue.field("codvenda").text();
             // A sale kept by an earlier try waits for its turn; the stop of the service waits for no one.
             if (ctx.stopRequested()) break;
@@ -105,12 +108,24 @@ void Timer1_Timer(context::AppContext& ctx, const EmissionRoutine& emiteNFCeVend
                     withoutXml = true;
                     db.execute("delete from TabNCEAEnviar where Codvenda = '" + esc(codvenda) + "'");
                     ctx.status("Deletou sem xml Codvenda: " + codvenda);
+                    // The point-of-sale program queued it without its XML: the shop hears of it and the
+                    // panel lists it among the dropped sales, from which it can be queued again.
+                    const std::string dropped = "Venda " + codvenda + " retirada da fila: sem XML (corpoXML vazio)";
+                    context::GravaLog(ctx, queue.field("dataV").text() + " - " + codvenda + " - " + dropped);
+                    ctx.frontend().messageBox(dropped, platform::MessageStyle::Ok);
                     ctx.services.clock.sleep(std::chrono::milliseconds(3000));
                     queue.moveNext();
                 } else if (auto entry = entryOf(queue)) {
-                    ctx.doEvents();
-                    outcome = emiteNFCeVenda(ctx, *entry);
-                    ctx.doEvents();
+                    // Another monitor on this database has the sale: it is left to it.
+                    const authorisation::SaleRef sale{entry->NumVendaVem, entry->DataVenda};
+                    if (!authorisation::claimSale(ctx, sale)) {
+                        claimedElsewhere = true;
+                    } else {
+                        ctx.doEvents();
+                        outcome = emiteNFCeVenda(ctx, *entry);
+                        ctx.doEvents();
+                        claimed = sale;
+                    }
                 } else {
                     outcome.failure = "Venda " + codvenda + " na fila sem data (dataV): ignorada até ser corrigida";
                     if (outcome.failure != retries.lastFailure(codvenda))
@@ -126,7 +141,9 @@ void Timer1_Timer(context::AppContext& ctx, const EmissionRoutine& emiteNFCeVend
                 queue.moveNext();
                 ctx.doEvents();
             }
-            if (!outcome.pendingError.empty()) {
+            if (claimedElsewhere) {
+                // Not this monitor's turn: nothing to delete, nothing to postpone.
+            } else if (!outcome.pendingError.empty()) {
                 if (outcome.pendingError != retries.lastFailure(saleCode))
                     ctx.frontend().messageBox(outcome.pendingError + context::kLineBreak +
                                                   "Erro de consulta, ou interrompido o envio 894567",
@@ -140,6 +157,7 @@ void Timer1_Timer(context::AppContext& ctx, const EmissionRoutine& emiteNFCeVend
                 // holds up the others nor makes the monitor ask the authority at every poll.
                 retries.postpone(saleCode, outcome.failure, now());
             }
+            if (claimed) authorisation::releaseSale(ctx, *claimed);
             if (w.CloseRequested) showShutdownDialog(ctx);
             ctx.doEvents();
         }

@@ -1,5 +1,7 @@
 #include "monitor/shop_dashboard.h"
 
+#include <map>
+
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -9,6 +11,7 @@
 
 #include "context/shop_clock.h"
 #include "database/date_literal.h"
+#include "authorisation/attempt_journal.h"
 #include "database/sql_escape.h"
 #include "document/text/vb_conversions.h"
 #include "fiscal_component/certificates/certificate_store.h"
@@ -134,13 +137,19 @@ std::string ShopDashboard::requeue(const std::string& sale) {
 std::string ShopDashboard::queueJson() {
     auto rows = ctx_.db->open("Select * from TabNCEAEnviar where enviada = 'enviar'");
     const auto now = ctx_.services.clock.steadyNow();
+    // Sales set aside (a value over the limit, data that cannot make a document) say why, also after a
+    // restart, before their next try.
+    std::map<std::string, std::string> setAside;
+    for (const auto& attempt : authorisation::AttemptJournal(ctx_).inState(authorisation::attempt_state::kSetAside, 200))
+        setAside.emplace(attempt.saleCode, attempt.reason);
     std::string out = "[";
     std::size_t shown = 0;
     for (rows.moveFirst(); !rows.eof() && shown++ < kMostQueued; rows.moveNext()) {
         const std::string sale = rows.field("codvenda").text();
         const auto due = ctx_.retries.dueAt(sale);
         const bool waiting = due.count() > 0 && due > now;
-        const std::string failure = ctx_.retries.lastFailure(sale);
+        std::string failure = ctx_.retries.lastFailure(sale);
+        if (failure.empty() && setAside.count(sale)) failure = setAside[sale];
         const bool contingency = !rows.field("DataContigencia").text().empty();
         out += (out.size() > 1 ? ",{" : "{");
         out += "\"sale\":" + jsonQuote(sale) + ",\"date\":" + jsonQuote(rows.field("dataV").text()) +

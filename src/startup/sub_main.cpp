@@ -3,6 +3,7 @@
 #include <exception>
 #include <filesystem>
 
+#include "authorisation/attempt_journal.h"
 #include "context/program_files.h"
 #include "context/shop_clock.h"
 #include "database/schema_upgrade.h"
@@ -13,6 +14,8 @@
 #include "monitor/parameter_editor.h"
 #include "monitor/setting_domains.h"
 #include "monitor/shutdown_dialog.h"
+#include "fiscal_component/sefaz/sefaz_addresses.h"
+#include "platform/file_access.h"
 #include "platform/folders.h"
 #include "platform/instance_lock.h"
 #include "platform/program_exit.h"
@@ -57,6 +60,23 @@ void fillEmitter(context::AppContext& ctx, const database::Recordset& row) {
     e.StateRegistration = RetiraCaracteres(column("IE"), ".- ", true);
     e.Cnpj = RetiraCaracteres(column("CNPJ"), "-./ ", true);
     e.State = document::toUpperText(column("UF"));
+}
+
+// The file of authorities that vouch for the tax authority's servers ([TLS] CA of webservices.ini), when
+// one is named, must be readable: without it no send can be verified, and each failure would read like
+// an expired certificate or a lost connection instead of naming the file.
+void checkAuthoritiesFile(context::AppContext& ctx) {
+    const std::string folder = context::withTrailingSlash(ctx.locations.programFolder) + "nfe/";
+    const std::string ca = fiscal::connectionSettings(folder, "").caFile;
+    if (ca.empty()) return;
+    std::string reason;
+    if (!platform::readableFile(ca, reason)) {
+        const std::string text = "O arquivo de autoridades certificadoras " + ca +
+                                 " (chave CA da seção [TLS] de " + folder + "webservices.ini) não pode ser lido: " +
+                                 reason + ". Corrija o caminho ou as permissões e inicie o monitor novamente.";
+        ctx.frontend().messageBox(text, platform::MessageStyle::OkCritical, "Configuração");
+        endProgram(ExitStatus::SettingsMissing, text);
+    }
 }
 
 void runSteps(context::AppContext& ctx) {
@@ -135,11 +155,18 @@ void runSteps(context::AppContext& ctx) {
     if (s.Contingency.empty()) s.Contingency = "0";
     ctx.status("Configurar DLL SNFE.CONFIG ");
     database::upgradeConfig(*ctx.db, s.DbKind);
+    // The monitor's own tables: without the journal no sale could be emitted safely, so a failure here
+    // stops the start.
+    database::upgradeJournal(*ctx.db);
+    authorisation::AttemptJournal(ctx).importLegacyKeys(context::withTrailingSlash(ctx.locations.programFolder) +
+                                                        "NFCe.ini");
     {
         const auto config = ctx.db->open("Select * from config;");
         s.PrintServer = static_cast<int>(document::toNumber(config.field("Serv_ImpresNFCE").text()));
     }
     // Step 30: the set-up reports its own failure; start-up carries on either way.
+    s.FastEmission = readGeral(ctx, "EmissaoRapida") == "1";
+    checkAuthoritiesFile(ctx);
     s.ContingencySender = readGeral(ctx, "EnviadorDeContigencia");
     if (s.ContingencySender.empty()) s.ContingencySender = "0";
     s.ComponentOk = document::ConfigurarDLL(ctx, 65, s.Contingency == "0" ? "1" : "9", component);

@@ -151,6 +151,8 @@ TEST_P(EmissionTest, SalesThatCannotBeEmittedAreDroppedKeptOrStopTheProgramAsThe
     for (const char* dropped : {"600-01", "601-01", "602-01", "603-01"}) EXPECT_FALSE(queued(dropped)) << dropped;
     EXPECT_TRUE(captioned("Operação não encontrada"));
     EXPECT_TRUE(shown("NCM invalido: 01012011"));
+    EXPECT_NE(platform::windows1252ToUtf8(testing::readFile(folder->logPath())).find("NCM invalido: 01012011 no item 1 (coditem 105) -  - Erro da operação: 602-01"),
+              std::string::npos);
     EXPECT_TRUE(shown("Operação excede o valor, altere em configurações caso deseje. Será omitida esta operação"));
     // Nothing is generated from part of a sale: it stays, and the operator is told which item failed.
     EXPECT_TRUE(queued("610-01"));
@@ -167,14 +169,14 @@ TEST_P(EmissionTest, SalesThatCannotBeEmittedAreDroppedKeptOrStopTheProgramAsThe
     EXPECT_TRUE(queued("612-01"));
     EXPECT_TRUE(shown("Configuração \"LimiteNfce\" = \"cinco mil\" inválida: escreva um valor como 9.999,00"));
 
-    // A sale of 10.000,00 or more stops the program and stays queued.
+    // A sale of 10.000,00 or more is set aside with its message; the queue goes on past it.
     folder->setSetting("LimiteNfce", "99999,00");
     sale("700-01", {{.code = 101, .quantity = 1000, .total = 9999.99}});
     sale("701-01", {{.code = 101, .quantity = 1000, .total = 9999.995}});
-    EXPECT_EQ(tick(), ExitStatus::SaleValueTooHigh);
-    EXPECT_TRUE(shown("O Valor é superior o permitido, R$ 10.000,00, sem dados do destinatário"));
-    EXPECT_TRUE(queued("701-01"));
-    EXPECT_FALSE(queued("700-01"));  // 9.999,99 was emitted before
+    sale("702-01");
+    EXPECT_EQ(tick(), std::nullopt);
+    EXPECT_TRUE(monitor->shownContaining("701-01: O Valor é superior o permitido, R$ 10.000,00, sem dados do destinatário"));
+    EXPECT_EQ(std::make_tuple(queued("700-01"), queued("701-01"), queued("702-01")), std::make_tuple(false, true, false));
 
     // A sale whose items vanished between the two reads is omitted with its message.
     folder->execute("DELETE FROM TabNCEAEnviar WHERE codvenda = '701-01'");
@@ -210,12 +212,22 @@ TEST_P(EmissionTest, AnErrorOrADenialKeepsTheSaleAndARejectionDropsItWithALogLin
     EXPECT_NE(log.find("520-01 -  Posição:  - 778 - Rejeicao: Informado NCM inexistente [nItem:1]\r\n"), std::string::npos)
         << log;
 
-    // A denial keeps the sale and its number.
+    // A denial keeps the sale; the authority keeps the denied document, so its number is used for good
+    // and the sale is made again under the next one (after the pause a denial of the emitter asks for).
     scenario("[call send 1]\nprotocol = 301\n");
     sale("530-01");
     ASSERT_EQ(tick(), std::nullopt);
     EXPECT_TRUE(queued("530-01"));
-    EXPECT_EQ(number() + "|" + value("select count(*) as n from nfce_gerada", "n"), "1|0");
+    EXPECT_EQ(number() + "|" + value("select count(*) as n from nfce_gerada", "n"), "2|0");
+    EXPECT_TRUE(monitor->shownContaining("530-01: 301"));
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_TRUE(queued("530-01"));
+    // The pause is over (the document dates stay real, so the clock is not moved).
+    monitor->ctx.newDocumentsPausedUntil = {};
+    monitor->ctx.retries = context::RetrySchedule{};
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_FALSE(queued("530-01")) << ::testing::PrintToString(monitor->messageTexts());
+    EXPECT_EQ(value("select numeronfce from nfce_gerada", "numeronfce") + "|" + number(), "2|3");
 }
 
 TEST_P(EmissionTest, TheOperatorIsAskedWhileTheAnswerStaysInProcessing) {
@@ -291,8 +303,8 @@ TEST_P(EmissionTest, EveryFaultEndsWithEachSaleAuthorisedOnceAndRecorded) {
     const std::string otherKey = "51260311222333000181650010000000091000000099";
     const Fault faults[] = {
         {"send answer lost after authorisation (204 on the next send)", "[call send 1]\ndrop = after\n", First::Authorised},
-        {"send never arrives", "[call send 1-2]\ndrop\n", First::Authorised},
-        {"HTTP 503 to the send", "[call send 1-3]\nhttp = 503\n", First::Authorised},
+        {"send never arrives twice", "[call send 1-2]\ndrop\n", First::Authorised},
+        {"HTTP 503 to the send", "[call send 1-3]\nhttp = 503\n", First::Kept},
         {"HTTP 500 to every consultation after authorisation", "[call consult *]\nhttp = 500\n", First::Kept},
         {"consultation time-out after authorisation", "[call consult *]\ndelay = 1500\n", First::Kept},
         {"service paused (108) to the send: not received", "[call send 1]\nstatus = 108\n", First::Kept},
@@ -307,8 +319,8 @@ TEST_P(EmissionTest, EveryFaultEndsWithEachSaleAuthorisedOnceAndRecorded) {
          First::Authorised},
         {"the database fails in the middle of completion", "", First::Kept, std::nullopt, "Insert into nfce_gerada"},
         {"the certificate's password file is missing", "", First::Kept, std::nullopt, nullptr, true},
-        {"answer lost, then no send reaches the authority 50 times",
-         "[call send 1]\ndrop = after\n[call send 2+]\ndrop\n", First::Kept, ExitStatus::SendExhausted},
+        {"answer lost, then the authority unreachable", "[call send 1]\ndrop = after\n[call *]\ndrop\n",
+         First::Kept},
     };
     int code = 0;
     for (const auto& fault : faults) {
@@ -465,13 +477,28 @@ TEST_F(AnswerTest, ARejectionOfTheProcessedBatchDropsTheSaleWithALogLine) {
         << log;
 }
 
-TEST_F(AnswerTest, FiftyUnansweredSendsEndTheProgramWithTheSaleQueued) {
-    components.script().send = {9001, "Erro de comunicação: tempo limite da operação excedido", "", 0, "", "", ""};
-    EXPECT_EQ(tick(), ExitStatus::SendExhausted);
+// An authority away for longer than 50 exchanges: the sale waits, the operator is told once, and the
+// monitor goes on until the authority is back and the sale is authorised, with no one involved.
+TEST_F(AnswerTest, AnOutageLongerThanFiftyExchangesNeverStopsTheMonitor) {
+    const fiscal::SendResult away{9001, "Erro de comunicação: tempo limite da operação excedido", "", 0, "", "", ""};
+    components.script().send = away;
+    components.script().consultation = {9001, "Erro de comunicação: conexão recusada", 0, "", "", ""};
+    for (int attempt = 0; attempt < 60; ++attempt) {
+        monitor.ctx.retries.forget("10-01");  // due at once instead of after its back-off
+        ASSERT_EQ(tick(), std::nullopt) << attempt;
+    }
     EXPECT_TRUE(queued());
-    EXPECT_EQ(std::make_tuple(number(), components.state().callsOf("send").size()), std::make_tuple("1", 51u));
-    EXPECT_TRUE(monitor.captioned("O tempo limite de operação esta sendo excedido, verifique melhorias para sua internet"));
-    EXPECT_EQ(monitor.frontend.messages().back().text.substr(0, 33), "Verifique um dos seguintes erros:");
+    EXPECT_EQ(std::make_tuple(number(), components.state().callsOf("send").size()), std::make_tuple("1", 3u));
+    EXPECT_EQ(monitor.messageTexts().size(), 1u) << ::testing::PrintToString(monitor.messageTexts());
+    EXPECT_TRUE(monitor.shownContaining("Verifique um dos seguintes erros:"));
+
+    authorise(components.script().send, components.script().consultation);
+    testing::writeFile(procNFePath(), "<nfeProc versao=\"4.00\"/>");
+    folder.setSetting("ImprimiNFCESistema", "1");
+    monitor.ctx.retries.forget("10-01");
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_EQ(std::make_tuple(queued(), number(), value("select count(*) as n from nfce_gerada", "n")),
+              std::make_tuple(false, "2", "1"));
 }
 
 TEST_F(AnswerTest, InContingencyTheSignedDocumentIsStoredInItsRowWithoutAnyExchange) {
@@ -490,6 +517,17 @@ TEST_F(AnswerTest, InContingencyTheSignedDocumentIsStoredInItsRowWithoutAnyExcha
                   value("select count(*) as n from nfce_gerada", "n") + "|" + value("select fiscal from VendasConclu", "fiscal"),
               "1|2|0|Sim");
     EXPECT_EQ(components.state().callsOf("qrAddress").size(), 1u);
+}
+
+// EmissaoRapida=1: none of the pauses that only show a caption; the sale is the same.
+TEST_F(AnswerTest, FastEmissionSkipsTheCaptionPauses) {
+    authorise(components.script().send, components.script().consultation);
+    testing::writeFile(procNFePath(), "<nfeProc versao=\"4.00\"/>");
+    folder.setSetting("ImprimiNFCESistema", "1");
+    monitor.ctx.settings.FastEmission = true;
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_EQ(std::make_tuple(queued(), number()), std::make_tuple(false, "2"));
+    EXPECT_EQ(monitor.clock.slept(), std::chrono::milliseconds(0));
 }
 
 TEST(OutcomeTextsTest, WordsMatchWithOrWithoutAccentsAndKeysAreFoundInBrackets) {

@@ -26,6 +26,7 @@
 #include "platform/ini_file.h"
 #include "support/program_folder.h"
 #include "support/sefaz_process.h"
+#include "support/temp_dir.h"
 
 extern char** environ;
 
@@ -57,6 +58,8 @@ struct Stop {
     int secondSignal = 0;
     std::size_t authorised = 0;
     std::string rules;
+    // What happens to NFCe.ini after the stop: "" nothing, else "delete", "empty" or "garble".
+    std::string nfceIniAfter;
 };
 
 // One way of stopping the monitor: the stops of successive runs, the scenario the authority follows
@@ -277,6 +280,14 @@ TEST_P(CrashRecoveryTest, EverySaleEndsAuthorisedOnceWhereverTheMonitorWasStoppe
                 << run.status << "\n" << lastLines(run.output);
         }
         expectNoSaleHalfRecorded(*folder);
+        // The local mirror of the keys is lost or damaged: the shared journal is the record.
+        const std::string nfceIni = folder->path() + "/NFCe.ini";
+        if (stop.nfceIniAfter == "delete") std::filesystem::remove(nfceIni);
+        if (stop.nfceIniAfter == "empty") testing::writeFile(nfceIni, "");
+        if (stop.nfceIniAfter == "garble") {
+            const char garbled[] = "[801-01-05/03\0\xff=\r\nChaveNFCe=51\r\n[";
+            testing::writeFile(nfceIni, std::string(garbled, sizeof garbled - 1));
+        }
     }
     scenario(GetParam().rulesAfterStops);
     for (int restart = 0; restart < 4 && anyQueued(); ++restart) {
@@ -300,6 +311,10 @@ Stop termAt(const std::string& caption, int secondSignal = 0) {
 }
 Stop with(Stop stop, const std::string& rules) {
     stop.rules = rules;
+    return stop;
+}
+Stop lose(Stop stop, const std::string& how) {
+    stop.nfceIniAfter = how;
     return stop;
 }
 // As soon as the authority holds the document, while its answer is held back.
@@ -341,10 +356,16 @@ INSTANTIATE_TEST_SUITE_P(
         // key): the first sale is killed after its key is written, its recovery is unanswered once, and
         // the second sale takes number 1; the first must then take a free number, not wait for ever.
         stopCase("KeyWrittenThenNumberTaken", {killAt("Gerando lote")}, kRecoveryUnanswered),
-        // The same: the second sale is killed right after the authority told it that number 1 is taken
-        // (config already at 2, its NFCe.ini still naming the refused key).
-        stopCase("RenumberedAfterDuplicity",
-                 {killAt("Recepção realizada"), with(killAt("Nº NFC-e CONT."), kRecoveryUnanswered)}),
+        // Around the journal: the claim taken, the number reserved with nothing built, the document
+        // built before its key is committed, the key committed around its mirror in NFCe.ini.
+        stopCase("AroundTheClaim", {killAt("Executando CodVenda: ")}),
+        stopCase("NumberReservedNotBuilt", {killAt("Dados Identificador:")}),
+        stopCase("BuiltNotJournaled", {killAt("Retorno do GeraXML")}),
+        stopCase("AroundTheJournalCommit", {killAt("ID chave")}),
+        // NFCe.ini lost, emptied or garbled after a kill mid-send: the journal still knows the key.
+        stopCase("MirrorDeletedAfterTheSend", {lose(killAt("Metodo enviar: 989"), "delete")}),
+        stopCase("MirrorEmptiedAfterTheAnswer", {lose(killWhileTheAnswerIsDelayed(), "empty")}),
+        stopCase("MirrorGarbledAfterTheConsultation", {lose(killAt("Recepção realizada"), "garble")}),
         // Service stops (SIGTERM), and a second signal that ends the process at once.
         stopCase("TermWhileBuilding", {termAt("Dados destinatário")}),
         stopCase("TermAfterTheSend", {termAt("Verificando autorização")}),

@@ -135,6 +135,8 @@ bool GeraProdutos(context::AppContext& ctx, fiscal::FiscalComponent& component) 
             ctx.status("Verificando NCM " + std::to_string(e.ItemIndex) + "/" + std::to_string(e.SaleItemCount));
             if (ncm == kPlaceholderNcm || EstaVazio(std::string_view(ncm))) {
                 ctx.frontend().messageBox("NCM invalido: " + ncm, platform::MessageStyle::Ok);
+                // The routine's log line of the drop carries this text: the shop learns which item.
+                e.OperationMessage = "NCM invalido: " + ncm + " no " + failingItem;
                 removeSaleFromQueue(ctx);
                 return true;
             }
