@@ -20,12 +20,10 @@ enum class ExitStatus : int {
     StartupError = 14,             // "ERRO SUB Main"
     ContingencyRequested = 20,     // "EnviandoNFCEVenda" = "sim": switched to contingency
     TokenMissing = 21,             // empty config.token
-    SaleValueTooHigh = 22,         // a sale of R$ 10.000,00 or more
     EmitterNotEnabled = 23,        // "nao habilitado"
     EmissionTimeAhead = 24,        // "POSTERIOR"
     WrongEnvironment = 25,         // "AMBIENTE INFORMADO"
     EmissionTimeLate = 26,         // "ATRASAD"
-    SendExhausted = 27,            // 50 unanswered sends
     OperatorStoppedWait = 28,      // No in a wait dialog
     ReprintUnknownKey = 30,        // --reprint: no stored procNFe for that key
     ReprintNotPrinted = 31,        // --reprint: the DANFE did not reach the printer (reason on stderr)
