@@ -1,0 +1,104 @@
+// The journal's numbering and the claims, on both backends, with two monitors on one database.
+#include "authorisation/attempt_journal.h"
+
+#include <gtest/gtest.h>
+
+#include "authorisation/sale_claims.h"
+#include "database/schema_upgrade.h"
+#include "fiscal_component/recording_component.h"
+#include "support/program_folder.h"
+
+namespace quorvanti::authorisation {
+namespace {
+
+using database::DbKind;
+using namespace attempt_state;
+
+// A key of series 1 carrying `number` (its check digit is not looked at here).
+std::string keyOf(long long number) {
+    std::string digits = std::to_string(number);
+    return "5126031122233300018165001" + std::string(9 - digits.size(), '0') + digits + "1123456789";
+}
+
+class JournalTest : public ::testing::TestWithParam<DbKind> {
+protected:
+    void SetUp() override {
+        QUORVANTI_SKIP_WITHOUT_MARIADB(GetParam());
+        folder = std::make_unique<testing::ProgramFolder>(GetParam());
+        for (auto* m : {&first, &second}) {
+            *m = std::make_unique<testing::TestMonitor>(*folder, components);
+            (*m)->ctx.db = folder->connect();
+            (*m)->ctx.settings.Environment = "2";
+            (*m)->ctx.settings.Series = "1";
+        }
+        second->ctx.locations.programFolder += "-caixa2";  // another program folder on the same database
+        database::upgradeJournal(*first->ctx.db);
+        database::upgradeJournal(*first->ctx.db);  // again at every start: nothing changes
+    }
+
+    fiscal::RecordingComponentFactory components;
+    std::unique_ptr<testing::ProgramFolder> folder;
+    std::unique_ptr<testing::TestMonitor> first, second;
+    const SaleRef a{"1-01", "05/03/2026"}, b{"2-01", "05/03/2026"}, c{"3-01", "05/03/2026"};
+};
+
+TEST_P(JournalTest, NumbersAreNeverGivenToTwoSalesAndComeBackOnlyWhenTheAuthorityKeepsNothing) {
+    AttemptJournal one(first->ctx), two(second->ctx);
+    // Both monitors read 7 from config: the second sale gets the next number.
+    EXPECT_EQ(one.reserveNumber(a, 7), 7);
+    EXPECT_EQ(two.reserveNumber(b, 7), 8);
+    EXPECT_EQ(one.reserveNumber(a, 7), 7) << "a sale's own reservation is kept, not doubled";
+    one.recordKey(a, 7, keyOf(7), "1");
+    two.recordKey(b, 8, keyOf(8), "1");
+    EXPECT_TRUE(one.isOwnKey(a, keyOf(7)) && !one.isOwnKey(a, keyOf(8)));
+
+    // Never received: the sale makes it again under its own number; denied: the number is used.
+    one.setState(keyOf(7), kNotReceived);
+    EXPECT_EQ(one.reserveNumber(a, 9), 7);
+    two.setState(keyOf(8), kDenied, "301");
+    EXPECT_EQ(two.reserveNumber(b, 8), 9);
+    // A rejected sale that is dropped gives its number back to the next sale.
+    one.recordKey(a, 7, keyOf(7) .substr(0, 43) + "9", "1");
+    one.setState(keyOf(7).substr(0, 43) + "9", kRejected);
+    EXPECT_EQ(two.reserveNumber(c, 7), 10) << "held while sale a may still make it again";
+    one.releaseReservations(a);
+    two.releaseReservations(c);
+    EXPECT_EQ(two.reserveNumber(c, 7), 7);
+    EXPECT_EQ(one.lastDocument(a)->state, kReleased);
+}
+
+TEST_P(JournalTest, ASaleIsOneMonitorsUntilItsLeaseRunsOut) {
+    EXPECT_TRUE(claimSale(first->ctx, a));
+    EXPECT_FALSE(claimSale(second->ctx, a));
+    EXPECT_TRUE(claimSale(second->ctx, b));
+    EXPECT_TRUE(claimSale(first->ctx, a)) << "the same monitor, started again, takes its own claim back";
+    releaseSale(second->ctx, a);  // not its claim: nothing happens
+    EXPECT_FALSE(claimSale(second->ctx, a));
+    // The first monitor died holding it: after the lease, the sale may be taken over.
+    second->clock.advance(kClaimLease + std::chrono::seconds(1));
+    EXPECT_TRUE(claimSale(second->ctx, a));
+    EXPECT_FALSE(claimSale(first->ctx, a));
+    releaseSale(second->ctx, a);
+    EXPECT_TRUE(claimSale(first->ctx, a));
+}
+
+TEST_P(JournalTest, KeysThatAnOlderVersionLeftInNfceIniAreTakenIn) {
+    folder->queueSale("1-01");
+    const std::string ini = folder->path() + "/NFCe.ini";
+    testing::writeFile(ini, "[1-01-05/03/2026]\r\nChaveNFCe=" + keyOf(12) + "\r\nChavesAnteriores=" + keyOf(11) +
+                                " lixo\r\n[9-01-05/03/2026]\r\nChaveNFCe=" + keyOf(13) + "\r\n");
+    AttemptJournal journal(first->ctx);
+    journal.importLegacyKeys(ini);
+    journal.importLegacyKeys(ini);
+    const auto attempts = journal.attemptsOf(a);
+    ASSERT_EQ(attempts.size(), 2u);
+    EXPECT_EQ(attempts[0].key + "|" + std::to_string(attempts[0].number) + "|" + attempts[1].key + "|" + attempts[1].state,
+              keyOf(11) + "|11|" + keyOf(12) + "|" + kBuilt);
+    EXPECT_TRUE(journal.attemptsOf({"9-01", "05/03/2026"}).empty()) << "only sales still queued";
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, JournalTest, ::testing::Values(DbKind::Sqlite, DbKind::MariaDb),
+                         [](const auto& info) { return info.param == DbKind::Sqlite ? "Sqlite" : "MariaDb"; });
+
+}  // namespace
+}  // namespace quorvanti::authorisation
