@@ -150,7 +150,12 @@ void Emission::GravaNFCeGerada(const std::string& protocoloEdata) {
     const std::string corpo = ctx_.mainWindow.rtfb;
     ctx_.status("RTBF - arquivo ");
     ctx_.status(in_.numeroNFCE + kLineBreak + "Excluindo caso exista: ");
-    ctx_.db->execute("DELETE FROM nfce_gerada where numeronfce = " + document::integerText(document::Val(in_.numeroNFCE)));
+    // The row of the same number exists only when a completion is done again. Looked for by the text
+    // the column holds first: the numeric comparison of the statement that replaces it cannot use the
+    // column's index on MariaDB, and would read the whole table at every sale.
+    const std::string number = document::integerText(document::Val(in_.numeroNFCE));
+    if (ctx_.db->open("SELECT numeronfce FROM nfce_gerada WHERE numeronfce = '" + esc(number) + "'").recordCount() > 0)
+        ctx_.db->execute("DELETE FROM nfce_gerada where numeronfce = " + number);
     ctx_.status(protocoloEdata + kLineBreak + "Gravando em BD: ");
     const auto today = context::shopNow(ctx_);
     const std::string date = twoDigits(today.day) + "/" + twoDigits(today.month) + "/" + std::to_string(today.year);

@@ -190,6 +190,10 @@ TEST_P(PollCycleTest, RowsWithoutCodeOrXmlAreDroppedAndEachSaleIsHandedOnce) {
     EXPECT_EQ(monitor->clock.slept() - sleptBefore, std::chrono::milliseconds(3000));
     EXPECT_EQ(monitor->frontend.captionsOf("Label11"), (std::vector<std::string>{"4", "3", "2", "1"}));
     EXPECT_TRUE(monitor->captioned("Deletou sem xml Codvenda: 100-01"));
+    // Told, and logged under the sale, so that the panel lists it among the dropped sales.
+    EXPECT_TRUE(monitor->shown("Venda 100-01 retirada da fila: sem XML (corpoXML vazio)"));
+    EXPECT_NE(testing::readFile(folder->logPath()).find(" - 100-01 - Venda 100-01 retirada da fila: sem XML"),
+              std::string::npos);
     EXPECT_TRUE(monitor->ctx.mainWindow.Timer1.enabled);
     EXPECT_FALSE(monitor->ctx.mainWindow.visible);
 }

@@ -7,7 +7,9 @@
 
 #include <sstream>
 
+#include "authorisation/attempt_journal.h"
 #include "context/program_files.h"
+#include "database/schema_upgrade.h"
 #include "fiscal_component/certificates/certificate_store.h"
 #include "fiscal_component/unavailable_component.h"
 #include "monitor/parameter_editor.h"
@@ -33,6 +35,7 @@ protected:
         s.DbPassword = "senha-do-banco-XYZ";
         folder.setSetting("CSC", kCsc);
         monitor.ctx.db = folder.connect();
+        database::upgradeJournal(*monitor.ctx.db);
         monitor.ctx.mainWindow.Timer1.enabled = true;  // between polls
     }
     static constexpr const char* kCsc = "CSC-SEGREDO-0123456789";
@@ -70,6 +73,9 @@ TEST_F(OperatorPanelTest, TheDashboardShowsTheQueueAndTheDroppedSalesAndQueuesOn
     folder.queueSale("702-01");
     folder.execute("insert into nfce_gerada (cod_venda, numeronfce) values ('701-01', '5')");
     monitor.ctx.retries.postpone("702-01", "Sem resposta", monitor.clock.steadyNow());
+    // Set aside before a restart: its reason is still shown.
+    folder.queueSale("709-01");
+    authorisation::AttemptJournal(monitor.ctx).setAside({"709-01", "05/03/2026"}, "Venda 709-01: valor acima do limite");
     testing::writeFile(folder.logPath(),
                        platform::utf8ToWindows1252("05/03/2026 - 700-01 - Operação excede o valor (LimiteNfce)\r\n"
                                                    "05/03/2026 - 701-01 - Operação não encontrada\r\n"
@@ -87,6 +93,7 @@ TEST_F(OperatorPanelTest, TheDashboardShowsTheQueueAndTheDroppedSalesAndQueuesOn
     EXPECT_THAT(json, HasSubstr("\"dropped\":[{\"sale\":\"700-01\",\"reason\":\"05/03/2026 - 700-01 - Operação excede o "
                                 "valor (LimiteNfce)\"}]"));
     EXPECT_THAT(json, HasSubstr("\"sale\":\"702-01\",\"date\":\"05/03/2026\",\"state\":\"aguardando nova tentativa\""));
+    EXPECT_THAT(json, HasSubstr("\"failure\":\"Venda 709-01: valor acima do limite\""));
     // During a batch the insert waits; between polls it is made as the point-of-sale program makes it.
     monitor.ctx.mainWindow.Timer1.enabled = false;
     dashboard.requestRequeue("700-01");
