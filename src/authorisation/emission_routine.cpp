@@ -9,6 +9,7 @@
 
 #include "authorisation/emission.h"
 #include "authorisation/outcome_texts.h"
+#include "authorisation/sale_claims.h"
 #include "context/program_end.h"
 #include "context/program_files.h"
 #include "database/date_literal.h"
@@ -151,6 +152,8 @@ std::string Emission::earlierKey() const {
 
 void Emission::journal(const char* state, const std::string& reason) {
     journal_.setState(e_.CurrentAccessKey, state, reason);
+    // Every step worth journalling is also a sign of life: the claim on the sale holds on.
+    renewClaim(ctx_, sale_);
 }
 
 Step Emission::setAside(const std::string& reason) {

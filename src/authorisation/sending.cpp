@@ -105,9 +105,9 @@ Step Emission::send() {
     int silentPasses = 0;
     int unansweredHere = 0;
     journal(attempt_state::kSent);
-    renewClaim(ctx_, sale_);
     for (;;) {
         if (stopRequested()) return keep("Parada solicitada durante o envio", false);
+        renewClaim(ctx_, sale_);
         waitCount_ = 0;
         ctx_.status("Gravando envia lote");
         s_.ComponentOk = component.finish();
