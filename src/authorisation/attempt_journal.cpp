@@ -81,16 +81,18 @@ std::vector<Attempt> AttemptJournal::attemptsOf(const SaleRef& sale) const {
     return select(saleFilter(sale) + " ORDER BY id");
 }
 
-std::optional<Attempt> AttemptJournal::lastDocument(const SaleRef& sale) const {
-    auto attempts = select(saleFilter(sale) + " AND chave <> '' ORDER BY id DESC");
+std::optional<Attempt> AttemptJournal::first(const std::string& where) const {
+    auto attempts = select(where + " LIMIT 1");
     if (attempts.empty()) return std::nullopt;
     return attempts.front();
 }
 
+std::optional<Attempt> AttemptJournal::lastDocument(const SaleRef& sale) const {
+    return first(saleFilter(sale) + " AND chave <> '' ORDER BY id DESC");
+}
+
 std::optional<Attempt> AttemptJournal::recorded(const SaleRef& sale) const {
-    auto attempts = select(saleFilter(sale) + " AND estado = '" + kRecorded + "' ORDER BY id");
-    if (attempts.empty()) return std::nullopt;
-    return attempts.front();
+    return first(saleFilter(sale) + " AND estado = '" + kRecorded + "' ORDER BY id");
 }
 
 bool AttemptJournal::isOwnKey(const SaleRef& sale, const std::string& key) const {

@@ -91,6 +91,7 @@ private:
     std::string now() const;
     std::string saleFilter(const SaleRef& sale) const;
     std::vector<Attempt> select(const std::string& where) const;
+    std::optional<Attempt> first(const std::string& where) const;
 
     context::AppContext& ctx_;
 };
