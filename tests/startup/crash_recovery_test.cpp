@@ -7,16 +7,10 @@
 // The executable sleeps for real. QUORVANTI_TIME_SCALE (taken from the test's environment, else 0.02)
 // is handed to it so that its pauses and timers run faster while dates stay real; without a scale, each
 // case takes one to two minutes instead of a few seconds.
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -24,26 +18,21 @@
 #include <vector>
 
 #include "platform/ini_file.h"
+#include "support/monitor_process.h"
 #include "support/program_folder.h"
 #include "support/sefaz_process.h"
 #include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace quorvanti::startup {
 namespace {
 
 using database::DbKind;
+using testing::lastLines;
+using testing::MonitorRun;
 using testing::ProgramFolder;
-using Clock = std::chrono::steady_clock;
 
 const std::vector<std::string> kSales = {"801-01", "802-01"};
 constexpr const char* kSaleDate = "05/03/2026";
-
-std::string timeScale() {
-    const char* scale = std::getenv("QUORVANTI_TIME_SCALE");
-    return scale != nullptr && *scale != '\0' ? scale : "0.02";
-}
 
 // Where a run is stopped: at the `occurrence`th caption that begins with `caption` (the headless
 // frontend writes each caption as "[window.control] text"; the signal lands while the monitor is in the
@@ -72,28 +61,6 @@ struct StopCase {
 };
 void PrintTo(const StopCase& c, std::ostream* out) { *out << c.name; }
 
-struct MonitorRun {
-    bool stopped = false;  // the stop was sent
-    bool exited = false;
-    int status = -1;       // exit status, or the signal that ended it
-    std::string output;
-};
-
-std::string lastLines(const std::string& output, std::size_t count = 40) {
-    std::size_t at = output.size();
-    for (std::size_t n = 0; n <= count && at != std::string::npos && at > 0; ++n) at = output.rfind('\n', at - 1);
-    return at == std::string::npos ? output : output.substr(at + 1);
-}
-
-std::size_t filesIn(const std::string& folder) {
-    std::error_code ignored;
-    std::size_t count = 0;
-    for (auto it = std::filesystem::directory_iterator(folder, ignored); it != std::filesystem::directory_iterator();
-         ++it)
-        ++count;
-    return count;
-}
-
 class CrashRecoveryTest : public ::testing::TestWithParam<StopCase> {
 protected:
     void SetUp() override {
@@ -119,78 +86,19 @@ protected:
 
     std::string authorisedFolder() const { return authorityFolder + "/estado/autorizadas"; }
 
-    // Runs `quorvanti --once` on the folder, watching its captions for `stop`.
+    // Runs `quorvanti --once` on the folder, watching its captions (or the authority's folder) for `stop`.
     MonitorRun runMonitor(const Stop* stop = nullptr) {
-        const std::string program = std::string(QUORVANTI_BINARY_DIR) + "/quorvanti";
-        std::vector<std::string> args{program, "--app-dir", folder->path(), "--desktop-dir", folder->desktop(),
-                                      "--registry", folder->registryFile(), "--frontend", "headless", "--once"};
-        std::vector<std::string> env;
-        for (char** variable = environ; *variable != nullptr; ++variable)
-            if (std::strncmp(*variable, "QUORVANTI_TIME_SCALE=", 21) != 0) env.emplace_back(*variable);
-        env.push_back("QUORVANTI_TIME_SCALE=" + timeScale());
-        std::vector<char*> argv, envp;
-        for (auto& arg : args) argv.push_back(arg.data());
-        for (auto& variable : env) envp.push_back(variable.data());
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-
-        MonitorRun run;
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) {
-            ADD_FAILURE() << "pipe";
-            return run;
-        }
-        const pid_t pid = fork();
-        if (pid == 0) {
-            dup2(out[1], 1);
-            dup2(out[1], 2);
-            execve(program.c_str(), argv.data(), envp.data());
-            _exit(127);
-        }
-        ::close(out[1]);
-        // Generous: at scale 1 one sale takes about half a minute of pauses.
-        const auto deadline = Clock::now() + std::chrono::seconds(240);
         int seen = 0;
-        std::string pending;
-        const auto send = [&] {
-            kill(pid, stop->signal);
-            if (stop->secondSignal != 0) kill(pid, stop->secondSignal);
-            run.stopped = true;
+        const auto watch = [&](MonitorRun& run, const std::string& line) {
+            if (run.stopped) return;
+            if (stop->authorised > 0 ? testing::filesIn(authorisedFolder()) >= stop->authorised
+                                     : !stop->caption.empty() && testing::isCaption(line, stop->caption) &&
+                                           ++seen == stop->occurrence) {
+                run.signal(stop->signal);
+                if (stop->secondSignal != 0) run.signal(stop->secondSignal);
+            }
         };
-        for (;;) {
-            const bool watchFolder = stop != nullptr && !run.stopped && stop->authorised > 0;
-            if (watchFolder && filesIn(authorisedFolder()) >= stop->authorised) send();
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) {
-                kill(pid, SIGKILL);
-                ADD_FAILURE() << "the monitor did not end in time:\n" << lastLines(run.output + pending);
-                break;
-            }
-            pollfd ready{out[0], POLLIN, 0};
-            const int timeout = watchFolder ? 2 : static_cast<int>(left);
-            if (poll(&ready, 1, timeout) <= 0) continue;
-            char buffer[4096];
-            const ssize_t count = ::read(out[0], buffer, sizeof buffer);
-            if (count <= 0) break;
-            pending.append(buffer, static_cast<std::size_t>(count));
-            for (auto end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
-                std::string line = pending.substr(0, end);
-                pending.erase(0, end + 1);
-                run.output += line + "\n";
-                const auto text = line.find("] ");
-                if (stop != nullptr && !run.stopped && !stop->caption.empty() &&
-                    line.rfind("[frmEmitirNFCe.", 0) == 0 && text != std::string::npos &&
-                    line.compare(text + 2, stop->caption.size(), stop->caption) == 0 && ++seen == stop->occurrence)
-                    send();
-            }
-        }
-        run.output += pending;
-        ::close(out[0]);
-        int raw = 0;
-        waitpid(pid, &raw, 0);
-        run.exited = WIFEXITED(raw);
-        run.status = run.exited ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? WTERMSIG(raw) : -1;
-        return run;
+        return testing::runMonitor(*folder, stop != nullptr ? testing::MonitorWatch(watch) : nullptr);
     }
 
     bool anyQueued() const { return folder->value("select count(*) as n from TabNCEAEnviar", "n") != "0"; }

@@ -1,0 +1,131 @@
+#include "support/monitor_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "support/program_folder.h"
+
+extern char** environ;
+
+namespace quorvanti::testing {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+// How often an idle run calls its watch.
+constexpr int kIdleTickMs = 5;
+}  // namespace
+
+void MonitorRun::signal(int number) {
+    kill(pid, number);
+    stopped = true;
+}
+
+MonitorRun runMonitor(const ProgramFolder& folder, const MonitorWatch& watch, const MonitorOptions& options) {
+    const std::string program = std::string(QUORVANTI_BINARY_DIR) + "/quorvanti";
+    std::vector<std::string> args{program, "--app-dir", folder.path(), "--desktop-dir", folder.desktop(),
+                                  "--registry", folder.registryFile(), "--frontend", "headless"};
+    args.insert(args.end(), options.arguments.begin(), options.arguments.end());
+    const char* scale = std::getenv("QUORVANTI_TIME_SCALE");
+    std::vector<std::string> env;
+    for (char** variable = environ; *variable != nullptr; ++variable)
+        if (std::strncmp(*variable, "QUORVANTI_TIME_SCALE=", 21) != 0) env.emplace_back(*variable);
+    env.push_back("QUORVANTI_TIME_SCALE=" + (scale != nullptr && *scale != '\0' ? scale : options.timeScale));
+    std::vector<char*> argv, envp;
+    for (auto& arg : args) argv.push_back(arg.data());
+    for (auto& variable : env) envp.push_back(variable.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+
+    MonitorRun run;
+    int out[2];
+    // Close-on-exec, so that a monitor started at the same moment by another thread does not keep this
+    // pipe open (and this run's end unseen).
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe";
+        return run;
+    }
+    run.pid = fork();
+    if (run.pid == 0) {
+        dup2(out[1], 1);
+        dup2(out[1], 2);
+        execve(program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    ::close(out[1]);
+    const auto deadline = Clock::now() + options.limit;
+    std::string pending;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            kill(run.pid, SIGKILL);
+            ADD_FAILURE() << "the monitor did not end in time:\n" << lastLines(run.output + pending);
+            break;
+        }
+        pollfd ready{out[0], POLLIN, 0};
+        const int timeout = watch ? kIdleTickMs : static_cast<int>(left);
+        if (poll(&ready, 1, timeout) <= 0) {
+            if (watch) watch(run, "");
+            continue;
+        }
+        char buffer[4096];
+        const ssize_t count = ::read(out[0], buffer, sizeof buffer);
+        if (count <= 0) break;
+        pending.append(buffer, static_cast<std::size_t>(count));
+        for (auto end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
+            const std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            run.output += line + "\n";
+            if (watch) watch(run, line);
+        }
+    }
+    run.output += pending;
+    ::close(out[0]);
+    int raw = 0;
+    waitpid(run.pid, &raw, 0);
+    run.exited = WIFEXITED(raw);
+    run.status = run.exited ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? WTERMSIG(raw) : -1;
+    return run;
+}
+
+bool isCaption(const std::string& line, const std::string& caption) {
+    const auto text = line.find("] ");
+    return line.rfind("[frmEmitirNFCe.", 0) == 0 && text != std::string::npos &&
+           line.compare(text + 2, caption.size(), caption) == 0;
+}
+
+std::vector<std::string> messageLines(const std::string& output) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < output.size();) {
+        std::size_t end = output.find('\n', at);
+        if (end == std::string::npos) end = output.size();
+        if (output.compare(at, 10, "[message] ") == 0) lines.push_back(output.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
+std::string lastLines(const std::string& output, std::size_t count) {
+    std::size_t at = output.size();
+    for (std::size_t n = 0; n <= count && at != std::string::npos && at > 0; ++n) at = output.rfind('\n', at - 1);
+    return at == std::string::npos || at >= output.size() ? output : output.substr(at + 1);
+}
+
+std::size_t filesIn(const std::string& folder) {
+    std::error_code ignored;
+    std::size_t count = 0;
+    for (auto it = std::filesystem::directory_iterator(folder, ignored); it != std::filesystem::directory_iterator();
+         ++it)
+        ++count;
+    return count;
+}
+
+}  // namespace quorvanti::testing
