@@ -199,6 +199,9 @@ void AttemptJournal::clearSetAside(const SaleRef& sale) {
 
 void AttemptJournal::importLegacyKeys(const std::string& nfceIniPath) {
     if (!platform::fileExists(nfceIniPath)) return;
+    // Only at the first start with the journal: from then on every key is journalled before NFCe.ini
+    // mentions it, and a large NFCe.ini is not read at every start.
+    if (!select("1 = 1 LIMIT 1").empty()) return;
     auto queue = ctx_.db->open("SELECT codvenda, dataV FROM TabNCEAEnviar");
     for (queue.moveFirst(); !queue.eof(); queue.moveNext()) {
         const SaleRef sale{queue.field("codvenda").text(), queue.field("dataV").text()};

@@ -81,7 +81,7 @@ public:
     void clearSetAside(const SaleRef& sale);
     // Takes into the journal the keys that a version without it left in NFCe.ini for sales still queued
     // (ChaveNFCe and ChavesAnteriores of each sale's section), so that recovery reads the journal alone.
-    // Sales the journal already knows are left as they are.
+    // Done once, while the journal is still empty.
     void importLegacyKeys(const std::string& nfceIniPath);
     // Attempts in `state`, newest first, at most `limit` (for the panel).
     std::vector<Attempt> inState(const char* state, int limit) const;

@@ -9,8 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <string_view>
 #include <sys/file.h>
+#include <unordered_map>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -325,9 +327,52 @@ struct Headers {
     char lastByte = '\n';      // its last byte ('\n' for an empty file)
 };
 
+// A section name as the comparison of names sees it.
+std::string foldedName(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded) c = static_cast<char>(foldCase(static_cast<unsigned char>(c)));
+    return folded;
+}
+
+// Every header of a file, as a scan found them, and the file it was taken from. The appending writer
+// keeps one per file, so that a file that only it has written since is not read again: its cost per
+// write does not grow with the file. Any other change (size, time, a new file) makes a scan.
+struct HeaderIndex {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    timespec modified{};
+    std::unordered_map<std::string, std::size_t> firstOf;  // folded name -> offset of its first header
+    std::size_t last = Headers::npos;
+    char lastByte = '\n';
+
+    bool describes(const struct stat& st) const {
+        return st.st_dev == device && st.st_ino == inode && st.st_size == size &&
+               st.st_mtim.tv_sec == modified.tv_sec && st.st_mtim.tv_nsec == modified.tv_nsec;
+    }
+    void take(const struct stat& st) {
+        device = st.st_dev;
+        inode = st.st_ino;
+        size = st.st_size;
+        modified = st.st_mtim;
+    }
+    Headers of(std::string_view section) const {
+        Headers found;
+        const auto at = firstOf.find(foldedName(section));
+        if (at != firstOf.end()) found.first = at->second;
+        found.last = last;
+        found.size = static_cast<std::size_t>(size);
+        found.lastByte = lastByte;
+        return found;
+    }
+};
+
+std::mutex indexMutex;
+std::unordered_map<std::string, HeaderIndex> headerIndexes;
+
 // The headers in `block`, which starts at a line start at `offset` of the file. Only a "[" that is the
 // first non-blank byte of its line starts a line that is classified.
-void findHeadersIn(std::string_view block, std::size_t offset, std::string_view section, Headers& found) {
+void findHeadersIn(std::string_view block, std::size_t offset, HeaderIndex& found) {
     const char* const begin = block.data();
     const char* const end = begin + block.size();
     for (const char* at = begin; at < end;) {
@@ -345,14 +390,14 @@ void findHeadersIn(std::string_view block, std::size_t offset, std::string_view 
         if (line.kind == Line::Section) {
             const std::size_t where = offset + static_cast<std::size_t>(lineStart - begin);
             found.last = where;
-            if (found.first == Headers::npos && sameName(line.name, section)) found.first = where;
+            found.firstOf.emplace(foldedName(line.name), where);  // the first of a name stays
         }
         at = next;
     }
 }
 
 // One pass over the file in blocks of whole lines, without holding it in memory. 0 or the errno.
-int findHeaders(int fd, std::string_view section, Headers& found) {
+int scanHeaders(int fd, HeaderIndex& found) {
     std::string buffer(std::size_t{1} << 18, '\0');
     std::size_t kept = 0;    // the start of an unfinished line, at the buffer's start
     std::size_t offset = 0;  // the file offset of the buffer's start
@@ -364,14 +409,13 @@ int findHeaders(int fd, std::string_view section, Headers& found) {
         const std::size_t filled = kept + static_cast<std::size_t>(n);
         const std::string_view data(buffer.data(), filled);
         if (n == 0) {
-            findHeadersIn(data, offset, section, found);
-            found.size = offset + filled;
+            findHeadersIn(data, offset, found);
             return 0;
         }
         found.lastByte = data.back();
         const auto lastNewline = data.rfind('\n');
         const std::size_t complete = lastNewline == std::string_view::npos ? 0 : lastNewline + 1;
-        findHeadersIn(data.substr(0, complete), offset, section, found);
+        findHeadersIn(data.substr(0, complete), offset, found);
         std::memmove(buffer.data(), buffer.data() + complete, filled - complete);
         kept = filled - complete;
         offset += complete;
@@ -405,11 +449,26 @@ int appendWithKeySet(const std::string& target, const Entry& entry) {
         ~Closer() { ::close(fd); }
     } closer{fd};
 
-    Headers headers;
-    if (const int error = findHeaders(fd, entry.section, headers)) return error;
+    // The index of this file, taken again unless the file is as the last write here left it.
+    std::lock_guard<std::mutex> guard(indexMutex);
+    HeaderIndex& index = headerIndexes[target];
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return errno;
+    if (!index.describes(st)) {
+        index = HeaderIndex{};
+        if (const int error = scanHeaders(fd, index)) {
+            index = HeaderIndex{};
+            return error;
+        }
+        index.take(st);
+    }
+    Headers headers = index.of(entry.section);
 
     // The section is the first of its name but not the file's last: the whole-file write.
-    if (headers.first != Headers::npos && headers.first != headers.last) return replaceWithKeySet(target, entry);
+    if (headers.first != Headers::npos && headers.first != headers.last) {
+        index = HeaderIndex{};
+        return replaceWithKeySet(target, entry);
+    }
 
     // What goes at `from` (the old bytes from there on are `before`), leaving the file `newSize` long.
     std::size_t from = headers.size;
@@ -441,8 +500,19 @@ int appendWithKeySet(const std::string& target, const Entry& entry) {
         [[maybe_unused]] const int restored = writeAt(fd, before, static_cast<off_t>(from));
         [[maybe_unused]] const int truncated = ::ftruncate(fd, static_cast<off_t>(headers.size));
         [[maybe_unused]] const int synced = ::fsync(fd);
+        index = HeaderIndex{};
+        return error;
     }
-    return error;
+    // The index follows the write: a new section is the file's last; the file's new size and time.
+    if (headers.first == Headers::npos) {
+        const std::size_t header = from + after.find('[');
+        index.firstOf.emplace(foldedName(entry.section), header);
+        index.last = header;
+    }
+    index.lastByte = '\n';
+    if (::fstat(fd, &st) == 0) index.take(st);
+    else index = HeaderIndex{};
+    return 0;
 }
 
 }  // namespace

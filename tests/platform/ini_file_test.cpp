@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -278,6 +280,11 @@ TEST_F(IniFileTest, TheAppendingWriterWritesTheEndInPlaceAndAnEarlierSectionThro
     EXPECT_EQ(iniRead(path, "Venda2", "Protocolo"), "151260000012345");
     EXPECT_EQ(readFile(path), "; vendas\r\n[Geral]\r\nNTerminal=7\r\n[Venda1]\r\nChaveNFCe=111\r\nProtocolo=151260000099999\r\n"
                               "; fim\r\n[Venda2]\r\nChaveNFCe=2\r\nProtocolo=151260000012345\r\n[Venda3]\r\nChaveNFCe=333\r\n");
+    // Another program appends a section behind the writer's back: the writer sees it, and writes into it.
+    for (const std::string& file : {path, twin}) std::ofstream(file, std::ios::app) << "[Venda4]\r\nChaveNFCe=4\r\n";
+    iniWriteAppending(path, "Venda4", "Protocolo", "4");
+    ASSERT_TRUE(iniWrite(twin, "Venda4", "Protocolo", "4"));
+    EXPECT_EQ(readFile(path), readFile(twin));
 
     // A file read in several blocks, with a line longer than a block: every header is found wherever the
     // blocks end, so no section is appended twice.
