@@ -12,12 +12,16 @@ namespace quorvanti::platform {
 InstanceLock::InstanceLock(const std::string& lockFilePath) {
     // Close-on-exec, so that a script the program starts does not carry the lock past its end.
     const int fd = ::open(lockFilePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode);
-    if (fd < 0) return;
+    if (fd < 0) {
+        error_ = errno;
+        return;
+    }
     int result;
     do {
         result = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (result != 0 && errno == EINTR);
     if (result != 0) {
+        if (errno != EWOULDBLOCK) error_ = errno;
         ::close(fd);
         return;
     }

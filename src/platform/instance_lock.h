@@ -14,11 +14,15 @@ public:
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    // False when another process holds the lock.
+    // False when another process holds the lock, or when the lock file could not be made.
     bool acquired() const { return fd_ >= 0; }
+    // Why the lock file could not be opened or locked (an errno), 0 when the lock is simply another
+    // process's: a folder that cannot be written is not another instance.
+    int error() const { return error_; }
 
 private:
     int fd_ = -1;
+    int error_ = 0;
 };
 
 }  // namespace quorvanti::platform

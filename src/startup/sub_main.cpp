@@ -15,6 +15,7 @@
 #include "monitor/setting_domains.h"
 #include "monitor/shutdown_dialog.h"
 #include "fiscal_component/sefaz/sefaz_addresses.h"
+#include "platform/durable_file.h"
 #include "platform/file_access.h"
 #include "platform/folders.h"
 #include "platform/instance_lock.h"
@@ -215,10 +216,13 @@ bool requiredSettingsPresent(context::AppContext& ctx) {
 void SubMain(context::AppContext& ctx) {
     ctx.settings.QuoteChar = "\"";
     ctx.showShutdownDialog = [&ctx] { monitor::showShutdownDialog(ctx); };
-    ctx.instanceLock = std::make_unique<platform::InstanceLock>(
-        context::withTrailingSlash(ctx.locations.programFolder) + "quorvanti.lock");
-    if (!ctx.instanceLock->acquired()) endProgram(ExitStatus::AnotherInstanceRunning, "outra instância em execução");
+    const std::string lockFile = context::withTrailingSlash(ctx.locations.programFolder) + "quorvanti.lock";
+    ctx.instanceLock = std::make_unique<platform::InstanceLock>(lockFile);
+    if (!ctx.instanceLock->acquired() && ctx.instanceLock->error() == 0)
+        endProgram(ExitStatus::AnotherInstanceRunning, "outra instância em execução");
     try {
+        // A program folder the monitor cannot write is a fault to report, not another instance.
+        if (!ctx.instanceLock->acquired()) throw platform::FileWriteError(lockFile, ctx.instanceLock->error());
         runSteps(ctx);
     } catch (const std::exception& error) {
         ctx.frontend().messageBox(error.what(), MessageStyle::OkCritical, "ERRO SUB Main");
