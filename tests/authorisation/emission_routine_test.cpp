@@ -15,6 +15,7 @@
 #include "fiscal_component/real_component.h"
 #include "fiscal_component/recording_component.h"
 #include "monitor/poll_cycle.h"
+#include "platform/durable_file.h"
 #include "platform/ini_file.h"
 #include "platform/program_exit.h"
 #include "platform/text_encoding.h"
@@ -299,6 +300,7 @@ TEST_P(EmissionTest, EveryFaultEndsWithEachSaleAuthorisedOnceAndRecorded) {
         std::optional<ExitStatus> exit = std::nullopt;
         const char* failingStatement = nullptr;  // a database statement that fails on the first try
         bool withoutPassword = false;             // the certificate's password file is away on the first try
+        const char* fullDiskAt = nullptr;         // writes of this file or folder find the disk full on the first try
     };
     const std::string otherKey = "51260311222333000181650010000000091000000099";
     const Fault faults[] = {
@@ -319,6 +321,9 @@ TEST_P(EmissionTest, EveryFaultEndsWithEachSaleAuthorisedOnceAndRecorded) {
          First::Authorised},
         {"the database fails in the middle of completion", "", First::Kept, std::nullopt, "Insert into nfce_gerada"},
         {"the certificate's password file is missing", "", First::Kept, std::nullopt, nullptr, true},
+        {"disk full at the signed document", "", First::Kept, std::nullopt, nullptr, false, "nfe/arquivos/assinado"},
+        {"disk full at the key's mirror in NFCe.ini", "", First::Kept, std::nullopt, nullptr, false, "NFCe.ini"},
+        {"disk full at the authorised document", "", First::Kept, std::nullopt, nullptr, false, "nfe/arquivos/procNFe"},
         {"answer lost, then the authority unreachable", "[call send 1]\ndrop = after\n[call *]\ndrop\n",
          First::Kept},
     };
@@ -335,8 +340,12 @@ TEST_P(EmissionTest, EveryFaultEndsWithEachSaleAuthorisedOnceAndRecorded) {
         }
         const std::string password = folder->path() + "/certificados/loja-teste.pfx.senha";
         if (fault.withoutPassword) std::filesystem::rename(password, password + ".fora");
+        if (fault.fullDiskAt) platform::test_seam::failWritesUnder(folder->path() + "/" + fault.fullDiskAt, ENOSPC);
         EXPECT_EQ(tick(), fault.exit);
+        platform::test_seam::stopFailingWrites();
         EXPECT_EQ(queued(sale), fault.first == First::Kept);
+        // The operator is told which file could not be written, and why.
+        if (fault.fullDiskAt) EXPECT_TRUE(monitor->shownContaining("disco cheio")) << ::testing::PrintToString(monitor->messageTexts());
         if (fault.failingStatement) static_cast<database::FailingConnection&>(*monitor->ctx.db).clearFailures();
         if (fault.withoutPassword) std::filesystem::rename(password + ".fora", password);
 
