@@ -1,6 +1,5 @@
 // The real executable against the local SEFAZ while the machine around it misbehaves: a full disk, a
-// program folder that cannot be written, NFCe.ini lost or damaged between runs, a recorded sale queued
-// again, the authority away for longer than fifty sends, an unreadable file of trusted authorities.
+// program folder that cannot be written, a recorded sale queued again, the authority away for longer than fifty sends, an unreadable file of trusted authorities.
 // Each row makes its trouble, checks what the monitor does meanwhile, ends it, and then lets the monitor
 // run (--once, again until the queue is empty) with nobody involved: every sale must end with one
 // authorised NFC-e, recorded once, numbered 1..n.
@@ -136,17 +135,6 @@ TEST_P(EnvironmentFaultTest, EverySaleEndsAuthorisedOnceWhenTheTroubleIsOver) {
     testing::expectEachSaleAuthorisedOnce(*folder, root() + "/estado", sales, {folder.get()});
 }
 
-// The disk fills before the run: nothing can be written, so nothing is built or sent, and the run
-// ends normally with every sale queued.
-void diskFullBeforeTheRun(EnvironmentFaultTest& t) {
-    t.tmpfs->fill();
-    const MonitorRun full = t.run();
-    EXPECT_TRUE(full.exited && full.status == 0) << full.status << "\n" << lastLines(full.output);
-    EXPECT_EQ(t.authorised(), 0u) << lastLines(full.output);
-    EXPECT_EQ(t.count("TabNCEAEnviar"), "2");
-    t.tmpfs->free();
-}
-
 // The disk fills while the authority holds the first document and its answer is on its way: the
 // procNFe cannot be written, so the sale stays queued and unrecorded, and the second is not sent.
 void diskFullWhileTheAnswerIsOnItsWay(EnvironmentFaultTest& t) {
@@ -178,33 +166,6 @@ void readOnlyFolder(EnvironmentFaultTest& t) {
     EXPECT_EQ(t.authorised(), 0u);
     ASSERT_EQ(t.tmpfs->setReadOnly(false), 0);
 }
-
-// A run ends normally with sales kept by the authority's `rules`, the authority then holding
-// `held` documents; NFCe.ini is then lost in the way `damage` says. The journal in the database is
-// the record: the next runs neither send a second document nor renumber one.
-std::function<void(EnvironmentFaultTest&)> keptThenMirror(const std::string& rules, std::size_t held,
-                                                          const std::string& damage) {
-    return [=](EnvironmentFaultTest& t) {
-        t.scenario(rules);
-        const MonitorRun kept = t.run();
-        EXPECT_TRUE(kept.exited && kept.status == 0) << kept.status << "\n" << lastLines(kept.output);
-        EXPECT_EQ(t.authorised(), held) << lastLines(kept.output);
-        EXPECT_EQ(t.count("nfce_gerada"), held == 1 ? "1" : "0");
-        if (damage == "delete") fs::remove(t.nfceIni());
-        if (damage == "empty") testing::writeFile(t.nfceIni(), "");
-        if (damage == "garble") {
-            const char garbled[] = "[802-01-05/03\0\xff=\r\nChaveNFCe=51\r\n[801";
-            testing::writeFile(t.nfceIni(), std::string(garbled, sizeof garbled - 1));
-        }
-    };
-}
-// Answers lost: the authority authorises each document, but neither the send nor the consultation
-// answers.
-constexpr const char* kAnswersLost = "[call send *]\ndrop = after\n[call consulta *]\ndrop\n";
-// Never received: every send and consultation dropped before the authority reads it.
-constexpr const char* kNothingArrives = "[call send *]\ndrop\n[call consulta *]\ndrop\n";
-// The first sale goes through; every later send is dropped unread.
-constexpr const char* kOnlyTheFirstArrives = "[call send 2+]\ndrop\n";
 
 // Every sale recorded, then NFCe.ini gone and the first sale queued again (its items unmarked), as
 // a point-of-sale program that lost track would: it is completed from the record, with no send.
@@ -276,12 +237,8 @@ void unreadableAuthoritiesFile(EnvironmentFaultTest& t) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, EnvironmentFaultTest,
     ::testing::Values(
-        Fault{.name = "DiskFullBeforeTheRun", .onTmpfs = true, .disturb = diskFullBeforeTheRun},
         Fault{.name = "DiskFullWhileTheAnswerIsOnItsWay", .onTmpfs = true, .disturb = diskFullWhileTheAnswerIsOnItsWay},
         Fault{.name = "ReadOnlyFolder", .onTmpfs = true, .disturb = readOnlyFolder},
-        Fault{.name = "MirrorDeletedWhileAnswersAreLost", .disturb = keptThenMirror(kAnswersLost, 2, "delete")},
-        Fault{.name = "MirrorEmptiedWhileNothingArrives", .disturb = keptThenMirror(kNothingArrives, 0, "empty")},
-        Fault{.name = "MirrorGarbledWithOneSaleRecorded", .disturb = keptThenMirror(kOnlyTheFirstArrives, 1, "garble")},
         Fault{.name = "RecordedSaleQueuedAgain", .disturb = recordedSaleQueuedAgain(false)},
         Fault{.name = "RecordedBeforeTheJournalQueuedAgain", .disturb = recordedSaleQueuedAgain(true)},
         // Ten sales: their first sends and a couple of retries make the fifty exchanges quickly.
