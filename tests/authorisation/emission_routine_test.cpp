@@ -528,8 +528,10 @@ TEST_F(AnswerTest, InContingencyTheSignedDocumentIsStoredInItsRowWithoutAnyExcha
     EXPECT_EQ(components.state().callsOf("qrAddress").size(), 1u);
 }
 
-// EmissaoRapida=1: none of the pauses that only show a caption; the sale is the same.
-TEST_F(AnswerTest, FastEmissionSkipsTheCaptionPauses) {
+// EmissaoRapida=1: none of the pauses that only show a caption; the sale is the same. A shop that
+// never set its approximate-tax rate (null) emits as well.
+TEST_F(AnswerTest, FastEmissionSkipsTheCaptionPausesAndANullTaxRateReadsAsZero) {
+    folder.execute("update config set ValAproxTrib = NULL");
     authorise(components.script().send, components.script().consultation);
     testing::writeFile(procNFePath(), "<nfeProc versao=\"4.00\"/>");
     folder.setSetting("ImprimiNFCESistema", "1");
