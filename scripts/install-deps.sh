@@ -12,6 +12,7 @@ libcups2-dev libpoppler-glib-dev fonts-liberation fontconfig cups cups-bsd cups-
 googletest libgtest-dev libgmock-dev libbenchmark-dev
 xmlsec1 libxml2-utils zbar-tools poppler-utils
 clang libclang-rt-14-dev
+libseccomp-dev systemd
 chromium
 "
 
