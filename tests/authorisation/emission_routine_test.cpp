@@ -277,6 +277,16 @@ TEST_P(EmissionTest, ContingencyStoresTheDocumentAndTheSenderSendsItLater) {
     monitor->ctx.instanceLock.reset();
     auto sender = std::make_unique<TestMonitor>(*folder, *components);
     startup::SubMain(sender->ctx);
+    // On another machine (no signed file there) with a full disk: the document cannot be written out,
+    // so it is not sent; the sender goes on and sends it once there is room.
+    const std::string signedFile = folder->path() + "/nfe/arquivos/assinado/NFe" + key + "-assinado.xml";
+    std::filesystem::remove(signedFile);
+    platform::test_seam::failWritesUnder(signedFile, ENOSPC);
+    monitor::Timer1_Timer(sender->ctx, EmiteNFCeVenda);
+    platform::test_seam::stopFailingWrites();
+    EXPECT_TRUE(queued("570-01"));
+    EXPECT_TRUE(sender->shownContaining("disco cheio"));
+    sender->ctx.retries = context::RetrySchedule{};
     monitor::Timer1_Timer(sender->ctx, EmiteNFCeVenda);
     EXPECT_FALSE(queued("570-01"));
     EXPECT_EQ(sender->ctx.emission.CurrentAccessKey, key);
