@@ -1,5 +1,6 @@
 #include "printing/print_dispatch.h"
 
+#include <cmath>
 #include <exception>
 
 #include "context/program_files.h"
@@ -31,6 +32,15 @@ void reportFailure(context::AppContext& ctx, const std::string& number, const st
     } catch (const std::exception&) {
     }
     ctx.frontend().messageBox(text, platform::MessageStyle::OkExclamation);
+}
+
+// What the customer paid: the sum of every payment's <vPag>, in cents as the document writes them.
+std::string paymentsSum(const std::string& xml) {
+    const std::string payments = tagInText(xml, "", "", "<pag>", "</pag>");
+    long long cents = 0;
+    for (std::size_t at = payments.find("<vPag>"); at != std::string::npos; at = payments.find("<vPag>", at + 1))
+        cents += std::llround(xmlDecimal(tagInText(payments.substr(at), "", "", "<vPag>", "</vPag>")) * 100);
+    return xmlCentsText(cents);
 }
 
 }  // namespace
@@ -68,6 +78,8 @@ void PreparaImpressao(context::AppContext& ctx, windows::frmEmitirNFCe& mainWind
     ctx.status("Path da Impressora ");
     r.XmlPath = xmlPath;
     r.MainWindow = &mainWindow;
+    // The picture belongs to the previous document: no layout and no panel may take it for this one's.
+    mainWindow.ImgNFCE.fileBytes.clear();
     r.AccessKey = accessKey;
     r.Contingency = contingency;
     r.SaleCode = saleCode;
@@ -96,7 +108,7 @@ void PreparaImpressao(context::AppContext& ctx, windows::frmEmitirNFCe& mainWind
         r.ProtocolLine = tagInText(xml, "<infProt", "</infProt>", "<dhRecbto>", "</dhRecbto>") + " " +
                          tagInText(xml, "<infProt", "</infProt>", "<nProt>", "</nProt>");
     } else {
-        r.ProtocolLine = "NFC-e emitida em contigência " + tagInText(xml, "<ide", "</infProt>", "<dhEmi>", "</dhEmi>");
+        r.ProtocolLine = "NFC-e emitida em contigência " + tagInText(xml, "<ide>", "</ide>", "<dhEmi>", "</dhEmi>");
     }
     ctx.status("Path da Impressora 2 ");
     ctx.status("Gerando QRCode ");
@@ -113,6 +125,11 @@ void PreparaImpressao(context::AppContext& ctx, windows::frmEmitirNFCe& mainWind
     ctx.status("Soma valor ");
     r.TotalValue = tagInText(xml, "<total>", "</total>", "<vNF>", "</vNF>");
     r.DiscountValue = tagInText(xml, "<total>", "</total>", "<vDesc>", "</vDesc>");
+    r.TaxValue = tagInText(xml, "<total>", "</total>", "<vTotTrib>", "</vTotTrib>");
+    r.PaidValue = paymentsSum(xml);
+    r.ChangeValue = tagInText(xml, "<pag>", "</pag>", "<vTroco>", "</vTroco>");
+    r.Environment = tagInText(xml, "<ide>", "</ide>", "<tpAmb>", "</tpAmb>");
+    r.EmissionType = tagInText(xml, "<ide>", "</ide>", "<tpEmis>", "</tpEmis>");
 
     ctx.status("Selecionando impressora ");
     const std::string printer = receiptPrinterName(ctx);

@@ -7,7 +7,7 @@
 
 #include "printing/devices/daruma_framework.h"
 #include "printing/devices/device_settings.h"
-#include "printing/devices/picture.h"
+#include "printing/devices/escpos_commands.h"
 #include "printing/receipt_data.h"
 
 namespace quorvanti::printing {
@@ -16,13 +16,15 @@ std::string qrImagePath(const context::AppContext& ctx) {
     return (std::filesystem::path(ctx.locations.programFolder) / "qrcode" / "qrcode.bmp").string();
 }
 
-void GeraImagemQRCode(context::AppContext& ctx, const std::string& qrText) {
+devices::Picture GeraImagemQRCode(context::AppContext& ctx, const std::string& qrText) {
     namespace fs = std::filesystem;
     PrintModule& module = printModule();
     windows::frmEmitirNFCe& window = module.data.MainWindow ? *module.data.MainWindow : ctx.mainWindow;
     const std::string path = qrImagePath(ctx);
     try {
         ctx.status("Qrcode1");
+        // Whatever happens next, the window no longer shows the previous document's QR code.
+        window.ImgNFCE.fileBytes.clear();
         std::error_code ignored;
         fs::create_directories(fs::path(path).parent_path(), ignored);
         if (fs::exists(path)) fs::remove(path);
@@ -38,13 +40,18 @@ void GeraImagemQRCode(context::AppContext& ctx, const std::string& qrText) {
         }
         std::ostringstream bytes;
         bytes << in.rdbuf();
-        (void)devices::decodePicture(bytes.str());  // a file that is no picture is not loaded
+        devices::Picture picture = devices::decodePicture(bytes.str());  // a file that is no picture is not loaded
         window.ImgNFCE.fileBytes = bytes.str();
         ctx.status("Qrcode4");
+        return picture;
     } catch (const std::exception& error) {
-        ctx.frontend().messageBox(std::string("Erro ao gerar Imagem QRCODE ") + error.what(),
-                                  platform::MessageStyle::Ok);
+        throw PrintFailure(std::string("Erro ao gerar Imagem QRCODE ") + error.what());
     }
+}
+
+void requirePrintableQr(const std::string& qrText) {
+    if (devices::qrSymbolModules(qrText) == 0)
+        throw PrintFailure("o QR Code da NFC-e não pode ser gerado (texto vazio ou grande demais)");
 }
 
 }  // namespace quorvanti::printing

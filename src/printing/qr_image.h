@@ -6,15 +6,22 @@
 #include <string>
 
 #include "context/app_context.h"
+#include "printing/devices/picture.h"
 
 namespace quorvanti::printing {
 
 // "<program folder>/qrcode/qrcode.bmp".
 std::string qrImagePath(const context::AppContext& ctx);
 
-// Makes the bitmap of `qrText` and loads it into ImgNFCE. Any failure shows "Erro ao gerar Imagem
-// QRCODE " with its description and leaves ImgNFCE as it was; the stale bitmap is deleted first, so a
-// failed run never loads the previous receipt's file.
-void GeraImagemQRCode(context::AppContext& ctx, const std::string& qrText);
+// Makes the bitmap of `qrText`, loads it into ImgNFCE and answers the picture. A picture that cannot be
+// made is a failure of this receipt: PrintFailure ("Erro ao gerar Imagem QRCODE " and the reason), with
+// the stale bitmap deleted and ImgNFCE emptied, so no layout and no panel ever shows another
+// document's QR code. Layouts call it before they print anything.
+devices::Picture GeraImagemQRCode(context::AppContext& ctx, const std::string& qrText);
+
+// Raises PrintFailure when `qrText` cannot be a QR code (empty, or beyond the largest symbol): the
+// receipt-printer layouts check it before the port opens, since a receipt without its QR code is not
+// this document's DANFE.
+void requirePrintableQr(const std::string& qrText);
 
 }  // namespace quorvanti::printing

@@ -37,7 +37,7 @@ std::string joinedLines(const std::string& path) {
 }
 
 std::string tagInText(std::string_view text, std::string_view sectionStart, std::string_view sectionEnd,
-                      std::string_view startTag, std::string_view endTag, bool bounded) {
+                      std::string_view startTag, std::string_view endTag) {
     if (startTag == "corpo") return std::string(text);
     if (startTag == "Id=") {
         const std::size_t at = text.find("Id=");
@@ -47,7 +47,7 @@ std::string tagInText(std::string_view text, std::string_view sectionStart, std:
     const std::size_t section = text.find(sectionStart);
     if (section == std::string_view::npos) return {};
     std::string_view cut = text.substr(section);
-    if (bounded && !sectionEnd.empty()) {
+    if (!sectionEnd.empty()) {
         const std::size_t end = cut.find(sectionEnd, sectionStart.size());
         if (end != std::string_view::npos) cut = cut.substr(0, end);
     }
@@ -99,7 +99,7 @@ std::string MontaItens() {
     std::string block = "COD_PROD  " + std::string(" DESCRITIVO") + kCrLf;
     block += rightInColumn("QUT", 10) + rightInColumn("UNIT", 11) + rightInColumn("DES", 10) +
              rightInColumn("VALOR", 17) + kCrLf;
-    double total = 0;
+    long long total = 0;
     const int count = static_cast<int>(std::nearbyint(r.ItemCount));
     for (int i = 1; i <= count; ++i) {
         const std::string section = itemSection(i);
@@ -107,22 +107,19 @@ std::string MontaItens() {
         // show the next item's discount (or the document's total discount).
         const auto tag = [&](std::string_view name) {
             const std::string open = "<" + std::string(name) + ">", close = "</" + std::string(name) + ">";
-            return tagInText(xml, section, "</det>", open, close, true);
+            return tagInText(xml, section, "</det>", open, close);
         };
-        std::string product = tag("vProd"), discount = tag("vDesc");
-        for (char& c : product)
-            if (c == '.') c = ',';
-        for (char& c : discount)
-            if (c == '.') c = ',';
-        if (!regionalNumber(discount)) discount = "0";
-        const double gross = regionalNumber(product).value_or(0);
-        const double net = regionalNumber(formatNumber(gross - *regionalNumber(discount), "#######.00")).value_or(0);
+        // In cents, as the document's amounts are: the net and the sum stay exact.
+        const long long discount = std::llround(xmlDecimal(tag("vDesc")) * 100);
+        const long long net = std::llround(xmlDecimal(tag("vProd")) * 100) - discount;
         block += formatText(tag("cProd"), "0000000000") + " " + tag("xProd") + kCrLf;
-        block += rightInColumn(tag("qCom"), 10) + rightInColumn(shortDecimal(tag("vUnCom")), 11) + rightInColumn(discount, 10) +
-                 rightInColumn(regionalText(net), 17) + kCrLf;
+        // Each value keeps a blank before it, so neighbouring columns never run together.
+        block += rightInColumn(fitDecimal(tag("qCom"), 10, 3), 10) + rightInColumn(fitDecimal(tag("vUnCom"), 10, 2), 11) +
+                 rightInColumn(formatNumber(discount / 100.0, "###0.00"), 10) +
+                 rightInColumn(formatNumber(net / 100.0, "###0.00"), 17) + kCrLf;
         total += net;
     }
-    block += "VALOR TOTAL: " + rightInColumn(formatNumber(total, "######0.00"), 35);
+    block += "VALOR TOTAL: " + rightInColumn(formatNumber(total / 100.0, "######0.00"), 35);
     return block;
 }
 

@@ -24,6 +24,11 @@ struct ReceiptData {
     double ItemCount = 0;
     std::string TotalValue;         // <vNF>, XML decimal text
     std::string DiscountValue;      // <vDesc> of the totals, XML decimal text
+    std::string PaidValue;          // the sum of the payments' <vPag>, XML decimal text
+    std::string ChangeValue;        // <vTroco>; "" when the document gives no change
+    std::string TaxValue;           // <vTotTrib> of the totals; "" when the document carries none
+    std::string Environment;        // <tpAmb>: "2" is homologation
+    std::string EmissionType;       // <tpEmis>: "9" is offline contingency
     std::string OmitHeader;         // "OmitirCabecalho"
     std::string TradeName;
     std::string Street;
@@ -63,16 +68,16 @@ inline ReceiptData& receiptData() { return printModule().data; }
 
 // The elements' text of `path`, its lines joined without separators. startTag "corpo" answers the whole
 // text; "Id=" the 44 characters after the first `Id="NFe`. Otherwise the text between the first
-// `startTag` after the first `sectionStart` and the first `endTag` after it; the first occurrence wins,
-// also beyond `sectionEnd`, which bounds nothing. Empty when the file, the section or the start tag is
-// missing, and when no end tag follows the start tag.
+// `startTag` after the first `sectionStart` and the first `endTag` after it, inside the section: an
+// element past the first `sectionEnd` after the section's start is not the section's (a shop without a
+// phone must not show its customer's). Empty when the file, the section or the start tag is missing,
+// and when no end tag follows the start tag.
 std::string LerTagXml(const std::string& path, std::string_view sectionStart, std::string_view sectionEnd,
                       std::string_view startTag, std::string_view endTag);
 
-// The same on a text already read; with `bounded` the element must lie before the first `sectionEnd`
-// after the section's start (an item without its own <vDesc> then reads empty, not the next item's).
+// The same on a text already read.
 std::string tagInText(std::string_view text, std::string_view sectionStart, std::string_view sectionEnd,
-                      std::string_view startTag, std::string_view endTag, bool bounded = false);
+                      std::string_view startTag, std::string_view endTag);
 
 // The file's lines joined without separators; "" when it cannot be read.
 std::string joinedLines(const std::string& path);
@@ -86,7 +91,8 @@ std::string ContaItens(const std::string& path, const std::string& programFolder
 std::string LeIniImpressao(const std::string& section, const std::string& key, const std::string& settingsPath);
 
 // The item block of the thermal layouts from ReceiptData's XmlPath and ItemCount: two title lines, two
-// lines per item, and "VALOR TOTAL: " with the sum, 48 columns wide where values fit their columns.
+// lines per item, and "VALOR TOTAL: " with the sum. Amounts have two decimals; quantities and unit
+// prices are shortened to their columns (fitDecimal), so the value line keeps its 48 columns.
 std::string MontaItens();
 
 }  // namespace quorvanti::printing

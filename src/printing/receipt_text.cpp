@@ -151,13 +151,34 @@ std::string formatText(std::string_view text, std::string_view pattern) {
     return number ? formatNumber(*number, pattern) : std::string(text);
 }
 
-std::string shortDecimal(std::string value) {
+std::string fitDecimal(const std::string& value, int width, int decimals) {
+    const auto fits = [&](const std::string& text) {
+        return document::characterCount(text) <= static_cast<std::size_t>(width);
+    };
+    if (fits(value)) return value;
     const std::size_t point = value.find('.');
     if (point == std::string::npos) return value;
-    std::size_t keep = value.find_last_not_of('0');
-    keep = std::max(keep, point + 2);
-    if (keep + 1 < value.size()) value.erase(keep + 1);
+    std::string shorter = value;
+    const std::size_t last = std::max(shorter.find_last_not_of('0'), point + static_cast<std::size_t>(decimals));
+    if (last + 1 < shorter.size()) shorter.erase(last + 1);
+    if (!shorter.empty() && shorter.back() == '.') shorter.pop_back();
+    if (fits(shorter)) return shorter;
+    const double number = xmlDecimal(value);
+    for (const int places : {decimals, 0}) {
+        const std::string pattern = places > 0 ? "0." + std::string(static_cast<std::size_t>(places), '0') : "0";
+        std::string rounded = formatNumber(number, pattern);
+        for (char& c : rounded)
+            if (c == ',') c = '.';
+        if (fits(rounded) || places == 0) return rounded;
+    }
     return value;
+}
+
+std::string xmlCentsText(long long cents) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%lld.%02lld", cents < 0 ? "-" : "", std::llabs(cents) / 100,
+                  std::llabs(cents) % 100);
+    return text;
 }
 
 double xmlDecimal(std::string_view text) {

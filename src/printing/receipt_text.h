@@ -43,9 +43,13 @@ std::string formatNumber(double value, std::string_view pattern);
 // text comes back unchanged. A text of digits alone is padded as text, so long codes keep every digit.
 std::string formatText(std::string_view text, std::string_view pattern);
 
-// An XML decimal without the zeros after its second decimal ("20.0000000000" -> "20.00", "0.4550" ->
-// "0.455"): the value as written, short enough for the item columns.
-std::string shortDecimal(std::string value);
+// An XML decimal ("9.3233333333", point as decimal separator) shortened to at most `width` characters:
+// as written when it fits; else without the zeros after its `decimals`th decimal ("20.0000000000" ->
+// "20.00"); else rounded to `decimals` places ("9.32"); else to whole units, however long.
+std::string fitDecimal(const std::string& value, int width, int decimals);
+
+// An amount in cents as an XML decimal with two places (2010 -> "20.10").
+std::string xmlCentsText(long long cents);
 
 // An XML decimal ("12.50", point as decimal separator) as a number; 0 for an empty or unreadable text.
 double xmlDecimal(std::string_view text);

@@ -4,6 +4,7 @@
 #include "document/text/vb_conversions.h"
 #include "printing/devices/daruma_framework.h"
 #include "printing/devices/device_settings.h"
+#include "printing/qr_image.h"
 #include "printing/receipt_text.h"
 #include "printing/vendor_layouts.h"
 #include "printing/windows_printer_layouts.h"
@@ -14,16 +15,14 @@ namespace {
 
 constexpr const char* kCrLf = "\r\n";
 
-// The state's consultation address: the setting, else the document's own urlChave (the address the
-// official manual prints under "Consulte pela Chave de Acesso em"), else the QR text's address.
+}  // namespace
+
 std::string consultationAddress(const ReceiptData& r) {
     std::string address = LeIniImpressao("Geral", kConsultSetting, r.SettingsPath);
     if (address.empty()) address = LerTagXml(r.XmlPath, "<infNFeSupl", "</infNFeSupl>", "<urlChave>", "</urlChave>");
     if (address.empty()) address = r.QrText.substr(0, r.QrText.find('?'));
     return address;
 }
-
-}  // namespace
 
 std::string moneyText(context::AppContext& ctx, const std::string& amount) {
     const document::FormatResult result = document::FormataValor(amount);
@@ -41,23 +40,35 @@ double approximateTaxRate() {
     return rate;
 }
 
-std::string taxOfXmlTotal(context::AppContext& ctx) {
-    const double rate = approximateTaxRate();
-    const double tax = regionalNumber("0" + receiptData().TotalValue).value_or(0) * rate / 100;
-    return moneyText(ctx, regionalText(tax));
+double approximateTax() {
+    const ReceiptData& r = receiptData();
+    if (!r.TaxValue.empty()) return xmlDecimal(r.TaxValue);
+    return xmlDecimal(r.TotalValue) * approximateTaxRate() / 100;
+}
+
+std::vector<std::string> requiredNotices(const ReceiptData& r) {
+    std::vector<std::string> notices;
+    if (r.Contingency == "1" || r.EmissionType == "9") notices.emplace_back(kContingencyNotice);
+    if (r.Contingency == "1") notices.emplace_back(kPendingNotice);
+    if (r.Environment == "2") notices.emplace_back(kHomologationNotice);
+    return notices;
 }
 
 ThermalValues thermalStart(context::AppContext& ctx) {
     ReceiptData& r = receiptData();
+    requirePrintableQr(r.QrText);
     ThermalValues v;
     v.ShortHeader = LeIniImpressao("Geral", "OmitirCabecalho", r.SettingsPath);
-    if (r.Contingency == "1") v.ShortHeader = "1";
+    // A contingency receipt is the customer's only proof until the authorisation: it keeps the emitter,
+    // the total and the payment.
+    v.Totals = v.ShortHeader != "1" || r.Contingency == "1";
+    v.Notices = requiredNotices(r);
     if (r.IncludeItems == "1") v.ItemLines = MontaItens();
     r.DocumentNumber = formatText(r.DocumentNumber, "000000000000");
     v.DiscountText = formatText(moneyText(ctx, r.DiscountValue), "###0.00");
     v.TotalText = formatText(moneyText(ctx, r.TotalValue), "###0.00");
-    v.PaidText = formatNumber(regionalNumber(v.TotalText).value_or(0) - regionalNumber(v.DiscountText).value_or(0),
-                              "###0.00");
+    v.PaidText = formatNumber(xmlDecimal(r.PaidValue), "###0.00");
+    if (!r.ChangeValue.empty()) v.ChangeText = formatNumber(xmlDecimal(r.ChangeValue), "###0.00");
     v.ConsultText = std::string("Consulte pela Chave de Acesso em:") + kCrLf + consultationAddress(r);
     const std::string model = LeIniImpressao("Geral", "ModeloBematech", r.SettingsPath);
     // A model that does not start with a digit reads as 0, the model with the native QR code.
@@ -94,6 +105,8 @@ std::string darumaMarkup(context::AppContext& ctx, const ThermalValues& v) {
     m += std::string("<ce>DANFE NFC-e NOTA FISCAL DO CONSUMIDOR ELETRONICA</ce>") + kCrLf;
     m += "<ce>" + v.PortalAddress + " NFc-e N: " + r.DocumentNumber + "</ce>" + kCrLf;
     m += "<ce>PROT: " + r.ProtocolLine + "</ce>" + kCrLf;
+    // Condensed: the homologation notice is wider than 48 columns.
+    for (const std::string& notice : v.Notices) m += "<ce><b><c>" + notice + "</c></b></ce>" + kCrLf;
     m += std::string("<ce><c>NFC-e não permiti aproveitamento de crédito de ICMS</c></ce>") + kCrLf;
     m += separator;
     m += std::string("<ce>CHAVE DE ACESSO</ce>") + kCrLf;
@@ -115,7 +128,7 @@ std::string darumaMarkup(context::AppContext& ctx, const ThermalValues& v) {
     }
     m += std::string("<ce><tc>_</tc></ce>") + kCrLf;
     m += "COD/INTERNO:<ad>" + rightInColumn(r.SaleCode, 20) + "</ad>" + kCrLf;
-    if (v.ShortHeader != "1") {
+    if (v.Totals) {
         m += "VALOR TOTAL R$:<ad>" + rightInColumn(formatText(moneyText(ctx, r.TotalValue), "##,#0.00"), 20) +
              "</ad>" + kCrLf;
         // The discount is an XML decimal ("1.00"): read as one, not with the regional settings, which
@@ -124,8 +137,10 @@ std::string darumaMarkup(context::AppContext& ctx, const ThermalValues& v) {
              "</ad>" + kCrLf;
         m += "<n>FORMA PAGAMENTO:</n><ad>" + rightInColumn("DINHEIRO", 20) + "</ad>" + kCrLf;
         m += "<n>VALOR PAGO R$:</n><ad>" + rightInColumn(formatText(v.PaidText, "##,#0.00"), 20) + "</ad>" + kCrLf;
+        if (!v.ChangeText.empty())
+            m += "<n>TROCO R$:</n><ad>" + rightInColumn(formatText(v.ChangeText, "##,#0.00"), 20) + "</ad>" + kCrLf;
     }
-    m += "<n>Trib. Aprox. Lei 12.741/2012: " + formatText(taxOfXmlTotal(ctx), "##,#0.00") + "</n>" + kCrLf;
+    m += "<n>Trib. Aprox. Lei 12.741/2012: " + formatNumber(approximateTax(), "##,#0.00") + "</n>" + kCrLf;
     m += "<ce>" + std::string(48, '_') + "</ce>" + kCrLf;
     m += "<ce>" + r.ExtraInfo + "</ce>" + kCrLf;
     m += "<gui></gui> ";

@@ -36,6 +36,9 @@ void printBematech(context::AppContext& ctx, const ThermalValues& v) {
         result = bematech.ComandoTX(bytes, static_cast<int>(bytes.size()));
     };
 
+    // The QR picture first: a receipt whose picture cannot be made is not printed at all.
+    const bool bitmapQr = document::Val(v.BematechModel) == 7;
+    if (bitmapQr) GeraImagemQRCode(ctx, r.QrText);
     ctx.status("Fecha porta Bematech");
     result = bematech.FechaPorta();
     ctx.status("Configura Modelo Bematech");
@@ -51,15 +54,14 @@ void printBematech(context::AppContext& ctx, const ThermalValues& v) {
     result = bematech.AjustaLarguraPapel(80);
     ctx.status("Executando impressão Bematech");
 
-    if (v.ShortHeader != "1") {
-        command(kCentre);
-        print(document::toUpperText(document::trimBlanks(r.TradeName)), 1);
-        print(r.Street);
-        print("CNPJ:" + r.EmitterCnpj + " IE:" + r.StateRegistration);
-        print("Fone:" + r.EmitterPhone);
-        command(kLeft);
-        print(kDashes48);
-    }
+    // The short form keeps the emitter's name and CNPJ/IE, as the DANFE must identify the emitter.
+    command(kCentre);
+    print(document::toUpperText(document::trimBlanks(r.TradeName)), 1);
+    if (v.ShortHeader != "1") print(r.Street);
+    print("CNPJ:" + r.EmitterCnpj + " IE:" + r.StateRegistration);
+    if (v.ShortHeader != "1") print("Fone:" + r.EmitterPhone);
+    command(kLeft);
+    if (v.ShortHeader != "1") print(kDashes48);
     if (r.IncludeItems == "1") {
         print(v.ItemLines);
         print(kDashes48);
@@ -68,10 +70,14 @@ void printBematech(context::AppContext& ctx, const ThermalValues& v) {
     print(Centraliza("Não permiti aproveitamento de crédito de ICMS"));
     print(Centraliza(v.PortalAddress + " NFCe n: " + r.DocumentNumber));
     print("PROT: " + r.ProtocolLine);
+    if (!v.Notices.empty()) {
+        command(kCentre);
+        for (const std::string& notice : v.Notices) print(notice, 1, 1);  // condensed: 64 columns
+        command(kLeft);
+    }
     print(kDashes48);
 
-    if (document::Val(v.BematechModel) == 7) {
-        GeraImagemQRCode(ctx, r.QrText);
+    if (bitmapQr) {
         result = bematech.DefineDLBitmap(qrImagePath(ctx));
         command(kCentre);
         result = bematech.PrintDLBitmap(0);
@@ -99,19 +105,18 @@ void printBematech(context::AppContext& ctx, const ThermalValues& v) {
         print(Centraliza("CONSUMIDOR NAO DEFINIDO"));
     }
 
-    const std::string convertedTotal = moneyText(ctx, r.TotalValue);
-    if (v.ShortHeader != "1") {
+    if (v.Totals) {
         print(kDashes48);
         print("COD_VND(INTERNO): " + r.SaleCode);
-        const std::string total = AlinhaDireita(formatText(convertedTotal, "###0.00"), 8, ' ');
-        print("VALOR TOTAL R$:..................... R$ " + total);
+        print("VALOR TOTAL R$:..................... R$ " + AlinhaDireita(v.TotalText, 8, ' '));
         print("VALOR DESCONTOS R$:................. R$ " +
               AlinhaDireita(formatNumber(xmlDecimal(r.DiscountValue), "###0.00"), 8, ' '));
         print("FORMA PAGAMENTO R$:................. R$ " + AlinhaDireita("DINHEIRO", 8, ' '));
-        print("VALOR PAGO R$ R$:................... R$ " + total);
+        print("VALOR PAGO R$ R$:................... R$ " + AlinhaDireita(v.PaidText, 8, ' '));
+        if (!v.ChangeText.empty())
+            print("TROCO R$:........................... R$ " + AlinhaDireita(v.ChangeText, 8, ' '));
     }
-    const double tax = regionalNumber("0" + convertedTotal).value_or(0) * approximateTaxRate() / 100;
-    print("Trib. Aprox. Lei 12.741/2012........ R$ " + AlinhaDireita(formatNumber(tax, "###0.00"), 8, ' '));
+    print("Trib. Aprox. Lei 12.741/2012........ R$ " + AlinhaDireita(formatNumber(approximateTax(), "###0.00"), 8, ' '));
     print(kDashes48);
     print(r.ExtraInfo);
 
@@ -143,13 +148,16 @@ void printEpson(context::AppContext& ctx, const ThermalValues& v) {
     }
     text(" ");
     text(" ");
+    tagged("<ce><b>" + r.TradeName + "</b></ce>" + kCrLf);
     if (v.ShortHeader != "1") {
-        tagged("<ce><b>" + r.TradeName + "</b></ce>" + kCrLf);
         text(r.Street + kCrLf);
         // No line break: the centred 48 columns fill the line.
         text(Centraliza("CNPJ:" + r.EmitterCnpj + " IE:" + r.StateRegistration));
         text(Centraliza("Fone:" + r.EmitterPhone) + kCrLf);
         text(kDashes48 + kCrLf);
+    } else {
+        // The short form keeps the emitter's name and CNPJ/IE, as the DANFE must identify the emitter.
+        text(Centraliza("CNPJ:" + r.EmitterCnpj + " IE:" + r.StateRegistration) + kCrLf);
     }
     if (r.IncludeItems == "1") {
         result = epson.FormataTX(v.ItemLines + kCrLf, 2, 0, 0, 0, 1);
@@ -159,6 +167,7 @@ void printEpson(context::AppContext& ctx, const ThermalValues& v) {
     text(Centraliza("Não permiti aproveitamento de crédito de ICMS"));
     text(Centraliza(v.PortalAddress + " NFCe n: " + r.DocumentNumber));
     text("PROT: " + r.ProtocolLine + kCrLf);
+    for (const std::string& notice : v.Notices) tagged("<c><ce><b>" + notice + "</b></ce></c>" + kCrLf);
     text(kDashes48 + kCrLf + kCrLf);
     text(Centraliza("CHAVE DE ACESSO") + kCrLf);
     tagged("<ce><qrcode>" + r.QrText + "<lmodulo>3</lmodulo></qrcode></ce>");
@@ -175,15 +184,17 @@ void printEpson(context::AppContext& ctx, const ThermalValues& v) {
     } else {
         text(std::string("CONSUMIDOR INDEFINIDO") + kCrLf);
     }
-    if (v.ShortHeader != "1") {
+    if (v.Totals) {
         text(kDashes48 + kCrLf);
         text("VALOR TOTAL R$:..................... R$ " + AlinhaDireita(v.TotalText, 8, ' ') + kCrLf);
         text("VALOR DESCONTOS R$:................. R$ " + AlinhaDireita(v.DiscountText, 8, ' ') + kCrLf);
         text("FORMA PAGAMENTO R$:................. R$ " + AlinhaDireita("DINHEIRO", 8, ' ') + kCrLf);
         text("VALOR PAGO R$ R$:................... R$ " + AlinhaDireita(formatText(v.PaidText, "###0.00"), 8, ' ') +
              kCrLf);
+        if (!v.ChangeText.empty())
+            text("TROCO R$:........................... R$ " + AlinhaDireita(v.ChangeText, 8, ' ') + kCrLf);
     }
-    text("Trib. Aprox. Lei 12.741/2012........ R$ " + AlinhaDireita(formatText(taxOfXmlTotal(ctx), "###0.00"), 8, ' ') +
+    text("Trib. Aprox. Lei 12.741/2012........ R$ " + AlinhaDireita(formatNumber(approximateTax(), "###0.00"), 8, ' ') +
          kCrLf);
     text(kDashes48 + kCrLf);
     text(r.ExtraInfo + kCrLf);

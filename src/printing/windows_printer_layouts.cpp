@@ -29,18 +29,31 @@ void printLines(devices::PrinterObject& printer, const std::string& text) {
     }
 }
 
-// The picture held by ImgNFCE; an empty picture when it holds none or bytes that are no picture.
-devices::Picture windowPicture(const windows::frmEmitirNFCe& window) {
-    if (window.ImgNFCE.fileBytes.empty()) return {};
+// The shop's logo: an empty picture when the file is missing or no picture (it is decoration: the
+// DANFE prints without it). Read from its file, not through ImgNFCE, which keeps this document's QR code.
+devices::Picture logoPicture(const std::string& path) {
+    if (path.empty()) return {};
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (!in) return {};
     try {
-        return devices::decodePicture(window.ImgNFCE.fileBytes);
+        return devices::decodePicture(bytes.str());
     } catch (const devices::PictureError&) {
         return {};
     }
 }
 
-windows::frmEmitirNFCe& mainWindow(context::AppContext& ctx) {
-    return receiptData().MainWindow ? *receiptData().MainWindow : ctx.mainWindow;
+// A notice the authority's manual requires, centred, bold, in the size that fits `width` twips.
+void printNotice(devices::PrinterObject& p, const std::string& text, double width, double size) {
+    const double before = p.FontSize;
+    const bool bold = p.FontBold;
+    p.FontSize = size;
+    p.FontBold = true;
+    p.CurrentX = std::max(0.0, std::floor((width - p.TextWidth(text)) / 2));
+    p.Print(text);
+    p.FontSize = before;
+    p.FontBold = bold;
 }
 
 std::string consumerName(const ReceiptData& r) {
@@ -62,14 +75,6 @@ std::string mediumDate(context::AppContext& ctx, std::string& time) {
     char clock[16];
     std::snprintf(clock, sizeof clock, "%02d:%02d:%02d", now.hour, now.minute, now.second);
     time = clock;
-    return text;
-}
-
-// The sum of XML decimals as an XML decimal with two places ("20.00"), exact in cents.
-std::string xmlCentsText(long long cents) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%s%lld.%02lld", cents < 0 ? "-" : "", std::llabs(cents) / 100,
-                  std::llabs(cents) % 100);
     return text;
 }
 
@@ -100,17 +105,18 @@ void ImprimeFigura(devices::PrinterObject& printer, const devices::Picture& pict
 void printVox(context::AppContext& ctx, const ThermalValues& v) {
     const ReceiptData& r = receiptData();
     devices::PrinterObject& p = devices::Printer();
+    // The QR picture before anything is drawn: a receipt whose picture cannot be made is not printed.
+    const devices::Picture qr = GeraImagemQRCode(ctx, r.QrText);
     p.setPaper(devices::Paper::Roll80mm);
     ctx.status("Executando impressão VOX - Elgin");
     p.FontName = "Courier New";
     p.FontSize = 8;
-    if (v.ShortHeader != "1") {
-        p.Print(Centraliza(document::toUpperText(document::trimBlanks(r.TradeName)), 40));
-        p.Print(r.Street);
-        p.Print(Centraliza("CNPJ:" + r.EmitterCnpj, 40));
-        p.Print(Centraliza("IE:" + r.StateRegistration, 40));
-        p.Print(kDashes40);
-    }
+    // The short form keeps the emitter's name and CNPJ/IE, as the DANFE must identify the emitter.
+    p.Print(Centraliza(document::toUpperText(document::trimBlanks(r.TradeName)), 40));
+    if (v.ShortHeader != "1") p.Print(r.Street);
+    p.Print(Centraliza("CNPJ:" + r.EmitterCnpj, 40));
+    p.Print(Centraliza("IE:" + r.StateRegistration, 40));
+    if (v.ShortHeader != "1") p.Print(kDashes40);
     if (r.IncludeItems == "1") {
         p.FontSize = 7;
         p.FontBold = true;
@@ -124,12 +130,13 @@ void printVox(context::AppContext& ctx, const ThermalValues& v) {
     p.Print(Centraliza("Não permiti aproveitamento de crédito de ICMS", 40));
     p.Print(Centraliza(v.PortalAddress + " NFCe n: " + r.DocumentNumber, 40));
     p.Print(r.ProtocolLine);
+    // Size 6: the homologation notice holds 53 characters, the width of 40 at size 8.
+    for (const std::string& notice : v.Notices) printNotice(p, notice, p.ScaleWidth(), 6);
     p.Print(kDashes40);
     ctx.doEvents();
 
     p.Print(Centraliza("CHAVE DE ACESSO", 40));
-    GeraImagemQRCode(ctx, r.QrText);
-    ImprimeFigura(p, windowPicture(mainWindow(ctx)), 1200, p.CurrentY, 0.5);
+    ImprimeFigura(p, qr, 1200, p.CurrentY, 0.5);
     p.CurrentY = p.CurrentY + 1700;
     p.FontSize = 6;
     p.Print(accessKeyGroups(r.AccessKey));
@@ -148,19 +155,17 @@ void printVox(context::AppContext& ctx, const ThermalValues& v) {
         p.Print(Centraliza("CONSUMIDOR NAO IDENTIFICADO", 40));
     }
 
-    const std::string convertedTotal = moneyText(ctx, r.TotalValue);
-    if (v.ShortHeader != "1") {
+    if (v.Totals) {
         p.Print(std::string(48, '-'));
         p.Print("COD_VND(INTERNO): " + r.SaleCode);
-        const std::string total = AlinhaDireita(formatText(convertedTotal, "###0.00"), 8, ' ');
-        p.Print("VALOR TOTAL R$:.............. R$ " + total);
+        p.Print("VALOR TOTAL R$:.............. R$ " + AlinhaDireita(v.TotalText, 8, ' '));
         p.Print("VALOR DESCONTOS R$:.......... R$ " +
                 AlinhaDireita(formatNumber(xmlDecimal(r.DiscountValue), "###0.00"), 8, ' '));
         p.Print("FORMA PAGAMENTO R$:.......... R$ " + AlinhaDireita("DINHEIRO", 8, ' '));
-        p.Print("VALOR PAGO R$ R$:............ R$ " + total);
+        p.Print("VALOR PAGO R$ R$:............ R$ " + AlinhaDireita(v.PaidText, 8, ' '));
+        if (!v.ChangeText.empty()) p.Print("TROCO R$:.................... R$ " + AlinhaDireita(v.ChangeText, 8, ' '));
     }
-    const double tax = regionalNumber("0" + convertedTotal).value_or(0) * approximateTaxRate() / 100;
-    p.Print("Trib. Aprox. Lei 12.741/2012. R$ " + AlinhaDireita(formatNumber(tax, "###0.00"), 8, ' '));
+    p.Print("Trib. Aprox. Lei 12.741/2012. R$ " + AlinhaDireita(formatNumber(approximateTax(), "###0.00"), 8, ' '));
     p.Print(kDashes40);
     p.Print(r.ExtraInfo);
     // The paper is cut by the printer's driver at the end of the page; the Bematech library's cut, which
@@ -171,30 +176,18 @@ void printVox(context::AppContext& ctx, const ThermalValues& v) {
 }
 
 void ImprimeA4(context::AppContext& ctx, const std::string& xmlPath) {
-    ReceiptData& r = receiptData();
+    const ReceiptData& r = receiptData();
     devices::PrinterObject& p = devices::Printer();
-    windows::frmEmitirNFCe& window = mainWindow(ctx);
+    // The QR picture before anything is drawn: a receipt whose picture cannot be made is not printed.
+    const devices::Picture qr = GeraImagemQRCode(ctx, r.QrText);
     p.setPaper(devices::Paper::A4);
     const double width = p.ScaleWidth();
 
     ctx.status("Cabeçalho");
     p.CurrentY = 300;
     p.FontName = "Arial Narrow";
-    // The logo is the shop's decoration: a missing or unreadable file leaves it out, the DANFE prints.
-    const std::string logo = platform::readSetting("Geral", "LOGONFCE", r.SettingsPath);
-    if (!logo.empty()) {
-        std::ifstream in(logo, std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        if (in) {
-            window.ImgNFCE.fileBytes = bytes.str();
-            const devices::Picture picture = windowPicture(window);
-            if (!picture.empty()) {
-                const double scale = std::min(1.0, 1100 / picture.heightTwips);
-                ImprimeFigura(p, picture, 500, 300, scale);
-            }
-        }
-    }
+    const devices::Picture logo = logoPicture(platform::readSetting("Geral", "LOGONFCE", r.SettingsPath));
+    if (!logo.empty()) ImprimeFigura(p, logo, 500, 300, std::min(1.0, 1100 / logo.heightTwips));
     const double headerX = std::floor(width / 2) - 1500;
     const auto header = [&](const std::string& text, double size, bool bold) {
         p.FontSize = size;
@@ -213,7 +206,8 @@ void ImprimeA4(context::AppContext& ctx, const std::string& xmlPath) {
     ImprimeAlinhado(p, "DANFE NFC-e NOTA FISCAL DO CONSUMIDOR ELETRONICA", 'C');
     p.FontName = "Courier New";
     p.FontSize = 8;
-    ImprimeAlinhado(p, "Procotolo: " + r.ProtocolLine, 'C');
+    ImprimeAlinhado(p, "Protocolo: " + r.ProtocolLine, 'C');
+    for (const std::string& notice : requiredNotices(r)) printNotice(p, notice, width, 8);
     ImprimeAlinhado(p, "NFC-e não permiti aproveitamento de crédito de ICMS", 'C');
     std::string time;
     const std::string date = mediumDate(ctx, time);
@@ -237,27 +231,21 @@ void ImprimeA4(context::AppContext& ctx, const std::string& xmlPath) {
     p.FontName = "Courier New";
     ctx.status("Path do arquivo");
     const std::string xml = joinedLines(xmlPath);
-    long long cents = 0;
     const int count = static_cast<int>(std::nearbyint(r.ItemCount));
     for (int i = 1; i <= count; ++i) {
         const std::string section = "<det nItem=\"" + std::to_string(i) + "\">";
         const auto tag = [&](const std::string& name) {
-            return tagInText(xml, section, "</det>", "<" + name + ">", "</" + name + ">", true);
+            return tagInText(xml, section, "</det>", "<" + name + ">", "</" + name + ">");
         };
-        const std::string product = tag("vProd");
-        std::string discount = tag("vDesc");
-        if (discount.empty()) discount = "0";
-        cents += std::llround(xmlDecimal(product) * 100);
-        row({rightInColumn(tag("cProd"), 9), tag("xProd"), rightInColumn(tag("qCom"), 9),
-             document::leftCharacters(tag("uCom"), 2), rightInColumn(shortDecimal(tag("vUnCom")), 9), rightInColumn(discount, 9),
-             rightInColumn(moneyText(ctx, product), 9)});
+        // Amounts with two decimals; quantity and unit price shortened to their 9 places.
+        row({rightInColumn(tag("cProd"), 9), tag("xProd"), rightInColumn(fitDecimal(tag("qCom"), 9, 3), 9),
+             document::leftCharacters(tag("uCom"), 2), rightInColumn(fitDecimal(tag("vUnCom"), 9, 2), 9),
+             rightInColumn(formatNumber(xmlDecimal(tag("vDesc")), "##,#0.00"), 9),
+             rightInColumn(moneyText(ctx, tag("vProd")), 9)});
     }
     for (double x : {1500.0, 6500.0, 7500.0, 8500.0, 9500.0, 10500.0}) p.Line(x, tableTop, x, p.CurrentY);
     ctx.status("impressao dos itens realizado");
-    // The items' sum, exact in cents, as the XML writes an amount, through the money conversion.
-    r.TotalValue = moneyText(ctx, xmlCentsText(cents));
 
-    GeraImagemQRCode(ctx, r.QrText);
     Regua(p, 5);
     p.CurrentY = p.CurrentY + 100;
     ImprimeAlinhado(p,
@@ -267,9 +255,11 @@ void ImprimeA4(context::AppContext& ctx, const std::string& xmlPath) {
                     'C');
     p.CurrentY = p.CurrentY + 100;
     // 1900 twips (33.5 mm): above the 25 mm the DANFE manual asks, inside the 2100 the layout leaves.
-    const devices::Picture qr = windowPicture(window);
-    if (!qr.empty()) p.PaintPicture(qr, std::floor((width - 1900) / 2), p.CurrentY, 1900, 1900);
+    p.PaintPicture(qr, std::floor((width - 1900) / 2), p.CurrentY, 1900, 1900);
     p.CurrentY = p.CurrentY + 2100;
+    // The manual's order: the consultation address, then the key.
+    for (const std::string& line : {std::string("Consulte pela Chave de Acesso em:"), consultationAddress(r)})
+        ImprimeAlinhado(p, line, 'C');
     p.FontSize = 10;
     ImprimeAlinhado(p, accessKeyGroups(r.AccessKey), 'C');
     p.FontSize = 8;
@@ -286,17 +276,19 @@ void ImprimeA4(context::AppContext& ctx, const std::string& xmlPath) {
         ImprimeAlinhado(p, rightInColumn(value, 20), 'D');
     };
     labelled("COD/INTERNO:", r.SaleCode);
-    labelled("VALOR TOTAL R$:", r.TotalValue);
+    labelled("VALOR TOTAL R$:", moneyText(ctx, r.TotalValue));
     labelled("VALOR DESCONTOS R$:", moneyText(ctx, r.DiscountValue));
     labelled("FORMA PAGAMENTO:", "DINHEIRO");
-    labelled("VALOR PAGO R$:", r.TotalValue);
+    labelled("VALOR PAGO R$:", formatNumber(xmlDecimal(r.PaidValue), "##,#0.00"));
+    if (!r.ChangeValue.empty()) labelled("TROCO R$:", formatNumber(xmlDecimal(r.ChangeValue), "##,#0.00"));
     p.FontSize = 6;
-    const double rate = approximateTaxRate();
-    const double product = regionalNumber("0" + r.TotalValue).value_or(0) * rate;
-    const std::string tax = formatText(moneyText(ctx, regionalText(product)), "##,#0.00");
+    const double tax = approximateTax();
+    const double total = xmlDecimal(r.TotalValue);
+    // The percentage shown is the one of the amount printed: the document's own when it carries vTotTrib.
+    const double rate = r.TaxValue.empty() || total == 0 ? approximateTaxRate() : tax * 100 / total;
     p.CurrentX = 500;
     p.Print("Informação dos Tributos Tot Incidentes (Lei Federal 12.741/2012) - Fonte IBPT (Valor Aprox.) %" +
-            formatNumber(rate, "##,#0.00") + " R$:" + rightInColumn(tax, 20));
+            formatNumber(rate, "##,#0.00") + " R$:" + rightInColumn(formatNumber(tax, "##,#0.00"), 20));
     p.CurrentX = 500;
     p.Print("Inf Compl: " + r.ExtraInfo);
     Regua(p, 5);

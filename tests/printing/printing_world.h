@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "fiscal_component/unavailable_component.h"
 #include "printing/print_dispatch.h"
@@ -25,7 +27,8 @@ enum class Consumer { Named, CpfOnly, Anonymous, Cnpj };
 class PrintingTest : public ::testing::Test {
 protected:
     // The signed document, made once for the suite: three items (the first without a discount element,
-    // the second with 1.00 off, the third with a 13-digit code), consumer by CPF with a name.
+    // the second with 1.00 off, the third with a 13-digit code and a unit price of ten decimals), consumer
+    // by CPF with a name, paid with change.
     static void SetUpTestSuite() {
         documents_ = std::make_unique<testing::TempDir>();
         testing::SignedNfceMaker maker(documents_->path());
@@ -35,7 +38,8 @@ protected:
         sale.recipientName = "MARIA DA SILVA";
         sale.items = {{.code = "55", .description = "PAO FRANCES", .quantity = 0.45, .total = 9, .unit = "KG"},
                       {.code = "77", .description = "REFRIGERANTE 2L", .quantity = 2, .total = 10, .discount = 1},
-                      {.code = "7891000100103", .description = "CAFE TORRADO", .quantity = 1, .total = 15.9}};
+                      {.code = "7891000100103", .description = "CAFE TORRADO", .quantity = 3, .total = 27.97}};
+        sale.extraPaid = 5.1;
         signed_ = new testing::SignedNfce(maker.make(sale, 1));
     }
     static void TearDownTestSuite() {
@@ -66,9 +70,12 @@ protected:
         return out;
     }
 
-    // The stored procNFe with the given consumer; answers its path.
-    std::string store(Consumer consumer = Consumer::Named) {
+    // The stored procNFe with the given consumer, after `edits` (each text replaced by another, once);
+    // answers its path.
+    using Edits = std::vector<std::pair<std::string, std::string>>;
+    std::string store(Consumer consumer = Consumer::Named, const Edits& edits = {}) {
         std::string nfe = signed_->xml;
+        for (const auto& [from, to] : edits) nfe.replace(nfe.find(from), from.size(), to);
         const std::size_t from = nfe.find("<dest>"), to = nfe.find("</dest>") + 7;
         const char* dest = consumer == Consumer::Named     ? nullptr
                            : consumer == Consumer::CpfOnly ? "<dest><CPF>52998224725</CPF><indIEDest>9</indIEDest></dest>"
@@ -87,13 +94,16 @@ protected:
                                  "<xMotivo>Autorizado o uso da NF-e</xMotivo></infProt></protNFe></nfeProc>\r\n");
         return path;
     }
-    // The signed file as the contingency mode keeps it (no protocol).
-    std::string storeContingency() {
+    // The signed file as the contingency mode keeps it (no protocol), after `edits`.
+    std::string storeContingency(const Edits& edits = {}) {
+        std::string nfe = signed_->xml;
+        for (const auto& [from, to] : edits) nfe.replace(nfe.find(from), from.size(), to);
         const std::string path = folder.path() + "/nfe/arquivos/assinado/NFe" + key() + "-assinado.xml";
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        testing::writeFile(path, signed_->xml);
+        testing::writeFile(path, nfe);
         return path;
     }
+    static std::string xml() { return signed_->xml; }
     static std::string qrText() { return testing::between(signed_->xml, "<qrCode><![CDATA[", "]]>"); }
 
     // Prints as the completion does: sale "000123-01", number 1234.

@@ -17,7 +17,7 @@ namespace {
 using testing::readFile;
 using testing::writeFile;
 
-TEST_F(PrintingTest, LerTagXmlTakesTheFirstOccurrenceAfterTheSectionStart) {
+TEST_F(PrintingTest, LerTagXmlTakesTheFirstOccurrenceInsideTheSection) {
     const std::string path = folder.path() + "/doc.xml";
     // Split over lines, which are joined without separators; the second <b> lies beyond </s>.
     writeFile(path, "<r><a>1</a><s>\r\n<x>no</x></s><b>first</b>\n<b>second</b><x>yes</x><c>open\r\n"
@@ -25,9 +25,9 @@ TEST_F(PrintingTest, LerTagXmlTakesTheFirstOccurrenceAfterTheSectionStart) {
     const struct {
         const char *section, *start, *end, *expected;
     } cases[] = {
-        {"<s>", "<b>", "</b>", "first"},   // beyond the section's end: first occurrence wins
+        {"<s>", "<b>", "</b>", ""},        // beyond the section's end: not the section's
         {"<s>", "<x>", "</x>", "no"},
-        {"</s>", "<x>", "</x>", "yes"},
+        {"</s>", "<b>", "</b>", "first"},  // no end after the section start: the rest of the text
         {"<missing>", "<a>", "</a>", ""},  // no section
         {"<s>", "<z>", "</z>", ""},        // no element
         {"<s>", "<c>", "</c>", ""},        // no end tag: empty, not the rest of the text
@@ -70,6 +70,14 @@ TEST_F(PrintingTest, TextProceduresKeepTheColumnsOfTheOriginal) {
     EXPECT_EQ(formatText("ABC-1", "0000000000"), "ABC-1");
     EXPECT_EQ(regionalNumber("12.50"), 1250);  // the regional reading the tax line relies on
     EXPECT_EQ(regionalText(46.25), "46,25");
+    // Quantities and unit prices shortened to their column: zeros first, then rounded, never wider.
+    const struct {
+        const char* value;
+        int width, decimals;
+        const char* expected;
+    } fits[] = {{"0.4500", 10, 3, "0.4500"},        {"20.0000000000", 10, 2, "20.00"}, {"9.3233333333", 10, 2, "9.32"},
+                {"123456.1234", 9, 3, "123456"},    {"0.0350000000", 9, 2, "0.035"},   {"1000000.0000", 10, 3, "1000000"}};
+    for (const auto& f : fits) EXPECT_EQ(fitDecimal(f.value, f.width, f.decimals), f.expected) << f.value;
 }
 
 TEST_F(PrintingTest, TheRecordHoldsTheStoredDocumentsValues) {
@@ -86,14 +94,27 @@ TEST_F(PrintingTest, TheRecordHoldsTheStoredDocumentsValues) {
         EXPECT_EQ(receiptData().ConsumerDocument + "|" + receiptData().ConsumerName, std::string(c.document) + "|" + c.name);
     }
     const ReceiptData& r = receiptData();
+    const std::string totals = testing::between(xml(), "<total>", "</total>");
     EXPECT_EQ((std::vector<std::string>{r.TradeName, r.Street, r.StateRegistration, r.EmitterCnpj, r.EmitterPhone,
-                                        r.PostalCode, r.City, r.ProtocolLine, r.TotalValue,
-                                        r.DiscountValue, r.ExtraInfo, ctx().mainWindow.rtfb.substr(0, 9)}),
+                                        r.PostalCode, r.City, r.ProtocolLine, r.TotalValue, r.DiscountValue,
+                                        r.PaidValue, r.ChangeValue, r.TaxValue, r.Environment + r.EmissionType,
+                                        r.ExtraInfo, ctx().mainWindow.rtfb.substr(0, 9)}),
               (std::vector<std::string>{"LOJA TESTE", "RUA DAS FLORES", "13.123.456-7", "11.222.333/0001-81",
                                         "(65) 3322-1100", "78.005-000", "CUIABA",
-                                        "2026-03-05T14:07:12-04:00 151260000000123", "34.90", "1.00", "",
-                                        "<?xml ver"}));
+                                        "2026-03-05T14:07:12-04:00 151260000000123",
+                                        testing::between(totals, "<vNF>", "</vNF>"),
+                                        testing::between(totals, "<vDesc>", "</vDesc>"),
+                                        testing::between(xml(), "<vPag>", "</vPag>"),
+                                        testing::between(xml(), "<vTroco>", "</vTroco>"), "", "11", "", "<?xml ver"}));
     EXPECT_EQ(r.ItemCount, 3);
+
+    // Each value is read inside its own group: a shop without a phone shows none, not its customer's;
+    // payments add up.
+    print(store(Consumer::Named, {{"<fone>6533221100</fone>", ""},
+                                  {"</xNome><indIEDest>", "</xNome><enderDest><fone>65999990000</fone></enderDest><indIEDest>"},
+                                  {"<detPag>", "<detPag><tPag>03</tPag><vPag>10.00</vPag></detPag><detPag>"}}));
+    EXPECT_EQ(r.EmitterPhone, "");
+    EXPECT_EQ(xmlDecimal(r.PaidValue), xmlDecimal(testing::between(xml(), "<vPag>", "</vPag>")) + 10);
 
     print(storeContingency(), "1");
     EXPECT_EQ(receiptData().ProtocolLine, "NFC-e emitida em contigência 2026-03-05T14:07:09-04:00");

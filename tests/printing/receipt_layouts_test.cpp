@@ -2,8 +2,13 @@
 // printer object's pages read with pdftotext, and every QR code decoded back to the NFC-e's QR text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <regex>
+#include <sstream>
+
 #include "printing/devices/printer_object.h"
 #include "printing/qr_image.h"
+#include "printing/thermal_layout.h"
 #include "printing_world.h"
 
 namespace quorvanti::printing {
@@ -13,7 +18,8 @@ using testing::readFile;
 using testing::writeFile;
 
 // Golden texts: the QR payload and the access key vary with the test signer's document, so they are
-// replaced by markers before the comparison.
+// replaced by markers before the comparison; the amounts of the money lines are masked with "#" (their
+// columns kept), as MoneyLinesAreTheDocumentsAmounts compares them with the document's.
 class LayoutTest : public PrintingTest {
 protected:
     std::string golden(const std::string& file) {
@@ -22,12 +28,42 @@ protected:
                                        {accessKeyGroupsOf(key()), std::string("<KEY>")}})
             for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at))
                 text.replace(at, from.size(), to);
-        return text;
+        static const std::regex amount(R"(((R\$|Trib\. Aprox).*[ :])([0-9.]+,[0-9]{2})$)");
+        std::string masked;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            std::smatch m;
+            if (std::regex_search(line, m, amount)) line = m.prefix().str() + m[1].str() + std::string(m[3].length(), '#');
+            masked += line + "\n";
+        }
+        return masked;
+    }
+    // The amount at the end of the printed line that holds `label` ("" when none does).
+    static std::string amountAfter(const std::string& text, const std::string& label) {
+        const std::size_t at = text.find(label);
+        if (at == std::string::npos) return "";
+        const std::string line = text.substr(at, text.find('\n', at) - at);
+        return line.substr(line.find_last_of(' ') + 1);
+    }
+    // An XML amount as the receipts print it ("34.90" -> "34,90").
+    static std::string printedAmount(std::string xmlAmount) {
+        std::replace(xmlAmount.begin(), xmlAmount.end(), '.', ',');
+        return xmlAmount;
     }
     static std::string accessKeyGroupsOf(const std::string& key) {
         std::string out;
         for (std::size_t i = 0; i < key.size(); i += 4) out += (i ? " " : "") + key.substr(i, 4);
         return out;
+    }
+    // What `family` (a receipt family, or "A4") printed of the document at `path`, as text.
+    std::string receiptText(const std::string& family, const std::string& path, const std::string& contingency = "0") {
+        const std::string pdf = folder.path() + "/page.pdf";
+        std::filesystem::remove(pdf);
+        const std::string out = usePrinter(family == "A4" ? "file:" + pdf : family);
+        std::filesystem::remove(out);
+        if (family == "VOX") devices::Printer().setDefaultPrinter("file:" + pdf);
+        print(path, contingency);
+        return family == "A4" || family == "VOX" ? run("pdftotext -layout " + pdf + " -") : printed(out);
     }
     // Renders `input` (ESC/POS bytes or a PDF) with the preview tool and answers what zbarimg reads.
     std::string decodedQr(const std::string& input) {
@@ -50,12 +86,12 @@ TEST_F(LayoutTest, DarumaReceipt) {
 [L] COD_PROD   DESCRITIVO
 [L]        QUT       UNIT       DES            VALOR
 [L] 0000000055 PAO FRANCES
-[L]     0.4500      20.00         0                9
+[L]     0.4500      20.00      0,00             9,00
 [L] 0000000077 REFRIGERANTE 2L
-[L]     2.0000       5.50      1,00               10
+[L]     2.0000       5.50      1,00            10,00
 [L] 7891000100103 CAFE TORRADO
-[L]     1.0000      15.90         0             15,9
-[L] VALOR TOTAL:                               34,90
+[L]     3.0000       9.32      0,00            27,97
+[L] VALOR TOTAL:                               46,97
 [L] ________________________________________________
 [C] DANFE NFC-e NOTA FISCAL DO CONSUMIDOR ELETRONICA
 [C] www.nfe.fazenda.gov.br NFc-e N: 000000001234
@@ -73,11 +109,12 @@ TEST_F(LayoutTest, DarumaReceipt) {
 [L] NOME: MARIA DA SILVA
 [C] ________________________________________________
 [L] COD/INTERNO:                           000123-01
-[L] VALOR TOTAL R$:                            34,90
-[L] VALOR DESCONTOS R$:                         1,00
+[L] VALOR TOTAL R$:                            #####
+[L] VALOR DESCONTOS R$:                         ####
 [L] FORMA PAGAMENTO:                        DINHEIRO
-[L] VALOR PAGO R$:                             33,90
-[L] Trib. Aprox. Lei 12.741/2012: 1,29
+[L] VALOR PAGO R$:                             #####
+[L] TROCO R$:                                   ####
+[L] Trib. Aprox. Lei 12.741/2012: ####
 [C] ________________________________________________
 [L]
 [CUT]
@@ -95,12 +132,12 @@ TEST_F(LayoutTest, BematechReceipt) {
 [L] COD_PROD   DESCRITIVO
 [L]        QUT       UNIT       DES            VALOR
 [L] 0000000055 PAO FRANCES
-[L]     0.4500      20.00         0                9
+[L]     0.4500      20.00      0,00             9,00
 [L] 0000000077 REFRIGERANTE 2L
-[L]     2.0000       5.50      1,00               10
+[L]     2.0000       5.50      1,00            10,00
 [L] 7891000100103 CAFE TORRADO
-[L]     1.0000      15.90         0             15,9
-[L] VALOR TOTAL:                               34,90
+[L]     3.0000       9.32      0,00            27,97
+[L] VALOR TOTAL:                               46,97
 [L] ------------------------------------------------
 [L] DANFE NFC-e NOTA FISCAL DO CONSUMIDOR ELETRONICA
 [L]   Não permiti aproveitamento de crédito de ICMS |
@@ -116,11 +153,12 @@ TEST_F(LayoutTest, BematechReceipt) {
 [L]             CONSUMIDOR NAO DEFINIDO            |
 [L] ------------------------------------------------
 [L] COD_VND(INTERNO): 000123-01
-[L] VALOR TOTAL R$:..................... R$    34,90
-[L] VALOR DESCONTOS R$:................. R$     1,00
+[L] VALOR TOTAL R$:..................... R$    #####
+[L] VALOR DESCONTOS R$:................. R$     ####
 [L] FORMA PAGAMENTO R$:................. R$ DINHEIRO
-[L] VALOR PAGO R$ R$:................... R$    34,90
-[L] Trib. Aprox. Lei 12.741/2012........ R$     1,29
+[L] VALOR PAGO R$ R$:................... R$    #####
+[L] TROCO R$:........................... R$     ####
+[L] Trib. Aprox. Lei 12.741/2012........ R$     ####
 [L] ------------------------------------------------
 [L]
 [CUT PARTIAL]
@@ -139,12 +177,12 @@ TEST_F(LayoutTest, EpsonReceipt) {
 [L B] COD_PROD   DESCRITIVO
 [L B]        QUT       UNIT       DES            VALOR
 [L B] 0000000055 PAO FRANCES
-[L B]     0.4500      20.00         0                9
+[L B]     0.4500      20.00      0,00             9,00
 [L B] 0000000077 REFRIGERANTE 2L
-[L B]     2.0000       5.50      1,00               10
+[L B]     2.0000       5.50      1,00            10,00
 [L B] 7891000100103 CAFE TORRADO
-[L B]     1.0000      15.90         0             15,9
-[L B] VALOR TOTAL:                               34,90
+[L B]     3.0000       9.32      0,00            27,97
+[L B] VALOR TOTAL:                               46,97
 [L] ------------------------------------------------
 [L]
 [C B CD] DANFE NFC-e NOTA FISCAL DO CONSUMIDOR ELETRONICA
@@ -163,38 +201,67 @@ TEST_F(LayoutTest, EpsonReceipt) {
 [L] CONSUMIDOR: PADARIA EXEMPLO LTDA
 [L] CNPJ/CPF: 45723174000110
 [L] ------------------------------------------------
-[L] VALOR TOTAL R$:..................... R$    34,90
-[L] VALOR DESCONTOS R$:................. R$     1,00
+[L] VALOR TOTAL R$:..................... R$    #####
+[L] VALOR DESCONTOS R$:................. R$     ####
 [L] FORMA PAGAMENTO R$:................. R$ DINHEIRO
-[L] VALOR PAGO R$ R$:................... R$    33,90
-[L] Trib. Aprox. Lei 12.741/2012........ R$     1,29
+[L] VALOR PAGO R$ R$:................... R$    #####
+[L] TROCO R$:........................... R$     ####
+[L] Trib. Aprox. Lei 12.741/2012........ R$     ####
 [L] ------------------------------------------------
 [L]
 [CUT]
 )");
 }
 
-TEST_F(LayoutTest, ShortHeaderAndContingencyLeaveOutTheAddressAndTotals) {
-    for (const char* family : {"DARUMA", "BEMATECH", "EPSON"}) {
-        for (bool contingency : {false, true}) {
-            const std::string out = usePrinter(family);
-            std::filesystem::remove(out);
-            folder.setSetting("OmitirCabecalho", contingency ? "" : "1");
-            folder.setSetting("incluioperacao", "0");
-            print(contingency ? storeContingency() : store(Consumer::CpfOnly), contingency ? "1" : "0");
-            const std::string text = printed(out);
-            SCOPED_TRACE(std::string(family) + (contingency ? " contingency" : " short header") + "\n" + text);
-            EXPECT_EQ(text.find("RUA DAS FLORES"), std::string::npos);
-            EXPECT_EQ(text.find("VALOR TOTAL"), std::string::npos);
-            EXPECT_EQ(text.find("PAO FRANCES"), std::string::npos);
-            EXPECT_NE(text.find("Trib. Aprox. Lei 12.741/2012"), std::string::npos);
-            if (contingency) {
-                EXPECT_NE(text.find("PROT: NFC-e emitida em contig"), std::string::npos);
-            } else {
-                EXPECT_NE(text.find("CNPJ/CPF: 52998224725"), std::string::npos);
-                EXPECT_EQ(text.find("CONSUMIDOR\n"), std::string::npos);  // CPF alone: no title
-            }
+// Every family prints the document's own amounts: VALOR TOTAL its vNF, the discount its vDesc, VALOR PAGO
+// the sum of its payments, TROCO its change, and the approximate taxes its vTotTrib when it carries one,
+// else the 3,70 % rate of its vNF.
+TEST_F(LayoutTest, MoneyLinesAreTheDocumentsAmounts) {
+    const std::string totals = testing::between(xml(), "<total>", "</total>");
+    const std::string vNF = testing::between(totals, "<vNF>", "</vNF>");
+    char rateTax[32];
+    std::snprintf(rateTax, sizeof rateTax, "%.2f", std::stod(vNF) * 3.70 / 100);
+    const struct {
+        const char* label;
+        std::string amount;
+    } expected[] = {{"VALOR TOTAL R$", vNF},
+                    {"VALOR DESCONTOS R$", testing::between(totals, "<vDesc>", "</vDesc>")},
+                    {"VALOR PAGO R$", testing::between(xml(), "<vPag>", "</vPag>")},
+                    {"TROCO R$", testing::between(xml(), "<vTroco>", "</vTroco>")}};
+    for (const char* family : {"DARUMA", "BEMATECH", "EPSON", "VOX", "A4"}) {
+        for (const char* ownTax : {"", "4.12"}) {
+            const std::string text =
+                receiptText(family, store(Consumer::Named, *ownTax ? Edits{{"</vNF>", std::string("</vNF><vTotTrib>") +
+                                                                                           ownTax + "</vTotTrib>"}}
+                                                                   : Edits{}));
+            SCOPED_TRACE(std::string(family) + "\n" + text);
+            for (const auto& e : expected) EXPECT_EQ(amountAfter(text, e.label), printedAmount(e.amount)) << e.label;
+            EXPECT_EQ(amountAfter(text, "Trib"), printedAmount(*ownTax ? ownTax : rateTax));
         }
+    }
+}
+
+// The short form keeps the emitter's name and CNPJ/IE; a contingency receipt keeps the emitter and the
+// totals and says it awaits authorisation; a homologation receipt says so without any item. Every family.
+TEST_F(LayoutTest, ShortFormContingencyAndHomologationCarryTheRequiredTexts) {
+    folder.setSetting("incluioperacao", "0");
+    for (const std::string family : {"DARUMA", "BEMATECH", "EPSON", "VOX", "A4"}) {
+        folder.setSetting("OmitirCabecalho", "1");
+        std::string text = receiptText(family, store(Consumer::CpfOnly));
+        SCOPED_TRACE(family + " short form\n" + text);
+        for (const char* part : {"LOJA TESTE", "11.222.333/0001-81", "CNPJ/CPF: 52998224725", "Trib"})
+            EXPECT_NE(text.find(part), std::string::npos) << part;
+        // A4 has no short form, and always its item table.
+        for (const char* part : {"RUA DAS FLORES", "VALOR TOTAL R$", "PAO FRANCES"})
+            EXPECT_EQ(text.find(part) == std::string::npos, family != "A4") << part;
+        for (const char* part : {kContingencyNotice, kHomologationNotice}) EXPECT_EQ(text.find(part), std::string::npos) << part;
+
+        folder.setSetting("OmitirCabecalho", "");
+        text = receiptText(family, storeContingency({{"<tpAmb>1</tpAmb>", "<tpAmb>2</tpAmb>"}}), "1");
+        SCOPED_TRACE(family + " contingency in homologation\n" + text);
+        for (const char* part : {"LOJA TESTE", "11.222.333/0001-81", "RUA DAS FLORES", "NFC-e emitida em contigência",
+                                 kContingencyNotice, kPendingNotice, kHomologationNotice, "VALOR TOTAL R$", "VALOR PAGO R$"})
+            EXPECT_NE(text.find(part), std::string::npos) << part;
     }
 }
 
@@ -226,8 +293,7 @@ TEST_F(LayoutTest, VoxReceiptIsAnEightyMillimetrePage) {
     print(store(Consumer::Anonymous));
     const std::string text = run("pdftotext -layout " + pdf + " -");
     for (const char* line : {"LOJA TESTE", "DANFE NFC-e NF DO CONSUMIDOR ELETRONICA", "Não permiti aproveitamento de crédito",
-                             "CONSUMIDOR NAO IDENTIFICADO", "VALOR TOTAL R$:.............. R$    34,90",
-                             "Trib. Aprox. Lei 12.741/2012. R$     1,29", "REFRIGERANTE 2L"})
+                             "CONSUMIDOR NAO IDENTIFICADO", "REFRIGERANTE 2L"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
     EXPECT_EQ(decodedQr(pdf), qrText() + "\n");
 }
@@ -239,9 +305,11 @@ TEST_F(LayoutTest, A4PageOnTheNamedPrinter) {
     print(store(Consumer::Named));
     const std::string pdf = folder.path() + "/a4.pdf";
     const std::string text = run("pdftotext -layout " + pdf + " -");
+    const std::string consultation = testing::between(xml(), "<urlChave>", "</urlChave>");
     for (const char* line : {"Razão Social:", "LOJA TESTE", "11.222.333/0001-81 - 13.123.456-7",
                              "RUA DAS FLORES, CENTRO", "CUIABA, CEP: 78.005-000, FONE: (65) 3322-1100",
-                             "Procotolo: 2026-03-05T14:07:12-04:00 151260000000123",
+                             "Protocolo: 2026-03-05T14:07:12-04:00 151260000000123",
+                             "Consulte pela Chave de Acesso em:", consultation.c_str(),
                              "CHAVE DE ACESSO - NFC-e Nº 000.001.234 VIA CONSUMIDOR", "NOME: MARIA DA SILVA",
                              "QUIRANTO SISTEMAS", "www.nfe.fazenda.gov.br - 05-mar-26"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
@@ -249,17 +317,28 @@ TEST_F(LayoutTest, A4PageOnTheNamedPrinter) {
     EXPECT_TRUE(monitor.captioned("impressao dos itens realizado"));
 }
 
-TEST_F(LayoutTest, QrImageFailureIsShownAndTheStaleBitmapIsGone) {
-    ctx().status("x");
-    const std::string path = qrImagePath(ctx());
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    writeFile(path, "stale");
-    ctx().mainWindow.ImgNFCE.fileBytes = "previous";
-    GeraImagemQRCode(ctx(), std::string(8000, 'x'));  // beyond any QR symbol
-    EXPECT_FALSE(std::filesystem::exists(path));
-    EXPECT_EQ(ctx().mainWindow.ImgNFCE.fileBytes, "previous");
-    ASSERT_EQ(monitor.messageTexts().size(), 1u);
-    EXPECT_EQ(monitor.messageTexts()[0].rfind("Erro ao gerar Imagem QRCODE ", 0), 0u);
+// A QR code that cannot be made fails its receipt in every family: nothing reaches the printer, the
+// operator is told once how to print it again, and neither paper nor window shows the previous one.
+TEST_F(LayoutTest, AQrCodeThatCannotBeMadeFailsItsReceiptAndShowsNoOtherOne) {
+    const std::string pdf = folder.path() + "/page.pdf", path = store();
+    receiptText("VOX", path);  // a good receipt first: its QR code is the one never to show again
+    ASSERT_FALSE(ctx().mainWindow.ImgNFCE.fileBytes.empty());
+    folder.setSetting("ModeloBematech", "7");  // Bematech's QR code as a picture
+    std::size_t told = monitor.messageTexts().size();
+    for (const std::string family : {"VOX", "A4", "BEMATECH", "EPSON", "DARUMA"}) {
+        const std::string out = usePrinter(family == "A4" ? "file:" + pdf : family);
+        if (family == "VOX") devices::Printer().setDefaultPrinter("file:" + pdf);
+        for (const std::string& file : {pdf, out}) std::filesystem::remove(file);
+        ImprimeNFCe(ctx(), "0", "000123-01", "1234", path, key(), std::string(8000, 'x'), "0");
+        EXPECT_FALSE(std::filesystem::exists(pdf)) << family;
+        EXPECT_FALSE(std::filesystem::exists(out)) << family;
+        EXPECT_TRUE(ctx().mainWindow.ImgNFCE.fileBytes.empty()) << family;
+        ASSERT_EQ(monitor.messageTexts().size(), ++told) << family;
+        EXPECT_NE(monitor.messageTexts().back().find("--reprint " + key()), std::string::npos) << monitor.messageTexts().back();
+    }
+    EXPECT_FALSE(std::filesystem::exists(qrImagePath(ctx())));
+    const std::string log = readFile(folder.logPath());
+    EXPECT_NE(log.find("Erro ao gerar Imagem QRCODE"), std::string::npos) << log;
 }
 
 }  // namespace
