@@ -1,5 +1,6 @@
 #include "printing/windows_printer_layouts.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
