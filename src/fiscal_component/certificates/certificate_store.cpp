@@ -21,6 +21,8 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include "platform/credentials.h"
+
 namespace quorvanti::fiscal {
 
 namespace {
@@ -77,12 +79,29 @@ CertificateCache& cache() {
     return *instance;
 }
 
+// Where a certificate's password comes from: a credential of the service manager named after the
+// certificate's file ("loja.pfx.senha") or the one for every certificate, else the file beside it.
+struct PasswordSource {
+    std::string path;
+    bool credential = false;
+    // For messages: what to look at; never the password itself.
+    std::string described() const { return (credential ? "a credencial " : "o arquivo de senha ") + path; }
+};
+
+PasswordSource passwordSource(const std::string& file) {
+    const std::string own = std::filesystem::path(file).filename().string() + ".senha";
+    for (const std::string& name : {own, std::string(kPasswordCredential)}) {
+        if (std::string path = platform::credentialPath(name); !path.empty()) return {std::move(path), true};
+    }
+    return {file + ".senha", false};
+}
+
 // The password as read from its file, wiped from memory when done with.
 class Password {
 public:
-    explicit Password(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) throw CertificateError("Não foi possível ler o arquivo de senha " + path);
+    explicit Password(const PasswordSource& source) {
+        std::ifstream in(source.path, std::ios::binary);
+        if (!in) throw CertificateError("Não foi possível ler " + source.described());
         std::getline(in, text_);
         while (!text_.empty() && (text_.back() == '\r' || text_.back() == '\n')) text_.pop_back();
     }
@@ -208,10 +227,10 @@ std::string validityProblem(const LoadedCertificate& loaded) {
 }
 
 // Decrypts one PKCS#12 file. Slow (key derivation); callers go through the cache.
-LoadResult parsePkcs12(const std::string& file, const std::string& passwordFile) {
+LoadResult parsePkcs12(const std::string& file, const PasswordSource& passwordSource) {
     LoadResult result;
     try {
-        const Password password(passwordFile);
+        const Password password(passwordSource);
         BIO* input = BIO_new_file(file.c_str(), "rb");
         if (input == nullptr) {
             ERR_clear_error();
@@ -230,7 +249,7 @@ LoadResult parsePkcs12(const std::string& file, const std::string& passwordFile)
             !(password.empty() && PKCS12_verify_mac(bundle, nullptr, 0) == 1)) {
             ERR_clear_error();
             PKCS12_free(bundle);
-            result.error = "Senha incorreta para o certificado " + file + " (verifique " + passwordFile + ")";
+            result.error = "Senha incorreta para o certificado " + file + " (verifique " + passwordSource.described() + ")";
             return result;
         }
         EVP_PKEY* key = nullptr;
@@ -262,11 +281,16 @@ LoadResult load(const std::string& file) {
     struct stat pfxStat {};
     if (stat(file.c_str(), &pfxStat) != 0 || !S_ISREG(pfxStat.st_mode))
         return {nullptr, "Não foi possível ler o certificado " + file};
-    const std::string passwordFile = file + ".senha";
+    const PasswordSource passwordFrom = passwordSource(file);
+    const std::string& passwordFile = passwordFrom.path;
     struct stat passwordStat {};
-    if (stat(passwordFile.c_str(), &passwordStat) != 0 || !S_ISREG(passwordStat.st_mode))
+    if (stat(passwordFile.c_str(), &passwordStat) != 0 || !S_ISREG(passwordStat.st_mode)) {
+        if (passwordFrom.credential)
+            return {nullptr, "A credencial " + passwordFile + " do certificado " + file + " não é um arquivo legível"};
         return {nullptr, "Falta o arquivo de senha " + passwordFile + " do certificado " + file};
-    if ((passwordStat.st_mode & 077) != 0)
+    }
+    // A credential's access is the service manager's to restrict (the service's user alone, in memory).
+    if (!passwordFrom.credential && (passwordStat.st_mode & 077) != 0)
         return {nullptr, "O arquivo de senha " + passwordFile + " pode ser lido por outros usuários (permissões " +
                              modeText(passwordStat.st_mode) + "); restrinja-o ao dono com chmod 600"};
 
@@ -280,7 +304,7 @@ LoadResult load(const std::string& file) {
             return found->second.result;
     }
     // Decrypted outside the lock: a slow file must not hold up instances that only need cached ones.
-    LoadResult result = parsePkcs12(file, passwordFile);
+    LoadResult result = parsePkcs12(file, passwordFrom);
     std::lock_guard lock(shared.mutex);
     shared.entries[file] = CacheEntry{pfxStamp, passwordStamp, result};
     return result;

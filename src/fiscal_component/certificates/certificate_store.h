@@ -1,7 +1,10 @@
 // The certificate store: the folder "certificados" of the program folder (or another folder given at
 // start), holding PKCS#12 files (*.pfx, *.p12), each with its password in a file of the same name plus
-// ".senha" (for example "loja.pfx.senha"). The store refuses a folder or password file that users other
-// than the owner can read. Loaded certificates are cached process-wide and reloaded when their files
+// ".senha" (for example "loja.pfx.senha"). The password may instead come from a credential of the
+// service manager (platform/credentials.h) named like that file ("loja.pfx.senha") or
+// kPasswordCredential for every certificate, tried in that order before the file, so that it need not
+// be on the disk. The store refuses a folder or password file that users other than the owner can
+// read. Loaded certificates are cached process-wide and reloaded when their files (or the credential)
 // change, so a fresh component instance costs almost nothing. Thread-safe.
 #pragma once
 
@@ -14,6 +17,9 @@ typedef struct evp_pkey_st EVP_PKEY;
 typedef struct x509_st X509;
 
 namespace quorvanti::fiscal {
+
+// The credential holding the password of any certificate of the store.
+inline constexpr const char* kPasswordCredential = "quorvanti-certificado-senha";
 
 class CertificateError : public std::runtime_error {
 public:
