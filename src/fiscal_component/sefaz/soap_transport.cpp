@@ -14,6 +14,7 @@
 
 #include "fiscal_component/document/schema_validation.h"
 #include "fiscal_component/document/xml_names.h"
+#include "fiscal_component/sefaz/server_trust.h"
 #include "platform/text_encoding.h"
 
 namespace quorvanti::fiscal {
@@ -170,6 +171,9 @@ CURLcode useClientCertificate(CURL*, void* context, void* data) {
         SSL_CTX_use_PrivateKey(ssl, certificate->privateKey()) != 1 || SSL_CTX_check_private_key(ssl) != 1) {
         return CURLE_SSL_CERTPROBLEM;
     }
+    // Curl has set the mode already; the callback only notes the server's issuer for the message of a
+    // server that is not trusted.
+    SSL_CTX_set_verify(ssl, SSL_CTX_get_verify_mode(ssl), noteServerChain);
     return CURLE_OK;
 }
 
@@ -206,6 +210,8 @@ TransportFailure transferFailure(CURLcode code, std::string detail, const SoapCa
                            " (chave CA da seção TLS de webservices.ini) não pôde ser lido; sem ele o certificado do "
                            "servidor " + server + " não pode ser verificado (" + detail + ")");
     case CURLE_PEER_FAILED_VERIFICATION:
+        return failure(kFailureServerCertificate,
+                       untrustedServerText(call.url, detail, call.connection.caFile, lastServerChain()));
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_CRL_BADFILE:
     case CURLE_SSL_INVALIDCERTSTATUS:
@@ -494,6 +500,7 @@ SoapOutcome callWebService(const SoapCall& call, std::string_view messageName) {
         curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, const_cast<LoadedCertificate*>(certificate.get()));
     }
 
+    forgetServerChain();
     const CURLcode code = curl_easy_perform(curl);
     long connects = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &outcome.httpStatus);

@@ -11,9 +11,10 @@
 // | 9002 | no connection: name not resolved, connection refused,  | "Falha de comunicação: não foi possível      |
 // |      | host or network unreachable                            |  conectar ao servidor HOST ..."              |
 // | 9003 | the server's certificate is not trusted by the CA file | "Falha de comunicação: o certificado do      |
-// |      | (or the system's bundle), or not issued for that host; |  servidor HOST não é confiável ..."; "... o  |
-// |      | or the CA file cannot be read                          |  arquivo de autoridades F ... não pôde ser   |
-// |      |                                                        |  lido ..."                                   |
+// |      | (or the system's bundle), or not issued for that host; |  servidor HOST:PORT não é confiável (...);   |
+// |      | or the CA file cannot be read                          |  emitido por ISSUER ..." (server_trust.h);   |
+// |      |                                                        |  "... o arquivo de autoridades F ... não     |
+// |      |                                                        |  pôde ser lido ..."                          |
 // | 9004 | the server refused the emitter's certificate during    | "Falha de comunicação: o servidor HOST       |
 // |      | the TLS handshake (an alert about the certificate)     |  recusou o certificado digital ..."          |
 // | 9005 | any other TLS failure (no common protocol or cipher)   | "Falha de comunicação: a negociação TLS ..." |
