@@ -5,14 +5,18 @@
 #
 #   scripts/install-service.sh [--frontend headless|web] [--listen ADDR:PORT] [--prefix DIR] [--data DIR]
 #                              [--user NAME] [--root DIR] [--no-enable]
+#                              [--password-credential FILE [--plain-credential]]
 #
 # --root DIR installs into DIR as if it were "/" (no user is created and systemctl is not called), to
 # look at the result or package it. Run as root otherwise.
+# --password-credential FILE hands the certificate's password to the service as the systemd credential
+# quorvanti-certificado-senha (a drop-in beside the unit), so that no .senha file is needed: FILE made
+# by systemd-creds encrypt, or a plain file with --plain-credential.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 frontend=headless listen=127.0.0.1:8470 prefix=/opt/quorvanti data=/var/lib/quorvanti user=quorvanti
-root="" enable=yes
-usage() { sed -n '6,7p' "$0" | sed 's/^# *//' >&2; exit 64; }
+root="" enable=yes credential="" credential_key=LoadCredentialEncrypted
+usage() { sed -n '6,8p' "$0" | sed 's/^# *//' >&2; exit 64; }
 while [ $# -gt 0 ]; do
     case "$1" in
         --frontend) [ $# -ge 2 ] || usage; frontend=$2; shift 2 ;;
@@ -22,12 +26,19 @@ while [ $# -gt 0 ]; do
         --user) [ $# -ge 2 ] || usage; user=$2; shift 2 ;;
         --root) [ $# -ge 2 ] || usage; root=$2; shift 2 ;;
         --no-enable) enable=no; shift ;;
+        --password-credential) [ $# -ge 2 ] || usage; credential=$2; shift 2 ;;
+        --plain-credential) credential_key=LoadCredential; shift ;;
         *) usage ;;
     esac
 done
 case "$frontend" in headless|web) ;; *) echo "install-service: --frontend must be headless or web" >&2; exit 64 ;; esac
 case "$prefix$data" in *" "*|*"'"*) echo "install-service: paths with blanks or quotes are not supported" >&2; exit 64 ;; esac
 case "$user" in ''|*[!a-z0-9_-]*) echo "install-service: --user must be a plain lower-case name" >&2; exit 64 ;; esac
+case "$credential" in
+    *" "*|*"'"*|*'"'*) echo "install-service: paths with blanks or quotes are not supported" >&2; exit 64 ;;
+    ''|/*) ;;
+    *) echo "install-service: --password-credential takes an absolute path" >&2; exit 64 ;;
+esac
 if [ -z "$root" ] && [ "$(id -u)" -ne 0 ]; then
     echo "install-service: run as root (or with --root DIR to stage the files)" >&2
     exit 1
@@ -70,6 +81,16 @@ sed -e "s|^User=.*|User=$user|" -e "s|^Group=.*|Group=$user|" \
     -e "s|^Documentation=.*|Documentation=file://$prefix/README.md|" \
     "$top/packaging/quorvanti.service" > "$root/etc/systemd/system/quorvanti.service"
 chmod 644 "$root/etc/systemd/system/quorvanti.service"
+# A drop-in of its own, so that the unit stays as packaged; a later install without the option leaves it.
+if [ -n "$credential" ]; then
+    install -d -m 755 "$root/etc/systemd/system/quorvanti.service.d"
+    printf '%s\n' "# scripts/install-service.sh --password-credential: the certificate's password as a credential" \
+        "[Service]" "$credential_key=quorvanti-certificado-senha:$credential" \
+        > "$root/etc/systemd/system/quorvanti.service.d/senha-certificado.conf"
+    chmod 644 "$root/etc/systemd/system/quorvanti.service.d/senha-certificado.conf"
+    [ -n "$root" ] || [ -e "$credential" ] ||
+        echo "install-service: $credential does not exist yet; the service cannot start until it does" >&2
+fi
 
 echo "install-service: installed $prefix/bin/quorvanti, program folder $data/app, unit quorvanti.service ($frontend frontend)"
 if [ -n "$root" ] || [ "$enable" = no ]; then
