@@ -8,6 +8,7 @@ const char* usageText() {
     return "uso: quorvanti [--app-dir PASTA] [--frontend headless|web] [--once] [--desktop-dir PASTA]\n"
            "                [--registry ARQUIVO] [--cert-dir PASTA] [--answer-yes-no yes|no]\n"
            "                [--listen ENDEREÇO:PORTA] [--tls CERTIFICADO CHAVE] [--reprint CHAVE]\n"
+           "                [--check-sefaz]\n"
            "  --app-dir        pasta do programa (ConfigINI.ini, nfe/, NFCe.ini); padrão: a do executável\n"
            "  --frontend       headless: mensagens e legendas na saída de erro (padrão);\n"
            "                   web: painel do operador numa página local (o endereço sai no diário)\n"
@@ -18,7 +19,9 @@ const char* usageText() {
            "  --registry       arquivo do registro do usuário; padrão: ~/.config/quorvanti/registry.ini\n"
            "  --cert-dir       pasta de certificados; padrão: <pasta do programa>/certificados\n"
            "  --answer-yes-no  resposta às perguntas Sim/Não sem operador; padrão: yes\n"
-           "  --reprint        imprime de novo o DANFE NFC-e gravado com esta chave de acesso e termina\n";
+           "  --reprint        imprime de novo o DANFE NFC-e gravado com esta chave de acesso e termina\n"
+           "  --check-sefaz    testa a conexão com cada serviço da SEFAZ configurado (uma linha por serviço)\n"
+           "                   e termina\n";
 }
 
 namespace {
@@ -73,6 +76,8 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
             if (!value(line.certificateDir)) return std::nullopt;
         } else if (arg == "--reprint") {
             if (!value(line.reprintKey)) return std::nullopt;
+        } else if (arg == "--check-sefaz") {
+            line.checkSefaz = true;
         } else if (arg == "--answer-yes-no") {
             std::string answer;
             if (!value(answer)) return std::nullopt;

@@ -1,7 +1,7 @@
 // The monitor's command line:
 //   quorvanti [--app-dir DIR] [--frontend headless|web] [--once] [--desktop-dir DIR] [--registry FILE]
 //             [--cert-dir DIR] [--answer-yes-no yes|no] [--listen HOST:PORT] [--tls CERT KEY]
-//             [--reprint KEY]
+//             [--reprint KEY] [--check-sefaz]
 #pragma once
 
 #include <optional>
@@ -25,6 +25,7 @@ struct CommandLine {
     int listenPort = 0;  // 0: a free port
     std::string tlsCertificate, tlsKey;
     std::string reprintKey;      // --reprint: print the stored NFC-e of this key again and end
+    bool checkSefaz = false;     // --check-sefaz: check the connection to each web service and end
 };
 
 // Parses the arguments (without the program name). On a bad argument answers nullopt and sets `error`.

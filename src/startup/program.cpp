@@ -15,6 +15,7 @@
 #include "platform/stop_signal.h"
 #include "platform/ui/headless_frontend.h"
 #include "platform/ui/web_frontend.h"
+#include "startup/check_sefaz.h"
 #include "startup/command_line.h"
 #include "startup/reprint.h"
 #include "startup/sub_main.h"
@@ -113,6 +114,7 @@ int quorvantiMain(const std::vector<std::string>& args) {
             return static_cast<int>(exit.status);
         }
     }
+    if (line->checkSefaz) return checkSefaz(ctx, certificateFolder, std::cout, std::cerr);
     ctx.endWhenIdle = line->once;
     platform::installStopSignals();
     ctx.stopRequested = platform::stopSignalled;
