@@ -1,14 +1,47 @@
 #include "monitor/operator_panel.h"
 
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
 #include "authorisation/outcome_texts.h"
 #include "monitor/main_window.h"
 #include "monitor/stored_receipt.h"
+#include "platform/file_access.h"
+#include "platform/folders.h"
 
 namespace quorvanti::monitor {
 
 namespace {
 
 using platform::jsonQuote;
+
+std::string tokenFile(const std::string& programFolder) { return programFolder + "/painel/token"; }
+std::string addressFile(const std::string& programFolder) { return programFolder + "/painel/endereco"; }
+
+// The first line of a small file; "" when it cannot be read.
+std::string firstLine(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    std::getline(in, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+bool wellFormedToken(const std::string& token) {
+    return token.size() == 64 && token.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// A token that other users could read, or swap for one they know, is no longer a secret.
+bool keptPrivate(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    constexpr auto others = fs::perms::group_all | fs::perms::others_all;
+    const auto file = fs::symlink_status(path, error);
+    if (error || !fs::is_regular_file(file) || (file.permissions() & others) != fs::perms::none) return false;
+    const auto folder = fs::status(fs::path(path).parent_path(), error);
+    return !error && (folder.permissions() & others) == fs::perms::none;
+}
 
 std::string labelJson(const windows::Label& label) {
     return jsonQuote(label.name) + ":{\"caption\":" + jsonQuote(label.caption) +
@@ -23,6 +56,41 @@ std::string checkJson(const windows::CheckBox& box) {
 std::string noCheck(const std::string&) { return ""; }
 
 }  // namespace
+
+PanelToken keepPanelToken(const std::string& programFolder) {
+    const std::string path = tokenFile(programFolder);
+    if (std::string kept = firstLine(path); wellFormedToken(kept) && keptPrivate(path)) return {std::move(kept), false};
+    PanelToken token{platform::newPanelToken(), true};
+    if (!platform::writeSecretFile(path, token.value + "\n"))
+        throw std::runtime_error("não foi possível gravar o token do painel em " + path);
+    return token;
+}
+
+void keepPanelAddress(const std::string& programFolder, const std::string& address) {
+    const std::string path = addressFile(programFolder);
+    if (firstLine(path) == address) return;
+    if (!platform::writeSecretFile(path, address + "\n"))
+        throw std::runtime_error("não foi possível gravar o endereço do painel em " + path);
+}
+
+std::string panelUrlWithToken(const std::string& address, const std::string& token) {
+    return address + "?token=" + token;
+}
+
+std::string keptPanelUrl(const std::string& programFolder, std::string& problem) {
+    for (const std::string& path : {tokenFile(programFolder), addressFile(programFolder)}) {
+        if (std::string reason; !platform::readableFile(path, reason)) {
+            problem = path + ": " + reason + " (o painel ainda não foi iniciado nesta pasta, ou rode como o usuário do serviço)";
+            return "";
+        }
+    }
+    const std::string token = firstLine(tokenFile(programFolder)), address = firstLine(addressFile(programFolder));
+    if (!wellFormedToken(token) || address.empty()) {
+        problem = "token ou endereço do painel ilegível em " + programFolder + "/painel: o próximo início faz outro token";
+        return "";
+    }
+    return panelUrlWithToken(address, token);
+}
 
 std::string mainWindowJson(const windows::frmEmitirNFCe& w) {
     std::string labels;

@@ -1,5 +1,7 @@
 #include "startup/command_line.h"
 
+#include <algorithm>
+
 #include "platform/ui/web_frontend.h"
 
 namespace quorvanti::startup {
@@ -7,19 +9,22 @@ namespace quorvanti::startup {
 const char* usageText() {
     return "uso: quorvanti [--app-dir PASTA] [--frontend headless|web] [--once] [--desktop-dir PASTA]\n"
            "                [--registry ARQUIVO] [--cert-dir PASTA] [--answer-yes-no yes|no]\n"
-           "                [--listen ENDEREÇO:PORTA] [--tls CERTIFICADO CHAVE] [--reprint CHAVE]\n"
-           "                [--check-sefaz]\n"
+           "                [--listen ENDEREÇO:PORTA] [--tls CERTIFICADO CHAVE] [--panel-name NOME[,NOME...]]\n"
+           "                [--reprint CHAVE] [--panel-url] [--check-sefaz]\n"
            "  --app-dir        pasta do programa (ConfigINI.ini, nfe/, NFCe.ini); padrão: a do executável\n"
            "  --frontend       headless: mensagens e legendas na saída de erro (padrão);\n"
            "                   web: painel do operador numa página local (o endereço sai no diário)\n"
            "  --listen         onde o painel escuta; padrão: 127.0.0.1 numa porta livre\n"
            "  --tls            certificado e chave do painel (HTTPS); obrigatório fora do loopback\n"
+           "  --panel-name     outros nomes ou endereços pelos quais o painel é aberto (repetível ou separados\n"
+           "                   por vírgula); com --tls o primeiro vai no endereço; padrão: o nome da máquina\n"
            "  --once           termina após a primeira consulta da fila que não encontra trabalho\n"
            "  --desktop-dir    pasta do LOG_NFCE.txt; padrão: $XDG_DESKTOP_DIR ou ~/Desktop\n"
            "  --registry       arquivo do registro do usuário; padrão: ~/.config/quorvanti/registry.ini\n"
            "  --cert-dir       pasta de certificados; padrão: <pasta do programa>/certificados\n"
            "  --answer-yes-no  resposta às perguntas Sim/Não sem operador; padrão: yes\n"
            "  --reprint        imprime de novo o DANFE NFC-e gravado com esta chave de acesso e termina\n"
+           "  --panel-url      mostra o endereço do painel com o token guardado em <pasta>/painel e termina\n"
            "  --check-sefaz    testa a conexão com cada serviço da SEFAZ configurado (uma linha por serviço)\n"
            "                   e termina\n";
 }
@@ -76,8 +81,6 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
             if (!value(line.certificateDir)) return std::nullopt;
         } else if (arg == "--reprint") {
             if (!value(line.reprintKey)) return std::nullopt;
-        } else if (arg == "--check-sefaz") {
-            line.checkSefaz = true;
         } else if (arg == "--answer-yes-no") {
             std::string answer;
             if (!value(answer)) return std::nullopt;
@@ -90,6 +93,24 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
             std::string where;
             if (!value(where)) return std::nullopt;
             if (!parseListen(where, line, error)) return std::nullopt;
+        } else if (arg == "--panel-name") {
+            std::string names;
+            if (!value(names)) return std::nullopt;
+            for (std::size_t start = 0; start <= names.size();) {
+                const std::size_t comma = std::min(names.find(',', start), names.size());
+                const std::string name = names.substr(start, comma - start);
+                if (!platform::isPanelName(name)) {
+                    error = "--panel-name espera nomes ou endereços separados por vírgula, como caixa.loja,192.168.0.10: " +
+                            names;
+                    return std::nullopt;
+                }
+                line.panelNames.push_back(name);
+                start = comma + 1;
+            }
+        } else if (arg == "--panel-url") {
+            line.panelUrl = true;
+        } else if (arg == "--check-sefaz") {
+            line.checkSefaz = true;
         } else if (arg == "--tls") {
             if (!value(line.tlsCertificate) || !value(line.tlsKey)) return std::nullopt;
         } else {
@@ -97,13 +118,18 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
             return std::nullopt;
         }
     }
-    if ((line.listenPort != 0 || line.listenHost != "127.0.0.1" || !line.tlsCertificate.empty()) &&
+    if ((line.listenPort != 0 || line.listenHost != "127.0.0.1" || !line.tlsCertificate.empty() ||
+         !line.panelNames.empty()) &&
         line.frontend != "web") {
-        error = "--listen e --tls valem só com --frontend web";
+        error = "--listen, --tls e --panel-name valem só com --frontend web";
         return std::nullopt;
     }
     if (line.tlsCertificate.empty() && !platform::isLoopbackHost(line.listenHost)) {
         error = "o painel só escuta fora do loopback (" + line.listenHost + ") com --tls CERTIFICADO CHAVE";
+        return std::nullopt;
+    }
+    if (line.panelUrl && !line.reprintKey.empty()) {
+        error = "--panel-url e --reprint não vão juntos";
         return std::nullopt;
     }
     return line;

@@ -1,7 +1,7 @@
 // The monitor's command line:
 //   quorvanti [--app-dir DIR] [--frontend headless|web] [--once] [--desktop-dir DIR] [--registry FILE]
 //             [--cert-dir DIR] [--answer-yes-no yes|no] [--listen HOST:PORT] [--tls CERT KEY]
-//             [--reprint KEY] [--check-sefaz]
+//             [--panel-name NAME[,NAME...]] [--reprint KEY] [--panel-url] [--check-sefaz]
 #pragma once
 
 #include <optional>
@@ -24,7 +24,11 @@ struct CommandLine {
     std::string listenHost = "127.0.0.1";
     int listenPort = 0;  // 0: a free port
     std::string tlsCertificate, tlsKey;
+    // Other names the panel is reached by (--panel-name, repeatable, comma-separated); with --tls the
+    // first names the page's address.
+    std::vector<std::string> panelNames;
     std::string reprintKey;      // --reprint: print the stored NFC-e of this key again and end
+    bool panelUrl = false;       // --panel-url: print the panel's address with its kept token and end
     bool checkSefaz = false;     // --check-sefaz: check the connection to each web service and end
 };
 

@@ -42,18 +42,20 @@ int runMonitor(context::AppContext& ctx, const monitor::EmissionRoutine& emiteNF
 
 namespace {
 
-// Starts the panel with a fresh token, kept for the service user alone in <program folder>/painel/token,
-// and tells the journal the page's address.
+// Starts the panel with its kept token. The journal gets the address with the token only when the token
+// is new: a service's journal is read by more people than the token's file.
 void startPanel(platform::WebFrontend& web, const CommandLine& line, const std::string& programFolder) {
-    const std::string token = platform::newPanelToken();
-    const std::string tokenFile = programFolder + "/painel/token";
-    if (!platform::writeSecretFile(tokenFile, token + "\n"))
-        throw std::runtime_error("não foi possível gravar o token do painel em " + tokenFile);
+    const monitor::PanelToken token = monitor::keepPanelToken(programFolder);
     const std::string address =
         web.start({.host = line.listenHost, .port = line.listenPort, .tlsCertificate = line.tlsCertificate,
-                   .tlsKey = line.tlsKey},
-                  token);
-    std::cerr << "[painel] " << address << std::endl;
+                   .tlsKey = line.tlsKey, .names = line.panelNames},
+                  token.value);
+    monitor::keepPanelAddress(programFolder, address);
+    if (token.created)
+        std::cerr << "[painel] " << monitor::panelUrlWithToken(address, token.value) << std::endl;
+    else
+        std::cerr << "[painel] escutando em " << address << " (endereço com o token: quorvanti --app-dir "
+                  << programFolder << " --panel-url)" << std::endl;
 }
 
 }  // namespace
@@ -77,6 +79,17 @@ int quorvantiMain(const std::vector<std::string>& args) {
     if (!std::filesystem::is_directory(programFolder)) {
         std::cerr << "quorvanti: a pasta do programa não existe: " << programFolder << "\n";
         return static_cast<int>(ExitStatus::UsageError);
+    }
+
+    if (line->panelUrl) {
+        std::string problem;
+        const std::string url = monitor::keptPanelUrl(programFolder, problem);
+        if (url.empty()) {
+            std::cerr << "quorvanti: " << problem << "\n";
+            return static_cast<int>(ExitStatus::UsageError);
+        }
+        std::cout << url << std::endl;
+        return 0;
     }
 
     double timeScale = 1.0;

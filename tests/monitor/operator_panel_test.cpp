@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <sstream>
 
 #include "authorisation/attempt_journal.h"
@@ -114,6 +116,25 @@ TEST_F(OperatorPanelTest, TheDashboardShowsTheQueueAndTheDroppedSalesAndQueuesOn
         EXPECT_THAT(dashboard.gather(), HasSubstr(std::string("\"note\":\"") + note + "\""));
     }
     EXPECT_FALSE(plausibleSaleCode("700-01' or '1'='1"));
+}
+
+TEST(PanelTokenTest, KeptUntilRemovedOrOpenToOthers) {
+    testing::TempDir root;
+    const std::string file = root.path() + "/painel/token";
+    std::string last = keepPanelToken(root.path()).value;
+    EXPECT_EQ(keepPanelToken(root.path()).value, last);
+    namespace fs = std::filesystem;
+    const std::function<void()> spoils[] = {[&] { fs::permissions(file, fs::perms::group_read, fs::perm_options::add); },
+                                            [&] { testing::writeFile(file, last.substr(0, 63)); },
+                                            [&] { fs::remove(file); }};
+    for (const auto& spoil : spoils) {
+        spoil();
+        const PanelToken next = keepPanelToken(root.path());
+        EXPECT_TRUE(next.created);
+        EXPECT_NE(next.value, last);
+        EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        last = next.value;
+    }
 }
 
 }  // namespace

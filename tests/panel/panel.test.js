@@ -4,6 +4,7 @@
 const { describe, before, after, test } = require("node:test");
 const assert = require("node:assert/strict");
 const fs = require("node:fs");
+const http = require("node:http");
 const path = require("node:path");
 const { Shop, launchBrowser, until, artifacts, haveChromium } = require("./shop.js");
 
@@ -26,12 +27,32 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     if (shop) await shop.stop();
   });
 
+  test("the token leaves the address bar and stays in the tab: a reload still works", async () => {
+    assert.equal(page.url(), shop.base + "/");
+    assert.equal(await page.evaluate(() => sessionStorage.getItem("quorvanti-token")), shop.token);
+    await page.reload();
+    await page.locator("#conexao", { hasText: "conectado" }).waitFor();
+    assert.equal(page.url(), shop.base + "/");
+    // The journal gave the address with the token once, when the token was made.
+    assert.equal(shop.journalText().split(shop.token).length, 2);
+  });
+
+  test("a foreign name is refused before the token is looked at", async () => {
+    const named = (host) => new Promise((resolve, reject) => {
+      http.get(shop.base + "/api/state", { headers: { Host: host, "X-Quorvanti-Token": shop.token } },
+        (response) => { response.resume(); resolve(response.statusCode); }).on("error", reject);
+    });
+    const port = new URL(shop.base).port;
+    assert.equal(await named("rebind.example:" + port), 421);
+    assert.equal(await named("localhost:" + port), 200);
+  });
+
   test("every request needs the token; changes need it in the header", async () => {
     const call = (url, options = {}) => fetch(shop.base + url, options).then((r) => r.status);
     const header = { "X-Quorvanti-Token": shop.token };
     const form = { ...header, "Content-Type": "application/x-www-form-urlencoded" };
-    assert.equal(await call("/"), 403);
-    assert.equal(await call("/?token=" + "0".repeat(64)), 403);
+    assert.equal(await call("/"), 200);  // the page alone: no data, no secret
+    assert.equal(await call("/api/state?token=" + shop.token), 403);
     assert.equal(await call("/api/state"), 403);
     assert.equal(await call("/api/state", { headers: { "X-Quorvanti-Token": shop.token.slice(1) } }), 403);
     assert.equal(await call("/api/command?token=" + shop.token, { method: "POST", body: "name=Check1" }), 403);

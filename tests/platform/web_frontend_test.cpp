@@ -1,17 +1,21 @@
-// The panel's HTTP side on a real socket: the token on every request, POST-only changes with the token
-// in the header, bounded and checked input; and a message box answered from another thread (as the
-// page does) while the monitor thread waits.
+// The panel's HTTP side on a real socket: only this panel's names, the token on every data request, POST-only
+// changes with the token in the header from the page's origin, bounded and checked input; and a message
+// box answered from another thread (as the page does) while the monitor thread waits.
 #include "platform/ui/web_frontend.h"
 
 #include <httplib.h>
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdlib>
 #include <sstream>
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/host_name.h"
 #include "platform/ui/event_loop.h"
+#include "support/temp_dir.h"
 
 namespace quorvanti::platform {
 namespace {
@@ -21,11 +25,13 @@ protected:
     std::string startWeb() {
         web.addCommand("ping", {[](const std::string& arg) { return arg == "ok" ? "" : "argumento ruim"; },
                                 [this](const std::string& arg) { ran += arg; }});
-        return web.start({}, token);
+        PanelListen listen;
+        listen.names = {"Caixa.Loja."};
+        return web.start(listen, token);
     }
 
-    httplib::Result post(const std::string& path, const std::string& body, bool withToken = true) {
-        httplib::Headers headers;
+    httplib::Result post(const std::string& path, const std::string& body, bool withToken = true,
+                         httplib::Headers headers = {}) {
         if (withToken) headers.emplace(kPanelTokenHeader, token);
         return client.Post(path.c_str(), headers, body, "application/x-www-form-urlencoded");
     }
@@ -41,18 +47,30 @@ protected:
 };
 
 TEST_F(WebFrontendTest, EveryRequestNeedsTheTokenAndChangesArePostsWithItInTheHeader) {
-    EXPECT_EQ(address, "http://127.0.0.1:" + std::to_string(web.port()) + "/?token=" + token);
+    const std::string port = std::to_string(web.port());
+    EXPECT_EQ(address, "http://127.0.0.1:" + port + "/");
     EXPECT_EQ(token.size(), 64u);
     EXPECT_NE(token, newPanelToken());
     const httplib::Headers good{{kPanelTokenHeader, token}};
     const httplib::Headers bad{{kPanelTokenHeader, std::string(token.rbegin(), token.rend())}};
+    const auto named = [&](const std::string& host) { return httplib::Headers{{"Host", host}, {kPanelTokenHeader, token}}; };
+    const auto from = [&](const std::string& origin) { return httplib::Headers{{"Origin", origin}}; };
     const struct {
         const char* what;
         httplib::Result result;
         int status;
     } cases[] = {
-        {"page without token", client.Get("/"), 403},
-        {"page with token", client.Get(("/?token=" + token).c_str()), 200},
+        // The name comes first: another one is refused even with the right token.
+        {"a foreign name", client.Get("/api/state", named("rebind.example:" + port)), 421},
+        {"a foreign name, no token", client.Get("/", {{"Host", "rebind.example"}}), 421},
+        {"an address that is not this panel's", client.Get("/api/state", named("10.9.8.7:" + port)), 421},
+        {"a malformed name", client.Get("/api/state", named("127.0.0.1:" + port + "@x")), 421},
+        {"a name the operator gave", client.Get("/api/state", named("CAIXA.loja:" + port)), 200},
+        {"the IPv6 loopback", client.Get("/api/state", named("[::1]:" + port)), 200},
+        {"a POST from another origin", post("/api/command", "name=ping&arg=ok", true, from("http://rebind.example")), 403},
+        {"a POST from another port", post("/api/command", "name=ping&arg=ok", true, from("http://127.0.0.1:1")), 403},
+        {"a POST from an opaque origin", post("/api/command", "name=ping&arg=ok", true, from("null")), 403},
+        {"page without token", client.Get("/"), 200},
         {"state without token", client.Get("/api/state"), 403},
         {"state with a wrong token", client.Get("/api/state", bad), 403},
         {"state with the token", client.Get("/api/state", good), 200},
@@ -68,6 +86,7 @@ TEST_F(WebFrontendTest, EveryRequestNeedsTheTokenAndChangesArePostsWithItInTheHe
         {"no dialog open", post("/api/modal", "id=1&action=answer&answer=ok"), 409},
         {"bad action", post("/api/modal", "id=1&action=rm"), 400},
         {"accepted command", post("/api/command", "name=ping&arg=ok"), 202},
+        {"the page's own origin", post("/api/command", "name=ping&arg=ok", true, from("http://127.0.0.1:" + port)), 202},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(c.result) << c.what;
@@ -79,10 +98,10 @@ TEST_F(WebFrontendTest, EveryRequestNeedsTheTokenAndChangesArePostsWithItInTheHe
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->get_header_value("Content-Type"), "image/png");
     EXPECT_EQ(picture->body.size(), 13u);
-    // Only the accepted command ran, and only once the monitor thread took its events.
+    // Only the accepted commands ran, and only once the monitor thread took their events.
     EXPECT_EQ(ran, "");
     loop.doEvents();
-    EXPECT_EQ(ran, "ok");
+    EXPECT_EQ(ran, "okok");
 }
 
 TEST_F(WebFrontendTest, AMessageBoxWaitsForTheAnswerThePageGives) {
@@ -118,6 +137,42 @@ TEST(WebFrontendListenTest, OffTheLoopbackOnlyWithTls) {
     PanelListen everywhere;
     everywhere.host = "0.0.0.0";
     EXPECT_THROW(web.start(everywhere, newPanelToken()), std::runtime_error);
+}
+
+TEST(WebFrontendListenTest, WithTlsEverywhereTheAddressNamesTheMachineAndItsNamesAreAnswered) {
+    for (const char* name : {"caixa", "Caixa-1.loja.", "192.168.0.10", "[fe80::1]", "fe80::1"}) EXPECT_TRUE(isPanelName(name)) << name;
+    for (const char* name : {"", "-caixa", "caixa-.loja", "a..b", "caixa loja", "caixa:8443", "[caixa]"})
+        EXPECT_FALSE(isPanelName(name)) << name;
+    // The certificate an operator makes for the phones.
+    testing::TempDir folder;
+    ASSERT_EQ(std::system(("cd " + folder.path() + " && " QUORVANTI_SOURCE_DIR "/scripts/make-panel-certificate.sh caixa "
+                           "127.0.0.1 >/dev/null").c_str()),
+              0);
+    PanelListen listen;
+    listen.host = "0.0.0.0";
+    listen.tlsCertificate = folder.file("caixa.crt");
+    listen.tlsKey = folder.file("caixa.key");
+    std::string lan = testing::commandOutput("hostname -I");
+    lan = std::isdigit(static_cast<unsigned char>(lan[0])) ? lan.substr(0, lan.find_first_of(" \n")) : "";
+    for (const std::string named : {"", "caixa"}) {
+        VirtualClock clock;
+        EventLoop loop(clock);
+        std::ostringstream journal;
+        WebFrontend web(loop, journal, MessageAnswer::Yes, [] { return false; });
+        if (!named.empty()) listen.names = {named};
+        const std::string address = web.start(listen, newPanelToken());
+        EXPECT_EQ(address, "https://" + (named.empty() ? hostName() : named) + ":" + std::to_string(web.port()) + "/");
+        httplib::SSLClient client("127.0.0.1", web.port());
+        client.set_ca_cert_path(folder.file("caixa-ac.crt").c_str());
+        client.enable_server_certificate_verification(true);
+        // 403: the name passed and the token is missing. A LAN address of this machine passes too.
+        for (const auto& [host, status] : std::vector<std::pair<std::string, int>>{
+                 {hostName(), 403}, {"127.0.0.1", 403}, {lan, lan.empty() ? 421 : 403}, {"caixa", named.empty() ? 421 : 403}}) {
+            const auto result = client.Get("/api/state", {{"Host", host}});
+            ASSERT_TRUE(result) << host << ": " << httplib::to_string(result.error());
+            EXPECT_EQ(result->status, status) << host;
+        }
+    }
 }
 
 }  // namespace

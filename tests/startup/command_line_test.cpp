@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <string>
 
+#include "support/monitor_process.h"
 #include "support/program_folder.h"
+#include "support/temp_dir.h"
 
 namespace quorvanti::startup {
 namespace {
@@ -62,6 +66,30 @@ TEST(CommandLineTest, StopsEndWithTheirOwnStatus) {
     EXPECT_NE(run.output.find("QUORVANTI_TIME_SCALE inválida: \"0,01\""), std::string::npos) << run.output;
 }
 
+TEST(CommandLineTest, ThePanelsAddressWithItsTokenIsJournalledOnlyWhenTheTokenIsMadeAndOnRequest) {
+    testing::ProgramFolder folder(database::DbKind::Sqlite);
+    ProcessRun url = runMonitor("--app-dir " + folder.path() + " --panel-url");
+    EXPECT_EQ(url.status, 64) << url.output;
+    // Each run is stopped as a service is, once the panel has told its address.
+    testing::MonitorOptions web;
+    web.arguments = {"--frontend", "web"};
+    web.limit = std::chrono::seconds(60);
+    const testing::MonitorWatch stopAtPanel = [](testing::MonitorRun& run, const std::string& line) {
+        if (line.rfind("[painel]", 0) == 0) run.signal(SIGTERM);
+    };
+    const testing::MonitorRun first = testing::runMonitor(folder, stopAtPanel, web);
+    const std::string token = testing::readFile(folder.path() + "/painel/token").substr(0, 64);
+    EXPECT_NE(first.output.find("/?token=" + token + "\n"), std::string::npos) << first.output;
+    // Started again: the same token, so an open page keeps working; the journal shows the address alone.
+    const testing::MonitorRun second = testing::runMonitor(folder, stopAtPanel, web);
+    EXPECT_EQ(second.output.find(token), std::string::npos) << second.output;
+    EXPECT_NE(second.output.find("--panel-url)"), std::string::npos) << second.output;
+    url = runMonitor("--app-dir " + folder.path() + " --panel-url");
+    EXPECT_EQ(url.status, 0) << url.output;
+    EXPECT_EQ(url.output.rfind("http://127.0.0.1:", 0), 0u) << url.output;
+    EXPECT_TRUE(url.output.ends_with("/?token=" + token + "\n")) << url.output;
+}
+
 TEST(CommandLineTest, ParsesEveryOption) {
     std::string error;
     const auto line = parseCommandLine({"--app-dir", "/opt/loja", "--frontend", "headless", "--once", "--desktop-dir",
@@ -87,9 +115,17 @@ TEST(CommandLineTest, ParsesEveryOption) {
          {std::vector<std::string>{"--frontend", "web", "--listen", "0.0.0.0:8080"},
           {"--frontend", "web", "--listen", "127.0.0.1:65536"},
           {"--frontend", "web", "--listen", "8080"},
-          {"--listen", "127.0.0.1:8080"}})
+          {"--listen", "127.0.0.1:8080"},
+          {"--frontend", "web", "--panel-name", "caixa,"},
+          {"--frontend", "web", "--panel-name", "https://caixa.loja"},
+          {"--panel-name", "caixa"},
+          {"--panel-url", "--reprint", std::string(44, '1')}})
         EXPECT_FALSE(parseCommandLine(refused, error)) << refused[refused.size() - 1];
     EXPECT_TRUE(parseCommandLine({"--frontend", "web", "--listen", "192.168.0.5:8443", "--tls", "c", "k"}, error));
+    const auto named =
+        parseCommandLine({"--frontend", "web", "--panel-name", "caixa.loja,192.168.0.5", "--panel-name", "[fe80::1]"}, error);
+    ASSERT_TRUE(named) << error;
+    EXPECT_EQ(named->panelNames, (std::vector<std::string>{"caixa.loja", "192.168.0.5", "[fe80::1]"}));
 }
 
 }  // namespace

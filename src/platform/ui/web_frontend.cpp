@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 
+#include <cctype>
 #include <chrono>
 #include <stdexcept>
 
@@ -68,6 +69,31 @@ bool isLoopbackHost(const std::string& host) {
     in6_addr v6{};
     if (::inet_pton(AF_INET6, host.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
     return false;
+}
+
+bool isPanelName(const std::string& name) {
+    std::string text = name;
+    if (text.size() > 2 && text.front() == '[' && text.back() == ']') text = text.substr(1, text.size() - 2);
+    in_addr v4{};
+    in6_addr v6{};
+    if (::inet_pton(AF_INET, text.c_str(), &v4) == 1 || ::inet_pton(AF_INET6, text.c_str(), &v6) == 1) return true;
+    if (text != name) return false;
+    // A DNS name: dot-separated labels of letters, digits and inner hyphens, one trailing dot allowed.
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    if (text.empty() || text.size() > 253) return false;
+    std::size_t label = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        const char c = i < text.size() ? text[i] : '.';
+        if (c == '.') {
+            if (label == 0 || label > 63 || text[i - 1] == '-' || text[i - label] == '-') return false;
+            label = 0;
+        } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '-') {
+            ++label;
+        } else {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string jsonQuote(std::string_view text) {

@@ -5,8 +5,10 @@
 // dialog is open, as inputs that the waiting monitor thread applies itself. The HTTP threads never touch
 // the monitor's state: they read the snapshot under its mutex and hand closures over.
 //
-// Every request carries the access token (a random secret made at start); requests that change
-// anything are POSTs with the token in a header.
+// Requests must name this panel in their Host (and Origin, on POSTs): the listen address, the loopback, or
+// a name the operator gave, so that a foreign name resolved to this machine (DNS rebinding) reaches
+// nothing. The page itself is static and served to any such request; its data and changes need the
+// access token (a random secret) in a header, and changes are POSTs.
 #pragma once
 
 #include <atomic>
@@ -40,6 +42,8 @@ struct PanelListen {
     std::string host = "127.0.0.1";
     int port = 0;  // 0: a free port
     std::string tlsCertificate, tlsKey;
+    // Other names (or addresses) the page is reached by; with TLS the first one names the page's address.
+    std::vector<std::string> names;
 };
 
 // A command the page may give outside dialogs (a main-window click, a dashboard button).
@@ -63,6 +67,8 @@ std::string newPanelToken();
 bool panelTokenMatches(std::string_view expected, std::string_view given);
 // True for 127.0.0.0/8, ::1 and "localhost".
 bool isLoopbackHost(const std::string& host);
+// True for a name the panel may be reached by: an IPv4 or IPv6 address (brackets allowed) or a DNS name.
+bool isPanelName(const std::string& name);
 // `text` as a JSON string literal, quotes included.
 std::string jsonQuote(std::string_view text);
 
@@ -86,8 +92,9 @@ public:
     void onRepaint(std::function<void()> refresh) { refresh_ = std::move(refresh); }
     // Before start(): the commands of the page.
     void addCommand(const std::string& name, PanelCommand command);
-    // Listens (raises std::runtime_error when it cannot) and answers the page's address with the token,
-    // "http(s)://host:port/?token=...".
+    // Listens (raises std::runtime_error when it cannot) and answers the page's address without the
+    // token, "http(s)://host:port/". With TLS the host is the first of `listen.names`, else the machine's
+    // host name when the panel listens beyond the loopback (a phone cannot open 0.0.0.0).
     std::string start(const PanelListen& listen, const std::string& token);
     // Stops serving; open event streams end. Also done by the destructor.
     void stop();
@@ -133,7 +140,10 @@ private:
 
     // HTTP side (web_server.cpp).
     void installRoutes();
-    bool authorised(const httplib::Request& request, httplib::Response& response, bool headerOnly) const;
+    bool authorised(const httplib::Request& request, httplib::Response& response) const;
+    // True when `host` (canonical, as hostKey makes it) names this panel.
+    bool acceptedHost(const std::string& host) const;
+    bool sameOrigin(const httplib::Request& request) const;
     void postCommand(const httplib::Request& request, httplib::Response& response);
     void postModal(const httplib::Request& request, httplib::Response& response);
     void streamEvents(const httplib::Request& request, httplib::Response& response);
@@ -166,6 +176,9 @@ private:
     int streams_ = 0;
 
     std::string token_;
+    std::vector<std::string> acceptedHosts_;  // canonical; the loopback is always accepted besides
+    bool anyAddress_ = false;                 // listening on 0.0.0.0 or ::: this machine's addresses too
+    bool tls_ = false;
     int port_ = 0;
     std::unique_ptr<httplib::Server> server_;
     std::thread serverThread_;

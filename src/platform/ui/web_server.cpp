@@ -1,14 +1,24 @@
-// The panel's HTTP side: the page, its state (whole and as server-sent events), its pictures, and the
-// two kinds of input (commands, and inputs to the open message box or dialog). Runs on the server's
-// threads: it reads the snapshot under the frontend's mutex and hands closures to the monitor thread.
+// The panel's HTTP side: the names it answers to, the page, its state (whole and as server-sent events),
+// its pictures, and the two kinds of input (commands, and inputs to the open message box or dialog). Runs
+// on the server's threads: it reads the snapshot under the frontend's mutex and hands closures to the
+// monitor thread.
 #include <httplib.h>
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
+#include <cstring>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
+#include "platform/host_name.h"
 #include "platform/ui/web_frontend.h"
 
 namespace quorvanti::platform {
@@ -94,6 +104,66 @@ std::string field(const std::map<std::string, std::string>& fields, const std::s
     return it == fields.end() ? std::string() : it->second;
 }
 
+// `host` as requests are compared with it: an address as inet_ntop writes it (brackets off), a name in
+// lower case without its trailing dot.
+std::string hostKey(std::string host) {
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    char text[INET6_ADDRSTRLEN] = {};
+    in_addr v4{};
+    in6_addr v6{};
+    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1 && ::inet_ntop(AF_INET, &v4, text, sizeof text)) return text;
+    if (::inet_pton(AF_INET6, host.c_str(), &v6) == 1 && ::inet_ntop(AF_INET6, &v6, text, sizeof text)) return text;
+    for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!host.empty() && host.back() == '.') host.pop_back();
+    return host;
+}
+
+bool isAddress(const std::string& key) {
+    in6_addr address{};
+    return ::inet_pton(AF_INET, key.c_str(), &address) == 1 || ::inet_pton(AF_INET6, key.c_str(), &address) == 1;
+}
+
+struct Authority {
+    std::string host;  // as hostKey writes it
+    int port = 0;      // 0: none given
+};
+
+// A Host header or an origin's "host[:port]" / "[v6][:port]"; nullopt when malformed.
+std::optional<Authority> parseAuthority(const std::string& text) {
+    const std::size_t close = text.rfind(']');
+    const std::size_t colon = text.find(':', close == std::string::npos ? 0 : close);
+    const std::string host = text.substr(0, colon), port = colon == std::string::npos ? "" : text.substr(colon + 1);
+    if (host.empty() || !isPanelName(host) || (host.front() == '[') != (close != std::string::npos)) return std::nullopt;
+    Authority authority{hostKey(host), 0};
+    if (colon == std::string::npos) return authority;
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    authority.port = std::stoi(port);
+    if (authority.port == 0 || authority.port > 65535) return std::nullopt;
+    return authority;
+}
+
+// This machine's addresses now (they change with DHCP), as hostKey writes them.
+std::vector<std::string> interfaceAddresses() {
+    std::vector<std::string> addresses;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return addresses;
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr) continue;
+        char text[INET6_ADDRSTRLEN] = {};
+        if (entry->ifa_addr->sa_family == AF_INET) {
+            sockaddr_in address{};
+            std::memcpy(&address, entry->ifa_addr, sizeof address);
+            if (::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text)) addresses.emplace_back(text);
+        } else if (entry->ifa_addr->sa_family == AF_INET6) {
+            sockaddr_in6 address{};
+            std::memcpy(&address, entry->ifa_addr, sizeof address);
+            if (::inet_ntop(AF_INET6, &address.sin6_addr, text, sizeof text)) addresses.emplace_back(text);
+        }
+    }
+    ::freeifaddrs(list);
+    return addresses;
+}
+
 std::string pictureType(const std::string& bytes) {
     if (bytes.rfind("\x89PNG", 0) == 0) return "image/png";
     if (bytes.rfind("BM", 0) == 0) return "image/bmp";
@@ -108,12 +178,29 @@ WebFrontend::WebFrontend(EventLoop& loop, std::ostream& journal, MessageAnswer y
 
 WebFrontend::~WebFrontend() { stop(); }
 
-bool WebFrontend::authorised(const httplib::Request& request, httplib::Response& response, bool headerOnly) const {
-    std::string given = request.get_header_value(kPanelTokenHeader);
-    if (given.empty() && !headerOnly && request.has_param("token")) given = request.get_param_value("token");
-    if (panelTokenMatches(token_, given)) return true;
+bool WebFrontend::authorised(const httplib::Request& request, httplib::Response& response) const {
+    if (panelTokenMatches(token_, request.get_header_value(kPanelTokenHeader))) return true;
     refuse(response, 403, "acesso negado: falta o token do painel ou ele está errado");
     return false;
+}
+
+bool WebFrontend::acceptedHost(const std::string& host) const {
+    if (isLoopbackHost(host) || std::ranges::find(acceptedHosts_, host) != acceptedHosts_.end()) return true;
+    if (!anyAddress_ || !isAddress(host)) return false;
+    const auto here = interfaceAddresses();
+    return std::ranges::find(here, host) != here.end();
+}
+
+// The page's own POSTs carry its origin: scheme, host and port the same as this request's.
+bool WebFrontend::sameOrigin(const httplib::Request& request) const {
+    const std::string origin = request.get_header_value("Origin");
+    const std::string scheme = tls_ ? "https://" : "http://";
+    if (origin.rfind(scheme, 0) != 0) return false;
+    const auto from = parseAuthority(origin.substr(scheme.size()));
+    const auto to = parseAuthority(request.get_header_value("Host"));
+    const int defaultPort = tls_ ? 443 : 80;
+    return from && to && from->host == to->host &&
+           (from->port ? from->port : defaultPort) == (to->port ? to->port : defaultPort);
 }
 
 void WebFrontend::postCommand(const httplib::Request& request, httplib::Response& response) {
@@ -227,8 +314,24 @@ void WebFrontend::installRoutes() {
     server.set_default_headers({{"X-Content-Type-Options", "nosniff"},
                                 {"Referrer-Policy", "no-referrer"},
                                 {"X-Frame-Options", "DENY"}});
-    server.Get("/", [this](const httplib::Request& request, httplib::Response& response) {
-        if (!authorised(request, response, false)) return;
+    // Before the token is looked at: a page of another name (DNS rebinding) learns nothing, not even
+    // whether a token it guessed is right.
+    server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+        const auto host = request.get_header_value_count("Host") == 1 ? parseAuthority(request.get_header_value("Host"))
+                                                                       : std::nullopt;
+        if (!host || !acceptedHost(host->host)) {
+            refuse(response, 421, "o painel não atende por este nome: use o endereço do diário ou --panel-name");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (request.method == "POST" && request.has_header("Origin") && !sameOrigin(request)) {
+            refuse(response, 403, "pedido de outra origem recusado pelo painel");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    // The page holds no data and no secret (a reload has no token in its address): served to any request
+    // that named this panel; what it then asks for needs the token.
+    server.Get("/", [](const httplib::Request&, httplib::Response& response) {
         response.set_header("Cache-Control", "no-store");
         response.set_header("Content-Security-Policy",
                             "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
@@ -236,16 +339,16 @@ void WebFrontend::installRoutes() {
         response.set_content(kPage, "text/html; charset=utf-8");
     });
     server.Get("/api/state", [this](const httplib::Request& request, httplib::Response& response) {
-        if (!authorised(request, response, true)) return;
+        if (!authorised(request, response)) return;
         response.set_header("Cache-Control", "no-store");
         response.set_content(stateJson(), "application/json");
     });
     server.Get("/api/events", [this](const httplib::Request& request, httplib::Response& response) {
-        if (!authorised(request, response, true)) return;
+        if (!authorised(request, response)) return;
         streamEvents(request, response);
     });
     server.Get(R"(/api/picture/([A-Za-z0-9_]{1,32}))", [this](const httplib::Request& request, httplib::Response& response) {
-        if (!authorised(request, response, true)) return;
+        if (!authorised(request, response)) return;
         std::string bytes;
         {
             std::lock_guard lock(mutex_);
@@ -257,11 +360,11 @@ void WebFrontend::installRoutes() {
         response.set_content(bytes, pictureType(bytes));
     });
     server.Post("/api/command", [this](const httplib::Request& request, httplib::Response& response) {
-        if (!authorised(request, response, true)) return;
+        if (!authorised(request, response)) return;
         postCommand(request, response);
     });
     server.Post("/api/modal", [this](const httplib::Request& request, httplib::Response& response) {
-        if (!authorised(request, response, true)) return;
+        if (!authorised(request, response)) return;
         postModal(request, response);
     });
     server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
@@ -274,11 +377,19 @@ void WebFrontend::installRoutes() {
 
 std::string WebFrontend::start(const PanelListen& listen, const std::string& token) {
     if (server_) throw std::logic_error("painel já iniciado");
-    const bool tls = !listen.tlsCertificate.empty();
-    if (!tls && !isLoopbackHost(listen.host))
+    tls_ = !listen.tlsCertificate.empty();
+    if (!tls_ && !isLoopbackHost(listen.host))
         throw std::runtime_error("o painel só escuta fora do loopback com --tls CERT KEY");
     token_ = token;
-    if (tls) {
+    const std::string listenKey = hostKey(listen.host);
+    anyAddress_ = listenKey == "0.0.0.0" || listenKey == "::";
+    // The address a phone opens names the host the certificate names, never 0.0.0.0.
+    std::string urlHost = listen.host;
+    if (tls_ && !listen.names.empty()) urlHost = listen.names.front();
+    else if (tls_ && !isLoopbackHost(listenKey)) urlHost = hostName();
+    acceptedHosts_ = {hostKey(urlHost), anyAddress_ ? hostKey(hostName()) : listenKey};
+    for (const auto& name : listen.names) acceptedHosts_.push_back(hostKey(name));
+    if (tls_) {
         server_ = std::make_unique<httplib::SSLServer>(listen.tlsCertificate.c_str(), listen.tlsKey.c_str());
         if (!server_->is_valid())
             throw std::runtime_error("certificado ou chave TLS do painel ilegível: " + listen.tlsCertificate);
@@ -302,8 +413,9 @@ std::string WebFrontend::start(const PanelListen& listen, const std::string& tok
     // stop() only reaches a server that is already running: wait for it, so that an early stop cannot
     // leave the thread listening for ever.
     while (!server_->is_running() && !listenEnded_) std::this_thread::yield();
-    const std::string host = listen.host.find(':') != std::string::npos ? "[" + listen.host + "]" : listen.host;
-    return std::string(tls ? "https" : "http") + "://" + host + ":" + std::to_string(port_) + "/?token=" + token;
+    const std::string key = hostKey(urlHost);
+    const std::string host = key.find(':') != std::string::npos ? "[" + key + "]" : key;
+    return std::string(tls_ ? "https" : "http") + "://" + host + ":" + std::to_string(port_) + "/";
 }
 
 void WebFrontend::stop() {
