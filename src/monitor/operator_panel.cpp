@@ -57,20 +57,19 @@ std::string noCheck(const std::string&) { return ""; }
 
 }  // namespace
 
-PanelToken keepPanelToken(const std::string& programFolder) {
+PanelToken panelToken(const std::string& programFolder) {
     const std::string path = tokenFile(programFolder);
     if (std::string kept = firstLine(path); wellFormedToken(kept) && keptPrivate(path)) return {std::move(kept), false};
-    PanelToken token{platform::newPanelToken(), true};
-    if (!platform::writeSecretFile(path, token.value + "\n"))
-        throw std::runtime_error("não foi possível gravar o token do painel em " + path);
-    return token;
+    return {platform::newPanelToken(), true};
 }
 
-void keepPanelAddress(const std::string& programFolder, const std::string& address) {
-    const std::string path = addressFile(programFolder);
-    if (firstLine(path) == address) return;
-    if (!platform::writeSecretFile(path, address + "\n"))
-        throw std::runtime_error("não foi possível gravar o endereço do painel em " + path);
+void keepPanel(const std::string& programFolder, const PanelToken& token, const std::string& address) {
+    const std::string path = tokenFile(programFolder);
+    if (token.created && !platform::writeSecretFile(path, token.value + "\n"))
+        throw std::runtime_error("não foi possível gravar o token do painel em " + path);
+    const std::string where = addressFile(programFolder);
+    if (firstLine(where) != address && !platform::writeSecretFile(where, address + "\n"))
+        throw std::runtime_error("não foi possível gravar o endereço do painel em " + where);
 }
 
 std::string panelUrlWithToken(const std::string& address, const std::string& token) {

@@ -16,17 +16,17 @@
 namespace quorvanti::monitor {
 
 // The panel's access token, kept in <program folder>/painel/token (0600, folder 0700) until someone
-// removes it, so that a restart leaves an open page working. `created`: it was made now (the first start,
-// or the file was missing, malformed or open to other users), and only then is its address journalled.
+// removes it, so that a restart leaves an open page working. `created`: it is new (the first start, or
+// the file was missing, malformed or open to other users), and only then is its address journalled.
 struct PanelToken {
     std::string value;
     bool created = false;
 };
-// Raises std::runtime_error naming the file when a new token cannot be written.
-PanelToken keepPanelToken(const std::string& programFolder);
-// Keeps the address the panel serves (without the token) beside the token, for keptPanelUrl.
-// Raises std::runtime_error naming the file when it cannot.
-void keepPanelAddress(const std::string& programFolder, const std::string& address);
+// The kept token, or a new one not yet kept.
+PanelToken panelToken(const std::string& programFolder);
+// Once the panel listens: keeps a new token, and the address it serves (without the token) for
+// keptPanelUrl. Raises std::runtime_error naming the file it cannot write.
+void keepPanel(const std::string& programFolder, const PanelToken& token, const std::string& address);
 // `address` with the token, as the operator opens it: "http(s)://host:port/?token=...".
 std::string panelUrlWithToken(const std::string& address, const std::string& token);
 // The address of the panel last started on `programFolder`, with its kept token; "" with `problem` set

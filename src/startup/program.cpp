@@ -45,12 +45,13 @@ namespace {
 // Starts the panel with its kept token. The journal gets the address with the token only when the token
 // is new: a service's journal is read by more people than the token's file.
 void startPanel(platform::WebFrontend& web, const CommandLine& line, const std::string& programFolder) {
-    const monitor::PanelToken token = monitor::keepPanelToken(programFolder);
+    // A token is kept only once the panel listens: a start that fails leaves the next one to show it.
+    const monitor::PanelToken token = monitor::panelToken(programFolder);
     const std::string address =
         web.start({.host = line.listenHost, .port = line.listenPort, .tlsCertificate = line.tlsCertificate,
                    .tlsKey = line.tlsKey, .names = line.panelNames},
                   token.value);
-    monitor::keepPanelAddress(programFolder, address);
+    monitor::keepPanel(programFolder, token, address);
     if (token.created)
         std::cerr << "[painel] " << monitor::panelUrlWithToken(address, token.value) << std::endl;
     else

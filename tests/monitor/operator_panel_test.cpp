@@ -121,19 +121,21 @@ TEST_F(OperatorPanelTest, TheDashboardShowsTheQueueAndTheDroppedSalesAndQueuesOn
 TEST(PanelTokenTest, KeptUntilRemovedOrOpenToOthers) {
     testing::TempDir root;
     const std::string file = root.path() + "/painel/token";
-    std::string last = keepPanelToken(root.path()).value;
-    EXPECT_EQ(keepPanelToken(root.path()).value, last);
     namespace fs = std::filesystem;
     const std::function<void()> spoils[] = {[&] { fs::permissions(file, fs::perms::group_read, fs::perm_options::add); },
-                                            [&] { testing::writeFile(file, last.substr(0, 63)); },
+                                            [&] { testing::writeFile(file, testing::readFile(file).substr(0, 63)); },
                                             [&] { fs::remove(file); }};
+    PanelToken token = panelToken(root.path());
     for (const auto& spoil : spoils) {
-        spoil();
-        const PanelToken next = keepPanelToken(root.path());
-        EXPECT_TRUE(next.created);
-        EXPECT_NE(next.value, last);
+        EXPECT_TRUE(token.created);
+        keepPanel(root.path(), token, "http://127.0.0.1:8470/");
         EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-        last = next.value;
+        EXPECT_EQ(panelToken(root.path()).value, token.value);
+        EXPECT_FALSE(panelToken(root.path()).created);
+        spoil();
+        const PanelToken next = panelToken(root.path());
+        EXPECT_NE(next.value, token.value);
+        token = next;
     }
 }
 
