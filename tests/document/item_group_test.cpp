@@ -148,11 +148,10 @@ TEST_P(ItemGroupTest, AnInvalidOrMissingNcmStopsTheSaleAndRemovesItFromTheQueue)
 }
 
 // A name with runs of blanks or markup never drops the sale: it goes cleaned with single blanks, as do
-// the recipient's name and address, and the document the real component signs from the groups passes
-// the official schema. Homologation sends the fixed description instead.
+// the recipient's name and address, in a document the real component signs and the schema accepts.
 TEST_P(ItemGroupTest, NamesWithRunsOfBlanksOrMarkupReachASignedDocumentTheSchemaAccepts) {
     QUORVANTI_SKIP_WITHOUT_SHARED();
-    const std::pair<const char*, const char*> names[] = {
+    const std::pair<const char*, std::string> names[] = {
         {"  A    B  ", "A B"},
         {"Coca     Cola 2L", "COCA COLA 2L"},  // five blanks: more than two halvings by LimpaTexto leave
         {"<b>x</b>", "B X /B"},
@@ -163,13 +162,13 @@ TEST_P(ItemGroupTest, NamesWithRunsOfBlanksOrMarkupReachASignedDocumentTheSchema
     int code = 1;
     for (const auto& name : names) addItem({.code = code++, .description = name.first});
     world->addClient({.name = "  Maria     <da>  Silva & Cia ", .street = "Rua     das  Flores"});
-    world->ctx.emission.SaleClientCode = "77";
-    world->ctx.emission.ConsumerDocumentInput = "52998224725";
+    auto& ctx = world->ctx;
+    ctx.emission.SaleClientCode = "77";
+    ctx.emission.ConsumerDocumentInput = "52998224725";
 
     testing::SignedNfceMaker maker(world->folder.path());
     fiscal::RealFiscalComponent component(maker.storeFolder());
     component.configure(maker.configuration(1));
-    auto& ctx = world->ctx;
     world->folder.queueSale(ctx.emission.SaleCode);
     world->openItemRows(ctx.emission.SaleCode);
     world->openSaleHeader(ctx.emission.SaleCode);
@@ -193,14 +192,9 @@ TEST_P(ItemGroupTest, NamesWithRunsOfBlanksOrMarkupReachASignedDocumentTheSchema
     const std::string xml = testing::readFile(generation.signedXmlPath);
     std::string error;
     EXPECT_TRUE(testing::validAgainst("nfe_v4.00.xsd", xml, &error)) << error;
-    std::vector<std::string> sentNames, expectedNames;
-    for (std::size_t at = xml.find("<xProd>"); at != std::string::npos; at = xml.find("<xProd>", at + 1))
-        sentNames.push_back(testing::between(xml.substr(at), "<xProd>", "</xProd>"));
-    for (const auto& name : names) expectedNames.emplace_back(name.second);
-    EXPECT_EQ(sentNames, expectedNames);
-    EXPECT_EQ(std::make_tuple(testing::between(xml, "</CPF><xNome>", "</xNome>"),
-                              testing::between(xml, "<enderDest><xLgr>", "</xLgr>")),
-              std::make_tuple("MARIA DA SILVA E CIA", "RUA DAS FLORES"));
+    for (const auto& [typed, sent] : names)
+        EXPECT_NE(xml.find("<xProd>" + sent + "</xProd>"), std::string::npos) << typed;
+    EXPECT_NE(xml.find("<xNome>MARIA DA SILVA E CIA</xNome><enderDest><xLgr>RUA DAS FLORES</xLgr>"), std::string::npos);
 
     // Homologation sends the fixed description.
     world = std::make_unique<GroupWorld>(GetParam());

@@ -23,9 +23,7 @@
 #include "fiscal_component/unavailable_component.h"
 #include "support/error_text.h"
 #include "support/shared_data.h"
-#include "support/signed_nfce.h"
 #include "support/temp_dir.h"
-#include "support/test_certificates.h"
 
 namespace quorvanti::fiscal {
 namespace {
@@ -286,35 +284,6 @@ TEST(NfceDocumentTest, TextsAreEscapedAndCutToTheLayoutMaximum) {
     // 32 characters of name and 28 of the X run make the layout's 60.
     EXPECT_EQ(name, "<xNome>PADARIA &amp; CONFEITARIA &lt;EXEMPLO&gt; " + std::string(28, 'X') + "</xNome>");
     EXPECT_THAT(between(xml, "<enderEmit>", "</enderEmit>"), Not(HasSubstr("<fone>")));
-}
-
-// Names as typed, with runs of blanks, markup and quotes: the signed document carries them with single
-// blanks and the markup escaped, the official schema accepts it and its signature verifies.
-TEST(NfceDocumentTest, NamesWithRunsOfBlanksAndMarkupAreSignedEscapedWithSingleBlanks) {
-    QUORVANTI_SKIP_WITHOUT_SHARED();
-    const std::pair<const char*, const char*> names[] = {
-        {"  A    B  ", "A B"},
-        {"<b>x</b>", "&lt;b&gt;x&lt;/b&gt;"},
-        {"a & b", "a &amp; b"},
-        {"TV 32\" 'LED'\t\r\n  4K", "TV 32\" 'LED' 4K"},
-    };
-    testsales::Sale sale;
-    sale.items.clear();
-    for (const auto& name : names) sale.items.push_back({.description = name.first});
-    sale.cpf = "52998224725";
-    sale.recipientName = "  JOSE   <&>  SILVA ";
-    testing::TempDir dir;
-    const testing::SignedNfce signedNfce = testing::SignedNfceMaker(dir.path()).make(sale, 1);
-
-    std::string problem;
-    EXPECT_TRUE(testing::validAgainst("nfe_v4.00.xsd", signedNfce.xml, &problem)) << problem;
-    EXPECT_TRUE(testing::xmlsecVerifies(signedNfce.path, &problem)) << problem;
-    std::vector<std::string> written, expected;
-    for (auto at = signedNfce.xml.find("<xProd>"); at != std::string::npos; at = signedNfce.xml.find("<xProd>", at + 1))
-        written.push_back(testing::between(signedNfce.xml.substr(at), "<xProd>", "</xProd>"));
-    for (const auto& name : names) expected.emplace_back(name.second);
-    EXPECT_EQ(written, expected);
-    EXPECT_EQ(testing::between(signedNfce.xml, "</CPF><xNome>", "</xNome>"), "JOSE &lt;&amp;&gt; SILVA");
 }
 
 TEST(AmountFormatTest, RoundsTheDecimalTheOperatorMeant) {

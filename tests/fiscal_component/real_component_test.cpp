@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <tuple>
 
 #include "fiscal_component/certificates/certificate_store.h"
 #include "fiscal_component/document/access_key.h"
@@ -90,13 +91,14 @@ std::vector<std::pair<std::string, Sale>> variedSales() {
     Sale cnpj;
     cnpj.cnpj = "11444777000161";
     cnpj.recipientAddress = true;
-    cnpj.items = {SaleItem{.description = "CAF\u00c9 & LEITE <1L> \"PREMIUM\" D'\u00c1GUA", .total = 7.5}};
+    cnpj.recipientName = "  JOSE   <&>  SILVA ";
+    cnpj.items = {SaleItem{.description = "  CAF\u00c9 & LEITE\t<1L>  \"PREMIUM\"\r\n D'\u00c1GUA ", .total = 7.5}};
     for (int i = 0; i < 11; ++i) {
         cnpj.items.push_back(SaleItem{.code = std::to_string(100 + i), .description = "ITEM " + std::to_string(i),
                                       .csosn = i % 3 == 0 ? "500" : "102", .quantity = 0.375 * (i + 1),
                                       .total = 1.99 * (i + 1), .discount = i % 4 == 0 ? 0.10 : 0});
     }
-    sales.emplace_back("CNPJ with address, twelve items, markup characters", cnpj);
+    sales.emplace_back("CNPJ with address, twelve items, markup and runs of blanks", cnpj);
     Sale contingency = cpf;
     contingency.tpEmis = 9;
     contingency.dhCont = "2026-03-05T00:00:00-04:00";
@@ -273,37 +275,27 @@ TEST_F(RealComponentTest, SaysWhetherItCanWorkAndRefusesWhatItCannotDo) {
     EXPECT_FALSE(std::filesystem::exists(documentFolder + "arquivos/assinado"));
 }
 
-// A file that cannot be written stops the generation with the file and the reason, and leaves no partial
-// file under its name; the next generation writes both.
+// A file that cannot be written stops the generation naming it and the reason, with nothing under its
+// name; the next generation writes both.
 TEST_F(RealComponentTest, AFileThatCannotBeWrittenStopsTheGenerationNamingItAndTheReason) {
-    const struct Disarm {
-        ~Disarm() { platform::test_seam::stopFailingWrites(); }
-    } disarm;
-    // The message of the generation of a sale by a fresh component.
-    const auto generationFailure = [&] {
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {documentFolder + "arquivos/assinado", ENOSPC, "arquivos/assinado/NFe[0-9]{44}-assinado.xml': disco cheio"},
+        {documentFolder, EACCES, "arquivos/gerados/NFe[0-9]{44}.xml': sem permissão de escrita"},
+    };
+    for (const auto& [folder, error, failure] : cases) {
+        platform::test_seam::failWritesUnder(folder, error);
         RealFiscalComponent fresh(storeFolder);
         fresh.configure(maker.configuration());
         testsales::sendSale(fresh, Sale{});
         std::string key;
         GenerationArgs args;
         SharedTexts shared;
-        return errorText<ComponentError>([&] { fresh.generate(key, args, shared); });
-    };
-    const std::string signedFolder = documentFolder + "arquivos/assinado";
-    platform::test_seam::failWritesUnder(signedFolder, ENOSPC);
-    EXPECT_THAT(generationFailure(), ::testing::MatchesRegex("Não foi possível gravar o arquivo '" + signedFolder +
-                                                             "/NFe[0-9]{44}-assinado.xml': disco cheio"));
-    EXPECT_FALSE(std::filesystem::exists(signedFolder));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(documentFolder + "arquivos/gerados"), {}), 1);
-    platform::test_seam::stopFailingWrites();
-
-    platform::test_seam::failWritesUnder(documentFolder, EACCES);
-    EXPECT_THAT(generationFailure(),
-                ::testing::MatchesRegex(".*arquivos/gerados/NFe[0-9]{44}.xml': sem permissão de escrita"));
-    platform::test_seam::stopFailingWrites();
-
-    const Generated generated = generate(Sale{});
-    EXPECT_THAT(readFile(generated.signedPath), HasSubstr("<Signature"));
+        EXPECT_THAT(errorText<ComponentError>([&] { fresh.generate(key, args, shared); }),
+                    ::testing::MatchesRegex("Não foi possível gravar o arquivo '" + documentFolder + failure));
+        platform::test_seam::stopFailingWrites();
+    }
+    EXPECT_FALSE(std::filesystem::exists(documentFolder + "arquivos/assinado"));
+    EXPECT_THAT(readFile(generate(Sale{}).signedPath), HasSubstr("<Signature"));
 }
 
 const std::string kExample = QUORVANTI_SHARED_DIR "/examples/nfce-homologacao-assinada.xml";

@@ -618,6 +618,29 @@ TEST_F(WebServicesTest, OnlyASignedNfeIsSent) {
     EXPECT_EQ(ws.sendDocument("<nfeProc/>", SendArgs{.nNF = 1}).cStat, kFailureXmlDocument);
 }
 
+// An authorised document that cannot be stored is told in storeFailure of the consultation, by receipt and
+// by key, with nothing under its name; answers that cannot be kept change nothing, and the next
+// consultation stores it.
+TEST_F(WebServicesTest, AnAuthorisedDocumentThatCannotBeStoredIsToldInTheConsultation) {
+    const testing::SignedNfce document = make(1700);
+    startAuthority();
+    WebServices ws = services();
+    platform::test_seam::failWritesUnder(nfe + "arquivos/procNFe", ENOSPC);
+    EXPECT_EQ(ws.send(document.path, SendArgs{.nNF = 1700, .indSinc = 0}).cStat, 103);
+    const std::string diskFull = "Não foi possível gravar o arquivo '" + procNfePath(document.key) + "': disco cheio";
+    for (const ConsultationResult& consulted : {ws.consult(document.key), services().consult(document.key)}) {
+        EXPECT_EQ(std::tie(consulted.cStat, consulted.protocolCStat, consulted.storeFailure),
+                  std::make_tuple(100, 100, diskFull));
+    }
+    EXPECT_FALSE(std::filesystem::exists(nfe + "arquivos/procNFe"));
+    platform::test_seam::stopFailingWrites();
+
+    platform::test_seam::failWritesUnder(nfe + "retornos", EACCES);
+    EXPECT_EQ(services().consult(document.key).storeFailure, "");
+    platform::test_seam::stopFailingWrites();
+    EXPECT_THAT(readFile(procNfePath(document.key)), HasSubstr("<protNFe"));
+}
+
 // The consultation takes the signed NFe of an authorised key from its file: a damaged file (or one with a
 // document type declaration, or with more after the NFe) must not become an authorised document that
 // cannot be read or holds what the authority did not authorise.
@@ -651,66 +674,6 @@ TEST(WebServicesAnswersTest, AnAuthorisationOfADamagedSignedFileWritesNoAuthoris
     writeFile(signedPath, "<?xml version=\"1.0\"?>\n" + nfeText);
     EXPECT_EQ(ws.consult(key).cStat, 100);
     EXPECT_THAT(readFile(procPath), HasSubstr(nfeText + "<protNFe"));
-}
-
-// An authorised document that cannot be stored leaves the consultation's answer as the authority gave it
-// and tells why in storeFailure, by key (consSitNFe) and by receipt (consReciNFe); no partial file is left
-// under its name, and the next consultation stores it. Kept answers that cannot be written change nothing.
-TEST(WebServicesAnswersTest, AnAuthorisedDocumentThatCannotBeStoredIsToldInTheConsultation) {
-    const std::string key = "51260311222333000181650010000012341000012347";
-    const std::string protNFe = "<protNFe versao=\"4.00\"><infProt><chNFe>" + key +
-                                "</chNFe><nProt>151260000012345</nProt><cStat>100</cStat>"
-                                "<xMotivo>Autorizado o uso da NF-e</xMotivo></infProt></protNFe>";
-    const auto envelope = [](const std::string& body) {
-        return "<env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\"><env:Body>" + body +
-               "</env:Body></env:Envelope>";
-    };
-    const std::string ns = "xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"";
-    const std::string byKey = envelope("<retConsSitNFe " + ns + "><cStat>100</cStat><xMotivo>Autorizado o uso da NF-e"
-                                       "</xMotivo>" + protNFe + "</retConsSitNFe>");
-    const std::string received = envelope("<retEnviNFe " + ns + "><cStat>103</cStat><xMotivo>Lote recebido com sucesso"
-                                          "</xMotivo><infRec><nRec>510000000012345</nRec></infRec></retEnviNFe>");
-    const std::string byReceipt = envelope("<retConsReciNFe " + ns + "><cStat>104</cStat><xMotivo>Lote processado"
-                                           "</xMotivo>" + protNFe + "</retConsReciNFe>");
-    testing::TempDir dir;
-    const std::string nfe = dir.file("nfe") + "/";
-    WebServices ws(WebServiceSettings{.uf = "MT", .tpAmb = 2, .documentFolder = nfe}, {},
-                   [&](const SoapCall& call, std::string_view name) {
-                       const std::string& body = call.service == WebService::Authorisation         ? received
-                                                 : call.service == WebService::ReceiptConsultation ? byReceipt
-                                                                                                   : byKey;
-                       SoapOutcome outcome{.httpStatus = 200, .body = body};
-                       outcome.reading = readSoapAnswer(call.service, 200, outcome.body, name);
-                       return outcome;
-                   });
-    const std::string nfeText = "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\"><infNFe versao=\"4.00\" Id=\"NFe" +
-                                key + "\"/><Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\"/></NFe>";
-    writeFile(nfe + "arquivos/assinado/NFe" + key + "-assinado.xml", "<?xml version=\"1.0\"?>\n" + nfeText);
-    const std::string procFolder = nfe + "arquivos/procNFe";
-    const std::string procPath = procFolder + "/" + key + "-procNFe.xml";
-    const std::string diskFull = "Não foi possível gravar o arquivo '" + procPath + "': disco cheio";
-
-    platform::test_seam::failWritesUnder(procFolder, ENOSPC);
-    ConsultationResult consulted = ws.consult(key);
-    EXPECT_EQ(std::tie(consulted.cStat, consulted.protocolCStat, consulted.nProt),
-              std::make_tuple(100, 100, "151260000012345"));
-    EXPECT_EQ(consulted.storeFailure, diskFull);
-    EXPECT_FALSE(std::filesystem::exists(procFolder));
-    EXPECT_TRUE(std::filesystem::exists(nfe + "retornos/" + key + "-ret-cons-sit.xml"));  // outside: written
-
-    EXPECT_EQ(ws.sendDocument(nfeText, SendArgs{.nNF = 1234, .indSinc = 0}).cStat, 103);
-    consulted = ws.consult(key);  // by the receipt
-    EXPECT_EQ(std::tie(consulted.cStat, consulted.protocolCStat), std::make_tuple(100, 100));
-    EXPECT_EQ(consulted.storeFailure, diskFull);
-    EXPECT_TRUE(std::filesystem::exists(nfe + "retornos/" + key + "-ret-cons-reci.xml"));
-
-    platform::test_seam::stopFailingWrites();
-    platform::test_seam::failWritesUnder(nfe + "retornos", EACCES);  // the kept answers alone
-    consulted = ws.consult(key);
-    platform::test_seam::stopFailingWrites();
-    EXPECT_EQ(std::tie(consulted.cStat, consulted.storeFailure), std::make_tuple(100, ""));
-    EXPECT_THAT(readFile(procPath), HasSubstr(nfeText + "<protNFe"));
-    EXPECT_EQ(ws.consult(key).storeFailure, "");  // already stored
 }
 
 TEST(WebServicesAnswersTest, ASignedTextThatCannotGoIntoAMessageIsNotSent) {

@@ -5,19 +5,17 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <latch>
-#include <mutex>
 #include <random>
-#include <system_error>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -30,7 +28,6 @@ using testing::writeFile;
 
 class IniFileTest : public ::testing::Test {
 protected:
-    void TearDown() override { test_seam::stopFailingWrites(); }
     TempDir dir;
     std::string path = dir.file("ConfigINI.ini");
 };
@@ -208,37 +205,31 @@ TEST_F(IniFileTest, ConcurrentWritersLoseNothingAndReadersNeverSeeAHalfFile) {
     EXPECT_EQ(iniRead(path, "Geral", "NTerminal"), "1");
 }
 
-// The checked writer raises the real reason, names the file and leaves it whole; iniWrite tells the
-// same reason through its out-parameter.
-TEST_F(IniFileTest, TheCheckedWriterRaisesTheRealReasonAndLeavesTheFileWhole) {
+// The checked writers raise the real reason and leave the file whole; iniWrite answers the same errno.
+TEST_F(IniFileTest, TheCheckedWritersTellTheRealReasonAndLeaveTheFileWhole) {
     writeFile(path, "[Geral]\r\nA=1\r\n");
-    writeSettingChecked("Geral", "A", "2", path);
-    EXPECT_EQ(readFile(path), "[Geral]\r\nA=2\r\n");
-
-    const auto failure = [&](const std::string& file, const std::string& value) {
-        return testing::errorText<FileWriteError>([&] { writeSettingChecked("Geral", "A", value, file); });
-    };
-    test_seam::failWritesUnder(dir.path(), ENOSPC);
-    EXPECT_EQ(failure(path, "3"), "Não foi possível gravar o arquivo '" + path + "': disco cheio");
-    test_seam::stopFailingWrites();
-    test_seam::failWritesUnder(dir.path(), EACCES);
-    EXPECT_EQ(failure(path, "3"), "Não foi possível gravar o arquivo '" + path + "': sem permissão de escrita");
-    test_seam::stopFailingWrites();
-    EXPECT_EQ(failure(dir.file("nao/existe.ini"), "3"), "Não foi possível gravar o arquivo '" + dir.file("nao/existe.ini") +
-                                                           "': " + std::system_category().message(ENOENT));
-    EXPECT_EQ(failure(dir.path(), "3"), "Não foi possível gravar o arquivo '" + dir.path() + "': " +
-                                            std::system_category().message(EISDIR));
-    EXPECT_EQ(failure(path, "linha\r\noutra"), "Não foi possível gravar o arquivo '" + path + "': " +
-                                                   std::system_category().message(EINVAL));
-    EXPECT_EQ(readFile(path), "[Geral]\r\nA=2\r\n");
-
     int error = -1;
-    EXPECT_TRUE(iniWrite(path, "Geral", "B", "1", error));
+    EXPECT_TRUE(iniWrite(path, "Geral", "A", "2", error));
     EXPECT_EQ(error, 0);
-    EXPECT_FALSE(iniWrite(dir.file("nao/existe.ini"), "Geral", "A", "1", error));
-    EXPECT_EQ(error, ENOENT);
-    EXPECT_FALSE(iniWrite(path, "Geral", "B=C", "1", error));
-    EXPECT_EQ(error, EINVAL);
+    const std::tuple<std::string, std::string, std::string, int> cases[] = {
+        {path, "Geral", "3", ENOSPC},  // under the failing-write seam
+        {dir.file("nao/existe.ini"), "Geral", "3", ENOENT},
+        {dir.path(), "Geral", "3", EISDIR},
+        {path, "Geral", "linha\r\noutra", EINVAL},
+        {path, "", "3", EINVAL},
+    };
+    for (const auto& [file, section, value, expected] : cases) {
+        SCOPED_TRACE(file + " [" + section + "] " + value);
+        if (expected == ENOSPC) test_seam::failWritesUnder(dir.path(), ENOSPC);
+        EXPECT_EQ(testing::errorText<FileWriteError>([&] { writeSettingChecked(section, "A", value, file); }),
+                  FileWriteError(file, expected).what());
+        EXPECT_EQ(testing::errorText<FileWriteError>([&] { iniWriteAppending(file, section, "A", value); }),
+                  FileWriteError(file, expected).what());
+        EXPECT_FALSE(iniWrite(file, section, "A", value, error));
+        EXPECT_EQ(error, expected);
+        test_seam::stopFailingWrites();
+    }
+    EXPECT_EQ(readFile(path), "[Geral]\r\nA=2\r\n");
 }
 
 ino_t inodeOf(const std::string& path) {
@@ -247,77 +238,26 @@ ino_t inodeOf(const std::string& path) {
     return st.st_ino;
 }
 
+// One file written by the appending writer, its twin by iniWrite: they must stay equal byte for byte.
+struct Twins {
+    std::string appended, twin;
+    void start(const std::string& content) const {
+        for (const std::string& file : {appended, twin}) {
+            if (content.empty()) std::filesystem::remove(file);
+            else writeFile(file, content);
+        }
+    }
+    void write(const std::string& section, const std::string& key, const std::string& value) const {
+        iniWriteAppending(appended, section, key, value);
+        ASSERT_TRUE(iniWrite(twin, section, key, value));
+        ASSERT_EQ(readFile(appended), readFile(twin)) << section << "/" << key;
+    }
+};
+
 // A new section goes at the end and a key into the last section is written in place (the file is not
-// replaced); a key into an earlier section replaces the file. Each step leaves the bytes iniWrite leaves.
-TEST_F(IniFileTest, TheAppendingWriterWritesTheEndInPlaceAndAnEarlierSectionThroughTheWholeFile) {
-    const std::string twin = dir.file("twin.ini");
-    const std::string start = "; vendas\r\n[Geral]\r\nNTerminal=1\r\n[Venda1]\r\nChaveNFCe=111\r\n; fim";
-    writeFile(path, start);
-    writeFile(twin, start);
-    struct Write {
-        std::string section, key, value;
-        bool inPlace;
-    };
-    const Write writes[] = {
-        {"Venda2", "ChaveNFCe", "Ação 222", true},       // a new section, after the line end the file lacked
-        {"VENDA2", "Protocolo", "151260000012345", true},  // into the last section, whatever the case
-        {"Venda2", "ChaveNFCe", "2", true},                // a value made shorter: the file is cut
-        {"Venda2", "ChaveNFCe", "2", true},                // the same value: nothing written
-        {"venda1", "Protocolo", "151260000099999", false}, // an earlier section: the whole-file write
-        {"Geral", "NTerminal", "7", false},
-        {"Venda3", "ChaveNFCe", "333", true},
-    };
-    for (const Write& w : writes) {
-        const ino_t before = inodeOf(path);
-        iniWriteAppending(path, w.section, w.key, w.value);
-        ASSERT_TRUE(iniWrite(twin, w.section, w.key, w.value));
-        EXPECT_EQ(readFile(path), readFile(twin)) << w.section << " " << w.key;
-        EXPECT_EQ(inodeOf(path) == before, w.inPlace) << w.section << " " << w.key;
-        EXPECT_EQ(iniRead(path, w.section, w.key), w.value);
-    }
-    EXPECT_EQ(iniRead(path, "Venda1", "ChaveNFCe"), "111");
-    EXPECT_EQ(iniRead(path, "Venda1", "Protocolo"), "151260000099999");
-    EXPECT_EQ(iniRead(path, "Venda2", "Protocolo"), "151260000012345");
-    EXPECT_EQ(readFile(path), "; vendas\r\n[Geral]\r\nNTerminal=7\r\n[Venda1]\r\nChaveNFCe=111\r\nProtocolo=151260000099999\r\n"
-                              "; fim\r\n[Venda2]\r\nChaveNFCe=2\r\nProtocolo=151260000012345\r\n[Venda3]\r\nChaveNFCe=333\r\n");
-    // Another program appends a section behind the writer's back: the writer sees it, and writes into it.
-    for (const std::string& file : {path, twin}) std::ofstream(file, std::ios::app) << "[Venda4]\r\nChaveNFCe=4\r\n";
-    iniWriteAppending(path, "Venda4", "Protocolo", "4");
-    ASSERT_TRUE(iniWrite(twin, "Venda4", "Protocolo", "4"));
-    EXPECT_EQ(readFile(path), readFile(twin));
-
-    // A file read in several blocks, with a line longer than a block: every header is found wherever the
-    // blocks end, so no section is appended twice.
-    std::string big = "[Longa]\r\nValor=" + std::string(600000, 'x') + "\r\n";
-    for (int s = 0; s < 8000; ++s) big += "  [Venda" + std::to_string(s) + "]\r\nChaveNFCe=" + std::to_string(s) + "\r\n";
-    writeFile(path, big);
-    writeFile(twin, big);
-    for (const std::string section : {"Venda7999", "Venda4000", "VENDA0", "venda5555", "Longa", "Venda8000", "Venda8000"}) {
-        iniWriteAppending(path, section, "Protocolo", "P" + section);
-        ASSERT_TRUE(iniWrite(twin, section, "Protocolo", "P" + section));
-        ASSERT_EQ(readFile(path), readFile(twin)) << section;
-    }
-    EXPECT_EQ(iniRead(path, "Venda5555", "Protocolo"), "Pvenda5555");
-
-    // A section repeated at the end: the first of the name is the one read, so it is the one written.
-    writeFile(path, "[Venda1]\r\nA=1\r\n[Venda2]\r\nA=2\r\n[venda1]\r\nA=3\r\n");
-    iniWriteAppending(path, "Venda1", "A", "9");
-    EXPECT_EQ(readFile(path), "[Venda1]\r\nA=9\r\n[Venda2]\r\nA=2\r\n[venda1]\r\nA=3\r\n");
-
-    // A missing file is made whole; a missing folder, a folder and what one line cannot hold are refused.
-    const std::string fresh = dir.file("novo.ini");
-    iniWriteAppending(fresh, "Venda1", "A", "1");
-    EXPECT_EQ(readFile(fresh), "[Venda1]\r\nA=1\r\n");
-    EXPECT_THROW(iniWriteAppending(dir.file("nao/existe.ini"), "Venda1", "A", "1"), FileWriteError);
-    EXPECT_THROW(iniWriteAppending(dir.path(), "Venda1", "A", "1"), FileWriteError);
-    EXPECT_THROW(iniWriteAppending(fresh, "Venda1", "A", "1\n2"), FileWriteError);
-    EXPECT_THROW(iniWriteAppending(fresh, "", "A", "1"), FileWriteError);
-    EXPECT_EQ(readFile(fresh), "[Venda1]\r\nA=1\r\n");
-}
-
-// Random writes from random starting files: the appending writer always leaves the bytes the whole-file
-// writer leaves.
-TEST_F(IniFileTest, TheAppendingWriterLeavesWhatTheWholeFileWriterLeaves) {
+// replaced); a key into an earlier section replaces the file. Whatever the start, the bytes are those
+// the whole-file writer leaves.
+TEST_F(IniFileTest, TheAppendingWriterWritesTheEndInPlaceAndLeavesWhatTheWholeFileWriterLeaves) {
     // On a memory file system when there is one: a thousand synced writes on a disk take seconds.
     std::string folder = "/dev/shm/quorvanti-ini-XXXXXX";
     if (::access("/dev/shm", W_OK) != 0 || ::mkdtemp(folder.data()) == nullptr) folder = dir.file("twins");
@@ -326,11 +266,40 @@ TEST_F(IniFileTest, TheAppendingWriterLeavesWhatTheWholeFileWriterLeaves) {
         ~Remove() { std::filesystem::remove_all(folder); }
     } remove{folder};
     std::filesystem::create_directories(folder);
-    const std::string appended = folder + "/NFCe.ini", twin = folder + "/twin.ini";
+    const Twins twins{folder + "/NFCe.ini", folder + "/twin.ini"};
+
+    twins.start("; vendas\r\n[Geral]\r\nNTerminal=1\r\n[Venda1]\r\nChaveNFCe=111\r\n; fim");
+    const std::tuple<const char*, const char*, const char*, bool> writes[] = {  // section, key, value, in place
+        {"Venda2", "ChaveNFCe", "Ação 222", true},         // a new section, after the line end the file lacked
+        {"VENDA2", "Protocolo", "151260000012345", true},  // into the last section, whatever the case
+        {"Venda2", "ChaveNFCe", "2", true},                // a value made shorter: the file is cut
+        {"Venda2", "ChaveNFCe", "2", true},
+        {"venda1", "Protocolo", "151260000099999", false},
+        {"Geral", "NTerminal", "7", false},
+        {"Venda3", "ChaveNFCe", "333", true},
+    };
+    for (const auto& [section, key, value, inPlace] : writes) {
+        const ino_t before = inodeOf(twins.appended);
+        ASSERT_NO_FATAL_FAILURE(twins.write(section, key, value));
+        EXPECT_EQ(inodeOf(twins.appended) == before, inPlace) << section << "/" << key;
+    }
+    // Another program appends a section behind the writer's back.
+    for (const std::string& file : {twins.appended, twins.twin})
+        std::ofstream(file, std::ios::app) << "[Venda4]\r\nChaveNFCe=4\r\n";
+    ASSERT_NO_FATAL_FAILURE(twins.write("Venda4", "Protocolo", "4"));
+
+    // A file read in several blocks, with a line longer than a block: every header is found wherever the
+    // blocks end, so no section is appended twice.
+    std::string big = "[Longa]\r\nValor=" + std::string(600000, 'x') + "\r\n";
+    for (int s = 0; s < 8000; ++s) big += "  [Venda" + std::to_string(s) + "]\r\nNumero=" + std::to_string(s) + "\r\n";
+    twins.start(big);
+    for (const std::string s : {"Venda7999", "Venda4000", "VENDA0", "venda5555", "Longa", "Venda8000", "Venda8000"})
+        ASSERT_NO_FATAL_FAILURE(twins.write(s, "Protocolo", "P" + s));
+
     const std::string starts[] = {
         "", "[Venda1]\r\nA=1\r\n", "[Venda1]\r\nA=1", "[Venda1]\r\nA=1\r", "[Venda1]\nA=1\n",
         "chave solta=1\r\n[Venda1]\r\nA=1\r\n\r\n; comentario\r\n", "[Venda2]\r\n[ Venda1 ]\r\n  a = 1 \r\n",
-        "[Venda1\r\nA=1\r\n[Venda3]\r\n;[Venda2]\r\n", "[Geral]\r\nX=1\r\n[Venda1]\r\nA=1\r\n[Venda1]\r\nB=2\r\n",
+        "[Venda1\r\nA=1\r\n[Venda3]\r\n;[Venda2]\r\n", "[Geral]\r\nX=1\r\n[Venda1]\r\nA=1\r\n[venda1]\r\nB=2\r\n",
     };
     const std::string sections[] = {"Venda1", "VENDA1", "Venda2", "Venda3", "Geral"};
     const std::string keys[] = {"A", "a", "B", "ChaveNFCe"};
@@ -338,103 +307,55 @@ TEST_F(IniFileTest, TheAppendingWriterLeavesWhatTheWholeFileWriterLeaves) {
     std::mt19937 random(20260305);
     for (const std::string& start : starts) {
         for (int round = 0; round < 20; ++round) {
-            if (start.empty()) {
-                std::filesystem::remove(appended);
-                std::filesystem::remove(twin);
-            } else {
-                writeFile(appended, start);
-                writeFile(twin, start);
-            }
+            twins.start(start);
             for (int step = 0; step < 6; ++step) {
                 const std::string& section = sections[random() % std::size(sections)];
                 const std::string& key = keys[random() % std::size(keys)];
-                const std::string& value = values[random() % std::size(values)];
-                iniWriteAppending(appended, section, key, value);
-                ASSERT_TRUE(iniWrite(twin, section, key, value));
-                ASSERT_EQ(readFile(appended), readFile(twin)) << "from '" << start << "' " << section << "/" << key;
+                ASSERT_NO_FATAL_FAILURE(twins.write(section, key, values[random() % std::size(values)]))
+                    << "from '" << start << "'";
             }
         }
     }
 }
 
-// Two threads append sections and keys, another writes into the first section with iniWrite, and a
-// second process appends too: every key arrives.
+// Two threads and a second process append sections, each also writing into its own earlier section (the
+// whole-file write): every key arrives, and every section once.
 TEST_F(IniFileTest, ConcurrentAppendersLoseNothing) {
     constexpr int kSales = 40;
     writeFile(path, "[Geral]\r\nNTerminal=1\r\n");
-
-    int gate[2];
-    ASSERT_EQ(pipe(gate), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(gate[1]);
-        char go;
-        bool ok = read(gate[0], &go, 1) == 1;
+    const auto appendSales = [&](const std::string& writer) -> std::string {
         try {
             for (int s = 0; s < kSales; ++s) {
-                iniWriteAppending(path, "Processo" + std::to_string(s), "ChaveNFCe", "p" + std::to_string(s));
-                iniWriteAppending(path, "Processo" + std::to_string(s), "Protocolo", "ç" + std::to_string(s));
+                const std::string section = writer + "_" + std::to_string(s);
+                iniWriteAppending(path, section, "ChaveNFCe", section);
+                iniWriteAppending(path, section, "Protocolo", "ç" + std::to_string(s));
+                if (s > 0) iniWriteAppending(path, writer + "_" + std::to_string(s - 1), "Fim", "sim");
             }
-        } catch (...) {
-            ok = false;
+        } catch (const std::exception& e) {
+            return e.what();
         }
-        _exit(ok ? 0 : 1);
-    }
-    close(gate[0]);
-
-    std::latch start(3);
-    std::vector<std::string> failures;
-    std::mutex failuresMutex;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 2; ++t) {
-        threads.emplace_back([&, t] {
-            start.arrive_and_wait();
-            try {
-                for (int s = 0; s < kSales; ++s) {
-                    const std::string section = "Venda" + std::to_string(t) + "_" + std::to_string(s);
-                    iniWriteAppending(path, section, "ChaveNFCe", std::to_string(t * 1000 + s));
-                    iniWriteAppending(path, section, "Protocolo", "P" + std::to_string(s));
-                    // Into an earlier section of its own: the whole-file write under the same lock.
-                    if (s > 0)
-                        iniWriteAppending(path, "Venda" + std::to_string(t) + "_" + std::to_string(s - 1), "Fim", "sim");
-                }
-            } catch (const std::exception& e) {
-                const std::lock_guard lock(failuresMutex);
-                failures.push_back(e.what());
-            }
-        });
-    }
-    threads.emplace_back([&] {
-        start.arrive_and_wait();
-        for (int k = 0; k < kSales; ++k)
-            if (!iniWrite(path, "Geral", "k" + std::to_string(k), std::to_string(k))) {
-                const std::lock_guard lock(failuresMutex);
-                failures.push_back("iniWrite k" + std::to_string(k));
-            }
-    });
-    ASSERT_EQ(write(gate[1], "x", 1), 1);
-    close(gate[1]);
-    for (auto& thread : threads) thread.join();
+        return "";
+    };
+    const std::string writers[] = {"Processo", "Venda0", "Venda1"};
+    const pid_t child = fork();  // before any thread exists
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(appendSales(writers[0]).empty() ? 0 : 1);
+    std::string failure;
+    std::thread thread([&] { failure = appendSales(writers[1]); });
+    EXPECT_EQ(appendSales(writers[2]), "");
+    thread.join();
+    EXPECT_EQ(failure, "");
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(failures, std::vector<std::string>{});
-    for (int t = 0; t < 2; ++t) {
+    for (const std::string& writer : writers) {
         for (int s = 0; s < kSales; ++s) {
-            const std::string section = "Venda" + std::to_string(t) + "_" + std::to_string(s);
-            EXPECT_EQ(iniRead(path, section, "ChaveNFCe"), std::to_string(t * 1000 + s)) << section;
-            EXPECT_EQ(iniRead(path, section, "Protocolo"), "P" + std::to_string(s)) << section;
-            EXPECT_EQ(iniRead(path, section, "Fim"), s + 1 < kSales ? "sim" : "") << section;
+            const std::string section = writer + "_" + std::to_string(s);
+            EXPECT_EQ(std::make_tuple(iniRead(path, section, "ChaveNFCe"), iniRead(path, section, "Protocolo"),
+                                      iniRead(path, section, "Fim")),
+                      std::make_tuple(section, "ç" + std::to_string(s), s + 1 < kSales ? "sim" : ""));
         }
     }
-    for (int s = 0; s < kSales; ++s) {
-        EXPECT_EQ(iniRead(path, "Processo" + std::to_string(s), "ChaveNFCe"), "p" + std::to_string(s));
-        EXPECT_EQ(iniRead(path, "Processo" + std::to_string(s), "Protocolo"), "ç" + std::to_string(s));
-    }
-    for (int k = 0; k < kSales; ++k) EXPECT_EQ(iniRead(path, "Geral", "k" + std::to_string(k)), std::to_string(k));
-    // Every section once: nothing appended twice.
     const std::string content = readFile(path);
     EXPECT_EQ(std::count(content.begin(), content.end(), '['), 1 + 3 * kSales);
 }

@@ -201,8 +201,8 @@ TEST_F(StartUpSettingsTest, ASettingOutsideItsDomainStopsForTheEditor) {
         {"ambienteNFCE", "abc"}, {"ambienteNFCE", "0"},      {"ambienteNFCE", "3"}, {"IDtoken", "1A"},
         {"IDtoken", "0000001"},  {"IDtoken", "000000"},      {"serie", "A1"},       {"serie", "1000"},
         {"NTerminal", "T1"},     {"LimiteNfce", "5,000.00"}, {"LimiteNfce", "0"},  {"JustificaContigencia", "sem rede"},
-        {"FUSO", "-4"},          {"FUSO", "America/Cuiaba"}, {"FUSO", "-04:30"},    {"FUSO", "+14:00"},
-        {"FUSO", "-12:00"},
+        {"FUSO", "-4"},          {"FUSO", "America/Cuiaba"}, {"FUSO", "Z"},         {"FUSO", "-04:30"},
+        {"FUSO", "-12:00"},      {"FUSO", "+13:00"},
     };
     for (const auto& [key, value] : cases) {
         SCOPED_TRACE(std::string(key) + "=" + value);
@@ -221,9 +221,11 @@ TEST_F(StartUpSettingsTest, ASettingOutsideItsDomainStopsForTheEditor) {
     folder.setSetting("LimiteNfce", "5.000,00");
     folder.setSetting("serie", "0");
     folder.setSetting("IDtoken", "12");
-    folder.setSetting("FUSO", "-03:00");
-    TestMonitor monitor(folder, components);
-    EXPECT_EQ(runStartUp(monitor), ExitStatus::Normal);
+    for (const char* fuso : {"-11:00", "+12:00"}) {
+        folder.setSetting("FUSO", fuso);
+        TestMonitor monitor(folder, components);
+        EXPECT_EQ(runStartUp(monitor), ExitStatus::Normal) << fuso;
+    }
 }
 
 TEST_F(StartUpSettingsTest, MissingRequiredSettingsRunTheRegistrationOnceAndOpenTheEditor) {
