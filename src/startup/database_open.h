@@ -6,9 +6,12 @@
 namespace quorvanti::startup {
 
 // "mysql" opens the MariaDB server of section "Conexao" (a "host" that starts with "/" names the
-// server's Unix socket); a failure shows the connection message and ends the program. Every other kind
-// opens the SQLite file at "Caminho" (relative to the program folder when not absolute); its failure
-// reaches the caller as an error.
+// server's Unix socket). A server that does not answer is tried again, 5 s apart doubling up to a
+// minute, for 10 minutes (waits on the context's clock), with a caption of Label1 at once and then at
+// most once a minute ("Banco de dados inacessível (...): nova tentativa em N s"); then the connection
+// message is shown and the program ends with status 13. A stop asked for meanwhile ends it with status 0.
+// Every other kind opens the SQLite file at "Caminho" (relative to the program folder when not
+// absolute); its failure reaches the caller as an error.
 void openConnection(context::AppContext& ctx);
 
 // The database settings openConnection uses: the kind ("TipoConexao_BD") with the date form its
