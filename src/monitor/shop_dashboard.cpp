@@ -135,7 +135,8 @@ std::string ShopDashboard::requeue(const std::string& sale) {
 }
 
 std::string ShopDashboard::queueJson() {
-    auto rows = ctx_.db->open("Select * from TabNCEAEnviar where enviada = 'enviar'");
+    // The monitor's own query: rows of other terminals are not this monitor's work.
+    auto rows = ctx_.db->open(ctx_.settings.QueueSql);
     const auto now = ctx_.services.clock.steadyNow();
     // Sales set aside (a value over the limit, data that cannot make a document) say why, also after a
     // restart, before their next try.
@@ -162,6 +163,16 @@ std::string ShopDashboard::queueJson() {
     return out + "]";
 }
 
+std::string ShopDashboard::otherTerminalsJson() {
+    std::set<std::string> mine;
+    auto own = ctx_.db->open(ctx_.settings.QueueSql);
+    for (own.moveFirst(); !own.eof(); own.moveNext()) mine.insert(own.field("codvenda").text());
+    auto waiting = ctx_.db->open("Select codvenda from TabNCEAEnviar where enviada = 'enviar'");
+    long others = 0;
+    for (waiting.moveFirst(); !waiting.eof(); waiting.moveNext()) others += mine.count(waiting.field("codvenda").text()) == 0;
+    return std::to_string(others);
+}
+
 std::string ShopDashboard::lastNfceJson() {
     const std::string today = [&] {
         const auto t = context::shopNow(ctx_);
@@ -169,16 +180,23 @@ std::string ShopDashboard::lastNfceJson() {
     }();
     auto& db = *ctx_.db;
     const std::string stored = database::dateForStoring(db.kind(), today, "");
-    auto rows = db.open("Select * from nfce_gerada where dataG = '" + database::sqlEscape(db.kind(), stored) +
-                        "' order by ID desc");
+    // The shop's nfce_gerada has no row identifier, and its numbers are stored as text ("9" after "10"):
+    // the newest is the highest number, found here.
+    auto rows = db.open("Select numeronfce, cod_venda, chave, protocoloEdata, cpf_cli, amb from nfce_gerada where dataG = '" +
+                        database::sqlEscape(db.kind(), stored) + "'");
     if (rows.recordCount() == 0) return "null";
-    rows.moveFirst();
-    const auto text = [&](const char* column) {
-        return rows.hasColumn(column) ? jsonQuote(rows.field(column).text()) : std::string("\"\"");
-    };
-    return "{\"number\":" + text("numeronfce") + ",\"sale\":" + text("cod_venda") + ",\"key\":" + text("chave") +
-           ",\"protocol\":" + text("protocoloEdata") + ",\"consumer\":" + text("cpf_cli") +
-           ",\"environment\":" + text("amb") + ",\"today\":" + std::to_string(rows.recordCount()) + "}";
+    std::string newest;
+    double highest = -1;
+    for (rows.moveFirst(); !rows.eof(); rows.moveNext()) {
+        const auto text = [&](const char* column) { return jsonQuote(rows.field(column).text()); };
+        const double number = document::Val(rows.field("numeronfce").text());
+        if (number <= highest) continue;
+        highest = number;
+        newest = "{\"number\":" + text("numeronfce") + ",\"sale\":" + text("cod_venda") + ",\"key\":" + text("chave") +
+                 ",\"protocol\":" + text("protocoloEdata") + ",\"consumer\":" + text("cpf_cli") +
+                 ",\"environment\":" + text("amb");
+    }
+    return newest + ",\"today\":" + std::to_string(rows.recordCount()) + "}";
 }
 
 std::string ShopDashboard::droppedJson() {
@@ -244,9 +262,8 @@ std::string ShopDashboard::gather() {
     std::string out = "{\"database\":" + std::string(haveDatabase ? "true" : "false");
     if (haveDatabase) {
         out += ",\"queue\":" + part([&] { return queueJson(); });
-        out += ",\"queued\":" + part([&] {
-            return std::to_string(ctx_.db->open("Select ID from TabNCEAEnviar where enviada = 'enviar'").recordCount());
-        });
+        out += ",\"queued\":" + part([&] { return std::to_string(ctx_.db->open(ctx_.settings.QueueSql).recordCount()); });
+        out += ",\"otherTerminals\":" + part([&] { return otherTerminalsJson(); });
         out += ",\"lastNfce\":" + part([&] { return lastNfceJson(); });
         out += ",\"dropped\":" + part([&] { return droppedJson(); });
     }

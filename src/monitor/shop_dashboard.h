@@ -44,6 +44,8 @@ public:
 
 private:
     std::string queueJson();
+    // Sales waiting in the queue that this monitor's query leaves to other terminals.
+    std::string otherTerminalsJson();
     std::string lastNfceJson();
     std::string droppedJson();
     std::string certificateJson();

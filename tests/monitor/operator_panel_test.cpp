@@ -5,17 +5,22 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <sstream>
+#include <tuple>
 
 #include "authorisation/attempt_journal.h"
 #include "context/program_files.h"
+#include "context/shop_clock.h"
+#include "database/date_literal.h"
 #include "database/schema_upgrade.h"
 #include "fiscal_component/certificates/certificate_store.h"
 #include "fiscal_component/unavailable_component.h"
 #include "monitor/parameter_editor.h"
 #include "platform/text_encoding.h"
+#include "startup/queue_sql.h"
 #include "support/program_folder.h"
 #include "support/temp_dir.h"
 #include "support/test_certificates.h"
@@ -36,8 +41,10 @@ protected:
         s.Csc = kCsc;
         s.DbPassword = "senha-do-banco-XYZ";
         folder.setSetting("CSC", kCsc);
+        s.Contingency = "0";
         monitor.ctx.db = folder.connect();
         database::upgradeJournal(*monitor.ctx.db);
+        startup::chooseQueueSql(monitor.ctx);
         monitor.ctx.mainWindow.Timer1.enabled = true;  // between polls
     }
     static constexpr const char* kCsc = "CSC-SEGREDO-0123456789";
@@ -117,6 +124,54 @@ TEST_F(OperatorPanelTest, TheDashboardShowsTheQueueAndTheDroppedSalesAndQueuesOn
     }
     EXPECT_FALSE(plausibleSaleCode("700-01' or '1'='1"));
 }
+
+// The shop's own tables: nfce_gerada with the columns the point-of-sale program has (no row identifier,
+// numbers as text), and a queue shared by several terminals.
+class ShopSchemaTest : public ::testing::TestWithParam<database::DbKind> {};
+
+TEST_P(ShopSchemaTest, TheDashboardReadsTheShopsTablesAndOnlyThisTerminalsQueue) {
+    QUORVANTI_SKIP_WITHOUT_MARIADB(GetParam());
+    ProgramFolder folder{GetParam()};
+    fiscal::UnavailableComponentFactory components;
+    TestMonitor monitor{folder, components};
+    auto& s = monitor.ctx.settings;
+    s.SettingsPath = folder.settingsPath();
+    s.LogPath = folder.logPath();
+    s.Terminal = "1";
+    s.Contingency = "0";
+    s.TimeZone = "-04:00";
+    folder.execute("drop table nfce_gerada");
+    folder.execute("create table nfce_gerada (dataG varchar(10), numeronfce varchar(20), cod_venda varchar(30), "
+                   "chave varchar(44), codcli varchar(20), corpo_nfce text, cancelada varchar(10), amb varchar(1), "
+                   "qrcode text, protocoloEdata varchar(80), EmailEnviou varchar(20), ClienteEmail varchar(100), "
+                   "CPF_cli varchar(30))");
+    const auto now = context::shopNow(monitor.ctx);
+    char today[16];
+    std::snprintf(today, sizeof today, "%02d/%02d/%04d", now.day, now.month, now.year);
+    const std::string stored = database::dateForStoring(folder.kind(), today, "");
+    // Stored as text, "9" sorts after "10"; an older day's higher number is not today's.
+    const std::tuple<std::string, std::string, std::string> stores[] = {
+        {stored, "9", "900-01"}, {stored, "10", "910-01"}, {"2001-01-01", "11", "911-01"}};
+    for (const auto& [date, number, sale] : stores)
+        folder.execute("insert into nfce_gerada (dataG, numeronfce, cod_venda, chave, amb) values ('" + date + "', '" +
+                       number + "', '" + sale + "', 'K" + number + "', '2')");
+    for (const char* sale : {"800-01", "801-02", "802-03"}) folder.queueSale(sale);
+    monitor.ctx.db = folder.connect();
+    database::upgradeJournal(*monitor.ctx.db);
+    startup::chooseQueueSql(monitor.ctx);
+    monitor.ctx.mainWindow.Timer1.enabled = true;
+    const std::string json = ShopDashboard(monitor.ctx, folder.path() + "/certificados").gather();
+    using ::testing::HasSubstr;
+    using ::testing::Not;
+    EXPECT_THAT(json, HasSubstr("\"lastNfce\":{\"number\":\"10\",\"sale\":\"910-01\",\"key\":\"K10\""));
+    EXPECT_THAT(json, HasSubstr("\"today\":2}"));
+    EXPECT_THAT(json, HasSubstr("\"sale\":\"800-01\""));
+    EXPECT_THAT(json, Not(HasSubstr("801-02")));
+    EXPECT_THAT(json, HasSubstr("\"queued\":1,\"otherTerminals\":2"));
+    EXPECT_THAT(json, Not(HasSubstr("\"error\"")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ShopSchemaTest, testing::bothBackends(), testing::backendName);
 
 TEST(PanelTokenTest, KeptUntilRemovedOrOpenToOthers) {
     testing::TempDir root;
