@@ -18,6 +18,7 @@ enum class ExitStatus : int {
     EmitterCodUfInvalid = 12,      // "CODUF invalido do emitente, ..."
     DatabaseConnectionFailed = 13, // MariaDB connection failure message
     StartupError = 14,             // "ERRO SUB Main"
+    PanelAddressInUse = 15,        // --frontend web: another program (monitor) listens on the panel's address
     ContingencyRequested = 20,     // "EnviandoNFCEVenda" = "sim": switched to contingency
     TokenMissing = 21,             // empty config.token
     EmitterNotEnabled = 23,        // "nao habilitado"

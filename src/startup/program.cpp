@@ -138,6 +138,9 @@ int quorvantiMain(const std::vector<std::string>& args) {
         panel = std::make_unique<monitor::OperatorPanel>(ctx, *web, certificateFolder);
         try {
             startPanel(*web, *line, programFolder);
+        } catch (const platform::PanelAddressInUse& error) {
+            std::cerr << "quorvanti: " << error.what() << "\n";
+            return static_cast<int>(ExitStatus::PanelAddressInUse);
         } catch (const std::exception& error) {
             std::cerr << "quorvanti: " << error.what() << "\n";
             return static_cast<int>(ExitStatus::UsageError);

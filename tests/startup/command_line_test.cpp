@@ -7,8 +7,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <sstream>
 #include <string>
 
+#include "platform/clock.h"
+#include "platform/ui/event_loop.h"
+#include "platform/ui/web_frontend.h"
 #include "support/monitor_process.h"
 #include "support/program_folder.h"
 #include "support/temp_dir.h"
@@ -88,6 +92,23 @@ TEST(CommandLineTest, ThePanelsAddressWithItsTokenIsJournalledOnlyWhenTheTokenIs
     EXPECT_EQ(url.status, 0) << url.output;
     EXPECT_EQ(url.output.rfind("http://127.0.0.1:", 0), 0u) << url.output;
     EXPECT_TRUE(url.output.ends_with("/?token=" + token + "\n")) << url.output;
+}
+
+TEST(CommandLineTest, ASecondMonitorOnATakenPanelPortEndsWithItsOwnStatus) {
+    testing::ProgramFolder folder(database::DbKind::Sqlite);
+    platform::VirtualClock clock;
+    platform::EventLoop loop(clock);
+    std::ostringstream journal;
+    platform::WebFrontend first(loop, journal, platform::MessageAnswer::Yes, [] { return false; });
+    first.start({}, platform::newPanelToken());
+    const std::string address = "127.0.0.1:" + std::to_string(first.port());
+    // Sharing the port would split the page's requests between two monitors.
+    const ProcessRun run = runMonitor(folderArguments(folder) + " --frontend web --once --listen " + address);
+    first.stop();
+    EXPECT_EQ(run.status, 15) << run.output;
+    EXPECT_NE(run.output.find("o painel não pode escutar em " + address + ": o endereço já está em uso"),
+              std::string::npos)
+        << run.output;
 }
 
 TEST(CommandLineTest, ParsesEveryOption) {

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -44,6 +45,11 @@ struct PanelListen {
     std::string tlsCertificate, tlsKey;
     // Other names (or addresses) the page is reached by; with TLS the first one names the page's address.
     std::vector<std::string> names;
+};
+
+// Raised by start() when another program (another monitor) already listens on the address.
+struct PanelAddressInUse : std::runtime_error {
+    using std::runtime_error::runtime_error;
 };
 
 // A command the page may give outside dialogs (a main-window click, a dashboard button).
@@ -92,7 +98,8 @@ public:
     void onRepaint(std::function<void()> refresh) { refresh_ = std::move(refresh); }
     // Before start(): the commands of the page.
     void addCommand(const std::string& name, PanelCommand command);
-    // Listens (raises std::runtime_error when it cannot) and answers the page's address without the
+    // Listens (raises PanelAddressInUse when the address is taken, std::runtime_error for any other
+    // failure) and answers the page's address without the
     // token, "http(s)://host:port/". With TLS the host is the first of `listen.names`, else the machine's
     // host name when the panel listens beyond the loopback (a phone cannot open 0.0.0.0).
     std::string start(const PanelListen& listen, const std::string& token);

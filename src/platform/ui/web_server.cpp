@@ -7,10 +7,12 @@
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -397,14 +399,26 @@ std::string WebFrontend::start(const PanelListen& listen, const std::string& tok
         server_ = std::make_unique<httplib::Server>();
     }
     installRoutes();
+    // The library's default adds SO_REUSEPORT, which lets a second monitor listen on the same port and
+    // take half of the page's requests; SO_REUSEADDR alone still allows a quick restart, never a sharer.
+    server_->set_socket_options([](socket_t sock) {
+        const int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    errno = 0;
     if (listen.port == 0) {
         port_ = server_->bind_to_any_port(listen.host);
     } else {
         port_ = server_->bind_to_port(listen.host, listen.port) ? listen.port : -1;
     }
     if (port_ <= 0) {
+        const int cause = errno;
         server_.reset();
-        throw std::runtime_error("o painel não pode escutar em " + listen.host + ":" + std::to_string(listen.port));
+        const std::string address = listen.host + ":" + std::to_string(listen.port);
+        if (cause == EADDRINUSE)
+            throw PanelAddressInUse("o painel não pode escutar em " + address +
+                                    ": o endereço já está em uso (outro monitor ou outro programa escuta nele)");
+        throw std::runtime_error("o painel não pode escutar em " + address);
     }
     serverThread_ = std::thread([this] {
         server_->listen_after_bind();
