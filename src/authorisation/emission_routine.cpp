@@ -298,10 +298,17 @@ void Emission::adoptAuthorised(const std::string& key, const fiscal::Consultatio
 }
 
 std::string Emission::esc(const std::string& value) const { return database::sqlEscape(ctx_.db->kind(), value); }
+// Each pause is followed by a pass of the message loop, so the window's commands (the print switch, the
+// close request, a dialog) take effect during the sale; Timer1 stays off for the batch, so no pass starts
+// another sale. A skipped pause still gives its pass.
 void Emission::sleep(int milliseconds) {
-    if (!s_.FastEmission) wait(milliseconds);
+    if (s_.FastEmission) ctx_.doEvents();
+    else wait(milliseconds);
 }
-void Emission::wait(int milliseconds) { ctx_.services.clock.sleep(std::chrono::milliseconds(milliseconds)); }
+void Emission::wait(int milliseconds) {
+    ctx_.services.clock.sleep(std::chrono::milliseconds(milliseconds));
+    ctx_.doEvents();
+}
 void Emission::method(const std::string& label) { ctx_.caption(ctx_.mainWindow.MethodLabel, label); }
 void Emission::log(const std::string& line) { context::GravaLog(ctx_, line); }
 std::string Emission::procNFePath() const { return s_.AppFolder + "nfe/arquivos/procNFe/" + e_.CurrentAccessKey + "-procNFe.xml"; }

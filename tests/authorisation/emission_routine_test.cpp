@@ -14,6 +14,7 @@
 #include "database/failing_connection.h"
 #include "fiscal_component/real_component.h"
 #include "fiscal_component/recording_component.h"
+#include "monitor/main_window.h"
 #include "monitor/poll_cycle.h"
 #include "platform/durable_file.h"
 #include "platform/ini_file.h"
@@ -455,9 +456,20 @@ protected:
                         "2026-03-05T14:07:30-04:00"};
     }
 
+    // The operator clicks the print switch (a posted command) once the document has been generated: a
+    // watcher looks at every pass of the message loop.
+    void switchPrintingOffOnceBuilt() {
+        watcher = [this] {
+            if (components.state().callsOf("generate").empty()) return monitor.loop.post(watcher);
+            monitor.loop.post([this] { monitor::Check1_Click(monitor.ctx); });
+        };
+        monitor.loop.post(watcher);
+    }
+
     ProgramFolder folder{database::DbKind::Sqlite};
     fiscal::RecordingComponentFactory components;
     TestMonitor monitor{folder, components};
+    std::function<void()> watcher;
 };
 
 TEST_F(AnswerTest, AnAuthorisedSaleIsStoredNumberedMarkedAndCleared) {
@@ -538,17 +550,31 @@ TEST_F(AnswerTest, InContingencyTheSignedDocumentIsStoredInItsRowWithoutAnyExcha
     EXPECT_EQ(components.state().callsOf("qrAddress").size(), 1u);
 }
 
-// EmissaoRapida=1: none of the pauses that only show a caption; the sale is the same. A shop that
-// never set its approximate-tax rate (null) emits as well.
+// EmissaoRapida=1: none of the pauses that only show a caption, though their message-loop passes stay;
+// the sale is the same. A shop that never set its approximate-tax rate (null) emits as well.
 TEST_F(AnswerTest, FastEmissionSkipsTheCaptionPausesAndANullTaxRateReadsAsZero) {
     folder.execute("update config set ValAproxTrib = NULL");
     authorise(components.script().send, components.script().consultation);
     testing::writeFile(procNFePath(), "<nfeProc versao=\"4.00\"/>");
-    folder.setSetting("ImprimiNFCESistema", "1");
+    switchPrintingOffOnceBuilt();  // a skipped pause still passes the message loop
     monitor.ctx.settings.FastEmission = true;
     ASSERT_EQ(tick(), std::nullopt);
     EXPECT_EQ(std::make_tuple(queued(), number()), std::make_tuple(false, "2"));
     EXPECT_EQ(monitor.clock.slept(), std::chrono::milliseconds(0));
+    EXPECT_TRUE(monitor.captioned("ENVIADA COM SUCESSO - IMPRESSÃO DESATIVADA"));
+}
+
+// The routine's pauses pass the message loop: a print switch the operator sets once the document is
+// built applies to this very sale (Timer1 is off for the batch, so only those passes can run it).
+TEST_F(AnswerTest, APrintSwitchPostedDuringTheSaleAppliesToThatSale) {
+    authorise(components.script().send, components.script().consultation);
+    testing::writeFile(procNFePath(), "<nfeProc versao=\"4.00\"/>");
+    switchPrintingOffOnceBuilt();
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_FALSE(queued());
+    EXPECT_EQ(platform::iniRead(folder.settingsPath(), "Geral", "ImprimiNFCESistema"), "1");
+    EXPECT_TRUE(monitor.captioned("ENVIADA COM SUCESSO - IMPRESSÃO DESATIVADA"));
+    EXPECT_TRUE(monitor.frontend.messages().empty());
 }
 
 TEST(OutcomeTextsTest, WordsMatchWithOrWithoutAccentsAndKeysAreFoundInBrackets) {
