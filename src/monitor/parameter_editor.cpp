@@ -92,9 +92,14 @@ void ParameterEditor::answerUnattended(const std::function<void(const std::strin
 }
 
 void ParameterEditor::Command1_Click() {
-    // A value outside its domain is not saved: the operator corrects it in the open editor.
+    // What start-up would refuse (an empty box: each of the four is required; a value outside its domain)
+    // is not saved: saved, it would end the next start. The operator corrects it in the open editor.
+    const windows::Label* labels[] = {&model_.Label2, &model_.Label3, &model_.Label4, &model_.Label5};
     for (std::size_t i = 0; i < 4; ++i) {
-        const std::string problem = settingDomainProblem(windows::frm_ini::kKeys[i], model_.tx[i].text);
+        std::string problem = settingDomainProblem(windows::frm_ini::kKeys[i], model_.tx[i].text);
+        if (model_.tx[i].text.find_first_not_of(" \t") == std::string::npos)
+            problem = "Preencha \"" + std::string(windows::frm_ini::kKeys[i]) + "\" (" + labels[i]->caption +
+                      "): o monitor não inicia sem ele. Nada foi gravado.";
         if (problem.empty()) continue;
         ctx_.frontend().messageBox(problem, platform::MessageStyle::Ok);
         return;

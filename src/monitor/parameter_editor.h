@@ -33,8 +33,9 @@ public:
     // closes without saving.
     void answerUnattended(const std::function<void(const std::string&)>& say) override;
 
-    // Saves every box to its key, shows "Gravado" and closes; a value outside its domain (an environment
-    // other than 1 or 2, an identifier that is not digits) is shown and nothing is saved.
+    // Saves every box to its key, shows "Gravado" and closes; an empty box, or a value outside its domain
+    // (an environment other than 1 or 2, an identifier that is not digits), is named in a message and
+    // nothing is saved.
     void Command1_Click();
     const windows::frm_ini& model() const { return model_; }
 

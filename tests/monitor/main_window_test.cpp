@@ -75,15 +75,21 @@ TEST_F(WindowsTest, TheParameterEditorCompletesEmptyBoxesFromConfiguracaoXmlAndS
               4);
     editor.typeText("CSC", "***");
 
-    // A value outside its domain is shown and nothing is saved.
-    const std::pair<std::string, std::string> refused[] = {{"ambienteNFCE", "3"}, {"IDtoken", "1A"}};
-    for (const auto& [box, value] : refused) {
+    // What start-up would refuse (a value outside its domain, a required box left empty) is named and
+    // nothing is saved.
+    const std::tuple<std::string, std::string, std::string> refused[] = {{"ambienteNFCE", "3", "1"},
+                                                                         {"IDtoken", "1A", "000002"},
+                                                                         {"IDtoken", "", "000002"},
+                                                                         {"CSC", "", "ABC"},
+                                                                         {"CertificadoSerie", "  ", "1A2B3C"}};
+    for (const auto& [box, value, good] : refused) {
         editor.typeText(box, value);
         editor.click("Command1");
-        EXPECT_FALSE(editor.closed());
-        EXPECT_NE(monitor.frontend.messages().back().text.find(box), std::string::npos);
+        EXPECT_FALSE(editor.closed()) << box;
+        EXPECT_NE(monitor.frontend.messages().back().text.find("\"" + box + "\""), std::string::npos)
+            << monitor.frontend.messages().back().text;
         EXPECT_EQ(folder.setting("CSC"), "");
-        editor.typeText(box, box == "IDtoken" ? "000002" : "1");
+        editor.typeText(box, good);
     }
     editor.typeText("ambienteNFCE", "2");
     editor.click("Command1");
