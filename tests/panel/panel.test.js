@@ -95,6 +95,7 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     await refusal.waitFor();
     await page.screenshot({ path: path.join(artifacts, "dialog-cpf-refused.png") });
     await refusal.getByRole("button", { name: "OK" }).click();
+    await refusal.waitFor({ state: "detached" });  // read at once, though the dialog still holds the sale
     await dialog("frm_cpfC").waitFor();
     assert.equal(await page.inputValue('input[name="Text1"]'), "");
     assert.equal(authorised("1001-01"), "");

@@ -1,6 +1,7 @@
 // The panel's HTTP side on a real socket: only this panel's names, the token on every data request, POST-only
 // changes with the token in the header from the page's origin, bounded and checked input; and a message
-// box answered from another thread (as the page does) while the monitor thread waits.
+// box answered from another thread (as the page does) while the monitor thread waits; OK boxes and the
+// consumer document dialog never halt an unattended shop.
 #include "platform/ui/web_frontend.h"
 
 #include <httplib.h>
@@ -27,6 +28,7 @@ protected:
                                 [this](const std::string& arg) { ran += arg; }});
         PanelListen listen;
         listen.names = {"Caixa.Loja."};
+        web.useClock(clock);
         return web.start(listen, token);
     }
 
@@ -125,6 +127,74 @@ TEST_F(WebFrontendTest, AMessageBoxWaitsForTheAnswerThePageGives) {
     page.join();
     EXPECT_NE(web.stateJson().find("\"modals\":[]"), std::string::npos);
     EXPECT_NE(journal.str().find("[message] -> No"), std::string::npos);
+}
+
+// The OK boxes of the page's state as "id:count:text" items.
+std::vector<std::string> okBoxes(const std::string& state) {
+    std::vector<std::string> boxes;
+    const std::string list = state.substr(state.find("\"okBoxes\":["), state.find("],\"modals\"") - state.find("\"okBoxes\":["));
+    for (std::size_t at = list.find("{\"id\":"); at != std::string::npos; at = list.find("{\"id\":", at + 1)) {
+        const std::string box = list.substr(at, list.find('}', at) - at);
+        const auto text = box.find("\"text\":\"") + 8;
+        const auto count = box.find("\"count\":") + 8;
+        boxes.push_back(box.substr(6, box.find(',') - 6) + ":" + box.substr(count) + ":" +
+                        box.substr(text, box.find('"', text) - text));
+    }
+    return boxes;
+}
+
+TEST_F(WebFrontendTest, AnOkBoxReturnsAtOnceAndStaysOnThePageUntilAcknowledged) {
+    EXPECT_EQ(web.messageBox("Falha na impressão", MessageStyle::OkCritical, "ERRO"), MessageAnswer::Ok);
+    EXPECT_EQ(web.messageBox("Falha na impressão", MessageStyle::OkCritical, "ERRO"), MessageAnswer::Ok);
+    EXPECT_EQ(web.messageBox("Gravado", MessageStyle::OkInformation, "Quorvanti"), MessageAnswer::Ok);
+    auto boxes = okBoxes(web.stateJson());
+    ASSERT_EQ(boxes.size(), 2u) << web.stateJson();
+    EXPECT_EQ(boxes[0].substr(boxes[0].find(':')), ":2:Falha na impressão");  // the same box again is counted
+    EXPECT_NE(web.stateJson().find("\"modals\":[]"), std::string::npos);
+    const std::string first = boxes[0].substr(0, boxes[0].find(':'));
+
+    EXPECT_EQ(post("/api/command", "name=ack&arg=1x")->status, 400);
+    // At once, even while a dialog holds the monitor thread.
+    EXPECT_EQ(post("/api/command", "name=ack&arg=" + first)->status, 202);
+    boxes = okBoxes(web.stateJson());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find(":1:Gravado"), std::string::npos);
+
+    // A page never read keeps the latest boxes only.
+    for (std::size_t i = 0; i < kMostOkBoxes + 3; ++i) web.messageBox("aviso " + std::to_string(i), MessageStyle::Ok, "T");
+    boxes = okBoxes(web.stateJson());
+    ASSERT_EQ(boxes.size(), kMostOkBoxes);
+    EXPECT_NE(boxes.front().find(":aviso 3"), std::string::npos);
+}
+
+// A dialog that closes only when answered unattended, and counts how it was answered.
+class UnansweredDialog final : public Dialog {
+public:
+    explicit UnansweredDialog(std::string name) : name_(std::move(name)) {}
+    std::string name() const override { return name_; }
+    void load() override {}
+    bool closed() const override { return unattended_ > 0; }
+    void typeText(const std::string&, const std::string&) override {}
+    void click(const std::string&) override {}
+    void keyPress(const std::string&, int) override {}
+    std::vector<std::pair<std::string, std::string>> controls() const override { return {{"Text1", ""}}; }
+    void answerUnattended(const std::function<void(const std::string&)>&) override { ++unattended_; }
+    int unattended_ = 0;
+
+private:
+    std::string name_;
+};
+
+TEST_F(WebFrontendTest, WithNoPageOpenTheConsumerDocumentDialogTakesItsUnattendedAnswerAfterAMinute) {
+    UnansweredDialog cpf(kConsumerDocumentDialog);
+    const auto opened = clock.steadyNow();
+    web.showModal(cpf);
+    const auto waited = clock.steadyNow() - opened;
+    EXPECT_EQ(cpf.unattended_, 1);
+    EXPECT_GE(waited, kUnattendedDialogAfter);
+    EXPECT_LT(waited, kUnattendedDialogAfter + std::chrono::seconds(1));
+    EXPECT_NE(journal.str().find("[dialog] frm_cpfC: nenhum painel aberto há 60 s"), std::string::npos) << journal.str();
+    EXPECT_NE(web.stateJson().find("\"modals\":[]"), std::string::npos);
 }
 
 TEST(WebFrontendListenTest, OffTheLoopbackOnlyWithTls) {

@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <stdexcept>
@@ -154,10 +155,16 @@ void WebFrontend::setModalControls(long id, const Dialog& dialog) {
     changed();
 }
 
-bool WebFrontend::waitInput(long id, ModalInput& input) {
+std::chrono::milliseconds WebFrontend::steadyNow() const {
+    if (clock_) return clock_->steadyNow();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
+WebFrontend::Waited WebFrontend::waitInput(long id, ModalInput& input, bool limited) {
+    auto lastWatched = steadyNow();
     for (;;) {
         // Asked outside the lock: the predicate is the caller's.
-        if (stopRequested_ && stopRequested_()) return false;
+        if (stopRequested_ && stopRequested_()) return Waited::Stop;
         std::unique_lock lock(mutex_);
         for (int pass = 0; pass < 2; ++pass) {
             while (!inputs_.empty()) {
@@ -165,32 +172,63 @@ bool WebFrontend::waitInput(long id, ModalInput& input) {
                 inputs_.pop_front();
                 if (next.id == id) {
                     input = std::move(next);
-                    return true;
+                    return Waited::Input;
                 }
             }
-            if (stopping_) return false;
-            if (pass == 0) inputArrived_.wait_for(lock, kStopLook, [this] { return stopping_ || !inputs_.empty(); });
+            if (stopping_) return Waited::Stop;
+            if (pass == 1) break;
+            if (limited && streams_ == 0) {
+                if (steadyNow() - lastWatched >= kUnattendedDialogAfter) return Waited::Unattended;
+                if (clock_) {
+                    // The monitor's clock measures the limit (a virtual one in tests); a page that opens
+                    // meanwhile is seen at the next look.
+                    lock.unlock();
+                    clock_->sleep(kStopLook);
+                    lock.lock();
+                    continue;
+                }
+            } else {
+                lastWatched = steadyNow();
+            }
+            inputArrived_.wait_for(lock, kStopLook, [this] { return stopping_ || !inputs_.empty(); });
         }
     }
 }
 
 MessageAnswer WebFrontend::messageBox(const std::string& text, MessageStyle style, const std::string& title) {
     journal_ << "[message] " << title << " (" << styleName(style) << "): " << oneLine(text) << std::endl;
+    if (style != MessageStyle::YesNoQuestion) {
+        // Nothing waits on an OK: the routine goes on, and the box stays on the page until read.
+        {
+            std::lock_guard lock(mutex_);
+            const auto same = std::ranges::find_if(okBoxes_, [&](const OkBox& box) {
+                return box.title == title && box.text == text && box.style == style;
+            });
+            if (same != okBoxes_.end()) {
+                ++same->count;
+            } else {
+                okBoxes_.push_back({nextModalId_++, title, text, style});
+                if (okBoxes_.size() > kMostOkBoxes) okBoxes_.pop_front();
+            }
+            changed();
+        }
+        journal_ << "[message] -> OK (no painel até ser lido)" << std::endl;
+        return MessageAnswer::Ok;
+    }
     Modal modal;
     modal.message = true;
     modal.title = title;
     modal.text = text;
     modal.style = style;
     const long id = pushModal(std::move(modal));
-    MessageAnswer answer = style == MessageStyle::YesNoQuestion ? yesNoWhenStopping_ : MessageAnswer::Ok;
+    MessageAnswer answer = yesNoWhenStopping_;
     ModalInput input;
     for (;;) {
-        if (!waitInput(id, input)) {
+        if (waitInput(id, input) != Waited::Input) {
             journal_ << "[message] sem operador (parada solicitada)" << std::endl;
             break;
         }
-        const bool yesNo = style == MessageStyle::YesNoQuestion;
-        if (yesNo ? input.answer != MessageAnswer::Ok : input.answer == MessageAnswer::Ok) {
+        if (input.answer != MessageAnswer::Ok) {
             answer = input.answer;
             break;
         }
@@ -215,9 +253,14 @@ void WebFrontend::showModal(Dialog& dialog) {
         ~Pop() { self.popModal(id); }
     } pop{*this, id};
     setModalControls(id, dialog);
+    // The sale waits on this answer: with no page open it may not wait for ever.
+    const bool limited = name == kConsumerDocumentDialog;
     while (!dialog.closed()) {
         ModalInput input;
-        if (!waitInput(id, input)) {
+        if (const Waited waited = waitInput(id, input, limited); waited != Waited::Input) {
+            if (waited == Waited::Unattended)
+                journal_ << "[dialog] " << name << ": nenhum painel aberto há " << kUnattendedDialogAfter.count()
+                         << " s" << std::endl;
             dialog.answerUnattended(
                 [&](const std::string& line) { journal_ << "[dialog] " << name << ": " << line << std::endl; });
             break;
@@ -236,6 +279,11 @@ void WebFrontend::showModal(Dialog& dialog) {
         setModalControls(id, dialog);
     }
     journal_ << "[dialog] " << name << " closed" << std::endl;
+}
+
+void WebFrontend::acknowledge(long id) {
+    std::lock_guard lock(mutex_);
+    if (std::erase_if(okBoxes_, [id](const OkBox& box) { return box.id == id; })) changed();
 }
 
 void WebFrontend::repaint(const std::string& window, const std::string& control, const std::string& text) {
@@ -315,7 +363,15 @@ std::string WebFrontend::stateJsonLocked() const {
         out += (first ? "" : ",") + jsonQuote(key) + ":" + std::to_string(picture.version);
         first = false;
     }
-    out += "},\"notice\":" + jsonQuote(notice_) + ",\"modals\":[";
+    out += "},\"notice\":" + jsonQuote(notice_) + ",\"okBoxes\":[";
+    first = true;
+    for (const auto& box : okBoxes_) {
+        out += (first ? "{" : ",{") + std::string("\"id\":") + std::to_string(box.id) + ",\"title\":" + jsonQuote(box.title) +
+               ",\"text\":" + jsonQuote(box.text) + ",\"style\":" + jsonQuote(styleKey(box.style)) +
+               ",\"count\":" + std::to_string(box.count) + "}";
+        first = false;
+    }
+    out += "],\"modals\":[";
     first = true;
     for (const auto& m : modals_) {
         out += first ? "{" : ",{";

@@ -9,9 +9,14 @@
 // a name the operator gave, so that a foreign name resolved to this machine (DNS rebinding) reaches
 // nothing. The page itself is static and served to any such request; its data and changes need the
 // access token (a random secret) in a header, and changes are POSTs.
+//
+// An unattended shop is never held up by the page: OK-only message boxes return at once and stay on the
+// page until acknowledged, and the consumer document dialog, with no page open, takes its unattended
+// answer after kUnattendedDialogAfter. Yes/No boxes and the other dialogs wait for their answer.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -26,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/event_loop.h"
 #include "platform/ui/frontend.h"
@@ -63,6 +69,15 @@ struct PanelCommand {
 
 // The header that carries the token.
 inline constexpr const char* kPanelTokenHeader = "X-Quorvanti-Token";
+// The dialog whose answer the emission needs (the consumer's CPF/CNPJ), and how long it waits with no
+// page open before taking its unattended answer (no document), on the monitor's clock.
+inline constexpr const char* kConsumerDocumentDialog = "frm_cpfC";
+inline constexpr std::chrono::seconds kUnattendedDialogAfter{60};
+// The page command that acknowledges an OK box ("ack", argument its id), and how many the page keeps
+// (the oldest goes first).
+inline constexpr const char* kAcknowledgeCommand = "ack";
+inline constexpr std::size_t kMostOkBoxes = 20;
+
 // The largest request body the panel reads.
 inline constexpr std::size_t kPanelMaxBody = 8 * 1024;
 
@@ -88,6 +103,7 @@ public:
     WebFrontend(const WebFrontend&) = delete;
     WebFrontend& operator=(const WebFrontend&) = delete;
 
+    // Yes/No boxes wait for the page's answer; OK boxes are published and return OK at once.
     MessageAnswer messageBox(const std::string& text, MessageStyle style, const std::string& title) override;
     void showModal(Dialog& dialog) override;
     void repaint(const std::string& window, const std::string& control, const std::string& text) override;
@@ -96,7 +112,12 @@ public:
     // Called on the monitor thread after each repaint and visibility change (the monitor publishes the
     // window's state there).
     void onRepaint(std::function<void()> refresh) { refresh_ = std::move(refresh); }
-    // Before start(): the commands of the page.
+    // The clock the consumer document dialog's time limit runs on (the monitor's); until given, the
+    // machine's steady time.
+    void useClock(Clock& clock) { clock_ = &clock; }
+    // Any thread: the page acknowledged OK box `id`; it leaves the state. Unknown ids are ignored.
+    void acknowledge(long id);
+    // Before start(): the commands of the page (besides kAcknowledgeCommand, always there).
     void addCommand(const std::string& name, PanelCommand command);
     // Listens (raises PanelAddressInUse when the address is taken, std::runtime_error for any other
     // failure) and answers the page's address without the
@@ -130,6 +151,13 @@ private:
         MessageStyle style = MessageStyle::Ok;
         std::vector<ModalControl> controls;
     };
+    // An OK box published to the page; `count` identical ones shown while it was pending.
+    struct OkBox {
+        long id = 0;
+        std::string title, text;
+        MessageStyle style = MessageStyle::Ok;
+        int count = 1;
+    };
     struct ModalInput {
         long id = 0;
         std::string action;  // "type", "click", "key", "answer"
@@ -141,8 +169,11 @@ private:
     long pushModal(Modal modal);
     void popModal(long id);
     void setModalControls(long id, const Dialog& dialog);
-    // Waits for the next input of modal `id`; false when a stop was asked for instead.
-    bool waitInput(long id, ModalInput& input);
+    enum class Waited { Input, Stop, Unattended };
+    // Waits for the next input of modal `id`: Stop when a stop was asked for instead; with `limited`,
+    // Unattended once no page has been open for kUnattendedDialogAfter.
+    Waited waitInput(long id, ModalInput& input, bool limited = false);
+    std::chrono::milliseconds steadyNow() const;
     void changed();  // under mutex_: a new version of the state
 
     // HTTP side (web_server.cpp).
@@ -160,7 +191,19 @@ private:
     std::ostream& journal_;
     MessageAnswer yesNoWhenStopping_;
     std::function<bool()> stopRequested_;
-    std::map<std::string, PanelCommand> commands_;
+    Clock* clock_ = nullptr;
+    // The acknowledgement is built in, whoever registers the other commands. It touches only this
+    // panel's state, under its mutex, so it is done at once on the HTTP thread: posted, it would wait
+    // for any dialog open on the monitor thread to close.
+    std::map<std::string, PanelCommand> commands_{
+        {kAcknowledgeCommand,
+         PanelCommand{[this](const std::string& id) {
+                          if (id.empty() || id.size() > 18 || id.find_first_not_of("0123456789") != std::string::npos)
+                              return std::string("aviso inválido");
+                          acknowledge(std::stol(id));
+                          return std::string();
+                      },
+                      [](const std::string&) {}}}};
     std::function<void()> refresh_;
 
     mutable std::mutex mutex_;
@@ -178,6 +221,7 @@ private:
     std::map<std::string, Picture> pictures_;
     std::string notice_;
     std::vector<Modal> modals_;
+    std::deque<OkBox> okBoxes_;
     long nextModalId_ = 1;
     std::deque<ModalInput> inputs_;
     int streams_ = 0;
