@@ -105,9 +105,10 @@ int quorvantiMain(const std::vector<std::string>& args) {
     const auto yesNo = line->answerYes ? platform::MessageAnswer::Yes : platform::MessageAnswer::No;
     std::unique_ptr<platform::WebFrontend> web;
     std::unique_ptr<platform::HeadlessFrontend> headless;
-    if (line->frontend == "web")
+    if (line->frontend == "web") {
         web = std::make_unique<platform::WebFrontend>(loop, std::cerr, yesNo, platform::stopSignalled);
-    else
+        web->useClock(clock);  // the unattended dialogs' wait follows the monitor's (possibly scaled) time
+    } else
         headless = std::make_unique<platform::HeadlessFrontend>(std::cerr, yesNo);
     platform::Frontend& frontend = web ? static_cast<platform::Frontend&>(*web) : *headless;
     platform::RegistryStore registry(line->registryFile.empty() ? platform::RegistryStore::defaultPath()

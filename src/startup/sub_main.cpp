@@ -189,12 +189,17 @@ void runSteps(context::AppContext& ctx) {
 
 }  // namespace
 
-bool requiredSettingsPresent(context::AppContext& ctx) {
+static bool settingsAccepted(const context::AppContext& ctx, std::vector<std::string>& problems) {
     bool allSet = true;
     for (const char* key : {"ambienteNFCE", "CSC", "CertificadoSerie", "IDtoken"})
         if (readGeral(ctx, key).empty()) allSet = false;
-    const std::vector<std::string> problems = monitor::settingsOutsideDomain(ctx);
-    if (allSet && problems.empty()) return true;
+    problems = monitor::settingsOutsideDomain(ctx);
+    return allSet && problems.empty();
+}
+
+bool requiredSettingsPresent(context::AppContext& ctx) {
+    std::vector<std::string> problems;
+    if (settingsAccepted(ctx, problems)) return true;
     if (!problems.empty()) {
         std::string text;
         for (const auto& problem : problems) text += (text.empty() ? "" : context::kLineBreak) + problem;
@@ -210,7 +215,8 @@ bool requiredSettingsPresent(context::AppContext& ctx) {
     }
     monitor::ParameterEditor editor(ctx);
     ctx.frontend().showModal(editor);
-    return false;
+    // Saved from the panel with every value start-up accepts: the monitor goes on instead of ending.
+    return settingsAccepted(ctx, problems);
 }
 
 void SubMain(context::AppContext& ctx) {

@@ -15,7 +15,8 @@ void SubMain(context::AppContext& ctx);
 // The required-settings check: true when "ambienteNFCE", "CSC", "CertificadoSerie" and "IDtoken" are
 // all set and no setting is outside its domain (monitor/setting_domains.h). Otherwise it shows the
 // values outside their domain, runs the registration script once when "ParaApagar.txt" marks it, shows
-// the fiscal parameter editor and answers false: the program ends and no queued sale is touched.
+// the fiscal parameter editor and answers whether the settings are now accepted (saved from the panel);
+// when not, the program ends and no queued sale is touched.
 bool requiredSettingsPresent(context::AppContext& ctx);
 
 }  // namespace quorvanti::startup

@@ -356,7 +356,9 @@ TEST_P(EmissionTest, EveryFaultEndsWithEachSaleAuthorisedOnceAndRecorded) {
         platform::test_seam::stopFailingWrites();
         EXPECT_EQ(queued(sale), fault.first == First::Kept);
         // The operator is told which file could not be written, and why.
-        if (fault.fullDiskAt) EXPECT_TRUE(monitor->shownContaining("disco cheio")) << ::testing::PrintToString(monitor->messageTexts());
+        if (fault.fullDiskAt) {
+            EXPECT_TRUE(monitor->shownContaining("disco cheio")) << ::testing::PrintToString(monitor->messageTexts());
+        }
         if (fault.failingStatement) static_cast<database::FailingConnection&>(*monitor->ctx.db).clearFailures();
         if (fault.withoutPassword) std::filesystem::rename(password + ".fora", password);
 

@@ -247,6 +247,13 @@ TEST_F(StartUpSettingsTest, MissingRequiredSettingsRunTheRegistrationOnceAndOpen
     EXPECT_NE(journal.str().find(folder.settingsPath()), std::string::npos);
     EXPECT_TRUE(editor.closed());
     EXPECT_EQ(folder.setting("CSC"), "");
+
+    // Completed in the editor (as the panel's operator saves it): start-up goes on instead of ending.
+    monitor.ctx.instanceLock.reset();
+    TestMonitor completed(folder, components);
+    completed.frontend.onDialog("frm_ini", [&](platform::Dialog&) { folder.setSetting("CSC", "CSC-DA-LOJA"); });
+    EXPECT_EQ(runStartUp(completed), ExitStatus::Normal);
+    EXPECT_EQ(folder.setting("TemNFCE_PraGerar"), "sim");
 }
 
 TEST_F(StartUpSettingsTest, AUsableComponentIsConfiguredForTheModeWithoutTheShutdownDialog) {
