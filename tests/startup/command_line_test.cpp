@@ -75,9 +75,7 @@ TEST(CommandLineTest, ThePanelsAddressWithItsTokenIsJournalledOnlyWhenTheTokenIs
     ProcessRun url = runMonitor("--app-dir " + folder.path() + " --panel-url");
     EXPECT_EQ(url.status, 64) << url.output;
     // Each run is stopped as a service is, once the panel has told its address.
-    testing::MonitorOptions web;
-    web.arguments = {"--frontend", "web"};
-    web.limit = std::chrono::seconds(60);
+    const testing::MonitorOptions web{.arguments = {"--frontend", "web"}, .limit = std::chrono::seconds(60)};
     const testing::MonitorWatch stopAtPanel = [](testing::MonitorRun& run, const std::string& line) {
         if (line.rfind("[painel]", 0) == 0) run.signal(SIGTERM);
     };
@@ -106,8 +104,7 @@ TEST(CommandLineTest, ASecondMonitorOnATakenPanelPortEndsWithItsOwnStatus) {
     const ProcessRun run = runMonitor(folderArguments(folder) + " --frontend web --once --listen " + address);
     first.stop();
     EXPECT_EQ(run.status, 15) << run.output;
-    EXPECT_NE(run.output.find("o painel não pode escutar em " + address + ": o endereço já está em uso"),
-              std::string::npos)
+    EXPECT_NE(run.output.find("o painel não pode escutar em " + address + ": o endereço já está em uso"), std::string::npos)
         << run.output;
 }
 

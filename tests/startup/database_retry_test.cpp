@@ -1,6 +1,6 @@
-// Start-up while the MariaDB server does not answer (virtual clock): the monitor waits for it, tells the
-// journal at most once a minute without the password, uses the server once it is back, ends with status
-// 13 after ten minutes, and ends at once (status 0) when the service is stopped meanwhile.
+// Start-up while the MariaDB server does not answer (virtual clock): waited for with a growing delay,
+// one journal line a minute without the password, used once back, status 13 after ten minutes, status 0
+// at once on a stop.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -15,7 +15,6 @@ namespace {
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
 using testing::ProgramFolder;
-using testing::TestMonitor;
 
 struct StartRun {
     ExitStatus status;
@@ -24,13 +23,13 @@ struct StartRun {
     std::string shown;                                         // every caption and message box
 };
 
-// Starts a monitor whose settings reach MariaDB through `socket`; `world` is called with the time since
-// the start whenever the wait looks for a stop (every second), and asks for one by answering true.
-StartRun start(ProgramFolder& folder, const std::string& socket, const std::function<bool(milliseconds)>& world) {
+// A start reaching MariaDB through `socket`; `stopAt` sees the time since the start at each look for a
+// stop (every second) and asks for one by answering true.
+StartRun start(ProgramFolder& folder, const std::string& socket, const std::function<bool(milliseconds)>& stopAt) {
     folder.setSetting("TipoConexao_BD", "mysql");
     folder.setSetting("host", socket, "Conexao");
     fiscal::UnavailableComponentFactory components;
-    TestMonitor monitor(folder, components);
+    testing::TestMonitor monitor(folder, components);
     StartRun run{};
     const milliseconds begin = monitor.clock.steadyNow();
     std::size_t seen = 0;
@@ -38,9 +37,8 @@ StartRun start(ProgramFolder& folder, const std::string& socket, const std::func
         const milliseconds now = monitor.clock.steadyNow() - begin;
         const auto captions = monitor.frontend.captionsOf("Label1");
         for (; seen < captions.size(); ++seen)
-            if (captions[seen].starts_with("Banco de dados inacessível"))
-                run.lines.emplace_back(now, captions[seen]);
-        return world(now);
+            if (captions[seen].starts_with("Banco de dados inacessível")) run.lines.emplace_back(now, captions[seen]);
+        return stopAt(now);
     };
     run.status = testing::exitStatusOf([&] { SubMain(monitor.ctx); }).value_or(ExitStatus::Normal);
     run.took = monitor.clock.steadyNow() - begin;

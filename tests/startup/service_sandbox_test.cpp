@@ -1,7 +1,6 @@
-// The real monitor under the service unit's seccomp restrictions (packaging/quorvanti.service: system
-// calls, address families, W^X memory, namespaces, personality), applied by quorvanti-service-sandbox as
-// systemd applies them: a queued sale (SQLite; MariaDB through its Unix socket) is authorised by the local
-// SEFAZ over HTTPS and printed, as without them. A filter that denies a call the monitor needs fails here.
+// The real monitor under packaging/quorvanti.service's seccomp restrictions, applied by
+// quorvanti-service-sandbox as systemd applies them: a queued sale (SQLite; MariaDB through its socket)
+// is still authorised by the local SEFAZ and printed. A filter denying a call the monitor needs fails here.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -27,8 +26,7 @@ class ServiceSandboxTest : public ::testing::TestWithParam<database::DbKind> {};
 
 TEST_P(ServiceSandboxTest, ASaleIsAuthorisedAndPrintedUnderTheUnitsRestrictions) {
     QUORVANTI_SKIP_WITHOUT_MARIADB(GetParam());
-    // They are in force: /bin/sh (as for registraDLL.sh) runs, and a privileged call that root could
-    // otherwise make fails.
+    // In force: /bin/sh (as for registraDLL.sh) runs, and a privileged call root could make fails.
     EXPECT_THAT(sandboxed("/bin/sh -c 'chroot / true'"), HasSubstr("Operation not permitted"));
 
     testing::ProgramFolder folder(GetParam());
@@ -38,8 +36,7 @@ TEST_P(ServiceSandboxTest, ASaleIsAuthorisedAndPrintedUnderTheUnitsRestrictions)
     ASSERT_GT(authority->port(), 0) << authority->log();
     const auto sales = testing::saleCodes(1);
     testing::queueSalesWithItems(folder, sales);
-    // With the panel (its thread, its listening socket). LeakSanitizer (sanitizer builds) stops threads
-    // with ptrace, which the filter denies: leaks are the other suites' business.
+    // With the panel (its thread and socket). LeakSanitizer needs ptrace, which the filter denies.
     const std::string output =
         sandboxed("env QUORVANTI_TIME_SCALE=0.01 ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" "
                   QUORVANTI_BINARY_DIR "/quorvanti --once --frontend web --app-dir " + folder.path() +
