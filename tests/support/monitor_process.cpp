@@ -11,18 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 
 #include "support/program_folder.h"
 
 extern char** environ;
 
 namespace quorvanti::testing {
-
-namespace {
-using Clock = std::chrono::steady_clock;
-// How often an idle run calls its watch.
-constexpr int kIdleTickMs = 5;
-}  // namespace
 
 void MonitorRun::signal(int number) {
     kill(pid, number);
@@ -39,16 +34,13 @@ MonitorRun runMonitor(const ProgramFolder& folder, const MonitorWatch& watch, co
     for (char** variable = environ; *variable != nullptr; ++variable)
         if (std::strncmp(*variable, "QUORVANTI_TIME_SCALE=", 21) != 0) env.emplace_back(*variable);
     env.push_back("QUORVANTI_TIME_SCALE=" + (scale != nullptr && *scale != '\0' ? scale : options.timeScale));
-    std::vector<char*> argv, envp;
-    for (auto& arg : args) argv.push_back(arg.data());
-    for (auto& variable : env) envp.push_back(variable.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
+    std::vector<char*> argv{nullptr}, envp{nullptr};
+    for (auto& arg : args) argv.insert(argv.end() - 1, arg.data());
+    for (auto& variable : env) envp.insert(envp.end() - 1, variable.data());
 
     MonitorRun run;
     int out[2];
-    // Close-on-exec, so that a monitor started at the same moment by another thread does not keep this
-    // pipe open (and this run's end unseen).
+    // Close-on-exec: a monitor another thread starts meanwhile must not keep this pipe open.
     if (pipe2(out, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "pipe";
         return run;
@@ -61,17 +53,17 @@ MonitorRun runMonitor(const ProgramFolder& folder, const MonitorWatch& watch, co
         _exit(127);
     }
     ::close(out[1]);
-    const auto deadline = Clock::now() + options.limit;
+    const auto deadline = std::chrono::steady_clock::now() + options.limit;
     std::string pending;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0) {
             kill(run.pid, SIGKILL);
             ADD_FAILURE() << "the monitor did not end in time:\n" << lastLines(run.output + pending);
             break;
         }
         pollfd ready{out[0], POLLIN, 0};
-        const int timeout = watch ? kIdleTickMs : static_cast<int>(left);
+        const int timeout = watch ? 5 : static_cast<int>(left);
         if (poll(&ready, 1, timeout) <= 0) {
             if (watch) watch(run, "");
             continue;
@@ -104,12 +96,9 @@ bool isCaption(const std::string& line, const std::string& caption) {
 
 std::vector<std::string> messageLines(const std::string& output) {
     std::vector<std::string> lines;
-    for (std::size_t at = 0; at < output.size();) {
-        std::size_t end = output.find('\n', at);
-        if (end == std::string::npos) end = output.size();
-        if (output.compare(at, 10, "[message] ") == 0) lines.push_back(output.substr(at, end - at));
-        at = end + 1;
-    }
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with("[message] ")) lines.push_back(line);
     return lines;
 }
 
@@ -121,11 +110,7 @@ std::string lastLines(const std::string& output, std::size_t count) {
 
 std::size_t filesIn(const std::string& folder) {
     std::error_code ignored;
-    std::size_t count = 0;
-    for (auto it = std::filesystem::directory_iterator(folder, ignored); it != std::filesystem::directory_iterator();
-         ++it)
-        ++count;
-    return count;
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder, ignored), {}));
 }
 
 }  // namespace quorvanti::testing
