@@ -16,7 +16,7 @@ using namespace attempt_state;
 
 // A key of series 1 carrying `number` (its check digit is not looked at here).
 std::string keyOf(long long number) {
-    std::string digits = std::to_string(number);
+    const std::string digits = std::to_string(number);
     return "5126031122233300018165001" + std::string(9 - digits.size(), '0') + digits + "1123456789";
 }
 
@@ -28,12 +28,10 @@ protected:
         for (auto* m : {&first, &second}) {
             *m = std::make_unique<testing::TestMonitor>(*folder, components);
             (*m)->ctx.db = folder->connect();
-            (*m)->ctx.settings.Environment = "2";
-            (*m)->ctx.settings.Series = "1";
+            std::tie((*m)->ctx.settings.Environment, (*m)->ctx.settings.Series) = std::tuple("2", "1");
         }
         second->ctx.locations.programFolder += "-caixa2";  // another program folder on the same database
-        database::upgradeJournal(*first->ctx.db);
-        database::upgradeJournal(*first->ctx.db);  // again at every start: nothing changes
+        for (int start = 0; start < 2; ++start) database::upgradeJournal(*first->ctx.db);  // twice: no change
     }
 
     fiscal::RecordingComponentFactory components;
@@ -58,7 +56,7 @@ TEST_P(JournalTest, NumbersAreNeverGivenToTwoSalesAndComeBackOnlyWhenTheAuthorit
     two.setState(keyOf(8), kDenied, "301");
     EXPECT_EQ(two.reserveNumber(b, 8), 9);
     // A rejected sale that is dropped gives its number back to the next sale.
-    one.recordKey(a, 7, keyOf(7) .substr(0, 43) + "9", "1");
+    one.recordKey(a, 7, keyOf(7).substr(0, 43) + "9", "1");
     one.setState(keyOf(7).substr(0, 43) + "9", kRejected);
     EXPECT_EQ(two.reserveNumber(c, 7), 10) << "held while sale a may still make it again";
     one.releaseReservations(a);
@@ -97,8 +95,7 @@ TEST_P(JournalTest, KeysThatAnOlderVersionLeftInNfceIniAreTakenIn) {
     EXPECT_TRUE(journal.attemptsOf({"9-01", "05/03/2026"}).empty()) << "only sales still queued";
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, JournalTest, ::testing::Values(DbKind::Sqlite, DbKind::MariaDb),
-                         [](const auto& info) { return info.param == DbKind::Sqlite ? "Sqlite" : "MariaDb"; });
+INSTANTIATE_TEST_SUITE_P(Backends, JournalTest, testing::bothBackends(), testing::backendName);
 
 }  // namespace
 }  // namespace quorvanti::authorisation
