@@ -9,13 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <sstream>
 
 #include "support/program_folder.h"
-
-extern char** environ;
 
 namespace quorvanti::testing {
 
@@ -25,18 +22,15 @@ void MonitorRun::signal(int number) {
 }
 
 MonitorRun runMonitor(const ProgramFolder& folder, const MonitorWatch& watch, const MonitorOptions& options) {
-    const std::string program = std::string(QUORVANTI_BINARY_DIR) + "/quorvanti";
-    std::vector<std::string> args{program, "--app-dir", folder.path(), "--desktop-dir", folder.desktop(),
-                                  "--registry", folder.registryFile(), "--frontend", "headless"};
-    args.insert(args.end(), options.arguments.begin(), options.arguments.end());
     const char* scale = std::getenv("QUORVANTI_TIME_SCALE");
-    std::vector<std::string> env;
-    for (char** variable = environ; *variable != nullptr; ++variable)
-        if (std::strncmp(*variable, "QUORVANTI_TIME_SCALE=", 21) != 0) env.emplace_back(*variable);
-    env.push_back("QUORVANTI_TIME_SCALE=" + (scale != nullptr && *scale != '\0' ? scale : options.timeScale));
-    std::vector<char*> argv{nullptr}, envp{nullptr};
+    // env(1) sets the scale and then execs the monitor, under the same process id.
+    std::vector<std::string> args{"/usr/bin/env",
+                                  "QUORVANTI_TIME_SCALE=" + (scale != nullptr && *scale != '\0' ? scale : options.timeScale),
+                                  QUORVANTI_BINARY_DIR "/quorvanti", "--app-dir", folder.path(), "--desktop-dir",
+                                  folder.desktop(), "--registry", folder.registryFile(), "--frontend", "headless"};
+    args.insert(args.end(), options.arguments.begin(), options.arguments.end());
+    std::vector<char*> argv{nullptr};
     for (auto& arg : args) argv.insert(argv.end() - 1, arg.data());
-    for (auto& variable : env) envp.insert(envp.end() - 1, variable.data());
 
     MonitorRun run;
     int out[2];
@@ -49,7 +43,7 @@ MonitorRun runMonitor(const ProgramFolder& folder, const MonitorWatch& watch, co
     if (run.pid == 0) {
         dup2(out[1], 1);
         dup2(out[1], 2);
-        execve(program.c_str(), argv.data(), envp.data());
+        execv(argv[0], argv.data());
         _exit(127);
     }
     ::close(out[1]);
