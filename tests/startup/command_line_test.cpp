@@ -4,15 +4,13 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <httplib.h>
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <sstream>
 #include <string>
 
-#include "platform/clock.h"
-#include "platform/ui/event_loop.h"
-#include "platform/ui/web_frontend.h"
 #include "support/monitor_process.h"
 #include "support/program_folder.h"
 #include "support/temp_dir.h"
@@ -94,15 +92,9 @@ TEST(CommandLineTest, ThePanelsAddressWithItsTokenIsJournalledOnlyWhenTheTokenIs
 
 TEST(CommandLineTest, ASecondMonitorOnATakenPanelPortEndsWithItsOwnStatus) {
     testing::ProgramFolder folder(database::DbKind::Sqlite);
-    platform::VirtualClock clock;
-    platform::EventLoop loop(clock);
-    std::ostringstream journal;
-    platform::WebFrontend first(loop, journal, platform::MessageAnswer::Yes, [] { return false; });
-    first.start({}, platform::newPanelToken());
-    const std::string address = "127.0.0.1:" + std::to_string(first.port());
-    // Sharing the port would split the page's requests between two monitors.
+    httplib::Server first;  // another panel: sharing its port would split the page's requests
+    const std::string address = "127.0.0.1:" + std::to_string(first.bind_to_any_port("127.0.0.1"));
     const ProcessRun run = runMonitor(folderArguments(folder) + " --frontend web --once --listen " + address);
-    first.stop();
     EXPECT_EQ(run.status, 15) << run.output;
     EXPECT_NE(run.output.find("o painel não pode escutar em " + address + ": o endereço já está em uso"), std::string::npos)
         << run.output;
