@@ -16,13 +16,7 @@
 namespace quorvanti::startup {
 namespace {
 
-using ::testing::AllOf;
-using ::testing::Each;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
-using ::testing::Not;
-using ::testing::SizeIs;
+using namespace ::testing;
 using namespace quorvanti::testing;
 
 std::vector<std::string> serviceLines(const MonitorRun& run) {
@@ -41,8 +35,7 @@ TEST(CheckSefazTest, OneLinePerServiceOkWhenTrustedAndNamingTheIssuerWhenNot) {
     const std::string credentials = folder.path() + "/../credenciais", other = folder.path() + "/../outra-ac.pem";
     const std::string password = readFile(passwordFile);
     std::filesystem::create_directory(credentials);
-    writeFile(credentials + "/quorvanti-certificado-senha", password);
-    std::filesystem::remove(passwordFile);
+    std::filesystem::rename(passwordFile, credentials + "/quorvanti-certificado-senha");
     EnvGuard env;
     env.set(platform::kCredentialsDirectoryVariable, credentials);
     const auto line = [&](const std::string& service, const std::string& outcome) {
