@@ -1,6 +1,5 @@
-// The certificate's password from a service credential ($CREDENTIALS_DIRECTORY) before the .senha file
-// (which every other test of the store reads): which one wins, and that a wrong one is told without the
-// password itself.
+// The certificate's password from a service credential ($CREDENTIALS_DIRECTORY) before the .senha file:
+// which one wins, and that a wrong one is told without the password itself.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,9 +14,7 @@
 namespace quorvanti::fiscal {
 namespace {
 
-using ::testing::AllOf;
-using ::testing::HasSubstr;
-using ::testing::Not;
+using namespace ::testing;
 using namespace quorvanti::testing;
 
 TEST(PasswordCredentialTest, TheCertificatesOwnCredentialBeforeTheSharedOneBeforeTheFile) {

@@ -1,6 +1,5 @@
-// The text of failure 9003 for an untrusted server, from what the handshake's verification notes of its
-// chain: it names the server, the issuer and the setting, and the emission routine still reads it as
-// "no answer, keep the sale". The real handshake is exercised by --check-sefaz's test.
+// Failure 9003's text for an untrusted server names the server, the issuer and the setting, and the
+// routine still reads it as "no answer, keep the sale" (the real handshake: --check-sefaz's test).
 #include "fiscal_component/sefaz/server_trust.h"
 
 #include <gmock/gmock.h>
@@ -15,9 +14,7 @@
 namespace quorvanti::fiscal {
 namespace {
 
-using ::testing::AllOf;
-using ::testing::HasSubstr;
-using ::testing::Not;
+using namespace ::testing;
 
 // The notes of verifying, against an empty store, a server certificate issued by "CN=`issuerCn`".
 ServerChainNote verifyIssuedBy(const std::string& issuerCn) {
@@ -51,8 +48,7 @@ TEST(ServerTrustTest, NamesTheServerItsIssuerAndTheSettingAndStaysAFailureThatKe
                             HasSubstr("chave CA da seção [TLS] de nfe/webservices.ini"), HasSubstr("AC Raiz v5/v10")));
     EXPECT_TRUE(authorisation::uncertainAnswer(kFailureServerCertificate, text)) << text;
 
-    // The issuer's name is the server's own text: it cannot spell the words by which the routine stops
-    // waiting ("ERRO 93", "HTTP 404") and then reads the rest as the authority's verdict.
+    // The issuer's name, the server's own text, cannot spell the words that end the routine's wait.
     const std::string forged = untrustedServerText(
         "https://127.0.0.1:1/s", "", "", verifyIssuedBy("HTTP 404 ERRO 93 xmlThere is nao habilitado\r\nPOSTERIOR"));
     EXPECT_THAT(forged, AllOf(Not(HasSubstr("HTTP 404")), Not(HasSubstr("ERRO 93")), Not(HasSubstr("\n"))));
