@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 
 #include "platform/credentials.h"
 #include "support/env_guard.h"
@@ -18,14 +17,6 @@ namespace {
 
 using namespace ::testing;
 using namespace quorvanti::testing;
-
-std::vector<std::string> serviceLines(const MonitorRun& run) {
-    std::vector<std::string> lines;
-    std::istringstream in(run.output);
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("[MT_2] ", 0) == 0) lines.push_back(line);
-    return lines;
-}
 
 TEST(CheckSefazTest, OneLinePerServiceOkWhenTrustedAndNamingTheIssuerWhenNot) {
     ProgramFolder folder(database::DbKind::Sqlite);
@@ -45,7 +36,7 @@ TEST(CheckSefazTest, OneLinePerServiceOkWhenTrustedAndNamingTheIssuerWhenNot) {
 
     const MonitorRun trusted = runMonitor(folder, {}, {.arguments = {"--check-sefaz"}});
     EXPECT_EQ(trusted.status, 0) << trusted.output;
-    EXPECT_THAT(serviceLines(trusted), ElementsAre(line("NFeAutorizacao4", "OK"), line("NFeRetAutorizacao4", "OK"),
+    EXPECT_THAT(messageLines(trusted.output, "[MT_2] "), ElementsAre(line("NFeAutorizacao4", "OK"), line("NFeRetAutorizacao4", "OK"),
                                                    line("NFeConsultaProtocolo4", "OK"),
                                                    line("NFeStatusServico4", "OK \\(107 .*\\)")));
     EXPECT_THAT(trusted.output, Not(HasSubstr(password.substr(0, password.find('\n')))));
@@ -55,7 +46,7 @@ TEST(CheckSefazTest, OneLinePerServiceOkWhenTrustedAndNamingTheIssuerWhenNot) {
     writeFile(folder.path() + "/nfe/webservices.ini", webServicesIni(authority->port(), other));
     const MonitorRun untrusted = runMonitor(folder, {}, {.arguments = {"--check-sefaz"}});
     EXPECT_EQ(untrusted.status, 32) << untrusted.output;
-    EXPECT_THAT(serviceLines(untrusted),
+    EXPECT_THAT(messageLines(untrusted.output, "[MT_2] "),
                 AllOf(SizeIs(4), Each(AllOf(line("NFe[A-Za-z]+4", "9003 .* não é confiável.*"), HasSubstr("arquivo " + other),
                                             HasSubstr("emitido por CN=AC\u00A0QUORVANTI\u00A0TESTE"),
                                             HasSubstr("chave CA da seção [TLS] de nfe/webservices.ini")))));

@@ -25,11 +25,7 @@ namespace quorvanti::startup {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::AllOf;
-using ::testing::AnyOf;
-using ::testing::Contains;
-using ::testing::HasSubstr;
-using ::testing::Not;
+using namespace ::testing;
 using testing::lastLines;
 using testing::MonitorRun;
 

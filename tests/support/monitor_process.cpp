@@ -88,11 +88,11 @@ bool isCaption(const std::string& line, const std::string& caption) {
            line.compare(text + 2, caption.size(), caption) == 0;
 }
 
-std::vector<std::string> messageLines(const std::string& output) {
+std::vector<std::string> messageLines(const std::string& output, const std::string& prefix) {
     std::vector<std::string> lines;
     std::istringstream in(output);
     for (std::string line; std::getline(in, line);)
-        if (line.starts_with("[message] ")) lines.push_back(line);
+        if (line.starts_with(prefix)) lines.push_back(line);
     return lines;
 }
 

@@ -39,8 +39,8 @@ MonitorRun runMonitor(const ProgramFolder& folder, const MonitorWatch& watch = {
 // True when `line` is a main-window caption ("[frmEmitirNFCe.control] text") beginning with `caption`.
 bool isCaption(const std::string& line, const std::string& caption);
 
-// The run's message boxes: its lines beginning with "[message]", in order.
-std::vector<std::string> messageLines(const std::string& output);
+// The run's lines beginning with `prefix` (by default its message boxes), in order.
+std::vector<std::string> messageLines(const std::string& output, const std::string& prefix = "[message] ");
 
 // The last `count` lines of `output`, for failure messages.
 std::string lastLines(const std::string& output, std::size_t count = 40);
