@@ -130,7 +130,8 @@ TEST_F(WebFrontendTest, AMessageBoxWaitsForTheAnswerThePageGives) {
 std::vector<std::string> okBoxes(const std::string& state) {
     std::vector<std::string> boxes;
     const std::string list = state.substr(0, state.find("],\"modals\""));
-    for (auto at = list.find("{\"id\":", list.find("\"okBoxes\":[")); at != std::string::npos; at = list.find("{\"id\":", at + 1)) {
+    for (auto at = list.find("{\"id\":", list.find("\"okBoxes\":[")); at != std::string::npos;
+         at = list.find("{\"id\":", at + 1)) {
         const std::string box = list.substr(at, list.find('}', at) - at);
         const auto text = box.find("\"text\":\"") + 8;
         boxes.push_back(box.substr(6, box.find(',') - 6) + ":" + box.substr(box.find("\"count\":") + 8) + ":" +

@@ -68,7 +68,7 @@ public:
         folder->setSetting("EmissaoRapida", "1");
         authority = testing::startShopAuthority(*folder, "10000");
         ASSERT_GT(authority->port(), 0) << authority->log();
-        testing::queueSalesWithItems(*folder, sales = testing::saleCodes(GetParam().sales));
+        sales = testing::queueSalesWithItems(*folder, GetParam().sales);
         if (!GetParam().onTmpfs) return;
         tmpfs = std::make_unique<TmpfsFolder>(folder->path());
         if (tmpfs->error != 0) GTEST_SKIP() << "mount of a tmpfs refused: " << std::strerror(tmpfs->error);
@@ -81,7 +81,9 @@ public:
     }
     std::string root() const { return folder->path() + "/.."; }
     std::size_t authorised() const { return testing::filesIn(root() + "/estado/autorizadas"); }
-    std::string count(const std::string& table) const { return folder->value("select count(*) as n from " + table, "n"); }
+    std::string count(const std::string& table) const {
+        return folder->value("select count(*) as n from " + table, "n");
+    }
     bool anyQueued() const { return count("TabNCEAEnviar") != "0"; }
 
     std::vector<std::string> sales;

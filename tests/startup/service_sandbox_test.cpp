@@ -34,8 +34,7 @@ TEST_P(ServiceSandboxTest, ASaleIsAuthorisedAndPrintedUnderTheUnitsRestrictions)
     folder.setSetting("EmissaoRapida", "1");
     const auto authority = testing::startShopAuthority(folder, "10000");
     ASSERT_GT(authority->port(), 0) << authority->log();
-    const auto sales = testing::saleCodes(1);
-    testing::queueSalesWithItems(folder, sales);
+    const auto sales = testing::queueSalesWithItems(folder, 1);
     // With the panel (its thread and socket). LeakSanitizer needs ptrace, which the filter denies.
     const std::string output =
         sandboxed("env QUORVANTI_TIME_SCALE=0.01 ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" "

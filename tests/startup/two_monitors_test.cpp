@@ -40,8 +40,7 @@ TEST_P(TwoMonitorsTest, EachSaleGetsOneNfceWhicheverMonitorTakesIt) {
         second.setSetting("NTerminal", "2");
         first.execute("UPDATE config SET Serv_ImpresNFCE = 1");
     }
-    const auto sales = testing::saleCodes(50);
-    testing::queueSalesWithItems(first, sales);
+    const auto sales = testing::queueSalesWithItems(first, 50);
 
     std::mutex database;
     const auto drain = [&](const ProgramFolder& folder) {

@@ -24,10 +24,10 @@ void MonitorRun::signal(int number) {
 MonitorRun runMonitor(const ProgramFolder& folder, const MonitorWatch& watch, const MonitorOptions& options) {
     const char* scale = std::getenv("QUORVANTI_TIME_SCALE");
     // env(1) sets the scale and then execs the monitor, under the same process id.
-    std::vector<std::string> args{"/usr/bin/env",
-                                  "QUORVANTI_TIME_SCALE=" + (scale != nullptr && *scale != '\0' ? scale : options.timeScale),
-                                  QUORVANTI_BINARY_DIR "/quorvanti", "--app-dir", folder.path(), "--desktop-dir",
-                                  folder.desktop(), "--registry", folder.registryFile(), "--frontend", "headless"};
+    const std::string chosen = scale != nullptr && *scale != '\0' ? scale : options.timeScale;
+    std::vector<std::string> args{"/usr/bin/env", "QUORVANTI_TIME_SCALE=" + chosen, QUORVANTI_BINARY_DIR "/quorvanti",
+                                  "--app-dir", folder.path(), "--desktop-dir", folder.desktop(),
+                                  "--registry", folder.registryFile(), "--frontend", "headless"};
     args.insert(args.end(), options.arguments.begin(), options.arguments.end());
     std::vector<char*> argv{nullptr};
     for (auto& arg : args) argv.insert(argv.end() - 1, arg.data());
@@ -50,7 +50,8 @@ MonitorRun runMonitor(const ProgramFolder& folder, const MonitorWatch& watch, co
     const auto deadline = std::chrono::steady_clock::now() + options.limit;
     std::string pending;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        using namespace std::chrono;
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
         if (left <= 0) {
             kill(run.pid, SIGKILL);
             ADD_FAILURE() << "the monitor did not end in time:\n" << lastLines(run.output + pending);

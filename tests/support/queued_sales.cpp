@@ -11,13 +11,9 @@
 
 namespace quorvanti::testing {
 
-std::vector<std::string> saleCodes(int count, int first, const std::string& suffix) {
-    std::vector<std::string> codes;
-    for (int i = 0; i < count; ++i) codes.push_back(std::to_string(first + i) + "-" + suffix);
-    return codes;
-}
-
-void queueSalesWithItems(const ProgramFolder& folder, const std::vector<std::string>& sales) {
+std::vector<std::string> queueSalesWithItems(const ProgramFolder& folder, int count) {
+    std::vector<std::string> sales;
+    for (int i = 0; i < count; ++i) sales.push_back(std::to_string(801 + i) + "-01");
     folder.execute("INSERT INTO Estoque (Codigo, Descricao, cfop, cst, codigofiscal) VALUES "
                    "(101, 'ARROZ', '5102', '102', '10063021')");
     std::string items, queue;
@@ -28,6 +24,7 @@ void queueSalesWithItems(const ProgramFolder& folder, const std::vector<std::str
     folder.execute("INSERT INTO VendasConclu (CodigoVenda, Data, CodClientePrazo, coditem, discriminacao, Quantidade, "
                    "ValorUnitario, ValorTotalItem, Desconto, MEDIDA) VALUES " + items);
     folder.execute("INSERT INTO TabNCEAEnviar (codvenda, enviada, dataV, corpoXML) VALUES " + queue);
+    return sales;
 }
 
 void expectEachSaleAuthorisedOnce(const ProgramFolder& folder, const std::string& authorityState,

@@ -8,11 +8,8 @@ namespace quorvanti::testing {
 
 class ProgramFolder;
 
-// Sale codes "<first>-<suffix>", "<first + 1>-<suffix>"... (`count` of them).
-std::vector<std::string> saleCodes(int count, int first = 801, const std::string& suffix = "01");
-
-// Queues `sales` (sold on 05/03/2026, one catalogued item each) in two statements.
-void queueSalesWithItems(const ProgramFolder& folder, const std::vector<std::string>& sales);
+// Queues `count` sales "801-01", "802-01"... (sold on 05/03/2026, one catalogued item each); answers their codes.
+std::vector<std::string> queueSalesWithItems(const ProgramFolder& folder, int count);
 
 // The queue empty; the authority (state folder `authorityState`) holds one authorised NFC-e per sale and
 // nothing else under any number; one nfce_gerada row per sale, authorised, its number the key's, stored
