@@ -1,6 +1,5 @@
-// Start-up while the MariaDB server does not answer (virtual clock): waited for with a growing delay,
-// one journal line a minute without the password, used once back, status 13 after ten minutes, status 0
-// at once on a stop.
+// Start-up while MariaDB does not answer (virtual clock): a growing delay, a line a minute without the
+// password, the server used once back, status 13 after ten minutes, status 0 at once on a stop.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -23,8 +22,7 @@ struct StartRun {
     std::string shown;                                         // every caption and message box
 };
 
-// A start reaching MariaDB through `socket`; `stopAt` sees the time since the start at each look for a
-// stop (every second) and asks for one by answering true.
+// A start reaching MariaDB through `socket`; `stopAt(time since the start)` answers true for a stop.
 StartRun start(ProgramFolder& folder, const std::string& socket, const std::function<bool(milliseconds)>& stopAt) {
     folder.setSetting("TipoConexao_BD", "mysql");
     folder.setSetting("host", socket, "Conexao");

@@ -1,8 +1,6 @@
-// The real executable against the local SEFAZ while the machine misbehaves. Each row makes its trouble,
-// checks the monitor meanwhile and ends it; then runs with --once until the queue is empty must leave one
-// authorised NFC-e per sale, recorded once, numbered 1..n. The disk rows put the program folder on a
-// tmpfs of its own (mount needs CAP_SYS_ADMIN, else skipped): tests run as root, whom permission bits
-// do not stop, so a folder the monitor cannot write is a read-only mount.
+// The real executable against the local SEFAZ while the machine misbehaves; once the trouble is over, runs
+// with --once leave one authorised NFC-e per sale, numbered 1..n. Disk rows use a tmpfs (root ignores
+// permission bits, so "cannot write" is a read-only mount); without CAP_SYS_ADMIN they are skipped.
 #include <signal.h>
 #include <sys/mount.h>
 
@@ -103,8 +101,7 @@ TEST_P(EnvironmentFaultTest, EverySaleEndsAuthorisedOnceWhenTheTroubleIsOver) {
     testing::expectEachSaleAuthorisedOnce(*folder, root() + "/estado", sales, {folder.get()});
 }
 
-// The disk fills while the authority holds the first answer: no procNFe, so the sale stays queued and
-// unrecorded, and the second is not sent.
+// The disk fills while the first answer is on its way: that sale stays queued, unrecorded; no other sent.
 void diskFullWhileTheAnswerIsOnItsWay(EnvironmentFaultTest& t) {
     testing::replaceScenario(t.root() + "/cenario.txt", "[call send 1]\ndelay = 1500\n");
     bool filled = false;
@@ -117,8 +114,7 @@ void diskFullWhileTheAnswerIsOnItsWay(EnvironmentFaultTest& t) {
     fs::remove(t.tmpfs->path + "/filler");
 }
 
-// Read-only from the start (a running monitor's open lock file makes the kernel refuse the remount):
-// the message names the folder and why; nothing is sent.
+// Read-only from the start (the kernel refuses it under a running monitor): named, and nothing is sent.
 void readOnlyFolder(EnvironmentFaultTest& t) {
     if (const int error = t.tmpfs->setReadOnly(true)) GTEST_SKIP() << "remount refused: " << std::strerror(error);
     const MonitorRun stopped = t.run();
@@ -130,8 +126,7 @@ void readOnlyFolder(EnvironmentFaultTest& t) {
     ASSERT_EQ(t.tmpfs->setReadOnly(false), 0);
 }
 
-// Every sale recorded, then NFCe.ini gone and the first queued again with its items unmarked: it is
-// completed from the record with no send (`withoutJournal`: recorded before the journal existed).
+// A recorded sale queued again without NFCe.ini is completed from the record, with no send.
 std::function<void(EnvironmentFaultTest&)> recordedSaleQueuedAgain(bool withoutJournal) {
     return [=](EnvironmentFaultTest& t) {
         const MonitorRun all = t.run();
@@ -147,8 +142,7 @@ std::function<void(EnvironmentFaultTest&)> recordedSaleQueuedAgain(bool withoutJ
     };
 }
 
-// The authority refuses connections until three exchanges after the outage box (at 50 unanswered
-// ones), then is back on its port; the monitor, without --once, finishes every sale and is stopped.
+// The authority is away until three exchanges after the outage box; the monitor then finishes alone.
 void authorityAwayForLong(EnvironmentFaultTest& t) {
     const std::string port = std::to_string(t.authority->port());
     t.authority->stop();

@@ -1,6 +1,5 @@
-// The real monitor executable run by a test (`quorvanti --app-dir DIR --frontend headless` on a
-// ProgramFolder) to its end, while a watch sees each line and may signal it or act on the world around it.
-// QUORVANTI_TIME_SCALE (the test's environment's, else the run's own) makes its pauses run faster.
+// The real monitor, headless on a ProgramFolder, run to its end while a watch sees each line and may
+// signal it or act on the world; QUORVANTI_TIME_SCALE (the environment's, else the run's) speeds it up.
 #pragma once
 
 #include <sys/types.h>
@@ -23,8 +22,7 @@ struct MonitorRun {
     void signal(int number);
 };
 
-// Called with each line the monitor writes (without its end), and with "" every few milliseconds of
-// silence, so that a watch may look at files or the database too.
+// Called with each line written (without its end), and with "" every few milliseconds of silence.
 using MonitorWatch = std::function<void(MonitorRun& run, const std::string& line)>;
 
 struct MonitorOptions {
