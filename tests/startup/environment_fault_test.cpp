@@ -71,11 +71,8 @@ public:
         tmpfs = std::make_unique<TmpfsFolder>(folder->path());
         if (tmpfs->error != 0) GTEST_SKIP() << "mount of a tmpfs refused: " << std::strerror(tmpfs->error);
     }
-    // One run, with --once unless `once` is false (the watch then stops it).
-    MonitorRun run(const testing::MonitorWatch& watch = {}, bool once = true) {
-        return testing::runMonitor(*folder, watch,
-                                   {.arguments = once ? std::vector<std::string>{"--once"} : std::vector<std::string>{},
-                                    .timeScale = "0.01"});
+    MonitorRun run(const testing::MonitorWatch& watch = {}, std::vector<std::string> arguments = {"--once"}) {
+        return testing::runMonitor(*folder, watch, {.arguments = std::move(arguments), .timeScale = "0.01"});
     }
     std::string root() const { return folder->path() + "/.."; }
     std::size_t authorised() const { return testing::filesIn(root() + "/estado/autorizadas"); }
@@ -162,7 +159,7 @@ void authorityAwayForLong(EnvironmentFaultTest& t) {
                 run.signal(SIGTERM);
             }
         },
-        false);
+        {});
     ASSERT_TRUE(back) << "no outage box:\n" << lastLines(away.output);
     EXPECT_TRUE(away.stopped && away.exited && away.status == 0) << away.status << "\n" << lastLines(away.output);
     EXPECT_THAT(testing::messageLines(away.output), Contains(HasSubstr("SEFAZ não esta respondendo")).Times(1));
