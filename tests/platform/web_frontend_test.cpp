@@ -9,6 +9,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -128,15 +129,11 @@ TEST_F(WebFrontendTest, AMessageBoxWaitsForTheAnswerThePageGives) {
 
 // The OK boxes of the page's state as "id:count:text" items.
 std::vector<std::string> okBoxes(const std::string& state) {
-    std::vector<std::string> boxes;
+    const std::regex box(R"re(\{"id":(\d+),"title":"[^"]*","text":"([^"]*)","style":"[^"]*","count":(\d+)\})re");
     const std::string list = state.substr(0, state.find("],\"modals\""));
-    for (auto at = list.find("{\"id\":", list.find("\"okBoxes\":[")); at != std::string::npos;
-         at = list.find("{\"id\":", at + 1)) {
-        const std::string box = list.substr(at, list.find('}', at) - at);
-        const auto text = box.find("\"text\":\"") + 8;
-        boxes.push_back(box.substr(6, box.find(',') - 6) + ":" + box.substr(box.find("\"count\":") + 8) + ":" +
-                        box.substr(text, box.find('"', text) - text));
-    }
+    std::vector<std::string> boxes;
+    for (std::sregex_iterator it(list.begin() + list.find("\"okBoxes\":["), list.end(), box), end; it != end; ++it)
+        boxes.push_back((*it)[1].str() + ":" + (*it)[3].str() + ":" + (*it)[2].str());
     return boxes;
 }
 
