@@ -49,6 +49,23 @@ std::string AttemptJournal::now() const {
            twoDigits(t.minute) + ":" + twoDigits(t.second);
 }
 
+std::string AttemptJournal::series() const {
+    return std::to_string(std::max(0L, std::strtol(ctx_.settings.Series.c_str(), nullptr, 10)));
+}
+
+void AttemptJournal::insert(const SaleRef& sale, const std::string& series, long long number, const std::string& key,
+                            const std::string& tpEmis, const char* state, const std::string& reason) {
+    const auto& s = ctx_.settings;
+    const std::string stamp = now();
+    // The reason column holds 500 characters; the authority's texts are shorter, a caught error may not be.
+    ctx_.db->execute(
+        "INSERT INTO quorvanti_attempts (cod_venda, data_venda, terminal, monitor, amb, serie, numero, chave, tp_emis, "
+        "estado, motivo, criado, atualizado) VALUES ('" + esc(sale.code) + "', '" + esc(sale.date) + "', '" +
+        esc(s.Terminal) + "', '" + esc(monitorName(ctx_)) + "', '" + esc(s.Environment) + "', " + series + ", " +
+        std::to_string(number) + ", '" + esc(key) + "', '" + esc(tpEmis) + "', '" + state + "', '" +
+        esc(reason.substr(0, 400)) + "', '" + stamp + "', '" + stamp + "')");
+}
+
 std::string AttemptJournal::saleFilter(const SaleRef& sale) const {
     return "cod_venda = '" + esc(sale.code) + "' AND data_venda = '" + esc(sale.date) + "'";
 }
@@ -101,10 +118,11 @@ bool AttemptJournal::isOwnKey(const SaleRef& sale, const std::string& key) const
 }
 
 long long AttemptJournal::reserveNumber(const SaleRef& sale, long long wanted) {
-    const auto& s = ctx_.settings;
-    const std::string series = std::to_string(std::max(0L, std::strtol(s.Series.c_str(), nullptr, 10)));
-    const std::string scope = "amb = '" + esc(s.Environment) + "' AND serie = " + series;
+    const std::string serie = series();
+    const std::string scope = "amb = '" + esc(ctx_.settings.Environment) + "' AND serie = " + serie;
     database::Transaction transaction(*ctx_.db);
+    // A document is made for the sale now: it is no longer set aside.
+    clearSetAside(sale);
     // The config row serialises the monitors that reserve at the same time (SQLite: the write lock that
     // the transaction took).
     if (ctx_.db->kind() == database::DbKind::MariaDb) (void)ctx_.db->open("SELECT NumeroNFCE FROM config FOR UPDATE");
@@ -131,14 +149,7 @@ long long AttemptJournal::reserveNumber(const SaleRef& sale, long long wanted) {
     const bool alreadyReserved = std::any_of(own.begin(), own.end(), [&](const Attempt& a) {
         return a.number == number && a.state == kReserved;
     });
-    if (!alreadyReserved) {
-        const std::string stamp = now();
-        ctx_.db->execute(
-            "INSERT INTO quorvanti_attempts (cod_venda, data_venda, terminal, monitor, amb, serie, numero, chave, "
-            "tp_emis, estado, motivo, criado, atualizado) VALUES ('" + esc(sale.code) + "', '" + esc(sale.date) +
-            "', '" + esc(s.Terminal) + "', '" + esc(monitorName(ctx_)) + "', '" + esc(s.Environment) + "', " + series +
-            ", " + std::to_string(number) + ", '', '', '" + kReserved + "', '', '" + stamp + "', '" + stamp + "')");
-    }
+    if (!alreadyReserved) insert(sale, serie, number, "", "", kReserved, "");
     transaction.commit();
     return number;
 }
@@ -151,26 +162,15 @@ void AttemptJournal::releaseReservations(const SaleRef& sale) {
 
 void AttemptJournal::recordKey(const SaleRef& sale, long long number, const std::string& key,
                                const std::string& tpEmis) {
-    const auto& s = ctx_.settings;
-    const std::string series = std::to_string(std::max(0L, std::strtol(s.Series.c_str(), nullptr, 10)));
-    const std::string stamp = now();
     database::Transaction transaction(*ctx_.db);
     // The reservation becomes the document; a key built again (the same document) is not added twice.
     ctx_.db->execute("DELETE FROM quorvanti_attempts WHERE " + saleFilter(sale) + " AND estado = '" + kReserved +
                      "' AND numero = " + std::to_string(number));
-    if (select("chave = '" + esc(key) + "'").empty()) {
-        ctx_.db->execute(
-            "INSERT INTO quorvanti_attempts (cod_venda, data_venda, terminal, monitor, amb, serie, numero, chave, "
-            "tp_emis, estado, motivo, criado, atualizado) VALUES ('" + esc(sale.code) + "', '" + esc(sale.date) +
-            "', '" + esc(s.Terminal) + "', '" + esc(monitorName(ctx_)) + "', '" + esc(s.Environment) + "', " + series +
-            ", " + std::to_string(number) + ", '" + esc(key) + "', '" + esc(tpEmis) + "', '" + kBuilt + "', '', '" +
-            stamp + "', '" + stamp + "')");
-    }
+    if (select("chave = '" + esc(key) + "'").empty()) insert(sale, series(), number, key, tpEmis, kBuilt, "");
     transaction.commit();
 }
 
 std::string AttemptJournal::stateUpdate(const std::string& key, const char* state, const std::string& reason) const {
-    // The reason column holds 500 characters; the authority's texts are shorter, a caught error may not be.
     return "UPDATE quorvanti_attempts SET estado = '" + std::string(state) + "', motivo = '" +
            esc(reason.substr(0, 400)) + "', atualizado = '" + now() + "' WHERE chave = '" + esc(key) + "'";
 }
@@ -181,15 +181,9 @@ void AttemptJournal::setState(const std::string& key, const char* state, const s
 }
 
 void AttemptJournal::setAside(const SaleRef& sale, const std::string& reason) {
-    const auto& s = ctx_.settings;
-    const std::string stamp = now();
     database::Transaction transaction(*ctx_.db);
     clearSetAside(sale);
-    ctx_.db->execute(
-        "INSERT INTO quorvanti_attempts (cod_venda, data_venda, terminal, monitor, amb, serie, numero, chave, tp_emis, "
-        "estado, motivo, criado, atualizado) VALUES ('" + esc(sale.code) + "', '" + esc(sale.date) + "', '" +
-        esc(s.Terminal) + "', '" + esc(monitorName(ctx_)) + "', '" + esc(s.Environment) + "', 0, 0, '', '', '" +
-        kSetAside + "', '" + esc(reason.substr(0, 400)) + "', '" + stamp + "', '" + stamp + "')");
+    insert(sale, "0", 0, "", "", kSetAside, reason);
     transaction.commit();
 }
 

@@ -76,7 +76,8 @@ public:
     void setState(const std::string& key, const char* state, const std::string& reason = "");
     // The statement that does so, for a transaction of the caller.
     std::string stateUpdate(const std::string& key, const char* state, const std::string& reason = "") const;
-    // Notes that the sale is set aside for `reason` (replacing an earlier note), or that it no longer is.
+    // Notes that the sale is set aside for `reason` (replacing an earlier note), or that it no longer is
+    // (reserving a number for the sale also clears it).
     void setAside(const SaleRef& sale, const std::string& reason);
     void clearSetAside(const SaleRef& sale);
     // Takes into the journal the keys that a version without it left in NFCe.ini for sales still queued
@@ -90,6 +91,11 @@ private:
     std::string esc(const std::string& value) const;
     std::string now() const;
     std::string saleFilter(const SaleRef& sale) const;
+    // The series of the settings as the journal stores it (digits; 0 when it is not a number).
+    std::string series() const;
+    // One new row of the journal.
+    void insert(const SaleRef& sale, const std::string& series, long long number, const std::string& key,
+                const std::string& tpEmis, const char* state, const std::string& reason);
     std::vector<Attempt> select(const std::string& where) const;
     std::optional<Attempt> first(const std::string& where) const;
 

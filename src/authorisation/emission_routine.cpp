@@ -14,7 +14,6 @@
 #include "context/program_files.h"
 #include "database/date_literal.h"
 #include "database/sql_escape.h"
-#include "database/transaction.h"
 #include "document/component_setup.h"
 #include "document/groups/closing_groups.h"
 #include "document/groups/identification_group.h"
@@ -171,14 +170,11 @@ bool Emission::completedFromRecord() {
         // program used again on a later day is another sale).
         auto rows = ctx_.db->open("SELECT chave, corpo_nfce, cancelada FROM nfce_gerada WHERE cod_venda = '" +
                                         esc(in_.NumVendaVem) + "'");
-        const std::string saleDay = in_.DataVenda.size() == 10 ? in_.DataVenda.substr(6, 4) + "-" +
-                                                                     in_.DataVenda.substr(3, 2) + "-" +
-                                                                     in_.DataVenda.substr(0, 2)
-                                                               : "";
+        const std::string saleDay = database::dateLiteral(in_.DataVenda, "", "yyyy-mm-dd");
         for (rows.moveFirst(); !rows.eof() && key.empty(); rows.moveNext()) {
             if (document::toUpperText(document::trimBlanks(rows.field("cancelada").text())) == "SIM") continue;
             const std::string emitted = elementText(rows.field("corpo_nfce").text(), "dhEmi").substr(0, 10);
-            if (!saleDay.empty() && emitted.size() == 10 && emitted >= saleDay) key = rows.field("chave").text();
+            if (emitted.size() == 10 && emitted >= saleDay) key = rows.field("chave").text();
         }
     }
     if (key.empty()) return false;
@@ -443,7 +439,6 @@ Step Emission::build() {
     in_.numeroNFCE = std::to_string(journal_.reserveNumber(sale_, nfceNumber(in_.numeroNFCE)));
     e_.NfceNumber = in_.numeroNFCE;
     numberSent_ = nfceNumber(in_.numeroNFCE);
-    journal_.clearSetAside(sale_);
 
     // Document building.
     auto& component = *component_;

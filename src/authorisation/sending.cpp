@@ -104,7 +104,8 @@ Step Emission::send() {
     // them instead of the monitor repeating them silently for ever.
     int silentPasses = 0;
     int unansweredHere = 0;
-    journal(attempt_state::kSent);
+    // The loop renews the claim at each pass.
+    journal_.setState(e_.CurrentAccessKey, attempt_state::kSent);
     for (;;) {
         if (stopRequested()) return keep("Parada solicitada durante o envio", false);
         renewClaim(ctx_, sale_);
