@@ -1,17 +1,17 @@
 #include "monitor/shop_dashboard.h"
 
-#include <map>
-
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <cstdio>
 #include <exception>
 #include <fstream>
 #include <regex>
 #include <set>
 
+#include "authorisation/attempt_journal.h"
 #include "context/shop_clock.h"
 #include "database/date_literal.h"
-#include "authorisation/attempt_journal.h"
 #include "database/sql_escape.h"
 #include "document/text/vb_conversions.h"
 #include "fiscal_component/certificates/certificate_store.h"
@@ -134,9 +134,7 @@ std::string ShopDashboard::requeue(const std::string& sale) {
     }
 }
 
-std::string ShopDashboard::queueJson() {
-    // The monitor's own query: rows of other terminals are not this monitor's work.
-    auto rows = ctx_.db->open(ctx_.settings.QueueSql);
+std::string ShopDashboard::queueJson(database::Recordset& rows) {
     const auto now = ctx_.services.clock.steadyNow();
     // Sales set aside (a value over the limit, data that cannot make a document) say why, also after a
     // restart, before their next try.
@@ -163,9 +161,8 @@ std::string ShopDashboard::queueJson() {
     return out + "]";
 }
 
-std::string ShopDashboard::otherTerminalsJson() {
+std::string ShopDashboard::otherTerminalsJson(database::Recordset& own) {
     std::set<std::string> mine;
-    auto own = ctx_.db->open(ctx_.settings.QueueSql);
     for (own.moveFirst(); !own.eof(); own.moveNext()) mine.insert(own.field("codvenda").text());
     auto waiting = ctx_.db->open("Select codvenda from TabNCEAEnviar where enviada = 'enviar'");
     long others = 0;
@@ -261,9 +258,16 @@ std::string ShopDashboard::gather() {
     const auto& s = ctx_.settings;
     std::string out = "{\"database\":" + std::string(haveDatabase ? "true" : "false");
     if (haveDatabase) {
-        out += ",\"queue\":" + part([&] { return queueJson(); });
-        out += ",\"queued\":" + part([&] { return std::to_string(ctx_.db->open(ctx_.settings.QueueSql).recordCount()); });
-        out += ",\"otherTerminals\":" + part([&] { return otherTerminalsJson(); });
+        // The monitor's own query, read once for the parts that show it: rows of other terminals are not
+        // this monitor's work. A failed read fails each of those parts alike.
+        std::optional<database::Recordset> own;
+        const auto ownQueue = [&]() -> database::Recordset& {
+            if (!own) own = ctx_.db->open(ctx_.settings.QueueSql);
+            return *own;
+        };
+        out += ",\"queue\":" + part([&] { return queueJson(ownQueue()); });
+        out += ",\"queued\":" + part([&] { return std::to_string(ownQueue().recordCount()); });
+        out += ",\"otherTerminals\":" + part([&] { return otherTerminalsJson(ownQueue()); });
         out += ",\"lastNfce\":" + part([&] { return lastNfceJson(); });
         out += ",\"dropped\":" + part([&] { return droppedJson(); });
     }

@@ -43,9 +43,10 @@ public:
     bool hasPending() const { return !pending_.empty(); }
 
 private:
-    std::string queueJson();
+    // `own`: the rows of the monitor's own queue query.
+    std::string queueJson(database::Recordset& own);
     // Sales waiting in the queue that this monitor's query leaves to other terminals.
-    std::string otherTerminalsJson();
+    std::string otherTerminalsJson(database::Recordset& own);
     std::string lastNfceJson();
     std::string droppedJson();
     std::string certificateJson();
