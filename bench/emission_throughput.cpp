@@ -105,6 +105,10 @@ public:
     fiscal::ServiceStatusResult serviceStatusResult() const override { return in_->serviceStatusResult(); }
     fiscal::SendResult sendResult() const override { return in_->sendResult(); }
     fiscal::ConsultationResult consultationResult() const override { return in_->consultationResult(); }
+    bool sendEvent(const fiscal::EventArgs& args) override { return in_->sendEvent(args); }
+    bool voidNumbers(const fiscal::VoidingArgs& args) override { return in_->voidNumbers(args); }
+    fiscal::EventResult eventResult() const override { return in_->eventResult(); }
+    fiscal::VoidingResult voidingResult() const override { return in_->voidingResult(); }
 
 private:
     std::unique_ptr<fiscal::FiscalComponent> in_;

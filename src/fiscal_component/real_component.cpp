@@ -332,6 +332,11 @@ SendResult RealFiscalComponent::sendResult() const { return sendResult_; }
 
 ConsultationResult RealFiscalComponent::consultationResult() const { return consultationResult_; }
 
+bool RealFiscalComponent::sendEvent(const EventArgs&) { throw ComponentError("eventos ainda não disponíveis"); }
+bool RealFiscalComponent::voidNumbers(const VoidingArgs&) { throw ComponentError("inutilização ainda não disponível"); }
+EventResult RealFiscalComponent::eventResult() const { return eventResult_; }
+VoidingResult RealFiscalComponent::voidingResult() const { return voidingResult_; }
+
 RealComponentFactory::RealComponentFactory(std::string certificateFolder, platform::Frontend& frontend)
     : certificateFolder_(std::move(certificateFolder)), frontend_(frontend) {}
 

@@ -58,6 +58,10 @@ public:
     ServiceStatusResult serviceStatusResult() const override;
     SendResult sendResult() const override;
     ConsultationResult consultationResult() const override;
+    bool sendEvent(const EventArgs& args) override;
+    bool voidNumbers(const VoidingArgs& args) override;
+    EventResult eventResult() const override;
+    VoidingResult voidingResult() const override;
 
     // Why the last status query answered "not usable"; "" when it answered usable.
     const std::string& statusProblem() const { return statusProblem_; }
@@ -82,6 +86,8 @@ private:
     ServiceStatusResult serviceStatusResult_;
     SendResult sendResult_;
     ConsultationResult consultationResult_;
+    EventResult eventResult_;
+    VoidingResult voidingResult_;
     // The last signed document's text, its file and what identified that file when written.
     std::string lastSignedXml_;
     std::string lastSignedPath_;

@@ -128,6 +128,19 @@ ConsultationResult RecordingComponent::consultationResult() const {
     return state_->script.consultation;
 }
 
+bool RecordingComponent::sendEvent(const EventArgs& args) { return record("sendEvent", args); }
+bool RecordingComponent::voidNumbers(const VoidingArgs& args) { return record("voidNumbers", args); }
+
+EventResult RecordingComponent::eventResult() const {
+    record("eventResult", {});
+    return state_->script.event;
+}
+
+VoidingResult RecordingComponent::voidingResult() const {
+    record("voidingResult", {});
+    return state_->script.voiding;
+}
+
 RecordingComponentFactory::RecordingComponentFactory() : state_(std::make_shared<RecordingState>()) {}
 
 std::unique_ptr<FiscalComponent> RecordingComponentFactory::createComponent() {

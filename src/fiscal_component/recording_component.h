@@ -19,7 +19,8 @@ namespace quorvanti::fiscal {
 using RecordedArgs =
     std::variant<std::monostate, ConfigurationArgs, MailSettingsArgs, DanfeLogoArgs, IdentificationArgs,
                  EmitterArgs, RecipientArgs, ItemProductArgs, ItemIcmsArgs, ItemOtherTaxesArgs, TotalsArgs,
-                 TransportArgs, PaymentArgs, GenerationArgs, SendArgs, ValidationArgs, std::string>;
+                 TransportArgs, PaymentArgs, GenerationArgs, SendArgs, ValidationArgs, EventArgs, VoidingArgs,
+                 std::string>;
 
 struct RecordedCall {
     std::string operation;  // the FiscalComponent method's name: "configure", "itemProduct", ...
@@ -40,6 +41,8 @@ struct RecordingScript {
     ServiceStatusResult serviceStatus;
     SendResult send;
     ConsultationResult consultation;
+    EventResult event;
+    VoidingResult voiding;
     std::map<std::string, std::string> failures;         // operation -> ComponentError description
     std::map<std::string, bool> statuses;                // operation -> status answered (default true)
 };
@@ -86,6 +89,10 @@ public:
     ServiceStatusResult serviceStatusResult() const override;
     SendResult sendResult() const override;
     ConsultationResult consultationResult() const override;
+    bool sendEvent(const EventArgs& args) override;
+    bool voidNumbers(const VoidingArgs& args) override;
+    EventResult eventResult() const override;
+    VoidingResult voidingResult() const override;
 
 private:
     // Logs the call, raises the scripted failure if any, and answers the scripted status.

@@ -39,6 +39,10 @@ public:
     ServiceStatusResult serviceStatusResult() const override { fail(); }
     SendResult sendResult() const override { fail(); }
     ConsultationResult consultationResult() const override { fail(); }
+    bool sendEvent(const EventArgs&) override { fail(); }
+    bool voidNumbers(const VoidingArgs&) override { fail(); }
+    EventResult eventResult() const override { fail(); }
+    VoidingResult voidingResult() const override { fail(); }
 };
 
 class UnavailableSelector final : public CertificateSelector {

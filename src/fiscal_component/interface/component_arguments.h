@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quorvanti::fiscal {
 
@@ -253,6 +254,16 @@ struct SendResult {
     std::string protocolDhRecbto;
 };
 
+// An event the authority holds for a key, as a consultation by key reports it (procEventoNFe).
+struct RegisteredEvent {
+    std::int32_t tpEvento = 0;          // 110111 cancellation, 110112 cancellation by substitution
+    std::int32_t nSeqEvento = 1;
+    std::int32_t cStat = 0;             // of its retEvento: 135, 136, 155
+    std::string nProt;                  // the event's protocol
+    std::string dhRegEvento;
+    std::string chNFeRef{};             // 110112: the substitute's key
+};
+
 // What the authority answered to a consultation by key.
 struct ConsultationResult {
     std::int32_t cStat = 0;
@@ -264,11 +275,57 @@ struct ConsultationResult {
     // Why the authorised document (procNFe) could not be stored; empty when it was or when there was
     // nothing to store. (Its initialiser spares the lists of the six fields above a missing-field warning.)
     std::string storeFailure{};
+    // The events the answer reports for the key (cStat 101 or 135 and a cancellation among them when
+    // the NFC-e is cancelled); each is also stored as its procEventoNFe file.
+    std::vector<RegisteredEvent> events{};
 };
 
 struct ServiceStatusResult {
     std::int32_t cStat = 0;
     std::string xMotivo;
+};
+
+// A fiscal event on an authorised NFC-e of this emitter (envEvento 1.00 with one evento), signed with
+// the configured certificate. The state (cOrgao), environment and CNPJ are the configuration's.
+struct EventArgs {
+    std::string accessKey;              // the NFC-e's 44 digits
+    std::int32_t tpEvento = 110111;     // 110111 cancellation, 110112 cancellation by substitution
+    std::int32_t nSeqEvento = 1;
+    std::string nProt;                  // the NFC-e's authorisation protocol
+    std::string xJust;                  // 15 to 255 characters
+    std::string chNFeRef;               // 110112: the key of the substitute NFC-e
+    std::string dhEvento;               // "yyyy-mm-ddThh:mm:ss-03:00"; "" = now in the shop's zone
+    std::int64_t idLote = 1;
+};
+
+// What the authority answered to an event (retEnvEvento and its retEvento).
+struct EventResult {
+    std::int32_t cStat = 0;             // of the batch: 128, another rejection, or a failure above 8999
+    std::string xMotivo;
+    std::int32_t eventCStat = 0;        // of the event: 135, 136, 155, 573, 501 ...; 0 when none came
+    std::string eventXMotivo;
+    std::string nProt;                  // the event's protocol (135, 136, 155)
+    std::string dhRegEvento;
+    std::string storedPath;             // the procEventoNFe written for a registered event
+    std::string storeFailure;           // why it could not be written ("" when written or nothing to write)
+};
+
+// Voiding (inutilização) of a range of this emitter's NFC-e numbers (inutNFe 4.00, model 65).
+struct VoidingArgs {
+    std::int32_t series = 1;
+    std::int64_t fromNumber = 0;        // nNFIni
+    std::int64_t toNumber = 0;          // nNFFin; at most 10 000 numbers in a range
+    std::int32_t year = 0;              // ano, two digits (the year the numbers belong to)
+    std::string xJust;                  // 15 to 255 characters
+};
+
+struct VoidingResult {
+    std::int32_t cStat = 0;             // 102, 241, 256, 563 ..., or a failure above 8999
+    std::string xMotivo;
+    std::string nProt;                  // 102 and 563: the voiding's protocol
+    std::string dhRecbto;
+    std::string storedPath;             // the procInutNFe written for 102 or 563
+    std::string storeFailure;
 };
 
 // The five texts the certificate selector tells of the chosen certificate, in slot order.

@@ -62,6 +62,14 @@ public:
     virtual ServiceStatusResult serviceStatusResult() const = 0;
     virtual SendResult sendResult() const = 0;
     virtual ConsultationResult consultationResult() const = 0;
+    // 29. Builds, signs and sends a fiscal event; the answer in eventResult(). A registered event
+    // (135, 136, 155) is stored as "<documentFolder>arquivos/eventos/<KEY>-<tpEvento>-<nSeq>-procEventoNFe.xml".
+    virtual bool sendEvent(const EventArgs& args) = 0;
+    // 30. Builds, signs and sends the voiding of a range of numbers; the answer in voidingResult(). A
+    // voided range (102, 563) is stored as "<documentFolder>arquivos/inutilizadas/<Id without ID>-procInutNFe.xml".
+    virtual bool voidNumbers(const VoidingArgs& args) = 0;
+    virtual EventResult eventResult() const = 0;
+    virtual VoidingResult voidingResult() const = 0;
 };
 
 // The certificate selector of the component's library.
