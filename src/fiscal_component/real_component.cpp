@@ -11,6 +11,7 @@
 #include "fiscal_component/certificates/certificate_selector.h"
 #include "fiscal_component/document/access_key.h"
 #include "fiscal_component/document/document_validator.h"
+#include "fiscal_component/document/event_documents.h"
 #include "fiscal_component/document/nfce_format.h"
 #include "fiscal_component/document/numeric_code.h"
 #include "fiscal_component/document/qr_code.h"
@@ -18,12 +19,16 @@
 #include "fiscal_component/signing/xml_signer.h"
 #include "platform/durable_file.h"
 #include "platform/folders.h"
+#include "platform/version.h"
 
 namespace quorvanti::fiscal {
 
 namespace {
 
 const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+
+// The authority's statuses end here; above are the failures to reach or read it (soap_transport.h).
+constexpr std::int32_t kLastAuthorityStatus = 8999;
 
 struct DocFree {
     void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
@@ -332,8 +337,49 @@ SendResult RealFiscalComponent::sendResult() const { return sendResult_; }
 
 ConsultationResult RealFiscalComponent::consultationResult() const { return consultationResult_; }
 
-bool RealFiscalComponent::sendEvent(const EventArgs&) { throw ComponentError("eventos ainda não disponíveis"); }
-bool RealFiscalComponent::voidNumbers(const VoidingArgs&) { throw ComponentError("inutilização ainda não disponível"); }
+EventIssuer RealFiscalComponent::issuer() const {
+    if (!configured_) throw ComponentError("Componente fiscal não configurado: eventos e inutilizações exigem a configuração");
+    // The application's version as the NFC-e's verProc names it.
+    return EventIssuer{.uf = config_.uf, .tpAmb = config_.tpAmb, .cnpj = config_.cnpj,
+                       .verAplic = "TAVU - " + std::to_string(platform::kVersionMajor) + "." +
+                                   std::to_string(platform::kVersionMinor) + "." +
+                                   std::to_string(platform::kVersionRevision)};
+}
+
+std::string RealFiscalComponent::signRequest(const std::string& unsignedXml, const char* rootName,
+                                             const char* signedName, const std::string& signedPath) const {
+    const std::shared_ptr<const LoadedCertificate> certificate = signer();
+    std::string signedXml;
+    try {
+        signedXml = signElementText(unsignedXml, rootName, signedName, *certificate);
+    } catch (const std::exception& e) {
+        throw ComponentError(std::string("Falha ao assinar o pedido (") + rootName + "): " + e.what());
+    }
+    writeNewFile(signedPath, kDeclaration + signedXml);
+    return signedXml;
+}
+
+bool RealFiscalComponent::sendEvent(const EventArgs& args) {
+    eventResult_ = EventResult{};
+    const UnsignedRequest request = eventoRequest(args, issuer());
+    const std::string stem = eventFileStem(trimmed(args.accessKey), args.tpEvento, args.nSeqEvento);
+    const std::string signedPath =
+        platform::withTrailingSlash(config_.documentFolder) + "arquivos/eventos/" + stem + "-evento-assinado.xml";
+    const std::string signedXml = signRequest(request.xml, "evento", "infEvento", signedPath);
+    eventResult_ = webServices().sendEvent(signedXml, args.idLote);
+    return eventResult_.cStat <= kLastAuthorityStatus;
+}
+
+bool RealFiscalComponent::voidNumbers(const VoidingArgs& args) {
+    voidingResult_ = VoidingResult{};
+    const UnsignedRequest request = inutNFeRequest(args, issuer());
+    const std::string signedPath = platform::withTrailingSlash(config_.documentFolder) + "arquivos/inutilizadas/" +
+                                   voidingFileStem(request.id) + "-inutNFe-assinado.xml";
+    const std::string signedXml = signRequest(request.xml, "inutNFe", "infInut", signedPath);
+    voidingResult_ = webServices().voidNumbers(signedXml);
+    return voidingResult_.cStat <= kLastAuthorityStatus;
+}
+
 EventResult RealFiscalComponent::eventResult() const { return eventResult_; }
 VoidingResult RealFiscalComponent::voidingResult() const { return voidingResult_; }
 

@@ -2,7 +2,10 @@
 // the QR code, signs with the configured certificate of the store, writes the generated and signed
 // files under the document folder ("arquivos/gerados/NFe<KEY>.xml",
 // "arquivos/assinado/NFe<KEY>-assinado.xml"), validates against the schemas, reads QR texts back and
-// talks to the authority's web services (web_services.h), whose failures are answers, not errors. One instance
+// talks to the authority's web services (web_services.h), whose failures are answers, not errors. It
+// also signs and sends fiscal events and voidings of numbers (event_documents.h), keeping each signed
+// request ("arquivos/eventos/<KEY>-<tpEvento>-<nSeq>-evento-assinado.xml",
+// "arquivos/inutilizadas/<Id without ID>-inutNFe-assinado.xml") before it is sent. One instance
 // belongs to one thread; the certificates and parsed schemas behind it are cached process-wide, so a
 // fresh instance per sale costs almost nothing.
 #pragma once
@@ -11,6 +14,7 @@
 #include <string>
 
 #include "fiscal_component/certificates/certificate_store.h"
+#include "fiscal_component/document/event_documents.h"
 #include "fiscal_component/document/nfce_document.h"
 #include "fiscal_component/interface/fiscal_component.h"
 #include "fiscal_component/sefaz/web_services.h"
@@ -58,7 +62,18 @@ public:
     ServiceStatusResult serviceStatusResult() const override;
     SendResult sendResult() const override;
     ConsultationResult consultationResult() const override;
+    // Builds the evento from `args` and the configuration (state, environment, CNPJ), signs it with the
+    // configured certificate, writes the signed file and sends it. Raises ComponentError before anything
+    // is sent for arguments the layout refuses (eventoRequest in event_documents.h: a key that is not 44
+    // digits, a reason outside 15..255 characters ...), a missing configuration or certificate, or a
+    // signed file that cannot be written. Answers true when the authority answered, whatever its status
+    // (batch 128 with the event's 135, 573, 501 ..., or a batch rejection: see eventResult()); false when
+    // it could not be reached or its answer not read: eventResult().cStat holds the failure's code above
+    // 8999 (soap_transport.h) and xMotivo its text.
     bool sendEvent(const EventArgs& args) override;
+    // The same for the voiding of a range of numbers of model 65 (inutNFeRequest: numbers 1..999999999,
+    // at most 10 000 of them, first not above last, year 0 = the current one); voidingResult() holds
+    // the answer (102, 241, 256, 563 ...) or the failure above 8999, with the same true/false rule.
     bool voidNumbers(const VoidingArgs& args) override;
     EventResult eventResult() const override;
     VoidingResult voidingResult() const override;
@@ -74,6 +89,11 @@ private:
     NfceDocument& document();
     WebServices& webServices();
     std::shared_ptr<const LoadedCertificate> signer() const;
+    EventIssuer issuer() const;
+    // Signs a request's text by its element `signedName`, writes it (with a declaration) at
+    // `signedPath` and answers the signed text; raises ComponentError on failure.
+    std::string signRequest(const std::string& unsignedXml, const char* rootName, const char* signedName,
+                            const std::string& signedPath) const;
 
     CertificateStore store_;
     ConfigurationArgs config_;

@@ -3,6 +3,7 @@
 #include <libxml/tree.h>
 
 #include "fiscal_component/document/access_key.h"
+#include "fiscal_component/document/event_documents.h"
 #include "fiscal_component/document/nfce_format.h"
 #include "fiscal_component/document/schema_validation.h"
 #include "fiscal_component/document/xml_names.h"
@@ -35,6 +36,8 @@ Probe probeOf(WebService service, const WebServiceSettings& settings) {
     case WebService::Authorisation: return {enviNFeMessage("", 1, 1), "retEnviNFe"};
     case WebService::ReceiptConsultation: return {consReciNFeMessage(settings.tpAmb, kNoReceipt), "retConsReciNFe"};
     case WebService::ProtocolConsultation: return {consSitNFeMessage(settings.tpAmb, kNoKey), "retConsSitNFe"};
+    case WebService::EventReception: return {envEventoMessage("", 1), "retEnvEvento"};
+    case WebService::Voiding: return {emptyInutNFeMessage(), "retInutNFe"};
     case WebService::ServiceStatus: break;
     }
     return {consStatServMessage(settings.tpAmb, ufCode(settings.uf)), "retConsStatServ"};

@@ -2,7 +2,8 @@
 // `quorvanti --check-sefaz`: every service gets one message that changes nothing at the authority, over
 // the same transport, addresses, trusted authorities and client certificate as the emission. A service
 // answers when its expected message comes back, whatever its status (the authorisation service is sent
-// a batch without documents, which the authority refuses by its schema and does not keep).
+// a batch without documents, the event reception a batch without events and the voiding an unsigned
+// request without a range, which the authority refuses by its schema and does not keep).
 #pragma once
 
 #include <string>
@@ -13,9 +14,10 @@
 
 namespace quorvanti::fiscal {
 
-// Every service the component calls, in the order of an emission.
+// Every service the component calls, in the order of an emission, then the events and the voiding.
 inline constexpr WebService kComponentServices[] = {WebService::Authorisation, WebService::ReceiptConsultation,
-                                                    WebService::ProtocolConsultation, WebService::ServiceStatus};
+                                                    WebService::ProtocolConsultation, WebService::ServiceStatus,
+                                                    WebService::EventReception, WebService::Voiding};
 
 struct ServiceCheck {
     WebService service = WebService::ServiceStatus;

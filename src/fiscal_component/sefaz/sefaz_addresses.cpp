@@ -27,6 +27,8 @@ std::string_view webServiceName(WebService service) {
     case WebService::ReceiptConsultation: return "NFeRetAutorizacao4";
     case WebService::ProtocolConsultation: return "NFeConsultaProtocolo4";
     case WebService::ServiceStatus: return "NFeStatusServico4";
+    case WebService::EventReception: return "NFeRecepcaoEvento4";
+    case WebService::Voiding: return "NFeInutilizacao4";
     }
     return "";
 }
@@ -42,6 +44,8 @@ std::string webServiceAction(WebService service) {
     case WebService::ReceiptConsultation: operation = "nfeRetAutorizacaoLote"; break;
     case WebService::ProtocolConsultation: operation = "nfeConsultaNF"; break;
     case WebService::ServiceStatus: operation = "nfeStatusServicoNF"; break;
+    case WebService::EventReception: operation = "nfeRecepcaoEvento"; break;
+    case WebService::Voiding: operation = "nfeInutilizacaoNF"; break;
     }
     return webServiceNamespace(service) + "/" + operation;
 }

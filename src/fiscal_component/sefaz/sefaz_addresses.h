@@ -2,7 +2,8 @@
 // for a state and environment (built-in defaults, overridden by "<documentFolder>webservices.ini"), the
 // authority file that verifies the servers' TLS certificates and the time-out of a call.
 // webservices.ini: section "<UF>_<tpAmb>" (for example "MT_2") with keys "NFeAutorizacao4",
-// "NFeRetAutorizacao4", "NFeConsultaProtocolo4", "NFeStatusServico4" (the QR code keys of the same
+// "NFeRetAutorizacao4", "NFeConsultaProtocolo4", "NFeStatusServico4", "NFeRecepcaoEvento4" (fiscal
+// events: cancellation) and "NFeInutilizacao4" (voiding of numbers) (the QR code keys of the same
 // section belong to qr_code.h; only these may be http, being public pages); section "TLS" with key "CA" (a PEM file of trusted authorities, relative
 // to the document folder unless absolute; default: the system's bundle) and "TimeoutMs". Pure reads of
 // the file at each call, so an edited file counts at the next call; safe from any thread.
@@ -14,10 +15,17 @@
 
 namespace quorvanti::fiscal {
 
-enum class WebService { Authorisation, ReceiptConsultation, ProtocolConsultation, ServiceStatus };
+enum class WebService {
+    Authorisation,
+    ReceiptConsultation,
+    ProtocolConsultation,
+    ServiceStatus,
+    EventReception,
+    Voiding,
+};
 
-// "NFeAutorizacao4", "NFeRetAutorizacao4", "NFeConsultaProtocolo4", "NFeStatusServico4": the key of
-// webservices.ini and the last segment of the address and of the WSDL namespace.
+// "NFeAutorizacao4", "NFeRetAutorizacao4", "NFeConsultaProtocolo4", "NFeStatusServico4",
+// "NFeRecepcaoEvento4", "NFeInutilizacao4": the key of webservices.ini and the last segment of the address and of the WSDL namespace.
 std::string_view webServiceName(WebService service);
 
 // "http://www.portalfiscal.inf.br/nfe/wsdl/" + the service's name: the namespace of nfeDadosMsg and
@@ -35,7 +43,8 @@ std::string stateEnvironmentSection(std::string_view uf, int tpAmb);
 std::string webServicesIniPath(const std::string& documentFolder);
 
 // The built-in address of `service` for `uf` and `tpAmb` (1 production, 2 homologation); "" where none
-// is known (only MT's published NFC-e addresses are built in).
+// is known (only MT's published NFC-e addresses are built in: one base address per environment, the
+// service's name after it, for all six services).
 std::string builtInServiceAddress(std::string_view uf, int tpAmb, WebService service);
 
 // The address is neither built in nor configured, or the configured one is not https (the authority is

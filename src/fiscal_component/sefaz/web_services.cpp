@@ -5,11 +5,13 @@
 
 #include <charconv>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 
 #include "fiscal_component/document/access_key.h"
+#include "fiscal_component/document/event_documents.h"
 #include "fiscal_component/document/nfce_format.h"
 #include "fiscal_component/document/schema_validation.h"
 #include "fiscal_component/document/xml_names.h"
@@ -45,12 +47,14 @@ std::string text(xmlNode* node) {
 
 std::string childText(xmlNode* parent, const char* name) { return text(child(parent, name)); }
 
-// A status code; false when the element is missing or not a number.
-bool statusCode(xmlNode* parent, std::int32_t& code) {
-    const std::string value = childText(parent, "cStat");
-    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), code);
+// A whole number; false when `value` is empty or not a number.
+bool wholeNumber(const std::string& value, std::int32_t& number) {
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
     return !value.empty() && error == std::errc() && end == value.data() + value.size();
 }
+
+// A status code; false when the element is missing or not a number.
+bool statusCode(xmlNode* parent, std::int32_t& code) { return wholeNumber(childText(parent, "cStat"), code); }
 
 std::int32_t statusOf(xmlNode* parent) {
     std::int32_t code = 0;
@@ -432,6 +436,147 @@ ConsultationResult WebServices::consultProtocol(const std::string& key) {
             fillProtocol(result, protocolOf(protNFe));
             result.storeFailure = storeAuthorised(settings_.documentFolder, key, protNFe, "");
         }
+    }
+    keepEvents(key, answer, result);
+    return result;
+}
+
+void WebServices::keepEvents(const std::string& key, xmlNode* answer, ConsultationResult& result) const {
+    for (xmlNode* node = answer->children; node != nullptr; node = node->next) {
+        if (!named(node, "procEventoNFe")) continue;
+        xmlNode* info = child(child(node, "evento"), "infEvento");
+        xmlNode* registration = child(child(node, "retEvento"), "infEvento");
+        RegisteredEvent event;
+        if (childText(info, "chNFe") != key || !wholeNumber(childText(info, "tpEvento"), event.tpEvento) ||
+            !wholeNumber(childText(info, "nSeqEvento"), event.nSeqEvento))
+            continue;
+        event.cStat = statusOf(registration);
+        event.nProt = childText(registration, "nProt");
+        event.dhRegEvento = childText(registration, "dhRegEvento");
+        event.chNFeRef = childText(child(info, "detEvento"), "chNFeRef");
+        result.events.push_back(event);
+        const std::string path = settings_.documentFolder + "arquivos/eventos/" +
+                                 eventFileStem(key, event.tpEvento, event.nSeqEvento) + "-procEventoNFe.xml";
+        std::error_code ec;
+        if (std::filesystem::exists(path, ec)) continue;
+        if (const std::string document = standaloneText(node); !document.empty())
+            storeFile(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + document);
+    }
+}
+
+namespace {
+
+bool registersEvent(std::int32_t cStat) { return cStat == 135 || cStat == 136 || cStat == 155; }
+
+// The retEvento about the event `key`, `tpEvento`, `nSeqEvento` among the children of `answer` (fields
+// the authority left out match).
+xmlNode* eventAnswerFor(xmlNode* answer, const std::string& key, std::int32_t tpEvento, std::int32_t nSeqEvento) {
+    for (xmlNode* node = answer->children; node != nullptr; node = node->next) {
+        if (!named(node, "retEvento")) continue;
+        xmlNode* info = child(node, "infEvento");
+        const std::string answeredKey = childText(info, "chNFe");
+        const std::string answeredType = childText(info, "tpEvento");
+        const std::string answeredSequence = childText(info, "nSeqEvento");
+        if ((answeredKey.empty() || answeredKey == key) &&
+            (answeredType.empty() || answeredType == std::to_string(tpEvento)) &&
+            (answeredSequence.empty() || answeredSequence == std::to_string(nSeqEvento)))
+            return node;
+    }
+    return nullptr;
+}
+
+std::string idOf(xmlNode* element) {
+    xmlChar* id = element != nullptr ? xmlGetProp(element, BAD_CAST "Id") : nullptr;
+    std::string value = id != nullptr ? reinterpret_cast<const char*>(id) : "";
+    xmlFree(id);
+    return value;
+}
+
+}  // namespace
+
+EventResult WebServices::sendEvent(std::string_view signedEvento, std::int64_t idLote) {
+    initialiseXmlLibrary();
+    const std::string_view evento = rootElementText(signedEvento);
+    DocPtr parsed = parsedText(evento);
+    xmlNode* root = parsed ? xmlDocGetRootElement(parsed.get()) : nullptr;
+    if (!named(root, "evento")) return failed<EventResult>(xmlDocumentFailure("o documento a enviar não é um evento"));
+    xmlNode* info = child(root, "infEvento");
+    const std::string key = consultedKey(childText(info, "chNFe"));
+    std::int32_t tpEvento = 0, nSeqEvento = 0;
+    if (key.empty() || !wholeNumber(childText(info, "tpEvento"), tpEvento) ||
+        !wholeNumber(childText(info, "nSeqEvento"), nSeqEvento))
+        return failed<EventResult>(xmlDocumentFailure("evento sem chave de acesso, tipo ou sequência válidos"));
+    if (child(root, "Signature", kDsigNamespace) == nullptr)
+        return failed<EventResult>(xmlDocumentFailure("o evento " + std::to_string(tpEvento) + " da NF-e " + key +
+                                                      " não está assinado"));
+    if (idLote < 0 || idLote > 999999999999999)
+        return failed<EventResult>(xmlDocumentFailure("lote " + std::to_string(idLote) + " inválido"));
+    std::string message = envEventoMessage(evento, idLote);
+    if (!parsedText(message))
+        return failed<EventResult>(xmlDocumentFailure("o texto do evento da NF-e " + key + " não cabe numa mensagem XML"));
+
+    const std::string stem = eventFileStem(key, tpEvento, nSeqEvento);
+    const SoapOutcome outcome = call(WebService::EventReception, std::move(message), "retEnvEvento");
+    keepAnswer(stem + "-ret-env-evento.xml", outcome.body);
+    if (outcome.reading.failure) return failed<EventResult>(outcome.reading.failure);
+    xmlNode* answer = outcome.reading.message;
+    EventResult result;
+    if (!statusCode(answer, result.cStat))
+        return failed<EventResult>(missingStatus(WebService::EventReception, "retEnvEvento"));
+    result.xMotivo = childText(answer, "xMotivo");
+    xmlNode* retEvento = eventAnswerFor(answer, key, tpEvento, nSeqEvento);
+    if (retEvento == nullptr) return result;
+    xmlNode* registration = child(retEvento, "infEvento");
+    result.eventCStat = statusOf(registration);
+    result.eventXMotivo = childText(registration, "xMotivo");
+    result.nProt = childText(registration, "nProt");
+    result.dhRegEvento = childText(registration, "dhRegEvento");
+    if (registersEvent(result.eventCStat)) {
+        const std::string path = settings_.documentFolder + "arquivos/eventos/" + stem + "-procEventoNFe.xml";
+        const std::string document = procEventoDocument(evento, standaloneText(retEvento));
+        if (parsedText(document)) {
+            result.storeFailure = storeFile(path, document);
+            if (result.storeFailure.empty()) result.storedPath = path;
+        }
+    }
+    return result;
+}
+
+VoidingResult WebServices::voidNumbers(std::string_view signedInutNFe) {
+    initialiseXmlLibrary();
+    const std::string_view inutNFe = rootElementText(signedInutNFe);
+    DocPtr parsed = parsedText(inutNFe);
+    xmlNode* root = parsed ? xmlDocGetRootElement(parsed.get()) : nullptr;
+    if (!named(root, "inutNFe"))
+        return failed<VoidingResult>(xmlDocumentFailure("o documento a enviar não é um pedido de inutilização"));
+    const std::string id = idOf(child(root, "infInut"));
+    const std::string stem = voidingFileStem(id);
+    if (id.size() != 43 || stem.size() != 41 || !isDigits(stem))
+        return failed<VoidingResult>(xmlDocumentFailure("pedido de inutilização sem Id válido em infInut/@Id"));
+    if (child(root, "Signature", kDsigNamespace) == nullptr)
+        return failed<VoidingResult>(xmlDocumentFailure("o pedido de inutilização " + id + " não está assinado"));
+
+    const SoapOutcome outcome = call(WebService::Voiding, std::string(inutNFe), "retInutNFe");
+    keepAnswer(stem + "-ret-inut.xml", outcome.body);
+    if (outcome.reading.failure) return failed<VoidingResult>(outcome.reading.failure);
+    xmlNode* answer = outcome.reading.message;
+    xmlNode* info = child(answer, "infInut");
+    VoidingResult result;
+    if (!statusCode(info, result.cStat)) return failed<VoidingResult>(missingStatus(WebService::Voiding, "retInutNFe"));
+    result.xMotivo = childText(info, "xMotivo");
+    result.nProt = childText(info, "nProt");
+    result.dhRecbto = childText(info, "dhRecbto");
+    if (result.cStat != 102 && result.cStat != 563) return result;
+    const std::string path = settings_.documentFolder + "arquivos/inutilizadas/" + stem + "-procInutNFe.xml";
+    // A repeated request (563) answers the earlier protocol: the document of the first answer stays.
+    if (std::string existing; result.cStat == 563 && readWholeFile(path, existing) && parsedText(existing)) {
+        result.storedPath = path;
+        return result;
+    }
+    const std::string document = procInutDocument(inutNFe, standaloneText(answer));
+    if (parsedText(document)) {
+        result.storeFailure = storeFile(path, document);
+        if (result.storeFailure.empty()) result.storedPath = path;
     }
     return result;
 }

@@ -1,8 +1,10 @@
-// The four NFC-e web-service operations of the fiscal component: the send of a signed NFC-e (enviNFe
-// 4.00), the consultation by access key, and the service status; each answers the component's result
+// The NFC-e web-service operations of the fiscal component: the send of a signed NFC-e (enviNFe 4.00),
+// the consultation by access key, the service status, the send of a signed fiscal event (envEvento 1.00)
+// and of a signed voiding of numbers (inutNFe 4.00); each answers the component's result
 // record, with a transport failure as a code above 8999 (soap_transport.h). Every answer body is written
 // under "<documentFolder>retornos/" ("<KEY>-ret-envi.xml", "<KEY>-ret-cons-reci.xml",
-// "<KEY>-ret-cons-sit.xml", "<cUF>-<yyyymmddhhmmss>-ret-sta.xml"), and whenever an answer holds an
+// "<KEY>-ret-cons-sit.xml", "<cUF>-<yyyymmddhhmmss>-ret-sta.xml", "<KEY>-<tpEvento>-<nSeq>-ret-env-evento.xml",
+// "<Id without ID>-ret-inut.xml"), and whenever an answer holds an
 // authorising protocol (protNFe cStat 100 or 150) for a key, the authorised document
 // "<documentFolder>arquivos/procNFe/<KEY>-procNFe.xml" (nfeProc 4.00: the signed NFe, byte for byte,
 // then the protNFe) is written, with the signed NFe of the send or of
@@ -22,8 +24,21 @@
 //      fields from its protNFe. A 204 ("Duplicidade de NF-e": the same key sent again, typically after a
 //      send whose answer was lost) comes here: the authority answers the authorisation it gave the key,
 //      where replaying the 204 would make the routine drop an authorised sale as rejected.
-// A transport failure leaves the protocol fields empty. One object per component instance, used from
-// one thread; the connections behind it are shared process-wide.
+// A transport failure leaves the protocol fields empty. The consultation (c) also reports the events the
+// answer carries (procEventoNFe elements of the key: a cancelled NFC-e answers 101 or 135/155 with its
+// protNFe and them) in `events`, and writes each one not yet kept as
+// "<documentFolder>arquivos/eventos/<KEY>-<tpEvento>-<nSeq>-procEventoNFe.xml", the element as the
+// authority sent it; one that cannot be written is not reported (storeFailure tells of the procNFe
+// alone, which the emission routine stops on) and is written by the next consultation.
+//
+// The documents of events and voidings: a registered event (retEvento cStat 135, 136, 155) is kept as
+// "<documentFolder>arquivos/eventos/<KEY>-<tpEvento>-<nSeq>-procEventoNFe.xml" (procEventoNFe 1.00: the
+// signed evento byte for byte, then its retEvento); a voided range (102, or 563 with the earlier protocol)
+// as "<documentFolder>arquivos/inutilizadas/<Id without ID>-procInutNFe.xml" (ProcInutNFe 4.00: the
+// signed inutNFe, then retInutNFe), except that a 563 leaves a document already kept for the range
+// alone. Durable writes; a failure is told in the result's storeFailure, never raised.
+// One object per component instance, used from one thread; the connections behind it are shared
+// process-wide.
 #pragma once
 
 #include <cstdint>
@@ -66,6 +81,16 @@ public:
     // consStatServ (tpAmb, cUF, STATUS): cStat 107 "Serviço em Operação" when the service works.
     ServiceStatusResult serviceStatus();
 
+    // Sends the signed evento (its text, an XML declaration before it dropped) as envEvento 1.00 with
+    // `idLote`: cStat/xMotivo of retEnvEvento (128 when the batch was processed), the event's cStat,
+    // xMotivo, nProt and dhRegEvento from its retEvento. A text that is not a signed evento of a key
+    // answers 9099 without a call.
+    EventResult sendEvent(std::string_view signedEvento, std::int64_t idLote);
+
+    // Sends the signed inutNFe (its text) as it is: cStat, xMotivo, nProt, dhRecbto of retInutNFe's
+    // infInut. A text that is not a signed inutNFe answers 9099 without a call.
+    VoidingResult voidNumbers(std::string_view signedInutNFe);
+
     const WebServiceSettings& settings() const { return settings_; }
 
 private:
@@ -82,6 +107,8 @@ private:
     std::string address(WebService service, TransportFailure& failure) const;
     SoapOutcome call(WebService service, std::string message, std::string_view messageName);
     void keepAnswer(const std::string& fileName, const std::string& body) const;
+    // Reports the procEventoNFe elements of `key` among the children of `answer` and keeps each file.
+    void keepEvents(const std::string& key, xmlNode* answer, ConsultationResult& result) const;
     // Writes the procNFe of `key` when `protNFe` authorises it; `signedNfe` "" = read the signed file.
     void keepAuthorised(const std::string& key, xmlNode* protNFe, std::string_view signedNfe) const;
 

@@ -547,28 +547,36 @@ void signNfe(xmlDoc* document, const LoadedCertificate& signer) {
     xmlNode* nfe = nfeElement(document);
     if (nfe == nullptr || nfe != xmlDocGetRootElement(document))
         throw std::runtime_error("O documento a assinar não é uma NFC-e (elemento raiz NFe)");
-    xmlNode* infNfe = childElement(nfe, "infNFe", kNfeNamespace);
-    if (infNfe == nullptr) throw std::runtime_error("O documento a assinar não tem o elemento infNFe");
-    xmlChar* id = xmlGetProp(infNfe, x("Id"));
+    signElement(document, "NFe", "infNFe", signer);
+}
+
+void signElement(xmlDoc* document, const char* rootName, const char* signedName, const LoadedCertificate& signer) {
+    xmlNode* root = document != nullptr ? xmlDocGetRootElement(document) : nullptr;
+    if (!isElement(root, rootName, kNfeNamespace))
+        throw std::runtime_error(std::string("O documento a assinar não tem o elemento raiz ") + rootName);
+    xmlNode* signedElement = childElement(root, signedName, kNfeNamespace);
+    if (signedElement == nullptr)
+        throw std::runtime_error(std::string("O documento a assinar não tem o elemento ") + signedName);
+    xmlChar* id = xmlGetProp(signedElement, x("Id"));
     const std::string reference = id != nullptr ? std::string("#") + reinterpret_cast<const char*>(id) : "";
     xmlFree(id);
-    if (reference.size() < 2) throw std::runtime_error("O elemento infNFe não tem o atributo Id");
+    if (reference.size() < 2) throw std::runtime_error(std::string("O elemento ") + signedName + " não tem o atributo Id");
     checkSigner(signer);
 
-    removeSignatures(nfe);
-    const std::string digest = sha1Base64(canonicalSubtree(infNfe));
+    removeSignatures(root);
+    const std::string digest = sha1Base64(canonicalSubtree(signedElement));
     // Put in place before SignedInfo is canonicalised: its canonical form includes the namespaces in
     // scope there (the root's declarations too), which a verifier sees the same way.
     const std::string element =
         signatureElement(signedInfoElement(reference, digest), "", signer.certificateBase64());
     xmlNode* parsed = nullptr;
-    if (xmlParseInNodeContext(nfe, element.data(), static_cast<int>(element.size()), XML_PARSE_NONET, &parsed) !=
+    if (xmlParseInNodeContext(root, element.data(), static_cast<int>(element.size()), XML_PARSE_NONET, &parsed) !=
             XML_ERR_OK ||
         parsed == nullptr) {
         xmlFreeNodeList(parsed);
         throw std::runtime_error("Sem memória para a assinatura");
     }
-    xmlNode* signature = xmlAddChild(nfe, parsed);
+    xmlNode* signature = xmlAddChild(root, parsed);
     if (signature == nullptr) {
         xmlFreeNodeList(parsed);
         throw std::runtime_error("Sem memória para a assinatura");
@@ -582,6 +590,43 @@ void signNfe(xmlDoc* document, const LoadedCertificate& signer) {
         xmlFreeNode(signature);
         throw;
     }
+}
+
+std::string signElementText(std::string_view xml, const char* rootName, const char* signedName,
+                            const LoadedCertificate& signer) {
+    if (xml.substr(0, 5) == "<?xml") {
+        const std::size_t end = xml.find("?>");
+        xml.remove_prefix(end == std::string_view::npos ? xml.size() : end + 2);
+    }
+    while (!xml.empty() && (xml.front() == ' ' || xml.front() == '\n' || xml.front() == '\r' || xml.front() == '\t'))
+        xml.remove_prefix(1);
+    while (!xml.empty() && (xml.back() == ' ' || xml.back() == '\n' || xml.back() == '\r' || xml.back() == '\t'))
+        xml.remove_suffix(1);
+    std::unique_ptr<xmlDoc, DocFree> parsed(xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, "UTF-8",
+                                                          XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+    if (!parsed) throw std::runtime_error("O documento a assinar não é um XML bem formado");
+    xmlNode* root = xmlDocGetRootElement(parsed.get());
+    const bool hadSignature = childElement(root, "Signature", kDsigNamespace) != nullptr;
+    signElement(parsed.get(), rootName, signedName, signer);
+    const auto dump = [&](xmlNode* node) {
+        xmlBuffer* buffer = xmlBufferCreate();
+        if (buffer == nullptr || xmlNodeDump(buffer, parsed.get(), node, 0, 0) < 0) {
+            xmlBufferFree(buffer);
+            throw std::runtime_error("A assinatura não pôde ser escrita");
+        }
+        std::string text = reinterpret_cast<const char*>(xmlBufferContent(buffer));
+        xmlBufferFree(buffer);
+        return text;
+    };
+    // The request as it was written, the Signature before the end tag; a text signed before, or one
+    // whose end tag is not where it is looked for, is written out from the tree.
+    const std::string endTag = std::string("</") + rootName + ">";
+    if (hadSignature || xml.size() < endTag.size() || xml.substr(xml.size() - endTag.size()) != endTag)
+        return dump(root);
+    std::string out(xml.substr(0, xml.size() - endTag.size()));
+    out += dump(childElement(root, "Signature", kDsigNamespace));
+    out += endTag;
+    return out;
 }
 
 std::string signatureDigestValue(xmlDoc* document) {

@@ -1,6 +1,8 @@
 // Enveloped XML signature of an NFC-e's infNFe, as the tax authority requires: RSA-SHA1, inclusive
 // C14N, the enveloped-signature transform, Reference URI "#NFe<key>", the signer's certificate in
-// KeyInfo/X509Data/X509Certificate; the Signature element becomes the last child of NFe.
+// KeyInfo/X509Data/X509Certificate; the Signature element becomes the last child of NFe. The same
+// profile signs the other requests by the Id of their signed element (infEvento in evento, infInut in
+// inutNFe).
 #pragma once
 
 #include <string>
@@ -35,6 +37,17 @@ bool isInWritersForm(std::string_view nfeXml);
 // The same on a parsed document: signs the infNFe of `document` (an NFe root element) in place,
 // replacing an earlier Signature, which becomes NFe's last child.
 void signNfe(xmlDoc* document, const LoadedCertificate& signer);
+
+// The same profile for any request: signs the child `signedName` of the root `rootName` (both in the
+// NF-e namespace; for example "evento" and "infEvento", "inutNFe" and "infInut") by its Id attribute,
+// replacing an earlier Signature; Signature becomes the root's last child. Raises std::runtime_error
+// naming what is missing, CertificateError for a signer without a key.
+void signElement(xmlDoc* document, const char* rootName, const char* signedName, const LoadedCertificate& signer);
+
+// The same on a document's text (an XML declaration before it is dropped): answers the root element's
+// text with the Signature put before its end tag, the rest kept byte for byte.
+std::string signElementText(std::string_view xml, const char* rootName, const char* signedName,
+                            const LoadedCertificate& signer);
 
 // Inclusive C14N 1.0 without comments of `element`'s subtree as a same-document reference ("#id")
 // selects it, namespaces in scope included: the bytes the signature digests.
