@@ -12,6 +12,8 @@
 #include "fiscal_component/document/schema_validation.h"
 #include "fiscal_component/signing/xml_signer.h"
 #include "sefaz_simulator/checks/totals_check.h"
+#include "sefaz_simulator/messages/date_time.h"
+#include "sefaz_simulator/messages/message_fields.h"
 #include "sefaz_simulator/messages/soap_envelope.h"
 #include "sefaz_simulator/messages/status_texts.h"
 #include "sefaz_simulator/messages/xml_util.h"
@@ -21,25 +23,10 @@ namespace quorvanti::sefaz {
 namespace {
 
 constexpr const char* kVersion = "4.00";
-constexpr const char* kVerAplic = "quorvanti-sefaz 1.0";
 constexpr const char* kTmed = "1";
 constexpr const char* kHomologationItem = "NOTA FISCAL EMITIDA EM AMBIENTE DE HOMOLOGACAO - SEM VALOR FISCAL";
 constexpr const char* kHomologationRecipient = "NF-E EMITIDA EM AMBIENTE DE HOMOLOGACAO - SEM VALOR FISCAL";
 constexpr std::size_t kMaxDocumentsPerBatch = 50;
-
-bool digits(const std::string& text, std::size_t length) {
-    return text.size() == length &&
-           std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
-}
-
-bool digitsBetween(const std::string& text, std::size_t min, std::size_t max) {
-    return text.size() >= min && text.size() <= max &&
-           std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
-}
-
-std::string padded(const std::string& text, std::size_t width) {
-    return text.size() >= width ? text : std::string(width - text.size(), '0') + text;
-}
 
 // The offset of the state's legal time (daylight saving is no longer observed in Brazil).
 int offsetHours(const std::string& uf) {
@@ -57,26 +44,6 @@ std::string usableDigest(const std::string& digest) {
     return base64 ? digest : "";
 }
 
-// Seconds since the epoch of "yyyy-mm-ddThh:mm:ss+hh:mm"; false for any other form.
-bool parseDateTime(const std::string& text, std::time_t& time) {
-    int year, month, day, hour, minute, second, offsetHour, offsetMinute;
-    char sign;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%2d:%2d", &year, &month, &day, &hour, &minute, &second,
-                    &sign, &offsetHour, &offsetMinute) != 9 ||
-        (sign != '+' && sign != '-'))
-        return false;
-    std::tm parts{};
-    parts.tm_year = year - 1900;
-    parts.tm_mon = month - 1;
-    parts.tm_mday = day;
-    parts.tm_hour = hour;
-    parts.tm_min = minute;
-    parts.tm_sec = second;
-    const long offset = (sign == '-' ? -1 : 1) * (offsetHour * 3600L + offsetMinute * 60L);
-    time = timegm(&parts) - offset;
-    return true;
-}
-
 std::string retHead(const char* element, int environment) {
     return std::string("<") + element + " versao=\"" + kVersion + "\" xmlns=\"" + kNfeNamespace + "\">" +
            xmlElement("tpAmb", std::to_string(environment)) + xmlElement("verAplic", kVerAplic);
@@ -85,10 +52,6 @@ std::string retHead(const char* element, int environment) {
 // Authorisations and denials of use both take a protocol and the document's number; the authority keeps
 // the document either way, and a consultation answers it.
 bool takesProtocol(int cStat) { return cStat == 100 || cStat == 150 || cStat == 110 || (cStat >= 301 && cStat <= 303); }
-
-std::string statusXml(int cStat, const std::string& xMotivo) {
-    return xmlElement("cStat", std::to_string(cStat)) + xmlElement("xMotivo", xMotivo);
-}
 
 }  // namespace
 
@@ -101,27 +64,13 @@ struct Authority::Verdict {
     std::string detail;             // for the log
 };
 
-// What one call carries through the rules.
-struct Authority::Call {
-    std::time_t now = 0;
-    std::string dh;
-    ScenarioDecision decision;
-    std::string summary;
-
-    // The forced protocol of the decision for `key`, if any.
-    const ForcedStatus* forcedProtocolFor(const std::string& key) const {
-        if (!decision.action.protocol) return nullptr;
-        return decision.key.empty() || decision.key == key ? &*decision.action.protocol : nullptr;
-    }
-    void note(const std::string& text) { summary += summary.empty() ? text : "; " + text; }
-};
-
 Authority::Authority(AuthoritySettings settings, StateStore& store, ScenarioFile& scenario)
     : settings_(std::move(settings)),
       cUF_(fiscal::ufCode(settings_.uf)),
       store_(store),
       scenario_(scenario),
-      signatures_(settings_.trustedAuthorities) {
+      signatures_(settings_.trustedAuthorities),
+      messageSchemas_(settings_.schemaFolder) {
     if (cUF_.empty()) throw std::runtime_error("UF desconhecida: " + settings_.uf);
     if (!settings_.clock) settings_.clock = [] { return std::time(nullptr); };
     fiscal::initialiseXmlLibrary();
@@ -217,6 +166,8 @@ Reply Authority::answer(Service service, std::string_view requestBody) {
             case Service::ReceiptConsultation: messageXml = consultReceipt(message, call); break;
             case Service::ProtocolConsultation: messageXml = consultProtocol(message, call); break;
             case Service::ServiceStatus: messageXml = serviceStatus(message, call); break;
+            case Service::EventReception: messageXml = receiveEvents(message, call); break;
+            case Service::NumberVoiding: messageXml = voidNumbers(message, call); break;
             }
             reply.body = answerEnvelope(service, messageXml);
             reply.summary = head + ": " + call.summary;
@@ -253,6 +204,9 @@ std::vector<std::string> Authority::keysOf(Service service, xmlDoc* message) con
         }
     } else if (service == Service::ProtocolConsultation) {
         keys.push_back(childText(root, "chNFe"));
+    } else if (service == Service::EventReception) {
+        for (xmlNode* evento : childElements(root, "evento", kNfeNamespace))
+            keys.push_back(childText(childElement(evento, "infEvento", kNfeNamespace), "chNFe"));
     } else if (service == Service::ReceiptConsultation) {
         if (const auto results = store_.receiptResults(childText(root, "nRec"))) {
             XmlDocument stored = parseXml(*results);
@@ -350,12 +304,12 @@ Authority::Verdict Authority::verdict(xmlDoc* nfe, const std::string& key, std::
         result.detail = std::move(detail);
         return result;
     };
-    const SignatureVerdict signature = signatures_.check(nfe, now);
+    xmlNode* infNfe = childElement(rootElement(nfe), "infNFe", kNfeNamespace);
+    const SignatureVerdict signature = signatures_.check(infNfe, now);
     result.digestValue = signature.digestValue;
     if (signature.cStat != 0) return refuse(signature.cStat, signature.detail);
     if (!fiscal::accessKeyValid(key)) return refuse(236);
 
-    xmlNode* infNfe = childElement(rootElement(nfe), "infNFe", kNfeNamespace);
     xmlNode* ide = childElement(infNfe, "ide", kNfeNamespace);
     xmlNode* emit = childElement(infNfe, "emit", kNfeNamespace);
     const std::string cUF = childText(ide, "cUF");
@@ -399,6 +353,9 @@ Authority::Verdict Authority::verdict(xmlDoc* nfe, const std::string& key, std::
         }
     }
     if (const TotalsVerdict totals = checkTotals(infNfe); totals.cStat != 0) return refuse(totals.cStat, totals.detail);
+    if (const auto voided = store_.voidedOverlap(key.substr(6, 14), key.substr(20, 2), key.substr(22, 3),
+                                                 std::stol(key.substr(25, 9)), std::stol(key.substr(25, 9))))
+        return refuse(206, "faixa inutilizada ID" + voided->id);
     if (const auto earlier = store_.authorisedNumber(key)) {
         result.referencedReceipt = earlier->receipt;
         if (earlier->key == key) return refuse(204);
@@ -484,8 +441,16 @@ std::string Authority::consultProtocol(xmlDoc* message, Call& call) {
         if (const auto nfeProc = store_.authorisedDocument(key)) {
             XmlDocument document = parseXml(*nfeProc);
             xmlNode* prot = childElement(rootElement(document.get()), "protNFe", kNfeNamespace);
-            const std::string protocol = serialize(rootElement(standaloneCopy(prot).get()));
+            std::string protocol = serialize(rootElement(standaloneCopy(prot).get()));
             xmlNode* infProt = childElement(prot, "infProt", kNfeNamespace);
+            // The events follow the protocol; a cancellation (by substitution too) makes the key's
+            // status 101, or 151 when it was granted out of time.
+            for (const std::string& procEvento : store_.events(key))
+                protocol += serialize(rootElement(parseXml(procEvento).get()));
+            if (const int cancelled = cancellationStatus(key); cancelled != 0) {
+                const int cStat = cancelled == 155 ? 151 : 101;
+                return answer(cStat, text(cStat), protocol);
+            }
             return answer(std::stoi(childText(infProt, "cStat")), childText(infProt, "xMotivo"), protocol);
         }
     }

@@ -23,7 +23,7 @@ int integer(const std::string& text, const std::string& option, int min, int max
 const char* usageText() {
     return "uso: quorvanti-sefaz --listen HOST:PORTA --state PASTA [opções]\n"
            "  --listen HOST:PORTA        endereço de escuta (PORTA 0: uma porta livre)\n"
-           "  --state PASTA              documentos autorizados, recibos e sequências\n"
+           "  --state PASTA              documentos autorizados, eventos, inutilizações, recibos e sequências\n"
            "  --tls CERT CHAVE           HTTPS com este certificado e chave (PEM); exige --client-ca\n"
            "  --client-ca CA             autoridades (PEM) dos certificados de cliente aceitos\n"
            "  --scenario ARQUIVO         regras de comportamento (relido quando muda)\n"
@@ -33,6 +33,8 @@ const char* usageText() {
            "  --environment 1|2          1 produção, 2 homologação (padrão 2)\n"
            "  --plain-texts              textos padrão sem acentos (Rejeicao: ...)\n"
            "  --clock-tolerance MINUTOS  tolerância de dhEmi ante o relógio (703, 704; padrão 5; off: não verifica)\n"
+           "  --cancel-window MINUTOS    prazo do cancelamento após a autorização (501 depois; padrão 30)\n"
+           "  --late-cancel              cancelamento fora do prazo concedido (155 em vez de 501)\n"
            "  --quiet                    sem uma linha por requisição na saída de erros\n";
 }
 
@@ -75,6 +77,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         } else if (option == "--clock-tolerance") {
             const std::string& minutes = value();
             line.clockToleranceMinutes = minutes == "off" ? -1 : integer(minutes, option, 0, 100000);
+        } else if (option == "--cancel-window") {
+            line.cancelWindowMinutes = integer(value(), option, 0, 100000);
+        } else if (option == "--late-cancel") {
+            line.lateCancel = true;
         } else if (option == "--quiet") {
             line.quiet = true;
         } else if (option == "--help" || option == "-h") {

@@ -26,6 +26,8 @@ struct CommandLine {
     int environment = 2;            // --environment 1|2
     bool plainTexts = false;        // --plain-texts
     int clockToleranceMinutes = 5;  // --clock-tolerance MINUTES|off (off = -1)
+    int cancelWindowMinutes = 30;   // --cancel-window MINUTES
+    bool lateCancel = false;        // --late-cancel
     bool quiet = false;             // --quiet
     bool help = false;              // --help
 };

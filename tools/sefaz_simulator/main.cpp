@@ -4,12 +4,12 @@
 // Command line (a contract: other programs' tests start this program):
 //   quorvanti-sefaz --listen HOST:PORT --state DIR [--tls CERT KEY --client-ca CA] [--scenario FILE]
 //                   [--trust CA] [--schemas DIR] [--uf UF] [--environment 1|2] [--plain-texts]
-//                   [--clock-tolerance MINUTES|off] [--quiet]
+//                   [--clock-tolerance MINUTES|off] [--cancel-window MINUTES] [--late-cancel] [--quiet]
 //   --listen HOST:PORT   address to listen on; PORT 0 picks a free port. Once listening, the first line
 //                        of standard output is "listening on HOST:PORT" (the actual port), flushed;
 //                        nothing else is written there.
-//   --state DIR          authorised documents, receipts and sequences, kept across restarts (created
-//                        when missing).
+//   --state DIR          authorised documents, events, voided ranges, receipts and sequences, kept
+//                        across restarts (created when missing).
 //   --tls CERT KEY       HTTPS with this certificate and key (PEM); requires --client-ca: a client
 //                        without a certificate issued by CA is refused during the handshake. Without
 //                        --tls: plain HTTP.
@@ -23,14 +23,19 @@
 //   --plain-texts        standard texts without accents ("Rejeicao: ..."), as some states write them.
 //   --clock-tolerance M  dhEmi more than M minutes after receipt is 703, before it 704 (normal
 //                        emission); default 5, as the authority; "off": not checked.
+//   --cancel-window M    a cancellation (110111) received more than M minutes after the authorisation
+//                        is 501; default 30, the NFC-e's.
+//   --late-cancel        past the window a cancellation is granted out of time (155), as MT does on
+//                        request.
 //   --quiet              no line per request on standard error.
 // Exit status: 0 stopped by SIGINT or SIGTERM; 1 could not start (state folder, TLS files, trust file,
 // invalid scenario, address in use) or serving failed; 2 usage error.
 //
-// Services: POST to any path ending with NFeAutorizacao4, NFeRetAutorizacao4, NFeConsultaProtocolo4 or
-// NFeStatusServico4 (for example /nfcews/services/NFeAutorizacao4), Content-Type application/soap+xml,
-// a SOAP 1.2 envelope with nfeDadosMsg in http://www.portalfiscal.inf.br/nfe/wsdl/<service>. Answers:
-// nfeResultMsg with retEnviNFe, retConsReciNFe, retConsSitNFe or retConsStatServ 4.00. An unreadable
+// Services: POST to any path ending with NFeAutorizacao4, NFeRetAutorizacao4, NFeConsultaProtocolo4,
+// NFeStatusServico4, NFeRecepcaoEvento4 or NFeInutilizacao4 (for example
+// /nfcews/services/NFeAutorizacao4), Content-Type application/soap+xml, a SOAP 1.2 envelope with
+// nfeDadosMsg in http://www.portalfiscal.inf.br/nfe/wsdl/<service>. Answers: nfeResultMsg with
+// retEnviNFe, retConsReciNFe, retConsSitNFe, retConsStatServ 4.00, retEnvEvento 1.00 or retInutNFe 4.00. An unreadable
 // envelope is a SOAP fault (HTTP 400); a readable envelope with a faulty message is cStat 225.
 //
 // Scenario file (line-based; "#" or ";" starts a comment). Each section is a rule; the first rule in
@@ -38,14 +43,17 @@
 // and numbers and uses start again whenever the file is read again.
 //   [call SERVICE N]       the Nth call of SERVICE; also N-M, N+ (from N on) or * (every call)
 //   [key KEY]              calls carrying the 44-digit KEY (a document sent, a key consulted, a receipt
-//   [key KEY SERVICE]      holding it), of any service or only of SERVICE
-// SERVICE: the service's name or send|autorizacao, receipt|recibo, consult|consulta, status.
+//   [key KEY SERVICE]      holding it, an event's key), of any service or only of SERVICE
+// SERVICE: the service's name or send|autorizacao, receipt|recibo, consult|consulta, status,
+// evento|event, inutilizacao|voiding.
 // Instructions (one per line):
 //   status = CSTAT [TEXT]    the answer message's own cStat/xMotivo; alone it answers just that, without
 //                            processing anything (no protNFe)
 //   protocol = CSTAT [TEXT]  the document's protNFe answers CSTAT (checks skipped; 100 and 150 authorise,
 //                            110 and 301-303 deny: both take a protocol and keep the document, so later
-//                            consultations answer it); in a consultation the message answers it too
+//                            consultations answer it); in a consultation the message answers it too;
+//                            an event's retEvento answers CSTAT (135, 136, 155 register it), a voiding
+//                            answers CSTAT (102 voids the range)
 //   processing = N           "105 Lote em processamento" for N calls, then the next matching rule
 //   times = N                the rule decides N calls at most
 //   delay = MS               wait MS milliseconds before answering (the request is processed first)
@@ -105,6 +113,8 @@ int serve(const CommandLine& options) {
     settings.trustedAuthorities = options.trustedAuthorities;
     settings.plainTexts = options.plainTexts;
     settings.clockToleranceMinutes = options.clockToleranceMinutes;
+    settings.cancelWindowMinutes = options.cancelWindowMinutes;
+    settings.lateCancel = options.lateCancel;
     Authority authority(settings, store, scenario);
 
     ServerSettings server;

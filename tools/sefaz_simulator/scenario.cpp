@@ -60,6 +60,8 @@ std::optional<Service> serviceNamed(std::string_view name) {
     if (word == "retautorizacao" || word == "recibo" || word == "receipt") return Service::ReceiptConsultation;
     if (word == "consulta" || word == "consult") return Service::ProtocolConsultation;
     if (word == "status") return Service::ServiceStatus;
+    if (word == "evento" || word == "event") return Service::EventReception;
+    if (word == "inutilizacao" || word == "voiding") return Service::NumberVoiding;
     return std::nullopt;
 }
 
@@ -67,7 +69,8 @@ Service requireService(std::string_view name, int line) {
     const auto service = serviceNamed(name);
     if (!service)
         fail(line, "serviço desconhecido \"" + std::string(name) +
-                       "\" (NFeAutorizacao4, NFeRetAutorizacao4, NFeConsultaProtocolo4, NFeStatusServico4)");
+                       "\" (NFeAutorizacao4, NFeRetAutorizacao4, NFeConsultaProtocolo4, NFeStatusServico4, "
+                       "NFeRecepcaoEvento4, NFeInutilizacao4)");
     return *service;
 }
 
@@ -105,6 +108,7 @@ ScenarioRule sectionRule(std::string_view header, int line) {
         if (parts.size() == 3) {
             rule.service = requireService(parts[2], line);
             if (*rule.service == Service::ServiceStatus) fail(line, "a consulta de status não traz chave de acesso");
+            if (*rule.service == Service::NumberVoiding) fail(line, "a inutilização não traz chave de acesso");
         }
         return rule;
     }

@@ -11,6 +11,7 @@
 //   processing = 2                   105 "Lote em processamento" for two calls, then the next rule
 //   [key 5126...]
 //   protocol = 539                   the document's protocol answers 539 with the standard text
+//                                    (for an event: its retEvento; for a voiding: the answer)
 //   delay = 200                      milliseconds, before the answer
 //
 // The first rule (in file order) that matches a call and is not used up decides it. Call numbers
@@ -47,7 +48,9 @@ enum class Drop { No, BeforeProcessing, AfterProcessing };
 struct ScenarioAction {
     std::optional<ForcedStatus> status;    // the answer message's own cStat/xMotivo
     std::optional<ForcedStatus> protocol;  // the protocol (protNFe) of the document(s); 100, 150 (use
-                                           // authorised), 110, 301-303 (use denied) keep the document
+                                           // authorised), 110, 301-303 (use denied) keep the document;
+                                           // an event's retEvento (135, 136, 155 register it); a
+                                           // voiding's answer (102 voids the range)
     int delayMs = 0;                       // waited before the answer is sent
     Drop drop = Drop::No;                  // close the connection without an answer
     int httpStatus = 0;                    // answer this HTTP status instead of SOAP (0: no)
@@ -86,7 +89,7 @@ public:
 private:
     std::vector<ScenarioRule> rules_;
     std::vector<long> uses_;
-    long calls_[4] = {0, 0, 0, 0};
+    long calls_[kServiceCount] = {};
 };
 
 // A scenario file, read again whenever it changes (looked at on every call: a file replaced, touched or

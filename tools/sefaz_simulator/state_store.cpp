@@ -20,6 +20,10 @@ bool digitsOnly(const std::string& text, std::size_t length) {
 }
 
 // Keys and receipts become file names: anything but their digits would reach outside the folder.
+std::string padded(const std::string& text, std::size_t width) {
+    return text.size() >= width ? text : std::string(width - text.size(), '0') + text;
+}
+
 void requireDigits(const std::string& text, std::size_t length, const char* what) {
     if (!digitsOnly(text, length)) throw StateError(std::string(what) + " inválido: " + text);
 }
@@ -53,7 +57,7 @@ void writeWhole(const fs::path& path, const std::string& content) {
 
 StateStore::StateStore(std::string folder) : folder_(std::move(folder)) {
     std::error_code error;
-    for (const char* sub : {"autorizadas", "numeracao", "recibos"}) {
+    for (const char* sub : {"autorizadas", "numeracao", "recibos", "eventos", "inutilizacoes"}) {
         fs::create_directories(fs::path(folder_) / sub, error);
         if (error || !fs::is_directory(fs::path(folder_) / sub))
             throw StateError("não foi possível usar a pasta de estado " + folder_ + ": " + error.message());
@@ -69,11 +73,9 @@ StateStore::StateStore(std::string folder) : folder_(std::move(folder)) {
     }
 }
 
-std::string StateStore::numberEntryPath(const std::string& key) const {
-    // The key holds cUF(2) AAMM(4) CNPJ(14) mod(2) serie(3) nNF(9) tpEmis(1) cNF(8) cDV(1).
-    return (fs::path(folder_) / "numeracao" / key.substr(6, 14) /
-            (key.substr(20, 2) + "-" + key.substr(22, 3) + "-" + key.substr(25, 9)))
-        .string();
+std::string StateStore::numberEntryPath(const std::string& cnpj, const std::string& mod, const std::string& serie,
+                                        const std::string& nNF) const {
+    return (fs::path(folder_) / "numeracao" / cnpj / (mod + "-" + serie + "-" + nNF)).string();
 }
 
 std::optional<std::string> StateStore::authorisedDocument(const std::string& key) const {
@@ -81,9 +83,8 @@ std::optional<std::string> StateStore::authorisedDocument(const std::string& key
     return readWhole(fs::path(folder_) / "autorizadas" / (key + ".xml"));
 }
 
-std::optional<AuthorisedEntry> StateStore::authorisedNumber(const std::string& key) const {
-    requireDigits(key, 44, "chave de acesso");
-    const auto content = readWhole(numberEntryPath(key));
+std::optional<AuthorisedEntry> StateStore::entryAt(const std::string& path) const {
+    const auto content = readWhole(path);
     if (!content) return std::nullopt;
     std::istringstream in(*content);
     AuthorisedEntry entry;
@@ -94,10 +95,27 @@ std::optional<AuthorisedEntry> StateStore::authorisedNumber(const std::string& k
     return entry;
 }
 
+std::optional<AuthorisedEntry> StateStore::authorisedNumber(const std::string& key) const {
+    requireDigits(key, 44, "chave de acesso");
+    // The key holds cUF(2) AAMM(4) CNPJ(14) mod(2) serie(3) nNF(9) tpEmis(1) cNF(8) cDV(1).
+    return entryAt(numberEntryPath(key.substr(6, 14), key.substr(20, 2), key.substr(22, 3), key.substr(25, 9)));
+}
+
+std::optional<AuthorisedEntry> StateStore::numberHolder(const std::string& cnpj, const std::string& mod,
+                                                        const std::string& serie, long nNF) const {
+    requireDigits(cnpj, 14, "CNPJ");
+    requireDigits(mod, 2, "modelo");
+    if (serie.empty() || serie.size() > 3 || !digitsOnly(serie, serie.size())) throw StateError("série inválida: " + serie);
+    if (nNF < 1 || nNF > 999999999) throw StateError("número inválido: " + std::to_string(nNF));
+    return entryAt(numberEntryPath(cnpj, mod, padded(serie, 3), padded(std::to_string(nNF), 9)));
+}
+
 void StateStore::saveAuthorised(const AuthorisedEntry& entry, const std::string& nfeProc) {
     requireDigits(entry.key, 44, "chave de acesso");
     requireDigits(entry.receipt, 15, "recibo");
-    writeWhole(numberEntryPath(entry.key), entry.key + " " + entry.receipt + "\n");
+    const std::string& key = entry.key;
+    writeWhole(numberEntryPath(key.substr(6, 14), key.substr(20, 2), key.substr(22, 3), key.substr(25, 9)),
+               entry.key + " " + entry.receipt + "\n");
     writeWhole(fs::path(folder_) / "autorizadas" / (entry.key + ".xml"), nfeProc);
 }
 
@@ -109,6 +127,59 @@ std::optional<std::string> StateStore::receiptResults(const std::string& receipt
 void StateStore::saveReceiptResults(const std::string& receipt, const std::string& results) {
     requireDigits(receipt, 15, "recibo");
     writeWhole(fs::path(folder_) / "recibos" / (receipt + ".xml"), results);
+}
+
+std::vector<std::string> StateStore::events(const std::string& key) const {
+    requireDigits(key, 44, "chave de acesso");
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(fs::path(folder_) / "eventos", error)) {
+        const std::string name = entry.path().filename().string();
+        // <chave>-<tpEvento>-<nSeq>.xml: a half-written ".parcial-" file never matches.
+        if (name.size() == 44 + 1 + 6 + 1 + 2 + 4 && name.compare(0, 45, key + "-") == 0 &&
+            name.compare(name.size() - 4, 4, ".xml") == 0)
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> found;
+    for (const std::string& name : names) {
+        if (auto content = readWhole(fs::path(folder_) / "eventos" / name)) found.push_back(std::move(*content));
+    }
+    return found;
+}
+
+void StateStore::saveEvent(const std::string& key, const std::string& tpEvento, int nSeqEvento,
+                           const std::string& procEvento) {
+    requireDigits(key, 44, "chave de acesso");
+    requireDigits(tpEvento, 6, "tipo de evento");
+    if (nSeqEvento < 1 || nSeqEvento > 99) throw StateError("sequência de evento inválida: " + std::to_string(nSeqEvento));
+    writeWhole(fs::path(folder_) / "eventos" / (key + "-" + tpEvento + "-" + padded(std::to_string(nSeqEvento), 2) + ".xml"),
+               procEvento);
+}
+
+std::optional<std::string> StateStore::voiding(const std::string& id) const {
+    if (!digitsOnly(id, 41)) return std::nullopt;
+    return readWhole(fs::path(folder_) / "inutilizacoes" / (id + ".xml"));
+}
+
+std::optional<VoidedRange> StateStore::voidedOverlap(const std::string& cnpj, const std::string& mod,
+                                                     const std::string& serie, long first, long last) const {
+    // The Id holds cUF(2) ano(2) CNPJ(14) mod(2) serie(3) nNFIni(9) nNFFin(9).
+    const std::string sameSeries = cnpj + mod + padded(serie, 3);
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(fs::path(folder_) / "inutilizacoes", error)) {
+        const std::string name = entry.path().filename().string();
+        const std::string id = name.size() == 45 ? name.substr(0, 41) : "";
+        if (!digitsOnly(id, 41) || name.compare(41, 4, ".xml") != 0 || id.compare(4, 19, sameSeries) != 0) continue;
+        VoidedRange range{id, std::stol(id.substr(23, 9)), std::stol(id.substr(32, 9))};
+        if (range.first <= last && first <= range.last) return range;
+    }
+    return std::nullopt;
+}
+
+void StateStore::saveVoiding(const std::string& id, const std::string& procInut) {
+    requireDigits(id, 41, "Id de inutilização");
+    writeWhole(fs::path(folder_) / "inutilizacoes" / (id + ".xml"), procInut);
 }
 
 std::uint64_t StateStore::nextProtocolSequence() {

@@ -91,17 +91,16 @@ SignatureChecker::SignatureChecker(const std::string& trustedAuthorities) {
 
 SignatureChecker::~SignatureChecker() { X509_STORE_free(trusted_); }
 
-SignatureVerdict SignatureChecker::check(xmlDoc* nfe, std::time_t now) const {
+SignatureVerdict SignatureChecker::check(xmlNode* signedElement, std::time_t now) const {
     // A refused certificate or signature leaves OpenSSL errors queued on this thread; none may leak
     // into the next request the thread serves.
     struct ClearErrors {
         ~ClearErrors() { ERR_clear_error(); }
     } clearErrors;
-    xmlNode* root = rootElement(nfe);
-    xmlNode* infNfe = childElement(root, "infNFe", kNfeNamespace);
-    xmlNode* signature = lastElement(root);
-    if (infNfe == nullptr || !isElement(signature, "Signature", kDsigNamespace))
-        return refused(298, "NFe sem Signature como último elemento");
+    xmlNode* parent = signedElement != nullptr ? signedElement->parent : nullptr;
+    xmlNode* signature = lastElement(parent);
+    if (parent == nullptr || parent->type != XML_ELEMENT_NODE || !isElement(signature, "Signature", kDsigNamespace))
+        return refused(298, "sem Signature como último elemento");
 
     // The one shape of signature the standard admits.
     xmlNode* signedInfo = childElement(signature, "SignedInfo", kDsigNamespace);
@@ -109,10 +108,10 @@ SignatureVerdict SignatureChecker::check(xmlDoc* nfe, std::time_t now) const {
     xmlNode* reference = references.size() == 1 ? references.front() : nullptr;
     xmlNode* transforms = childElement(reference, "Transforms", kDsigNamespace);
     const std::vector<xmlNode*> transformList = childElements(transforms, "Transform", kDsigNamespace);
-    const std::string id = attributeOf(infNfe, "Id");
+    const std::string id = attributeOf(signedElement, "Id");
     if (!algorithmIs(childElement(signedInfo, "CanonicalizationMethod", kDsigNamespace), kC14n) ||
         !algorithmIs(childElement(signedInfo, "SignatureMethod", kDsigNamespace), kRsaSha1) || reference == nullptr ||
-        attributeOf(reference, "URI") != "#" + id || transformList.size() != 2 ||
+        id.empty() || attributeOf(reference, "URI") != "#" + id || transformList.size() != 2 ||
         !algorithmIs(transformList[0], kEnveloped) || !algorithmIs(transformList[1], kC14n) ||
         !algorithmIs(childElement(reference, "DigestMethod", kDsigNamespace), kSha1))
         return refused(298, "algoritmos, transformações ou referência fora do padrão (URI esperada #" + id + ")");
@@ -145,15 +144,15 @@ SignatureVerdict SignatureChecker::check(xmlDoc* nfe, std::time_t now) const {
                            verdict);
     }
 
-    // The digest of infNFe: the enveloped-signature transform removes nothing, since Signature is
-    // infNFe's sibling.
-    const std::string canonicalInfNfe = fiscal::canonicalSubtree(infNfe);
+    // The digest of the signed element: the enveloped-signature transform removes nothing, since
+    // Signature is its sibling.
+    const std::string canonicalSigned = fiscal::canonicalSubtree(signedElement);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int digestLength = 0;
-    if (EVP_Digest(canonicalInfNfe.data(), canonicalInfNfe.size(), digest, &digestLength, EVP_sha1(), nullptr) != 1)
+    if (EVP_Digest(canonicalSigned.data(), canonicalSigned.size(), digest, &digestLength, EVP_sha1(), nullptr) != 1)
         return refused(297, "falha ao calcular o resumo SHA-1", verdict);
     if (encodeBase64(digest, digestLength) != verdict.digestValue)
-        return refused(297, "DigestValue difere do resumo de infNFe", verdict);
+        return refused(297, "DigestValue difere do resumo do elemento assinado", verdict);
 
     std::vector<unsigned char> value;
     if (!decodeBase64(textOf(childElement(signature, "SignatureValue", kDsigNamespace)), value))

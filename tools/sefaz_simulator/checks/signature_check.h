@@ -1,5 +1,6 @@
-// The authority's check of an NFC-e's enveloped XML signature: the one shape the standard admits
-// (C14N 1.0, RSA-SHA1, one Reference to "#" + infNFe's Id with the enveloped-signature and C14N
+// The authority's check of an enveloped XML signature, as it checks those of an NFC-e (infNFe), of a
+// fiscal event (infEvento) and of a voiding request (infInut): the one shape the standard admits (C14N
+// 1.0, RSA-SHA1, one Reference to "#" + the signed element's Id with the enveloped-signature and C14N
 // transforms, SHA-1 digest), the signer's certificate in KeyInfo (readable, valid at the time of
 // receipt, issued by a trusted authority when one is configured), the digest and the signature value.
 // Each failure is answered with the authority's status code. Thread-safe after construction.
@@ -8,7 +9,7 @@
 #include <ctime>
 #include <string>
 
-typedef struct _xmlDoc xmlDoc;
+typedef struct _xmlNode xmlNode;
 typedef struct x509_store_st X509_STORE;
 
 namespace quorvanti::sefaz {
@@ -29,8 +30,10 @@ public:
     SignatureChecker(const SignatureChecker&) = delete;
     SignatureChecker& operator=(const SignatureChecker&) = delete;
 
-    // Checks the signature of `nfe`, a document whose root is NFe, at the time `now`.
-    SignatureVerdict check(xmlDoc* nfe, std::time_t now) const;
+    // Checks the signature of `signedElement` (infNFe, infEvento, infInut) at the time `now`: the
+    // Signature is the last element of its parent (NFe, evento, inutNFe), the signed element's sibling.
+    // A null element is answered 298.
+    SignatureVerdict check(xmlNode* signedElement, std::time_t now) const;
 
 private:
     X509_STORE* trusted_ = nullptr;

@@ -8,6 +8,8 @@ std::string_view serviceName(Service service) {
     case Service::ReceiptConsultation: return "NFeRetAutorizacao4";
     case Service::ProtocolConsultation: return "NFeConsultaProtocolo4";
     case Service::ServiceStatus: return "NFeStatusServico4";
+    case Service::EventReception: return "NFeRecepcaoEvento4";
+    case Service::NumberVoiding: return "NFeInutilizacao4";
     }
     return "";
 }

@@ -1,19 +1,31 @@
-// The four NFC-e web services the local authority serves: their names (the last segment of the address
-// and of the WSDL namespace) and the namespace of their SOAP messages.
+// The NFC-e web services the local authority serves: their names (the last segment of the address and
+// of the WSDL namespace) and the namespace of their SOAP messages.
 #pragma once
 
+#include <cstddef>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace quorvanti::sefaz {
 
-enum class Service { Authorisation, ReceiptConsultation, ProtocolConsultation, ServiceStatus };
+enum class Service {
+    Authorisation,
+    ReceiptConsultation,
+    ProtocolConsultation,
+    ServiceStatus,
+    EventReception,  // fiscal events (cancellation, cancellation by substitution)
+    NumberVoiding,   // inutilização of unused numbers
+};
 
-inline constexpr Service kAllServices[] = {Service::Authorisation, Service::ReceiptConsultation,
-                                           Service::ProtocolConsultation, Service::ServiceStatus};
+inline constexpr Service kAllServices[] = {Service::Authorisation,  Service::ReceiptConsultation,
+                                           Service::ProtocolConsultation, Service::ServiceStatus,
+                                           Service::EventReception, Service::NumberVoiding};
+inline constexpr std::size_t kServiceCount = std::size(kAllServices);
 
-// "NFeAutorizacao4", "NFeRetAutorizacao4", "NFeConsultaProtocolo4", "NFeStatusServico4".
+// "NFeAutorizacao4", "NFeRetAutorizacao4", "NFeConsultaProtocolo4", "NFeStatusServico4",
+// "NFeRecepcaoEvento4", "NFeInutilizacao4".
 std::string_view serviceName(Service service);
 
 // "http://www.portalfiscal.inf.br/nfe/wsdl/" + the service's name: the namespace of nfeDadosMsg and
