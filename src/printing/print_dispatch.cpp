@@ -7,6 +7,7 @@
 #include "document/text/text_helpers.h"
 #include "platform/program_exit.h"
 #include "printing/devices/printer_object.h"
+#include "printing/print_faults.h"
 #include "printing/receipt_data.h"
 #include "printing/receipt_text.h"
 #include "printing/thermal_layout.h"
@@ -20,19 +21,49 @@ bool isReceiptFamily(const std::string& upper) {
     return upper == "DARUMA" || upper == "BEMATECH" || upper == "EPSON" || upper == "VOX";
 }
 
-// Tells the operator once and logs why a receipt did not print; the log failing must not turn a
-// printing problem into an emission problem.
-void reportFailure(context::AppContext& ctx, const std::string& number, const std::string& accessKey,
-                   const std::string& what) {
-    const std::string text = "Não foi possível imprimir o DANFE NFC-e nº " + number + ": " + what +
-                             context::kLineBreak + "A NFC-e está autorizada e gravada; reimprima com --reprint " +
-                             accessKey + ".";
+// Logs every receipt that did not print, with what the operator needs to reprint it, and tells the
+// operator once per printer failure. An OK box: no frontend waits on it before the next sale. The log
+// failing must not turn a printing problem into an emission problem.
+void reportFailure(context::AppContext& ctx, const std::string& saleCode, const std::string& number,
+                   const std::string& accessKey, const std::string& what) {
+    std::string printer = "?";
     try {
-        context::GravaLog(ctx, "Impressão do DANFE NFC-e " + accessKey + " falhou: " + what);
+        printer = printerLabel(ctx);
     } catch (const std::exception&) {
     }
-    ctx.frontend().messageBox(text, platform::MessageStyle::OkExclamation);
+    const std::string reprint = "quorvanti --reprint " + accessKey;
+    try {
+        context::GravaLog(ctx, "DANFE NFC-e nº " + number + " da venda " + saleCode + " (chave " + accessKey +
+                                   ") não impresso na impressora " + printer + ": " + what + "; reimprima com " +
+                                   reprint);
+    } catch (const std::exception&) {
+    }
+    if (!startsPrinterFailure(printer)) return;
+    ctx.frontend().messageBox(
+        "Não foi possível imprimir o DANFE NFC-e nº " + number + " (venda " + saleCode + ") na impressora " +
+            printer + ": " + what + context::kLineBreak + "A NFC-e está autorizada e gravada. Resolva o problema da " +
+            "impressora e reimprima: botão Reimprimir do painel, ou " + reprint + "." + context::kLineBreak +
+            "Até esta impressora voltar a imprimir, as próximas falhas dela ficam só no LOG_NFCE.txt.",
+        platform::MessageStyle::OkExclamation);
 }
+
+// Addresses `printer` for one job and the one addressed before again afterwards, however the job ends.
+class PrinterForOneJob {
+public:
+    explicit PrinterForOneJob(const std::string& printer) : previous_(devices::Printer().DeviceName()) {
+        std::string problem;
+        if (!SetDefaultPrinter(printer, &problem)) throw PrintFailure(problem);
+    }
+    ~PrinterForOneJob() {
+        // Nothing was addressed before (no system default): there is nothing to go back to.
+        if (!previous_.empty()) SetDefaultPrinter(previous_);
+    }
+    PrinterForOneJob(const PrinterForOneJob&) = delete;
+    PrinterForOneJob& operator=(const PrinterForOneJob&) = delete;
+
+private:
+    std::string previous_;
+};
 
 // What the customer paid: the sum of every payment's <vPag>, in cents as the document writes them.
 std::string paymentsSum(const std::string& xml) {
@@ -51,15 +82,12 @@ std::string receiptPrinterName(const context::AppContext& ctx) {
     return ctx.settings.ReceiptPrinter;
 }
 
-bool SetDefaultPrinter(context::AppContext& ctx, const std::string& name) {
+bool SetDefaultPrinter(const std::string& name, std::string* problem) {
     try {
         devices::Printer().setDefaultPrinter(name);
         return true;
     } catch (const devices::PrinterError& error) {
-        ctx.frontend().messageBox("Error No: " + std::to_string(error.number) + context::kLineBreak + error.what() +
-                                      context::kLineBreak + "Has occured in " + "modPrinters.SetDefaultPrinter" +
-                                      context::kLineBreak + "Please contact Technical Support",
-                                  platform::MessageStyle::OkCritical);
+        if (problem != nullptr) *problem = error.what();
         return false;
     }
 }
@@ -138,14 +166,13 @@ void PreparaImpressao(context::AppContext& ctx, windows::frmEmitirNFCe& mainWind
         ImprimeTermica(ctx, accessKey, "", saleCode);
     } else {
         ctx.status("Em Impressora A4 -> " + printer);
-        devices::PrinterObject& object = devices::Printer();
-        const std::string previous = object.DeviceName();
-        SetDefaultPrinter(ctx, printer);
+        // A name the server does not know is this receipt's failure: printing it on whichever printer
+        // happens to be the default would hand the customer's receipt to someone else.
+        const PrinterForOneJob addressed(printer);
         ImprimeA4(ctx, r.XmlPath);
-        // Nothing was addressed before (no system default): there is nothing to go back to.
-        if (!previous.empty()) SetDefaultPrinter(ctx, previous);
     }
     ctx.status("Termino impressao -> " + printer);
+    printerRecovered(printerLabel(ctx));
 }
 
 void ImprimeNFCe(context::AppContext& ctx, const std::string& skipMarker, const std::string& saleCode,
@@ -167,9 +194,9 @@ void ImprimeNFCe(context::AppContext& ctx, const std::string& skipMarker, const 
     } catch (const ProgramExit&) {
         throw;
     } catch (const std::exception& error) {
-        reportFailure(ctx, number, accessKey, error.what());
+        reportFailure(ctx, saleCode, number, accessKey, error.what());
     } catch (...) {
-        reportFailure(ctx, number, accessKey, "erro desconhecido");
+        reportFailure(ctx, saleCode, number, accessKey, "erro desconhecido");
     }
 }
 

@@ -1,8 +1,9 @@
 // `ImprimeNFCe`: prints the DANFE NFC-e of an authorised (or contingency) NFC-e after the emission has
 // stored it. It fills ReceiptData from the stored document (`PreparaImpressao`) and routes the job to
 // the receipt-printer layouts (DARUMA, BEMATECH, EPSON, VOX) or, for any other printer name, to the A4
-// layout on that printer. Printing never fails the emission: whatever goes wrong is logged and told to
-// the operator once, and the sale stays as the emission left it.
+// layout on that printer. Printing never fails the emission: whatever goes wrong is logged (with the
+// sale, the number, the printer and how to reprint) and told to the operator once per printer failure
+// (print_faults), and the sale stays as the emission left it.
 #pragma once
 
 #include <string>
@@ -25,8 +26,9 @@ void PreparaImpressao(context::AppContext& ctx, windows::frmEmitirNFCe& mainWind
                       const std::string& secondFlag);
 
 // Addresses the printer object to `name` for this process (the system default is never changed).
-// A failure shows the "Error No: ..." box and answers false.
-bool SetDefaultPrinter(context::AppContext& ctx, const std::string& name);
+// A failure answers false with the reason in `problem` (naming the queue, telling a mistyped name from
+// a missing server); the caller decides, since the reason is the operator's to read.
+bool SetDefaultPrinter(const std::string& name, std::string* problem = nullptr);
 
 // The receipt-printer setting with the case it was written in ("file:" paths and queue names keep it);
 // the run setting when the settings file no longer holds the same name.

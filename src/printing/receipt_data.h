@@ -3,6 +3,7 @@
 // thermal layouts' item block `MontaItens`. Used on the monitor thread only.
 #pragma once
 
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -53,7 +54,8 @@ struct PrintModule {
     int lastResult = 0;
     std::string imagePath;  // the QR bitmap, once made
     bool amountErrorShown = false;  // the money conversion's box, once per job
-    std::string portProblem;  // the last job's port that did not open (the box was shown); "" otherwise
+    std::string portProblem;  // the last job's port that did not open; "" otherwise
+    std::set<std::string> failingPrinters;  // printers whose failure the operator was told (print_faults)
 };
 
 // A receipt that did not reach its printer (port, queue or file), with the reason naming it. Raised by

@@ -4,6 +4,7 @@
 #include "document/text/vb_conversions.h"
 #include "printing/devices/daruma_framework.h"
 #include "printing/devices/device_settings.h"
+#include "printing/print_faults.h"
 #include "printing/qr_image.h"
 #include "printing/receipt_text.h"
 #include "printing/vendor_layouts.h"
@@ -149,7 +150,7 @@ std::string darumaMarkup(context::AppContext& ctx, const ThermalValues& v) {
 
 void printDaruma(context::AppContext& ctx, const ThermalValues& v) {
     const std::string markup = darumaMarkup(ctx, v);
-    devices::DarumaFramework daruma(devices::readDeviceSettings(ctx.locations.programFolder));
+    devices::DarumaFramework daruma(printerDeviceSettings(ctx));
     const int result = daruma.iImprimirTexto_DUAL_DarumaFramework(markup, 0);
     printModule().lastResult = result;
     if (result <= 0) throw PrintFailure(daruma.lastProblem());

@@ -4,6 +4,7 @@
 #include "document/text/vb_conversions.h"
 #include "printing/devices/bematech_mp2032.h"
 #include "printing/devices/epson_interface.h"
+#include "printing/print_faults.h"
 #include "printing/qr_image.h"
 #include "printing/receipt_text.h"
 
@@ -28,7 +29,7 @@ std::string consumerName(const ReceiptData& r) {
 void printBematech(context::AppContext& ctx, const ThermalValues& v) {
     const ReceiptData& r = receiptData();
     int& result = printModule().lastResult;
-    devices::BematechMp2032 bematech(devices::readDeviceSettings(ctx.locations.programFolder));
+    devices::BematechMp2032 bematech(printerDeviceSettings(ctx));
     const auto print = [&](const std::string& text, int bold = 0, int letterType = 3) {
         result = bematech.FormataTX(text + kCrLf, letterType, 0, 0, 0, bold);
     };
@@ -47,10 +48,10 @@ void printBematech(context::AppContext& ctx, const ThermalValues& v) {
     const int opened = bematech.IniciaPorta(r.PrinterPort);
     result = opened;
     printModule().portProblem = opened <= 0 ? bematech.lastProblem() : "";
+    // A receipt printed to no port is a lost receipt: a failure, logged and told like every other.
     if (opened <= 0)
-        ctx.frontend().messageBox("Problemas ao Abrir a Porta de Comunicação BEMATECH. Porta:" + r.PrinterPort +
-                                      " nºDoRetorno " + std::to_string(opened),
-                                  platform::MessageStyle::OkInformation);
+        throw PrintFailure("Problemas ao Abrir a Porta de Comunicação BEMATECH. Porta:" + r.PrinterPort +
+                           " nºDoRetorno " + std::to_string(opened) + " (" + bematech.lastProblem() + ")");
     result = bematech.AjustaLarguraPapel(80);
     ctx.status("Executando impressão Bematech");
 
@@ -125,14 +126,13 @@ void printBematech(context::AppContext& ctx, const ThermalValues& v) {
     } else {
         result = bematech.AcionaGuilhotina(1);
     }
-    if (opened > 0 && (result = bematech.FechaPorta()) <= 0) throw PrintFailure(bematech.lastProblem());
-    result = bematech.FechaPorta();
+    if ((result = bematech.FechaPorta()) <= 0) throw PrintFailure(bematech.lastProblem());
 }
 
 void printEpson(context::AppContext& ctx, const ThermalValues& v) {
     ReceiptData& r = receiptData();
     int& result = printModule().lastResult;
-    devices::EpsonInterface epson(devices::readDeviceSettings(ctx.locations.programFolder));
+    devices::EpsonInterface epson(printerDeviceSettings(ctx));
     const auto text = [&](const std::string& t) { result = epson.ImprimeTexto(t); };
     const auto tagged = [&](const std::string& t) { result = epson.ImprimeTextoTag(t); };
 
@@ -140,12 +140,9 @@ void printEpson(context::AppContext& ctx, const ThermalValues& v) {
     const int opened = epson.IniciaPorta(r.PrinterPort);
     result = opened;
     printModule().portProblem = opened < 1 ? epson.lastProblem() : "";
-    if (opened < 1) {
-        ctx.frontend().messageBox("Problemas ao Abrir a Porta de Comunicação. Porta:" + r.PrinterPort + " nº " +
-                                      std::to_string(opened),
-                                  platform::MessageStyle::OkInformation);
-        return;
-    }
+    if (opened < 1)
+        throw PrintFailure("Problemas ao Abrir a Porta de Comunicação. Porta:" + r.PrinterPort + " nº " +
+                           std::to_string(opened) + " (" + epson.lastProblem() + ")");
     text(" ");
     text(" ");
     tagged("<ce><b>" + r.TradeName + "</b></ce>" + kCrLf);
@@ -171,7 +168,8 @@ void printEpson(context::AppContext& ctx, const ThermalValues& v) {
     text(kDashes48 + kCrLf + kCrLf);
     text(Centraliza("CHAVE DE ACESSO") + kCrLf);
     tagged("<ce><qrcode>" + r.QrText + "<lmodulo>3</lmodulo></qrcode></ce>");
-    result = epson.FormataTX(std::string(" ") + kCrLf, 1, 1, 1, 0, 1);
+    // The line after the QR, plain: underlined, its blank printed as a stray dash under the code.
+    result = epson.FormataTX(std::string(" ") + kCrLf, 1, 0, 0, 0, 1);
     tagged("<c><ce><b>" + accessKeyGroups(r.AccessKey) + "</b></ce></c>" + kCrLf);
     tagged("<ce>" + v.ConsultText + "</ce>" + kCrLf);
 

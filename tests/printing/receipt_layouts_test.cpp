@@ -191,7 +191,7 @@ TEST_F(LayoutTest, EpsonReceipt) {
 [L]
 [L]                 CHAVE DE ACESSO                |
 [QR M 5 C] <QR>
-[L B I U CD]  |
+[L B CD]  |
 [C B CD] <KEY>
 [C] Consulte pela Chave de Acesso em:
 [C] http://www.sefaz.mt.gov.br/nfce/consultanfce

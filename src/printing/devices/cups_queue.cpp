@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <thread>
 
 namespace quorvanti::printing::devices {
 namespace {
@@ -21,6 +23,10 @@ constexpr int kConnectMilliseconds = 3000;
 constexpr auto kQueryBudget = std::chrono::seconds(5);
 constexpr auto kSubmitBudget = std::chrono::seconds(20);
 constexpr std::size_t kBlockSize = 64 * 1024;
+// How long a submitted job is followed. A job still waiting its turn in a queue that runs by then is
+// the queue's to print; one the queue stops or holds is seen well within it.
+constexpr auto kFollowBudget = std::chrono::seconds(10);
+constexpr auto kFollowStep = std::chrono::milliseconds(100);
 
 std::string lastError() {
     const char* text = cupsLastErrorString();
@@ -104,6 +110,110 @@ ipp_t* queueRequest(ipp_op_t operation, const std::string& queue) {
     return request;
 }
 
+
+// What the server says of a queue; nullopt when it does not know it (or did not answer).
+struct QueueState {
+    int state = IPP_PSTATE_IDLE;
+    bool accepting = true;
+    std::string message;  // printer-state-message, else the reasons
+};
+
+std::string attributeText(ipp_t* response, const char* name) {
+    ipp_attribute_t* attribute = ippFindAttribute(response, name, IPP_TAG_ZERO);
+    std::string text;
+    for (int i = 0; attribute != nullptr && i < ippGetCount(attribute); ++i) {
+        const char* value = ippGetString(attribute, i, nullptr);
+        if (value == nullptr || *value == '\0' || std::strcmp(value, "none") == 0) continue;
+        text += (text.empty() ? "" : ", ") + std::string(value);
+    }
+    return text;
+}
+
+std::optional<QueueState> queueState(http_t* http, const std::string& queue) {
+    ipp_t* request = queueRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, queue);
+    static const char* const attributes[] = {"printer-name", "printer-state", "printer-is-accepting-jobs",
+                                             "printer-state-message", "printer-state-reasons"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 5, nullptr, attributes);
+    ipp_t* response = cupsDoRequest(http, request, "/");
+    std::optional<QueueState> found;
+    if (response != nullptr && cupsLastError() <= IPP_STATUS_OK_CONFLICTING &&
+        ippFindAttribute(response, "printer-name", IPP_TAG_NAME) != nullptr) {
+        QueueState state;
+        if (ipp_attribute_t* a = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM)) state.state = ippGetInteger(a, 0);
+        if (ipp_attribute_t* a = ippFindAttribute(response, "printer-is-accepting-jobs", IPP_TAG_BOOLEAN))
+            state.accepting = ippGetBoolean(a, 0) != 0;
+        state.message = attributeText(response, "printer-state-message");
+        if (state.message.empty()) state.message = attributeText(response, "printer-state-reasons");
+        found = state;
+    }
+    ippDelete(response);
+    return found;
+}
+
+// Why a queue that exists takes no job now; empty when it runs.
+std::string queueRefusal(const std::string& queue, const QueueState& state) {
+    const std::string why = state.message.empty() ? "" : " (" + state.message + ")";
+    if (state.state == IPP_PSTATE_STOPPED)
+        return "Impressora \"" + queue + "\": a fila está parada no CUPS" + why + "; reative a fila (cupsenable " +
+               queue + ") e reimprima";
+    if (!state.accepting)
+        return "Impressora \"" + queue + "\": a fila não aceita trabalhos no CUPS" + why +
+               "; libere a fila (cupsaccept " + queue + ") e reimprima";
+    return {};
+}
+
+int jobState(http_t* http, int jobId) {
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%d", jobId);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    static const char* const attributes[] = {"job-state"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1, nullptr, attributes);
+    ipp_t* response = cupsDoRequest(http, request, "/");
+    // A job the server no longer lists has left the queue: its history is not kept.
+    int state = cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND ? IPP_JSTATE_COMPLETED : 0;
+    if (response != nullptr && cupsLastError() <= IPP_STATUS_OK_CONFLICTING) {
+        if (ipp_attribute_t* a = ippFindAttribute(response, "job-state", IPP_TAG_ENUM)) state = ippGetInteger(a, 0);
+    }
+    ippDelete(response);
+    return state;
+}
+
+const char* jobStateName(int state) {
+    switch (state) {
+        case IPP_JSTATE_HELD: return "retido";
+        case IPP_JSTATE_STOPPED: return "parado";
+        case IPP_JSTATE_CANCELED: return "cancelado";
+        case IPP_JSTATE_ABORTED: return "abortado";
+        default: return "não impresso";
+    }
+}
+
+// Follows job `jobId` on `queue` (see cupsSubmit); empty when the queue has it in hand.
+std::string followJob(const std::string& queue, int jobId) {
+    const auto deadline = std::chrono::steady_clock::now() + kFollowBudget;
+    for (;;) {
+        Connection connection(kQueryBudget);
+        if (connection.get() == nullptr) return connection.unreachable(queue) + " depois de receber o trabalho";
+        const int state = jobState(connection.get(), jobId);
+        if (state == IPP_JSTATE_PROCESSING || state == IPP_JSTATE_COMPLETED) return {};
+        const std::optional<QueueState> queueNow = queueState(connection.get(), queue);
+        std::string problem = queueNow ? queueRefusal(queue, *queueNow) : std::string();
+        if (problem.empty() && state >= IPP_JSTATE_HELD)
+            problem = "Impressora \"" + queue + "\": o CUPS deixou o trabalho " + std::to_string(jobId) + " " +
+                      jobStateName(state) + (queueNow && !queueNow->message.empty() ? " (" + queueNow->message + ")" : "") +
+                      "; verifique a impressora e reimprima";
+        if (!problem.empty()) {
+            // The operator reprints it: a held job left in the queue would print a second copy later.
+            if (state < IPP_JSTATE_CANCELED) cupsCancelJob2(connection.get(), queue.c_str(), jobId, 1);
+            return problem;
+        }
+        // Pending in a queue that runs: it waits its turn, the queue has taken it.
+        if (std::chrono::steady_clock::now() + kFollowStep >= deadline) return {};
+        std::this_thread::sleep_for(kFollowStep);
+    }
+}
 std::string environmentQueue() {
     for (const char* variable : {"LPDEST", "PRINTER"}) {
         const char* value = std::getenv(variable);
@@ -114,19 +224,19 @@ std::string environmentQueue() {
 
 }  // namespace
 
-bool cupsQueueExists(const std::string& name) {
-    if (!validQueueName(name)) return false;
+std::string cupsQueueProblem(const std::string& name) {
+    if (!validQueueName(name)) return "Impressora \"" + name + "\": nome de fila CUPS inválido";
     Connection connection(kQueryBudget);
-    if (connection.get() == nullptr) return false;
-    ipp_t* request = queueRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, name);
-    static const char* const attributes[] = {"printer-name"};
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1, nullptr, attributes);
-    ipp_t* response = cupsDoRequest(connection.get(), request, "/");
-    const bool found = response != nullptr && cupsLastError() <= IPP_STATUS_OK_CONFLICTING &&
-                       ippFindAttribute(response, "printer-name", IPP_TAG_NAME) != nullptr;
-    ippDelete(response);
-    return found;
+    if (connection.get() == nullptr) return connection.unreachable(name) + "; verifique se o CUPS está no ar";
+    const std::optional<QueueState> state = queueState(connection.get(), name);
+    if (state) return {};
+    if (!connection.answered() && cupsLastError() > IPP_STATUS_OK_CONFLICTING &&
+        cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND)
+        return connection.silent(name);
+    return "Impressora \"" + name + "\": fila não encontrada no CUPS (confira o nome da impressora na configuração)";
 }
+
+bool cupsQueueExists(const std::string& name) { return cupsQueueProblem(name).empty(); }
 
 std::string cupsDefaultQueue() {
     if (std::string named = environmentQueue(); !named.empty()) return named;
@@ -152,6 +262,9 @@ std::string cupsSubmit(const std::string& queue, const std::string& title, std::
     Connection connection(kSubmitBudget);
     http_t* http = connection.get();
     if (http == nullptr) return connection.unreachable(queue);
+    if (const std::optional<QueueState> state = queueState(http, queue)) {
+        if (std::string refusal = queueRefusal(queue, *state); !refusal.empty()) return refusal;
+    }
 
     // One Print-Job request carrying the document, on this connection alone: libcups's job calls
     // look the queue up again on connections of their own, without this call's deadline. The server
@@ -169,9 +282,13 @@ std::string cupsSubmit(const std::string& queue, const std::string& title, std::
     ipp_t* response = status == HTTP_STATUS_CONTINUE ? cupsGetResponse(http, resource.c_str()) : nullptr;
     const bool answered = response != nullptr && connection.answered();
     const bool accepted = answered && cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
+    int jobId = 0;
+    if (accepted) {
+        if (ipp_attribute_t* id = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER)) jobId = ippGetInteger(id, 0);
+    }
     ippDelete(response);
-    if (accepted) return {};
-    return answered ? refused(queue, "o trabalho") : connection.silent(queue);
+    if (!accepted) return answered ? refused(queue, "o trabalho") : connection.silent(queue);
+    return jobId > 0 ? followJob(queue, jobId) : std::string();
 }
 
 }  // namespace quorvanti::printing::devices

@@ -7,12 +7,19 @@
 
 namespace quorvanti::printing::devices {
 
+// Empty when the server answers and knows the queue `name`; else why not, naming the queue (no
+// server, or no such queue), in words the operator can act on.
+std::string cupsQueueProblem(const std::string& name);
 // True when the server answers and knows the queue `name`.
 bool cupsQueueExists(const std::string& name);
 // The default destination (LPDEST / PRINTER variables, then the server's); empty when none.
 std::string cupsDefaultQueue();
 // Submits `document` as one job named `title` to `queue`; `format` is a MIME type
 // ("application/vnd.cups-raw", "application/pdf"). Answers an empty text, or the problem naming the queue.
+// A job is delivered only when the queue takes it: a stopped (disabled) or rejecting queue is a failure
+// before anything is sent, and the job is followed until the server is printing it, has printed it or
+// holds it behind others in a queue that runs; a job the queue holds, stops or aborts is cancelled
+// (the operator reprints it, so it never prints twice) and is a failure.
 std::string cupsSubmit(const std::string& queue, const std::string& title, std::string_view document,
                        const std::string& format);
 

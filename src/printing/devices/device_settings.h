@@ -7,15 +7,19 @@
 // A missing file or key gives the defaults below. Device paths can be redirected for tests.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "printing/devices/code_page.h"
 
 namespace quorvanti::printing::devices {
 
-// Where the port texts "USB" and "COMn" look for devices ("/dev" on a real machine).
+// How ports are reached: where the port texts "USB" and "COMn" look for devices ("/dev" on a real
+// machine), and how long a device or socket may take no byte before the job is a failure (a printer
+// that is off or never reads must cost a message, not a hung monitor or a lost receipt).
 struct DeviceFolders {
     std::string dev = "/dev";
+    std::chrono::milliseconds stall{30000};
 };
 
 struct DeviceSettings {

@@ -428,8 +428,10 @@ void PrinterObject::EndDoc() {
 
 void PrinterObject::setDefaultPrinter(const std::string& name) {
     const bool fileTarget = name.rfind("file:", 0) == 0 && name.size() > 5;
-    if (!fileTarget && !cupsQueueExists(name)) {
-        throw PrinterError(kErrorInvalidName, "Nome de impressora inválido: \"" + name + "\"");
+    if (!fileTarget) {
+        // The reason tells a mistyped name from a server that is not there.
+        if (std::string problem = cupsQueueProblem(name); !problem.empty())
+            throw PrinterError(kErrorInvalidName, "Nome de impressora inválido: \"" + name + "\" (" + problem + ")");
     }
     deviceName_ = name;
 }

@@ -67,9 +67,9 @@ public:
 
     // The printer the next EndDoc sends to.
     const std::string& DeviceName() const { return deviceName_; }
-    // Addresses `name` from now on. Raises PrinterError (number 1801, "Nome de impressora inválido: "
-    // and the name in quotes) for a name that is neither a CUPS queue nor a "file:" target, and
-    // keeps the printer it had.
+    // Addresses `name` from now on. Raises PrinterError (number 1801, "Nome de impressora inválido: ",
+    // the name in quotes and, in brackets, whether the queue or the server is missing) for a name that
+    // is neither a CUPS queue nor a "file:" target, and keeps the printer it had.
     void setDefaultPrinter(const std::string& name);
 
 private:

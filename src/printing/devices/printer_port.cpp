@@ -2,8 +2,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "platform/folders.h"
@@ -19,9 +22,8 @@
 namespace quorvanti::printing::devices {
 namespace {
 
-// A printer that takes nothing for this long is off, out of paper or not there: better a message than
-// a monitor that hangs on a blocked write.
-constexpr int kWriteStallMs = 30000;
+// How often the socket's unacknowledged bytes are looked at while the printer takes the job's tail.
+constexpr int kDrainCheckMs = 20;
 constexpr int kConnectTimeoutMs = 5000;
 constexpr const char* kDefaultTcpPort = "9100";
 
@@ -49,8 +51,12 @@ PortOpening opened(std::unique_ptr<PrinterPort> port) {
     return opening;
 }
 
+int pollMs(std::chrono::milliseconds duration) {
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(duration.count(), 0));
+}
+
 // Writes everything, waiting while the device or socket is busy; empty text, or why not.
-std::string writeAll(int fd, std::string_view bytes, bool socket) {
+std::string writeAll(int fd, std::string_view bytes, bool socket, std::chrono::milliseconds stall) {
     while (!bytes.empty()) {
         const ssize_t n = socket ? ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL)
                                  : ::write(fd, bytes.data(), bytes.size());
@@ -63,9 +69,11 @@ std::string writeAll(int fd, std::string_view bytes, bool socket) {
             pollfd waiting{fd, POLLOUT, 0};
             int ready = 0;
             do {
-                ready = ::poll(&waiting, 1, kWriteStallMs);
+                ready = ::poll(&waiting, 1, pollMs(stall));
             } while (ready < 0 && errno == EINTR);
-            if (ready == 0) return "a impressora não recebe dados (desligada, sem papel ou sem conexão)";
+            if (ready == 0)
+                return "a impressora não recebe dados (desligada, sem papel ou sem conexão); " +
+                       std::to_string(bytes.size()) + " bytes não enviados";
             if (ready < 0) return std::strerror(errno);
             continue;
         }
@@ -74,17 +82,48 @@ std::string writeAll(int fd, std::string_view bytes, bool socket) {
     return {};
 }
 
+// A socket's write only hands the bytes to the kernel: a printer that accepted the connection and never
+// reads leaves the job's tail in the send queue, and closing would drop it without a word. The job is
+// delivered once the printer has acknowledged every byte; no progress for `stall` is a failure.
+std::string awaitAcknowledged(int fd, std::chrono::milliseconds stall) {
+    using Clock = std::chrono::steady_clock;
+    int unsent = 0;
+    if (::ioctl(fd, SIOCOUTQ, &unsent) != 0) return {};  // not a TCP socket: nothing to wait for
+    auto lastProgress = Clock::now();
+    while (unsent > 0) {
+        pollfd waiting{fd, 0, 0};  // errors and hang-ups only: they end the wait early
+        if (::poll(&waiting, 1, kDrainCheckMs) > 0 && (waiting.revents & (POLLERR | POLLHUP)) != 0) {
+            int error = 0;
+            socklen_t length = sizeof error;
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+            return "a impressora encerrou a conexão antes de receber o trabalho (" +
+                   std::string(error != 0 ? std::strerror(error) : "conexão fechada") + "); " +
+                   std::to_string(unsent) + " bytes não entregues";
+        }
+        int now = 0;
+        if (::ioctl(fd, SIOCOUTQ, &now) != 0) return std::strerror(errno);
+        if (now < unsent) lastProgress = Clock::now();
+        unsent = now;
+        if (unsent > 0 && Clock::now() - lastProgress >= stall)
+            return "a impressora aceitou a conexão mas não recebe os dados (ocupada, sem papel ou travada); " +
+                   std::to_string(unsent) + " bytes não entregues";
+    }
+    return {};
+}
+
 // Bytes kept until close, then written to a descriptor in one piece.
 class DescriptorPort : public PrinterPort {
 public:
-    DescriptorPort(int fd, std::string name, bool socket) : fd_(fd), name_(std::move(name)), socket_(socket) {}
+    DescriptorPort(int fd, std::string name, bool socket, std::chrono::milliseconds stall)
+        : fd_(fd), name_(std::move(name)), socket_(socket), stall_(stall) {}
     ~DescriptorPort() override {
         if (fd_ >= 0) ::close(fd_);
     }
     void write(std::string_view bytes) override { job_ += bytes; }
     std::string close() override {
         if (fd_ < 0) return {};
-        std::string problem = writeAll(fd_, job_, socket_);
+        std::string problem = writeAll(fd_, job_, socket_, stall_);
+        if (problem.empty() && socket_) problem = awaitAcknowledged(fd_, stall_);
         if (::close(fd_) != 0 && problem.empty() && errno != EINTR) problem = std::strerror(errno);
         fd_ = -1;
         job_.clear();
@@ -95,6 +134,7 @@ private:
     int fd_;
     std::string name_;
     bool socket_;
+    std::chrono::milliseconds stall_;
     std::string job_;
 };
 
@@ -127,13 +167,13 @@ void configureSerial(int fd) {
     ::tcsetattr(fd, TCSANOW, &tty);
 }
 
-PortOpening openDevice(const std::string& path, const std::string& portText) {
+PortOpening openDevice(const std::string& path, const std::string& portText, std::chrono::milliseconds stall) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return failed(-1, "Não foi possível abrir a porta " + portText + " (" + path + "): " + std::strerror(errno));
     }
     if (::isatty(fd)) configureSerial(fd);
-    return opened(std::make_unique<DescriptorPort>(fd, portText, false));
+    return opened(std::make_unique<DescriptorPort>(fd, portText, false, stall));
 }
 
 // The first /dev/usb/lp* by number.
@@ -153,7 +193,8 @@ std::string firstUsbPrinter(const std::string& dev) {
     return best < 0 ? std::string() : folder + "/lp" + std::to_string(best);
 }
 
-PortOpening openTcp(const std::string& host, const std::string& service, const std::string& portText) {
+PortOpening openTcp(const std::string& host, const std::string& service, const std::string& portText,
+                    std::chrono::milliseconds stall) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -184,7 +225,7 @@ PortOpening openTcp(const std::string& host, const std::string& service, const s
         }
         if (error == 0) {
             ::freeaddrinfo(found);
-            return opened(std::make_unique<DescriptorPort>(fd, portText, true));
+            return opened(std::make_unique<DescriptorPort>(fd, portText, true, stall));
         }
         why = error == ETIMEDOUT ? "tempo de conexão esgotado" : std::strerror(error);
         ::close(fd);
@@ -203,29 +244,28 @@ PortOpening openPort(const std::string& portText, const DeviceFolders& folders) 
         if (path.empty()) return failed(0, "Porta de impressora sem arquivo: \"" + text + "\"");
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, platform::kFileMode);
         if (fd < 0) return failed(-1, "Não foi possível abrir a porta " + text + ": " + std::strerror(errno));
-        return opened(std::make_unique<DescriptorPort>(fd, text, false));
+        return opened(std::make_unique<DescriptorPort>(fd, text, false, folders.stall));
     }
     if (text.rfind("cups:", 0) == 0) {
         const std::string queue = text.substr(5);
-        if (queue.empty() || !cupsQueueExists(queue)) {
-            return failed(-2, "Fila de impressão \"" + queue + "\" não encontrada no CUPS (porta " + text +
-                                  "; o servidor CUPS está no ar?)");
-        }
+        if (queue.empty()) return failed(-2, "Porta de impressora sem fila do CUPS: \"" + text + "\"");
+        if (std::string problem = cupsQueueProblem(queue); !problem.empty())
+            return failed(-2, problem + " (porta " + text + ")");
         return opened(std::make_unique<CupsPort>(queue));
     }
-    if (!text.empty() && text[0] == '/') return openDevice(text, text);
+    if (!text.empty() && text[0] == '/') return openDevice(text, text, folders.stall);
     if (capitals == "USB") {
         const std::string device = firstUsbPrinter(folders.dev);
         if (device.empty()) {
             return failed(-1, "Não foi possível abrir a porta USB: nenhuma impressora em " +
                                   platform::withTrailingSlash(folders.dev) + "usb/lp*");
         }
-        return openDevice(device, text);
+        return openDevice(device, text, folders.stall);
     }
     if (capitals.size() > 3 && capitals.substr(0, 3) == "COM" && allDigits(capitals.substr(3)) && capitals.size() < 8) {
         const int number = std::stoi(capitals.substr(3));
         if (number < 1) return failed(0, "Porta de impressora desconhecida: \"" + text + "\"");
-        return openDevice(platform::withTrailingSlash(folders.dev) + "ttyS" + std::to_string(number - 1), text);
+        return openDevice(platform::withTrailingSlash(folders.dev) + "ttyS" + std::to_string(number - 1), text, folders.stall);
     }
     // host:port, [v6 address]:port, or a host name with a dot ("LPT1" is no host).
     std::string host = text, service = kDefaultTcpPort;
@@ -248,7 +288,7 @@ PortOpening openPort(const std::string& portText, const DeviceFolders& folders) 
     if (service.size() > 5 || std::stol(service) < 1 || std::stol(service) > 65535) {
         return failed(0, "Porta de impressora desconhecida: \"" + text + "\"");
     }
-    return openTcp(host, service, text);
+    return openTcp(host, service, text, folders.stall);
 }
 
 }  // namespace quorvanti::printing::devices

@@ -9,8 +9,10 @@
 // interleaved with another program's.
 // Serial ports (COMn, or a device path that is a terminal) run raw at 115200 baud, 8 data bits, no
 // parity, 1 stop bit, with RTS/CTS handshake: the receipt printers' usual serial setting. A TCP
-// connection must be made within 5 s. A device or socket that takes no byte for 30 s fails the close
-// with a message, so a printer that is off never hangs the monitor. "host" alone needs a dot in it
+// connection must be made within 5 s. A device or socket that takes no byte for the stall time
+// (DeviceFolders, 30 s) fails the close with a message, so a printer that is off never hangs the
+// monitor; a TCP job is delivered only once the printer has acknowledged its last byte (a printer
+// that accepts the connection and never reads would otherwise lose the job's tail in the socket). "host" alone needs a dot in it
 // (or "localhost"): "LPT1" is an unknown port text, not a host name.
 #pragma once
 

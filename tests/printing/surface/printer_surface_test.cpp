@@ -230,8 +230,9 @@ TEST_F(PrinterSurfaceTest, UnknownPrinterIsRefusedAndTheOldOneKept) {
     PrinterObject printer;
     printer.setDefaultPrinter("file:" + dir_.file("a.pdf"));
     for (const std::string name : {"nao-existe", "", "a/b"}) {
-        EXPECT_EQ(printerFault([&] { printer.setDefaultPrinter(name); }),
-                  "1801 Nome de impressora inválido: \"" + name + "\"");
+        const std::string fault = printerFault([&] { printer.setDefaultPrinter(name); });
+        EXPECT_EQ(fault.rfind("1801 Nome de impressora inválido: \"" + name + "\" (Impressora \"" + name + "\": ", 0), 0u)
+            << fault;
         EXPECT_EQ(printer.DeviceName(), "file:" + dir_.file("a.pdf"));
     }
 }
