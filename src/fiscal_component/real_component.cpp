@@ -17,6 +17,7 @@
 #include "fiscal_component/document/qr_code.h"
 #include "fiscal_component/document/schema_validation.h"
 #include "fiscal_component/signing/xml_signer.h"
+#include "platform/clock.h"
 #include "platform/durable_file.h"
 #include "platform/folders.h"
 #include "platform/version.h"
@@ -359,8 +360,27 @@ std::string RealFiscalComponent::signRequest(const std::string& unsignedXml, con
     return signedXml;
 }
 
-bool RealFiscalComponent::sendEvent(const EventArgs& args) {
+namespace {
+
+// The machine's instant and its time zone's offset (whole minutes), for requests the caller left undated.
+std::pair<platform::Instant, std::chrono::seconds> hostNow() {
+    const platform::SystemClock clock;
+    const platform::Instant now = clock.utcNow();
+    const auto offset = platform::instantOf(clock.now(), std::chrono::seconds{0}) - now;
+    // The two reads may straddle a second.
+    const auto minutes = std::chrono::round<std::chrono::minutes>(offset);
+    return {now, std::chrono::duration_cast<std::chrono::seconds>(minutes)};
+}
+
+}  // namespace
+
+bool RealFiscalComponent::sendEvent(const EventArgs& given) {
     eventResult_ = EventResult{};
+    EventArgs args = given;
+    if (trimmed(args.dhEvento).empty()) {
+        const auto [now, offset] = hostNow();
+        args.dhEvento = dateTimeWithOffset(now, offset);
+    }
     const UnsignedRequest request = eventoRequest(args, issuer());
     const std::string stem = eventFileStem(trimmed(args.accessKey), args.tpEvento, args.nSeqEvento);
     const std::string signedPath =
@@ -370,8 +390,13 @@ bool RealFiscalComponent::sendEvent(const EventArgs& args) {
     return eventResult_.cStat <= kLastAuthorityStatus;
 }
 
-bool RealFiscalComponent::voidNumbers(const VoidingArgs& args) {
+bool RealFiscalComponent::voidNumbers(const VoidingArgs& given) {
     voidingResult_ = VoidingResult{};
+    VoidingArgs args = given;
+    if (args.year == 0) {
+        const auto [now, offset] = hostNow();
+        args.year = platform::dateTimeAt(now, offset).year % 100;
+    }
     const UnsignedRequest request = inutNFeRequest(args, issuer());
     const std::string signedPath = platform::withTrailingSlash(config_.documentFolder) + "arquivos/inutilizadas/" +
                                    voidingFileStem(request.id) + "-inutNFe-assinado.xml";

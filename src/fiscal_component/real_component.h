@@ -62,7 +62,8 @@ public:
     ServiceStatusResult serviceStatusResult() const override;
     SendResult sendResult() const override;
     ConsultationResult consultationResult() const override;
-    // Builds the evento from `args` and the configuration (state, environment, CNPJ), signs it with the
+    // Builds the evento from `args` and the configuration (state, environment, CNPJ; an empty dhEvento is
+    // now in the machine's time zone, which is the shop's), signs it with the
     // configured certificate, writes the signed file and sends it. Raises ComponentError before anything
     // is sent for arguments the layout refuses (eventoRequest in event_documents.h: a key that is not 44
     // digits, a reason outside 15..255 characters ...), a missing configuration or certificate, or a

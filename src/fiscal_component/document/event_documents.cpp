@@ -1,7 +1,6 @@
 #include "fiscal_component/document/event_documents.h"
 
 #include <cstdio>
-#include <ctime>
 
 #include "fiscal_component/document/access_key.h"
 #include "fiscal_component/document/nfce_format.h"
@@ -105,17 +104,13 @@ bool dateTimeWithOffset(std::string_view text) {
 
 }  // namespace
 
-std::string localDateTimeWithOffset() {
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    localtime_r(&now, &parts);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &parts);
-    const long offset = parts.tm_gmtoff;
-    const long minutes = (offset < 0 ? -offset : offset) / 60;
-    char zone[32];
-    std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
-    return std::string(stamp) + zone;
+std::string dateTimeWithOffset(platform::Instant instant, std::chrono::seconds offset) {
+    const platform::LocalDateTime t = platform::dateTimeAt(instant, offset);
+    const long long minutes = std::chrono::duration_cast<std::chrono::minutes>(offset < std::chrono::seconds{0} ? -offset : offset).count();
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02lld:%02lld", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second, offset < std::chrono::seconds{0} ? '-' : '+', minutes / 60, minutes % 60);
+    return text;
 }
 
 UnsignedRequest eventoRequest(const EventArgs& args, const EventIssuer& issuer) {
@@ -138,7 +133,7 @@ UnsignedRequest eventoRequest(const EventArgs& args, const EventIssuer& issuer) 
     if (args.idLote < 0 || args.idLote > kMaxBatch)
         throw ComponentError("Número do lote " + std::to_string(args.idLote) + " inválido: até 15 dígitos");
     const std::string xJust = justification(args.xJust);
-    const std::string dhEvento = args.dhEvento.empty() ? localDateTimeWithOffset() : trimmed(args.dhEvento);
+    const std::string dhEvento = trimmed(args.dhEvento);
     if (!dateTimeWithOffset(dhEvento))
         throw ComponentError("Data e hora do evento '" + args.dhEvento +
                              "' inválida: use aaaa-mm-ddThh:mm:ss-hh:mm (com o fuso horário)");
@@ -180,7 +175,6 @@ UnsignedRequest inutNFeRequest(const VoidingArgs& args, const EventIssuer& issue
         throw ComponentError("Faixa a inutilizar de " + std::to_string(args.toNumber - args.fromNumber + 1) +
                              " números: no máximo 10000 por pedido");
     int year = args.year;
-    if (year == 0) year = std::stoi(localDateTimeWithOffset().substr(0, 4));
     if (year >= 2000 && year <= 2099) year -= 2000;
     if (year < 1 || year > 99)
         throw ComponentError("Ano " + std::to_string(args.year) + " inválido: informe os dois dígitos do ano");

@@ -4,14 +4,16 @@
 // ProcInutNFe. Requests are written in the same form as the NFC-e (no blanks between elements, texts
 // escaped as canonical XML escapes them), so that signing them changes nothing but the added Signature.
 // The checks that refuse arguments raise ComponentError with a Portuguese description for the operator.
-// Pure functions apart from the clock read for a missing dhEvento; safe from any thread.
+// Pure functions; safe from any thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "fiscal_component/interface/component_arguments.h"
+#include "platform/clock.h"
 
 namespace quorvanti::fiscal {
 
@@ -34,8 +36,7 @@ struct UnsignedRequest {
 };
 
 // The evento of `args` (versao 1.00, infEvento Id "ID" + tpEvento + chNFe + nSeqEvento in 2 digits;
-// cOrgao the state of the key's first two digits). A missing dhEvento is now, with the machine's UTC
-// offset. Raises ComponentError, before anything is built, for: an event other than 110111 and 110112,
+// cOrgao the state of the key's first two digits). Raises ComponentError, before anything is built, for: an event other than 110111 and 110112,
 // a key or (110112) substitute key that is not 44 digits, a protocol that is not 15 or 17 digits, an
 // nSeqEvento outside 1..20, a reason (xJust, blanks reduced as in the NFC-e) outside 15..255 characters
 // or with characters the layout does not allow, a dhEvento not in the form yyyy-mm-ddThh:mm:ss±hh:mm,
@@ -71,7 +72,7 @@ std::string eventFileStem(std::string_view accessKey, std::int32_t tpEvento, std
 // "…-inutNFe-assinado.xml", "…-ret-inut.xml" under "retornos/").
 std::string voidingFileStem(std::string_view infInutId);
 
-// Now as "yyyy-mm-ddThh:mm:ss±hh:mm" in the machine's time zone.
-std::string localDateTimeWithOffset();
+// `instant` as "yyyy-mm-ddThh:mm:ss±hh:mm" on a clock set to `offset` east of UTC (whole minutes).
+std::string dateTimeWithOffset(platform::Instant instant, std::chrono::seconds offset);
 
 }  // namespace quorvanti::fiscal

@@ -103,6 +103,26 @@ std::string standaloneText(xmlNode* element) {
     return out;
 }
 
+// The element's text as the answer holds it, with the declaration of its own namespace added when an
+// ancestor made it; nothing else from its ancestors comes along. A signed element inside (an evento,
+// a signed retEvento) keeps exactly the namespaces in scope it was signed with, so its signature still
+// verifies; a copy into a document of its own would gain the declarations libxml2 adds to reconcile it.
+std::string elementAsSent(xmlNode* element) {
+    xmlBuffer* buffer = xmlBufferCreate();
+    std::string out;
+    if (buffer != nullptr && xmlNodeDump(buffer, element->doc, element, 0, 0) >= 0)
+        out = reinterpret_cast<const char*>(xmlBufferContent(buffer));
+    xmlBufferFree(buffer);
+    if (out.empty() || element->ns == nullptr) return out;
+    for (xmlNs* ns = element->nsDef; ns != nullptr; ns = ns->next)
+        if (xmlStrEqual(ns->prefix, element->ns->prefix)) return out;
+    std::string declaration = " xmlns";
+    if (element->ns->prefix != nullptr) declaration += std::string(":") + reinterpret_cast<const char*>(element->ns->prefix);
+    declaration += "=\"" + xmlEscape(reinterpret_cast<const char*>(element->ns->href)) + "\"";
+    out.insert(out.find_first_of(" />"), declaration);
+    return out;
+}
+
 DocPtr parsedText(std::string_view xml) {
     return DocPtr(xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, "UTF-8",
                                 XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
@@ -459,8 +479,8 @@ void WebServices::keepEvents(const std::string& key, xmlNode* answer, Consultati
                                  eventFileStem(key, event.tpEvento, event.nSeqEvento) + "-procEventoNFe.xml";
         std::error_code ec;
         if (std::filesystem::exists(path, ec)) continue;
-        if (const std::string document = standaloneText(node); !document.empty())
-            storeFile(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + document);
+        const std::string document = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + elementAsSent(node);
+        if (parsedText(document)) storeFile(path, document);
     }
 }
 
@@ -533,7 +553,7 @@ EventResult WebServices::sendEvent(std::string_view signedEvento, std::int64_t i
     result.dhRegEvento = childText(registration, "dhRegEvento");
     if (registersEvent(result.eventCStat)) {
         const std::string path = settings_.documentFolder + "arquivos/eventos/" + stem + "-procEventoNFe.xml";
-        const std::string document = procEventoDocument(evento, standaloneText(retEvento));
+        const std::string document = procEventoDocument(evento, elementAsSent(retEvento));
         if (parsedText(document)) {
             result.storeFailure = storeFile(path, document);
             if (result.storeFailure.empty()) result.storedPath = path;
@@ -573,7 +593,7 @@ VoidingResult WebServices::voidNumbers(std::string_view signedInutNFe) {
         result.storedPath = path;
         return result;
     }
-    const std::string document = procInutDocument(inutNFe, standaloneText(answer));
+    const std::string document = procInutDocument(inutNFe, elementAsSent(answer));
     if (parsedText(document)) {
         result.storeFailure = storeFile(path, document);
         if (result.storeFailure.empty()) result.storedPath = path;

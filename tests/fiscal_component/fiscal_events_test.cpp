@@ -1,0 +1,404 @@
+// Fiscal events (cancellation, cancellation by substitution) and number voiding: the signed requests
+// pass the official schemas and xmlsec1; the answers of the event reception, the voiding and a
+// consultation of a cancelled key are read from a transport stand-in, with the documents kept; the
+// component refuses what the layout refuses before anything is sent, and tells a transport failure.
+// The reply records are filled with designated initialisers, which leave the other members
+// value-initialised as intended; GCC's -Wextra still reports each omitted member.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <tuple>
+
+#include "fiscal_component/document/event_documents.h"
+#include "fiscal_component/real_component.h"
+#include "fiscal_component/sefaz/connection_check.h"
+#include "fiscal_component/sefaz/web_services.h"
+#include "fiscal_component/signing/xml_signer.h"
+#include "platform/durable_file.h"
+#include "support/error_text.h"
+#include "support/shared_data.h"
+#include "support/signed_nfce.h"
+#include "support/temp_dir.h"
+#include "support/test_certificates.h"
+
+namespace quorvanti::fiscal {
+namespace {
+
+using ::testing::HasSubstr;
+using testing::errorText;
+using testing::readFile;
+using testing::validAgainst;
+using testing::withoutDeclaration;
+using testing::writeFile;
+
+const std::string kKey = "51260311222333000181650010000012341000012347";
+const std::string kSubstitute = "51260311222333000181650010000012351000012358";
+const std::string kReason = "Venda cancelada a pedido do cliente & <troca>: preço errado";
+
+const EventIssuer kIssuer{.uf = "MT", .tpAmb = 2, .cnpj = "11222333000181", .verAplic = "TAVU - 1.0.0"};
+
+EventArgs cancellation(std::int32_t tpEvento = kCancellation) {
+    return EventArgs{.accessKey = kKey, .tpEvento = tpEvento, .nSeqEvento = 1, .nProt = "151260000012345",
+                     .xJust = kReason, .chNFeRef = tpEvento == kCancellationBySubstitution ? kSubstitute : "",
+                     .dhEvento = "2026-03-05T14:17:09-04:00", .idLote = 7};
+}
+
+const VoidingArgs kVoiding{.series = 1, .fromNumber = 5, .toNumber = 9, .year = 26, .xJust = kReason};
+
+std::string envelope(const std::string& message) {
+    return "<env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\"><env:Body>" + message +
+           "</env:Body></env:Envelope>";
+}
+
+std::string retEvento(std::int32_t tpEvento, int cStat, const std::string& nProt) {
+    return "<retEvento xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"1.00\"><infEvento><tpAmb>2</tpAmb>"
+           "<verAplic>T</verAplic><cOrgao>51</cOrgao><cStat>" + std::to_string(cStat) + "</cStat><xMotivo>Motivo " +
+           std::to_string(cStat) + "</xMotivo><chNFe>" + kKey + "</chNFe><tpEvento>" + std::to_string(tpEvento) +
+           "</tpEvento><xEvento>Cancelamento</xEvento><nSeqEvento>1</nSeqEvento>"
+           "<dhRegEvento>2026-03-05T14:17:30-04:00</dhRegEvento>" +
+           (nProt.empty() ? "" : "<nProt>" + nProt + "</nProt>") + "</infEvento></retEvento>";
+}
+
+std::string retEnvEvento(int cStat, const std::string& events) {
+    return "<retEnvEvento xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"1.00\"><idLote>7</idLote>"
+           "<tpAmb>2</tpAmb><verAplic>T</verAplic><cOrgao>51</cOrgao><cStat>" + std::to_string(cStat) +
+           "</cStat><xMotivo>Lote " + std::to_string(cStat) + "</xMotivo>" + events + "</retEnvEvento>";
+}
+
+std::string retInutNFe(int cStat, const std::string& nProt) {
+    return "<retInutNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><infInut><tpAmb>2</tpAmb>"
+           "<verAplic>T</verAplic><cStat>" + std::to_string(cStat) + "</cStat><xMotivo>Motivo " +
+           std::to_string(cStat) + "</xMotivo><cUF>51</cUF><ano>26</ano><CNPJ>11222333000181</CNPJ><mod>65</mod>"
+           "<serie>1</serie><nNFIni>5</nNFIni><nNFFin>9</nNFFin><dhRecbto>2026-03-05T14:20:00-04:00</dhRecbto>" +
+           (nProt.empty() ? "" : "<nProt>" + nProt + "</nProt>") + "</infInut></retInutNFe>";
+}
+
+// xmlsec1 on a signed request whose signed element is `idElement`, trusting the test authority.
+bool xmlsecAccepts(const std::string& path, const std::string& idElement) {
+    const std::string command = "xmlsec1 --verify --trusted-pem '" + testing::testAuthorityPem() + "' --id-attr:Id " +
+                                idElement + " '" + path + "' >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+class FiscalEventsTest : public ::testing::Test {
+protected:
+    void SetUp() override { QUORVANTI_SKIP_WITHOUT_SHARED(); }
+
+    std::string signedEvento(const EventArgs& args) {
+        return signElementText(eventoRequest(args, kIssuer).xml, "evento", "infEvento", *maker.signer());
+    }
+    std::string signedInutNFe(const VoidingArgs& args) {
+        return signElementText(inutNFeRequest(args, kIssuer).xml, "inutNFe", "infInut", *maker.signer());
+    }
+
+    // Web services whose every call is answered with `answer` (a SOAP body's message), recorded.
+    WebServices services() {
+        return WebServices(WebServiceSettings{.uf = "MT", .tpAmb = 2, .documentFolder = nfe}, {},
+                           [this](const SoapCall& call, std::string_view name) {
+                               calls.push_back(call);
+                               SoapOutcome outcome{.httpStatus = 200, .body = envelope(answer)};
+                               outcome.reading = readSoapAnswer(call.service, 200, outcome.body, name);
+                               return outcome;
+                           });
+    }
+
+    testing::TempDir dir;
+    testing::SignedNfceMaker maker{dir.path()};
+    std::string nfe = dir.file("nfe") + "/";
+    std::string answer;
+    std::vector<SoapCall> calls;
+};
+
+TEST_F(FiscalEventsTest, SignedRequestsPassTheOfficialSchemasAndXmlsec) {
+    struct Case {
+        std::string name, signedXml, message, schema, idElement;
+    };
+    const std::string cancel = signedEvento(cancellation());
+    const std::string substitute = signedEvento(cancellation(kCancellationBySubstitution));
+    const std::string lastSeries = signedInutNFe(VoidingArgs{.series = 999, .fromNumber = 999999999,
+                                                             .toNumber = 999999999, .year = 2026, .xJust = kReason});
+    const std::string voiding = signedInutNFe(kVoiding);
+    for (const Case& c : {Case{"110111", cancel, envEventoMessage(cancel, 7), "envEventoCancNFe_v1.00.xsd", "infEvento"},
+                          Case{"110112", substitute, envEventoMessage(substitute, 999999999999999),
+                               "envEventoCancSubst_v1.00.xsd", "infEvento"},
+                          Case{"voiding", voiding, voiding, "inutNFe_v4.00.xsd", "infInut"},
+                          Case{"last series", lastSeries, lastSeries, "inutNFe_v4.00.xsd", "infInut"}}) {
+        std::string error;
+        EXPECT_TRUE(validAgainst(c.schema, c.message, &error)) << c.name << ": " << error << "\n" << c.message;
+        const std::string path = dir.file(c.name + ".xml");
+        writeFile(path, c.signedXml);
+        EXPECT_TRUE(xmlsecAccepts(path, c.idElement)) << c.name;
+        // Tampering with the signed element is caught: the check above is not vacuous.
+        std::string tampered = c.signedXml;
+        tampered.replace(tampered.find("<xJust>") + 7, 5, "VENDA");
+        writeFile(path, tampered);
+        EXPECT_FALSE(xmlsecAccepts(path, c.idElement)) << c.name;
+    }
+    EXPECT_THAT(cancel, HasSubstr("&amp; &lt;troca&gt;: preço"));
+    // Signing again replaces the signature instead of adding one.
+    const std::string again = signElementText(cancel, "evento", "infEvento", *maker.signer());
+    EXPECT_EQ(again.find("</Signature>"), again.rfind("</Signature>"));
+    EXPECT_TRUE(validAgainst("eventoCancNFe_v1.00.xsd", again));
+}
+
+TEST_F(FiscalEventsTest, ArgumentsTheLayoutRefusesAreRefusedWithTheirReason) {
+    const auto refusal = [](auto change) {
+        EventArgs args = cancellation(kCancellationBySubstitution);
+        change(args);
+        return errorText<ComponentError>([&] { eventoRequest(args, kIssuer); });
+    };
+    EXPECT_THAT(refusal([](EventArgs& a) { a.xJust = std::string(14, 'x'); }), HasSubstr("14 caracteres"));
+    // Blanks count as the layout keeps them: runs reduced to one, none at the ends.
+    EXPECT_THAT(refusal([](EventArgs& a) { a.xJust = " " + std::string(7, 'x') + "  " + std::string(6, 'x') + " "; }),
+                HasSubstr("14 caracteres"));
+    EXPECT_EQ(refusal([](EventArgs& a) { a.xJust = std::string(7, 'x') + "   " + std::string(7, 'x'); }), "");
+    EXPECT_THAT(refusal([](EventArgs& a) { a.xJust = std::string(256, 'x'); }), HasSubstr("256 caracteres"));
+    EXPECT_EQ(refusal([](EventArgs& a) { a.xJust = std::string(127, 'x') + "\xC3\xA7" + std::string(127, 'x'); }), "");
+    EXPECT_THAT(refusal([](EventArgs& a) { a.accessKey = kKey.substr(1); }), HasSubstr("44 dígitos"));
+    EXPECT_THAT(refusal([](EventArgs& a) { a.accessKey = "99" + kKey.substr(2); }), HasSubstr("99 não é"));
+    EXPECT_THAT(refusal([](EventArgs& a) { a.chNFeRef = ""; }), HasSubstr("substituta"));
+    EXPECT_THAT(refusal([](EventArgs& a) { a.nProt = "15126000001234"; }), HasSubstr("15 ou 17"));
+    EXPECT_THAT(refusal([](EventArgs& a) { a.nSeqEvento = 21; }), HasSubstr("de 1 a 20"));
+    EXPECT_THAT(refusal([](EventArgs& a) { a.tpEvento = 110110; }), HasSubstr("não suportado"));
+    EXPECT_THAT(refusal([](EventArgs& a) { a.dhEvento = "2026-03-05T14:17:09"; }), HasSubstr("fuso"));
+
+    const auto voidingRefusal = [](std::int64_t from, std::int64_t to) {
+        VoidingArgs args = kVoiding;
+        args.fromNumber = from;
+        args.toNumber = to;
+        return errorText<ComponentError>([&] { inutNFeRequest(args, kIssuer); });
+    };
+    EXPECT_THAT(voidingRefusal(1, 10001), HasSubstr("10001 números"));
+    EXPECT_EQ(voidingRefusal(1, 10000), "");
+    EXPECT_THAT(voidingRefusal(9, 5), HasSubstr("maior que o final"));
+    EXPECT_THAT(voidingRefusal(0, 5), HasSubstr("1 a 999999999"));
+    EXPECT_THAT(voidingRefusal(999999999, 1000000000), HasSubstr("1 a 999999999"));
+}
+
+TEST_F(FiscalEventsTest, EventAnswersAreReadAndARegisteredEventIsKept) {
+    struct Case {
+        std::int32_t tpEvento;
+        std::string answer;
+        std::tuple<int, int, std::string> expected;  // batch, event, event protocol
+        std::string procSchema;                      // "" = nothing kept
+    };
+    const std::string registered = retEvento(kCancellation, 135, "151260000000077");
+    const std::string registeredSubstitution = retEvento(kCancellationBySubstitution, 135, "151260000000078");
+    for (const Case& c : {
+             Case{kCancellation, retEnvEvento(128, registered), {128, 135, "151260000000077"}, "procEventoCancNFe_v1.00.xsd"},
+             Case{kCancellationBySubstitution, retEnvEvento(128, registeredSubstitution),
+                  {128, 135, "151260000000078"}, "procEventoCancSubst_v1.00.xsd"},
+             Case{kCancellation, retEnvEvento(128, retEvento(kCancellation, 573, "")), {128, 573, ""}, ""},
+             Case{kCancellation, retEnvEvento(128, retEvento(kCancellation, 501, "")), {128, 501, ""}, ""},
+             Case{kCancellation, retEnvEvento(215, ""), {215, 0, ""}, ""},
+         }) {
+        SCOPED_TRACE(c.answer);
+        ASSERT_TRUE(validAgainst("retEnvEventoCancNFe_v1.00.xsd", c.answer) ||
+                    validAgainst("retEnvEventoCancSubst_v1.00.xsd", c.answer));
+        std::filesystem::remove_all(nfe);
+        answer = c.answer;
+        calls.clear();
+        const std::string evento = signedEvento(cancellation(c.tpEvento));
+        const EventResult result = services().sendEvent("<?xml version=\"1.0\"?>\n" + evento, 7);
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].service, WebService::EventReception);
+        EXPECT_EQ(calls[0].message, envEventoMessage(evento, 7));
+        EXPECT_EQ(std::tie(result.cStat, result.eventCStat, result.nProt), c.expected);
+        const std::string stem = kKey + "-" + std::to_string(c.tpEvento) + "-1";
+        EXPECT_EQ(readFile(nfe + "retornos/" + stem + "-ret-env-evento.xml"), envelope(c.answer));
+        const std::string procPath = nfe + "arquivos/eventos/" + stem + "-procEventoNFe.xml";
+        if (c.procSchema.empty()) {
+            EXPECT_EQ(result.storedPath, "");
+            EXPECT_FALSE(std::filesystem::exists(procPath));
+            continue;
+        }
+        EXPECT_EQ(result.dhRegEvento, "2026-03-05T14:17:30-04:00");
+        EXPECT_EQ(std::tie(result.storedPath, result.storeFailure), std::tie(procPath, ""));
+        const std::string proc = readFile(procPath);
+        std::string error;
+        EXPECT_TRUE(validAgainst(c.procSchema, proc, &error)) << error << "\n" << proc;
+        EXPECT_THAT(proc, HasSubstr(evento + "<retEvento"));
+        EXPECT_TRUE(xmlsecAccepts(procPath, "infEvento"));
+    }
+}
+
+TEST_F(FiscalEventsTest, AKeptDocumentThatCannotBeWrittenAndAnUnreachableAuthorityAreTold) {
+    answer = retEnvEvento(128, retEvento(kCancellation, 135, "151260000000077"));
+    platform::test_seam::failWritesUnder(nfe + "arquivos/eventos", ENOSPC);
+    const EventResult full = services().sendEvent(signedEvento(cancellation()), 7);
+    platform::test_seam::stopFailingWrites();
+    EXPECT_EQ(full.eventCStat, 135);
+    EXPECT_EQ(full.storedPath, "");
+    EXPECT_THAT(full.storeFailure, HasSubstr("disco cheio"));
+
+    WebServices unreachable(WebServiceSettings{.uf = "MT", .tpAmb = 2, .documentFolder = nfe}, {},
+                            [](const SoapCall&, std::string_view) {
+                                SoapOutcome outcome;
+                                outcome.reading.failure = TransportFailure{kFailureConnect, "Falha de comunicação"};
+                                return outcome;
+                            });
+    EXPECT_EQ(unreachable.sendEvent(signedEvento(cancellation()), 7).cStat, kFailureConnect);
+    EXPECT_EQ(unreachable.voidNumbers(signedInutNFe(kVoiding)).cStat, kFailureConnect);
+    // Unsigned requests never leave.
+    calls.clear();
+    EXPECT_EQ(services().sendEvent(eventoRequest(cancellation(), kIssuer).xml, 7).cStat, kFailureXmlDocument);
+    EXPECT_EQ(services().voidNumbers(inutNFeRequest(kVoiding, kIssuer).xml).cStat, kFailureXmlDocument);
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(FiscalEventsTest, VoidingAnswersAreReadAndAVoidedRangeIsKeptOnce) {
+    const std::string inut = signedInutNFe(kVoiding);
+    const std::string stem = inutNFeRequest(kVoiding, kIssuer).id.substr(2);
+    const std::string procPath = nfe + "arquivos/inutilizadas/" + stem + "-procInutNFe.xml";
+    struct Case {
+        std::string answer;
+        std::tuple<int, std::string, std::string> expected;  // cStat, nProt, storedPath
+        bool keeps;  // the file holds this answer afterwards
+    };
+    for (const Case& c : {Case{retInutNFe(241, ""), {241, "", ""}, false},
+                          Case{retInutNFe(563, "151260000000098"), {563, "151260000000098", procPath}, true},
+                          Case{retInutNFe(102, "151260000000099"), {102, "151260000000099", procPath}, true},
+                          Case{retInutNFe(563, "151260000000099"), {563, "151260000000099", procPath}, false}}) {
+        SCOPED_TRACE(c.answer);
+        ASSERT_TRUE(validAgainst("retInutNFe_v4.00.xsd", c.answer));
+        answer = c.answer;
+        const VoidingResult result = services().voidNumbers(inut);
+        EXPECT_EQ(std::tie(result.cStat, result.nProt, result.storedPath), c.expected);
+        EXPECT_EQ(calls.back().service, WebService::Voiding);
+        EXPECT_EQ(calls.back().message, inut);
+        EXPECT_EQ(readFile(nfe + "retornos/" + stem + "-ret-inut.xml"), envelope(c.answer));
+        if (!c.keeps) continue;
+        const std::string proc = readFile(procPath);
+        std::string error;
+        EXPECT_TRUE(validAgainst("procInutNFe_v4.00.xsd", proc, &error)) << error << "\n" << proc;
+        EXPECT_THAT(proc, HasSubstr(inut + "<retInutNFe"));
+        EXPECT_THAT(proc, HasSubstr("<nProt>" + std::get<1>(c.expected) + "</nProt>"));
+        EXPECT_TRUE(xmlsecAccepts(procPath, "infInut"));
+    }
+    // The repeated request left the document of the 102 alone.
+    EXPECT_THAT(readFile(procPath), HasSubstr("<cStat>102</cStat>"));
+}
+
+TEST_F(FiscalEventsTest, AConsultationOfACancelledKeyReportsAndKeepsItsEvents) {
+    const std::string cancel = signedEvento(cancellation());
+    EventArgs second = cancellation(kCancellationBySubstitution);
+    second.nSeqEvento = 2;
+    const std::string substitution = signedEvento(second);
+    std::string secondAnswer = retEvento(kCancellationBySubstitution, 136, "151260000000078");
+    secondAnswer.replace(secondAnswer.find("<nSeqEvento>1"), 13, "<nSeqEvento>2");
+    answer = "<retConsSitNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><tpAmb>2</tpAmb>"
+             "<verAplic>T</verAplic><cStat>101</cStat><xMotivo>Cancelamento de NF-e homologado</xMotivo>"
+             "<cUF>51</cUF><dhRecbto>2026-03-05T15:00:00-04:00</dhRecbto><chNFe>" + kKey + "</chNFe>"
+             "<protNFe versao=\"4.00\"><infProt><tpAmb>2</tpAmb><verAplic>T</verAplic><chNFe>" + kKey + "</chNFe>"
+             "<dhRecbto>2026-03-05T14:07:30-04:00</dhRecbto><nProt>151260000012345</nProt>"
+             "<cStat>100</cStat><xMotivo>Autorizado o uso da NF-e</xMotivo></infProt></protNFe>" +
+             withoutDeclaration(procEventoDocument(cancel, retEvento(kCancellation, 135, "151260000000077"))) +
+             withoutDeclaration(procEventoDocument(substitution, secondAnswer)) + "</retConsSitNFe>";
+    const std::string substitutionPath = nfe + "arquivos/eventos/" + kKey + "-110112-2-procEventoNFe.xml";
+    writeFile(substitutionPath, "kept before");
+
+    const ConsultationResult result = services().consult(kKey);
+    EXPECT_EQ(calls.at(0).service, WebService::ProtocolConsultation);
+    EXPECT_EQ(std::tie(result.cStat, result.protocolCStat, result.nProt), std::make_tuple(101, 100, "151260000012345"));
+    ASSERT_EQ(result.events.size(), 2u);
+    const auto fields = [](const RegisteredEvent& e) {
+        return std::tie(e.tpEvento, e.nSeqEvento, e.cStat, e.nProt, e.dhRegEvento, e.chNFeRef);
+    };
+    EXPECT_EQ(fields(result.events[0]), std::make_tuple(kCancellation, 1, 135, "151260000000077",
+                                                        "2026-03-05T14:17:30-04:00", ""));
+    EXPECT_EQ(fields(result.events[1]), std::make_tuple(kCancellationBySubstitution, 2, 136, "151260000000078",
+                                                        "2026-03-05T14:17:30-04:00", kSubstitute));
+    const std::string cancelPath = nfe + "arquivos/eventos/" + kKey + "-110111-1-procEventoNFe.xml";
+    std::string error;
+    EXPECT_TRUE(validAgainst("procEventoCancNFe_v1.00.xsd", readFile(cancelPath), &error)) << error;
+    EXPECT_TRUE(xmlsecAccepts(cancelPath, "infEvento")) << readFile(cancelPath);
+    EXPECT_EQ(readFile(substitutionPath), "kept before");
+}
+
+// A loopback port that accepts connections without answering; tells whether anyone connected.
+class SilentPort {
+public:
+    SilentPort() {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd_, 4) != 0 ||
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("cannot listen");
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentPort() { close(fd_); }
+    int port() const { return port_; }
+    bool connected() const {
+        const int connection = accept(fd_, nullptr, nullptr);
+        if (connection >= 0) close(connection);
+        return connection >= 0;
+    }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+TEST_F(FiscalEventsTest, TheComponentRefusesBeforeSendingAndTellsAnUnreachableAuthority) {
+    const SilentPort silent;
+    const std::string base = "https://127.0.0.1:" + std::to_string(silent.port()) + "/";
+    writeFile(nfe + "webservices.ini", "[MT_2]\r\nNFeRecepcaoEvento4=" + base + "NFeRecepcaoEvento4\r\nNFeInutilizacao4=" +
+                                           base + "NFeInutilizacao4\r\n[TLS]\r\nTimeoutMs=300\r\n");
+    RealFiscalComponent component(maker.storeFolder());
+    component.configure(maker.configuration());
+    for (const std::size_t length : {14u, 256u}) {
+        EventArgs args = cancellation();
+        args.xJust = std::string(length, 'x');
+        EXPECT_THAT(errorText<ComponentError>([&] { component.sendEvent(args); }),
+                    HasSubstr(std::to_string(length) + " caracteres"));
+    }
+    VoidingArgs range = kVoiding;
+    range.toNumber = range.fromNumber + 10000;
+    EXPECT_THAT(errorText<ComponentError>([&] { component.voidNumbers(range); }), HasSubstr("10001 números"));
+    EXPECT_FALSE(silent.connected());
+    EXPECT_FALSE(std::filesystem::exists(nfe + "arquivos"));
+
+    // A server that says nothing: false, the failure's code and text in the result, the signed request kept.
+    EXPECT_FALSE(component.sendEvent(cancellation()));
+    EXPECT_GT(component.eventResult().cStat, 8999);
+    EXPECT_THAT(component.eventResult().xMotivo, HasSubstr("NFeRecepcaoEvento4"));
+    const std::string signedPath = nfe + "arquivos/eventos/" + kKey + "-110111-1-evento-assinado.xml";
+    EXPECT_TRUE(validAgainst("eventoCancNFe_v1.00.xsd", readFile(signedPath)));
+    EXPECT_TRUE(xmlsecAccepts(signedPath, "infEvento"));
+    EXPECT_FALSE(component.voidNumbers(VoidingArgs{.fromNumber = 7, .toNumber = 7, .xJust = kReason}));
+    EXPECT_GT(component.voidingResult().cStat, 8999);
+    EXPECT_TRUE(silent.connected());
+}
+
+TEST(FiscalEventsServicesTest, TheConnectionCheckProbesTheEventAndVoidingServicesToo) {
+    testing::TempDir dir;
+    std::vector<std::pair<WebService, std::string>> probed;
+    const WebServiceSettings settings{.uf = "MT", .tpAmb = 2, .documentFolder = dir.path()};
+    writeFile(dir.file("webservices.ini"), "[MT_2]\r\nNFeInutilizacao4=http://127.0.0.1:9/i\r\n");
+    const auto checks = checkWebServices(settings, {}, [&](const SoapCall& call, std::string_view name) {
+        probed.emplace_back(call.service, std::string(name));
+        return SoapOutcome{};
+    });
+    EXPECT_THAT(probed, ::testing::Contains(std::make_pair(WebService::EventReception, std::string("retEnvEvento"))));
+    // An address that is not https is refused for the new keys as for the others.
+    ASSERT_EQ(checks.back().service, WebService::Voiding);
+    EXPECT_EQ(checks.back().failure.code, kFailureAddress);
+    EXPECT_THAT(checks.back().failure.text, HasSubstr("chave NFeInutilizacao4"));
+}
+
+}  // namespace
+}  // namespace quorvanti::fiscal
