@@ -36,6 +36,8 @@ const char* answerSchema(Service service) {
     case Service::ReceiptConsultation: return "retConsReciNFe_v4.00.xsd";
     case Service::ProtocolConsultation: return "retConsSitNFe_v4.00.xsd";
     case Service::ServiceStatus: return "retConsStatServ_v4.00.xsd";
+    case Service::EventReception: return "retEnvEventoCancNFe_v1.00.xsd";
+    case Service::NumberVoiding: return "retInutNFe_v4.00.xsd";
     }
     return "";
 }
@@ -564,6 +566,7 @@ TEST(ScenarioTest, NamesTheLineOfEachMistake) {
         {"[call send 4-2]\ndrop\n", "linha 1: número de chamada inválido"},
         {"[key 123]\ndrop\n", "linha 1: a chave de acesso deve ter 44 dígitos"},
         {"[key " + kKeyA + " status]\ndrop\n", "linha 1: a consulta de status não traz chave"},
+        {"[key " + kKeyA + " voiding]\ndrop\n", "linha 1: a inutilização não traz chave"},
         {"[number 1]\ndrop\n", "linha 1: seção desconhecida"},
         {"[call send 1\ndrop\n", "linha 1: seção sem \"]\""},
         {"\n[call send 1]\nanswer = 100\n", "linha 3: instrução desconhecida"},

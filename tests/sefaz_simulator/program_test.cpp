@@ -152,6 +152,7 @@ TEST_F(ProgramTest, RefusesABadCommandLineAnInvalidScenarioAndABusyPort) {
         {"--listen", "127.0.0.1:0", "--state", state, "--uf", "XX"},
         {"--listen", "127.0.0.1:0", "--state", state, "--frobnicate"},
         {"--listen", "127.0.0.1:0", "--state", state, "--clock-tolerance", "-5"},
+        {"--listen", "127.0.0.1:0", "--state", state, "--cancel-window", "meia hora"},
     };
     for (const auto& arguments : usage) {
         SimulatorProcess process(arguments, dir.file("uso.log"));
@@ -181,6 +182,16 @@ TEST(SimulatorCommandLine, TheEmissionTimeIsCheckedUnlessTurnedOff) {
         arguments.insert(arguments.end(), {"--clock-tolerance", value});
         EXPECT_EQ(parseCommandLine(arguments).clockToleranceMinutes, minutes) << value;
     }
+}
+
+TEST(SimulatorCommandLine, TheCancellationWindowAndOutOfTimeCancellations) {
+    const std::vector<std::string> base{"--listen", "127.0.0.1:0", "--state", "estado"};
+    const CommandLine defaults = parseCommandLine(base);
+    EXPECT_EQ(std::make_tuple(defaults.cancelWindowMinutes, defaults.lateCancel), std::make_tuple(30, false));
+    std::vector<std::string> arguments = base;
+    arguments.insert(arguments.end(), {"--cancel-window", "15", "--late-cancel"});
+    const CommandLine given = parseCommandLine(arguments);
+    EXPECT_EQ(std::make_tuple(given.cancelWindowMinutes, given.lateCancel), std::make_tuple(15, true));
 }
 
 }  // namespace

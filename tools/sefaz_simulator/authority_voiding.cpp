@@ -62,9 +62,9 @@ std::string Authority::voidNumbers(xmlDoc* message, Call& call) {
     const auto voidAs = [&](int cStat, const std::string& xMotivo) {
         const std::string nProt = newProtocolNumber(call.dh);
         const std::string answered = answer(cStat, xMotivo, call.dh, nProt);
-        store_.saveVoiding(id, std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><procInutNFe versao=\"") +
+        store_.saveVoiding(id, std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><ProcInutNFe versao=\"") +
                                    kVoidingVersion + "\" xmlns=\"" + kNfeNamespace + "\">" + serialize(root) + answered +
-                                   "</procInutNFe>");
+                                   "</ProcInutNFe>");
         call.note("inutilização " + first + "-" + last + " -> " + std::to_string(cStat) + " " + xMotivo + " (nProt " +
                   nProt + ")");
         return answered;

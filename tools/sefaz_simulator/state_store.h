@@ -5,9 +5,9 @@
 //   recibos/<nRec>.xml                  the results of one batch, for the receipt consultation
 //   eventos/<chave>-<tpEvento>-<nSeq>.xml  a registered event (procEventoNFe: the evento and its
 //                                       retEvento)
-//   inutilizacoes/<Id>.xml              a voided range (procInutNFe: the request and its answer); the
-//                                       name is infInut's Id without "ID" (cUF, ano, CNPJ, mod, série,
-//                                       first and last number)
+//   inutilizacoes/<Id>.xml              a voided range (ProcInutNFe, as the schema names it: the
+//                                       request and its answer); the name is infInut's Id without "ID"
+//                                       (cUF, ano, CNPJ, mod, série, first and last number)
 //   sequencias                          the last protocol and receipt sequence numbers
 // Every file is written whole and renamed into place, so a crash leaves each one old or new, never
 // torn. A number entry counts only while its document exists: the entry is written first, so a crash
@@ -64,7 +64,7 @@ public:
     // Keeps a registered event (`tpEvento` 6 digits, `nSeqEvento` 1 to 99). Raises StateError.
     void saveEvent(const std::string& key, const std::string& tpEvento, int nSeqEvento, const std::string& procEvento);
 
-    // The procInutNFe of the voiding request whose infInut Id is "ID" + `id`; nothing when none.
+    // The ProcInutNFe of the voiding request whose infInut Id is "ID" + `id`; nothing when none.
     std::optional<std::string> voiding(const std::string& id) const;
     // A voided range of the same emitter, model and series (any year) that shares a number with
     // `first`..`last`; nothing when there is none.

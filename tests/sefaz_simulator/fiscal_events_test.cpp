@@ -1,0 +1,379 @@
+// The local authority's fiscal events (cancellation, cancellation by substitution) and number voiding,
+// driven directly with NFC-e made and signed by the real component and requests signed as the
+// component signs them: what each rule answers, that every answer and kept document is valid against
+// the official schemas, and what the state folder keeps across a restart.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "fiscal_component/signing/xml_signer.h"
+#include "sefaz_simulator/authority.h"
+#include "sefaz_simulator/checks/substitution_check.h"
+#include "simulator_test_support.h"
+#include "support/sefaz_process.h"
+
+namespace quorvanti::sefaz {
+namespace {
+
+using ::testing::MatchesRegex;
+using namespace testsupport;
+using fiscal::testsales::Sale;
+using testing::readFile;
+
+constexpr const char* kEmitter = "11222333000181";
+
+// An event as the emitter writes it; the Id is composed from the fields unless given.
+struct Event {
+    std::string key;
+    std::string nProt;
+    std::string type = "110111";
+    std::string reference;  // chNFeRef of a 110112
+    std::string cnpj = kEmitter;
+    std::string id;
+    std::string xJust = "Venda cancelada a pedido do cliente";
+};
+
+struct Voiding {
+    long first = 0;
+    long last = 0;
+    std::string year;  // "" = the current one
+};
+
+std::string signedMessage(const std::string& xml, const char* root, const char* signedName,
+                          const fiscal::LoadedCertificate& signer) {
+    XmlDocument document = parseXml(xml);
+    fiscal::signElement(document.get(), root, signedName, signer);
+    return serialize(xmlDocGetRootElement(document.get()));
+}
+
+class FiscalEventsTest : public ::testing::Test {
+protected:
+    FiscalEventsTest() : maker(dir.file("emitente")) {
+        settings.schemaFolder = kOfficialSchemas;
+        settings.clock = [this] { return now; };
+    }
+    void SetUp() override { QUORVANTI_SKIP_WITHOUT_SHARED(); }
+
+    Authority& authority() {
+        if (!authority_) {
+            store_ = std::make_unique<StateStore>(stateFolder);
+            scenario_ = std::make_unique<ScenarioFile>(scenarioPath);
+            authority_ = std::make_unique<Authority>(settings, *store_, *scenario_);
+        }
+        return *authority_;
+    }
+    void restart() {
+        authority_.reset();
+        scenario_.reset();
+        store_.reset();
+    }
+
+    // The answer's message, checked against `schema`.
+    XmlDocument call(Service service, const std::string& body, const char* schema) {
+        const Reply reply = authority().answer(service, body);
+        EXPECT_EQ(reply.httpStatus, 200) << reply.body;
+        XmlDocument message = answerMessage(reply.body, service);
+        if (!message) {
+            ADD_FAILURE() << reply.body;
+            return message;
+        }
+        std::string problem;
+        EXPECT_TRUE(validAgainst(schema, messageXml(message.get()), &problem)) << problem << "\n" << reply.body;
+        return message;
+    }
+
+    // An authorised NFC-e: its key and protocol.
+    std::pair<std::string, std::string> authorised(const Sale& sale) {
+        XmlDocument answer = call(Service::Authorisation, sendRequest({maker.make(sale).xml}), "retEnviNFe_v4.00.xsd");
+        EXPECT_EQ(field(answer.get(), {"protNFe", "infProt", "cStat"}), "100");
+        return {field(answer.get(), {"protNFe", "infProt", "chNFe"}), field(answer.get(), {"protNFe", "infProt", "nProt"})};
+    }
+
+    std::string eventXml(const Event& e) {
+        const bool substitution = e.type == "110112";
+        std::string detail = substitution ? "<descEvento>Cancelamento por substituicao</descEvento><cOrgaoAutor>51"
+                                            "</cOrgaoAutor><tpAutor>1</tpAutor><verAplic>TESTE 1.0</verAplic>"
+                                          : "<descEvento>Cancelamento</descEvento>";
+        detail += "<nProt>" + e.nProt + "</nProt><xJust>" + e.xJust + "</xJust>";
+        if (substitution) detail += "<chNFeRef>" + e.reference + "</chNFeRef>";
+        const std::string id = e.id.empty() ? "ID" + e.type + e.key + "01" : e.id;
+        return signedMessage("<evento xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"1.00\"><infEvento Id=\"" +
+                                 id + "\"><cOrgao>51</cOrgao><tpAmb>2</tpAmb><CNPJ>" + e.cnpj + "</CNPJ><chNFe>" +
+                                 e.key + "</chNFe><dhEvento>" + authority().dateTime(now) + "</dhEvento><tpEvento>" +
+                                 e.type + "</tpEvento><nSeqEvento>1</nSeqEvento><verEvento>1.00</verEvento>"
+                                 "<detEvento versao=\"1.00\">" + detail + "</detEvento></infEvento></evento>",
+                             "evento", "infEvento", *maker.signer());
+    }
+    std::string eventRequest(const std::vector<std::string>& events) {
+        std::string message = "<envEvento xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"1.00\"><idLote>77</idLote>";
+        for (const std::string& event : events) message += event;
+        return envelope(Service::EventReception, message + "</envEvento>");
+    }
+    // The answer to one event; its retEvento's cStat.
+    XmlDocument sendEvent(const Event& e) {
+        return call(Service::EventReception, eventRequest({eventXml(e)}),
+                    e.type == "110112" ? "retEnvEventoCancSubst_v1.00.xsd" : "retEnvEventoCancNFe_v1.00.xsd");
+    }
+    std::string eventStatus(const Event& e) { return field(sendEvent(e).get(), {"retEvento", "infEvento", "cStat"}); }
+
+    std::string voidingRequest(const Voiding& v) {
+        const std::string year = v.year.empty() ? authority().dateTime(now).substr(2, 2) : v.year;
+        const std::string first = std::to_string(v.first);
+        const std::string last = std::to_string(v.last);
+        const std::string id = "ID51" + year + kEmitter + "65001" + padded(first, 9) + padded(last, 9);
+        return envelope(Service::NumberVoiding,
+                        signedMessage("<inutNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><infInut Id=\"" +
+                                          id + "\"><tpAmb>2</tpAmb><xServ>INUTILIZAR</xServ><cUF>51</cUF><ano>" + year +
+                                          "</ano><CNPJ>" + kEmitter + "</CNPJ><mod>65</mod><serie>1</serie><nNFIni>" +
+                                          first + "</nNFIni><nNFFin>" + last +
+                                          "</nNFFin><xJust>Numeracao pulada por falha do sistema</xJust></infInut></inutNFe>",
+                                      "inutNFe", "infInut", *maker.signer()));
+    }
+    XmlDocument voidNumbers(const Voiding& v) {
+        return call(Service::NumberVoiding, voidingRequest(v), "retInutNFe_v4.00.xsd");
+    }
+    static std::string padded(const std::string& text, std::size_t width) {
+        return std::string(width - text.size(), '0') + text;
+    }
+
+    XmlDocument consult(const std::string& key) {
+        return call(Service::ProtocolConsultation, consultRequest(key), "retConsSitNFe_v4.00.xsd");
+    }
+
+    testing::TempDir dir;
+    DocumentMaker maker;
+    std::time_t now = std::time(nullptr);
+    AuthoritySettings settings;
+    std::string stateFolder = dir.file("estado");
+    std::string scenarioPath = dir.file("cenario.txt");
+
+private:
+    std::unique_ptr<StateStore> store_;
+    std::unique_ptr<ScenarioFile> scenario_;
+    std::unique_ptr<Authority> authority_;
+};
+
+TEST_F(FiscalEventsTest, ACancellationIsRegisteredKeptAndReportedByTheConsultationAfterARestart) {
+    const auto [key, nProt] = authorised(Sale{});
+    now += 10 * 60;
+    XmlDocument answer = sendEvent(Event{.key = key, .nProt = nProt});
+    EXPECT_EQ(field(answer.get(), {"cStat"}) + "|" + field(answer.get(), {"xMotivo"}) + "|" + field(answer.get(), {"idLote"}),
+              "128|Lote de Evento Processado|77");
+    EXPECT_EQ(field(answer.get(), {"retEvento", "infEvento", "xMotivo"}), "Evento registrado e vinculado a NF-e");
+    const std::string eventProtocol = field(answer.get(), {"retEvento", "infEvento", "nProt"});
+    // From the same sequence as the authorisation's protocol.
+    EXPECT_EQ(std::stoll(eventProtocol), std::stoll(nProt) + 1);
+
+    const std::string kept = readFile(stateFolder + "/eventos/" + key + "-110111-01.xml");
+    std::string problem;
+    EXPECT_TRUE(validAgainst("procEventoCancNFe_v1.00.xsd", kept, &problem)) << problem;
+
+    restart();
+    XmlDocument consulted = consult(key);
+    EXPECT_EQ(field(consulted.get(), {"cStat"}) + "|" + field(consulted.get(), {"xMotivo"}),
+              "101|Cancelamento de NF-e homologado");
+    EXPECT_EQ(field(consulted.get(), {"protNFe", "infProt", "nProt"}), nProt);
+    EXPECT_EQ(field(consulted.get(), {"procEventoNFe", "retEvento", "infEvento", "nProt"}), eventProtocol);
+    EXPECT_EQ(eventStatus(Event{.key = key, .nProt = nProt}), "573");
+}
+
+TEST_F(FiscalEventsTest, EachCancellationRuleAnswersItsCode) {
+    struct Case {
+        const char* name;
+        int minutesAfter;
+        bool lateCancel;
+        std::function<void(Event&)> change;
+        const char* cStat;
+    };
+    const std::vector<Case> cases = {
+        {"within the window", 30, false, {}, "135"},
+        {"past the window", 31, false, {}, "501"},
+        {"past the window, granted out of time", 31, true, {}, "155"},
+        {"another protocol", 1, false, [](Event& e) { e.nProt.back() = e.nProt.back() == '9' ? '8' : '9'; }, "222"},
+        {"a wrong check digit", 1, false, [](Event& e) { e.key.back() = e.key.back() == '0' ? '1' : '0'; }, "236"},
+        {"another emitter", 1, false, [](Event& e) { e.cnpj = "11444777000161"; }, "574"},
+        {"an Id not of the fields", 1, false, [](Event& e) { e.id = "ID110111" + e.key + "02"; }, "572"},
+    };
+    int number = 100;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        settings.lateCancel = c.lateCancel;
+        restart();
+        now = std::time(nullptr);
+        Sale sale;
+        sale.number = ++number;
+        const auto [key, nProt] = authorised(sale);
+        now += c.minutesAfter * 60;
+        Event event{.key = key, .nProt = nProt};
+        if (c.change) c.change(event);
+        EXPECT_EQ(eventStatus(event), c.cStat);
+        const bool registered = std::string(c.cStat) == "135" || std::string(c.cStat) == "155";
+        EXPECT_EQ(std::filesystem::exists(stateFolder + "/eventos/" + key + "-110111-01.xml"), registered);
+        EXPECT_EQ(field(consult(key).get(), {"cStat"}), !registered ? "100" : c.lateCancel ? "151" : "101");
+    }
+    // A key of this state with a sound check digit that the state does not hold.
+    Sale unsent;
+    unsent.number = 999;
+    EXPECT_EQ(eventStatus(Event{.key = maker.make(unsent).key, .nProt = "151260000000001"}), "217");
+}
+
+TEST_F(FiscalEventsTest, ACancellationBySubstitutionNeedsItsConditions) {
+    // Cancelled: normal emission now; substitute: offline contingency a minute later, same sale.
+    const auto pair = [&](int number, const std::function<void(Sale&)>& changeSubstitute) {
+        now = std::time(nullptr);
+        Sale cancelled;
+        cancelled.number = number;
+        cancelled.cpf = "52998224725";
+        cancelled.dhEmi = authority().dateTime(now);
+        Sale substitute = cancelled;
+        substitute.number = number + 1;
+        substitute.tpEmis = 9;
+        substitute.dhEmi = authority().dateTime(now + 60);
+        substitute.dhCont = substitute.dhEmi;
+        substitute.xJust = "Sistema WEB inoperante apresentando lentidao";
+        if (changeSubstitute) changeSubstitute(substitute);
+        const auto [key, nProt] = authorised(cancelled);
+        now += 120;
+        const std::string reference = authorised(substitute).first;
+        return Event{.key = key, .nProt = nProt, .type = "110112", .reference = reference};
+    };
+    const Event sound = pair(200, {});
+    EXPECT_EQ(eventStatus(sound), "135");
+    EXPECT_EQ(field(consult(sound.key).get(), {"cStat"}), "101");
+    EXPECT_EQ(eventStatus(sound), "573");
+    // The substitute, now referenced, is not cancelled.
+    EXPECT_EQ(field(consult(sound.reference).get(), {"cStat"}), "100");
+
+    const Event otherRecipient = pair(210, [](Sale& s) { s.cpf = "11144477735"; });
+    EXPECT_EQ(eventStatus(otherRecipient), "885");
+    Event unknown = otherRecipient;
+    unknown.reference = otherRecipient.key;  // itself
+    EXPECT_EQ(eventStatus(unknown), "882");
+    const Event late = pair(220, {});
+    now += 169 * 3600;
+    EXPECT_EQ(eventStatus(late), "501");
+}
+
+// The conditions compared on the two documents, one changed at a time.
+TEST(SubstitutionCheckTest, TheFirstUnmetConditionAnswers) {
+    const auto infNfe = [](const std::string& tpEmis, const std::string& dhEmi, const std::string& dest,
+                           const std::string& vNF, const std::string& vICMS, const std::string& firstItem) {
+        return "<infNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\"><ide><tpEmis>" + tpEmis + "</tpEmis><dhEmi>" +
+               dhEmi + "</dhEmi></ide>" + dest + "<det><prod>" + firstItem + "</prod></det><total><ICMSTot><vICMS>" +
+               vICMS + "</vICMS><vNF>" + vNF + "</vNF></ICMSTot></total></infNFe>";
+    };
+    const std::string cpf = "<dest><CPF>52998224725</CPF></dest>";
+    const std::string item = "<cProd>55</cProd><vProd>10.00</vProd>";
+    const std::string cancelled = infNfe("1", "2026-03-05T10:00:00-04:00", cpf, "10.00", "1.80", item);
+    const std::pair<std::string, int> substitutes[] = {
+        {infNfe("9", "2026-03-05T12:00:00-04:00", cpf, "10", "1.8", "<cProd>55</cProd><vProd>10</vProd>"), 0},
+        {infNfe("9", "2026-03-05T11:00:00-03:00", cpf, "10.00", "1.80", item), 0},  // the same instant, another offset
+        {infNfe("1", "2026-03-05T10:30:00-04:00", cpf, "10.00", "1.80", item), 883},
+        {infNfe("9", "2026-03-05T12:00:01-04:00", cpf, "10.00", "1.80", item), 884},
+        {infNfe("9", "2026-03-05T09:59:59-04:00", cpf, "10.00", "1.80", item), 884},
+        {infNfe("9", "2026-03-05T10:30:00-04:00", "", "10.00", "1.80", item), 885},
+        {infNfe("9", "2026-03-05T10:30:00-04:00", "<dest><CNPJ>52998224725</CNPJ></dest>", "10.00", "1.80", item), 885},
+        {infNfe("9", "2026-03-05T10:30:00-04:00", cpf, "10.01", "1.80", item), 886},
+        {infNfe("9", "2026-03-05T10:30:00-04:00", cpf, "10.00", "1.00", item), 887},
+        {infNfe("9", "2026-03-05T10:30:00-04:00", cpf, "10.00", "1.80", "<cProd>56</cProd><vProd>10.00</vProd>"), 888},
+        {infNfe("9", "2026-03-05T10:30:00-04:00", cpf, "10.00", "1.80", "<cProd>55</cProd><vProd>9.00</vProd>"), 888},
+    };
+    XmlDocument first = parseXml(cancelled);
+    for (const auto& [substitute, cStat] : substitutes) {
+        XmlDocument second = parseXml(substitute);
+        EXPECT_EQ(checkSubstitution(rootElement(first.get()), rootElement(second.get())).cStat, cStat) << substitute;
+    }
+    XmlDocument contingency = parseXml(infNfe("9", "2026-03-05T10:00:00-04:00", cpf, "10.00", "1.80", item));
+    EXPECT_EQ(checkSubstitution(rootElement(contingency.get()), rootElement(contingency.get())).cStat, 881);
+}
+
+TEST_F(FiscalEventsTest, VoidingARangeIsKeptAcrossARestartAndItsNumbersCannotBeUsed) {
+    Sale sale;
+    sale.number = 300;
+    authorised(sale);
+
+    XmlDocument voided = voidNumbers({.first = 301, .last = 310});
+    EXPECT_EQ(field(voided.get(), {"infInut", "cStat"}) + "|" + field(voided.get(), {"infInut", "xMotivo"}),
+              "102|Inutilização de número homologado");
+    const std::string nProt = field(voided.get(), {"infInut", "nProt"});
+    EXPECT_THAT(nProt, MatchesRegex("151[0-9]{12}"));
+    const std::string dhRecbto = field(voided.get(), {"infInut", "dhRecbto"});
+    std::string problem;
+    for (const auto& entry : std::filesystem::directory_iterator(stateFolder + "/inutilizacoes"))
+        EXPECT_TRUE(validAgainst("procInutNFe_v4.00.xsd", readFile(entry.path().string()), &problem)) << problem;
+
+    restart();
+    now += 60;
+    const struct {
+        Voiding range;
+        const char* cStat;
+    } cases[] = {
+        {{.first = 301, .last = 310}, "563"}, {{.first = 310, .last = 320}, "256"}, {{.first = 295, .last = 300}, "241"},
+        {{.first = 320, .last = 311}, "890"}, {{.first = 1000, .last = 11000}, "891"}, {{.first = 311, .last = 311}, "102"},
+        // Another year's range of the same series: the numbers are the series', whatever the year.
+        {{.first = 305, .last = 305, .year = "25"}, "256"},
+    };
+    for (const auto& c : cases) {
+        XmlDocument answer = voidNumbers(c.range);
+        EXPECT_EQ(field(answer.get(), {"infInut", "cStat"}), c.cStat) << c.range.first << "-" << c.range.last;
+    }
+    // The same request again is told the protocol it got.
+    XmlDocument again = voidNumbers({.first = 301, .last = 310});
+    EXPECT_EQ(field(again.get(), {"infInut", "nProt"}) + "|" + field(again.get(), {"infInut", "dhRecbto"}),
+              nProt + "|" + dhRecbto);
+
+    sale.number = 305;
+    XmlDocument refused = call(Service::Authorisation, sendRequest({maker.make(sale).xml}), "retEnviNFe_v4.00.xsd");
+    EXPECT_EQ(field(refused.get(), {"protNFe", "infProt", "cStat"}) + "|" +
+                  field(refused.get(), {"protNFe", "infProt", "xMotivo"}),
+              "206|Rejeição: NF-e já está inutilizada na Base de dados da SEFAZ");
+}
+
+// Without a schema package, the built-in reading refuses what the schemas would; and neither service
+// keeps a request that fails it.
+TEST_F(FiscalEventsTest, AFaultyRequestIsRefusedWith225WithOrWithoutTheSchemaPackage) {
+    const auto [key, nProt] = authorised(Sale{});
+    for (const std::string& folder : {kOfficialSchemas, std::string()}) {
+        SCOPED_TRACE(folder);
+        settings.schemaFolder = folder;
+        restart();
+        const std::vector<std::string> faulty = {
+            eventRequest({eventXml(Event{.key = key, .nProt = nProt, .xJust = "curta"})}),
+            eventRequest({}),
+            eventRequest({eventXml(Event{.key = key, .nProt = nProt, .type = "110110"})}),
+        };
+        for (const std::string& request : faulty)
+            EXPECT_EQ(field(call(Service::EventReception, request, "retEnvEventoCancNFe_v1.00.xsd").get(), {"cStat"}),
+                      "225");
+        std::string noJustification = voidingRequest({.first = 900, .last = 901});
+        noJustification.replace(noJustification.find("<xJust>"), noJustification.find("</xJust>") + 8 -
+                                noJustification.find("<xJust>"), "");
+        EXPECT_EQ(field(call(Service::NumberVoiding, noJustification, "retInutNFe_v4.00.xsd").get(), {"infInut", "cStat"}),
+                  "225");
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(stateFolder + "/eventos"));
+    EXPECT_TRUE(std::filesystem::is_empty(stateFolder + "/inutilizacoes"));
+}
+
+TEST_F(FiscalEventsTest, TheScenarioDropsForcesAndDelaysEventsAndVoidings) {
+    const auto [key, nProt] = authorised(Sale{});
+    testing::replaceScenario(scenarioPath, "[call event 1]\ndrop = after\ndelay = 5\n"
+                                           "[key " + key + " evento]\nprotocol = 501\ntimes = 1\n"
+                                           "[call inutilizacao 1]\nstatus = 108\n"
+                                           "[call NFeInutilizacao4 2]\nhttp = 503\n");
+    // Processed, only the answer is lost: the cancellation is registered.
+    const Reply lost = authority().answer(Service::EventReception, eventRequest({eventXml(Event{.key = key, .nProt = nProt})}));
+    EXPECT_EQ(std::make_tuple(lost.drop, lost.delayMs), std::make_tuple(true, 5));
+    EXPECT_EQ(field(consult(key).get(), {"cStat"}), "101");
+    // Told 501, the event is not checked (it would be 573).
+    EXPECT_EQ(eventStatus(Event{.key = key, .nProt = nProt}), "501");
+
+    XmlDocument paused = voidNumbers({.first = 400, .last = 401});
+    EXPECT_EQ(field(paused.get(), {"infInut", "cStat"}) + "|" + field(paused.get(), {"infInut", "nProt"}), "108|");
+    EXPECT_EQ(authority().answer(Service::NumberVoiding, voidingRequest({.first = 400, .last = 401})).httpStatus, 503);
+    EXPECT_TRUE(std::filesystem::is_empty(stateFolder + "/inutilizacoes"));
+}
+
+}  // namespace
+}  // namespace quorvanti::sefaz
