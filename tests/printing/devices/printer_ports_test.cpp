@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <tuple>
 #include <unistd.h>
@@ -168,6 +169,41 @@ TEST(PreviewTool, QrCodesOfThePaperAndOfTheBitmapScanBack) {
         GTEST_SKIP() << "zbarimg is not installed (zbar-tools): the scans were not checked";
     for (const char* picture : {"receipt.png", "qrcode.bmp"}) {
         EXPECT_EQ(quorvanti::testing::commandOutput("zbarimg -q --raw " + dir.file(picture)), payload + "\n") << picture;
+    }
+}
+
+// A printer that accepts the connection and never reads: its receive window is tiny and nobody takes
+// the connection from the backlog, so the job's bytes can only sit in the sockets.
+struct DeafPrinter {
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    std::string port;
+    DeafPrinter() {
+        const int tiny = 1024;
+        ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &tiny, sizeof tiny);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(listener, 1) == 0 &&
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    }
+    ~DeafPrinter() { ::close(listener); }
+};
+
+TEST(PrinterPorts, ATcpPrinterThatNeverReadsFailsTheJobWithinTheStallTime) {
+    DeafPrinter printer;
+    ASSERT_FALSE(printer.port.empty());
+    DeviceFolders folders;
+    folders.stall = std::chrono::milliseconds(300);
+    // A job that fits the sockets' buffers (left in the send queue, unacknowledged) and one that does not
+    // (the write itself stalls): both are failures, neither hangs.
+    for (const std::size_t size : {std::size_t{17783}, std::size_t{8} << 20}) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::string problem = send(printer.port, std::string(size, 'x'), folders);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << size;
+        EXPECT_EQ(problem.rfind("Porta " + printer.port + ": a impressora ", 0), 0u) << problem;
+        EXPECT_NE(problem.find(" bytes não "), std::string::npos) << problem;
     }
 }
 
