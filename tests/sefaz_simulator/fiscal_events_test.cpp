@@ -216,6 +216,16 @@ TEST_F(FiscalEventsTest, EachCancellationRuleAnswersItsCode) {
     Sale unsent;
     unsent.number = 999;
     EXPECT_EQ(eventStatus(Event{.key = maker.make(unsent).key, .nProt = "151260000000001"}), "217");
+
+    // Changed after signing: the signature over infEvento no longer verifies, and nothing is kept.
+    Sale sale;
+    sale.number = 998;
+    const auto [key, nProt] = authorised(sale);
+    std::string tampered = eventXml(Event{.key = key, .nProt = nProt});
+    tampered.replace(tampered.find("cliente"), 7, "CLIENTE");
+    XmlDocument answer = call(Service::EventReception, eventRequest({tampered}), "retEnvEventoCancNFe_v1.00.xsd");
+    EXPECT_EQ(field(answer.get(), {"retEvento", "infEvento", "cStat"}), "297");
+    EXPECT_EQ(field(consult(key).get(), {"cStat"}), "100");
 }
 
 TEST_F(FiscalEventsTest, ACancellationBySubstitutionNeedsItsConditions) {
@@ -322,6 +332,10 @@ TEST_F(FiscalEventsTest, VoidingARangeIsKeptAcrossARestartAndItsNumbersCannotBeU
     XmlDocument again = voidNumbers({.first = 301, .last = 310});
     EXPECT_EQ(field(again.get(), {"infInut", "nProt"}) + "|" + field(again.get(), {"infInut", "dhRecbto"}),
               nProt + "|" + dhRecbto);
+
+    std::string tampered = voidingRequest({.first = 500, .last = 501});
+    tampered.replace(tampered.find("pulada"), 6, "PULADA");
+    EXPECT_EQ(field(call(Service::NumberVoiding, tampered, "retInutNFe_v4.00.xsd").get(), {"infInut", "cStat"}), "297");
 
     sale.number = 305;
     XmlDocument refused = call(Service::Authorisation, sendRequest({maker.make(sale).xml}), "retEnviNFe_v4.00.xsd");
