@@ -23,8 +23,9 @@ constexpr int kConnectMilliseconds = 3000;
 constexpr auto kQueryBudget = std::chrono::seconds(5);
 constexpr auto kSubmitBudget = std::chrono::seconds(20);
 constexpr std::size_t kBlockSize = 64 * 1024;
-// How long a submitted job is followed. A job still waiting its turn in a queue that runs by then is
-// the queue's to print; one the queue stops or holds is seen well within it.
+// How long a submitted job is followed. A job still waiting its turn or printing by then, in a queue
+// that runs and with a device that answers, is the queue's to print; one the queue stops or holds, or
+// whose device fails, is seen well within it (a receipt takes a second or two).
 constexpr auto kFollowBudget = std::chrono::seconds(10);
 constexpr auto kFollowStep = std::chrono::milliseconds(100);
 
@@ -186,40 +187,52 @@ const char* jobStateName(int state) {
         case IPP_JSTATE_STOPPED: return "parado";
         case IPP_JSTATE_CANCELED: return "cancelado";
         case IPP_JSTATE_ABORTED: return "abortado";
+        case IPP_JSTATE_PENDING: return "pendente";
         default: return "não impresso";
     }
 }
 
-// Follows job `jobId` on `queue` (see cupsSubmit); empty when the queue has it in hand.
-std::string followJob(const std::string& queue, int jobId) {
-    const auto deadline = std::chrono::steady_clock::now() + kFollowBudget;
-    for (;;) {
-        Connection connection(kQueryBudget);
-        if (connection.get() == nullptr) return connection.unreachable(queue) + " depois de receber o trabalho";
-        const int state = jobState(connection.get(), jobId);
-        if (state == IPP_JSTATE_PROCESSING || state == IPP_JSTATE_COMPLETED) return {};
-        const std::optional<QueueState> queueNow = queueState(connection.get(), queue);
-        std::string problem = queueNow ? queueRefusal(queue, *queueNow) : std::string();
-        if (problem.empty() && state >= IPP_JSTATE_HELD)
-            problem = "Impressora \"" + queue + "\": o CUPS deixou o trabalho " + std::to_string(jobId) + " " +
-                      jobStateName(state) + (queueNow && !queueNow->message.empty() ? " (" + queueNow->message + ")" : "") +
-                      "; verifique a impressora e reimprima";
-        if (!problem.empty()) {
-            // The operator reprints it: a held job left in the queue would print a second copy later.
-            if (state < IPP_JSTATE_CANCELED) cupsCancelJob2(connection.get(), queue.c_str(), jobId, 1);
-            return problem;
-        }
-        // Pending in a queue that runs: it waits its turn, the queue has taken it.
-        if (std::chrono::steady_clock::now() + kFollowStep >= deadline) return {};
-        std::this_thread::sleep_for(kFollowStep);
-    }
-}
 std::string environmentQueue() {
     for (const char* variable : {"LPDEST", "PRINTER"}) {
         const char* value = std::getenv(variable);
         if (value != nullptr && *value != '\0') return value;
     }
     return {};
+}
+
+// Device states that mean the job in hand is not reaching paper.
+bool deviceAway(const std::string& reasons) {
+    return reasons.find("offline") != std::string::npos || reasons.find("connecting-to-device") != std::string::npos;
+}
+
+// Follows job `jobId` on `queue` (see cupsSubmit); empty when it was printed, or when by the deadline the
+// queue still has it in hand with a device that answers.
+std::string followJob(const std::string& queue, int jobId) {
+    const auto deadline = std::chrono::steady_clock::now() + kFollowBudget;
+    for (;;) {
+        Connection connection(kQueryBudget);
+        if (connection.get() == nullptr) return connection.unreachable(queue) + " depois de receber o trabalho";
+        const int state = jobState(connection.get(), jobId);
+        if (state == IPP_JSTATE_COMPLETED) return {};
+        const std::optional<QueueState> queueNow = queueState(connection.get(), queue);
+        const std::string why = queueNow && !queueNow->message.empty() ? " (" + queueNow->message + ")" : "";
+        const bool late = std::chrono::steady_clock::now() + kFollowStep >= deadline;
+        std::string problem = queueNow ? queueRefusal(queue, *queueNow) : std::string();
+        if (problem.empty() && state >= IPP_JSTATE_HELD && state != IPP_JSTATE_PROCESSING)
+            problem = "Impressora \"" + queue + "\": o CUPS deixou o trabalho " + std::to_string(jobId) + " " +
+                      jobStateName(state) + why + "; verifique a impressora e reimprima";
+        if (problem.empty() && late && queueNow && deviceAway(queueNow->message))
+            problem = "Impressora \"" + queue + "\": o CUPS não alcança a impressora" + why +
+                      "; verifique se está ligada e conectada e reimprima";
+        if (!problem.empty()) {
+            // The operator reprints it: a job left in the queue would print a second copy later.
+            if (state < IPP_JSTATE_CANCELED) cupsCancelJob2(connection.get(), queue.c_str(), jobId, 1);
+            return problem;
+        }
+        // Pending or printing in a queue that runs, by the deadline: the queue has it in hand.
+        if (late) return {};
+        std::this_thread::sleep_for(kFollowStep);
+    }
 }
 
 }  // namespace

@@ -298,5 +298,35 @@ TEST_F(PrinterSurfaceTest, JobsArriveInTheQueuesOfARealServer) {
     EXPECT_EQ(refused.rfind("Impressora \"nao-existe\": o CUPS recusou o trabalho (", 0), 0u) << refused;
 }
 
+// Jobs the queue does not take: a disabled queue, one that rejects jobs, and one stopped by its device
+// failing after it took the job (CUPS stops a queue whose back end fails). Each is a failure naming the
+// queue, leaves no job behind to print twice after the reprint, and the queue prints again once fixed.
+TEST_F(PrinterSurfaceTest, AJobIsDeliveredOnlyWhenTheQueueTakesIt) {
+    if (!haveCups()) GTEST_SKIP() << "QUORVANTI_TEST_CUPS_SERVER / QUORVANTI_TEST_CUPS_OUTPUT are not set";
+    const std::string admin = "CUPS_SERVER=" + cupsServer_ + " ";
+    const std::string queue = "quorvanti-parada-" + std::to_string(getpid());
+    const std::string out = dir_.file("saida");
+    struct Row {
+        std::string fault, device, says, fix;
+    };
+    for (const Row& row : {Row{"cupsdisable " + queue, out, "a fila está parada no CUPS", "cupsenable " + queue},
+                           Row{"cupsreject " + queue, out, "a fila não aceita trabalhos no CUPS", "cupsaccept " + queue},
+                           Row{"true", "/proc/quorvanti-sem-saida", "o CUPS deixou o trabalho ",
+                               "lpadmin -p " + queue + " -v quorvanti-out:" + out + " && cupsenable " + queue}}) {
+        SCOPED_TRACE(row.fault + " " + row.device);
+        ASSERT_EQ(commandOutput(admin + "lpadmin -p " + queue + " -E -v quorvanti-out:" + row.device + " 2>&1 && " +
+                                admin + row.fault + " 2>&1"), "");
+        const std::string problem = cupsSubmit(queue, "DANFE NFC-e", "bytes", "application/vnd.cups-raw");
+        EXPECT_EQ(problem.rfind("Impressora \"" + queue + "\": " + row.says, 0), 0u) << problem;
+        EXPECT_EQ(commandOutput(admin + "lpstat -o " + queue), "") << "no job left to print a second copy";
+        ASSERT_EQ(commandOutput(admin + row.fix + " 2>&1"), "");
+        EXPECT_EQ(cupsSubmit(queue, "DANFE NFC-e", "bytes", "application/vnd.cups-raw"), "");
+        EXPECT_TRUE(awaitJob(out, [](const std::string& file) { return readFile(file) == "bytes"; }));
+        std::filesystem::remove_all(out);
+        std::filesystem::create_directories(out);
+        commandOutput(admin + "lpadmin -x " + queue);
+    }
+}
+
 }  // namespace
 }  // namespace quorvanti::printing::devices
