@@ -124,6 +124,11 @@ public:
         if (fd_ < 0) return {};
         std::string problem = writeAll(fd_, job_, socket_, stall_);
         if (problem.empty() && socket_) problem = awaitAcknowledged(fd_, stall_);
+        if (!problem.empty() && socket_) {
+            // A failed job is reprinted: its tail must not reach the printer later as a second, torn copy.
+            const linger abort{1, 0};
+            ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        }
         if (::close(fd_) != 0 && problem.empty() && errno != EINTR) problem = std::strerror(errno);
         fd_ = -1;
         job_.clear();
