@@ -8,10 +8,9 @@
 #include <filesystem>
 
 #include "fiscal_component/signing/xml_signer.h"
-#include "sefaz_simulator/authority.h"
 #include "sefaz_simulator/checks/substitution_check.h"
+#include "sefaz_simulator/messages/message_fields.h"
 #include "simulator_test_support.h"
-#include "support/sefaz_process.h"
 
 namespace quorvanti::sefaz {
 namespace {
@@ -47,45 +46,11 @@ std::string signedMessage(const std::string& xml, const char* root, const char* 
     return serialize(xmlDocGetRootElement(document.get()));
 }
 
-class FiscalEventsTest : public ::testing::Test {
+class FiscalEventsTest : public AuthorityTest {
 protected:
-    FiscalEventsTest() : maker(dir.file("emitente")) {
-        settings.schemaFolder = kOfficialSchemas;
-        settings.clock = [this] { return now; };
-    }
-    void SetUp() override { QUORVANTI_SKIP_WITHOUT_SHARED(); }
-
-    Authority& authority() {
-        if (!authority_) {
-            store_ = std::make_unique<StateStore>(stateFolder);
-            scenario_ = std::make_unique<ScenarioFile>(scenarioPath);
-            authority_ = std::make_unique<Authority>(settings, *store_, *scenario_);
-        }
-        return *authority_;
-    }
-    void restart() {
-        authority_.reset();
-        scenario_.reset();
-        store_.reset();
-    }
-
-    // The answer's message, checked against `schema`.
-    XmlDocument call(Service service, const std::string& body, const char* schema) {
-        const Reply reply = authority().answer(service, body);
-        EXPECT_EQ(reply.httpStatus, 200) << reply.body;
-        XmlDocument message = answerMessage(reply.body, service);
-        if (!message) {
-            ADD_FAILURE() << reply.body;
-            return message;
-        }
-        std::string problem;
-        EXPECT_TRUE(validAgainst(schema, messageXml(message.get()), &problem)) << problem << "\n" << reply.body;
-        return message;
-    }
-
     // An authorised NFC-e: its key and protocol.
     std::pair<std::string, std::string> authorised(const Sale& sale) {
-        XmlDocument answer = call(Service::Authorisation, sendRequest({maker.make(sale).xml}), "retEnviNFe_v4.00.xsd");
+        XmlDocument answer = send(maker.make(sale).xml);
         EXPECT_EQ(field(answer.get(), {"protNFe", "infProt", "cStat"}), "100");
         return {field(answer.get(), {"protNFe", "infProt", "chNFe"}), field(answer.get(), {"protNFe", "infProt", "nProt"})};
     }
@@ -122,44 +87,23 @@ protected:
         const std::string first = std::to_string(v.first);
         const std::string last = std::to_string(v.last);
         const std::string id = "ID51" + year + kEmitter + "65001" + padded(first, 9) + padded(last, 9);
-        return envelope(Service::NumberVoiding,
-                        signedMessage("<inutNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><infInut Id=\"" +
-                                          id + "\"><tpAmb>2</tpAmb><xServ>INUTILIZAR</xServ><cUF>51</cUF><ano>" + year +
-                                          "</ano><CNPJ>" + kEmitter + "</CNPJ><mod>65</mod><serie>1</serie><nNFIni>" +
-                                          first + "</nNFIni><nNFFin>" + last +
-                                          "</nNFFin><xJust>Numeracao pulada por falha do sistema</xJust></infInut></inutNFe>",
-                                      "inutNFe", "infInut", *maker.signer()));
+        const std::string message =
+            "<inutNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><infInut Id=\"" + id +
+            "\"><tpAmb>2</tpAmb><xServ>INUTILIZAR</xServ><cUF>51</cUF><ano>" + year + "</ano><CNPJ>" + kEmitter +
+            "</CNPJ><mod>65</mod><serie>1</serie><nNFIni>" + first + "</nNFIni><nNFFin>" + last +
+            "</nNFFin><xJust>Numeracao pulada por falha do sistema</xJust></infInut></inutNFe>";
+        return envelope(Service::NumberVoiding, signedMessage(message, "inutNFe", "infInut", *maker.signer()));
     }
     XmlDocument voidNumbers(const Voiding& v) {
         return call(Service::NumberVoiding, voidingRequest(v), "retInutNFe_v4.00.xsd");
     }
-    static std::string padded(const std::string& text, std::size_t width) {
-        return std::string(width - text.size(), '0') + text;
-    }
-
-    XmlDocument consult(const std::string& key) {
-        return call(Service::ProtocolConsultation, consultRequest(key), "retConsSitNFe_v4.00.xsd");
-    }
-
-    testing::TempDir dir;
-    DocumentMaker maker;
-    std::time_t now = std::time(nullptr);
-    AuthoritySettings settings;
-    std::string stateFolder = dir.file("estado");
-    std::string scenarioPath = dir.file("cenario.txt");
-
-private:
-    std::unique_ptr<StateStore> store_;
-    std::unique_ptr<ScenarioFile> scenario_;
-    std::unique_ptr<Authority> authority_;
 };
 
 TEST_F(FiscalEventsTest, ACancellationIsRegisteredKeptAndReportedByTheConsultationAfterARestart) {
     const auto [key, nProt] = authorised(Sale{});
     now += 10 * 60;
     XmlDocument answer = sendEvent(Event{.key = key, .nProt = nProt});
-    EXPECT_EQ(field(answer.get(), {"cStat"}) + "|" + field(answer.get(), {"xMotivo"}) + "|" + field(answer.get(), {"idLote"}),
-              "128|Lote de Evento Processado|77");
+    EXPECT_EQ(texts(answer.get(), {{"cStat"}, {"xMotivo"}, {"idLote"}}), "128|Lote de Evento Processado|77");
     EXPECT_EQ(field(answer.get(), {"retEvento", "infEvento", "xMotivo"}), "Evento registrado e vinculado a NF-e");
     const std::string eventProtocol = field(answer.get(), {"retEvento", "infEvento", "nProt"});
     // From the same sequence as the authorisation's protocol.
@@ -171,8 +115,7 @@ TEST_F(FiscalEventsTest, ACancellationIsRegisteredKeptAndReportedByTheConsultati
 
     restart();
     XmlDocument consulted = consult(key);
-    EXPECT_EQ(field(consulted.get(), {"cStat"}) + "|" + field(consulted.get(), {"xMotivo"}),
-              "101|Cancelamento de NF-e homologado");
+    EXPECT_EQ(texts(consulted.get(), {{"cStat"}, {"xMotivo"}}), "101|Cancelamento de NF-e homologado");
     EXPECT_EQ(field(consulted.get(), {"protNFe", "infProt", "nProt"}), nProt);
     EXPECT_EQ(field(consulted.get(), {"procEventoNFe", "retEvento", "infEvento", "nProt"}), eventProtocol);
     EXPECT_EQ(eventStatus(Event{.key = key, .nProt = nProt}), "573");
@@ -304,8 +247,7 @@ TEST_F(FiscalEventsTest, VoidingARangeIsKeptAcrossARestartAndItsNumbersCannotBeU
     authorised(sale);
 
     XmlDocument voided = voidNumbers({.first = 301, .last = 310});
-    EXPECT_EQ(field(voided.get(), {"infInut", "cStat"}) + "|" + field(voided.get(), {"infInut", "xMotivo"}),
-              "102|Inutilização de número homologado");
+    EXPECT_EQ(texts(voided.get(), {{"infInut", "cStat"}, {"infInut", "xMotivo"}}), "102|Inutilização de número homologado");
     const std::string nProt = field(voided.get(), {"infInut", "nProt"});
     EXPECT_THAT(nProt, MatchesRegex("151[0-9]{12}"));
     const std::string dhRecbto = field(voided.get(), {"infInut", "dhRecbto"});
@@ -330,17 +272,15 @@ TEST_F(FiscalEventsTest, VoidingARangeIsKeptAcrossARestartAndItsNumbersCannotBeU
     }
     // The same request again is told the protocol it got.
     XmlDocument again = voidNumbers({.first = 301, .last = 310});
-    EXPECT_EQ(field(again.get(), {"infInut", "nProt"}) + "|" + field(again.get(), {"infInut", "dhRecbto"}),
-              nProt + "|" + dhRecbto);
+    EXPECT_EQ(texts(again.get(), {{"infInut", "nProt"}, {"infInut", "dhRecbto"}}), nProt + "|" + dhRecbto);
 
     std::string tampered = voidingRequest({.first = 500, .last = 501});
     tampered.replace(tampered.find("pulada"), 6, "PULADA");
     EXPECT_EQ(field(call(Service::NumberVoiding, tampered, "retInutNFe_v4.00.xsd").get(), {"infInut", "cStat"}), "297");
 
     sale.number = 305;
-    XmlDocument refused = call(Service::Authorisation, sendRequest({maker.make(sale).xml}), "retEnviNFe_v4.00.xsd");
-    EXPECT_EQ(field(refused.get(), {"protNFe", "infProt", "cStat"}) + "|" +
-                  field(refused.get(), {"protNFe", "infProt", "xMotivo"}),
+    XmlDocument refused = send(maker.make(sale).xml);
+    EXPECT_EQ(texts(refused.get(), {prot("cStat"), prot("xMotivo")}),
               "206|Rejeição: NF-e já está inutilizada na Base de dados da SEFAZ");
 }
 
@@ -372,19 +312,20 @@ TEST_F(FiscalEventsTest, AFaultyRequestIsRefusedWith225WithOrWithoutTheSchemaPac
 
 TEST_F(FiscalEventsTest, TheScenarioDropsForcesAndDelaysEventsAndVoidings) {
     const auto [key, nProt] = authorised(Sale{});
-    testing::replaceScenario(scenarioPath, "[call event 1]\ndrop = after\ndelay = 5\n"
-                                           "[key " + key + " evento]\nprotocol = 501\ntimes = 1\n"
-                                           "[call inutilizacao 1]\nstatus = 108\n"
-                                           "[call NFeInutilizacao4 2]\nhttp = 503\n");
+    writeScenario("[call event 1]\ndrop = after\ndelay = 5\n"
+                  "[key " + key + " evento]\nprotocol = 501\ntimes = 1\n"
+                  "[call inutilizacao 1]\nstatus = 108\n"
+                  "[call NFeInutilizacao4 2]\nhttp = 503\n");
     // Processed, only the answer is lost: the cancellation is registered.
-    const Reply lost = authority().answer(Service::EventReception, eventRequest({eventXml(Event{.key = key, .nProt = nProt})}));
+    const std::string request = eventRequest({eventXml(Event{.key = key, .nProt = nProt})});
+    const Reply lost = authority().answer(Service::EventReception, request);
     EXPECT_EQ(std::make_tuple(lost.drop, lost.delayMs), std::make_tuple(true, 5));
     EXPECT_EQ(field(consult(key).get(), {"cStat"}), "101");
     // Told 501, the event is not checked (it would be 573).
     EXPECT_EQ(eventStatus(Event{.key = key, .nProt = nProt}), "501");
 
     XmlDocument paused = voidNumbers({.first = 400, .last = 401});
-    EXPECT_EQ(field(paused.get(), {"infInut", "cStat"}) + "|" + field(paused.get(), {"infInut", "nProt"}), "108|");
+    EXPECT_EQ(texts(paused.get(), {{"infInut", "cStat"}, {"infInut", "nProt"}}), "108|");
     EXPECT_EQ(authority().answer(Service::NumberVoiding, voidingRequest({.first = 400, .last = 401})).httpStatus, 503);
     EXPECT_TRUE(std::filesystem::is_empty(stateFolder + "/inutilizacoes"));
 }

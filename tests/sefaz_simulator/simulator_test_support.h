@@ -1,5 +1,6 @@
 // Helpers of the local authority's tests: signed NFC-e changed and signed again where a test needs a
-// faulty one, the request envelopes the component sends and the message inside an answer.
+// faulty one, the request envelopes the component sends, the message inside an answer, and the fixture
+// that drives the authority directly.
 #pragma once
 
 // The argument records are filled with designated initialisers, which leave the other members
@@ -10,6 +11,8 @@
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
+#include <ctime>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -17,11 +20,14 @@
 #include <vector>
 
 #include "fiscal_component/signing/xml_signer.h"
+#include "sefaz_simulator/authority.h"
 #include "sefaz_simulator/messages/service.h"
 #include "sefaz_simulator/messages/soap_envelope.h"
 #include "sefaz_simulator/messages/xml_util.h"
 #include "support/shared_data.h"
+#include "support/sefaz_process.h"
 #include "support/signed_nfce.h"
+#include "support/temp_dir.h"
 
 namespace quorvanti::sefaz::testsupport {
 
@@ -132,5 +138,98 @@ inline std::string field(xmlDoc* message, const std::vector<const char*>& path) 
 
 // The message of an answer serialised, for validAgainst.
 inline std::string messageXml(xmlDoc* message) { return serialize(xmlDocGetRootElement(message)); }
+
+// The official schema of each service's answer message.
+inline const char* answerSchema(Service service) {
+    switch (service) {
+    case Service::Authorisation: return "retEnviNFe_v4.00.xsd";
+    case Service::ReceiptConsultation: return "retConsReciNFe_v4.00.xsd";
+    case Service::ProtocolConsultation: return "retConsSitNFe_v4.00.xsd";
+    case Service::ServiceStatus: return "retConsStatServ_v4.00.xsd";
+    case Service::EventReception: return "retEnvEventoCancNFe_v1.00.xsd";
+    case Service::NumberVoiding: return "retInutNFe_v4.00.xsd";
+    }
+    return "";
+}
+
+// The local authority driven directly, on a state folder and a scenario file of a temporary folder,
+// with documents of the test signer; restart() is a restart of the program.
+class AuthorityTest : public ::testing::Test {
+protected:
+    AuthorityTest() : maker(dir.file("emitente")) {
+        settings.uf = "MT";
+        settings.environment = 2;
+        settings.schemaFolder = kOfficialSchemas;
+        settings.clock = [this] { return now; };
+    }
+    void SetUp() override { QUORVANTI_SKIP_WITHOUT_SHARED(); }
+
+    Authority& authority() {
+        if (!authority_) {
+            store_ = std::make_unique<StateStore>(stateFolder);
+            scenario_ = std::make_unique<ScenarioFile>(scenarioPath);
+            authority_ = std::make_unique<Authority>(settings, *store_, *scenario_);
+        }
+        return *authority_;
+    }
+
+    // As a restart of the program: everything in memory is gone, the state folder stays.
+    void restart() {
+        authority_.reset();
+        scenario_.reset();
+        store_.reset();
+    }
+
+    void writeScenario(const std::string& text) { testing::replaceScenario(scenarioPath, text); }
+
+    // A SOAP answer's message, checked against the service's official answer schema (or `schema`).
+    XmlDocument call(Service service, const std::string& body) { return call(service, body, answerSchema(service)); }
+    XmlDocument call(Service service, const std::string& body, const char* schema) {
+        const Reply reply = authority().answer(service, body);
+        EXPECT_EQ(reply.httpStatus, 200) << reply.body;
+        EXPECT_EQ(reply.contentType, "application/soap+xml; charset=utf-8");
+        EXPECT_FALSE(reply.drop);
+        XmlDocument message = answerMessage(reply.body, service);
+        if (!message) {
+            ADD_FAILURE() << "not an answer of " << serviceName(service) << ": " << reply.body;
+            return message;
+        }
+        std::string problem;
+        EXPECT_TRUE(validAgainst(schema, messageXml(message.get()), &problem))
+            << problem << "\n" << messageXml(message.get());
+        return message;
+    }
+
+    XmlDocument send(const std::string& document, bool synchronous = true) {
+        return call(Service::Authorisation, sendRequest({document}, synchronous));
+    }
+    XmlDocument consult(const std::string& key) { return call(Service::ProtocolConsultation, consultRequest(key)); }
+
+    std::string protocolStatus(xmlDoc* answer) { return field(answer, prot("cStat")); }
+    std::string protocolReason(xmlDoc* answer) { return field(answer, prot("xMotivo")); }
+    // The texts at `paths` below the root of `answer`, joined by "|".
+    static std::string texts(xmlDoc* answer, std::initializer_list<std::vector<const char*>> paths) {
+        std::string out;
+        for (const auto& path : paths) out += (&path == paths.begin() ? "" : "|") + field(answer, path);
+        return out;
+    }
+    static std::vector<const char*> prot(const char* name) { return {"protNFe", "infProt", name}; }
+
+    bool kept(const std::string& key) {
+        return std::filesystem::exists(stateFolder + "/autorizadas/" + key + ".xml");
+    }
+
+    testing::TempDir dir;
+    DocumentMaker maker;
+    std::time_t now = std::time(nullptr);
+    AuthoritySettings settings;
+    std::string stateFolder = dir.file("estado");
+    std::string scenarioPath = dir.file("cenario.txt");
+
+private:
+    std::unique_ptr<StateStore> store_;
+    std::unique_ptr<ScenarioFile> scenario_;
+    std::unique_ptr<Authority> authority_;
+};
 
 }  // namespace quorvanti::sefaz::testsupport
