@@ -20,11 +20,36 @@ constexpr const char* kCrLf = "\r\n";
 const std::string kDashes40(40, '-');
 
 // Print of a text that holds line breaks: one printed line per line of the text.
+// The byte after the UTF-8 character at `at`.
+std::size_t nextCharacter(const std::string& text, std::size_t at) {
+    ++at;
+    while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+    return at;
+}
+
+// Prints `text` on as many lines as it needs to stay inside the printable width: broken at the last
+// blank that fits, or inside a word longer than the line (an address). Wrapped rather than cut with
+// "…": the consultation address and the contingency line must be read whole.
+void printFitted(devices::PrinterObject& printer, std::string text) {
+    const double width = printer.ScaleWidth();
+    while (printer.TextWidth(text) > width) {
+        std::size_t fits = nextCharacter(text, 0);
+        for (std::size_t at = nextCharacter(text, fits); at <= text.size() && printer.TextWidth(text.substr(0, at)) <= width;
+             at = nextCharacter(text, at))
+            fits = at;
+        const std::size_t blank = text.rfind(' ', fits);
+        const bool atBlank = blank != std::string::npos && blank > 0 && text.find_first_not_of(' ') < blank;
+        printer.Print(text.substr(0, atBlank ? blank : fits));
+        text.erase(0, atBlank ? blank + 1 : fits);
+    }
+    printer.Print(text);
+}
+
 void printLines(devices::PrinterObject& printer, const std::string& text) {
     std::size_t from = 0;
     while (true) {
         const std::size_t end = text.find(kCrLf, from);
-        printer.Print(text.substr(from, end == std::string::npos ? std::string::npos : end - from));
+        printFitted(printer, text.substr(from, end == std::string::npos ? std::string::npos : end - from));
         if (end == std::string::npos) return;
         from = end + 2;
     }
@@ -114,7 +139,7 @@ void printVox(context::AppContext& ctx, const ThermalValues& v) {
     p.FontSize = 8;
     // The short form keeps the emitter's name and CNPJ/IE, as the DANFE must identify the emitter.
     p.Print(Centraliza(document::toUpperText(document::trimBlanks(r.TradeName)), 40));
-    if (v.ShortHeader != "1") p.Print(r.Street);
+    if (v.ShortHeader != "1") printFitted(p, r.Street);
     p.Print(Centraliza("CNPJ:" + r.EmitterCnpj, 40));
     p.Print(Centraliza("IE:" + r.StateRegistration, 40));
     if (v.ShortHeader != "1") p.Print(kDashes40);
@@ -130,15 +155,20 @@ void printVox(context::AppContext& ctx, const ThermalValues& v) {
     p.Print(Centraliza("DANFE NFC-e NF DO CONSUMIDOR ELETRONICA", 40));
     p.Print(Centraliza("Não permiti aproveitamento de crédito de ICMS", 40));
     p.Print(Centraliza(v.PortalAddress + " NFCe n: " + r.DocumentNumber, 40));
-    p.Print(r.ProtocolLine);
+    printFitted(p, r.ProtocolLine);
     // Size 6: the homologation notice holds 53 characters, the width of 40 at size 8.
     for (const std::string& notice : v.Notices) printNotice(p, notice, p.ScaleWidth(), 6);
     p.Print(kDashes40);
     ctx.doEvents();
 
     p.Print(Centraliza("CHAVE DE ACESSO", 40));
-    ImprimeFigura(p, qr, 1200, p.CurrentY, 0.5);
-    p.CurrentY = p.CurrentY + 1700;
+    // Half size, centred, smaller only when a large QR version would pass the paper; the key line goes
+    // under the picture as drawn, whatever its version.
+    constexpr double kQrGap = 60;
+    double qrScale = 0.5;
+    if (qr.widthTwips * qrScale > p.ScaleWidth() - 2 * kQrGap) qrScale = (p.ScaleWidth() - 2 * kQrGap) / qr.widthTwips;
+    ImprimeFigura(p, qr, (p.ScaleWidth() - qr.widthTwips * qrScale) / 2, p.CurrentY, qrScale);
+    p.CurrentY = p.CurrentY + qr.heightTwips * qrScale + kQrGap;
     p.FontSize = 6;
     p.Print(accessKeyGroups(r.AccessKey));
     p.FontSize = 8;
@@ -157,8 +187,8 @@ void printVox(context::AppContext& ctx, const ThermalValues& v) {
     }
 
     if (v.Totals) {
-        p.Print(std::string(48, '-'));
-        p.Print("COD_VND(INTERNO): " + r.SaleCode);
+        p.Print(kDashes40);
+        printFitted(p, "COD_VND(INTERNO): " + r.SaleCode);
         p.Print("VALOR TOTAL R$:.............. R$ " + AlinhaDireita(v.TotalText, 8, ' '));
         p.Print("VALOR DESCONTOS R$:.......... R$ " +
                 AlinhaDireita(formatNumber(xmlDecimal(r.DiscountValue), "###0.00"), 8, ' '));
@@ -168,7 +198,7 @@ void printVox(context::AppContext& ctx, const ThermalValues& v) {
     }
     p.Print("Trib. Aprox. Lei 12.741/2012. R$ " + AlinhaDireita(formatNumber(approximateTax(), "###0.00"), 8, ' '));
     p.Print(kDashes40);
-    p.Print(r.ExtraInfo);
+    printFitted(p, r.ExtraInfo);
     // The paper is cut by the printer's driver at the end of the page; the Bematech library's cut, which
     // the printer object's job never reaches, is not sent.
     if (v.BematechModel == "5")
