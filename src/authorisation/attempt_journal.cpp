@@ -128,6 +128,11 @@ long long AttemptJournal::reserveNumber(const SaleRef& sale, long long wanted) {
     if (ctx_.db->kind() == database::DbKind::MariaDb) (void)ctx_.db->open("SELECT NumeroNFCE FROM config FOR UPDATE");
     const auto usable = [&](long long number) {
         if (number <= 0) return false;
+        // A number given up for voiding (or voided) is never carried by a document again.
+        const std::string n = std::to_string(number);
+        if (ctx_.db->open("SELECT id FROM quorvanti_voids WHERE " + scope + " AND numero_ini <= " + n +
+                          " AND numero_fim >= " + n).recordCount() > 0)
+            return false;
         for (const Attempt& other : select(scope + " AND numero = " + std::to_string(number))) {
             const bool ownSale = other.saleCode == sale.code && other.saleDate == sale.date;
             // Another sale's number is its own until that sale is dropped.

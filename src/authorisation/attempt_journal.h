@@ -28,6 +28,11 @@ inline constexpr const char* kAbandoned = "abandoned";        // given up; its n
 inline constexpr const char* kDenied = "denied";              // use denied: the authority keeps it
 inline constexpr const char* kSetAside = "set_aside";         // the sale cannot go now; no document
 inline constexpr const char* kReleased = "released";          // the sale was dropped: any sale may take it
+// A normal document the authority could not tell about while contingency was on: the sale went on with a
+// contingency document under another number; once the authority answers, this one is cancelled by
+// substitution (it was authorised) or its number voided (it never arrived).
+inline constexpr const char* kSuperseded = "superseded";
+inline constexpr const char* kSubstituted = "substituted";    // cancelled by substitution: the sale has the other
 }  // namespace attempt_state
 
 // A queued sale as the queue names it: codvenda and dataV ("dd/mm/yyyy").

@@ -216,12 +216,6 @@ Step Emission::recoverEarlierAttempt(const std::string& key) {
         adoptAuthorised(key, result);
         return Step::Completion;
     }
-    if (s_.Contingency == "1" && result.cStat != 217) {
-        // A normal document of an earlier attempt may have reached the authority, which cannot say now:
-        // a contingency document beside it could make a second NFC-e of the sale.
-        return keep("Venda " + in_.NumVendaVem + ": a NFC-e da tentativa anterior (chave " + key +
-                    ") ainda não teve resposta da SEFAZ; a venda aguarda essa resposta");
-    }
     if (result.cStat == 105) {
         // Still in processing: wait for it as after a send.
         useOwnDocument(key);
@@ -248,6 +242,17 @@ Step Emission::recoverEarlierAttempt(const std::string& key) {
                             : result.cStat == 613 ? attempt_state::kAbandoned
                                                   : attempt_state::kRejected;
         journal_.setState(key, state, std::to_string(result.cStat) + " - " + result.xMotivo);
+        return Step::Build;
+    }
+    if (s_.Contingency == "1") {
+        // The authority cannot say now whether the normal document of an earlier attempt reached it; the
+        // customer gets a contingency document under a new number at once, and the earlier one, kept in
+        // the journal, is cancelled by substitution or its number voided once the authority answers.
+        journal_.setState(key, attempt_state::kSuperseded,
+                          std::to_string(result.cStat) + " - " + result.xMotivo + "; substituída por contingência");
+        log("Venda " + in_.NumVendaVem + ": a NFC-e " + key +
+            " ficou sem resposta da SEFAZ; emitida outra em contingência (a anterior será cancelada por substituição "
+            "ou seu número inutilizado)");
         return Step::Build;
     }
     const std::string reason = "Venda " + in_.NumVendaVem + ": sem resposta final da SEFAZ sobre a NFC-e " + key +

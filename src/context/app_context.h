@@ -73,6 +73,8 @@ struct AppContext {
     } outage;
     // While the authority denies the emitter (301), no new document is made until then (steady time).
     std::chrono::milliseconds newDocumentsPausedUntil{0};
+    // When the idle poll next settles superseded documents and given-up numbers (steady time).
+    std::chrono::milliseconds nextFiscalUpkeep{0};
     // Held for the life of the process: the previous-instance test of the next start finds it taken.
     std::unique_ptr<platform::InstanceLock> instanceLock;
 

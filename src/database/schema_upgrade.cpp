@@ -50,6 +50,21 @@ void upgradeJournal(DbConnection& db) {
     db.execute("CREATE TABLE IF NOT EXISTS quorvanti_claims (cod_venda VARCHAR(30) NOT NULL,"
                " data_venda VARCHAR(10) NOT NULL, monitor VARCHAR(255) NOT NULL, lease_until BIGINT NOT NULL,"
                " PRIMARY KEY (cod_venda, data_venda))" + engine);
+    // Fiscal events (cancellations) and number voidings: each request is journalled before it is sent,
+    // so that an answer lost or a process killed is resolved by asking the authority, not by guessing.
+    db.execute("CREATE TABLE IF NOT EXISTS quorvanti_events (" + id +
+               ", chave VARCHAR(44) NOT NULL, tp_evento INT NOT NULL, n_seq INT NOT NULL DEFAULT 1,"
+               " chave_ref VARCHAR(44) NOT NULL DEFAULT '', amb VARCHAR(1) NOT NULL DEFAULT '',"
+               " justificativa VARCHAR(255) NOT NULL DEFAULT '', estado VARCHAR(20) NOT NULL,"
+               " motivo VARCHAR(500) NOT NULL DEFAULT '', protocolo VARCHAR(20) NOT NULL DEFAULT '',"
+               " monitor VARCHAR(255) NOT NULL DEFAULT '', criado VARCHAR(19) NOT NULL,"
+               " atualizado VARCHAR(19) NOT NULL)" + engine);
+    db.execute("CREATE TABLE IF NOT EXISTS quorvanti_voids (" + id +
+               ", amb VARCHAR(1) NOT NULL, serie INT NOT NULL, numero_ini BIGINT NOT NULL,"
+               " numero_fim BIGINT NOT NULL, ano INT NOT NULL, justificativa VARCHAR(255) NOT NULL DEFAULT '',"
+               " estado VARCHAR(20) NOT NULL, motivo VARCHAR(500) NOT NULL DEFAULT '',"
+               " protocolo VARCHAR(20) NOT NULL DEFAULT '', criado VARCHAR(19) NOT NULL,"
+               " atualizado VARCHAR(19) NOT NULL)" + engine);
     // MySQL knows no "IF NOT EXISTS" for indexes: there an existing index is the usual failure.
     const std::string ifMissing = maria ? "" : "IF NOT EXISTS ";
     const char* indexes[] = {
@@ -57,6 +72,8 @@ void upgradeJournal(DbConnection& db) {
         "quorvanti_attempts_key ON quorvanti_attempts (chave)",
         "quorvanti_attempts_number ON quorvanti_attempts (amb, serie, numero)",
         "quorvanti_attempts_state ON quorvanti_attempts (estado)",
+        "quorvanti_events_key ON quorvanti_events (chave, tp_evento)",
+        "quorvanti_voids_number ON quorvanti_voids (amb, serie, numero_ini)",
     };
     for (const char* index : indexes) {
         if (maria) executeIgnoringError(db, std::string("CREATE INDEX ") + index);

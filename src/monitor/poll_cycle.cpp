@@ -7,6 +7,7 @@
 #include "authorisation/sale_claims.h"
 #include "context/program_files.h"
 #include "database/sql_escape.h"
+#include "fiscal_events/fiscal_upkeep.h"
 #include "document/text/text_helpers.h"
 #include "document/text/vb_conversions.h"
 #include "monitor/main_window.h"
@@ -70,6 +71,7 @@ void Timer1_Timer(context::AppContext& ctx, const EmissionRoutine& emiteNFCeVend
     if (workFlag.empty() || workFlag == "sim") {
         auto queue = db.open(s.QueueSql);
         if (queue.recordCount() == 0) {
+            fiscal_events::fiscalUpkeep(ctx);
             hideMainWindow(ctx);
             if (ctx.endWhenIdle) ctx.services.loop.quit(static_cast<int>(ExitStatus::Normal));
             return;

@@ -28,6 +28,12 @@ enum class ExitStatus : int {
     OperatorStoppedWait = 28,      // No in a wait dialog
     ReprintUnknownKey = 30,        // --reprint: no stored procNFe for that key
     ReprintNotPrinted = 31,        // --reprint: the DANFE did not reach the printer (reason on stderr)
+    // 32 is --check-sefaz's (startup/check_sefaz.h).
+    FiscalRequestRefused = 33,     // --cancel, --void: the authority refused (its answer on stderr)
+    CancellationTooLate = 34,      // --cancel: 501, the state's window has passed
+    AuthorityNoAnswer = 35,        // --cancel, --void: no answer; the request stays journalled: run again
+    DocumentUnknown = 36,          // --cancel: no authorised NFC-e of that key stored here
+    NumbersPartlyUsed = 37,        // --void: the authority holds documents under some numbers of the range
     UnhandledError = 70,           // a run-time error that no handler caught
 };
 

@@ -11,6 +11,7 @@ const char* usageText() {
            "                [--registry ARQUIVO] [--cert-dir PASTA] [--answer-yes-no yes|no]\n"
            "                [--listen ENDEREÇO:PORTA] [--tls CERTIFICADO CHAVE] [--panel-name NOME[,NOME...]]\n"
            "                [--reprint CHAVE] [--panel-url] [--check-sefaz]\n"
+           "                [--cancel CHAVE --reason TEXTO] [--void DE ATE --reason TEXTO] [--gaps]\n"
            "  --app-dir        pasta do programa (ConfigINI.ini, nfe/, NFCe.ini); padrão: a do executável\n"
            "  --frontend       headless: mensagens e legendas na saída de erro (padrão);\n"
            "                   web: painel do operador numa página local (o endereço sai no diário)\n"
@@ -26,7 +27,10 @@ const char* usageText() {
            "  --reprint        imprime de novo o DANFE NFC-e gravado com esta chave de acesso e termina\n"
            "  --panel-url      mostra o endereço do painel com o token guardado em <pasta>/painel e termina\n"
            "  --check-sefaz    testa a conexão com cada serviço da SEFAZ configurado (uma linha por serviço)\n"
-           "                   e termina\n";
+           "                   e termina\n"
+           "  --cancel         cancela a NFC-e autorizada desta chave (com --reason, 15 a 255 caracteres)\n"
+           "  --void           inutiliza os números DE a ATE da série configurada (com --reason)\n"
+           "  --gaps           lista os números sem NFC-e autorizada nem inutilização e termina\n";
 }
 
 namespace {
@@ -111,6 +115,26 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
             line.panelUrl = true;
         } else if (arg == "--check-sefaz") {
             line.checkSefaz = true;
+        } else if (arg == "--cancel") {
+            if (!value(line.cancelKey)) return std::nullopt;
+        } else if (arg == "--reason") {
+            if (!value(line.reason)) return std::nullopt;
+        } else if (arg == "--void") {
+            std::string from, to;
+            if (!value(from) || !value(to)) return std::nullopt;
+            const auto number = [](const std::string& text) {
+                return !text.empty() && text.size() <= 9 && text.find_first_not_of("0123456789") == std::string::npos
+                           ? std::stoll(text)
+                           : -1LL;
+            };
+            line.voidFrom = number(from);
+            line.voidTo = number(to);
+            if (line.voidFrom < 1 || line.voidTo < 1) {
+                error = "--void espera dois números de NFC-e, de 1 a 999999999: " + from + " " + to;
+                return std::nullopt;
+            }
+        } else if (arg == "--gaps") {
+            line.gaps = true;
         } else if (arg == "--tls") {
             if (!value(line.tlsCertificate) || !value(line.tlsKey)) return std::nullopt;
         } else {
@@ -128,8 +152,18 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
         error = "o painel só escuta fora do loopback (" + line.listenHost + ") com --tls CERTIFICADO CHAVE";
         return std::nullopt;
     }
-    if (line.panelUrl && !line.reprintKey.empty()) {
-        error = "--panel-url e --reprint não vão juntos";
+    const int commands = line.panelUrl + !line.reprintKey.empty() + line.checkSefaz + !line.cancelKey.empty() +
+                         (line.voidFrom != 0) + line.gaps;
+    if (commands > 1) {
+        error = "--panel-url, --reprint, --check-sefaz, --cancel, --void e --gaps não vão juntos";
+        return std::nullopt;
+    }
+    if ((!line.cancelKey.empty() || line.voidFrom != 0) && line.reason.empty()) {
+        error = "--cancel e --void pedem a justificativa em --reason \"TEXTO\" (15 a 255 caracteres)";
+        return std::nullopt;
+    }
+    if (!line.reason.empty() && line.cancelKey.empty() && line.voidFrom == 0) {
+        error = "--reason vale só com --cancel ou --void";
         return std::nullopt;
     }
     return line;

@@ -2,6 +2,7 @@
 //   quorvanti [--app-dir DIR] [--frontend headless|web] [--once] [--desktop-dir DIR] [--registry FILE]
 //             [--cert-dir DIR] [--answer-yes-no yes|no] [--listen HOST:PORT] [--tls CERT KEY]
 //             [--panel-name NAME[,NAME...]] [--reprint KEY] [--panel-url] [--check-sefaz]
+//             [--cancel KEY --reason TEXT] [--void FROM TO --reason TEXT] [--gaps]
 #pragma once
 
 #include <optional>
@@ -30,6 +31,10 @@ struct CommandLine {
     std::string reprintKey;      // --reprint: print the stored NFC-e of this key again and end
     bool panelUrl = false;       // --panel-url: print the panel's address with its kept token and end
     bool checkSefaz = false;     // --check-sefaz: check the connection to each web service and end
+    std::string cancelKey;       // --cancel: cancel this authorised NFC-e (with --reason) and end
+    long long voidFrom = 0, voidTo = 0;  // --void: void this range of numbers (with --reason) and end
+    std::string reason;          // --reason: the justification of --cancel and --void
+    bool gaps = false;           // --gaps: list the numbers neither used nor voided and end
 };
 
 // Parses the arguments (without the program name). On a bad argument answers nullopt and sets `error`.

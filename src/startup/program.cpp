@@ -17,6 +17,7 @@
 #include "platform/ui/web_frontend.h"
 #include "startup/check_sefaz.h"
 #include "startup/command_line.h"
+#include "startup/fiscal_commands.h"
 #include "startup/reprint.h"
 #include "startup/sub_main.h"
 
@@ -130,6 +131,8 @@ int quorvantiMain(const std::vector<std::string>& args) {
         }
     }
     if (line->checkSefaz) return checkSefaz(ctx, certificateFolder, std::cout, std::cerr);
+    if (!line->cancelKey.empty() || line->voidFrom != 0 || line->gaps)
+        return runFiscalCommand(ctx, *line, std::cout, std::cerr);
     ctx.endWhenIdle = line->once;
     platform::installStopSignals();
     ctx.stopRequested = platform::stopSignalled;

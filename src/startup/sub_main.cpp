@@ -125,11 +125,7 @@ void runSteps(context::AppContext& ctx) {
     s.ContingencyReason = readGeral(ctx, "JustificaContigencia");
     if (s.ContingencyReason.empty()) s.ContingencyReason = "Sistema WEB inoperante apresentando lentidao";
     // Steps 20 and 21.
-    {
-        const auto emitter = ctx.db->open("SELECT * FROM DatEmit;");
-        checkEmitter(ctx, emitter);
-        fillEmitter(ctx, emitter);
-    }
+    readEmitter(ctx);
     s.AppFolder = context::withTrailingSlash(s.AppPath);
     // Step 22.
     s.DocModel = "65";
@@ -188,6 +184,12 @@ void runSteps(context::AppContext& ctx) {
 }
 
 }  // namespace
+
+void readEmitter(context::AppContext& ctx) {
+    const auto emitter = ctx.db->open("SELECT * FROM DatEmit;");
+    checkEmitter(ctx, emitter);
+    fillEmitter(ctx, emitter);
+}
 
 static bool settingsAccepted(const context::AppContext& ctx, std::vector<std::string>& problems) {
     bool allSet = true;

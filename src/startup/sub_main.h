@@ -8,6 +8,9 @@
 
 namespace quorvanti::startup {
 
+// Reads the emitter company (DatEmit) into ctx.emitter; its checks end the program as start-up's do.
+void readEmitter(context::AppContext& ctx);
+
 // Runs start-up on `ctx`. Stops of the program (another instance, missing settings, emitter checks,
 // database connection, any other error) raise ProgramExit with their own status.
 void SubMain(context::AppContext& ctx);
