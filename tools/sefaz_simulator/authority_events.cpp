@@ -61,10 +61,11 @@ int Authority::cancellationStatus(const std::string& key) const {
     for (const std::string& procEvento : store_.events(key)) {
         XmlDocument document = parseXml(procEvento);
         xmlNode* root = rootElement(document.get());
-        const std::string type = childText(childElement(childElement(root, "evento", kNfeNamespace), "infEvento",
-                                                        kNfeNamespace), "tpEvento");
-        const std::string cStat =
-            childText(childElement(childElement(root, "retEvento", kNfeNamespace), "infEvento", kNfeNamespace), "cStat");
+        const auto infEvento = [&](const char* parent) {
+            return childElement(childElement(root, parent, kNfeNamespace), "infEvento", kNfeNamespace);
+        };
+        const std::string type = childText(infEvento("evento"), "tpEvento");
+        const std::string cStat = childText(infEvento("retEvento"), "cStat");
         if ((type == kCancellation || type == kSubstitution) && digits(cStat, 3)) return std::stoi(cStat);
     }
     return 0;
@@ -80,7 +81,8 @@ std::string Authority::eventBatchSchemaProblem(xmlDoc* message) {
         types.insert(childText(childElement(evento, "infEvento", kNfeNamespace), "tpEvento"));
     if (types.size() > 1) return "eventos de tipos diferentes no mesmo lote";
     const std::string type = types.empty() ? "" : *types.begin();
-    if (type != kCancellation && type != kSubstitution) return "tpEvento \"" + type + "\" não atendido (110111, 110112)";
+    if (type != kCancellation && type != kSubstitution)
+        return "tpEvento \"" + type + "\" não atendido (110111, 110112)";
     const MessageSchemaVerdict verdict = messageSchemas_.validate(
         message, type == kCancellation ? "envEventoCancNFe_v1.00.xsd" : "envEventoCancSubst_v1.00.xsd");
     return verdict.valid ? "" : verdict.message;
@@ -103,8 +105,10 @@ std::string Authority::receiveEvents(xmlDoc* message, Call& call) {
         return batchAnswer(225, reasonText(text(225) + " (" + problem + ")"));
 
     std::string results;
-    for (xmlNode* evento : childElements(root, "evento", kNfeNamespace)) results += judgeEvent(standaloneCopy(evento).get(), call);
-    if (action.status) return batchAnswer(action.status->cStat, forcedText(*action.status, call.decision.key, ""), results);
+    for (xmlNode* evento : childElements(root, "evento", kNfeNamespace))
+        results += judgeEvent(standaloneCopy(evento).get(), call);
+    if (action.status)
+        return batchAnswer(action.status->cStat, forcedText(*action.status, call.decision.key, ""), results);
     return batchAnswer(128, text(128), results);
 }
 
@@ -130,10 +134,11 @@ std::string Authority::judgeEvent(xmlDoc* evento, Call& call) {
         std::string nProt;
         if (registers(cStat)) {
             nProt = newProtocolNumber(call.dh);
-            store_.saveEvent(key, type, std::stoi(sequence),
-                             std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><procEventoNFe versao=\"") +
-                                 kEventVersion + "\" xmlns=\"" + kNfeNamespace + "\">" + serialize(rootElement(evento)) +
-                                 retEvento(cStat, xMotivo, nProt) + "</procEventoNFe>");
+            const std::string procEvento =
+                std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><procEventoNFe versao=\"") + kEventVersion +
+                "\" xmlns=\"" + kNfeNamespace + "\">" + serialize(rootElement(evento)) + retEvento(cStat, xMotivo, nProt) +
+                "</procEventoNFe>";
+            store_.saveEvent(key, type, std::stoi(sequence), procEvento);
         }
         call.note("evento " + type + " chNFe " + key + " -> " + std::to_string(cStat) + " " + xMotivo +
                   (nProt.empty() ? "" : " (nProt " + nProt + ")") + (detail.empty() ? "" : " [" + detail + "]"));

@@ -40,7 +40,8 @@ std::string Authority::voidNumbers(xmlDoc* message, Call& call) {
     bool echo = false;
     const auto answer = [&](int cStat, const std::string& xMotivo, const std::string& dh = "",
                             const std::string& nProt = "") {
-        std::string out = std::string("<retInutNFe versao=\"") + kVoidingVersion + "\" xmlns=\"" + kNfeNamespace + "\">";
+        std::string out =
+            std::string("<retInutNFe versao=\"") + kVoidingVersion + "\" xmlns=\"" + kNfeNamespace + "\">";
         out += nProt.empty() ? "<infInut>" : "<infInut Id=\"ID" + nProt + "\">";
         out += xmlElement("tpAmb", std::to_string(settings_.environment)) + xmlElement("verAplic", kVerAplic) +
                statusXml(cStat, xMotivo) + xmlElement("cUF", cUF_);
@@ -63,8 +64,8 @@ std::string Authority::voidNumbers(xmlDoc* message, Call& call) {
         const std::string nProt = newProtocolNumber(call.dh);
         const std::string answered = answer(cStat, xMotivo, call.dh, nProt);
         store_.saveVoiding(id, std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><ProcInutNFe versao=\"") +
-                                   kVoidingVersion + "\" xmlns=\"" + kNfeNamespace + "\">" + serialize(root) + answered +
-                                   "</ProcInutNFe>");
+                                   kVoidingVersion + "\" xmlns=\"" + kNfeNamespace + "\">" + serialize(root) +
+                                   answered + "</ProcInutNFe>");
         call.note("inutilização " + first + "-" + last + " -> " + std::to_string(cStat) + " " + xMotivo + " (nProt " +
                   nProt + ")");
         return answered;

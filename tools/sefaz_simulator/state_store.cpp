@@ -105,7 +105,8 @@ std::optional<AuthorisedEntry> StateStore::numberHolder(const std::string& cnpj,
                                                         const std::string& serie, long nNF) const {
     requireDigits(cnpj, 14, "CNPJ");
     requireDigits(mod, 2, "modelo");
-    if (serie.empty() || serie.size() > 3 || !digitsOnly(serie, serie.size())) throw StateError("série inválida: " + serie);
+    if (serie.empty() || serie.size() > 3 || !digitsOnly(serie, serie.size()))
+        throw StateError("série inválida: " + serie);
     if (nNF < 1 || nNF > 999999999) throw StateError("número inválido: " + std::to_string(nNF));
     return entryAt(numberEntryPath(cnpj, mod, padded(serie, 3), padded(std::to_string(nNF), 9)));
 }
@@ -152,9 +153,10 @@ void StateStore::saveEvent(const std::string& key, const std::string& tpEvento, 
                            const std::string& procEvento) {
     requireDigits(key, 44, "chave de acesso");
     requireDigits(tpEvento, 6, "tipo de evento");
-    if (nSeqEvento < 1 || nSeqEvento > 99) throw StateError("sequência de evento inválida: " + std::to_string(nSeqEvento));
-    writeWhole(fs::path(folder_) / "eventos" / (key + "-" + tpEvento + "-" + padded(std::to_string(nSeqEvento), 2) + ".xml"),
-               procEvento);
+    if (nSeqEvento < 1 || nSeqEvento > 99)
+        throw StateError("sequência de evento inválida: " + std::to_string(nSeqEvento));
+    const std::string name = key + "-" + tpEvento + "-" + padded(std::to_string(nSeqEvento), 2) + ".xml";
+    writeWhole(fs::path(folder_) / "eventos" / name, procEvento);
 }
 
 std::optional<std::string> StateStore::voiding(const std::string& id) const {

@@ -35,7 +35,8 @@ MessageSchemaVerdict MessageSchemas::validate(xmlDoc* message, const std::string
         }
         if (schema == nullptr) {
             schemas_.erase(schemaFile);
-            verdict.message = "schema " + schemaFile + " ilegível em " + folder_ + (problem.empty() ? "" : ": " + problem);
+            verdict.message =
+                "schema " + schemaFile + " ilegível em " + folder_ + (problem.empty() ? "" : ": " + problem);
             return verdict;
         }
     }

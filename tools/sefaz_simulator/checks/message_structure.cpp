@@ -61,6 +61,7 @@ std::string eventProblem(xmlNode* evento) {
     const std::string type = childText(info, "tpEvento");
     const std::string cnpj = childText(info, "CNPJ");
     const bool substitution = type == "110112";
+    const char* description = substitution ? "Cancelamento por substituicao" : "Cancelamento";
     const std::string problem = firstFailure({
         {"versao do evento", attributeOf(evento, "versao") == "1.00"},
         {"infEvento", info != nullptr && !attributeOf(info, "Id").empty()},
@@ -73,7 +74,7 @@ std::string eventProblem(xmlNode* evento) {
         {"nSeqEvento", plainNumber(childText(info, "nSeqEvento"), 2)},
         {"verEvento", childText(info, "verEvento") == "1.00"},
         {"detEvento", detail != nullptr && attributeOf(detail, "versao") == "1.00"},
-        {"descEvento", childText(detail, "descEvento") == (substitution ? "Cancelamento por substituicao" : "Cancelamento")},
+        {"descEvento", childText(detail, "descEvento") == description},
         {"nProt", digitsBetween(childText(detail, "nProt"), 15, 15)},
         {"xJust", justification(childText(detail, "xJust"))},
         {"Signature", signedLast(evento)},

@@ -52,7 +52,8 @@ SubstitutionVerdict checkSubstitution(xmlNode* cancelled, xmlNode* substitute) {
         return failed(884, "dhEmi " + dhCancelled + " e da substituta " + dhSubstitute);
 
     if (recipient(cancelled) != recipient(substitute))
-        return failed(885, "destinatário \"" + recipient(cancelled) + "\", da substituta \"" + recipient(substitute) + "\"");
+        return failed(885, "destinatário \"" + recipient(cancelled) + "\", da substituta \"" + recipient(substitute) +
+                               "\"");
     if (cents(total(cancelled, "vNF")) != cents(total(substitute, "vNF")))
         return failed(886, "vNF " + total(cancelled, "vNF") + ", da substituta " + total(substitute, "vNF"));
     if (cents(total(cancelled, "vICMS")) != cents(total(substitute, "vICMS")))
@@ -62,9 +63,9 @@ SubstitutionVerdict checkSubstitution(xmlNode* cancelled, xmlNode* substitute) {
     xmlNode* firstSubstitute = child(child(substitute, "det"), "prod");
     if (childText(firstCancelled, "cProd") != childText(firstSubstitute, "cProd") ||
         cents(childText(firstCancelled, "vProd")) != cents(childText(firstSubstitute, "vProd")))
-        return failed(888, "primeiro item " + childText(firstCancelled, "cProd") + " " + childText(firstCancelled, "vProd") +
-                               ", da substituta " + childText(firstSubstitute, "cProd") + " " +
-                               childText(firstSubstitute, "vProd"));
+        return failed(888, "primeiro item " + childText(firstCancelled, "cProd") + " " +
+                               childText(firstCancelled, "vProd") + ", da substituta " +
+                               childText(firstSubstitute, "cProd") + " " + childText(firstSubstitute, "vProd"));
     return {};
 }
 
