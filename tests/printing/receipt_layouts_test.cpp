@@ -1,5 +1,6 @@
 // Whole receipts as the paper shows them: the receipt libraries' bytes read back from file: ports, the
 // printer object's pages read with pdftotext, and every QR code decoded back to the NFC-e's QR text.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -294,6 +295,31 @@ TEST_F(LayoutTest, VoxReceiptIsAnEightyMillimetrePage) {
                              "CONSUMIDOR NAO IDENTIFICADO", "REFRIGERANTE 2L"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
     EXPECT_EQ(decodedQr(pdf), qrText() + "\n");
+}
+
+// The VOX page as a viewer reads it back: nothing past the 80 mm width and no text under the QR, with a
+// version-10 QR (a long consultation address), a 120-character product name and the contingency line.
+TEST_F(LayoutTest, VoxPageKeepsEveryDrawingInsideThePaperAndApart) {
+    usePrinter("VOX");
+    const std::string pdf = folder.path() + "/vox.pdf";
+    devices::Printer().setDefaultPrinter("file:" + pdf);
+    const std::string longName(120, 'N');
+    const std::string path = store(Consumer::Named, {{"PAO FRANCES", longName}});
+    const std::string address = "https://www.sefaz.consultas-nfce-do-estado.fazenda." + std::string(48, 'x') + ".gov.br/nfce/qrcode";
+    const std::string qr = address + "?p=" + key() + "|2|1|1|3A5F0C2B9D8E7F6A5B4C3D2E1F0A9B8C7D6E5F4A";
+    ASSERT_GT(qr.size(), 180u) << "past version 9 at level M";
+    ASSERT_LE(qr.size(), 213u) << "within version 10 at level M";
+    folder.setSetting("EnderecoConsultaNFCe", address);
+    ImprimeNFCe(ctx(), "0", "000123-01", "1234", path, key(), qr, "1");
+    const std::string tool = std::string(QUORVANTI_BINARY_DIR) + "/quorvanti-receipt --check " + pdf;
+    const std::string check = run(tool + "; echo status $?");
+    EXPECT_THAT(check, ::testing::EndsWith("status 0\n")) << check;
+    EXPECT_THAT(check, ::testing::HasSubstr("\npicture ")) << check;
+    EXPECT_EQ(decodedQr(pdf), qr + "\n");
+    // Wrapped, not cut: the long texts are all there.
+    const std::string text = run("pdftotext " + pdf + " - | tr -d '\\n'");
+    for (const std::string& whole : {longName, address, std::string("NFC-e emitida em contigência")})
+        EXPECT_NE(text.find(whole), std::string::npos) << whole << "\n" << text;
 }
 
 TEST_F(LayoutTest, A4PageOnTheNamedPrinter) {

@@ -13,6 +13,7 @@
 
 #include "receipt/escpos_reader.h"
 #include "receipt/escpos_render.h"
+#include "receipt/pdf_layout.h"
 #include "receipt/pdf_preview.h"
 
 namespace {
@@ -20,15 +21,20 @@ namespace {
 constexpr int kWritten = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
+constexpr int kLayoutProblem = 3;
 
 void usage(std::ostream& out) {
     out << "Usage: quorvanti-receipt INPUT OUTPUT.png\n"
+           "       quorvanti-receipt --check PAGES.pdf\n"
            "\n"
            "Draws what a receipt printer would print.\n"
            "  INPUT         ESC/POS bytes as sent to the printer (for example the file of a \"file:PATH\"\n"
            "                printer port), drawn as 80 mm paper, 576 dots wide at 203 dpi, into OUTPUT.png;\n"
            "                or a PDF of the printer object (INPUT ending in .pdf), each page drawn at\n"
            "                150 dpi into OUTPUT-1.png, OUTPUT-2.png, ... (OUTPUT without its .png).\n"
+           "  --check       lists every picture and text line drawn on the PDF's pages, then what passes\n"
+           "                the page's width or lies over another (a picture over a text line or a\n"
+           "                picture); exit status 3 when anything does.\n"
            "  --help        this text.\n"
            "\n"
            "Bytes the reader does not understand are listed on standard error; the picture is made anyway.\n"
@@ -36,7 +42,8 @@ void usage(std::ostream& out) {
            "Exit status:\n"
            "  0  the picture(s) were written\n"
            "  1  INPUT could not be read (or is not a readable PDF), or OUTPUT could not be written\n"
-           "  2  wrong usage\n";
+           "  2  wrong usage\n"
+           "  3  --check found a drawing past the width or over another\n";
 }
 
 // Cairo's and fontconfig's caches released at exit, so a leak checker sees only real leaks.
@@ -63,6 +70,23 @@ int main(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "--help") {
         usage(std::cout);
         return kWritten;
+    }
+    if (argc == 3 && std::string(argv[1]) == "--check") {
+        try {
+            const std::vector<DrawnPage> pages = drawnPages(argv[2]);
+            for (const DrawnPage& page : pages) {
+                std::cout << "page " << page.width << " x " << page.height << '\n';
+                for (const DrawnBox& box : page.boxes)
+                    std::cout << (box.picture ? "picture " : "text ") << box.x0 << ' ' << box.y0 << ' ' << box.x1 << ' '
+                              << box.y1 << (box.picture ? "" : " " + box.text) << '\n';
+            }
+            const std::vector<std::string> problems = layoutProblems(pages);
+            for (const std::string& problem : problems) std::cout << "problem: " << problem << '\n';
+            return problems.empty() ? kWritten : kLayoutProblem;
+        } catch (const std::exception& e) {
+            std::cerr << "quorvanti-receipt: " << e.what() << '\n';
+            return kFailed;
+        }
     }
     if (argc != 3) {
         std::cerr << "quorvanti-receipt: expected INPUT and OUTPUT.png\n\n";
