@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "fiscal_component/document/event_documents.h"
 #include "fiscal_component/signing/xml_signer.h"
 #include "sefaz_simulator/checks/substitution_check.h"
 #include "sefaz_simulator/messages/message_fields.h"
@@ -206,6 +207,26 @@ TEST_F(FiscalEventsTest, ACancellationBySubstitutionNeedsItsConditions) {
     const Event late = pair(220, {});
     now += 169 * 3600;
     EXPECT_EQ(eventStatus(late), "501");
+}
+
+// What the fiscal component writes and signs is what this authority registers.
+TEST_F(FiscalEventsTest, TheComponentsOwnRequestsAreAccepted) {
+    const auto [key, nProt] = authorised(Sale{});
+    const fiscal::EventIssuer issuer{.uf = "MT", .tpAmb = 2, .cnpj = kEmitter, .verAplic = "TESTE 1.0"};
+    const std::string reason = "Venda cancelada a pedido do cliente";
+    const fiscal::UnsignedRequest evento = fiscal::eventoRequest(
+        {.accessKey = key, .nProt = nProt, .xJust = reason, .dhEvento = authority().dateTime(now)}, issuer);
+    const std::string message =
+        fiscal::envEventoMessage(fiscal::signElementText(evento.xml, "evento", "infEvento", *maker.signer()), 1);
+    XmlDocument answer = call(Service::EventReception, envelope(Service::EventReception, message));
+    EXPECT_EQ(field(answer.get(), {"retEvento", "infEvento", "cStat"}), "135");
+
+    const int year = std::stoi(authority().dateTime(now).substr(2, 2));
+    const fiscal::UnsignedRequest voiding =
+        fiscal::inutNFeRequest({.fromNumber = 700, .toNumber = 702, .year = year, .xJust = reason}, issuer);
+    const std::string signedVoiding = fiscal::signElementText(voiding.xml, "inutNFe", "infInut", *maker.signer());
+    XmlDocument voided = call(Service::NumberVoiding, envelope(Service::NumberVoiding, signedVoiding));
+    EXPECT_EQ(field(voided.get(), {"infInut", "cStat"}), "102");
 }
 
 // The conditions compared on the two documents, one changed at a time.

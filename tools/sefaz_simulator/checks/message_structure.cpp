@@ -75,7 +75,7 @@ std::string eventProblem(xmlNode* evento) {
         {"verEvento", childText(info, "verEvento") == "1.00"},
         {"detEvento", detail != nullptr && attributeOf(detail, "versao") == "1.00"},
         {"descEvento", childText(detail, "descEvento") == description},
-        {"nProt", digitsBetween(childText(detail, "nProt"), 15, 15)},
+        {"nProt", digitsBetween(childText(detail, "nProt"), 15, 15) || digitsBetween(childText(detail, "nProt"), 17, 17)},
         {"xJust", justification(childText(detail, "xJust"))},
         {"Signature", signedLast(evento)},
     });
