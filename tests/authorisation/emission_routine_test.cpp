@@ -386,24 +386,69 @@ TEST_P(EmissionTest, EveryFaultEndsWithEachSaleAuthorisedOnceAndRecorded) {
     EXPECT_EQ(value("select count(*) as n from VendasConclu where fiscal = 'Sim'", "n"), std::to_string(code));
 }
 
-TEST_P(EmissionTest, AfterASwitchToContingencyAnEarlierNormalDocumentIsAskedForFirst) {
-    scenario("[call consult *]\nhttp = 503\n");  // authorised, but no consultation answers
-    sale("580-01");
-    sale("581-01");
-    ASSERT_EQ(tick(), std::nullopt);
-    ASSERT_TRUE(queued("580-01"));
-    // The shop switches to contingency. While the authority cannot say, the sales wait (a contingency
-    // document beside an authorised one would be a second NFC-e); once it answers, each is recorded
-    // with the document it authorised, and nothing is stored for the contingency sender.
-    monitor->ctx.settings.Contingency = "1";
-    monitor->ctx.retries = context::RetrySchedule{};
-    ASSERT_EQ(tick(), std::nullopt);
-    EXPECT_TRUE(queued("580-01"));
-    scenario("");
-    monitor->ctx.retries = context::RetrySchedule{};
-    ASSERT_EQ(tick(), std::nullopt);
-    EXPECT_FALSE(queued("580-01") || queued("581-01"));
-    EXPECT_EQ(value("select count(*) as n from nfce_gerada", "n") + "|" + number(), "2|3");
+// A normal document gets no answer and the authority goes away; the shop switches to contingency. The
+// customer gets a contingency document at once, under a new number; once the authority is back and the
+// sender has it authorised, the earlier document is cancelled by substitution when the authority had
+// authorised it, or its number is voided when it never arrived. Never two valid NFC-e, never none.
+TEST_P(EmissionTest, AfterASwitchToContingencyTheSaleGoesOnAndItsEarlierDocumentIsSettledLater) {
+    for (const bool arrived : {true, false}) {
+        SCOPED_TRACE(arrived ? "the first document was authorised" : "the first document never arrived");
+        const std::string code = arrived ? "580-01" : "581-01";
+        scenario(std::string("[call send *]\n") + (arrived ? "drop = after\n" : "drop\n") +
+                 "[call consult *]\nhttp = 503\n");
+        folder->setSetting("Contigencia", "0");
+        folder->setSetting("EnviadorDeContigencia", "0");
+        monitor->ctx.instanceLock.reset();
+        monitor = std::make_unique<TestMonitor>(*folder, *components);
+        monitor->clock.followRealTime();
+        startup::SubMain(monitor->ctx);
+        sale(code);
+        ASSERT_EQ(tick(), std::nullopt);
+        ASSERT_TRUE(queued(code));
+        const std::string first = value("select chave from quorvanti_attempts where cod_venda = '" + code +
+                                             "' and chave <> '' order by id desc", "chave");
+
+        // The point-of-sale program marks its queue rows for contingency.
+        folder->execute("UPDATE TabNCEAEnviar SET DataContigencia = '2026-03-05T14:00:00-04:00', "
+                        "caminhoXMLcontigencia = '1' WHERE codvenda = '" + code + "'");
+        folder->setSetting("Contigencia", "1");
+        monitor->ctx.settings.Contingency = "1";
+        monitor->ctx.settings.QueueSql = "Select * from TabNCEAEnviar where enviada = 'enviar'";
+        monitor->ctx.retries = context::RetrySchedule{};
+        ASSERT_EQ(tick(), std::nullopt);
+        const std::string second = monitor->ctx.emission.CurrentAccessKey;
+        ASSERT_EQ(second.size(), 44u);
+        EXPECT_EQ(second[34], '9');
+        EXPECT_NE(second.substr(25, 9), first.substr(25, 9)) << "a new number";
+        EXPECT_EQ(value("select estado from quorvanti_attempts where chave = '" + first + "'", "estado"), "superseded");
+
+        // The authority is back; the contingency sender has the stored document authorised, then settles
+        // the earlier one in its idle round.
+        scenario("");
+        folder->setSetting("Contigencia", "0");
+        folder->setSetting("EnviadorDeContigencia", "1");
+        monitor->ctx.instanceLock.reset();
+        auto sender = std::make_unique<TestMonitor>(*folder, *components);
+        sender->clock.followRealTime();
+        startup::SubMain(sender->ctx);
+        monitor::Timer1_Timer(sender->ctx, EmiteNFCeVenda);
+        ASSERT_FALSE(queued(code)) << ::testing::PrintToString(sender->messageTexts());
+        monitor::Timer1_Timer(sender->ctx, EmiteNFCeVenda);
+        const std::string files = folder->path() + "/nfe/arquivos/";
+        if (arrived) {
+            EXPECT_EQ(value("select estado from quorvanti_attempts where chave = '" + first + "'", "estado"), "substituted");
+            EXPECT_TRUE(std::filesystem::exists(files + "eventos/" + first + "-110112-1-procEventoNFe.xml"));
+        } else {
+            EXPECT_EQ(value("select estado from quorvanti_attempts where chave = '" + first + "'", "estado"), "abandoned");
+            EXPECT_EQ(value("select estado from quorvanti_voids where numero_ini = " +
+                                std::to_string(std::stoll(first.substr(25, 9))), "estado"),
+                      "voided");
+        }
+        // The sale is recorded once, with the contingency document.
+        EXPECT_EQ(value("select chave from nfce_gerada where cod_venda = '" + code + "'", "chave"), second);
+        EXPECT_EQ(value("select count(*) as n from nfce_gerada where cod_venda = '" + code + "'", "n"), "1");
+        sender->ctx.instanceLock.reset();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, EmissionTest, testing::bothBackends(), testing::backendName);

@@ -38,7 +38,8 @@ TEST(CheckSefazTest, OneLinePerServiceOkWhenTrustedAndNamingTheIssuerWhenNot) {
     EXPECT_EQ(trusted.status, 0) << trusted.output;
     EXPECT_THAT(messageLines(trusted.output, "[MT_2] "),
                 ElementsAre(line("NFeAutorizacao4", "OK"), line("NFeRetAutorizacao4", "OK"),
-                            line("NFeConsultaProtocolo4", "OK"), line("NFeStatusServico4", "OK \\(107 .*\\)")));
+                            line("NFeConsultaProtocolo4", "OK"), line("NFeStatusServico4", "OK \\(107 .*\\)"),
+                            line("NFeRecepcaoEvento4", "OK"), line("NFeInutilizacao4", "OK")));
     EXPECT_THAT(trusted.output, Not(HasSubstr(password.substr(0, password.find('\n')))));
 
     commandOutput("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj /CN=Outra "
@@ -47,7 +48,7 @@ TEST(CheckSefazTest, OneLinePerServiceOkWhenTrustedAndNamingTheIssuerWhenNot) {
     const MonitorRun untrusted = runMonitor(folder, {}, {.arguments = {"--check-sefaz"}});
     EXPECT_EQ(untrusted.status, 32) << untrusted.output;
     EXPECT_THAT(messageLines(untrusted.output, "[MT_2] "),
-                AllOf(SizeIs(4), Each(AllOf(line("NFe[A-Za-z]+4", "9003 .* não é confiável.*"),
+                AllOf(SizeIs(6), Each(AllOf(line("NFe[A-Za-z]+4", "9003 .* não é confiável.*"),
                                             HasSubstr("arquivo " + other),
                                             HasSubstr("emitido por CN=AC\u00A0QUORVANTI\u00A0TESTE"),
                                             HasSubstr("chave CA da seção [TLS] de nfe/webservices.ini")))));

@@ -104,7 +104,8 @@ void replaceScenario(const std::string& path, const std::string& rules) {
 
 std::string webServicesIni(int port, const std::string& ca, const std::string& timeoutMs) {
     std::string ini = "[MT_2]\r\n";
-    for (const char* service : {"NFeAutorizacao4", "NFeRetAutorizacao4", "NFeConsultaProtocolo4", "NFeStatusServico4"})
+    for (const char* service : {"NFeAutorizacao4", "NFeRetAutorizacao4", "NFeConsultaProtocolo4", "NFeStatusServico4",
+                                "NFeRecepcaoEvento4", "NFeInutilizacao4"})
         ini += std::string(service) + "=https://127.0.0.1:" + std::to_string(port) + "/nfcews/services/" + service +
                "\r\n";
     return ini + "[TLS]\r\nCA=" + ca + "\r\nTimeoutMs=" + timeoutMs + "\r\n";
