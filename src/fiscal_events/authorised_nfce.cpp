@@ -22,13 +22,6 @@ std::string fileText(const std::string& path) {
     return text.str();
 }
 
-// Characters of a UTF-8 text (the authority counts characters, not bytes).
-std::size_t characters(std::string_view text) {
-    std::size_t count = 0;
-    for (unsigned char c : text) count += (c & 0xC0) != 0x80;
-    return count;
-}
-
 }  // namespace
 
 std::string procNFePath(const context::AppContext& ctx, const std::string& key) {
@@ -69,7 +62,8 @@ std::string keyOfNumber(context::AppContext& ctx, long long number) {
 }
 
 std::string reasonProblem(const std::string& reason) {
-    const std::size_t length = characters(document::trimBlanks(reason));
+    // The authority counts characters, not bytes.
+    const std::size_t length = document::characterCount(document::trimBlanks(reason));
     if (length < 15) return "a justificativa tem " + std::to_string(length) + " caracteres; a SEFAZ exige de 15 a 255";
     if (length > 255) return "a justificativa tem " + std::to_string(length) + " caracteres; a SEFAZ aceita até 255";
     return "";

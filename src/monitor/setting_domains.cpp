@@ -44,6 +44,10 @@ constexpr Domain kDomains[] = {
          return length >= 15 && length <= 256 && document::fitToLayout(v) == v;
      },
      "deve ter de 15 a 256 caracteres, sem símbolos fora do alfabeto latino nem espaços repetidos"},
+    // Minutes after the authorisation within which the state takes a cancellation (at most a week).
+    {"PrazoCancelamentoMinutos",
+     [](std::string_view v) { return digitsBetween(v, 1, 5) && std::stoi(std::string(v)) >= 1 && std::stoi(std::string(v)) <= 10080; },
+     "deve ser o prazo de cancelamento do estado em minutos, de 1 a 10080 (padrão 30)"},
     // The shop's offset from UTC: every date-time of the documents is written in it.
     {"FUSO",
      [](std::string_view v) {

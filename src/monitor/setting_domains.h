@@ -17,7 +17,7 @@ namespace quorvanti::monitor {
 // domain here. Domains: "ambienteNFCE" 1 or 2; "IDtoken" 1 to 6 digits, not zero; "serie" 0 to 999;
 // "NTerminal" 1 to 3 digits; "LimiteNfce" a positive amount in the Brazilian form ("9999,00");
 // "JustificaContigencia" 15 to 256 characters that the layout carries as written; "FUSO" an offset in
-// whole hours from "-11:00" to "+12:00", such as "-04:00".
+// whole hours from "-11:00" to "+12:00", such as "-04:00"; "PrazoCancelamentoMinutos" 1 to 10080.
 std::string settingDomainProblem(std::string_view key, std::string_view value);
 
 // The problems of every such setting in the settings file, one text each.
