@@ -129,7 +129,11 @@ ConsultationResult RecordingComponent::consultationResult() const {
 }
 
 bool RecordingComponent::sendEvent(const EventArgs& args) { return record("sendEvent", args); }
-bool RecordingComponent::voidNumbers(const VoidingArgs& args) { return record("voidNumbers", args); }
+bool RecordingComponent::voidNumbers(const VoidingArgs& args) {
+    const bool status = record("voidNumbers", args);
+    if (state_->script.voidingFor) state_->script.voiding = state_->script.voidingFor(args);
+    return status;
+}
 
 EventResult RecordingComponent::eventResult() const {
     record("eventResult", {});

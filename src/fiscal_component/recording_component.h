@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -43,6 +44,8 @@ struct RecordingScript {
     ConsultationResult consultation;
     EventResult event;
     VoidingResult voiding;
+    // When set, answers each voiding by its range instead of `voiding` (a range refused for one number).
+    std::function<VoidingResult(const VoidingArgs&)> voidingFor;
     std::map<std::string, std::string> failures;         // operation -> ComponentError description
     std::map<std::string, bool> statuses;                // operation -> status answered (default true)
 };
