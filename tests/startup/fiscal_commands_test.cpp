@@ -1,6 +1,8 @@
-// `quorvanti --cancel`, `--void` and `--gaps` with the real executables: two sales authorised by the local
+// `quorvanti --cancel`, `--void` and `--gaps` with the real executables: three sales authorised by the local
 // SEFAZ, then cancelled, cancelled again, cancelled elsewhere, cancelled past the window, cancelled with
-// the answer lost; numbers voided by hand, one of them in use.
+// the answer lost or the process killed; numbers voided by hand, one of them in use.
+#include <signal.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -51,11 +53,12 @@ protected:
 TEST_F(FiscalCommandsTest, CancellationIsRegisteredOnceWhateverHappensToItsAnswers) {
     writeFile(folder.path() + "/../cenario.txt", "");
     startAuthority();
-    queueSalesWithItems(folder, 2);
+    queueSalesWithItems(folder, 3);
     const MonitorRun sold = run({"--once"});
     ASSERT_EQ(sold.status, 0) << lastLines(sold.output);
     const std::string first = value("select chave from nfce_gerada where numeronfce = '1'", "chave");
     const std::string second = value("select chave from nfce_gerada where numeronfce = '2'", "chave");
+    const std::string third = value("select chave from nfce_gerada where numeronfce = '3'", "chave");
     ASSERT_EQ(first.size(), 44u);
     const std::string reason = "Cliente desistiu da compra no caixa";
 
@@ -90,7 +93,22 @@ TEST_F(FiscalCommandsTest, CancellationIsRegisteredOnceWhateverHappensToItsAnswe
     EXPECT_EQ(asked.status, 0) << asked.output;
     EXPECT_EQ(cancelled(second), "sim");
     EXPECT_EQ(eventsAtTheAuthority(), 2u);
-    EXPECT_EQ(value("select count(*) as n from quorvanti_events where estado = 'registered'", "n"), "2");
+
+    // Killed (a power cut) once the authority has registered the event and before its answer arrives.
+    scenario("[call evento *]\ndelay = 3000\n");
+    const MonitorRun killed = runMonitor(
+        folder,
+        [&](MonitorRun& r, const std::string&) {
+            if (!r.stopped && eventsAtTheAuthority() == 3) r.signal(SIGKILL);
+        },
+        {.arguments = {"--cancel", third, "--reason", reason}, .timeScale = "0.02", .limit = std::chrono::seconds(60)});
+    EXPECT_TRUE(killed.stopped) << killed.output;
+    EXPECT_EQ(cancelled(third), "nao");
+    scenario("");
+    EXPECT_EQ(run({"--cancel", third, "--reason", reason}).status, 0);
+    EXPECT_EQ(cancelled(third), "sim");
+    EXPECT_EQ(eventsAtTheAuthority(), 3u);
+    EXPECT_EQ(value("select count(*) as n from quorvanti_events where estado = 'registered'", "n"), "3");
 }
 
 TEST_F(FiscalCommandsTest, PastTheWindowTheShopIsToldWhatToDoAndNumbersAreVoidedByHand) {
