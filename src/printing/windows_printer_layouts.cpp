@@ -1,10 +1,12 @@
 #include "printing/windows_printer_layouts.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "context/shop_clock.h"
 #include "document/text/text_helpers.h"
@@ -18,8 +20,12 @@ namespace {
 
 constexpr const char* kCrLf = "\r\n";
 const std::string kDashes40(40, '-');
+// The A4 page's margins, twips: texts start 500 from the left edge and end 500 before the right one;
+// each sheet starts 300 from the top, and nothing is drawn in the last 500.
+constexpr double kPageMargin = 500;
+constexpr double kPageTop = 300;
+constexpr double kRuleInset = 120;  // a rule's ends, from the page's edges
 
-// Print of a text that holds line breaks: one printed line per line of the text.
 // The byte after the UTF-8 character at `at`.
 std::size_t nextCharacter(const std::string& text, std::size_t at) {
     ++at;
@@ -27,11 +33,11 @@ std::size_t nextCharacter(const std::string& text, std::size_t at) {
     return at;
 }
 
-// Prints `text` on as many lines as it needs to stay inside the printable width: broken at the last
-// blank that fits, or inside a word longer than the line (an address). Wrapped rather than cut with
-// "…": the consultation address and the contingency line must be read whole.
-void printFitted(devices::PrinterObject& printer, std::string text) {
-    const double width = printer.ScaleWidth();
+// `text` broken into lines no wider than `width` twips in the printer's current font: at the last blank
+// that fits, or inside a word longer than the line (an address, a product code). Wrapped rather than
+// cut with "…": addresses, product names and the contingency line must be read whole.
+std::vector<std::string> fittedLines(const devices::PrinterObject& printer, std::string text, double width) {
+    std::vector<std::string> lines;
     while (printer.TextWidth(text) > width) {
         std::size_t fits = nextCharacter(text, 0);
         for (std::size_t at = nextCharacter(text, fits); at <= text.size() && printer.TextWidth(text.substr(0, at)) <= width;
@@ -39,10 +45,16 @@ void printFitted(devices::PrinterObject& printer, std::string text) {
             fits = at;
         const std::size_t blank = text.rfind(' ', fits);
         const bool atBlank = blank != std::string::npos && blank > 0 && text.find_first_not_of(' ') < blank;
-        printer.Print(text.substr(0, atBlank ? blank : fits));
+        lines.push_back(text.substr(0, atBlank ? blank : fits));
         text.erase(0, atBlank ? blank + 1 : fits);
     }
-    printer.Print(text);
+    lines.push_back(text);
+    return lines;
+}
+
+// Prints `text` on as many lines as it needs to stay inside the printable width.
+void printFitted(devices::PrinterObject& printer, const std::string& text) {
+    for (const std::string& line : fittedLines(printer, text, printer.ScaleWidth())) printer.Print(line);
 }
 
 void printLines(devices::PrinterObject& printer, const std::string& text) {
@@ -108,16 +120,26 @@ std::string mediumDate(context::AppContext& ctx, std::string& time) {
 
 void ImprimeAlinhado(devices::PrinterObject& printer, const std::string& text, char alignment) {
     const double width = printer.ScaleWidth();
-    const double textWidth = printer.TextWidth(text);
-    if (alignment == 'C') printer.CurrentX = std::floor((width - textWidth) / 2);
-    else if (alignment == 'E') printer.CurrentX = 500;
-    else if (alignment == 'D') printer.CurrentX = width - textWidth - 500;
-    printer.Print(text);
+    // A text wider than the page between its margins goes on as many lines as it needs, each aligned;
+    // a centred one may use the page between the rules' ends.
+    const double room = width - 2 * (alignment == 'C' ? kRuleInset : kPageMargin);
+    for (const std::string& line : fittedLines(printer, text, room)) {
+        const double textWidth = printer.TextWidth(line);
+        if (alignment == 'C') printer.CurrentX = std::floor((width - textWidth) / 2);
+        else if (alignment == 'E') printer.CurrentX = kPageMargin;
+        else if (alignment == 'D') printer.CurrentX = width - textWidth - kPageMargin;
+        printer.Print(line);
+    }
 }
 
 void Regua(devices::PrinterObject& printer, double height) {
+    // A rule that would pass the bottom of the sheet goes at the top of the next.
+    if (printer.CurrentY + height > printer.ScaleHeight() - kPageMargin) {
+        printer.NewPage();
+        printer.CurrentY = kPageTop;
+    }
     const double y = printer.CurrentY;
-    printer.Line(120, y, printer.ScaleWidth() - 120, y + height, true);
+    printer.Line(kRuleInset, y, printer.ScaleWidth() - kRuleInset, y + height, true);
     printer.CurrentX = 0;
     printer.CurrentY = y + height;
 }
@@ -215,16 +237,24 @@ void ImprimeA4(context::AppContext& ctx, const std::string& xmlPath) {
     const double width = p.ScaleWidth();
 
     ctx.status("Cabeçalho");
-    p.CurrentY = 300;
+    p.CurrentY = kPageTop;
     p.FontName = "Arial Narrow";
-    const devices::Picture logo = logoPicture(platform::readSetting("Geral", "LOGONFCE", r.SettingsPath));
-    if (!logo.empty()) ImprimeFigura(p, logo, 500, 300, std::min(1.0, 1100 / logo.heightTwips));
     const double headerX = std::floor(width / 2) - 1500;
+    const devices::Picture logo = logoPicture(platform::readSetting("Geral", "LOGONFCE", r.SettingsPath));
+    double logoBottom = 0;
+    if (!logo.empty()) {
+        // At most 1100 twips high, and never as wide as the header beside it.
+        const double scale = std::min({1.0, 1100 / logo.heightTwips, (headerX - kPageMargin - 100) / logo.widthTwips});
+        ImprimeFigura(p, logo, kPageMargin, kPageTop, scale);
+        logoBottom = kPageTop + logo.heightTwips * scale;
+    }
     const auto header = [&](const std::string& text, double size, bool bold) {
         p.FontSize = size;
         p.FontBold = bold;
-        p.CurrentX = headerX;
-        p.Print(text);
+        for (const std::string& line : fittedLines(p, text, width - kPageMargin - headerX)) {
+            p.CurrentX = headerX;
+            p.Print(line);
+        }
     };
     header("Razão Social:", 6, false);
     header(r.TradeName, 12, true);
@@ -234,6 +264,7 @@ void ImprimeA4(context::AppContext& ctx, const std::string& xmlPath) {
     header(r.Street + ", " + r.District, 8, true);
     header(r.City + ", CEP: " + r.PostalCode + ", FONE: " + r.EmitterPhone, 8, true);
     p.FontBold = false;
+    p.CurrentY = std::max(p.CurrentY, logoBottom + 100);
     ImprimeAlinhado(p, "DANFE NFC-e NOTA FISCAL DO CONSUMIDOR ELETRONICA", 'C');
     p.FontName = "Courier New";
     p.FontSize = 8;
@@ -247,19 +278,48 @@ void ImprimeA4(context::AppContext& ctx, const std::string& xmlPath) {
     ImprimeAlinhado(p, portal + " - " + date + " - " + time, 'C');
     ctx.status("Fim Cabeçalho");
 
+    // The item table. Each value keeps to its column: one that does not fit (a long description, a
+    // 13-digit code) goes on as many lines as it needs inside the column, and the row is as tall as its
+    // tallest value. A row is never split over two sheets; a new sheet repeats the titles.
     static const double kColumns[] = {500, 1500, 6500, 7500, 8500, 9500, 10500};
     static const char* const kTitles[] = {"CODIGO_I", "DESCRITIVO", "QUT", "UN_M", "VL_UNT R$", "VL_DES R$", "VL_TOT R$"};
-    const auto row = [&](const std::string (&values)[7]) {
-        for (int c = 0; c < 7; ++c) {
-            p.CurrentX = kColumns[c];
-            p.Print(values[c], c == 6);
+    constexpr double kCellGap = 60;  // between a value and the next column's line
+    const auto columnEnd = [&](int c) { return c < 6 ? kColumns[c + 1] - kCellGap : width - kPageMargin; };
+    double tableTop = p.CurrentY;
+    int rowsOnSheet = 0;
+    const auto columnLines = [&] {
+        for (int c = 1; c < 7; ++c) p.Line(kColumns[c], tableTop, kColumns[c], p.CurrentY);
+    };
+    using Cells = std::array<std::vector<std::string>, 7>;
+    const auto cells = [&](const std::array<std::string, 7>& values) {
+        Cells lines;
+        for (int c = 0; c < 7; ++c) lines[c] = fittedLines(p, values[c], columnEnd(c) - kColumns[c]);
+        return lines;
+    };
+    const auto rowHeight = [](const Cells& lines) {
+        std::size_t height = 1;
+        for (const auto& cell : lines) height = std::max(height, cell.size());
+        return height;
+    };
+    const auto printRow = [&](const Cells& lines) {
+        for (std::size_t n = 0; n < rowHeight(lines); ++n) {
+            for (int c = 0; c < 7; ++c) {
+                if (n >= lines[c].size()) continue;
+                p.CurrentX = kColumns[c];
+                p.Print(lines[c][n], false);
+            }
+            p.CurrentX = 0;
+            p.CurrentY = p.CurrentY + p.TextHeight();
         }
     };
-    const double tableTop = p.CurrentY;
-    row({kTitles[0], kTitles[1], kTitles[2], kTitles[3], kTitles[4], kTitles[5], kTitles[6]});
-    Regua(p, 5);
-    p.CurrentY = p.CurrentY + 100;
-    p.FontName = "Courier New";
+    const auto titles = [&] {
+        tableTop = p.CurrentY;
+        printRow(cells({kTitles[0], kTitles[1], kTitles[2], kTitles[3], kTitles[4], kTitles[5], kTitles[6]}));
+        Regua(p, 5);
+        p.CurrentY = p.CurrentY + 100;
+        rowsOnSheet = 0;
+    };
+    titles();
     ctx.status("Path do arquivo");
     const std::string xml = joinedLines(xmlPath);
     const int count = static_cast<int>(std::nearbyint(r.ItemCount));
@@ -269,14 +329,32 @@ void ImprimeA4(context::AppContext& ctx, const std::string& xmlPath) {
             return tagInText(xml, section, "</det>", "<" + name + ">", "</" + name + ">");
         };
         // Amounts with two decimals; quantity and unit price shortened to their 9 places.
-        row({rightInColumn(tag("cProd"), 9), tag("xProd"), rightInColumn(fitDecimal(tag("qCom"), 9, 3), 9),
-             document::leftCharacters(tag("uCom"), 2), rightInColumn(fitDecimal(tag("vUnCom"), 9, 2), 9),
-             rightInColumn(formatNumber(xmlDecimal(tag("vDesc")), "##,#0.00"), 9),
-             rightInColumn(moneyText(ctx, tag("vProd")), 9)});
+        const Cells lines = cells({rightInColumn(tag("cProd"), 9), tag("xProd"), rightInColumn(fitDecimal(tag("qCom"), 9, 3), 9),
+                                   document::leftCharacters(tag("uCom"), 2), rightInColumn(fitDecimal(tag("vUnCom"), 9, 2), 9),
+                                   rightInColumn(formatNumber(xmlDecimal(tag("vDesc")), "##,#0.00"), 9),
+                                   rightInColumn(moneyText(ctx, tag("vProd")), 9)});
+        const double bottom = p.CurrentY + static_cast<double>(rowHeight(lines)) * p.TextHeight();
+        if (rowsOnSheet > 0 && bottom > p.ScaleHeight() - kPageMargin) {
+            columnLines();
+            p.NewPage();
+            p.CurrentY = kPageTop;
+            titles();
+        }
+        printRow(lines);
+        ++rowsOnSheet;
     }
-    for (double x : {1500.0, 6500.0, 7500.0, 8500.0, 9500.0, 10500.0}) p.Line(x, tableTop, x, p.CurrentY);
+    columnLines();
     ctx.status("impressao dos itens realizado");
 
+    // The footer is kept on one sheet: the QR code and its key are never parted, nor is anything drawn
+    // past the bottom. Its height: the QR picture and its margins, and at most 20 lines of 10 points.
+    p.FontSize = 10;
+    const double footer = 2400 + 20 * p.TextHeight();
+    p.FontSize = 8;
+    if (p.CurrentY + footer > p.ScaleHeight() - kPageMargin) {
+        p.NewPage();
+        p.CurrentY = kPageTop;
+    }
     Regua(p, 5);
     p.CurrentY = p.CurrentY + 100;
     ImprimeAlinhado(p,
@@ -302,7 +380,7 @@ void ImprimeA4(context::AppContext& ctx, const std::string& xmlPath) {
     ImprimeAlinhado(p, "NOME: " + consumerName(r), 'E');
     Regua(p, 5);
     const auto labelled = [&](const std::string& label, const std::string& value) {
-        p.CurrentX = 500;
+        p.CurrentX = kPageMargin;
         p.Print(label, false);
         ImprimeAlinhado(p, rightInColumn(value, 20), 'D');
     };
@@ -317,11 +395,11 @@ void ImprimeA4(context::AppContext& ctx, const std::string& xmlPath) {
     const double total = xmlDecimal(r.TotalValue);
     // The percentage shown is the one of the amount printed: the document's own when it carries vTotTrib.
     const double rate = r.TaxValue.empty() || total == 0 ? approximateTaxRate() : tax * 100 / total;
-    p.CurrentX = 500;
-    p.Print("Informação dos Tributos Tot Incidentes (Lei Federal 12.741/2012) - Fonte IBPT (Valor Aprox.) %" +
-            formatNumber(rate, "##,#0.00") + " R$:" + rightInColumn(formatNumber(tax, "##,#0.00"), 20));
-    p.CurrentX = 500;
-    p.Print("Inf Compl: " + r.ExtraInfo);
+    ImprimeAlinhado(p,
+                    "Informação dos Tributos Tot Incidentes (Lei Federal 12.741/2012) - Fonte IBPT (Valor Aprox.) %" +
+                        formatNumber(rate, "##,#0.00") + " R$:" + rightInColumn(formatNumber(tax, "##,#0.00"), 20),
+                    'E');
+    ImprimeAlinhado(p, "Inf Compl: " + r.ExtraInfo, 'E');
     Regua(p, 5);
     ImprimeAlinhado(p, "QUIRANTO SISTEMAS", 'D');
     p.EndDoc();

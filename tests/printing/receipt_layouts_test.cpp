@@ -7,6 +7,7 @@
 #include <regex>
 #include <sstream>
 
+#include "document/text/text_helpers.h"
 #include "printing/devices/printer_object.h"
 #include "printing/qr_image.h"
 #include "printing/thermal_layout.h"
@@ -64,12 +65,30 @@ protected:
         print(path, contingency);
         return family == "A4" || family == "VOX" ? run("pdftotext -layout " + pdf + " -") : printed(out);
     }
+    // The stored document with `count` copies of its first item, each named `name`.
+    std::string storeItems(int count, const std::string& name) {
+        const std::size_t from = xml().find("<det nItem=\"1\">"), to = xml().rfind("</det>") + 6;
+        const std::string first = testing::between(xml(), "<det nItem=\"1\">", "</det>");
+        const std::string named = std::regex_replace(first, std::regex("<xProd>[^<]*</xProd>"), "<xProd>" + name + "</xProd>");
+        std::string items;
+        for (int i = 1; i <= count; ++i) items += "<det nItem=\"" + std::to_string(i) + "\">" + named + "</det>";
+        return store(Consumer::Named, {{xml().substr(from, to - from), items}});
+    }
+    // A consultation address as long as any state's (and longer): its QR text needs a version-10 symbol.
+    static std::string longestAddress() {
+        return "https://www.sefaz.consultas-nfce-do-estado.fazenda." + std::string(48, 'x') + ".gov.br/nfce/qrcode";
+    }
+    // What quorvanti-receipt --check says of `pdf`, ending with its exit status.
+    static std::string layoutCheck(const std::string& pdf) {
+        return run(std::string(QUORVANTI_BINARY_DIR) + "/quorvanti-receipt --check " + pdf + "; echo status $?");
+    }
     // Renders `input` (ESC/POS bytes or a PDF) with the preview tool and answers what zbarimg reads.
     std::string decodedQr(const std::string& input) {
         const std::string png = folder.path() + "/preview.png";
+        run("rm -f " + folder.path() + "/preview*.png");
         const bool pdf = input.size() > 4 && input.substr(input.size() - 4) == ".pdf";
         run(QUORVANTI_BINARY_DIR "/quorvanti-receipt " + input + " " + png);
-        return run("zbarimg -q --raw " + (pdf ? folder.path() + "/preview-1.png" : png));
+        return run("zbarimg -q --raw " + (pdf ? folder.path() + "/preview-*.png" : png));
     }
 };
 
@@ -305,14 +324,13 @@ TEST_F(LayoutTest, VoxPageKeepsEveryDrawingInsideThePaperAndApart) {
     devices::Printer().setDefaultPrinter("file:" + pdf);
     const std::string longName(120, 'N');
     const std::string path = store(Consumer::Named, {{"PAO FRANCES", longName}});
-    const std::string address = "https://www.sefaz.consultas-nfce-do-estado.fazenda." + std::string(48, 'x') + ".gov.br/nfce/qrcode";
+    const std::string address = longestAddress();
     const std::string qr = address + "?p=" + key() + "|2|1|1|3A5F0C2B9D8E7F6A5B4C3D2E1F0A9B8C7D6E5F4A";
     ASSERT_GT(qr.size(), 180u) << "past version 9 at level M";
     ASSERT_LE(qr.size(), 213u) << "within version 10 at level M";
     folder.setSetting("EnderecoConsultaNFCe", address);
     ImprimeNFCe(ctx(), "0", "000123-01", "1234", path, key(), qr, "1");
-    const std::string tool = std::string(QUORVANTI_BINARY_DIR) + "/quorvanti-receipt --check " + pdf;
-    const std::string check = run(tool + "; echo status $?");
+    const std::string check = layoutCheck(pdf);
     EXPECT_THAT(check, ::testing::EndsWith("status 0\n")) << check;
     EXPECT_THAT(check, ::testing::HasSubstr("\npicture ")) << check;
     EXPECT_EQ(decodedQr(pdf), qr + "\n");
@@ -339,6 +357,32 @@ TEST_F(LayoutTest, A4PageOnTheNamedPrinter) {
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
     EXPECT_EQ(decodedQr(pdf), qrText() + "\n");
     EXPECT_TRUE(monitor.captioned("impressao dos itens realizado"));
+}
+
+// The A4 pages as a viewer reads them back, with 60 items of 120-character accented names and the
+// longest consultation address: nothing past the page's width or bottom, no text over another (each name
+// wraps inside the description column, the other columns keep their places), every name printed to its
+// last word, and the address under its title.
+TEST_F(LayoutTest, A4PagesKeepEveryDrawingInsideThePaperAndApart) {
+    const std::string pdf = folder.path() + "/a4.pdf";
+    usePrinter("file:" + pdf);
+    const std::string name = "AÇÚCAR CRISTAL ORGÂNICO PÃO DE QUEIJO MINEIRO CAFÉ TORRADO E MOÍDO EXTRAFORTE FEIJÃO "
+                             "CARIOCA TIPO 1 LIMÃO AVEIA XX FINAL";
+    ASSERT_EQ(document::characterCount(name), 120u);
+    const std::string path = storeItems(60, name);
+    const std::string qr = longestAddress() + "?p=" + key() + "|2|1|1|3A5F0C2B9D8E7F6A5B4C3D2E1F0A9B8C7D6E5F4A";
+    folder.setSetting("EnderecoConsultaNFCe", longestAddress());
+    ImprimeNFCe(ctx(), "0", "000123-01", "1234", path, key(), qr, "0");
+    const std::string check = layoutCheck(pdf);
+    EXPECT_THAT(check, ::testing::EndsWith("status 0\n")) << check;
+    EXPECT_THAT(check, ::testing::HasSubstr("\npicture ")) << check;
+    const std::string text = run("pdftotext " + pdf + " -");
+    std::size_t finals = 0;
+    for (std::size_t at = text.find(" FINAL"); at != std::string::npos; at = text.find(" FINAL", at + 1)) ++finals;
+    EXPECT_EQ(finals, 60u) << text;
+    EXPECT_THAT(text, ::testing::HasSubstr("Consulte pela Chave de Acesso em:\n" + longestAddress() + "\n")) << text;
+    EXPECT_EQ(text.find("Procotolo"), std::string::npos);
+    EXPECT_EQ(decodedQr(pdf), qr + "\n");
 }
 
 // A QR code that cannot be made fails its receipt in every family: nothing reaches the printer, the

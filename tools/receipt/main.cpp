@@ -33,8 +33,8 @@ void usage(std::ostream& out) {
            "                or a PDF of the printer object (INPUT ending in .pdf), each page drawn at\n"
            "                150 dpi into OUTPUT-1.png, OUTPUT-2.png, ... (OUTPUT without its .png).\n"
            "  --check       lists every picture and text line drawn on the PDF's pages, then what passes\n"
-           "                the page's width or lies over another (a picture over a text line or a\n"
-           "                picture); exit status 3 when anything does.\n"
+           "                the page's width or bottom or lies over another (a picture over a text line\n"
+           "                or a picture, characters over characters); exit status 3 when anything does.\n"
            "  --help        this text.\n"
            "\n"
            "Bytes the reader does not understand are listed on standard error; the picture is made anyway.\n"
@@ -43,7 +43,7 @@ void usage(std::ostream& out) {
            "  0  the picture(s) were written\n"
            "  1  INPUT could not be read (or is not a readable PDF), or OUTPUT could not be written\n"
            "  2  wrong usage\n"
-           "  3  --check found a drawing past the width or over another\n";
+           "  3  --check found a drawing past the page or over another\n";
 }
 
 // Cairo's and fontconfig's caches released at exit, so a leak checker sees only real leaks.

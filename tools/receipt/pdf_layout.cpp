@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <stdexcept>
 
 namespace quorvanti::receipt {
@@ -41,6 +42,7 @@ void addTextLines(PopplerPage* page, DrawnPage& out) {
             line.text.append(at, static_cast<std::size_t>(g_utf8_next_char(at) - at));
             if (g_unichar_isspace(c)) continue;
             const PopplerRectangle& r = rects[index];
+            out.glyphs.push_back({{r.x1, r.y1, r.x2, r.y2, false, std::string(at, static_cast<std::size_t>(g_utf8_next_char(at) - at))}, out.boxes.size()});
             if (!open) line.x0 = r.x1, line.y0 = r.y1, line.x1 = r.x2, line.y1 = r.y2;
             line.x0 = std::min(line.x0, r.x1), line.y0 = std::min(line.y0, r.y1);
             line.x1 = std::max(line.x1, r.x2), line.y1 = std::max(line.y1, r.y2);
@@ -95,9 +97,25 @@ std::vector<std::string> layoutProblems(const std::vector<DrawnPage>& pages) {
             const DrawnBox& box = page.boxes[i];
             if (box.x0 < -kTolerance || box.x1 > page.width + kTolerance)
                 problems.push_back(where + name(box) + " passes the page's width");
+            if (box.y0 < -kTolerance || box.y1 > page.height + kTolerance)
+                problems.push_back(where + name(box) + " passes the page's bottom");
             for (std::size_t j = i + 1; j < page.boxes.size(); ++j) {
                 if ((box.picture || page.boxes[j].picture) && overlaps(box, page.boxes[j]))
                     problems.push_back(where + name(box) + " overlaps " + name(page.boxes[j]));
+            }
+        }
+        // Characters over characters: glyphs sorted by their left edge, each compared with those that
+        // start before it ends. Told once per pair of lines.
+        std::vector<std::pair<DrawnBox, std::size_t>> glyphs = page.glyphs;
+        std::sort(glyphs.begin(), glyphs.end(), [](const auto& a, const auto& b) { return a.first.x0 < b.first.x0; });
+        std::set<std::pair<std::size_t, std::size_t>> told;
+        for (std::size_t i = 0; i < glyphs.size(); ++i) {
+            for (std::size_t j = i + 1; j < glyphs.size() && glyphs[j].first.x0 < glyphs[i].first.x1 - kTolerance; ++j) {
+                if (!overlaps(glyphs[i].first, glyphs[j].first)) continue;
+                const auto lines = std::minmax(glyphs[i].second, glyphs[j].second);
+                if (told.insert(lines).second)
+                    problems.push_back(where + name(page.boxes[lines.first]) + " is drawn over " +
+                                       (lines.first == lines.second ? "itself" : name(page.boxes[lines.second])));
             }
         }
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvanti::receipt {
@@ -16,13 +17,15 @@ struct DrawnBox {
 struct DrawnPage {
     double width = 0, height = 0;
     std::vector<DrawnBox> boxes;
+    // Each visible character's box (its text the character), with the index in `boxes` of its line.
+    std::vector<std::pair<DrawnBox, std::size_t>> glyphs;
 };
 
 // Every page of `pdfPath`; raises std::runtime_error naming the file when it is not a readable PDF.
 std::vector<DrawnPage> drawnPages(const std::string& pdfPath);
 
-// What is wrong with the pages, one text each: a box past the page's width, a picture over a text
-// line or another picture. Empty when nothing is.
+// What is wrong with the pages, one text each: a box past the page's width or bottom, a picture over a
+// text line or another picture, a text line's characters drawn over another's. Empty when nothing is.
 std::vector<std::string> layoutProblems(const std::vector<DrawnPage>& pages);
 
 }  // namespace quorvanti::receipt

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <variant>
 #include <vector>
 
@@ -280,6 +281,17 @@ void PrinterObject::setPaper(Paper paper) { paper_ = paper; }
 double PrinterObject::ScaleWidth() const {
     const Paper paper = surface_->pages.empty() ? paper_ : surface_->pagePaper;
     return paper == Paper::A4 ? kA4Width : kRollWidth;
+}
+
+double PrinterObject::ScaleHeight() const {
+    const Paper paper = surface_->pages.empty() ? paper_ : surface_->pagePaper;
+    return paper == Paper::A4 ? kA4Height : std::numeric_limits<double>::infinity();
+}
+
+void PrinterObject::NewPage() {
+    if (!surface_->pages.empty() && !surface_->pages.back().items.empty()) surface_->pages.emplace_back();
+    CurrentX = 0;
+    CurrentY = 0;
 }
 
 void PrinterObject::Print(const std::string& text, bool endLine) {

@@ -46,6 +46,11 @@ public:
     void setPaper(Paper paper);
     // The printable width of the page in twips.
     double ScaleWidth() const;
+    // The height of an A4 sheet in twips; a roll has no end (infinity).
+    double ScaleHeight() const;
+    // Ends the sheet being drawn: what is drawn next goes on a new one (CurrentX and CurrentY 0). Does
+    // nothing before anything is drawn, so no blank sheet is ever sent.
+    void NewPage();
     // Prints `text` at CurrentX, CurrentY (the top of the line). With `endLine` the position moves to
     // the start of the next line (CurrentX 0, CurrentY + the line's height); without it CurrentX moves
     // past the text. Line breaks inside `text` start new lines; on A4 a line that would pass the
