@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "platform/host_name.h"
+#include "platform/ui/panel_server.h"
 #include "platform/ui/web_frontend.h"
 
 namespace quorvanti::platform {
@@ -31,9 +32,10 @@ constexpr const char* kPage =
 #include "platform/ui/web_page.inc"
     ;
 
-// Streams of events open at once; each holds a server thread.
+// Streams of events open at once; each holds a server worker for its life.
 constexpr int kMostStreams = 6;
-constexpr std::size_t kServerThreads = 12;
+// Workers left for the other requests however many streams are open.
+constexpr std::size_t kRequestWorkers = 4;
 constexpr std::size_t kLongestName = 64;
 constexpr std::size_t kLongestText = 512;
 // Inputs waiting for the monitor thread (it takes them as fast as an operator types).
@@ -312,7 +314,6 @@ void WebFrontend::streamEvents(const httplib::Request&, httplib::Response& respo
 void WebFrontend::installRoutes() {
     auto& server = *server_;
     server.set_payload_max_length(kPanelMaxBody);
-    server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
     server.set_default_headers({{"X-Content-Type-Options", "nosniff"},
                                 {"Referrer-Policy", "no-referrer"},
                                 {"X-Frame-Options", "DENY"}});
@@ -391,13 +392,16 @@ std::string WebFrontend::start(const PanelListen& listen, const std::string& tok
     else if (tls_ && !isLoopbackHost(listenKey)) urlHost = hostName();
     acceptedHosts_ = {hostKey(urlHost), anyAddress_ ? hostKey(hostName()) : listenKey};
     for (const auto& name : listen.names) acceptedHosts_.push_back(hostKey(name));
-    if (tls_) {
-        server_ = std::make_unique<httplib::SSLServer>(listen.tlsCertificate.c_str(), listen.tlsKey.c_str());
-        if (!server_->is_valid())
-            throw std::runtime_error("certificado ou chave TLS do painel ilegível: " + listen.tlsCertificate);
-    } else {
-        server_ = std::make_unique<httplib::Server>();
+    PanelServerLimits limits;
+    limits.workers = kMostStreams + kRequestWorkers;
+    auto server = tls_ ? std::make_unique<PanelServer>(limits, listen.tlsCertificate, listen.tlsKey)
+                       : std::make_unique<PanelServer>(limits);
+    if (!server->is_valid()) {
+        if (tls_) throw std::runtime_error("certificado ou chave TLS do painel ilegível: " + listen.tlsCertificate);
+        throw std::runtime_error("o painel não pode esperar conexões: sem descritores livres");
     }
+    PanelServer& panel = *server;
+    server_ = std::move(server);
     installRoutes();
     // The library's default adds SO_REUSEPORT, which lets a second monitor listen on the same port and
     // take half of the page's requests; SO_REUSEADDR alone still allows a quick restart, never a sharer.
@@ -406,11 +410,7 @@ std::string WebFrontend::start(const PanelListen& listen, const std::string& tok
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
     errno = 0;
-    if (listen.port == 0) {
-        port_ = server_->bind_to_any_port(listen.host);
-    } else {
-        port_ = server_->bind_to_port(listen.host, listen.port) ? listen.port : -1;
-    }
+    port_ = panel.bind(listen.host, listen.port);
     if (port_ <= 0) {
         const int cause = errno;
         server_.reset();
@@ -420,13 +420,12 @@ std::string WebFrontend::start(const PanelListen& listen, const std::string& tok
                                     ": o endereço já está em uso (outro monitor ou outro programa escuta nele)");
         throw std::runtime_error("o painel não pode escutar em " + address);
     }
-    serverThread_ = std::thread([this] {
-        server_->listen_after_bind();
+    // Listening already: connections made before the loop runs wait in the backlog, and a stop that comes
+    // first makes serve() return at once.
+    serverThread_ = std::thread([&panel, this] {
+        panel.serve();
         listenEnded_ = true;
     });
-    // stop() only reaches a server that is already running: wait for it, so that an early stop cannot
-    // leave the thread listening for ever.
-    while (!server_->is_running() && !listenEnded_) std::this_thread::yield();
     const std::string key = hostKey(urlHost);
     const std::string host = key.find(':') != std::string::npos ? "[" + key + "]" : key;
     return std::string(tls_ ? "https" : "http") + "://" + host + ":" + std::to_string(port_) + "/";
@@ -439,7 +438,8 @@ void WebFrontend::stop() {
         stateChanged_.notify_all();
         inputArrived_.notify_all();
     }
-    if (server_) server_->stop();
+    // Streams end on stopping_ above; serve() waits for them.
+    if (server_) static_cast<PanelServer&>(*server_).halt();
     if (serverThread_.joinable()) serverThread_.join();
     server_.reset();
 }
