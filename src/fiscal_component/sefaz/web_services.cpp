@@ -205,6 +205,24 @@ TransportFailure missingStatus(WebService service, std::string_view messageName)
     return failure;
 }
 
+// The status (cStat, xMotivo) of an answer's message, or of its child `inner`, into `result`; false, with
+// `result` the failure, when the call brought no message or the message no status.
+template <typename Result>
+bool readStatus(const SoapOutcome& outcome, WebService service, std::string_view messageName, Result& result,
+                const char* inner = nullptr) {
+    if (outcome.reading.failure) {
+        result = failed<Result>(outcome.reading.failure);
+        return false;
+    }
+    xmlNode* status = inner ? child(outcome.reading.message, inner) : outcome.reading.message;
+    if (!statusCode(status, result.cStat)) {
+        result = failed<Result>(missingStatus(service, messageName));
+        return false;
+    }
+    result.xMotivo = childText(status, "xMotivo");
+    return true;
+}
+
 }  // namespace
 
 std::string_view rootElementText(std::string_view xml) {
@@ -366,12 +384,9 @@ SendResult WebServices::sendDocument(std::string_view signedNfe, const SendArgs&
     lastSends_.erase(key);
     const SoapOutcome outcome = call(WebService::Authorisation, std::move(message), "retEnviNFe");
     keepAnswer(key + "-ret-envi.xml", outcome.body);
-    if (outcome.reading.failure) return failed<SendResult>(outcome.reading.failure);
-
-    xmlNode* answer = outcome.reading.message;
     SendResult result;
-    if (!statusCode(answer, result.cStat)) return failed<SendResult>(missingStatus(WebService::Authorisation, "retEnviNFe"));
-    result.xMotivo = childText(answer, "xMotivo");
+    if (!readStatus(outcome, WebService::Authorisation, "retEnviNFe", result)) return result;
+    xmlNode* answer = outcome.reading.message;
     result.dhRecbto = childText(answer, "dhRecbto");
     if (xmlNode* protNFe = child(answer, "protNFe")) {
         const Protocol protocol = protocolOf(protNFe);
@@ -418,12 +433,9 @@ ConsultationResult WebServices::consultReceipt(const std::string& key, const std
     const SoapOutcome outcome =
         call(WebService::ReceiptConsultation, consReciNFeMessage(settings_.tpAmb, receipt), "retConsReciNFe");
     keepAnswer(key + "-ret-cons-reci.xml", outcome.body);
-    if (outcome.reading.failure) return failed<ConsultationResult>(outcome.reading.failure);
-    xmlNode* answer = outcome.reading.message;
     ConsultationResult result;
-    if (!statusCode(answer, result.cStat))
-        return failed<ConsultationResult>(missingStatus(WebService::ReceiptConsultation, "retConsReciNFe"));
-    result.xMotivo = childText(answer, "xMotivo");
+    if (!readStatus(outcome, WebService::ReceiptConsultation, "retConsReciNFe", result)) return result;
+    xmlNode* answer = outcome.reading.message;
     if (xmlNode* protNFe = protocolFor(answer, key)) {
         const Protocol protocol = protocolOf(protNFe);
         if (protocol.cStat == kSameKeyAgain) {
@@ -444,12 +456,9 @@ ConsultationResult WebServices::consultProtocol(const std::string& key) {
     const SoapOutcome outcome =
         call(WebService::ProtocolConsultation, consSitNFeMessage(settings_.tpAmb, key), "retConsSitNFe");
     keepAnswer(key + "-ret-cons-sit.xml", outcome.body);
-    if (outcome.reading.failure) return failed<ConsultationResult>(outcome.reading.failure);
-    xmlNode* answer = outcome.reading.message;
     ConsultationResult result;
-    if (!statusCode(answer, result.cStat))
-        return failed<ConsultationResult>(missingStatus(WebService::ProtocolConsultation, "retConsSitNFe"));
-    result.xMotivo = childText(answer, "xMotivo");
+    if (!readStatus(outcome, WebService::ProtocolConsultation, "retConsSitNFe", result)) return result;
+    xmlNode* answer = outcome.reading.message;
     if (xmlNode* protNFe = child(answer, "protNFe")) {
         const std::string protocolOfKey = protocolKey(protNFe);
         if (protocolOfKey.empty() || protocolOfKey == key) {
@@ -538,12 +547,9 @@ EventResult WebServices::sendEvent(std::string_view signedEvento, std::int64_t i
     const std::string stem = eventFileStem(key, tpEvento, nSeqEvento);
     const SoapOutcome outcome = call(WebService::EventReception, std::move(message), "retEnvEvento");
     keepAnswer(stem + "-ret-env-evento.xml", outcome.body);
-    if (outcome.reading.failure) return failed<EventResult>(outcome.reading.failure);
-    xmlNode* answer = outcome.reading.message;
     EventResult result;
-    if (!statusCode(answer, result.cStat))
-        return failed<EventResult>(missingStatus(WebService::EventReception, "retEnvEvento"));
-    result.xMotivo = childText(answer, "xMotivo");
+    if (!readStatus(outcome, WebService::EventReception, "retEnvEvento", result)) return result;
+    xmlNode* answer = outcome.reading.message;
     xmlNode* retEvento = eventAnswerFor(answer, key, tpEvento, nSeqEvento);
     if (retEvento == nullptr) return result;
     xmlNode* registration = child(retEvento, "infEvento");
@@ -578,12 +584,10 @@ VoidingResult WebServices::voidNumbers(std::string_view signedInutNFe) {
 
     const SoapOutcome outcome = call(WebService::Voiding, std::string(inutNFe), "retInutNFe");
     keepAnswer(stem + "-ret-inut.xml", outcome.body);
-    if (outcome.reading.failure) return failed<VoidingResult>(outcome.reading.failure);
+    VoidingResult result;
+    if (!readStatus(outcome, WebService::Voiding, "retInutNFe", result, "infInut")) return result;
     xmlNode* answer = outcome.reading.message;
     xmlNode* info = child(answer, "infInut");
-    VoidingResult result;
-    if (!statusCode(info, result.cStat)) return failed<VoidingResult>(missingStatus(WebService::Voiding, "retInutNFe"));
-    result.xMotivo = childText(info, "xMotivo");
     result.nProt = childText(info, "nProt");
     result.dhRecbto = childText(info, "dhRecbto");
     if (result.cStat != 102 && result.cStat != 563) return result;
@@ -609,11 +613,8 @@ ServiceStatusResult WebServices::serviceStatus() {
     const SoapOutcome outcome =
         call(WebService::ServiceStatus, consStatServMessage(settings_.tpAmb, cUF), "retConsStatServ");
     keepAnswer(cUF + "-" + timestamp() + "-ret-sta.xml", outcome.body);
-    if (outcome.reading.failure) return failed<ServiceStatusResult>(outcome.reading.failure);
     ServiceStatusResult result;
-    if (!statusCode(outcome.reading.message, result.cStat))
-        return failed<ServiceStatusResult>(missingStatus(WebService::ServiceStatus, "retConsStatServ"));
-    result.xMotivo = childText(outcome.reading.message, "xMotivo");
+    readStatus(outcome, WebService::ServiceStatus, "retConsStatServ", result);
     return result;
 }
 
