@@ -1,10 +1,13 @@
 #include "monitor/operator_panel.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
 #include "authorisation/outcome_texts.h"
+#include "context/shop_clock.h"
+#include "fiscal_events/authorised_nfce.h"
 #include "monitor/main_window.h"
 #include "monitor/stored_receipt.h"
 #include "platform/file_access.h"
@@ -55,6 +58,34 @@ std::string checkJson(const windows::CheckBox& box) {
 
 std::string noCheck(const std::string&) { return ""; }
 
+// An NFC-e number (up to the layout's 9 digits) or an access key.
+bool plausibleLookup(const std::string& query) {
+    const bool digits = !query.empty() && query.find_first_not_of("0123456789") == std::string::npos;
+    return digits && (query.size() <= 9 || authorisation::isAccessKey(query));
+}
+
+// The exit statuses the monitor itself ends with, in the operator's words (as the README's table).
+const char* exitMeaning(int status) {
+    switch (status) {
+        case 0: return "encerrado normalmente";
+        case 4: return "configurações obrigatórias ausentes ou fora do domínio: corrija-as no editor de parâmetros";
+        case 10: return "CNPJ do emitente inválido";
+        case 11: return "UF do emitente inválida";
+        case 12: return "código da UF do emitente inválido";
+        case 13: return "o banco de dados MySQL/MariaDB não respondeu por 10 minutos";
+        case 14: return "erro na inicialização";
+        case 20: return "o programa de vendas pediu contingência: o modo foi gravado";
+        case 21: return "config.token vazio";
+        case 23: return "a SEFAZ diz que o emitente não está habilitado";
+        case 24: return "data e hora de emissão à frente do relógio da SEFAZ";
+        case 25: return "ambiente informado diverge do da SEFAZ";
+        case 26: return "data e hora de emissão atrasadas";
+        case 28: return "o operador escolheu não esperar pela SEFAZ";
+        case 70: return "erro em tempo de execução não tratado";
+        default: return "veja a tabela de status de saída no README";
+    }
+}
+
 }  // namespace
 
 PanelToken panelToken(const std::string& programFolder) {
@@ -91,6 +122,20 @@ std::string keptPanelUrl(const std::string& programFolder, std::string& problem)
     return panelUrlWithToken(address, token);
 }
 
+std::string cancelCommandProblem(const std::string& argument) {
+    const std::string key = argument.substr(0, 44);
+    if (!authorisation::isAccessKey(key) || argument.size() < 45 || argument[44] != ' ')
+        return "chave de acesso inválida: são 44 dígitos, seguidos da justificativa";
+    if (const std::string problem = fiscal_events::reasonProblem(argument.substr(45)); !problem.empty())
+        return "cancelamento não enviado: " + problem;
+    return "";
+}
+
+std::string endedJson(int status, const std::string& at) {
+    return "{\"status\":" + std::to_string(status) + ",\"meaning\":" + jsonQuote(exitMeaning(status)) +
+           ",\"at\":" + jsonQuote(at) + "}";
+}
+
 std::string mainWindowJson(const windows::frmEmitirNFCe& w) {
     std::string labels;
     for (const windows::Label* label : {&w.Label1, &w.Label2, &w.Label3, &w.Label4, &w.Label5, &w.Label6, &w.Label7,
@@ -102,7 +147,7 @@ std::string mainWindowJson(const windows::frmEmitirNFCe& w) {
            "},\"tray\":{\"added\":" + (w.tray.added ? "true" : "false") +
            ",\"icon\":" + std::to_string(w.tray.iconIndex) + ",\"tip\":" + jsonQuote(w.tray.szTip) +
            "},\"visible\":" + (w.visible ? "true" : "false") +
-           ",\"closeRequested\":" + (w.CloseRequested ? "true" : "false") + ",\"rtfb\":" + jsonQuote(w.rtfb) + "}";
+           ",\"closeRequested\":" + (w.CloseRequested ? "true" : "false") + "}";
 }
 
 OperatorPanel::OperatorPanel(context::AppContext& ctx, platform::WebFrontend& web, std::string certificateFolder)
@@ -143,7 +188,21 @@ OperatorPanel::OperatorPanel(context::AppContext& ctx, platform::WebFrontend& we
                                    web_.notice(dashboard_.requestReprint(key));
                                    publishDashboard();
                                }});
+    web.addCommand("cancel", {cancelCommandProblem, [this](const std::string& argument) {
+                                  web_.notice(dashboard_.requestCancel(argument.substr(0, 44), argument.substr(45)));
+                                  publishDashboard();
+                              }});
+    web.addCommand("lookup", {[](const std::string& query) {
+                                  return query.empty() || plausibleLookup(query)
+                                             ? ""
+                                             : "informe o número da NFC-e ou a chave de acesso (44 dígitos)";
+                              },
+                              [this](const std::string& query) {
+                                  dashboard_.lookUp(query);
+                                  publishDashboard();
+                              }});
     web.addCommand("refresh", {noCheck, [this](const std::string&) {
+                                   dashboard_.refreshFiscal();
                                    publishWindow();
                                    publishDashboard();
                                }});
@@ -160,11 +219,33 @@ OperatorPanel::OperatorPanel(context::AppContext& ctx, platform::WebFrontend& we
 void OperatorPanel::publishWindow() {
     web_.publish("main", mainWindowJson(ctx_.mainWindow));
     web_.publishPicture(ctx_.mainWindow.ImgNFCE.name, ctx_.mainWindow.ImgNFCE.fileBytes);
+    // The protocol XML is kilobytes that change once a sale: fetched by the page when its version
+    // changes, instead of riding along every event.
+    web_.publishPicture(kProtocolXml, ctx_.mainWindow.rtfb);
 }
 
 void OperatorPanel::publishDashboard() {
     web_.publish("dashboard", dashboard_.gather());
     dashboardPublished_ = true;
+    // A request done at this gathering (a cancellation's answer, a reprint) is told once, as a notice.
+    if (dashboard_.lastNote() != noticed_) {
+        noticed_ = dashboard_.lastNote();
+        web_.notice(noticed_);
+    }
+}
+
+void OperatorPanel::ended(int status) {
+    std::string at;
+    try {
+        const auto t = context::shopNow(ctx_);
+        char text[24];
+        std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour, t.minute,
+                      t.second);
+        at = text;
+    } catch (const std::exception&) {
+    }
+    web_.publish("ended", endedJson(status, at));
+    web_.flush(kEndedFlush);
 }
 
 }  // namespace quorvanti::monitor

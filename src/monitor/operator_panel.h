@@ -2,7 +2,8 @@
 // label, the check boxes, the tray icon and its animation, the protocol XML `rtfb`, the QR picture
 // `ImgNFCE`) and the shop's dashboard, published from the monitor thread on timers; and the page's
 // commands (the window's clicks, the close command, the tray double-click, the configuration button,
-// queuing a dropped sale again, printing the last NFC-e again), which run as events of the monitor's loop.
+// queuing a dropped sale again, printing an NFC-e again, looking one up by number or key, cancelling
+// it), which run as events of the monitor's loop.
 #pragma once
 
 #include <chrono>
@@ -33,13 +34,23 @@ std::string panelUrlWithToken(const std::string& address, const std::string& tok
 // (in words for the operator) when either file is missing or unreadable.
 std::string keptPanelUrl(const std::string& programFolder, std::string& problem);
 
-// The main window's state as the page reads it (JSON). Carries no secret.
+// The main window's state as the page reads it (JSON), without the protocol XML `rtfb`, which the page
+// fetches as the blob kProtocolXml when it changes. Carries no secret.
 std::string mainWindowJson(const windows::frmEmitirNFCe& window);
+inline constexpr const char* kProtocolXml = "rtfb";
+
+// "" when `argument` of the page's cancel command is an access key, a blank and a justification the
+// authority takes; else the refusal for the operator.
+std::string cancelCommandProblem(const std::string& argument);
+// The page's "ended" section: the exit status, its meaning for the operator and when (shop time).
+std::string endedJson(int status, const std::string& at);
 
 class OperatorPanel {
 public:
     static constexpr std::chrono::milliseconds kWindowEvery{250};
     static constexpr std::chrono::milliseconds kDashboardEvery{2000};
+    // How long the end of the monitor waits for open pages to receive it.
+    static constexpr std::chrono::milliseconds kEndedFlush{1500};
 
     // Registers the page's commands on `web` (before it starts) and attaches the publishing timers to
     // the loop; the panel must outlive the loop.
@@ -51,6 +62,8 @@ public:
     void publishWindow();
     // Gathers and publishes the dashboard now.
     void publishDashboard();
+    // The monitor ends with `status`: open pages are told, with its meaning, before the panel stops.
+    void ended(int status);
 
 private:
     context::AppContext& ctx_;
@@ -59,6 +72,7 @@ private:
     platform::Timer windowTimer_{"PanelWindow", kWindowEvery, true};
     platform::Timer dashboardTimer_{"PanelDashboard", kDashboardEvery, true};
     bool dashboardPublished_ = false;
+    std::string noticed_;
 };
 
 }  // namespace quorvanti::monitor

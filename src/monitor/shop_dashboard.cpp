@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <optional>
 #include <cstdio>
 #include <exception>
@@ -10,11 +11,19 @@
 #include <set>
 
 #include "authorisation/attempt_journal.h"
+#include "authorisation/outcome_texts.h"
 #include "context/shop_clock.h"
 #include "database/date_literal.h"
 #include "database/sql_escape.h"
+#include "context/program_files.h"
+#include "document/component_setup.h"
 #include "document/text/vb_conversions.h"
 #include "fiscal_component/certificates/certificate_store.h"
+#include "fiscal_events/authorised_nfce.h"
+#include "fiscal_events/cancellation.h"
+#include "fiscal_events/event_journal.h"
+#include "fiscal_events/number_voiding.h"
+#include "fiscal_events/panel_queries.h"
 #include "monitor/stored_receipt.h"
 #include "platform/folders.h"
 #include "platform/text_encoding.h"
@@ -32,6 +41,10 @@ constexpr std::size_t kMostDropped = 20;
 constexpr std::size_t kMostLooked = 60;  // logged sales looked up in the database per gathering
 constexpr int kCertificateEvery = 30;     // gatherings between two readings of the certificate store
 constexpr std::size_t kMostQueued = 200;  // rows of the queue shown; the count says how many there are
+// The fiscal events change seldom and their gap report reads the whole attempt journal: read every
+// minute or so, and at once after a cancellation or a refresh.
+constexpr int kFiscalEvery = 30;
+constexpr int kMostFiscalRows = 20;
 
 std::string two(int n) {
     char text[8];
@@ -42,6 +55,28 @@ std::string two(int n) {
 std::string dateTimeText(const platform::LocalDateTime& t) {
     return two(t.day) + "/" + two(t.month) + "/" + std::to_string(t.year) + " " + two(t.hour) + ":" + two(t.minute) +
            ":" + two(t.second);
+}
+
+std::string dateTimeText(const context::RunSettings& s, platform::Instant instant) {
+    return dateTimeText(platform::dateTimeAt(instant, context::shopOffset(s)));
+}
+
+// The journals' UTC stamps ("yyyy-mm-dd hh:mm:ss") in the shop's time, as every date of the page.
+std::string stampText(const context::RunSettings& s, const std::string& stamp) {
+    platform::LocalDateTime t;
+    if (std::sscanf(stamp.c_str(), "%d-%d-%d %d:%d:%d", &t.year, &t.month, &t.day, &t.hour, &t.minute, &t.second) != 6)
+        return stamp;
+    return dateTimeText(s, platform::instantOf(t, std::chrono::seconds(0)));
+}
+
+const char* voidStateText(const std::string& state) {
+    namespace rs = fiscal_events::request_state;
+    if (state == rs::kPending) return "a inutilizar";
+    if (state == rs::kRequested) return "pedida, aguardando a SEFAZ";
+    if (state == rs::kVoided) return "inutilizada";
+    if (state == rs::kUsed) return "número já usado";
+    if (state == rs::kRefused) return "recusada";
+    return "?";
 }
 
 std::string failureJson(const std::exception& error) { return "{\"error\":" + jsonQuote(error.what()) + "}"; }
@@ -94,14 +129,39 @@ std::vector<LoggedSale> salesInLog(const std::string& logText) {
 }
 
 std::string ShopDashboard::requestRequeue(const std::string& sale) {
-    if (std::find(pending_.begin(), pending_.end(), Pending{false, sale}) == pending_.end())
-        pending_.push_back({false, sale});
+    if (std::ranges::find(pending_, Pending{Action::Requeue, sale, ""}) == pending_.end())
+        pending_.push_back({Action::Requeue, sale, ""});
     return "Venda " + sale + ": recolocação pedida";
 }
 
 std::string ShopDashboard::requestReprint(const std::string& key) {
-    if (std::find(pending_.begin(), pending_.end(), Pending{true, key}) == pending_.end()) pending_.push_back({true, key});
+    if (std::ranges::find(pending_, Pending{Action::Reprint, key, ""}) == pending_.end())
+        pending_.push_back({Action::Reprint, key, ""});
     return "NFC-e " + key + ": reimpressão pedida";
+}
+
+std::string ShopDashboard::requestCancel(const std::string& key, const std::string& reason) {
+    // A second press while the first waits would only be a second event for the same document.
+    if (std::ranges::none_of(pending_, [&](const Pending& p) { return p.action == Action::Cancel && p.target == key; }))
+        pending_.push_back({Action::Cancel, key, reason});
+    return "NFC-e " + key + ": cancelamento pedido";
+}
+
+std::string ShopDashboard::cancel(const std::string& key, const std::string& reason) {
+    std::string note;
+    try {
+        std::unique_ptr<fiscal::FiscalComponent> component;
+        if (!document::ConfigurarDLL(ctx_, 65, "1", component) || !component) {
+            note = "NFC-e " + key + " não foi cancelada: o componente fiscal não pôde ser configurado";
+        } else {
+            note = fiscal_events::cancelNFCe(ctx_, *component, key, reason).message;
+        }
+    } catch (const std::exception& error) {
+        note = "NFC-e " + key + " não foi cancelada: " + error.what();
+    }
+    context::GravaLog(ctx_, "Cancelamento " + key + ": " + note);
+    fiscalAge_ = 0;
+    return note;
 }
 
 std::string ShopDashboard::reprint(const std::string& key) {
@@ -150,13 +210,21 @@ std::string ShopDashboard::queueJson(database::Recordset& rows) {
         std::string failure = ctx_.retries.lastFailure(sale);
         if (failure.empty() && setAside.count(sale)) failure = setAside[sale];
         const bool contingency = !rows.field("DataContigencia").text().empty();
+        // A clock time, not a countdown: the row stays the same until something happens to the sale.
+        std::string retryAt;
+        if (waiting) {
+            try {
+                retryAt = dateTimeText(platform::addSeconds(context::shopNow(ctx_), (due - now).count() / 1000 + 1));
+            } catch (const std::exception&) {
+            }
+        }
         out += (out.size() > 1 ? ",{" : "{");
         out += "\"sale\":" + jsonQuote(sale) + ",\"date\":" + jsonQuote(rows.field("dataV").text()) +
                ",\"state\":" +
                jsonQuote(waiting ? "aguardando nova tentativa"
                                  : (failure.empty() ? "na fila" : "nova tentativa na próxima consulta")) +
                ",\"contingency\":" + (contingency ? "true" : "false") + ",\"failure\":" + jsonQuote(failure) +
-               ",\"retryInSeconds\":" + std::to_string(waiting ? (due - now).count() / 1000 : 0) + "}";
+               ",\"retryAt\":" + jsonQuote(retryAt) + "}";
     }
     return out + "]";
 }
@@ -182,18 +250,88 @@ std::string ShopDashboard::lastNfceJson() {
     auto rows = db.open("Select numeronfce, cod_venda, chave, protocoloEdata, cpf_cli, amb from nfce_gerada where dataG = '" +
                         database::sqlEscape(db.kind(), stored) + "'");
     if (rows.recordCount() == 0) return "null";
-    std::string newest;
+    std::string newest, newestKey;
     double highest = -1;
     for (rows.moveFirst(); !rows.eof(); rows.moveNext()) {
         const auto text = [&](const char* column) { return jsonQuote(rows.field(column).text()); };
         const double number = document::Val(rows.field("numeronfce").text());
         if (number <= highest) continue;
         highest = number;
+        newestKey = rows.field("chave").text();
         newest = "{\"number\":" + text("numeronfce") + ",\"sale\":" + text("cod_venda") + ",\"key\":" + text("chave") +
                  ",\"protocol\":" + text("protocoloEdata") + ",\"consumer\":" + text("cpf_cli") +
                  ",\"environment\":" + text("amb");
     }
-    return newest + ",\"today\":" + std::to_string(rows.recordCount()) + "}";
+    return nfceJson(newestKey, newest + ",\"today\":" + std::to_string(rows.recordCount()));
+}
+
+std::string ShopDashboard::nfceJson(const std::string& key, std::string extra) {
+    const auto nfce = authorisation::isAccessKey(key) ? fiscal_events::findAuthorised(ctx_, key) : std::nullopt;
+    if (!nfce) return extra + ",\"stored\":false}";
+    const auto left = fiscal_events::minutesLeftToCancel(ctx_, *nfce);
+    std::string authorisedAt = nfce->authorisedAt;
+    if (const auto at = context::readShopDateTime(ctx_.settings, nfce->authorisedAt)) authorisedAt = dateTimeText(ctx_.settings, *at);
+    return extra + ",\"stored\":true,\"amount\":" + jsonQuote(nfce->amount) + ",\"authorisedAt\":" +
+           jsonQuote(authorisedAt) + ",\"cancelled\":" + (nfce->cancelled ? "true" : "false") +
+           ",\"window\":" + std::to_string(fiscal_events::cancellationWindowMinutes(ctx_)) +
+           ",\"minutesLeft\":" + (left ? std::to_string(*left) : "null") + "}";
+}
+
+std::string ShopDashboard::lookupJson() {
+    if (lookup_.empty()) return "null";
+    std::string key = lookup_;
+    if (!authorisation::isAccessKey(key)) {
+        key = fiscal_events::keyOfNumber(ctx_, std::stoll(lookup_));
+        if (key.empty())
+            return "{\"query\":" + jsonQuote(lookup_) + ",\"problem\":" +
+                   jsonQuote("Nenhuma NFC-e número " + lookup_ + " neste ambiente") + "}";
+    }
+    auto& db = *ctx_.db;
+    auto row = db.open("Select numeronfce, cod_venda, protocoloEdata from nfce_gerada where chave = '" +
+                       database::sqlEscape(db.kind(), key) + "'");
+    std::string extra = "{\"query\":" + jsonQuote(lookup_) + ",\"key\":" + jsonQuote(key);
+    if (row.recordCount() > 0)
+        extra += ",\"number\":" + jsonQuote(row.field("numeronfce").text()) + ",\"sale\":" +
+                 jsonQuote(row.field("cod_venda").text()) + ",\"protocol\":" + jsonQuote(row.field("protocoloEdata").text());
+    std::string json = nfceJson(key, extra);
+    if (json.find("\"stored\":false") != std::string::npos)
+        return extra + ",\"problem\":" + jsonQuote("Nenhuma NFC-e autorizada gravada com a chave " + key) + "}";
+    return json;
+}
+
+std::string ShopDashboard::fiscalJson() {
+    const auto& s = ctx_.settings;
+    std::string out = "{\"substitutions\":[";
+    bool first = true;
+    for (const auto& a :
+         authorisation::AttemptJournal(ctx_).inState(authorisation::attempt_state::kSuperseded, kMostFiscalRows)) {
+        out += (first ? "{" : ",{") + std::string("\"sale\":") + jsonQuote(a.saleCode) +
+               ",\"number\":" + std::to_string(a.number) + ",\"key\":" + jsonQuote(a.key) +
+               ",\"since\":" + jsonQuote(stampText(s, a.updated)) + ",\"reason\":" + jsonQuote(a.reason) + "}";
+        first = false;
+    }
+    out += "],\"voids\":[";
+    first = true;
+    fiscal_events::EventJournal journal(ctx_);
+    auto voids = journal.voidsIn(fiscal_events::request_state::kPending);
+    for (auto& v : journal.voidsIn(fiscal_events::request_state::kRequested)) voids.push_back(std::move(v));
+    for (auto& v : fiscal_events::recentlySettledVoids(ctx_, kMostFiscalRows)) voids.push_back(std::move(v));
+    for (const auto& v : voids) {
+        out += (first ? "{" : ",{") + std::string("\"series\":") + std::to_string(v.series) +
+               ",\"from\":" + std::to_string(v.from) + ",\"to\":" + std::to_string(v.to) +
+               ",\"state\":" + jsonQuote(voidStateText(v.state)) + ",\"answer\":" + jsonQuote(v.answer) +
+               ",\"at\":" + jsonQuote(stampText(s, v.updated)) + "}";
+        first = false;
+    }
+    out += "],\"gaps\":[";
+    first = true;
+    int shown = 0;
+    for (const auto& gap : fiscal_events::gapReport(ctx_)) {
+        if (shown++ == kMostFiscalRows) break;
+        out += (first ? "" : ",") + jsonQuote(fiscal_events::gapLine(gap));
+        first = false;
+    }
+    return out + "]}";
 }
 
 std::string ShopDashboard::droppedJson() {
@@ -248,7 +386,13 @@ std::string ShopDashboard::gather() {
     const bool haveDatabase = ctx_.db != nullptr;
     // Writes wait for the end of a batch, outside any sale's statements.
     if (haveDatabase && betweenPolls) {
-        for (const auto& p : pending_) lastNote_ = p.reprint ? reprint(p.target) : requeue(p.target);
+        for (const auto& p : pending_) {
+            switch (p.action) {
+                case Action::Requeue: lastNote_ = requeue(p.target); break;
+                case Action::Reprint: lastNote_ = reprint(p.target); break;
+                case Action::Cancel: lastNote_ = cancel(p.target, p.reason); break;
+            }
+        }
         pending_.clear();
     }
     if (certificateAge_-- <= 0) {
@@ -269,7 +413,13 @@ std::string ShopDashboard::gather() {
         out += ",\"queued\":" + part([&] { return std::to_string(ownQueue().recordCount()); });
         out += ",\"otherTerminals\":" + part([&] { return otherTerminalsJson(ownQueue()); });
         out += ",\"lastNfce\":" + part([&] { return lastNfceJson(); });
+        out += ",\"found\":" + part([&] { return lookupJson(); });
         out += ",\"dropped\":" + part([&] { return droppedJson(); });
+        if (fiscalAge_-- <= 0) {
+            fiscalCache_ = part([&] { return fiscalJson(); });
+            fiscalAge_ = kFiscalEvery;
+        }
+        out += ",\"fiscal\":" + fiscalCache_;
     }
     out += ",\"contingency\":" + jsonQuote(s.Contingency == "1" ? "CONTIGENCIA" : "NORMAL");
     out += ",\"contingencySender\":" + std::string(s.ContingencySender == "1" ? "true" : "false");
@@ -277,14 +427,9 @@ std::string ShopDashboard::gather() {
            jsonQuote(ctx_.lastServiceStatusAt);
     out += ",\"certificate\":" + certificateCache_;
     out += ",\"pending\":" + std::to_string(pending_.size());
-    out += ",\"note\":" + jsonQuote(lastNote_);
-    std::string at;
-    try {
-        at = dateTimeText(context::shopNow(ctx_));
-    } catch (const std::exception&) {
-        at = "";
-    }
-    out += ",\"gatheredAt\":" + jsonQuote(at) + "}";
+    // No gathering time: an unchanged dashboard must publish nothing, or an idle page would get the whole
+    // state every two seconds.
+    out += ",\"note\":" + jsonQuote(lastNote_) + "}";
     return out;
 }
 

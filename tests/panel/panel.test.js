@@ -105,10 +105,11 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     await page.getByRole("button", { name: "Confirmar (Enter)" }).click();
     const nfce = await until(() => authorised("1001-01"), 30000, "sale 1001-01 authorised");
     assert.match(nfce, /<dest><CPF>52998224725<\/CPF>/);
-    await page.locator("#dashUltima", { hasText: "venda 1001-01" }).waitFor();
+    const last = page.locator("#dashNfce tr", { hasText: "última de hoje" });
+    await last.getByText("1001-01").waitFor();
     // Printing is left to the point of sale (ImprimiNFCESistema=1): the page's reprint prints it here.
     assert.ok(!fs.existsSync(shop.receipt));
-    await page.click("#reimprimir");
+    await last.getByRole("button", { name: "Reimprimir" }).click();
     await until(() => fs.existsSync(shop.receipt) && fs.statSync(shop.receipt).size > 0, 20000, "receipt printed");
     await page.screenshot({ path: path.join(artifacts, "main-page-after-sale.png"), fullPage: true });
     await page.click("#Check2");
@@ -138,6 +139,29 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     await row.getByRole("button", { name: "Recolocar na fila" }).click();
     await page.locator("#dashNota", { hasText: "Venda 1009-01 recolocada na fila" }).waitFor();
     await until(() => authorised("1009-01"), 30000, "sale 1009-01 authorised");
+  });
+
+  test("an NFC-e found by its number is cancelled from the page, with its justification checked first", async () => {
+    const [number, key] = shop.query("select numeronfce, chave from nfce_gerada where cod_venda = '1001-01'").split("|");
+    await page.fill("#buscaTexto", number);
+    await page.getByRole("button", { name: "Buscar" }).click();
+    const row = page.locator(`#dashNfce tr[data-key="${key}"]`);
+    await row.getByText("consultada").waitFor();
+    await row.getByRole("button", { name: "Cancelar" }).click();
+    const box = dialog("cancelamento");
+    await box.getByText(new RegExp("^Cancelar a NFC-e nº " + number + " da venda 1001-01, no valor de R\\$ \\d+,\\d\\d\\?$")).waitFor();
+    await box.getByText(/^Restam \d+ minutos do prazo de 30 minutos do estado\.$/).waitFor();
+    await box.locator("textarea").fill("  troca feita  ");
+    await box.getByRole("button", { name: "Confirmar cancelamento" }).click();
+    await box.getByText("A justificativa tem 11 caracteres: a SEFAZ exige de 15 a 255.").waitFor();
+    await page.screenshot({ path: path.join(artifacts, "cancel-refused.png") });
+    assert.equal(shop.query(`select count(*) from quorvanti_events`), "0");
+    await box.locator("textarea").fill("Cliente desistiu da compra no caixa");
+    await box.getByRole("button", { name: "Confirmar cancelamento" }).click();
+    await row.locator("td", { hasText: /^cancelada$/ }).waitFor({ timeout: 60000 });
+    assert.equal(shop.query(`select cancelada from nfce_gerada where chave = '${key}'`), "sim");
+    await page.locator("#dashNota", { hasText: `NFC-e ${number} (venda 1001-01) cancelada: 135` }).waitFor();
+    assert.ok(await row.getByRole("button", { name: "Cancelar" }).isDisabled());
   });
 
   test("the parameter editor, the status check and the certificate selector work from the page", async () => {

@@ -88,7 +88,8 @@ class Shop {
     const address = sefaz.match[1];
     fs.mkdirSync(path.join(this.app, "nfe"), { recursive: true });
     let ini = "[MT_2]\r\n";
-    for (const service of ["NFeAutorizacao4", "NFeRetAutorizacao4", "NFeConsultaProtocolo4", "NFeStatusServico4"])
+    for (const service of ["NFeAutorizacao4", "NFeRetAutorizacao4", "NFeConsultaProtocolo4", "NFeStatusServico4",
+      "NFeRecepcaoEvento4", "NFeInutilizacao4"])
       ini += `${service}=https://${address}/nfcews/services/${service}\r\n`;
     ini += `[TLS]\r\nCA=${path.join(certificates, "ac-teste.pem")}\r\n`;
     fs.writeFileSync(path.join(this.app, "nfe/webservices.ini"), ini);

@@ -329,15 +329,32 @@ void WebFrontend::notice(const std::string& text) {
     journal_ << "[painel] " << text << std::endl;
     std::lock_guard lock(mutex_);
     notice_ = text;
+    ++noticeCount_;
     changed();
+}
+
+void WebFrontend::flush(std::chrono::milliseconds most) {
+    std::unique_lock lock(mutex_);
+    sent_.wait_for(lock, most, [this] { return stopping_ || streams_ == 0 || (sentVersion_ == version_ && sentCount_ >= streams_); });
 }
 
 std::string WebFrontend::stateJson() const {
     std::lock_guard lock(mutex_);
-    return stateJsonLocked();
+    return stateText();
 }
 
+// Called by the event streams alone: each call is one stream carrying this version.
 std::string WebFrontend::stateJsonLocked() const {
+    if (sentVersion_ != version_) {
+        sentVersion_ = version_;
+        sentCount_ = 0;
+    }
+    ++sentCount_;
+    sent_.notify_all();
+    return stateText();
+}
+
+std::string WebFrontend::stateText() const {
     std::string out = "{\"version\":" + std::to_string(version_) + ",\"captions\":{";
     bool first = true;
     for (const auto& [key, text] : captions_) {
@@ -363,7 +380,7 @@ std::string WebFrontend::stateJsonLocked() const {
         out += (first ? "" : ",") + jsonQuote(key) + ":" + std::to_string(picture.version);
         first = false;
     }
-    out += "},\"notice\":" + jsonQuote(notice_) + ",\"okBoxes\":[";
+    out += "},\"notice\":" + jsonQuote(notice_) + ",\"noticeCount\":" + std::to_string(noticeCount_) + ",\"okBoxes\":[";
     first = true;
     for (const auto& box : okBoxes_) {
         out += (first ? "{" : ",{") + std::string("\"id\":") + std::to_string(box.id) + ",\"title\":" + jsonQuote(box.title) +

@@ -136,6 +136,9 @@ public:
     void publishPicture(const std::string& name, std::string bytes);
     // A short note for the operator ("Venda 12-01 recolocada na fila"), shown until the next one.
     void notice(const std::string& text);
+    // Monitor thread, before stop(): waits (at most `most`, real time) until every open event stream has
+    // carried the latest state, so that the last thing published (the monitor's end) reaches the pages.
+    void flush(std::chrono::milliseconds most);
 
     // The whole state as the page reads it.
     std::string stateJson() const;
@@ -185,7 +188,8 @@ private:
     void postCommand(const httplib::Request& request, httplib::Response& response);
     void postModal(const httplib::Request& request, httplib::Response& response);
     void streamEvents(const httplib::Request& request, httplib::Response& response);
-    std::string stateJsonLocked() const;
+    std::string stateJsonLocked() const;  // for an event stream, under mutex_
+    std::string stateText() const;        // under mutex_
 
     EventLoop& loop_;
     std::ostream& journal_;
@@ -220,6 +224,11 @@ private:
     };
     std::map<std::string, Picture> pictures_;
     std::string notice_;
+    long noticeCount_ = 0;  // the same text told again is a new notice
+    // Event streams that carried version sentVersion_ (counted as the state is written for them).
+    mutable std::uint64_t sentVersion_ = 0;
+    mutable int sentCount_ = 0;
+    mutable std::condition_variable sent_;
     std::vector<Modal> modals_;
     std::deque<OkBox> okBoxes_;
     long nextModalId_ = 1;
