@@ -1,10 +1,12 @@
 // The tax authority's published material the tests compare with (the official schema package and a
 // signed example NFC-e), read from the workplace's shared folder and never copied into the repository.
 // CMake finds the folder (../shared beside the checkout, else $QUORVANTI_SHARED_DIR); where none
-// is present, the tests that need it are skipped with a message instead of failing.
+// is present, the tests that need it are skipped with a message (they fail in CI).
 #pragma once
 
 #include <gtest/gtest.h>
+
+#include "support/environment_needs.h"
 
 #include <filesystem>
 #include <string>
@@ -36,8 +38,5 @@ inline bool sharedDataPresent() {
 }  // namespace quorvanti::testing
 
 #define QUORVANTI_SKIP_WITHOUT_SHARED()                                                                   \
-    do {                                                                                                  \
-        if (!::quorvanti::testing::sharedDataPresent())                                                   \
-            GTEST_SKIP() << "the official schemas and the example NFC-e are not present in "              \
-                         << QUORVANTI_SHARED_DIR;                                                         \
-    } while (false)
+    QUORVANTI_NEEDS(::quorvanti::testing::sharedDataPresent(),                                            \
+                    "the official schemas and the example NFC-e are not present in " QUORVANTI_SHARED_DIR)
