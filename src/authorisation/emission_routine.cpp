@@ -388,14 +388,7 @@ Step Emission::build() {
     // Sale gathering.
     ctx_.status("Reunindo informação da operação no BD");
     const std::string date = database::dateLiteral(in_.DataVenda, s_.DateQuote, s_.DateFormat);
-    e_.SaleHeader = ctx_.db->open(
-        "SELECT CodigoVenda, Data, CodClientePrazo, Sum(ValorTotalItem) AS ValorProdutos, Sum(Desconto) AS "
-        "ValorDesconto, Sum(ValorTotalItem-Desconto) AS ValorNota, 0 AS ValorPIS, 0 AS ValorCofins, "
-        "0 As BaseICMS, 0 As ValorICMS, 0 As BaseICMSST, 0 As ValorICMSST, 0 As ValorFrete, 0 As ValorSeguro, "
-        "0 As ValorImportacao, 0 As ValorIPI, 0 As ValorOutrasDespesas "
-        "FROM VendasConclu "
-        "WHERE CodigoVenda = '" + esc(code) + "' AND VendasConclu.Data = " + date + " and VendasConclu.coditem <> 0 "
-        "GROUP BY CodigoVenda, data, CodClientePrazo");
+    e_.SaleHeader = ctx_.db->open(saleHeaderSql(ctx_.db->kind(), code, date));
     if (e_.SaleHeader->recordCount() == 0) {
         ctx_.status("Operação não encontrada");
         sleep(3000);
@@ -411,13 +404,7 @@ Step Emission::build() {
     }
     e_.CustomerCode = e_.SaleHeader->field("CodClientePrazo").text();
     e_.SaleClientCode = e_.CustomerCode;
-    e_.ItemRows = ctx_.db->open(
-        "SELECT VendasConclu.CodigoVenda, VendasConclu.coditem, VendasConclu.discriminacao, VendasConclu.Quantidade, "
-        "VendasConclu.ValorUnitario, VendasConclu.ValorTotalItem, VendasConclu.Desconto, VendasConclu.MEDIDA, "
-        "Estoque.cfop, Estoque.cst, Estoque.codigofiscal "
-        "FROM VendasConclu "
-        "     left outer JOIN Estoque ON VendasConclu.CodItem = Estoque.Codigo "
-        "WHERE CodigoVenda = '" + esc(code) + "' AND Data = " + date + " and VendasConclu.coditem <> 0 ");
+    e_.ItemRows = ctx_.db->open(saleItemsSql(ctx_.db->kind(), code, date));
     ctx_.status("Reunindo informação Itens");
     ctx_.status("Consultou BD");
     if (e_.ItemRows->recordCount() == 0) {
@@ -602,6 +589,27 @@ void Emission::release() {
 }
 
 EmissionOutcome EmiteNFCeVenda(context::AppContext& ctx, SaleQueueEntry& entry) { return Emission(ctx, entry).run(); }
+
+std::string saleHeaderSql(database::DbKind kind, const std::string& code, const std::string& dateLiteral) {
+    return "SELECT CodigoVenda, Data, CodClientePrazo, Sum(ValorTotalItem) AS ValorProdutos, Sum(Desconto) AS "
+           "ValorDesconto, Sum(ValorTotalItem-Desconto) AS ValorNota, 0 AS ValorPIS, 0 AS ValorCofins, "
+           "0 As BaseICMS, 0 As ValorICMS, 0 As BaseICMSST, 0 As ValorICMSST, 0 As ValorFrete, 0 As ValorSeguro, "
+           "0 As ValorImportacao, 0 As ValorIPI, 0 As ValorOutrasDespesas "
+           "FROM VendasConclu "
+           "WHERE CodigoVenda = '" + database::sqlEscape(kind, code) + "' AND VendasConclu.Data = " + dateLiteral +
+           " and VendasConclu.coditem <> 0 "
+           "GROUP BY CodigoVenda, data, CodClientePrazo";
+}
+
+std::string saleItemsSql(database::DbKind kind, const std::string& code, const std::string& dateLiteral) {
+    return "SELECT VendasConclu.CodigoVenda, VendasConclu.coditem, VendasConclu.discriminacao, VendasConclu.Quantidade, "
+           "VendasConclu.ValorUnitario, VendasConclu.ValorTotalItem, VendasConclu.Desconto, VendasConclu.MEDIDA, "
+           "Estoque.cfop, Estoque.cst, Estoque.codigofiscal "
+           "FROM VendasConclu "
+           "     left outer JOIN Estoque ON VendasConclu.CodItem = Estoque.Codigo "
+           "WHERE CodigoVenda = '" + database::sqlEscape(kind, code) + "' AND Data = " + dateLiteral +
+           " and VendasConclu.coditem <> 0 ";
+}
 
 std::string GravaArq(std::string corpo, const std::string& path) {
     using document::SubstituiC;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "context/app_context.h"
+#include "database/db_connection.h"
 
 namespace quorvanti::authorisation {
 
@@ -34,6 +35,11 @@ struct EmissionOutcome {
 // Emits the sale of `entry` (whose fields the routine may rewrite, as the original's by-reference
 // arguments). Stops of the program raise ProgramExit and leave the row.
 EmissionOutcome EmiteNFCeVenda(context::AppContext& ctx, SaleQueueEntry& entry);
+
+// The routine's reads of sale `code` on the day `dateLiteral` (a literal for the connection's kind): its
+// summary row (the sale's totals, without non-item lines) and its item rows, each joined to its product.
+std::string saleHeaderSql(database::DbKind kind, const std::string& code, const std::string& dateLiteral);
+std::string saleItemsSql(database::DbKind kind, const std::string& code, const std::string& dateLiteral);
 
 // `GravaArq`: writes a stored XML text to `path` with the fixes the original applies to documents of
 // its older versions (XML declaration 1.0, a 1016 emission year, CSOSN 101 under CFOP 5102); answers

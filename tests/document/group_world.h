@@ -12,6 +12,8 @@
 #include <variant>
 #include <vector>
 
+#include "authorisation/emission_routine.h"
+#include "database/date_literal.h"
 #include "fiscal_component/recording_component.h"
 #include "support/program_folder.h"
 
@@ -80,25 +82,18 @@ public:
         folder.execute("INSERT INTO Clientes (Numero, Nome, Endereco, NumE, bairro, Cidade, UF, cep, Telefone, CodMun) "
                        "VALUES (" + values + ")");
     }
-    // Opens the sale's item rows with the emission routine's query into EmissionState.ItemRows and sets
-    // SaleItemCount, as the routine does before the item group.
+    // Opens the sale's item rows and summary row (of the day every seeded item carries) with the emission
+    // routine's own queries, and sets SaleItemCount, as the routine does before the groups.
     void openItemRows(const std::string& sale) {
-        ctx.emission.ItemRows = ctx.db->open(
-            "SELECT VendasConclu.CodigoVenda, VendasConclu.coditem, VendasConclu.discriminacao, "
-            "VendasConclu.Quantidade, VendasConclu.ValorUnitario, VendasConclu.ValorTotalItem, VendasConclu.Desconto, "
-            "VendasConclu.MEDIDA, Estoque.cfop, Estoque.cst, Estoque.codigofiscal FROM VendasConclu "
-            "     left outer JOIN Estoque ON VendasConclu.CodItem = Estoque.Codigo WHERE CodigoVenda = " +
-            sqlQuoted(sale) + " and VendasConclu.coditem <> 0 ORDER BY VendasConclu.ID");
+        ctx.emission.ItemRows = ctx.db->open(authorisation::saleItemsSql(ctx.db->kind(), sale, saleDay()));
         ctx.emission.SaleItemCount = static_cast<int>(ctx.emission.ItemRows->recordCount());
     }
-    // Opens the routine's sale summary row into EmissionState.SaleHeader.
     void openSaleHeader(const std::string& sale) {
-        ctx.emission.SaleHeader = ctx.db->open(
-            "SELECT CodigoVenda, Data, CodClientePrazo, Sum(ValorTotalItem) AS ValorProdutos, Sum(Desconto) AS "
-            "ValorDesconto, Sum(ValorTotalItem-Desconto) AS ValorNota, 0 AS ValorPIS, 0 AS ValorCofins, 0 As BaseICMS, "
-            "0 As ValorICMS, 0 As BaseICMSST, 0 As ValorICMSST, 0 As ValorFrete, 0 As ValorSeguro, 0 As "
-            "ValorImportacao, 0 As ValorIPI, 0 As ValorOutrasDespesas FROM VendasConclu WHERE CodigoVenda = " +
-            sqlQuoted(sale) + " and VendasConclu.coditem <> 0 GROUP BY CodigoVenda, data, CodClientePrazo");
+        ctx.emission.SaleHeader = ctx.db->open(authorisation::saleHeaderSql(ctx.db->kind(), sale, saleDay()));
+    }
+    std::string saleDay() const {
+        const auto kind = ctx.db->kind();
+        return database::dateLiteral("05/03/2026", database::dateQuote(kind), database::dateFormat(kind));
     }
 };
 
