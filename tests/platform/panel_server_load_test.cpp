@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -104,10 +105,28 @@ TEST(PanelServerLoadTest, TheOperatorIsAnsweredWhileIdleSlowAndHalfOpenClientsHo
     plain.web.start({}, token);
     secure.web.start({.tlsCertificate = folder.file("caixa.crt"), .tlsKey = folder.file("caixa.key"), .names = {}}, token);
 
-    // An open page on each panel, following the state.
     std::mutex seenMutex;
     std::string seen[2];
     std::vector<std::thread> pages;
+    std::atomic<bool> trickling{true};
+    std::thread trickle;
+    // Whatever the outcome: the trickle stops, the held sockets close (a failing server is not left to
+    // wait them out), the panels end their streams and the pages return.
+    struct AtExit {
+        std::function<void()> run;
+        ~AtExit() { run(); }
+    } atExit{[&] {
+        trickling = false;
+        if (trickle.joinable()) trickle.join();
+        for (Panel* panel : panels) {
+            for (const int fd : panel->held) ::close(fd);
+            panel->held.clear();
+            panel->web.stop();
+        }
+        for (auto& page : pages) page.join();
+    }};
+
+    // An open page on each panel, following the state.
     for (int p = 0; p < 2; ++p) {
         pages.emplace_back([&, p] {
             auto page = panels[p]->client(folder.path());
@@ -142,8 +161,7 @@ TEST(PanelServerLoadTest, TheOperatorIsAnsweredWhileIdleSlowAndHalfOpenClientsHo
             if (i >= kIdle) panel->slow.push_back(fd);
         }
     }
-    std::atomic<bool> trickling{true};
-    std::thread trickle([&] {
+    trickle = std::thread([&] {
         const std::string request = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: " + std::string(64, 'a');
         const std::string hello = std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11) + std::string(64, 'b');
         for (std::size_t at = 0; trickling && at < request.size(); ++at) {
@@ -172,10 +190,6 @@ TEST(PanelServerLoadTest, TheOperatorIsAnsweredWhileIdleSlowAndHalfOpenClientsHo
         for (const int fd : panel->held) open += closedByServer(fd, opened + kAllClosedBy) ? 0 : 1;
         EXPECT_EQ(open, 0) << panel->what << ": sockets the server left open";
     }
-    trickling = false;
-    trickle.join();
-    for (Panel* panel : panels) panel->web.stop();
-    for (auto& page : pages) page.join();
 }
 
 }  // namespace
