@@ -112,7 +112,8 @@ std::string MontaItens() {
         // In cents, as the document's amounts are: the net and the sum stay exact.
         const long long discount = std::llround(xmlDecimal(tag("vDesc")) * 100);
         const long long net = std::llround(xmlDecimal(tag("vProd")) * 100) - discount;
-        block += formatText(tag("cProd"), "0000000000") + " " + tag("xProd") + kCrLf;
+        // A long name goes on as many lines as it needs, broken at its blanks.
+        block += wrapColumns(formatText(tag("cProd"), "0000000000") + " " + tag("xProd")) + kCrLf;
         // Each value keeps a blank before it, so neighbouring columns never run together.
         block += rightInColumn(fitDecimal(tag("qCom"), 10, 3), 10) + rightInColumn(fitDecimal(tag("vUnCom"), 10, 2), 11) +
                  rightInColumn(formatNumber(discount / 100.0, "###0.00"), 10) +

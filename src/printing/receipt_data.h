@@ -93,7 +93,8 @@ std::string ContaItens(const std::string& path, const std::string& programFolder
 std::string LeIniImpressao(const std::string& section, const std::string& key, const std::string& settingsPath);
 
 // The item block of the thermal layouts from ReceiptData's XmlPath and ItemCount: two title lines, two
-// lines per item, and "VALOR TOTAL: " with the sum. Amounts have two decimals; quantities and unit
+// lines per item (the code and name wrapped to 48 columns, so a long name takes more), and
+// "VALOR TOTAL: " with the sum. Amounts have two decimals; quantities and unit
 // prices are shortened to their columns (fitDecimal), so the value line keeps its 48 columns.
 std::string MontaItens();
 

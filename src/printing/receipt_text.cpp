@@ -64,8 +64,35 @@ void roundedDigits(double value, int decimals, std::string& integer, std::string
 std::string Centraliza(std::string_view text, int width) {
     const auto length = static_cast<int>(document::characterCount(text));
     if (length > width) return std::string(text);
-    const auto pad = static_cast<std::size_t>(std::nearbyint((width - length) / 2.0));  // ties to even
-    return std::string(pad, ' ') + std::string(text) + std::string(pad, ' ');
+    const auto pad = static_cast<int>(std::nearbyint((width - length) / 2.0));  // ties to even
+    const int after = std::min(pad, width - length - pad);
+    return std::string(static_cast<std::size_t>(pad), ' ') + std::string(text) + std::string(static_cast<std::size_t>(after), ' ');
+}
+
+std::string wrapColumns(std::string_view text, int width) {
+    const auto columns = static_cast<std::size_t>(std::max(width, 1));
+    std::string out;
+    std::size_t from = 0;
+    while (true) {
+        const std::size_t end = text.find("\r\n", from);
+        std::string line(text.substr(from, end == std::string_view::npos ? std::string_view::npos : end - from));
+        while (document::characterCount(line) > columns) {
+            // The byte where character `columns` starts: the first that does not fit.
+            std::size_t cut = 0;
+            for (std::size_t n = 0; n < columns; ++n) {
+                ++cut;
+                while (cut < line.size() && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) ++cut;
+            }
+            const std::size_t blank = line.rfind(' ', cut);
+            const bool atBlank = blank != std::string::npos && blank > 0 && line.find_first_not_of(' ') < blank;
+            out += line.substr(0, atBlank ? blank : cut) + "\r\n";
+            line.erase(0, atBlank ? blank + 1 : cut);
+        }
+        out += line;
+        if (end == std::string_view::npos) return out;
+        out += "\r\n";
+        from = end + 2;
+    }
 }
 
 std::string AlinhaDireita(std::string_view value, int width, char fill) {

@@ -10,9 +10,17 @@
 
 namespace quorvanti::printing {
 
-// `Centraliza`: pad = (width - length) / 2 rounded half to even; pad blanks, the text, pad blanks.
-// A text longer than `width` comes back unchanged.
+// `Centraliza`: pad = (width - length) / 2 rounded half to even; pad blanks, the text, pad blanks,
+// the blanks after the text never past `width` (a pad rounded up would make the line one column too
+// wide, and the printer would carry that blank onto a line of its own). A text longer than `width`
+// comes back unchanged.
 std::string Centraliza(std::string_view text, int width = 48);
+
+// `text` with each of its lines (CR LF apart) broken into lines of at most `width` characters, joined
+// with CR LF: at the last blank that fits (the blank dropped), or inside a word longer than the line
+// (an address). A receipt printer never has to break a line itself, so nothing is split where it
+// should not be and the next text starts on its own line.
+std::string wrapColumns(std::string_view text, int width = 48);
 
 // `AlinhaDireita`: the text without leading blanks at the right of a run of `fill`, exactly `width`
 // characters (a longer text loses its first characters).

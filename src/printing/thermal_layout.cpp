@@ -95,8 +95,9 @@ std::string darumaMarkup(context::AppContext& ctx, const ThermalValues& v) {
     const ReceiptData& r = receiptData();
     const std::string separator = std::string("<tc>_</tc>") + kCrLf;
     std::string m = std::string("<ce><da><b>AREA DE DOCUMENTO FISCAL</b></da></ce>") + kCrLf;
-    m += "<ce><b><i><da>" + document::toUpperText(r.TradeName) + "</da></i></b></ce>" + kCrLf;
-    if (v.ShortHeader != "1") m += "<ce>" + r.Street + "</ce>" + kCrLf;
+    // Free texts are wrapped to the 48 columns: the printer would break them anywhere.
+    m += "<ce><b><i><da>" + wrapColumns(document::toUpperText(r.TradeName)) + "</da></i></b></ce>" + kCrLf;
+    if (v.ShortHeader != "1") m += "<ce>" + wrapColumns(r.Street) + "</ce>" + kCrLf;
     m += "<ce>CNPJ:" + r.EmitterCnpj + " IE:" + r.StateRegistration + "</ce>" + kCrLf;
     if (v.ShortHeader != "1") {
         m += "<ce>Fone: " + r.EmitterPhone + "</ce>" + kCrLf;
@@ -105,7 +106,7 @@ std::string darumaMarkup(context::AppContext& ctx, const ThermalValues& v) {
     if (r.IncludeItems == "1") m += v.ItemLines + kCrLf + separator;
     m += std::string("<ce>DANFE NFC-e NOTA FISCAL DO CONSUMIDOR ELETRONICA</ce>") + kCrLf;
     m += "<ce>" + v.PortalAddress + " NFc-e N: " + r.DocumentNumber + "</ce>" + kCrLf;
-    m += "<ce>PROT: " + r.ProtocolLine + "</ce>" + kCrLf;
+    m += "<ce>" + wrapColumns("PROT: " + r.ProtocolLine) + "</ce>" + kCrLf;
     // Condensed: the homologation notice is wider than 48 columns.
     for (const std::string& notice : v.Notices) m += "<ce><b><c>" + notice + "</c></b></ce>" + kCrLf;
     m += std::string("<ce><c>NFC-e não permiti aproveitamento de crédito de ICMS</c></ce>") + kCrLf;
@@ -114,14 +115,14 @@ std::string darumaMarkup(context::AppContext& ctx, const ThermalValues& v) {
     m += "<ce><qrcode>" + r.QrText + "</qrcode></ce>";
     // The key's line ends with a second "<c>": printers and stored receipts have always had it so.
     m += "<ce><c>" + accessKeyGroups(r.AccessKey) + "<c></ce>" + kCrLf;
-    m += "<ce>" + v.ConsultText + "</ce>" + kCrLf;
+    m += "<ce>" + wrapColumns(v.ConsultText) + "</ce>" + kCrLf;
 
     const std::string name = r.ConsumerName == "NE" ? "" : r.ConsumerName;
     if (!name.empty()) {
         m += separator;
         m += std::string("<ce>CONSUMIDOR</ce>") + kCrLf;
         m += "<n>CNPJ/CPF: " + r.ConsumerDocument + "</n>" + kCrLf;
-        m += "NOME: " + (document::toUpperText(name) == "INDEFINIDO" ? std::string() : name) + kCrLf;
+        m += wrapColumns("NOME: " + (document::toUpperText(name) == "INDEFINIDO" ? std::string() : name)) + kCrLf;
     } else if (!r.ConsumerDocument.empty()) {
         m += "<n>CNPJ/CPF: " + r.ConsumerDocument + "</n>" + kCrLf;
     } else {
@@ -143,7 +144,7 @@ std::string darumaMarkup(context::AppContext& ctx, const ThermalValues& v) {
     }
     m += "<n>Trib. Aprox. Lei 12.741/2012: " + formatNumber(approximateTax(), "##,#0.00") + "</n>" + kCrLf;
     m += "<ce>" + std::string(48, '_') + "</ce>" + kCrLf;
-    m += "<ce>" + r.ExtraInfo + "</ce>" + kCrLf;
+    m += "<ce>" + wrapColumns(r.ExtraInfo) + "</ce>" + kCrLf;
     m += "<gui></gui> ";
     return m;
 }

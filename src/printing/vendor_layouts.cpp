@@ -56,9 +56,10 @@ void printBematech(context::AppContext& ctx, const ThermalValues& v) {
     ctx.status("Executando impressão Bematech");
 
     // The short form keeps the emitter's name and CNPJ/IE, as the DANFE must identify the emitter.
+    // Free texts are wrapped to the 48 columns: the printer would break them anywhere.
     command(kCentre);
-    print(document::toUpperText(document::trimBlanks(r.TradeName)), 1);
-    if (v.ShortHeader != "1") print(r.Street);
+    print(wrapColumns(document::toUpperText(document::trimBlanks(r.TradeName))), 1);
+    if (v.ShortHeader != "1") print(wrapColumns(r.Street));
     print("CNPJ:" + r.EmitterCnpj + " IE:" + r.StateRegistration);
     if (v.ShortHeader != "1") print("Fone:" + r.EmitterPhone);
     command(kLeft);
@@ -70,7 +71,7 @@ void printBematech(context::AppContext& ctx, const ThermalValues& v) {
     print(firstCharacters("DANFE NFC-e NOTA FISCAL DO CONSUMIDOR ELETRONICA", 48));
     print(Centraliza("Não permiti aproveitamento de crédito de ICMS"));
     print(Centraliza(v.PortalAddress + " NFCe n: " + r.DocumentNumber));
-    print("PROT: " + r.ProtocolLine);
+    print(wrapColumns("PROT: " + r.ProtocolLine));
     if (!v.Notices.empty()) {
         command(kCentre);
         for (const std::string& notice : v.Notices) print(notice, 1, 1);  // condensed: 64 columns
@@ -91,7 +92,7 @@ void printBematech(context::AppContext& ctx, const ThermalValues& v) {
     command(kCentre);
     print(accessKeyGroups(r.AccessKey), 0, 1);
     command(kCentre);
-    print(Centraliza(v.ConsultText));
+    print(wrapColumns(Centraliza(v.ConsultText)));
     command(kLeft);
 
     const std::string name = consumerName(r);
@@ -119,7 +120,7 @@ void printBematech(context::AppContext& ctx, const ThermalValues& v) {
     }
     print("Trib. Aprox. Lei 12.741/2012........ R$ " + AlinhaDireita(formatNumber(approximateTax(), "###0.00"), 8, ' '));
     print(kDashes48);
-    print(r.ExtraInfo);
+    print(wrapColumns(r.ExtraInfo));
 
     if (v.BematechModel == "5") {
         for (int i = 0; i < 7; ++i) print(" ");
@@ -145,11 +146,12 @@ void printEpson(context::AppContext& ctx, const ThermalValues& v) {
                            std::to_string(opened) + " (" + epson.lastProblem() + ")");
     text(" ");
     text(" ");
-    tagged("<ce><b>" + r.TradeName + "</b></ce>" + kCrLf);
+    // Free texts are wrapped to the 48 columns, and every line ends with its own line break: a line
+    // left to the printer's wrapping splits where it may and shifts the next one.
+    tagged("<ce><b>" + wrapColumns(r.TradeName, 46) + "</b></ce>" + kCrLf);  // after the two blanks
     if (v.ShortHeader != "1") {
-        text(r.Street + kCrLf);
-        // No line break: the centred 48 columns fill the line.
-        text(Centraliza("CNPJ:" + r.EmitterCnpj + " IE:" + r.StateRegistration));
+        text(wrapColumns(r.Street) + kCrLf);
+        text(Centraliza("CNPJ:" + r.EmitterCnpj + " IE:" + r.StateRegistration) + kCrLf);
         text(Centraliza("Fone:" + r.EmitterPhone) + kCrLf);
         text(kDashes48 + kCrLf);
     } else {
@@ -161,9 +163,9 @@ void printEpson(context::AppContext& ctx, const ThermalValues& v) {
         text(kDashes48 + kCrLf + kCrLf);
     }
     tagged(std::string("<c><ce><b>DANFE NFC-e NOTA FISCAL DO CONSUMIDOR ELETRONICA</b></ce></c>") + kCrLf);
-    text(Centraliza("Não permiti aproveitamento de crédito de ICMS"));
-    text(Centraliza(v.PortalAddress + " NFCe n: " + r.DocumentNumber));
-    text("PROT: " + r.ProtocolLine + kCrLf);
+    text(Centraliza("Não permiti aproveitamento de crédito de ICMS") + kCrLf);
+    text(Centraliza(v.PortalAddress + " NFCe n: " + r.DocumentNumber) + kCrLf);
+    text(wrapColumns("PROT: " + r.ProtocolLine) + kCrLf);
     for (const std::string& notice : v.Notices) tagged("<c><ce><b>" + notice + "</b></ce></c>" + kCrLf);
     text(kDashes48 + kCrLf + kCrLf);
     text(Centraliza("CHAVE DE ACESSO") + kCrLf);
@@ -171,11 +173,11 @@ void printEpson(context::AppContext& ctx, const ThermalValues& v) {
     // The line after the QR, plain: underlined, its blank printed as a stray dash under the code.
     result = epson.FormataTX(std::string(" ") + kCrLf, 1, 0, 0, 0, 1);
     tagged("<c><ce><b>" + accessKeyGroups(r.AccessKey) + "</b></ce></c>" + kCrLf);
-    tagged("<ce>" + v.ConsultText + "</ce>" + kCrLf);
+    tagged("<ce>" + wrapColumns(v.ConsultText) + "</ce>" + kCrLf);
 
     if (!r.ConsumerName.empty()) {
         text(kDashes48 + kCrLf);
-        text("CONSUMIDOR: " + consumerName(r) + kCrLf);
+        text(wrapColumns("CONSUMIDOR: " + consumerName(r)) + kCrLf);
         text("CNPJ/CPF: " + (r.ConsumerDocument == "NE" ? std::string() : r.ConsumerDocument) + kCrLf);
     } else if (!r.ConsumerDocument.empty()) {
         text("CNPJ/CPF: " + r.ConsumerDocument + kCrLf);
@@ -195,7 +197,7 @@ void printEpson(context::AppContext& ctx, const ThermalValues& v) {
     text("Trib. Aprox. Lei 12.741/2012........ R$ " + AlinhaDireita(formatNumber(approximateTax(), "###0.00"), 8, ' ') +
          kCrLf);
     text(kDashes48 + kCrLf);
-    text(r.ExtraInfo + kCrLf);
+    text(wrapColumns(r.ExtraInfo) + kCrLf);
     result = epson.AcionaGuilhotina(0);
     if ((result = epson.FechaPorta()) <= 0) throw PrintFailure(epson.lastProblem());
 }

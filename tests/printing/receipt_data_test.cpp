@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "platform/program_exit.h"
+#include "document/text/text_helpers.h"
 #include "printing/devices/printer_object.h"
 #include "printing/receipt_text.h"
 #include "printing/thermal_layout.h"
@@ -54,7 +55,18 @@ TEST_F(PrintingTest, ContaItensCountsEveryNumberUpTo300AndRemovesItsCopy) {
 TEST_F(PrintingTest, TextProceduresKeepTheColumnsOfTheOriginal) {
     EXPECT_EQ(Centraliza("ABC", 8), "  ABC  ");       // 2.5 rounds to 2
     EXPECT_EQ(Centraliza("AB", 7), "  AB  ");         // 2.5 -> 2; 3.5 -> 4 below
-    EXPECT_EQ(Centraliza("A", 8), "    A    ");
+    EXPECT_EQ(Centraliza("A", 8), "    A   ");        // 3.5 -> 4, the blanks after kept inside the width
+    EXPECT_EQ(document::characterCount(Centraliza("Não permiti aproveitamento de crédito de ICMS")), 48u);
+    // Wrapped to the columns: at the last blank that fits, inside a word longer than the line, each line
+    // of a text of several; characters, not bytes; leading blanks are no place to break.
+    const struct {
+        const char* text;
+        int width;
+        const char* expected;
+    } wraps[] = {{"AAA BBB", 7, "AAA BBB"},          {"AAA BBB CCC", 7, "AAA BBB\r\nCCC"},
+                 {"ABCDEFGHIJ", 4, "ABCD\r\nEFGH\r\nIJ"}, {"AB\r\nCDEF", 2, "AB\r\nCD\r\nEF"},
+                 {"ÇÃO ÇÃO", 3, "ÇÃO\r\nÇÃO"},       {"  ABCDEF", 4, "  AB\r\nCDEF"}};
+    for (const auto& w : wraps) EXPECT_EQ(wrapColumns(w.text, w.width), w.expected) << w.text;
     EXPECT_EQ(Centraliza("Não", 5), " Não ");         // characters, not bytes
     EXPECT_EQ(AlinhaDireita(" 12,50", 8, ' '), "   12,50");
     EXPECT_EQ(AlinhaDireita("x", 48, '-'), std::string(47, '-') + "x");

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "document/text/text_helpers.h"
@@ -159,7 +160,6 @@ TEST_F(LayoutTest, BematechReceipt) {
 [L] ------------------------------------------------
 [L] DANFE NFC-e NOTA FISCAL DO CONSUMIDOR ELETRONICA
 [L]   Não permiti aproveitamento de crédito de ICMS |
-[L]  |
 [L]   www.nfe.fazenda.gov.br NFCe n: 000000001234  |
 [L] PROT: 2026-03-05T14:07:12-04:00 151260000000123
 [L] ------------------------------------------------
@@ -189,8 +189,8 @@ TEST_F(LayoutTest, EpsonReceipt) {
     print(store(Consumer::Cnpj));
     EXPECT_EQ(golden(out), R"([L]   {B}LOJA TESTE
 [L] RUA DAS FLORES
-[L]     CNPJ:11.222.333/0001-81 IE:13.123.456-7     |
-[L]              Fone:(65) 3322-1100              |
+[L]     CNPJ:11.222.333/0001-81 IE:13.123.456-7    |
+[L]               Fone:(65) 3322-1100              |
 [L] ------------------------------------------------
 [L B] COD_PROD   DESCRITIVO
 [L B]        QUT       UNIT       DES            VALOR
@@ -205,7 +205,7 @@ TEST_F(LayoutTest, EpsonReceipt) {
 [L]
 [C B CD] DANFE NFC-e NOTA FISCAL DO CONSUMIDOR ELETRONICA
 [L]   Não permiti aproveitamento de crédito de ICMS |
-[L]    www.nfe.fazenda.gov.br NFCe n: 000000001234  |
+[L]   www.nfe.fazenda.gov.br NFCe n: 000000001234  |
 [L] PROT: 2026-03-05T14:07:12-04:00 151260000000123
 [L] ------------------------------------------------
 [L]
@@ -280,6 +280,42 @@ TEST_F(LayoutTest, ShortFormContingencyAndHomologationCarryTheRequiredTexts) {
         for (const char* part : {"LOJA TESTE", "11.222.333/0001-81", "RUA DAS FLORES", "NFC-e emitida em contigência",
                                  kContingencyNotice, kPendingNotice, kHomologationNotice, "VALOR TOTAL R$", "VALOR PAGO R$"})
             EXPECT_NE(text.find(part), std::string::npos) << part;
+    }
+}
+
+// The receipt families' lines fit their printable columns (48 of font A, 64 condensed): the printer
+// never has to break a line it was sent, whatever the document (the ordinary sale; a contingency sale
+// in homologation with the longest consultation address and 60-character shop and consumer names; the
+// short form; 60 items of 120-character accented names). A longer text is wrapped by the layout.
+TEST_F(LayoutTest, ReceiptLinesFitTheirPrintableColumns) {
+    const std::string sixty = "MERCEARIA E PADARIA SÃO JOÃO DA BOA VISTA DO NORTE DE CUIABÁ";
+    ASSERT_EQ(document::characterCount(sixty), 60u);
+    const struct {
+        const char* what;
+        const char* shortForm;
+        const char* contingency;
+        std::string path;
+    } cases[] = {{"ordinary", "", "0", store(Consumer::Named)},
+                 {"contingency", "", "1",
+                  storeContingency({{"<tpAmb>1</tpAmb>", "<tpAmb>2</tpAmb>"},
+                                    {"<xFant>LOJA TESTE</xFant>", "<xFant>" + sixty + "</xFant>"},
+                                    {"<xLgr>RUA DAS FLORES</xLgr>", "<xLgr>" + sixty + "</xLgr>"},
+                                    {"<xNome>MARIA DA SILVA</xNome>", "<xNome>" + sixty + "</xNome>"}})},
+                 {"short form", "1", "0", store(Consumer::Cnpj)},
+                 {"60 long items", "", "0", storeItems(60, "AÇÚCAR ORGÂNICO " + std::string(104, 'N'))}};
+    folder.setSetting("EnderecoConsultaNFCe", longestAddress());
+    for (const std::string family : {"DARUMA", "BEMATECH", "EPSON"}) {
+        for (const auto& c : cases) {
+            folder.setSetting("OmitirCabecalho", c.shortForm);
+            const std::string out = usePrinter(family);
+            std::filesystem::remove(out);
+            print(c.path, c.contingency);
+            const receipt::PrintedReceipt printedReceipt = receipt::readEscPos(readFile(out));
+            std::set<std::string> broken;
+            for (const receipt::PrintedLine& line : printedReceipt.lines)
+                if (line.brokenAtEdge) broken.insert(line.text);
+            EXPECT_THAT(broken, ::testing::IsEmpty()) << family << ", " << c.what;
+        }
     }
 }
 

@@ -282,7 +282,7 @@ private:
 
     void character(char byte) {
         const int dots = (style_.condensed ? 9 : 12) * (style_.doubleWidth ? 2 : 1);
-        if (usedDots_ + dots > kPaperDots && !spans_.empty()) endLine();  // the printer wraps
+        if (usedDots_ + dots > kPaperDots && !spans_.empty()) endLine(true);  // the printer wraps
         if (spans_.empty()) lineAlignment_ = alignment_;
         const std::string text = printing::devices::decodeText(std::string_view(&byte, 1), page_);
         if (spans_.empty() || !spans_.back().sameEffects(style_)) {
@@ -294,9 +294,10 @@ private:
         usedDots_ += dots;
     }
 
-    void endLine() {
+    void endLine(bool atEdge = false) {
         PrintedLine line;
         line.kind = PrintedLine::Kind::Text;
+        line.brokenAtEdge = atEdge;
         line.alignment = spans_.empty() ? alignment_ : lineAlignment_;
         if (!spans_.empty()) {
             const PrintedSpan& first = spans_.front();

@@ -41,6 +41,8 @@ struct PrintedLine {
     int imageHeightDots = 0;
     std::vector<unsigned char> imageBits;  // Image: rows of packed bits, 1 = black, as sent
     bool partialCut = false;   // Cut: partial (a tab left) rather than full
+    bool brokenAtEdge = false; // Text: the printer broke the line at the paper's edge, the text sent
+                               // goes on in the next line (it was longer than the printable columns)
 };
 
 struct PrintedReceipt {
