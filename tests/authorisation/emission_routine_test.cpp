@@ -52,15 +52,14 @@ class EmissionTest : public ::testing::TestWithParam<DbKind> {
 protected:
     void SetUp() override {
         QUORVANTI_SKIP_WITHOUT_MARIADB(GetParam());
+        QUORVANTI_SKIP_WITHOUT_SHARED();
         folder = std::make_unique<ProgramFolder>(GetParam());
         const std::string store = testing::installTestSigner(*folder);
-        // The official schema package, placed where a shop would put it (else the component's own schema
-        // validates).
+        // The official schema package, placed where a shop would put it.
         const std::string schemas = folder->path() + "/nfe/schemas";
         std::filesystem::create_directories(schemas);
-        if (testing::sharedDataPresent())
-            for (const auto& file : std::filesystem::directory_iterator(QUORVANTI_SHARED_DIR "/nfe-schemas"))
-                std::filesystem::copy_file(file.path(), schemas + "/" + file.path().filename().string());
+        for (const auto& file : std::filesystem::directory_iterator(QUORVANTI_SHARED_DIR "/nfe-schemas"))
+            std::filesystem::copy_file(file.path(), schemas + "/" + file.path().filename().string());
         folder->execute("INSERT INTO Estoque (Codigo, Descricao, cfop, cst, codigofiscal) VALUES "
                         "(101, 'ARROZ', '5102', '102', '10063021'), (103, 'REFRIGERANTE', '5405', '500', '22021000'), "
                         "(105, 'CAVALO', '5102', '102', '01012011')");
@@ -519,42 +518,6 @@ protected:
     std::function<void()> watcher;
 };
 
-TEST_F(AnswerTest, AnAuthorisedSaleIsStoredNumberedMarkedAndCleared) {
-    authorise(components.script().send, components.script().consultation);
-    components.script().qrText = "http://qr?p=" + std::string(kKey);
-    testing::writeFile(procNFePath(), "<nfeProc versao=\"4.00\">O'Brien</nfeProc>");
-    folder.setSetting("ImprimiNFCESistema", "1");  // the stand-in document has no receipt to print
-    ASSERT_EQ(tick(), std::nullopt);
-
-    EXPECT_FALSE(queued());
-    EXPECT_EQ(number() + "|" + value("select fiscal from VendasConclu", "fiscal"), "2|Sim");
-    auto row = folder.connect()->open("select * from nfce_gerada");
-    ASSERT_EQ(row.recordCount(), 1u);
-    std::string stored, noted;
-    for (const char* column : {"chave", "corpo_nfce", "protocoloEdata", "qrcode", "amb", "cancelada", "dataG"})
-        stored += row.field(column).text() + "|";
-    EXPECT_EQ(stored, std::string(kKey) + "|<nfeProc versao=\"4.00\">O'Brien</nfeProc>|2026-03-05T14:07:30-04:00 "
-                      "151260000000001|" + components.script().qrText + "|2|nao|05/03/2026|");
-    for (const char* key : {"ChaveNFCe", "Protocolo", "ProtocoloDataHora"})
-        noted += platform::iniRead(folder.path() + "/NFCe.ini", "10-01-05/03/2026", key) + "|";
-    EXPECT_EQ(noted, std::string(kKey) + "|151260000000001|2026-03-05T14:07:30-04:00|");
-    EXPECT_TRUE(monitor.captioned("Sucesso. Aguardando próximo processo"));
-    EXPECT_TRUE(monitor.frontend.messages().empty());
-}
-
-// Received for later processing (103), then rejected by the consultation.
-TEST_F(AnswerTest, ARejectionOfTheProcessedBatchDropsTheSaleWithALogLine) {
-    components.script().send = {103, "Lote recebido com sucesso", "", 0, "", "", ""};
-    components.script().consultation = {104, "Lote processado", 778, "Rejeicao: Informado NCM inexistente [nItem:1]",
-                                        "", ""};
-    ASSERT_EQ(tick(), std::nullopt);
-    EXPECT_FALSE(queued());
-    EXPECT_EQ(number(), "1");
-    const std::string log = platform::windows1252ToUtf8(testing::readFile(folder.logPath()));
-    EXPECT_NE(log.find("10-01 -  Posição:  - 778 - Rejeicao: Informado NCM inexistente [nItem:1]\r\n"), std::string::npos)
-        << log;
-}
-
 // An authority away for longer than 50 exchanges: the sale waits, the operator is told once, and the
 // monitor goes on until the authority is back and the sale is authorised, with no one involved.
 TEST_F(AnswerTest, AnOutageLongerThanFiftyExchangesNeverStopsTheMonitor) {
@@ -577,24 +540,6 @@ TEST_F(AnswerTest, AnOutageLongerThanFiftyExchangesNeverStopsTheMonitor) {
     ASSERT_EQ(tick(), std::nullopt);
     EXPECT_EQ(std::make_tuple(queued(), number(), value("select count(*) as n from nfce_gerada", "n")),
               std::make_tuple(false, "2", "1"));
-}
-
-TEST_F(AnswerTest, InContingencyTheSignedDocumentIsStoredInItsRowWithoutAnyExchange) {
-    folder.setSetting("Contigencia", "1");
-    monitor.ctx.settings.Contingency = "1";
-    const std::string signedPath = folder.path() + "/nfe/arquivos/assinado/NFe" + kKey + "-assinado.xml";
-    testing::writeFile(signedPath, "<NFe>\r\n<infNFe Id=\"NFe" + std::string(kKey) + "\"/>\r\n</NFe>\r\n");
-    components.script().qrText = "http://qr?p=offline";
-    ASSERT_EQ(tick(), std::nullopt);
-    EXPECT_TRUE(components.state().callsOf("send").empty());
-    EXPECT_EQ(value("select corpoXML from TabNCEAEnviar", "corpoXML"),
-              "<NFe><infNFe Id=\"NFe" + std::string(kKey) + "\"/></NFe>");
-    EXPECT_EQ(value("select caminhoXMLcontigencia from TabNCEAEnviar", "caminhoXMLcontigencia"), signedPath);
-    // The document was handed to the customer: its number is used at once, and its row says which.
-    EXPECT_EQ(value("select numeroNFCE from TabNCEAEnviar", "numeroNFCE") + "|" + number() + "|" +
-                  value("select count(*) as n from nfce_gerada", "n") + "|" + value("select fiscal from VendasConclu", "fiscal"),
-              "1|2|0|Sim");
-    EXPECT_EQ(components.state().callsOf("qrAddress").size(), 1u);
 }
 
 // EmissaoRapida=1: none of the pauses that only show a caption, though their message-loop passes stay;
@@ -638,19 +583,8 @@ TEST(OutcomeTextsTest, WordsMatchWithOrWithoutAccentsAndKeysAreFoundInBrackets) 
     EXPECT_EQ(elementText("<dest/>", "CPF"), "");
 }
 
-TEST(OutcomeTextsTest, OnlyARejectionOfTheDocumentIsFinalAgainstTheSale) {
-    // Uncertain: nothing final was said, whatever the text.
-    for (int cStat : {0, 108, 109, 999, 9001, 9002, 9500, 9098, 9099})
-        EXPECT_TRUE(uncertainAnswer(cStat, "Falha de comunicação")) << cStat;
-    // The consultation's own waits and every real answer are not.
-    EXPECT_FALSE(uncertainAnswer(9404, "HTTP 404 - serviço não encontrado"));
-    EXPECT_FALSE(uncertainAnswer(9096, "xmlThere is no valid XML in the answer"));
-    EXPECT_FALSE(uncertainAnswer(9093, "ERRO 93 - conexão encerrada"));
-    for (int cStat : {100, 104, 105, 150, 217, 539}) EXPECT_FALSE(uncertainAnswer(cStat, "")) << cStat;
-    for (int status : {225, 778, 703, 610}) EXPECT_TRUE(rejectsTheDocument(status)) << status;
-    for (int status : {0, 100, 105, 110, 150, 204, 217, 301, 302, 303, 539, 999, 9001})
-        EXPECT_FALSE(rejectsTheDocument(status)) << status;
-    // Numbers from a queue row or config: the layout's range, never an integer conversion out of range.
+// Numbers from a queue row or config: the layout's range, never an integer conversion out of range.
+TEST(OutcomeTextsTest, NumbersOutsideTheLayoutsRangeAreRefused) {
     EXPECT_EQ(nfceNumber(""), 0);
     EXPECT_EQ(nfceNumber("000000042"), 42);
     EXPECT_THROW(nfceNumber("99999999999999999999"), std::runtime_error);
