@@ -16,6 +16,7 @@
 #include "context/shop_clock.h"
 #include "database/date_literal.h"
 #include "database/schema_upgrade.h"
+#include "fiscal_events/event_journal.h"
 #include "fiscal_component/certificates/certificate_store.h"
 #include "fiscal_component/unavailable_component.h"
 #include "monitor/parameter_editor.h"
@@ -124,6 +125,85 @@ TEST_F(OperatorPanelTest, TheDashboardShowsTheQueueAndTheDroppedSalesAndQueuesOn
     EXPECT_FALSE(plausibleSaleCode("700-01' or '1'='1"));
 }
 
+TEST(CancelCommandTest, TheMonitorRefusesWhatThePageShouldHaveRefused) {
+    const std::string key = "51260311222333000181650010000012341000012347";
+    const std::pair<std::string, const char*> cases[] = {
+        {key + " Cliente desistiu da compra", ""},
+        {key + "    troca feita    ", "cancelamento não enviado: a justificativa tem 11 caracteres; a SEFAZ exige de 15 a 255"},
+        {key + " " + std::string(256, 'x'), "cancelamento não enviado: a justificativa tem 256 caracteres; a SEFAZ aceita até 255"},
+        {key + "Cliente desistiu da compra", "chave de acesso inválida: são 44 dígitos, seguidos da justificativa"},
+        {key.substr(1) + " Cliente desistiu da compra", "chave de acesso inválida: são 44 dígitos, seguidos da justificativa"},
+        {key, "chave de acesso inválida: são 44 dígitos, seguidos da justificativa"},
+    };
+    for (const auto& [argument, problem] : cases) EXPECT_EQ(cancelCommandProblem(argument), problem) << argument;
+}
+
+TEST_F(OperatorPanelTest, AnNfceLookedUpShowsItsCancellationWindowAndIsCancelledOnlyBetweenPolls) {
+    const std::string key = "51260311222333000181650010000012341000012347";
+    monitor.ctx.settings.Environment = "2";
+    monitor.ctx.settings.TimeZone = "-04:00";
+    folder.setSetting("PrazoCancelamentoMinutos", "45");
+    const auto authorisedAt =
+        context::shopDateTimeText(monitor.ctx.settings, monitor.clock.utcNow() - std::chrono::minutes(10));
+    testing::writeFile(folder.path() + "/nfe/arquivos/procNFe/" + key + "-procNFe.xml",
+                       "<nfeProc><NFe><infNFe><ide><tpEmis>1</tpEmis></ide><total><ICMSTot><vNF>35.50</vNF></ICMSTot>"
+                       "</total></infNFe></NFe><protNFe><infProt><nProt>151260000012345</nProt><dhRecbto>" +
+                           authorisedAt + "</dhRecbto></infProt></protNFe></nfeProc>");
+    folder.execute("insert into nfce_gerada (cod_venda, numeronfce, chave, amb) values ('750-01', '1234', '" + key + "', '2')");
+    ShopDashboard dashboard(monitor.ctx, folder.path() + "/certificados");
+    using ::testing::HasSubstr;
+    const std::pair<std::string, std::string> lookups[] = {
+        {"1234", "\"found\":{\"query\":\"1234\",\"key\":\"" + key +
+                     "\",\"number\":\"1234\",\"sale\":\"750-01\",\"protocol\":\"\",\"stored\":true,"
+                     "\"amount\":\"35.50\",\"authorisedAt\":\"" + authorisedAt.substr(8, 2) + "/" +
+                     authorisedAt.substr(5, 2) + "/" + authorisedAt.substr(0, 4) + " " + authorisedAt.substr(11, 8) +
+                     "\",\"cancelled\":false,\"window\":45,\"minutesLeft\":35}"},
+        {key, "\"query\":\"" + key + "\",\"key\":\"" + key + "\",\"number\":\"1234\""},
+        {"99", "\"found\":{\"query\":\"99\",\"problem\":\"Nenhuma NFC-e número 99 neste ambiente\"}"},
+        {"", "\"found\":null"},
+    };
+    for (const auto& [query, expected] : lookups) {
+        dashboard.lookUp(query);
+        EXPECT_THAT(dashboard.gather(), HasSubstr(expected)) << query;
+    }
+    // During a batch the cancellation waits; between polls it is sent (here no component can be set up,
+    // and the operator is told so).
+    monitor.ctx.mainWindow.Timer1.enabled = false;
+    dashboard.requestCancel(key, "Cliente desistiu da compra");
+    dashboard.requestCancel(key, "Cliente desistiu da compra, de novo");
+    dashboard.gather();
+    EXPECT_TRUE(dashboard.hasPending());
+    EXPECT_EQ(dashboard.lastNote(), "");
+    monitor.ctx.mainWindow.Timer1.enabled = true;
+    dashboard.gather();
+    EXPECT_FALSE(dashboard.hasPending());
+    EXPECT_THAT(dashboard.lastNote(), HasSubstr("NFC-e " + key + " não foi cancelada"));
+    EXPECT_THAT(testing::readFile(folder.logPath()), HasSubstr("Cancelamento " + key + ": "));
+    folder.execute("update nfce_gerada set cancelada = 'sim' where chave = '" + key + "'");
+    dashboard.lookUp("1234");
+    EXPECT_THAT(dashboard.gather(), HasSubstr("\"cancelled\":true"));
+}
+
+TEST_F(OperatorPanelTest, TheFiscalEventsWaitingAreShownInShopTime) {
+    auto& ctx = monitor.ctx;
+    ctx.settings.Environment = "2";
+    ctx.settings.TimeZone = "-04:00";
+    fiscal_events::EventJournal journal(ctx);
+    journal.addVoid(1, 15, 17, 26, "numeros abandonados", fiscal_events::request_state::kPending);
+    const long long voided = journal.addVoid(1, 20, 20, 26, "numeros abandonados", fiscal_events::request_state::kRequested);
+    journal.settleVoid(voided, fiscal_events::request_state::kVoided, "102 - Inutilizacao homologada", "151260000000001");
+    journal.addVoid(1, 30, 31, 26, "numeros abandonados", fiscal_events::request_state::kRequested);
+    folder.execute("update quorvanti_voids set atualizado = '2026-03-05 18:00:00'");
+    ShopDashboard dashboard(ctx, folder.path() + "/certificados");
+    const std::string json = dashboard.gather();
+    using ::testing::HasSubstr;
+    EXPECT_THAT(json, HasSubstr("\"voids\":[{\"series\":1,\"from\":15,\"to\":17,\"state\":\"a inutilizar\",\"answer\":\"\","
+                                "\"at\":\"05/03/2026 14:00:00\"},{\"series\":1,\"from\":30,\"to\":31,"
+                                "\"state\":\"pedida, aguardando a SEFAZ\""));
+    EXPECT_THAT(json, HasSubstr("\"from\":20,\"to\":20,\"state\":\"inutilizada\",\"answer\":\"102 - Inutilizacao homologada\""));
+    EXPECT_THAT(json, HasSubstr("\"fiscal\":{\"substitutions\":[],"));
+}
+
 // The shop's own nfce_gerada (no row identifier, numbers as text) and a queue shared by terminals.
 class ShopSchemaTest : public ::testing::TestWithParam<database::DbKind> {};
 
@@ -159,7 +239,7 @@ TEST_P(ShopSchemaTest, TheDashboardReadsTheShopsTablesAndOnlyThisTerminalsQueue)
     using ::testing::HasSubstr;
     using ::testing::Not;
     EXPECT_THAT(json, ::testing::AllOf(HasSubstr("\"lastNfce\":{\"number\":\"10\",\"sale\":\"910-01\",\"key\":\"K10\""),
-                                      HasSubstr("\"today\":2}"), HasSubstr("\"sale\":\"800-01\""), Not(HasSubstr("801-02")),
+                                      HasSubstr("\"today\":2,"), HasSubstr("\"sale\":\"800-01\""), Not(HasSubstr("801-02")),
                                       HasSubstr("\"queued\":1,\"otherTerminals\":2"), Not(HasSubstr("\"error\""))));
 }
 
