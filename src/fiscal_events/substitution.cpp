@@ -4,6 +4,7 @@
 
 #include "authorisation/attempt_journal.h"
 #include "authorisation/outcome_texts.h"
+#include "database/transaction.h"
 #include "fiscal_events/event_journal.h"
 #include "fiscal_events/event_sending.h"
 #include "fiscal_events/number_voiding.h"
@@ -36,8 +37,15 @@ Round resolve(context::AppContext& ctx, fiscal::FiscalComponent& component, auth
     component.consultByKey(earlier.key);
     const fiscal::ConsultationResult result = component.consultationResult();
     if (result.cStat > 8999 || result.cStat == 0) return Round::NoAnswer;
-    if (reportedCancellation(result)) {
-        attempts.setState(earlier.key, state::kSubstituted, "cancelada na SEFAZ");
+    if (const auto* cancellation = reportedCancellation(result)) {
+        // Cancelled already: by this monitor's request whose answer was lost, or by hand.
+        database::Transaction transaction(*ctx.db);
+        ctx.db->execute(attempts.stateUpdate(earlier.key, state::kSubstituted, "cancelada na SEFAZ"));
+        if (event && event->state == request_state::kRequested)
+            ctx.db->execute(events.settleStatement(event->id, request_state::kRegistered,
+                                                   std::to_string(cancellation->cStat) + " - evento já registrado na SEFAZ",
+                                                   cancellation->nProt));
+        transaction.commit();
         return Round::Settled;
     }
     if (result.cStat == 217 || authorisation::rejectsTheDocument(result.protocolCStat)) {
@@ -53,9 +61,11 @@ Round resolve(context::AppContext& ctx, fiscal::FiscalComponent& component, auth
         return Round::Waiting;
     // Both documents must be authorised before the event: the substitute may still wait for its sender.
     if (substitute->state != state::kRecorded && substitute->state != state::kAuthorised) return Round::Waiting;
-    const bool mayHaveArrived = event && event->state == request_state::kRequested;
-    EventRecord record = mayHaveArrived ? *event : EventRecord{};
-    if (!mayHaveArrived) {
+    // An earlier request whose answer was lost goes again as it was: the consultation above has just said
+    // the authority holds no cancellation.
+    const bool earlierRequest = event && event->state == request_state::kRequested;
+    EventRecord record = earlierRequest ? *event : EventRecord{};
+    if (!earlierRequest) {
         record.id = events.request(earlier.key, kSubstitution, substitute->key, kSubstitutionReason);
         record.key = earlier.key;
         record.tpEvento = kSubstitution;
@@ -63,7 +73,7 @@ Round resolve(context::AppContext& ctx, fiscal::FiscalComponent& component, auth
         record.reason = kSubstitutionReason;
     }
     const EventSettlement settled =
-        sendJournalledEvent(ctx, component, events, record, result.nProt, mayHaveArrived,
+        sendJournalledEvent(ctx, component, events, record, result.nProt, false,
                             {attempts.stateUpdate(earlier.key, state::kSubstituted, "cancelada por substituição")});
     const std::string answer = std::to_string(settled.cStat) + " - " + settled.text;
     switch (settled.verdict) {
