@@ -20,7 +20,6 @@
 #include "fiscal_component/document/numeric_code.h"
 #include "fiscal_component/document/qr_code.h"
 #include "fiscal_component/interface/fiscal_component.h"
-#include "fiscal_component/unavailable_component.h"
 #include "support/error_text.h"
 #include "support/shared_data.h"
 #include "support/temp_dir.h"
@@ -380,19 +379,6 @@ TEST(QrCodeTest, OnlineFormReproducesThePublishedExampleAndOfflineAddsDayValueAn
     EXPECT_THAT(text, ::testing::Not(HasSubstr(kCsc)));
 }
 
-TEST(QrCodeTest, AddressesComeFromTheTableOrTheWebServicesFile) {
-    EXPECT_EQ(builtInConsultationAddress("MT", 2).qrCode, "http://homologacao.sefaz.mt.gov.br/nfce/consultanfce");
-    EXPECT_EQ(builtInConsultationAddress("mt", 1).urlChave, "http://www.sefaz.mt.gov.br/nfce/consultanfce");
-    EXPECT_TRUE(builtInConsultationAddress("XX", 1).qrCode.empty());
-    testing::TempDir dir;
-    const std::string ini = dir.file("webservices.ini");
-    testing::writeFile(ini, "[MT_2]\r\nQRCode=http://127.0.0.1:8080/qr\r\n");
-    const ConsultationAddress address = consultationAddress("MT", 2, ini);
-    EXPECT_EQ(std::tie(address.qrCode, address.urlChave),
-              std::make_tuple("http://127.0.0.1:8080/qr", "http://homologacao.sefaz.mt.gov.br/nfce/consultanfce"));
-    EXPECT_EQ(consultationAddress("MT", 1, ini).qrCode, "http://www.sefaz.mt.gov.br/nfce/consultanfce");
-}
-
 TEST(CpfCnpjValidatorTest, AcceptsValidDocumentsBareOrWithTheirOwnMaskOnly) {
     CpfCnpjValidator validator;
     for (const char* valid : {"52998224725", "529.982.247-25", "11144477735", "39053344705", "12345678909",
@@ -417,17 +403,6 @@ TEST(DocumentDigitsTest, GivesTheDigitsOfTheAcceptedForms) {
         EXPECT_EQ(documentDigits(document), digits) << document;
     EXPECT_TRUE(validCpf("52998224725") && validCnpj("11222333000181"));
     EXPECT_FALSE(validCpf("11222333000181") || validCnpj("52998224725"));
-}
-
-TEST(UnavailableComponentTest, AnswersNotUsableAndRefusesEverythingElse) {
-    UnavailableComponentFactory factory;
-    auto component = factory.createComponent();
-    bool usable = true;
-    EXPECT_TRUE(component->statusQuery(usable));
-    EXPECT_FALSE(usable);
-    EXPECT_EQ(testing::errorText<ComponentError>([&] { component->configure(ConfigurationArgs{}); }),
-              "Componente fiscal não instalado");
-    EXPECT_THROW(factory.createDocumentValidator()->validate("52998224725"), ComponentError);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <sys/socket.h>
@@ -52,7 +53,6 @@ using ::testing::Not;
 using ::testing::StartsWith;
 using testing::AuthorityProcess;
 using testing::errorText;
-using testing::kExampleAuthority;
 using testing::readFile;
 using testing::validAgainst;
 using testing::writeFile;
@@ -349,10 +349,10 @@ TEST(SoapTransportTest, ReadsTheExpectedMessageWhereverTheBodyHoldsIt) {
     EXPECT_THAT(latin1.failure.text, HasSubstr("retConsStat??"));
 }
 
+// The tests that make a signed NFC-e need the official schemas; the addresses and the trust of both ends
+// of the connection need nothing but the test certificates.
 class WebServicesTest : public ::testing::Test {
 protected:
-    void SetUp() override { QUORVANTI_SKIP_WITHOUT_SHARED(); }
-
     // A signed NFC-e of homologation with `number`, written by the real component under nfe/.
     testing::SignedNfce make(int number) {
         testsales::Sale sale;
@@ -364,7 +364,10 @@ protected:
     void startAuthority(const std::string& clientCa = testing::testAuthorityPem()) {
         std::filesystem::create_directories(nfe);
         std::filesystem::copy_file(testing::testAuthorityPem(), nfe + "ac-teste.pem");
-        authority = testing::startHttpsAuthority(dir.path(), clientCa, {"--schemas", testing::kOfficialSchemas});
+        authority = testing::startHttpsAuthority(
+            dir.path(), clientCa,
+            testing::sharedDataPresent() ? std::vector<std::string>{"--schemas", testing::kOfficialSchemas}
+                                         : std::vector<std::string>{});
         ASSERT_GT(authority->port(), 0) << authority->log();
         writeIni();
     }
@@ -402,20 +405,15 @@ protected:
 };
 
 TEST_F(WebServicesTest, AddressesComeFromTheIniFileOverTheBuiltInOnes) {
-    EXPECT_EQ(builtInServiceAddress("MT", 2, WebService::Authorisation),
-              "https://homologacao.sefaz.mt.gov.br/nfcews/services/NFeAutorizacao4");
-    EXPECT_EQ(builtInServiceAddress("mt", 1, WebService::ServiceStatus),
-              "https://nfce.sefaz.mt.gov.br/nfcews/services/NFeStatusServico4");
-    EXPECT_EQ(serviceAddress("MT", 2, WebService::ReceiptConsultation, nfe),
-              "https://homologacao.sefaz.mt.gov.br/nfcews/services/NFeRetAutorizacao4");
+    // Without the file, the built-in address serves.
+    EXPECT_EQ(serviceAddress("mt", 2, WebService::Authorisation, nfe), builtInServiceAddress("MT", 2, WebService::Authorisation));
 
     writeFile(nfe + "webservices.ini", "[mt_2]\r\nNFeConsultaProtocolo4=http://127.0.0.1:9/c\r\n"
                                        "NFeStatusServico4= HTTPS://127.0.0.1:9/s \r\n"
                                        "[SP_1]\r\nNFeStatusServico4=https://sp.example/s\r\n"
                                        "[TLS]\r\nCA=ac-teste.pem\r\nTimeoutMs=250\r\n");
     EXPECT_EQ(serviceAddress("MT", 2, WebService::ServiceStatus, nfe), "HTTPS://127.0.0.1:9/s");
-    EXPECT_EQ(serviceAddress("MT", 2, WebService::Authorisation, nfe),
-              "https://homologacao.sefaz.mt.gov.br/nfcews/services/NFeAutorizacao4");
+    EXPECT_EQ(serviceAddress("MT", 2, WebService::Authorisation, nfe), builtInServiceAddress("MT", 2, WebService::Authorisation));
     EXPECT_EQ(serviceAddress("SP", 1, WebService::ServiceStatus, nfe), "https://sp.example/s");
     // Unknown, or configured without https (the server would go unverified): refused, naming the key.
     EXPECT_THAT(errorText<AddressError>([&] { serviceAddress("SP", 1, WebService::Authorisation, nfe); }),
@@ -440,6 +438,7 @@ TEST_F(WebServicesTest, AddressesComeFromTheIniFileOverTheBuiltInOnes) {
 }
 
 TEST_F(WebServicesTest, TheMessagesAreValidAgainstTheOfficialSchemas) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const testing::SignedNfce document = make(1234);
     const std::string nfeText = document.xml;
     std::string error;
@@ -452,6 +451,7 @@ TEST_F(WebServicesTest, TheMessagesAreValidAgainstTheOfficialSchemas) {
 }
 
 TEST_F(WebServicesTest, AnAuthorisedSendKeepsItsDocumentAndStatusIs107AndAnUnknownKeyIs217OverKeptConnections) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const testing::SignedNfce document = make(1234);
     startAuthority();
     WebServices ws = services();
@@ -512,6 +512,7 @@ TEST_F(WebServicesTest, AnAuthorisedSendKeepsItsDocumentAndStatusIs107AndAnUnkno
 }
 
 TEST_F(WebServicesTest, AnAsynchronousSendIsConsultedByItsReceipt) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const testing::SignedNfce document = make(1300);
     startAuthority();
     scenario("[key " + document.key + " recibo]\nprocessing = 1\n");
@@ -537,6 +538,7 @@ TEST_F(WebServicesTest, AnAsynchronousSendIsConsultedByItsReceipt) {
 }
 
 TEST_F(WebServicesTest, ASynchronousRejectionIsAnsweredAgainWithoutAskingTheAuthority) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const testing::SignedNfce rejected = make(1400);
     const testing::SignedNfce other = make(1401);
     startAuthority();
@@ -562,6 +564,7 @@ TEST_F(WebServicesTest, ASynchronousRejectionIsAnsweredAgainWithoutAskingTheAuth
 }
 
 TEST_F(WebServicesTest, FailuresOfTheAuthorityBecomeTransportCodes) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const testing::SignedNfce document = make(1500);
     startAuthority();
     // The second status call goes over the connection kept from the first; dropped there, it is tried
@@ -582,18 +585,39 @@ TEST_F(WebServicesTest, FailuresOfTheAuthorityBecomeTransportCodes) {
                 MatchesRegex(std::to_string(kFailureTimeout) + " .*tempo limite da operação excedido \\(300 ms\\).*"));
 }
 
+// A self-signed authority of the test's own, which issued neither the signer nor the server.
+std::string writeOtherAuthority(const std::string& path) {
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* certificate = X509_new();
+    ASN1_INTEGER_set(X509_get_serialNumber(certificate), 7);
+    X509_gmtime_adj(X509_getm_notBefore(certificate), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(certificate), 86400);
+    X509_NAME_add_entry_by_txt(X509_get_subject_name(certificate), "CN", MBSTRING_UTF8,
+                               reinterpret_cast<const unsigned char*>("AC OUTRA"), -1, -1, 0);
+    X509_set_issuer_name(certificate, X509_get_subject_name(certificate));
+    X509_set_pubkey(certificate, key);
+    X509_sign(certificate, key, EVP_sha256());
+    BIO* out = BIO_new_file(path.c_str(), "w");
+    PEM_write_bio_X509(out, certificate);
+    BIO_free(out);
+    X509_free(certificate);
+    EVP_PKEY_free(key);
+    return path;
+}
+
 // The authority here trusts only clients of another authority; the program trusts only servers of the
 // configured one.
 TEST_F(WebServicesTest, BothEndsOfTheConnectionMustBeTrusted) {
-    startAuthority(kExampleAuthority);
+    const std::string other = writeOtherAuthority(dir.file("ac-outra.pem"));
+    startAuthority(other);
     const std::string refused = said(services().serviceStatus());
     EXPECT_THAT(refused, AllOf(MatchesRegex(std::to_string(kFailureClientRefused) +
                                             " .*recusou o certificado digital do emitente.*"),
                                Not(HasSubstr("ERRO 93"))));
 
-    writeIni(kExampleAuthority);
+    writeIni(other);
     const std::string foreign = said(services().serviceStatus());
-    EXPECT_THAT(foreign, AllOf(StartsWith(std::to_string(kFailureServerCertificate) + " "), HasSubstr(kExampleAuthority),
+    EXPECT_THAT(foreign, AllOf(StartsWith(std::to_string(kFailureServerCertificate) + " "), HasSubstr(other),
                                HasSubstr("o certificado do servidor 127.0.0.1:" + std::to_string(authority->port()) +
                                          " não é confiável")));
 
@@ -608,6 +632,7 @@ TEST_F(WebServicesTest, BothEndsOfTheConnectionMustBeTrusted) {
 }
 
 TEST_F(WebServicesTest, OnlyASignedNfeIsSent) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const testing::SignedNfce document = make(1600);
     WebServices ws = services();
     const std::string failure = std::to_string(kFailureXmlDocument) + " .*";
@@ -622,6 +647,7 @@ TEST_F(WebServicesTest, OnlyASignedNfeIsSent) {
 // by key, with nothing under its name; answers that cannot be kept change nothing, and the next
 // consultation stores it.
 TEST_F(WebServicesTest, AnAuthorisedDocumentThatCannotBeStoredIsToldInTheConsultation) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
     const testing::SignedNfce document = make(1700);
     startAuthority();
     WebServices ws = services();

@@ -1,8 +1,7 @@
 // The local authority's rules driven directly: real documents signed by the real component go in as
 // the component sends them, and every answer must be what the authority answers and valid against the
-// official answer schema. Then its own records: the scenario format (what a file selects and answers,
-// how rules are used up, what mistakes it names, how a changed file takes effect), the state folder
-// (what survives a restart, what a crash between two writes leaves) and the reason texts.
+// official answer schema. Then its own records: how a changed scenario file takes effect, what a crash
+// between two writes of the state folder leaves, and the reason texts.
 #include "sefaz_simulator/authority.h"
 
 #include <gmock/gmock.h>
@@ -464,72 +463,8 @@ TEST_F(AuthorityTest, AChangedDocumentIsRefusedWithItsRejectionAndNothingIsKept)
 }
 
 const std::string kKeyA = "51260311222333000181650010000012341837461527";
-const std::string kKeyB = "51260311222333000181650010000012351837461520";  // the next number
 // Key A's number under another numeric code.
 const std::string kSameNumber = "51260311222333000181650010000012341192837465";
-
-TEST(ScenarioTest, NamesTheLineOfEachMistake) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"drop\n", "linha 1: instrução fora de seção"},
-        {"[call NFeAutorizacao4]\ndrop\n", "linha 1: use [call"},
-        {"[call NFeCancelamento4 1]\ndrop\n", "linha 1: serviço desconhecido"},
-        {"[call send 0]\ndrop\n", "linha 1: número de chamada inválido"},
-        {"[call send 4-2]\ndrop\n", "linha 1: número de chamada inválido"},
-        {"[key 123]\ndrop\n", "linha 1: a chave de acesso deve ter 44 dígitos"},
-        {"[key " + kKeyA + " status]\ndrop\n", "linha 1: a consulta de status não traz chave"},
-        {"[key " + kKeyA + " voiding]\ndrop\n", "linha 1: a inutilização não traz chave"},
-        {"[number 1]\ndrop\n", "linha 1: seção desconhecida"},
-        {"[call send 1\ndrop\n", "linha 1: seção sem \"]\""},
-        {"\n[call send 1]\nanswer = 100\n", "linha 3: instrução desconhecida"},
-        {"[call send 1]\nstatus = 1000\n", "linha 2: cStat inválido"},
-        {"[call send 1]\nstatus =\n", "linha 2: \"status\" precisa de um valor"},
-        {"[call send 1]\ndelay = 10\ndelay = 20\n", "linha 3: instrução repetida"},
-        {"[call send 1]\ndrop = sometimes\n", "linha 2: drop aceita before ou after"},
-        {"[call send 1]\nhttp = 404\ndrop\n", "linha 1: http e drop não combinam"},
-        {"[call send 1]\ndrop\nprotocol = 100\n", "linha 1: status ou protocol não têm efeito"},
-        {"[call send 1]\nprocessing = 2\ntimes = 3\n", "linha 1: processing já define"},
-        {"[call status 1]\nprotocol = 100\n", "linha 1: a consulta de status não tem protocolo"},
-        {"[call send 1]\n[call send 2]\ndrop\n", "linha 1: seção sem instruções"},
-    };
-    for (const auto& [text, message] : cases)
-        EXPECT_THAT(testing::errorText<ScenarioError>([&] { Scenario::parse(text); }), HasSubstr(message)) << text;
-}
-
-TEST(ScenarioTest, TheFirstMatchingRuleThatIsNotUsedUpDecidesEachCallOfItsRange) {
-    Scenario scenario = Scenario::parse("[call send 2]\nhttp = 404\n"
-                                        "[call send 4+]\ndelay = 7\n"
-                                        "[key " + kKeyA + " consulta]\nprocessing = 2\n"
-                                        "[key " + kKeyA + "]\nprotocol = 217\n");
-    // Sends carrying key A: call 1 falls to the key rule for any service, call 2 to its call rule.
-    EXPECT_EQ(scenario.decide(Service::Authorisation, {kKeyA}).action.protocol->cStat, 217);
-    const ScenarioDecision second = scenario.decide(Service::Authorisation, {kKeyA});
-    EXPECT_EQ(std::tie(second.callNumber, second.action.httpStatus, second.line), std::make_tuple(2, 404, 1));
-    EXPECT_EQ(scenario.decide(Service::Authorisation, {kKeyB}).line, 0);
-    EXPECT_EQ(scenario.decide(Service::Authorisation, {kKeyB}).action.delayMs, 7);
-    EXPECT_EQ(scenario.decide(Service::Authorisation, {}).action.delayMs, 7);
-
-    // Consultations count on their own: the processing rule answers twice, then the general key rule.
-    for (int i = 0; i < 2; ++i) {
-        const ScenarioDecision waiting = scenario.decide(Service::ProtocolConsultation, {kKeyA});
-        EXPECT_EQ(std::tie(waiting.callNumber, waiting.action.status->cStat, waiting.key), std::make_tuple(i + 1, 105, kKeyA));
-    }
-    const ScenarioDecision after = scenario.decide(Service::ProtocolConsultation, {kKeyA});
-    EXPECT_FALSE(after.action.status);
-    EXPECT_EQ(after.action.protocol->cStat, 217);
-    EXPECT_EQ(scenario.decide(Service::ProtocolConsultation, {kKeyB}).line, 0);
-
-    // Ranges, every call, and short service names in any case.
-    scenario = Scenario::parse("[Call RECIBO 2-3]\n  status = 105  Lote em processamento  \n"
-                                        "[call NFeRetAutorizacao4 *]\ndrop = after\ndelay = 250\n");
-    const ScenarioDecision first = scenario.decide(Service::ReceiptConsultation, {});
-    EXPECT_EQ(std::tie(first.action.drop, first.action.delayMs), std::make_tuple(Drop::AfterProcessing, 250));
-    for (int call = 2; call <= 3; ++call) {
-        const ScenarioDecision waiting = scenario.decide(Service::ReceiptConsultation, {});
-        EXPECT_EQ(std::tie(waiting.action.status->cStat, waiting.action.status->xMotivo, waiting.action.drop),
-                  std::make_tuple(105, "Lote em processamento", Drop::No));
-    }
-    EXPECT_EQ(scenario.decide(Service::ReceiptConsultation, {}).line, 3);
-}
 
 TEST(ScenarioTest, AChangedFileIsReadAgainWithItsCountsStartedAfresh) {
     testing::TempDir dir;
@@ -562,30 +497,6 @@ TEST(ScenarioTest, AChangedFileIsReadAgainWithItsCountsStartedAfresh) {
 }
 
 
-TEST(StateStoreTest, AuthorisedDocumentsAndSequencesOutliveTheStore) {
-    testing::TempDir dir;
-    {
-        StateStore store(dir.file("estado"));
-        const auto first = store.nextProtocolSequence();
-        EXPECT_EQ(std::make_tuple(first, store.nextProtocolSequence(), store.nextReceiptSequence()),
-                  std::make_tuple(1u, 2u, 1u));
-        store.saveAuthorised({kKeyA, "510000000000001"}, "<nfeProc/>");
-        store.saveReceiptResults("510000000000001", "<recibo/>");
-    }
-    StateStore store(dir.file("estado"));
-    EXPECT_EQ(store.authorisedDocument(kKeyA), "<nfeProc/>");
-    EXPECT_FALSE(store.authorisedDocument(kSameNumber));
-    const auto byNumber = store.authorisedNumber(kSameNumber);
-    ASSERT_TRUE(byNumber);
-    EXPECT_EQ(byNumber->key + "|" + byNumber->receipt, kKeyA + "|510000000000001");
-    EXPECT_FALSE(store.authorisedNumber(kKeyB));
-    EXPECT_EQ(store.receiptResults("510000000000001"), "<recibo/>");
-    EXPECT_FALSE(store.receiptResults("510000000000002"));
-    const auto protocol = store.nextProtocolSequence();
-    EXPECT_EQ(std::make_tuple(protocol, store.nextReceiptSequence()), std::make_tuple(3u, 2u));
-    EXPECT_TRUE(std::filesystem::exists(dir.file("estado/numeracao/11222333000181/65-001-000001234")));
-}
-
 // What a crash between two writes leaves, names that are not digits and an unusable folder are refused.
 TEST(StateStoreTest, WhatCannotBeTrustedIsRefused) {
     // As a crash leaves it: the entry written, the document not.
@@ -605,16 +516,7 @@ TEST(StateStoreTest, WhatCannotBeTrustedIsRefused) {
     EXPECT_THROW(StateStore(dir.file("arquivo/estado")), StateError);
 }
 
-TEST(StatusTextsTest, StandardTextsNameTheirReferencesAndFitTheLayout) {
-    EXPECT_EQ(fillReferences(standardText(539), "5126", "510000000000001"),
-              "Rejeição: Duplicidade de NF-e, com diferença na Chave de Acesso [chNFe: 5126][nRec:510000000000001]");
-    EXPECT_EQ(fillReferences(standardText(204), "", "510000000000001"),
-              "Rejeição: Duplicidade de NF-e [nRec:510000000000001]");
-    EXPECT_EQ(standardText(100), "Autorizado o uso da NF-e");
-    EXPECT_EQ(standardText(123), "");
-    // Plain texts lose their accents.
-    EXPECT_EQ(withoutAccents("Rejeição: NF-e não consta; Serviço em Operação; ÁÉÍÓÚ âêô à ü"),
-              "Rejeicao: NF-e nao consta; Servico em Operacao; AEIOU aeo a u");
+TEST(StatusTextsTest, ReasonsFitTheLayout) {
     // Reasons fit the layout's reason type: one line, characters of Latin-1, 255 characters at most.
     const std::pair<std::string, std::string> reasons[] = {{"  linha 1\n\tlinha 2  ", "linha 1 linha 2"},
         {"aspas “curvas” e € fora", "aspas ?curvas? e ? fora"}, {"não", "não"}, {"", "-"}, {"a\xff" "b", "a?b"}};
