@@ -2,9 +2,11 @@
 # The monitor's main job on the embedded default, from a fresh machine: installs what it needs, builds,
 # makes a demo shop under demo/ (SQLite database with a few sales queued, settings file, test
 # certificate), starts the local SEFAZ stand-in on loopback over HTTPS with client certificates, runs
-# the monitor once over the queue, and prints what the shop's database holds afterwards. The receipts
+# the monitor once over the queue (among the sales one with a discount), then once more in contingency
+# mode for a sale emitted offline, and prints what the shop's database holds afterwards. The receipts
 # go to files (an Epson printer on a file: port) and are printed again with --reprint in the three
-# receipt families; quorvanti-receipt draws each as the paper would show it (demo/receipts/*.png).
+# receipt families and on an A4 page; quorvanti-receipt draws each as the paper would show it
+# (demo/receipts/*.png).
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
@@ -28,9 +30,18 @@ serial=$(openssl pkcs12 -in "$demo/certs/loja-teste.pfx" -passin "file:$demo/cer
 sqlite3 "$app/loja.db" < "$top/db/sqlite-schema.sql"
 sqlite3 "$app/loja.db" < "$top/db/demo-data.sql"
 today=$(date +%Y-%m-%d)
+# Sale 1004-01 has 2,00 off its first item (the receipts show the document's vDesc and the net total);
+# sale 1005-01 is the one the point-of-sale program marks for contingency (caminhoXMLcontigencia '1').
 sqlite3 "$app/loja.db" "update VendasConclu set Data = '$today';
+    insert into VendasConclu (CodigoVenda, Data, CodClientePrazo, coditem, discriminacao, Quantidade, ValorUnitario,
+                              ValorTotalItem, Desconto, MEDIDA) values
+        ('1004-01', '$today', '', 101, 'Arroz tipo 1 5kg', 1, 27.90, 27.90, 2.00, 'UN'),
+        ('1004-01', '$today', '', 103, 'Refrigerante cola 2L', 2, 9.50, 19.00, 0, 'UN'),
+        ('1005-01', '$today', '', 102, 'Feijão carioca 1kg', 2, 8.99, 17.98, 0, 'UN'),
+        ('1005-01', '$today', '', 104, 'Café torrado 500g', 1, 18.75, 18.75, 0, '');
     insert into TabNCEAEnviar (codvenda, enviada, dataV, corpoXML) values
-        ('1001-01', 'enviar', '$today', 'x'), ('1002-01', 'enviar', '$today', 'x'), ('1003-01', 'enviar', '$today', 'x');"
+        ('1001-01', 'enviar', '$today', 'x'), ('1002-01', 'enviar', '$today', 'x'), ('1003-01', 'enviar', '$today', 'x'),
+        ('1004-01', 'enviar', '$today', 'x');"
 
 # The settings the point-of-sale program shares with the monitor (Windows-1252, CR LF, as it writes them).
 printf '[Geral]\r\nNTerminal=1\r\nTipoConexao_BD=access\r\nCaminho=loja.db\r\nambienteNFCE=2\r\nCSC=0123456789ABCDEF0123456789ABCDEF\r\nIDtoken=000001\r\nCertificadoSerie=%s\r\nImprimiNFCESistema=0\r\nFUSO=-04:00\r\nPathImpressoraNFCE=EPSON\r\nPortaBematech=file:%s\r\nincluioperacao=1\r\n' \
@@ -67,6 +78,22 @@ status=0
     --frontend headless --once 2> "$demo/monitor.log" || status=$?
 grep -E '\[message\]|Sucesso|Label1\] (Rejei|Erro)' "$demo/monitor.log" || true
 echo "== monitor exit status: $status (journal: $demo/monitor.log)"
+
+# A sale emitted in contingency: the point-of-sale program has switched to offline emission and queued
+# the sale with its contingency date; the receipt says "EMITIDA EM CONTINGÊNCIA" and "Pendente de
+# autorização" and goes to its own file.
+setting PortaBematech "file:$receipts/contingency.bin"
+printf 'Contigencia=1\r\n' >> "$app/ConfigINI.ini"
+sqlite3 "$app/loja.db" "insert into TabNCEAEnviar (codvenda, enviada, dataV, corpoXML, caminhoXMLcontigencia,
+        DataContigencia, Serv_ImpresNFCE) values ('1005-01', 'enviar', '$today', 'x', '1', '$today 12:00:00', '1');"
+echo "== quorvanti --app-dir $app --frontend headless --once (contingency)"
+contingency=0
+"$bin/quorvanti" --app-dir "$app" --desktop-dir "$demo/desktop" --registry "$demo/registry.ini" \
+    --frontend headless --once 2> "$demo/monitor-contingency.log" || contingency=$?
+grep -E '\[message\]|Sucesso|Label1\] (Rejei|Erro)' "$demo/monitor-contingency.log" || true
+echo "== monitor exit status in contingency: $contingency (journal: $demo/monitor-contingency.log)"
+setting Contigencia 0
+setting PortaBematech "file:$receipts/emitted.bin"
 echo "== queue (TabNCEAEnviar) after the run:"
 sqlite3 -header "$app/loja.db" "select ID, codvenda, enviada from TabNCEAEnviar;"
 echo "== authorised NFC-e (nfce_gerada):"
@@ -83,6 +110,7 @@ preview() {
     fi
 }
 preview "$receipts/emitted.bin"
+preview "$receipts/contingency.bin"
 families="DARUMA BEMATECH EPSON"
 for row in $(sqlite3 -separator : "$app/loja.db" 'select numeronfce, chave from nfce_gerada order by numeronfce;'); do
     key=${row#*:}
@@ -96,4 +124,16 @@ for row in $(sqlite3 -separator : "$app/loja.db" 'select numeronfce, chave from 
         --reprint "$key" 2>> "$demo/reprint.log" || echo "== reprint of $key failed (see $demo/reprint.log)"
     preview "$out"
 done
+# The discounted sale again on an A4 page (a printer name "file:PATH" writes the PDF there).
+discounted=$(sqlite3 "$app/loja.db" "select chave from nfce_gerada where cod_venda = '1004-01';")
+if [ -n "$discounted" ]; then
+    setting PathImpressoraNFCE "file:$receipts/a4-discount.pdf"
+    "$bin/quorvanti" --app-dir "$app" --desktop-dir "$demo/desktop" --registry "$demo/registry.ini" \
+        --reprint "$discounted" 2>> "$demo/reprint.log" || echo "== A4 reprint of $discounted failed (see $demo/reprint.log)"
+    if "$bin/quorvanti-receipt" "$receipts/a4-discount.pdf" "$receipts/a4-discount.png" >/dev/null 2>&1; then
+        echo "== receipt demo/receipts/a4-discount.pdf -> a4-discount-1.png"
+    else
+        echo "== receipt $receipts/a4-discount.pdf: nothing printed"
+    fi
+fi
 exit $status
