@@ -52,6 +52,9 @@ private:
     // another document's (emit again under the next free number; a stored document is never renumbered).
     Step duplicity(const std::string& caption, const std::string& answerText);
     Step rejectionExit();
+    // Ends the program with the status of an answer the shop must act on (emitter not enabled, emission
+    // time ahead or late, wrong environment); returns when `answer` is none of them.
+    void stopIfTheShopMustAct(const std::string& answer);
     // Use denied (301, 302): the number is used; the sale stays queued for a new document.
     Step denied(const std::string& reason);
     // A send the authority did not answer: the row stays for a later try.

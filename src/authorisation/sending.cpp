@@ -156,6 +156,32 @@ Step Emission::send() {
     }
 }
 
+void Emission::stopIfTheShopMustAct(const std::string& answer) {
+    if (answerHas(answer, "nao habilitado")) {
+        ctx_.frontend().messageBox("Verifique seu CNPJ CADASTRADO NO SISTEMA, OU VERIFIQUE COM SEU CONTADOR SE HÁ "
+                                   "RESTRIÇÕES" + std::string(kLineBreak) + answer,
+                                   MessageStyle::Ok, "");
+        log(answer + " " + e_.EmissionDateTime + " Da operação: " + in_.NumVendaVem);
+        endProgram(ExitStatus::EmitterNotEnabled, "emitente não habilitado");
+    }
+    if (answerHas(upper(answer), "POSTERIOR")) {
+        ctx_.frontend().messageBox("Data ou hora de envio posterior, verfique", MessageStyle::Ok, "");
+        endProgram(ExitStatus::EmissionTimeAhead, "data ou hora de emissão posterior");
+    }
+    if (answerHas(upper(answer), "AMBIENTE INFORMADO")) {
+        ctx_.frontend().messageBox("O Ambiente informado diverge do token descrito (provavelmente o arquivo REG não "
+                                   "esta no regedit como homologação)" + std::string(kLineBreak) + answer,
+                                   MessageStyle::Ok, "");
+        endProgram(ExitStatus::WrongEnvironment, "ambiente informado diverge");
+    }
+    if (answerHas(upper(answer), "ATRASAD")) {
+        ctx_.status("Erro de data e hora de envio. AJUSTE A HORA/DATA DO COMPUTADOR " + answer);
+        ctx_.frontend().messageBox("AJUSTE A HORA/DATA DO COMPUTADOR " + std::string(kLineBreak) + answer,
+                                   MessageStyle::Ok, "");
+        endProgram(ExitStatus::EmissionTimeLate, "data e hora de emissão atrasada");
+    }
+}
+
 Step Emission::readSendAnswer() {
     const auto result = component_->sendResult();
     sleep(1000);
@@ -169,6 +195,9 @@ Step Emission::readSendAnswer() {
         if (result.protocolCStat == 204 || result.cStat == 204) return consult();
         return duplicity("Duplicidade: " + std::to_string(result.protocolCStat) + " - " + e_.ErrorText, e_.ErrorText);
     }
+    // A synchronous send brings the document's protocol at once: the answers the shop must act on stop
+    // here as they do when a consultation brings them, instead of being sent again at every try.
+    stopIfTheShopMustAct(e_.ErrorText);
     if (answerHas(e_.ErrorText, "Erro") || answerHas(e_.ErrorText, "Rejeicao") || answerHas(e_.ErrorText, "(1,2)"))
         return keep("Erro - E1 " + e_.ErrorText);  // sent again later, with the same number
     ctx_.status("Informação Recibo");
@@ -203,14 +232,7 @@ Step Emission::consult() {
             return keep("NFC-e " + key + " não recebida pela SEFAZ (" + e_.ResponseText + "); novo envio mais tarde");
         if (uncertainAnswer(cStat_, e_.ResponseText))
             return keepUnanswered();
-        if (answerHas(e_.ResponseText, "nao habilitado")) {
-            ctx_.frontend().messageBox(
-                "Verifique seu CNPJ CADASTRADO NO SISTEMA, OU VERIFIQUE COM SEU CONTADOR SE HÁ RESTRIÇÕES" +
-                    std::string(kLineBreak) + e_.ResponseText,
-                MessageStyle::Ok, "");
-            log(e_.ResponseText + " " + e_.EmissionDateTime + " Da operação: " + in_.NumVendaVem);
-            endProgram(ExitStatus::EmitterNotEnabled, "emitente não habilitado");
-        }
+        stopIfTheShopMustAct(e_.ResponseText);
         sleep(1000);
         ctx_.status("Realizando consulta 3 - " + key);
         sleep(1000);
@@ -223,10 +245,7 @@ Step Emission::consult() {
             if (protocolStatus_ == 539 || protocolStatus_ == 204)
                 return duplicity("Duplicidade: " + std::to_string(protocolStatus_) + " - " + reasonText_, reasonText_);
         }
-        if (answerHas(upper(e_.ResponseText), "POSTERIOR")) {
-            ctx_.frontend().messageBox("Data ou hora de envio posterior, verfique", MessageStyle::Ok, "");
-            endProgram(ExitStatus::EmissionTimeAhead, "data ou hora de emissão posterior");
-        }
+        stopIfTheShopMustAct(e_.ResponseText);
         if (answerHas(upper(e_.ResponseText), "DUPLICIDADE#")) return duplicity("Duplicidade", e_.ResponseText);
         ctx_.status("Realizando consulta 4");
         if (cStat_ == 104) {
@@ -253,13 +272,7 @@ Step Emission::consult() {
                 break;
             }
             ctx_.status("Realizando consulta 6");
-            if (answerHas(upper(e_.ResponseText), "AMBIENTE INFORMADO")) {
-                ctx_.frontend().messageBox(
-                    "O Ambiente informado diverge do token descrito (provavelmente o arquivo REG não esta no regedit "
-                    "como homologação)" + std::string(kLineBreak) + e_.ResponseText,
-                    MessageStyle::Ok, "");
-                endProgram(ExitStatus::WrongEnvironment, "ambiente informado diverge");
-            }
+            stopIfTheShopMustAct(e_.ResponseText);
             if (answerHas(e_.ResponseText, "ERRO 93")) {
                 ctx_.status("Buscando XML: " + e_.ResponseText);
                 return reception();
@@ -389,12 +402,7 @@ Step Emission::afterReception() {
         ctx_.status("Duplicidade será incrementado um numero de NFCe na base-11");
         sleep(2000);
     }
-    if (answerHas(upper(reasonText_), "ATRASAD")) {
-        ctx_.status("Erro de data e hora de envio. AJUSTE A HORA/DATA DO COMPUTADOR " + reasonText_);
-        ctx_.frontend().messageBox("AJUSTE A HORA/DATA DO COMPUTADOR " + std::string(kLineBreak) + reasonText_,
-                                   MessageStyle::Ok, "");
-        endProgram(ExitStatus::EmissionTimeLate, "data e hora de emissão atrasada");
-    }
+    stopIfTheShopMustAct(reasonText_);
     ctx_.status("Resposta: " + reasonText_);
     if (answerHas(e_.ErrorText, "Erro") || answerHas(e_.ErrorText, "Rejeicao")) {
         ctx_.status("Verificando se rejeição");

@@ -188,6 +188,28 @@ TEST_P(EmissionTest, SalesThatCannotBeEmittedAreDroppedKeptOrStopTheProgramAsThe
     EXPECT_FALSE(queued("900-01"));
 }
 
+// Answers the shop must act on stop the monitor with their own status and keep the sale, whether the
+// authority writes them in the batch's answer or in the document's protocol.
+TEST_P(EmissionTest, AnswersTheShopMustActOnStopWithTheirStatusAndKeepTheSale) {
+    const std::pair<const char*, ExitStatus> rows[] = {
+        {"protocol = 703", ExitStatus::EmissionTimeAhead},
+        {"protocol = 704", ExitStatus::EmissionTimeLate},
+        {"protocol = 203 Rejeição: Emissor não habilitado para emissão da NF-e", ExitStatus::EmitterNotEnabled},
+        {"protocol = 252 Rejeição: Ambiente informado diverge do Ambiente de recebimento", ExitStatus::WrongEnvironment},
+    };
+    int sold = 530;
+    for (const auto& [rule, status] : rows) {
+        SCOPED_TRACE(rule);
+        const std::string code = std::to_string(sold++) + "-01";
+        scenario(std::string("[call send *]\n") + rule + "\n");
+        sale(code);
+        EXPECT_EQ(tick(), status);
+        EXPECT_TRUE(queued(code));
+        monitor->ctx.retries = context::RetrySchedule{};
+        folder->execute("DELETE FROM TabNCEAEnviar");
+    }
+}
+
 TEST_P(EmissionTest, AnErrorOrADenialKeepsTheSaleAndARejectionDropsItWithALogLine) {
     scenario("[call send 1]\nprotocol = 225 Rejeição: Falha no Schema XML\n"
              "[call send 2-3]\nstatus = 108\n"
