@@ -222,11 +222,13 @@ void OperatorPanel::publishWindow() {
     // The protocol XML is kilobytes that change once a sale: fetched by the page when its version
     // changes, instead of riding along every event.
     web_.publishPicture(kProtocolXml, ctx_.mainWindow.rtfb);
+    web_.settle();
 }
 
 void OperatorPanel::publishDashboard() {
     web_.publish("dashboard", dashboard_.gather());
     dashboardPublished_ = true;
+    web_.settle();
     // A request done at this gathering (a cancellation's answer, a reprint) is told once, as a notice.
     if (dashboard_.lastNote() != noticed_) {
         noticed_ = dashboard_.lastNote();
@@ -245,6 +247,7 @@ void OperatorPanel::ended(int status) {
     } catch (const std::exception&) {
     }
     web_.publish("ended", endedJson(status, at));
+    web_.settle(true);
     web_.flush(kEndedFlush);
 }
 

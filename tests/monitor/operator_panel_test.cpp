@@ -184,6 +184,17 @@ TEST_F(OperatorPanelTest, AnNfceLookedUpShowsItsCancellationWindowAndIsCancelled
     EXPECT_THAT(dashboard.gather(), HasSubstr("\"cancelled\":true"));
 }
 
+TEST_F(OperatorPanelTest, TheEndOfTheMonitorIsPublishedWithTheMeaningOfItsStatus) {
+    const std::pair<int, const char*> statuses[] = {{28, "o operador escolheu não esperar pela SEFAZ"},
+                                                    {0, "encerrado normalmente"},
+                                                    {99, "veja a tabela de status de saída no README"}};
+    for (const auto& [status, meaning] : statuses) {
+        panel.ended(status);  // no page is open: nothing to wait for
+        EXPECT_THAT(web.stateJson(), ::testing::HasSubstr("\"ended\":{\"status\":" + std::to_string(status) +
+                                                          ",\"meaning\":\"" + meaning + "\",\"at\":\""));
+    }
+}
+
 TEST_F(OperatorPanelTest, TheFiscalEventsWaitingAreShownInShopTime) {
     auto& ctx = monitor.ctx;
     ctx.settings.Environment = "2";

@@ -1,5 +1,6 @@
 // The operator's panel in a real browser against the real monitor and the local SEFAZ: one shop, one
-// monitor, the cases in order (the last one ends the monitor from the page).
+// monitor, the cases in order (the close command ends the monitor from the page; the last case starts it
+// again on the same address).
 "use strict";
 const { describe, before, after, test } = require("node:test");
 const assert = require("node:assert/strict");
@@ -207,5 +208,19 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     await page.screenshot({ path: path.join(artifacts, "dialog-shutdown.png") });
     await dialog("frm_encerrar").getByRole("button", { name: "Encerrar" }).click();
     assert.equal(await shop.exited, 0);
+    // The page stops showing the last state: it says the monitor stopped, and the dialog no longer waits.
+    await page.locator("#mancheteTexto", { hasText: /^Monitor parado desde / }).waitFor({ timeout: 5000 });
+    assert.equal(await dialog("frm_encerrar").count(), 0);
+    assert.equal(await page.title(), "Parado — Quorvanti");
+  });
+
+  test("the open page comes back by itself when the monitor starts again on its address", async () => {
+    const first = shop.base;
+    shop.sefaz.kill("SIGTERM");
+    await shop.start(new URL(first).host);
+    assert.equal(shop.base, first);
+    await page.locator("#conexao", { hasText: "conectado" }).waitFor({ timeout: 10000 });
+    await page.locator("#mancheteTexto", { hasText: /^Aguardando vendas$/ }).waitFor({ timeout: 10000 });
+    assert.equal(page.url(), first + "/");
   });
 });

@@ -78,7 +78,8 @@ class Shop {
       this.receipt + "\r\n", "latin1");
   }
 
-  async start() {
+  // `listen`: the panel's address; a restart gives the port of the first start, so an open page finds it.
+  async start(listen = "127.0.0.1:0") {
     const sefaz = await startAndWaitFor(path.join(bin, "quorvanti-sefaz"),
       ["--listen", "127.0.0.1:0", "--state", path.join(this.root, "sefaz"), "--tls", path.join(certificates, "servidor.pem"),
         path.join(certificates, "servidor.key"), "--client-ca", path.join(certificates, "ac-teste.pem"),
@@ -94,16 +95,18 @@ class Shop {
     ini += `[TLS]\r\nCA=${path.join(certificates, "ac-teste.pem")}\r\n`;
     fs.writeFileSync(path.join(this.app, "nfe/webservices.ini"), ini);
 
-    this.journal = path.join(this.root, "monitor.log");
+    this.journal = path.join(this.root, this.monitor ? "monitor-restarted.log" : "monitor.log");
     const monitor = await startAndWaitFor(path.join(bin, "quorvanti"),
       ["--app-dir", this.app, "--desktop-dir", this.desktop, "--registry", path.join(this.root, "registry.ini"),
-        "--frontend", "web", "--listen", "127.0.0.1:0"],
-      { env: { ...process.env, QUORVANTI_TIME_SCALE: timeScale } }, "stderr", /^\[painel\] (http\S+)$/, this.journal);
+        "--frontend", "web", "--listen", listen],
+      { env: { ...process.env, QUORVANTI_TIME_SCALE: timeScale } }, "stderr", /^\[painel\] (?:escutando em )?(http\S+)/,
+      this.journal);
     this.monitor = monitor.child;
     this.exited = new Promise((resolve) => this.monitor.on("exit", (code) => resolve(code)));
-    this.url = monitor.match[1];
-    this.base = new URL(this.url).origin;
-    this.token = new URL(this.url).searchParams.get("token");
+    this.base = new URL(monitor.match[1]).origin;
+    // At a restart the token is the kept one, and the journal names the address without it.
+    this.token = new URL(monitor.match[1]).searchParams.get("token") || this.token;
+    this.url = this.base + "/?token=" + this.token;
     return this;
   }
 

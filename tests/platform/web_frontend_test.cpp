@@ -127,6 +127,33 @@ TEST_F(WebFrontendTest, AMessageBoxWaitsForTheAnswerThePageGives) {
     EXPECT_NE(journal.str().find("[message] -> No"), std::string::npos);
 }
 
+TEST_F(WebFrontendTest, OnlyASettledChangeMakesANewVersionForThePages) {
+    web.useClock(clock);
+    const auto version = [this] {
+        const std::string state = web.stateJson();
+        return std::stoull(state.substr(11, state.find(',') - 11));
+    };
+    web.repaint("frmEmitirNFCe", "Label1", "Path da string");
+    clock.advance(WebFrontend::kSettleTime);
+    web.settle();
+    const auto rest = version();
+    // Step by step: what the pages get after each write and settle, in versions past the resting one.
+    const std::tuple<const char*, std::chrono::milliseconds, unsigned> steps[] = {
+        {"Iniciando", std::chrono::milliseconds(0), 0},        // not yet still
+        {"Path da string", WebFrontend::kSettleTime, 0},       // back as it was: nothing to send
+        {"Gerando XML", std::chrono::milliseconds(50), 0},
+        {"Assinando", WebFrontend::kSettleTime, 1},            // still at last: one version, the latest text
+    };
+    for (const auto& [caption, still, newer] : steps) {
+        web.repaint("frmEmitirNFCe", "Label1", caption);
+        clock.advance(still);
+        web.settle();
+        EXPECT_EQ(version() - rest, newer) << caption;
+    }
+    web.notice("Venda 1-01 recolocada na fila");  // a notice goes at once
+    EXPECT_EQ(version() - rest, 2u);
+}
+
 // The OK boxes of the page's state as "id:count:text" items.
 std::vector<std::string> okBoxes(const std::string& state) {
     const std::regex box(R"re(\{"id":(\d+),"title":"[^"]*","text":"([^"]*)","style":"[^"]*","count":(\d+)\})re");

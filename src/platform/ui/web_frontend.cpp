@@ -128,7 +128,27 @@ std::string jsonQuote(std::string_view text) {
 
 void WebFrontend::changed() {
     ++version_;
+    dirty_ = false;
+    committed_ = bodyText();
     stateChanged_.notify_all();
+}
+
+void WebFrontend::touched() {
+    if (dirty_) return;
+    dirty_ = true;
+    dirtySince_ = steadyNow();
+}
+
+void WebFrontend::settle(bool now) {
+    std::lock_guard lock(mutex_);
+    if (!dirty_ || (!now && steadyNow() - dirtySince_ < kSettleTime)) return;
+    dirty_ = false;
+    // Captions that went and came back in the meantime (an idle poll's "Iniciando") are no change.
+    if (std::string body = bodyText(); body != committed_) {
+        committed_ = std::move(body);
+        ++version_;
+        stateChanged_.notify_all();
+    }
 }
 
 long WebFrontend::pushModal(Modal modal) {
@@ -291,7 +311,7 @@ void WebFrontend::repaint(const std::string& window, const std::string& control,
     {
         std::lock_guard lock(mutex_);
         captions_[window + "." + control] = text;
-        changed();
+        touched();
     }
     if (refresh_) refresh_();
 }
@@ -301,7 +321,7 @@ void WebFrontend::windowShown(const std::string& window, bool visible) {
     {
         std::lock_guard lock(mutex_);
         windows_[window] = visible;
-        changed();
+        changed();  // a batch starting or ending: seldom, and the page's headline follows it
     }
     if (refresh_) refresh_();
 }
@@ -313,7 +333,7 @@ void WebFrontend::publish(const std::string& section, std::string json) {
     auto& slot = sections_[section];
     if (slot == json) return;
     slot = std::move(json);
-    changed();
+    touched();
 }
 
 void WebFrontend::publishPicture(const std::string& name, std::string bytes) {
@@ -321,8 +341,8 @@ void WebFrontend::publishPicture(const std::string& name, std::string bytes) {
     auto& picture = pictures_[name];
     if (picture.bytes == bytes && picture.version != 0) return;
     picture.bytes = std::move(bytes);
-    picture.version = version_ + 1;
-    changed();
+    picture.version = ++pictureVersion_;
+    touched();
 }
 
 void WebFrontend::notice(const std::string& text) {
@@ -354,8 +374,10 @@ std::string WebFrontend::stateJsonLocked() const {
     return stateText();
 }
 
-std::string WebFrontend::stateText() const {
-    std::string out = "{\"version\":" + std::to_string(version_) + ",\"captions\":{";
+std::string WebFrontend::stateText() const { return "{\"version\":" + std::to_string(version_) + "," + bodyText(); }
+
+std::string WebFrontend::bodyText() const {
+    std::string out = "\"captions\":{";
     bool first = true;
     for (const auto& [key, text] : captions_) {
         out += (first ? "" : ",") + jsonQuote(key) + ":" + jsonQuote(text);

@@ -134,6 +134,12 @@ public:
     void publish(const std::string& section, std::string json);
     // Monitor thread: a picture (file bytes, BMP or PNG) the page shows; empty removes it.
     void publishPicture(const std::string& name, std::string bytes);
+    // Monitor thread: the window's captions, sections and pictures reach the pages once they have been
+    // still for kSettleTime (or at once with `now`), and only when they differ from what the pages
+    // have: an idle poll that writes a caption and writes back the old one sends nothing. Message boxes,
+    // dialogs and notices go at once. Call it from a timer and after publishing.
+    void settle(bool now = false);
+    static constexpr std::chrono::milliseconds kSettleTime{200};
     // A short note for the operator ("Venda 12-01 recolocada na fila"), shown until the next one.
     void notice(const std::string& text);
     // Monitor thread, before stop(): waits (at most `most`, real time) until every open event stream has
@@ -177,7 +183,8 @@ private:
     // Unattended once no page has been open for kUnattendedDialogAfter.
     Waited waitInput(long id, ModalInput& input, bool limited = false);
     std::chrono::milliseconds steadyNow() const;
-    void changed();  // under mutex_: a new version of the state
+    void changed();  // under mutex_: a new version of the state, sent at once
+    void touched();  // under mutex_: a change that settle() sends
 
     // HTTP side (web_server.cpp).
     void installRoutes();
@@ -190,6 +197,7 @@ private:
     void streamEvents(const httplib::Request& request, httplib::Response& response);
     std::string stateJsonLocked() const;  // for an event stream, under mutex_
     std::string stateText() const;        // under mutex_
+    std::string bodyText() const;         // under mutex_: the state without its version
 
     EventLoop& loop_;
     std::ostream& journal_;
@@ -214,6 +222,10 @@ private:
     std::condition_variable stateChanged_;
     std::condition_variable inputArrived_;
     std::uint64_t version_ = 1;
+    std::uint64_t pictureVersion_ = 0;
+    bool dirty_ = false;
+    std::chrono::milliseconds dirtySince_{0};
+    std::string committed_;  // the body of the latest version
     bool stopping_ = false;
     std::map<std::string, std::string> captions_;
     std::map<std::string, bool> windows_;
