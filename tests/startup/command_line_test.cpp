@@ -129,9 +129,17 @@ TEST(CommandLineTest, ParsesEveryOption) {
           {"--frontend", "web", "--panel-name", "caixa,"},
           {"--frontend", "web", "--panel-name", "https://caixa.loja"},
           {"--panel-name", "caixa"},
-          {"--panel-url", "--reprint", std::string(44, '1')}})
+          {"--panel-url", "--reprint", std::string(44, '1')},
+          {"--cancel", std::string(44, '1')},
+          {"--void", "5", "x", "--reason", "Numeracao pulada por falha"},
+          {"--void", "0", "3", "--reason", "Numeracao pulada por falha"},
+          {"--reason", "Numeracao pulada por falha"},
+          {"--gaps", "--void", "1", "2", "--reason", "Numeracao pulada por falha"}})
         EXPECT_FALSE(parseCommandLine(refused, error)) << refused[refused.size() - 1];
     EXPECT_TRUE(parseCommandLine({"--frontend", "web", "--listen", "192.168.0.5:8443", "--tls", "c", "k"}, error));
+    const auto voiding = parseCommandLine({"--void", "5", "999999999", "--reason", "Numeracao pulada"}, error);
+    ASSERT_TRUE(voiding) << error;
+    EXPECT_EQ(std::to_string(voiding->voidFrom) + "-" + std::to_string(voiding->voidTo), "5-999999999");
     const auto named =
         parseCommandLine({"--frontend", "web", "--panel-name", "caixa.loja,192.168.0.5", "--panel-name", "[fe80::1]"}, error);
     ASSERT_TRUE(named) << error;
