@@ -41,17 +41,11 @@ using testing::withoutDeclaration;
 using SignedDocument = testing::SignedNfce;
 using DocumentMaker = testing::SignedNfceMaker;
 
-// The password of a PKCS#12 file, from its password file.
-inline std::string pfxPassword(const std::string& pfx) {
-    std::string password = testing::readFile(pfx + ".senha");
-    while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) password.pop_back();
-    return password;
-}
-
 // A certificate read straight from a PKCS#12 file and its password file, as the store would not hand
 // out an expired one.
 inline std::shared_ptr<const fiscal::LoadedCertificate> loadPkcs12(const std::string& pfx) {
-    const std::string password = pfxPassword(pfx);
+    std::string password = testing::readFile(pfx + ".senha");
+    while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) password.pop_back();
     const std::string bytes = testing::readFile(pfx);
     const unsigned char* cursor = reinterpret_cast<const unsigned char*>(bytes.data());
     PKCS12* p12 = d2i_PKCS12(nullptr, &cursor, static_cast<long>(bytes.size()));
