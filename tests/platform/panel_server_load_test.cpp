@@ -1,5 +1,6 @@
 // The panel under clients that hold connections without the token: idle sockets, requests that trickle
-// in a byte at a time and TLS handshakes that never finish, all from the operator's own address. The
+// in a byte at a time, TLS handshakes that never finish and clients that never read their answers, all
+// from the operator's own address. The
 // operator's requests are answered and an open page keeps its event stream meanwhile; the server closes
 // every such socket by its own deadlines.
 #include <arpa/inet.h>
@@ -34,20 +35,33 @@ namespace {
 using Steady = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr int kIdle = 300, kSlow = 20;
+constexpr int kIdle = 300, kSlow = 20, kNotReading = 20;
+// Idle sockets of another address, under every cap: only the server's deadline can close them.
+constexpr int kIdleNeighbours = 8;
 // What the operator may wait for an answer: a few seconds, on a 2-core machine under sanitizers.
 constexpr auto kAnswerBound = 2s;
 // Every held socket is closed by then: the server's idle deadline (5 s) and a margin.
 constexpr auto kAllClosedBy = 9s;
 
-int connectTo(int port) {
+// From the loopback address `from` (the operator's is 127.0.0.1); `receiveBuffer` > 0: as small a window
+// as the kernel allows, for a client that never reads.
+int connectTo(int port, const char* from = "127.0.0.1", int receiveBuffer = 0) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from, &source.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+        ::close(fd);
+        return -1;
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-    if (fd >= 0) ::close(fd);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+    ::close(fd);
     return -1;
 }
 
@@ -160,6 +174,22 @@ TEST(PanelServerLoadTest, TheOperatorIsAnsweredWhileIdleSlowAndHalfOpenClientsHo
             panel->held.push_back(fd);
             if (i >= kIdle) panel->slow.push_back(fd);
         }
+    }
+    for (Panel* panel : panels) {
+        for (int i = 0; i < kIdleNeighbours; ++i) {
+            const int fd = connectTo(panel->web.port(), "127.0.0.2");
+            ASSERT_GE(fd, 0) << panel->what << ": a neighbour's connection " << i;
+            panel->held.push_back(fd);
+        }
+    }
+    // Clients that ask for the page forty times at once and never read an answer.
+    std::string pages40;
+    for (int i = 0; i < 40; ++i) pages40 += "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    for (int i = 0; i < kNotReading; ++i) {
+        const int fd = connectTo(plain.web.port(), "127.0.0.1", 1);
+        ASSERT_GE(fd, 0) << "a client that does not read: refused by the backlog";
+        plain.held.push_back(fd);
+        ASSERT_EQ(::send(fd, pages40.data(), pages40.size(), MSG_NOSIGNAL), static_cast<ssize_t>(pages40.size()));
     }
     trickle = std::thread([&] {
         const std::string request = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: " + std::string(64, 'a');

@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <linux/sockios.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -39,6 +41,12 @@ using Id = ConnectionLimits::Id;
 constexpr std::size_t kLongestHead = 16 * 1024;
 // Connections accepted in one turn of the loop, so that waiting clients are read between bursts.
 constexpr int kAcceptsPerTurn = 64;
+// The kernel takes a whole answer of this size (the page is 24 KB) for a client that does not read, so
+// no worker waits on it; the kernel doubles it, and only bytes really queued use memory.
+constexpr int kSendBuffer = 256 * 1024;
+// A connection asking for more while this much of its earlier answers is unsent is not reading them:
+// it is closed instead of answered again (pipelined requests would otherwise fill any buffer).
+constexpr int kMostUnsent = 64 * 1024;
 // Out of descriptors, accepting pauses this long instead of spinning on a listening socket it cannot empty.
 constexpr std::chrono::milliseconds kAcceptPause{100};
 
@@ -392,6 +400,8 @@ void PanelServer::serve() {
         const auto [gathered, length] = gather(c->buffer, longestBody);
         if (gathered == Gathered::Oversized || (gathered == Gathered::More && c->buffer.size() >= most)) return false;
         if (gathered == Gathered::More) return true;
+        int unsent = 0;
+        if (c->served > 0 && ::ioctl(c->fd, SIOCOUTQ, &unsent) == 0 && unsent > kMostUnsent) return false;
         c->request = c->buffer.substr(0, length);
         c->buffer.erase(0, length);
         c->wholeRequest = gathered == Gathered::Whole;
@@ -471,6 +481,7 @@ void PanelServer::serve() {
                 auto c = std::make_unique<Connection>();
                 c->fd = fd;
                 c->id = nextId++;
+                ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
                 addressText(address, c->peer, c->peerPort);
                 if (!limits.admit(c->id, c->peer, dropped)) continue;  // every connection over the caps is busy
                 for (const Id id : dropped) waiting.erase(id);

@@ -27,7 +27,7 @@ struct PanelServerLimits {
     std::chrono::milliseconds handshake{3000};  // from the connection to the end of the TLS handshake
     std::chrono::milliseconds idle{5000};       // waiting for the first byte of a request
     std::chrono::milliseconds request{3000};    // from that byte to the end of the head and body
-    std::chrono::milliseconds write{5000};      // for each write of an answer to make progress
+    std::chrono::milliseconds write{5000};      // for each write of an answer (an event, a page)
     int backlog = 512;                          // the library's 5 dropped connections under a burst
     std::size_t requestsPerConnection = 100;
 };
