@@ -216,21 +216,6 @@ TEST(NfceDocumentTest, ValuesThatCannotBeWrittenAreRefusedNamingTheElement) {
     EXPECT_THAT(errorOf([&] { doc.identification(ide); }), HasSubstr("(tem 257)"));
 }
 
-TEST(NfceDocumentTest, ContingencyWritesEntryTimeAndJustification) {
-    NfceDocument doc = exampleDocument();
-    IdentificationArgs ide = exampleIdentification();
-    ide.tpEmis = 9;
-    ide.dhCont = "2026-11-20T00:00:00-03:00";
-    ide.xJust = "Sistema WEB inoperante apresentando lentidao";
-    doc.identification(ide);
-    AccessKeyFields fields = doc.keyFields();
-    fields.numericCode = "83746152";
-    const std::string xml = doc.write(buildAccessKey(fields));
-    EXPECT_THAT(xml, AllOf(HasSubstr("<tpEmis>9</tpEmis>"),
-                           HasSubstr("<verProc>EXEMPLO 1.0</verProc><dhCont>2026-11-20T00:00:00-03:00</dhCont>"
-                                     "<xJust>Sistema WEB inoperante apresentando lentidao</xJust></ide>")));
-}
-
 TEST(NfceDocumentTest, IncompleteOrInconsistentDocumentsAreNotWritten) {
     NfceDocument missingItem(DocumentSettings{"SP", 2});
     missingItem.identification(exampleIdentification());

