@@ -144,8 +144,7 @@ std::string mainWindowJson(const windows::frmEmitirNFCe& w) {
         labels += (labels.empty() ? "" : ",") + labelJson(*label);
     return "{\"labels\":{" + labels + "},\"checks\":{" + checkJson(w.Check1) + "," + checkJson(w.Check2) +
            "},\"buttons\":{\"Command1\":" + jsonQuote(w.Command1.caption) +
-           "},\"tray\":{\"added\":" + (w.tray.added ? "true" : "false") +
-           ",\"icon\":" + std::to_string(w.tray.iconIndex) + ",\"tip\":" + jsonQuote(w.tray.szTip) +
+           "},\"tray\":{\"added\":" + (w.tray.added ? "true" : "false") + ",\"tip\":" + jsonQuote(w.tray.szTip) +
            "},\"visible\":" + (w.visible ? "true" : "false") +
            ",\"closeRequested\":" + (w.CloseRequested ? "true" : "false") + "}";
 }

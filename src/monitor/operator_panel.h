@@ -35,7 +35,8 @@ std::string panelUrlWithToken(const std::string& address, const std::string& tok
 std::string keptPanelUrl(const std::string& programFolder, std::string& problem);
 
 // The main window's state as the page reads it (JSON), without the protocol XML `rtfb`, which the page
-// fetches as the blob kProtocolXml when it changes. Carries no secret.
+// fetches as the blob kProtocolXml when it changes, and without the tray icon's animation frame (the page
+// animates it while connected: a frame a second would be an event a second). Carries no secret.
 std::string mainWindowJson(const windows::frmEmitirNFCe& window);
 inline constexpr const char* kProtocolXml = "rtfb";
 

@@ -320,8 +320,13 @@ void WebFrontend::windowShown(const std::string& window, bool visible) {
     journal_ << "[" << window << "] " << (visible ? "shown" : "hidden") << std::endl;
     {
         std::lock_guard lock(mutex_);
-        windows_[window] = visible;
-        changed();  // a batch starting or ending: seldom, and the page's headline follows it
+        // A batch starting or ending goes at once (the page's headline follows it); the idle poll hides
+        // the hidden window again every second, which is no change.
+        const auto [slot, added] = windows_.try_emplace(window, visible);
+        if (added || slot->second != visible) {
+            slot->second = visible;
+            changed();
+        }
     }
     if (refresh_) refresh_();
 }
