@@ -393,6 +393,9 @@ TEST_F(LayoutTest, A4PageOnTheNamedPrinter) {
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
     EXPECT_EQ(decodedQr(pdf), qrText() + "\n");
     EXPECT_TRUE(monitor.captioned("impressao dos itens realizado"));
+    // The 13-digit code of the third item stays inside CODIGO_I instead of running into its name.
+    const std::string check = layoutCheck(pdf);
+    EXPECT_THAT(check, ::testing::EndsWith("status 0\n")) << check;
 }
 
 // The A4 pages as a viewer reads them back, with 60 items of 120-character accented names and the
