@@ -151,6 +151,7 @@ int quorvantiMain(const std::vector<std::string>& args) {
         }
     }
     const int status = runMonitor(ctx, authorisation::EmiteNFCeVenda);
+    if (panel) panel->ended(status);
     if (web) web->stop();
     return status;
 }
