@@ -46,14 +46,6 @@ TEST_F(IdentificationTest, NormalEmissionSendsTheGroupInTheTablesOrderUnlessCont
     EXPECT_EQ(std::tie(calls[0].operation, calls[0].instance, calls[1].instance), std::make_tuple("numericCode", 2, 1));
     EXPECT_TRUE(w.messages().empty());
 
-    // The number, series and municipality come from the run's settings.
-    w.ctx.settings.Series = "3";
-    w.ctx.emission.NfceNumber = "1234";
-    w.ctx.emitter.CityCode = "51";
-    w.components.state().calls.clear();
-    const auto other = identify();
-    EXPECT_EQ(std::tie(other.serie, other.nNF, other.cMunFG), std::make_tuple(3, 1234, 51));
-
     // Only contingency "1" is offline emission.
     for (const char* setting : {"0", "", "2", " 1", "sim"}) {
         w.ctx.settings.Contingency = setting;
