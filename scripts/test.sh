@@ -36,7 +36,7 @@ status=0
 for build in release asan; do
     echo "== tests: $build"
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        ctest --test-dir "$top/build/$build" --output-on-failure -j "$jobs" || status=1
+        LSAN_OPTIONS=suppressions="$top/tests/lsan.supp" ctest --test-dir "$top/build/$build" --output-on-failure -j "$jobs" || status=1
 done
 # The operator's panel in Debian's chromium, driven by playwright-core (which downloads no browser),
 # against the release build's monitor and local SEFAZ.
