@@ -243,6 +243,28 @@ INSTANTIATE_TEST_SUITE_P(
             .printed =
                 [](PrintingFaultTest& t, const std::string&) {
                     return t.jobArrived([](const std::string& job) { return job.rfind("%PDF", 0) == 0; });
+                }},
+        PrinterFault{
+            .name = "StoppedCupsServer",
+            .needsCups = true,
+            .fail =
+                [](PrintingFaultTest& t) {
+                    t.makeQueue();
+                    t.folder.setSetting("PortaBematech", "cups:" + t.queue);
+                    t.env.set("CUPS_SERVER", t.folder.path() + "/../cups-parado.sock");
+                },
+            .mend = [](PrintingFaultTest& t) { t.env.set("CUPS_SERVER", t.cupsServer); },
+            .printed =
+                [](PrintingFaultTest& t, const std::string& key) {
+                    return t.jobArrived([&](const std::string& job) { return job.find(keyGroups(key)) != std::string::npos; });
+                }},
+        PrinterFault{
+            .name = "MissingDevice",
+            .fail = [](PrintingFaultTest& t) { t.folder.setSetting("PortaBematech", t.folder.path() + "/../lp-ausente"); },
+            .mend = [](PrintingFaultTest& t) { testing::writeFile(t.folder.path() + "/../lp-ausente", ""); },
+            .printed =
+                [](PrintingFaultTest& t, const std::string& key) {
+                    return testing::readFile(t.folder.path() + "/../lp-ausente").find(keyGroups(key)) != std::string::npos;
                 }}),
     [](const TestParamInfo<PrinterFault>& info) { return info.param.name; });
 
