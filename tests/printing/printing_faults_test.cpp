@@ -21,6 +21,7 @@
 #include <mutex>
 #include <thread>
 
+#include "printing/deaf_listener.h"
 #include "support/env_guard.h"
 #include "support/monitor_process.h"
 #include "support/program_folder.h"
@@ -41,17 +42,7 @@ std::string variable(const char* name) { return std::getenv(name) != nullptr ? s
 // `listen()` is called, then it takes every connection and keeps what each delivered.
 class NetworkPrinter {
 public:
-    NetworkPrinter() {
-        const int tiny = 1024;
-        ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &tiny, sizeof tiny);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::listen(listener_, 8) == 0 && ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-    }
+    NetworkPrinter() { port = testing::listenDeaf(listener_, 8); }
     ~NetworkPrinter() {
         stop_ = true;
         if (reader_.joinable()) reader_.join();

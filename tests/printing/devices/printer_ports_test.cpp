@@ -18,6 +18,7 @@
 #include "printing/devices/epson_interface.h"
 #include "printing/devices/picture.h"
 #include "printing/devices/printer_port.h"
+#include "printing/deaf_listener.h"
 #include "support/temp_dir.h"
 
 namespace quorvanti::printing::devices {
@@ -177,17 +178,7 @@ TEST(PreviewTool, QrCodesOfThePaperAndOfTheBitmapScanBack) {
 struct DeafPrinter {
     int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     std::string port;
-    DeafPrinter() {
-        const int tiny = 1024;
-        ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &tiny, sizeof tiny);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(listener, 1) == 0 &&
-            ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-    }
+    DeafPrinter() { port = testing::listenDeaf(listener, 1); }
     ~DeafPrinter() { ::close(listener); }
 };
 
