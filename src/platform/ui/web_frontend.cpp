@@ -450,14 +450,18 @@ std::string WebFrontend::stateJson() const {
     return stateText();
 }
 
-// Called by the event streams alone: each call is one stream carrying this version.
-std::string WebFrontend::eventJsonLocked(std::shared_ptr<const StateEntries>& sent) const {
-    if (sentVersion_ != version_) {
-        sentVersion_ = version_;
+void WebFrontend::carried(std::uint64_t version) const {
+    std::lock_guard lock(mutex_);
+    if (version < sentVersion_) return;
+    if (version > sentVersion_) {
+        sentVersion_ = version;
         sentCount_ = 0;
     }
     ++sentCount_;
     sent_.notify_all();
+}
+
+std::string WebFrontend::eventJsonLocked(std::shared_ptr<const StateEntries>& sent) const {
     auto now = entriesLocked();
     std::string out = sent ? stateChanges(version_, *sent, *now) : stateText();
     sent = std::move(now);

@@ -215,6 +215,8 @@ private:
     // For an event stream, under mutex_: the whole state when `sent` is empty, else the entries that
     // differ from it ({"version","set":[[path,value]...],"unset":[path...]}); `sent` becomes the latest.
     std::string eventJsonLocked(std::shared_ptr<const StateEntries>& sent) const;
+    // An event stream wrote (or failed to write) `version`; flush() waits on these.
+    void carried(std::uint64_t version) const;
     std::shared_ptr<const StateEntries> entriesLocked() const;  // under mutex_, made once a version
     std::string stateText() const;                              // under mutex_
     std::string bodyText() const;                               // under mutex_: the state without its version
@@ -259,7 +261,7 @@ private:
     std::map<std::string, Picture> pictures_;
     std::string notice_;
     long noticeCount_ = 0;  // the same text told again is a new notice
-    // Event streams that carried version sentVersion_ (counted as the state is written for them).
+    // Event streams that carried version sentVersion_ (counted once written to them).
     mutable std::uint64_t sentVersion_ = 0;
     mutable int sentCount_ = 0;
     mutable std::shared_ptr<const StateEntries> entries_;

@@ -297,14 +297,18 @@ void WebFrontend::streamEvents(const httplib::Request&, httplib::Response& respo
             stateChanged_.wait_for(lock, kKeepAlive, [&] { return stopping_ || version_ != *last; });
             if (stopping_) return false;
             std::string chunk;
-            if (version_ == *last) {
+            const bool keepAlive = version_ == *last;
+            if (keepAlive) {
                 chunk = ": keep-alive\n\n";
             } else {
                 *last = version_;
                 chunk = "data: " + eventJsonLocked(*sent) + "\n\n";
             }
             lock.unlock();
-            return sink.write(chunk.data(), chunk.size());
+            const bool written = sink.write(chunk.data(), chunk.size());
+            // Counted once written: a monitor that ends right after flush() must not cut the event off.
+            if (!keepAlive) carried(*last);
+            return written;
         },
         [this](bool) {
             std::lock_guard lock(mutex_);
