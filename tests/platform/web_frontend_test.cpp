@@ -28,7 +28,7 @@ protected:
         web.addCommand("ping", {[](const std::string& arg) { return arg == "ok" ? "" : "argumento ruim"; },
                                 [this](const std::string& arg) { ran += arg; }});
         web.useClock(clock);
-        return web.start({.names = {"Caixa.Loja."}}, token);
+        return web.start({.host = "127.0.0.1", .port = 0, .tlsCertificate = {}, .tlsKey = {}, .names = {"Caixa.Loja."}}, token);
     }
 
     httplib::Result post(const std::string& path, const std::string& body, bool withToken = true,
@@ -262,7 +262,8 @@ TEST(WebFrontendListenTest, WithTlsEverywhereTheAddressNamesTheMachineAndItsName
     ASSERT_EQ(std::system(("cd " + folder.path() + " && " QUORVANTI_SOURCE_DIR "/scripts/make-panel-certificate.sh caixa "
                            "127.0.0.1 >/dev/null").c_str()),
               0);
-    PanelListen listen{.host = "0.0.0.0", .tlsCertificate = folder.file("caixa.crt"), .tlsKey = folder.file("caixa.key")};
+    PanelListen listen{.host = "0.0.0.0", .port = 0, .tlsCertificate = folder.file("caixa.crt"),
+                       .tlsKey = folder.file("caixa.key"), .names = {}};
     std::string lan = testing::commandOutput("hostname -I");
     lan = std::isdigit(static_cast<unsigned char>(lan[0])) ? lan.substr(0, lan.find_first_of(" \n")) : "";
     for (const std::string named : {"", "caixa"}) {
