@@ -245,6 +245,7 @@ void OperatorPanel::ended(int status) {
         at = text;
     } catch (const std::exception&) {
     }
+    if (status != 0) web_.markEnding();
     web_.publish("ended", endedJson(status, at));
     web_.settle(true);
     web_.flush(kEndedFlush);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <regex>
 #include <set>
+#include <utility>
 
 #include "authorisation/attempt_journal.h"
 #include "authorisation/outcome_texts.h"
@@ -135,8 +136,7 @@ std::string ShopDashboard::requestRequeue(const std::string& sale) {
 }
 
 std::string ShopDashboard::requestReprint(const std::string& key) {
-    if (std::ranges::find(pending_, Pending{Action::Reprint, key, ""}) == pending_.end())
-        pending_.push_back({Action::Reprint, key, ""});
+    pending_.push_back({Action::Reprint, key, ""});  // each press is one more copy
     return "NFC-e " + key + ": reimpressão pedida";
 }
 
@@ -385,15 +385,21 @@ std::string ShopDashboard::gather() {
     const bool betweenPolls = ctx_.mainWindow.Timer1.enabled;
     const bool haveDatabase = ctx_.db != nullptr;
     // Writes wait for the end of a batch, outside any sale's statements.
-    if (haveDatabase && betweenPolls) {
-        for (const auto& p : pending_) {
+    if (haveDatabase && betweenPolls && !doing_) {
+        // Taken out first: a print's pauses run the page's commands, which add requests (and gather
+        // again); those wait for the next gathering instead of being lost or done inside this one.
+        doing_ = true;
+        struct Done {
+            bool& doing;
+            ~Done() { doing = false; }
+        } done{doing_};
+        for (const auto& p : std::exchange(pending_, {})) {
             switch (p.action) {
                 case Action::Requeue: lastNote_ = requeue(p.target); break;
                 case Action::Reprint: lastNote_ = reprint(p.target); break;
                 case Action::Cancel: lastNote_ = cancel(p.target, p.reason); break;
             }
         }
-        pending_.clear();
     }
     if (certificateAge_-- <= 0) {
         certificateCache_ = part([&] { return certificateJson(); });

@@ -79,6 +79,7 @@ private:
         friend bool operator==(const Pending&, const Pending&) = default;
     };
     std::vector<Pending> pending_;
+    bool doing_ = false;  // the requests are being done (a print in progress)
     std::string lastNote_;
     std::string certificateCache_;
     int certificateAge_ = 0;

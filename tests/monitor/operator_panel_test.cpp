@@ -188,11 +188,16 @@ TEST_F(OperatorPanelTest, TheEndOfTheMonitorIsPublishedWithTheMeaningOfItsStatus
     const std::pair<int, const char*> statuses[] = {{28, "o operador escolheu não esperar pela SEFAZ"},
                                                     {0, "encerrado normalmente"},
                                                     {99, "veja a tabela de status de saída no README"}};
+    // The box the end follows says so; an older one does not.
+    web.messageBox("antiga", platform::MessageStyle::Ok, "");
+    web.messageBox("Deseja realmente sair?", platform::MessageStyle::Ok, "");
     for (const auto& [status, meaning] : statuses) {
         panel.ended(status);  // no page is open: nothing to wait for
         EXPECT_THAT(web.stateJson(), ::testing::HasSubstr("\"ended\":{\"status\":" + std::to_string(status) +
                                                           ",\"meaning\":\"" + meaning + "\",\"at\":\""));
     }
+    EXPECT_THAT(web.stateJson(), ::testing::HasSubstr("\"text\":\"antiga\",\"style\":\"ok\",\"count\":1},"));
+    EXPECT_THAT(web.stateJson(), ::testing::HasSubstr("\"text\":\"Deseja realmente sair?\",\"style\":\"ok\",\"count\":1,\"ends\":true}"));
 }
 
 TEST_F(OperatorPanelTest, TheFiscalEventsWaitingAreShownInShopTime) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <regex>
@@ -27,7 +28,7 @@ protected:
         web.addCommand("ping", {[](const std::string& arg) { return arg == "ok" ? "" : "argumento ruim"; },
                                 [this](const std::string& arg) { ran += arg; }});
         web.useClock(clock);
-        return web.start({.names = {"Caixa.Loja."}}, token);
+        return web.start({.host = "127.0.0.1", .port = 0, .tlsCertificate = {}, .tlsKey = {}, .names = {"Caixa.Loja."}}, token);
     }
 
     httplib::Result post(const std::string& path, const std::string& body, bool withToken = true,
@@ -125,6 +126,34 @@ TEST_F(WebFrontendTest, AMessageBoxWaitsForTheAnswerThePageGives) {
     page.join();
     EXPECT_NE(web.stateJson().find("\"modals\":[]"), std::string::npos);
     EXPECT_NE(journal.str().find("[message] -> No"), std::string::npos);
+}
+
+TEST_F(WebFrontendTest, AfterTheWholeStateAnEventCarriesOnlyWhatChanged) {
+    web.publish("dashboard", R"({"note":"a}\",b","queue":[{"sale":"1"}],"pending":0})");
+    web.repaint("frmEmitirNFCe", "Label1", "Aguardando");
+    web.settle(true);
+    std::vector<std::string> events;
+    std::atomic<std::size_t> got{0};
+    std::thread page([&] {
+        httplib::Client stream("127.0.0.1", web.port());
+        std::string seen;
+        stream.Get("/api/events", {{kPanelTokenHeader, token}}, [&](const char* data, std::size_t size) {
+            for (seen.append(data, size); seen.find("\n\n") != std::string::npos; seen.erase(0, seen.find("\n\n") + 2))
+                if (seen.starts_with("data: ")) events.push_back(seen.substr(6, seen.find("\n\n") - 6));
+            got = events.size();
+            return events.size() < 2;
+        });
+    });
+    while (got == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    web.publish("dashboard", R"({"note":"a}\",b","queue":[],"pending":1})");
+    web.notice("Venda 1001-01 recolocada na fila");
+    page.join();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_NE(events[0].find(R"("captions":{"frmEmitirNFCe.Label1":"Aguardando"})"), std::string::npos) << events[0];
+    EXPECT_TRUE(std::regex_match(events[1], std::regex(R"(\{"version":\d+,"set":\[\[\["notice"\],"Venda 1001-01 recolocada na fila"\],)"
+                                                       R"(\[\["noticeCount"\],1\],\[\["sections","dashboard","pending"\],1\],)"
+                                                       R"(\[\["sections","dashboard","queue"\],\[\]\]\],"unset":\[\]\})")))
+        << events[1];
 }
 
 TEST_F(WebFrontendTest, OnlyASettledChangeMakesANewVersionForThePages) {
@@ -233,7 +262,8 @@ TEST(WebFrontendListenTest, WithTlsEverywhereTheAddressNamesTheMachineAndItsName
     ASSERT_EQ(std::system(("cd " + folder.path() + " && " QUORVANTI_SOURCE_DIR "/scripts/make-panel-certificate.sh caixa "
                            "127.0.0.1 >/dev/null").c_str()),
               0);
-    PanelListen listen{.host = "0.0.0.0", .tlsCertificate = folder.file("caixa.crt"), .tlsKey = folder.file("caixa.key")};
+    PanelListen listen{.host = "0.0.0.0", .port = 0, .tlsCertificate = folder.file("caixa.crt"),
+                       .tlsKey = folder.file("caixa.key"), .names = {}};
     std::string lan = testing::commandOutput("hostname -I");
     lan = std::isdigit(static_cast<unsigned char>(lan[0])) ? lan.substr(0, lan.find_first_of(" \n")) : "";
     for (const std::string named : {"", "caixa"}) {

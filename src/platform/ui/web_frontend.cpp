@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/ui/headless_frontend.h"
@@ -44,6 +45,73 @@ const char* styleKey(MessageStyle style) {
 }
 
 }  // namespace
+
+std::optional<std::vector<std::pair<std::string, std::string>>> jsonMembers(std::string_view json) {
+    std::size_t i = 0;
+    const auto blank = [&] {
+        while (i < json.size() && std::isspace(static_cast<unsigned char>(json[i]))) ++i;
+    };
+    const auto skipString = [&] {  // from its opening quote to past its closing one
+        for (++i; i < json.size() && json[i] != '"'; ++i)
+            if (json[i] == '\\') ++i;
+        ++i;
+    };
+    blank();
+    if (i >= json.size() || json[i] != '{') return std::nullopt;
+    ++i;
+    std::vector<std::pair<std::string, std::string>> members;
+    for (;;) {
+        blank();
+        if (i >= json.size()) return std::nullopt;
+        if (json[i] == '}') return members;
+        if (json[i] == ',') {
+            ++i;
+            continue;
+        }
+        if (json[i] != '"') return std::nullopt;
+        const std::size_t key = i;
+        skipString();
+        if (i > json.size()) return std::nullopt;
+        const std::size_t keyEnd = i;
+        blank();
+        if (i >= json.size() || json[i] != ':') return std::nullopt;
+        ++i;
+        blank();
+        const std::size_t value = i;
+        for (int depth = 0; i < json.size();) {
+            const char c = json[i];
+            if (c == '"') {
+                skipString();
+                continue;
+            }
+            if ((c == '}' || c == ']' || c == ',') && depth == 0) break;
+            if (c == '{' || c == '[') ++depth;
+            if (c == '}' || c == ']') --depth;
+            ++i;
+        }
+        if (i >= json.size()) return std::nullopt;
+        std::size_t valueEnd = i;
+        while (valueEnd > value && std::isspace(static_cast<unsigned char>(json[valueEnd - 1]))) --valueEnd;
+        if (valueEnd == value) return std::nullopt;
+        members.emplace_back(json.substr(key, keyEnd - key), json.substr(value, valueEnd - value));
+    }
+}
+
+std::string stateChanges(std::uint64_t version, const std::map<std::vector<std::string>, std::string>& before,
+                         const std::map<std::vector<std::string>, std::string>& now) {
+    const auto path = [](const std::vector<std::string>& names) {
+        std::string out = "[";
+        for (const auto& name : names) out += (out.size() > 1 ? "," : "") + name;
+        return out + "]";
+    };
+    std::string set, unset;
+    for (const auto& [names, value] : before)
+        if (!now.contains(names)) unset += (unset.empty() ? "" : ",") + path(names);
+    for (const auto& [names, value] : now)
+        if (const auto was = before.find(names); was == before.end() || was->second != value)
+            set += (set.empty() ? "[" : ",[") + path(names) + "," + value + "]";
+    return "{\"version\":" + std::to_string(version) + ",\"set\":[" + set + "],\"unset\":[" + unset + "]}";
+}
 
 std::string newPanelToken() {
     unsigned char bytes[32];
@@ -155,6 +223,7 @@ long WebFrontend::pushModal(Modal modal) {
     std::lock_guard lock(mutex_);
     modal.id = nextModalId_++;
     modals_.push_back(std::move(modal));
+    lastOkBox_ = 0;
     changed();
     return modals_.back().id;
 }
@@ -226,10 +295,13 @@ MessageAnswer WebFrontend::messageBox(const std::string& text, MessageStyle styl
             });
             if (same != okBoxes_.end()) {
                 ++same->count;
+                lastOkBox_ = same->id;
             } else {
                 okBoxes_.push_back({nextModalId_++, title, text, style});
                 if (okBoxes_.size() > kMostOkBoxes) okBoxes_.pop_front();
+                lastOkBox_ = okBoxes_.back().id;
             }
+            lastOkBoxAt_ = steadyNow();
             changed();
         }
         journal_ << "[message] -> OK (no painel até ser lido)" << std::endl;
@@ -301,6 +373,16 @@ void WebFrontend::showModal(Dialog& dialog) {
     journal_ << "[dialog] " << name << " closed" << std::endl;
 }
 
+void WebFrontend::markEnding() {
+    std::lock_guard lock(mutex_);
+    if (lastOkBox_ == 0 || steadyNow() - lastOkBoxAt_ > kEndingBoxWithin) return;
+    for (auto& box : okBoxes_)
+        if (box.id == lastOkBox_ && !box.ends) {
+            box.ends = true;
+            changed();
+        }
+}
+
 void WebFrontend::acknowledge(long id) {
     std::lock_guard lock(mutex_);
     if (std::erase_if(okBoxes_, [id](const OkBox& box) { return box.id == id; })) changed();
@@ -368,18 +450,74 @@ std::string WebFrontend::stateJson() const {
     return stateText();
 }
 
-// Called by the event streams alone: each call is one stream carrying this version.
-std::string WebFrontend::stateJsonLocked() const {
-    if (sentVersion_ != version_) {
-        sentVersion_ = version_;
+void WebFrontend::carried(std::uint64_t version) const {
+    std::lock_guard lock(mutex_);
+    if (version < sentVersion_) return;
+    if (version > sentVersion_) {
+        sentVersion_ = version;
         sentCount_ = 0;
     }
     ++sentCount_;
     sent_.notify_all();
-    return stateText();
+}
+
+std::string WebFrontend::eventJsonLocked(std::shared_ptr<const StateEntries>& sent) const {
+    auto now = entriesLocked();
+    std::string out = sent ? stateChanges(version_, *sent, *now) : stateText();
+    sent = std::move(now);
+    return out;
+}
+
+std::shared_ptr<const WebFrontend::StateEntries> WebFrontend::entriesLocked() const {
+    if (entries_ && entriesVersion_ == version_) return entries_;
+    auto made = std::make_shared<StateEntries>();
+    auto& e = *made;
+    for (const auto& [key, text] : captions_) e[{"\"captions\"", jsonQuote(key)}] = jsonQuote(text);
+    for (const auto& [key, visible] : windows_) e[{"\"windows\"", jsonQuote(key)}] = visible ? "true" : "false";
+    for (const auto& [key, json] : sections_) {
+        const std::string name = jsonQuote(key);
+        if (auto members = jsonMembers(json)) {
+            e[{"\"sections\"", name}] = "{}";  // set before its members when the section is new
+            for (auto& [member, value] : *members) e[{"\"sections\"", name, std::move(member)}] = std::move(value);
+        } else {
+            e[{"\"sections\"", name}] = json;
+        }
+    }
+    for (const auto& [key, picture] : pictures_)
+        if (!picture.bytes.empty()) e[{"\"pictures\"", jsonQuote(key)}] = std::to_string(picture.version);
+    e[{"\"notice\""}] = jsonQuote(notice_);
+    e[{"\"noticeCount\""}] = std::to_string(noticeCount_);
+    e[{"\"okBoxes\""}] = okBoxesJson();
+    e[{"\"modals\""}] = modalsJson();
+    entries_ = std::move(made);
+    entriesVersion_ = version_;
+    return entries_;
 }
 
 std::string WebFrontend::stateText() const { return "{\"version\":" + std::to_string(version_) + "," + bodyText(); }
+
+std::string WebFrontend::okBoxesJson() const {
+    std::string out = "[";
+    for (const auto& box : okBoxes_)
+        out += (out.size() > 1 ? ",{" : "{") + std::string("\"id\":") + std::to_string(box.id) + ",\"title\":" +
+               jsonQuote(box.title) + ",\"text\":" + jsonQuote(box.text) + ",\"style\":" + jsonQuote(styleKey(box.style)) +
+               ",\"count\":" + std::to_string(box.count) + (box.ends ? ",\"ends\":true}" : "}");
+    return out + "]";
+}
+
+std::string WebFrontend::modalsJson() const {
+    std::string out = "[";
+    for (const auto& m : modals_) {
+        out += out.size() > 1 ? ",{" : "{";
+        out += "\"id\":" + std::to_string(m.id) + ",\"kind\":" + (m.message ? "\"message\"" : "\"dialog\"") +
+               ",\"name\":" + jsonQuote(m.name) + ",\"title\":" + jsonQuote(m.title) + ",\"text\":" + jsonQuote(m.text) +
+               ",\"style\":" + jsonQuote(styleKey(m.style)) + ",\"controls\":[";
+        for (std::size_t i = 0; i < m.controls.size(); ++i)
+            out += (i ? ",[" : "[") + jsonQuote(m.controls[i].name) + "," + jsonQuote(m.controls[i].text) + "]";
+        out += "]}";
+    }
+    return out + "]";
+}
 
 std::string WebFrontend::bodyText() const {
     std::string out = "\"captions\":{";
@@ -407,27 +545,8 @@ std::string WebFrontend::bodyText() const {
         out += (first ? "" : ",") + jsonQuote(key) + ":" + std::to_string(picture.version);
         first = false;
     }
-    out += "},\"notice\":" + jsonQuote(notice_) + ",\"noticeCount\":" + std::to_string(noticeCount_) + ",\"okBoxes\":[";
-    first = true;
-    for (const auto& box : okBoxes_) {
-        out += (first ? "{" : ",{") + std::string("\"id\":") + std::to_string(box.id) + ",\"title\":" + jsonQuote(box.title) +
-               ",\"text\":" + jsonQuote(box.text) + ",\"style\":" + jsonQuote(styleKey(box.style)) +
-               ",\"count\":" + std::to_string(box.count) + "}";
-        first = false;
-    }
-    out += "],\"modals\":[";
-    first = true;
-    for (const auto& m : modals_) {
-        out += first ? "{" : ",{";
-        first = false;
-        out += "\"id\":" + std::to_string(m.id) + ",\"kind\":" + (m.message ? "\"message\"" : "\"dialog\"") +
-               ",\"name\":" + jsonQuote(m.name) + ",\"title\":" + jsonQuote(m.title) + ",\"text\":" + jsonQuote(m.text) +
-               ",\"style\":" + jsonQuote(styleKey(m.style)) + ",\"controls\":[";
-        for (std::size_t i = 0; i < m.controls.size(); ++i)
-            out += (i ? ",[" : "[") + jsonQuote(m.controls[i].name) + "," + jsonQuote(m.controls[i].text) + "]";
-        out += "]}";
-    }
-    return out + "]}";
+    return out + "},\"notice\":" + jsonQuote(notice_) + ",\"noticeCount\":" + std::to_string(noticeCount_) +
+           ",\"okBoxes\":" + okBoxesJson() + ",\"modals\":" + modalsJson() + "}";
 }
 
 }  // namespace quorvanti::platform

@@ -24,11 +24,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/clock.h"
@@ -92,6 +94,13 @@ bool isLoopbackHost(const std::string& host);
 bool isPanelName(const std::string& name);
 // `text` as a JSON string literal, quotes included.
 std::string jsonQuote(std::string_view text);
+// The members of the JSON object `json` (as this program writes them, well formed): each key, quoted, and
+// its value's text; nullopt when `json` is not an object.
+std::optional<std::vector<std::pair<std::string, std::string>>> jsonMembers(std::string_view json);
+// An event that turns the page's state `before` into `now` (entries: a path of quoted names and a JSON
+// value): {"version":V,"set":[[path,value],...],"unset":[path,...]}.
+std::string stateChanges(std::uint64_t version, const std::map<std::vector<std::string>, std::string>& before,
+                         const std::map<std::vector<std::string>, std::string>& now);
 
 class WebFrontend final : public Frontend {
 public:
@@ -142,6 +151,10 @@ public:
     static constexpr std::chrono::milliseconds kSettleTime{200};
     // A short note for the operator ("Venda 12-01 recolocada na fila"), shown until the next one.
     void notice(const std::string& text);
+    // Monitor thread, at the program's end: the newest OK box, shown just before with nothing after it,
+    // is the one the end follows (its OK ends nothing: the monitor is already ending); the page says so.
+    void markEnding();
+    static constexpr std::chrono::seconds kEndingBoxWithin{2};
     // Monitor thread, before stop(): waits (at most `most`, real time) until every open event stream has
     // carried the latest state, so that the last thing published (the monitor's end) reaches the pages.
     void flush(std::chrono::milliseconds most);
@@ -166,6 +179,7 @@ private:
         std::string title, text;
         MessageStyle style = MessageStyle::Ok;
         int count = 1;
+        bool ends = false;
     };
     struct ModalInput {
         long id = 0;
@@ -195,9 +209,19 @@ private:
     void postCommand(const httplib::Request& request, httplib::Response& response);
     void postModal(const httplib::Request& request, httplib::Response& response);
     void streamEvents(const httplib::Request& request, httplib::Response& response);
-    std::string stateJsonLocked() const;  // for an event stream, under mutex_
-    std::string stateText() const;        // under mutex_
-    std::string bodyText() const;         // under mutex_: the state without its version
+    // The state as flat entries: a path of quoted names (group, key, and a section's member) and its
+    // JSON value, so that an event carries only the entries that changed.
+    using StateEntries = std::map<std::vector<std::string>, std::string>;
+    // For an event stream, under mutex_: the whole state when `sent` is empty, else the entries that
+    // differ from it ({"version","set":[[path,value]...],"unset":[path...]}); `sent` becomes the latest.
+    std::string eventJsonLocked(std::shared_ptr<const StateEntries>& sent) const;
+    // An event stream wrote (or failed to write) `version`; flush() waits on these.
+    void carried(std::uint64_t version) const;
+    std::shared_ptr<const StateEntries> entriesLocked() const;  // under mutex_, made once a version
+    std::string stateText() const;                              // under mutex_
+    std::string bodyText() const;                               // under mutex_: the state without its version
+    std::string okBoxesJson() const;                            // under mutex_
+    std::string modalsJson() const;                             // under mutex_
 
     EventLoop& loop_;
     std::ostream& journal_;
@@ -237,12 +261,16 @@ private:
     std::map<std::string, Picture> pictures_;
     std::string notice_;
     long noticeCount_ = 0;  // the same text told again is a new notice
-    // Event streams that carried version sentVersion_ (counted as the state is written for them).
+    // Event streams that carried version sentVersion_ (counted once written to them).
     mutable std::uint64_t sentVersion_ = 0;
     mutable int sentCount_ = 0;
+    mutable std::shared_ptr<const StateEntries> entries_;
+    mutable std::uint64_t entriesVersion_ = 0;
     mutable std::condition_variable sent_;
     std::vector<Modal> modals_;
     std::deque<OkBox> okBoxes_;
+    long lastOkBox_ = 0;  // the newest OK box while nothing else was shown after it
+    std::chrono::milliseconds lastOkBoxAt_{0};
     long nextModalId_ = 1;
     std::deque<ModalInput> inputs_;
     int streams_ = 0;

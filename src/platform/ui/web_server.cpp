@@ -288,22 +288,27 @@ void WebFrontend::streamEvents(const httplib::Request&, httplib::Response& respo
         ++streams_;
     }
     auto last = std::make_shared<std::uint64_t>(0);
+    auto sent = std::make_shared<std::shared_ptr<const StateEntries>>();
     response.set_header("Cache-Control", "no-store");
     response.set_chunked_content_provider(
         "text/event-stream",
-        [this, last](std::size_t, httplib::DataSink& sink) {
+        [this, last, sent](std::size_t, httplib::DataSink& sink) {
             std::unique_lock lock(mutex_);
             stateChanged_.wait_for(lock, kKeepAlive, [&] { return stopping_ || version_ != *last; });
             if (stopping_) return false;
             std::string chunk;
-            if (version_ == *last) {
+            const bool keepAlive = version_ == *last;
+            if (keepAlive) {
                 chunk = ": keep-alive\n\n";
             } else {
                 *last = version_;
-                chunk = "data: " + stateJsonLocked() + "\n\n";
+                chunk = "data: " + eventJsonLocked(*sent) + "\n\n";
             }
             lock.unlock();
-            return sink.write(chunk.data(), chunk.size());
+            const bool written = sink.write(chunk.data(), chunk.size());
+            // Counted once written: a monitor that ends right after flush() must not cut the event off.
+            if (!keepAlive) carried(*last);
+            return written;
         },
         [this](bool) {
             std::lock_guard lock(mutex_);
