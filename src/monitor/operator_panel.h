@@ -51,7 +51,8 @@ public:
     static constexpr std::chrono::milliseconds kWindowEvery{250};
     static constexpr std::chrono::milliseconds kDashboardEvery{2000};
     // How long the end of the monitor waits for open pages to receive it.
-    static constexpr std::chrono::milliseconds kEndedFlush{1500};
+    // Long enough for a page that is reconnecting (it tries each second) to get the whole state.
+    static constexpr std::chrono::milliseconds kEndedFlush{3000};
 
     // Registers the page's commands on `web` (before it starts) and attaches the publishing timers to
     // the loop; the panel must outlive the loop.

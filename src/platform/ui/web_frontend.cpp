@@ -442,7 +442,9 @@ void WebFrontend::notice(const std::string& text) {
 
 void WebFrontend::flush(std::chrono::milliseconds most) {
     std::unique_lock lock(mutex_);
-    sent_.wait_for(lock, most, [this] { return stopping_ || streams_ == 0 || (sentVersion_ == version_ && sentCount_ >= streams_); });
+    sent_.wait_for(lock, most, [this] {
+        return stopping_ || (sentVersion_ == version_ && sentCount_ >= std::max(streams_, 1));
+    });
 }
 
 std::string WebFrontend::stateJson() const {

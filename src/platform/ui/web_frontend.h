@@ -155,8 +155,9 @@ public:
     // is the one the end follows (its OK ends nothing: the monitor is already ending); the page says so.
     void markEnding();
     static constexpr std::chrono::seconds kEndingBoxWithin{2};
-    // Monitor thread, before stop(): waits (at most `most`, real time) until every open event stream has
-    // carried the latest state, so that the last thing published (the monitor's end) reaches the pages.
+    // Monitor thread, before stop(): waits (at most `most`, real time) until every open event stream, and
+    // at least one, has carried the latest state, so that the last thing published (the monitor's end)
+    // reaches the pages, also a page that is reconnecting at that moment.
     void flush(std::chrono::milliseconds most);
 
     // The whole state as the page reads it.
