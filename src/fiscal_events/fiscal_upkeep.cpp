@@ -25,11 +25,13 @@ void fiscalUpkeep(context::AppContext& ctx) {
         ctx.status(line);
     };
     try {
+        // The look-ups are queries only: the component is set up when there is work.
+        collectGivenUpNumbers(ctx);
         const bool substitutions = substitutionsWait(ctx);
         if (!substitutions && !voidingWaits(ctx)) return;
         std::unique_ptr<fiscal::FiscalComponent> component;
         if (!document::ConfigurarDLL(ctx, 65, "1", component) || !component) return;
-        if (!substitutions || resolveSubstitutions(ctx, *component, tell)) voidGivenUpNumbers(ctx, *component, tell);
+        if (!substitutions || resolveSubstitutions(ctx, *component, tell)) voidWaitingNumbers(ctx, *component, tell);
     } catch (const std::exception& error) {
         context::GravaLog(ctx, std::string("Eventos fiscais (substituição, inutilização): ") + error.what() +
                                    "; nova tentativa em 5 minutos");

@@ -118,10 +118,16 @@ std::vector<std::pair<long long, int>> newlyGivenUp(context::AppContext& ctx, in
 
 }  // namespace
 
+void collectGivenUpNumbers(context::AppContext& ctx) {
+    EventJournal journal(ctx);
+    const int series = settingsSeries(ctx);
+    for (const auto& [number, year] : newlyGivenUp(ctx, series))
+        journal.addVoid(series, number, number, year, kGivenUpReason, kPending, "número abandonado pelo emissor");
+}
+
 bool voidingWaits(context::AppContext& ctx) {
     EventJournal journal(ctx);
-    return !journal.voidsIn(kPending).empty() || !journal.voidsIn(kRequested).empty() ||
-           !newlyGivenUp(ctx, settingsSeries(ctx)).empty();
+    return !journal.voidsIn(kPending).empty() || !journal.voidsIn(kRequested).empty();
 }
 
 void giveUpNumber(context::AppContext& ctx, long long number, int year, const std::string& why) {
@@ -133,10 +139,13 @@ void giveUpNumber(context::AppContext& ctx, long long number, int year, const st
 
 bool voidGivenUpNumbers(context::AppContext& ctx, fiscal::FiscalComponent& component,
                         const std::function<void(const std::string&)>& tell) {
+    collectGivenUpNumbers(ctx);
+    return voidWaitingNumbers(ctx, component, tell);
+}
+
+bool voidWaitingNumbers(context::AppContext& ctx, fiscal::FiscalComponent& component,
+                        const std::function<void(const std::string&)>& tell) {
     EventJournal journal(ctx);
-    const int series = settingsSeries(ctx);
-    for (const auto& [number, year] : newlyGivenUp(ctx, series))
-        journal.addVoid(series, number, number, year, kGivenUpReason, kPending, "número abandonado pelo emissor");
     Tally tally;
     // Requests whose answer was lost go again exactly as they were, so the authority can say 563.
     for (const VoidRecord& earlier : journal.voidsIn(kRequested)) {

@@ -34,13 +34,20 @@ struct VoidOutcome {
 VoidOutcome voidNumbersByHand(context::AppContext& ctx, fiscal::FiscalComponent& component, long long from,
                               long long to, const std::string& reason);
 
-// Finds the numbers given up since the last look and sends every range waiting to be voided; `tell`
-// receives one line per range settled. Answers false when the authority did not answer.
-bool voidGivenUpNumbers(context::AppContext& ctx, fiscal::FiscalComponent& component,
+// Adds the numbers given up since the last look to the numbers to void (one query; no call).
+void collectGivenUpNumbers(context::AppContext& ctx);
+
+// True when numbers wait to be voided: given up, or a request whose answer was lost.
+bool voidingWaits(context::AppContext& ctx);
+
+// Sends every range waiting to be voided; `tell` receives one line per range settled. Answers false when
+// the authority did not answer.
+bool voidWaitingNumbers(context::AppContext& ctx, fiscal::FiscalComponent& component,
                         const std::function<void(const std::string&)>& tell);
 
-// True when numbers wait to be voided (given up, or a request whose answer was lost).
-bool voidingWaits(context::AppContext& ctx);
+// Both: collects the given-up numbers, then voids what waits.
+bool voidGivenUpNumbers(context::AppContext& ctx, fiscal::FiscalComponent& component,
+                        const std::function<void(const std::string&)>& tell);
 
 // Adds `number` (of the settings' series, a document of year `year`, two digits) to the numbers to void.
 void giveUpNumber(context::AppContext& ctx, long long number, int year, const std::string& why);

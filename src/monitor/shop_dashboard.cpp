@@ -262,11 +262,10 @@ std::string ShopDashboard::lastNfceJson() {
                  ",\"protocol\":" + text("protocoloEdata") + ",\"consumer\":" + text("cpf_cli") +
                  ",\"environment\":" + text("amb");
     }
-    return nfceJson(newestKey, newest + ",\"today\":" + std::to_string(rows.recordCount()));
+    return nfceJson(fiscal_events::findAuthorised(ctx_, newestKey), newest + ",\"today\":" + std::to_string(rows.recordCount()));
 }
 
-std::string ShopDashboard::nfceJson(const std::string& key, std::string extra) {
-    const auto nfce = authorisation::isAccessKey(key) ? fiscal_events::findAuthorised(ctx_, key) : std::nullopt;
+std::string ShopDashboard::nfceJson(const std::optional<fiscal_events::AuthorisedNfce>& nfce, std::string extra) {
     if (!nfce) return extra + ",\"stored\":false}";
     const auto left = fiscal_events::minutesLeftToCancel(ctx_, *nfce);
     std::string authorisedAt = nfce->authorisedAt;
@@ -293,10 +292,9 @@ std::string ShopDashboard::lookupJson() {
     if (row.recordCount() > 0)
         extra += ",\"number\":" + jsonQuote(row.field("numeronfce").text()) + ",\"sale\":" +
                  jsonQuote(row.field("cod_venda").text()) + ",\"protocol\":" + jsonQuote(row.field("protocoloEdata").text());
-    std::string json = nfceJson(key, extra);
-    if (json.find("\"stored\":false") != std::string::npos)
-        return extra + ",\"problem\":" + jsonQuote("Nenhuma NFC-e autorizada gravada com a chave " + key) + "}";
-    return json;
+    const auto nfce = fiscal_events::findAuthorised(ctx_, key);
+    if (!nfce) return extra + ",\"problem\":" + jsonQuote("Nenhuma NFC-e autorizada gravada com a chave " + key) + "}";
+    return nfceJson(nfce, extra);
 }
 
 std::string ShopDashboard::fiscalJson() {

@@ -7,10 +7,12 @@
 // of it.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "context/app_context.h"
+#include "fiscal_events/authorised_nfce.h"
 
 namespace quorvanti::monitor {
 
@@ -63,7 +65,7 @@ private:
     std::string fiscalJson();
     std::string certificateJson();
     // An authorised NFC-e as the page offers it for cancelling; `extra` holds the caller's members.
-    std::string nfceJson(const std::string& key, std::string extra);
+    std::string nfceJson(const std::optional<fiscal_events::AuthorisedNfce>& nfce, std::string extra);
     // Inserts the queue row as the point-of-sale program does; answers what happened.
     std::string requeue(const std::string& sale);
     std::string reprint(const std::string& key);
