@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -35,11 +36,11 @@ using testing::ProgramFolder;
 const std::vector<std::string> kSales = {"801-01", "802-01"};
 constexpr const char* kSaleDate = "05/03/2026";
 
-// Where a run is stopped: at the `occurrence`th caption that begins with `caption` (the headless
-// frontend writes each caption as "[window.control] text"; the signal lands while the monitor is in the
-// pause or the work that follows it), or, with `authorised` set, as soon as the authority's state folder
-// holds that many authorised documents (the answer to the send still on its way).
-// `secondSignal`, when set, is sent right after `signal` (two signals of one kind may merge into one).
+// Where a run is stopped: the monitor stops itself at the `occurrence`th caption that begins with
+// `caption` (QUORVANTI_STOP_AT), right as it is shown and before the work that follows; or, with
+// `authorised` set, the test kills it as soon as the authority's state folder holds that many
+// authorised documents (the answer to the send still on its way).
+// `secondSignal`, when set, follows `signal` at once (the process's second stop request).
 // `rules`, when set, replaces the authority's scenario before the run.
 struct Stop {
     std::string caption;
@@ -87,19 +88,24 @@ protected:
 
     std::string authorisedFolder() const { return authorityFolder + "/estado/autorizadas"; }
 
-    // Runs `quorvanti --once` on the folder, watching its captions (or the authority's folder) for `stop`.
+    // Runs `quorvanti --once` on the folder, to be stopped as `stop` says.
     MonitorRun runMonitor(const Stop* stop = nullptr) {
-        int seen = 0;
-        const auto watch = [&](MonitorRun& run, const std::string& line) {
-            if (run.stopped) return;
-            if (stop->authorised > 0 ? testing::filesIn(authorisedFolder()) >= stop->authorised
-                                     : !stop->caption.empty() && testing::isCaption(line, stop->caption) &&
-                                           ++seen == stop->occurrence) {
-                run.signal(stop->signal);
-                if (stop->secondSignal != 0) run.signal(stop->secondSignal);
-            }
-        };
-        return testing::runMonitor(*folder, stop != nullptr ? testing::MonitorWatch(watch) : nullptr);
+        if (stop == nullptr) return testing::runMonitor(*folder);
+        if (stop->authorised > 0)
+            return testing::runMonitor(*folder, [&](MonitorRun& run, const std::string&) {
+                if (!run.stopped && testing::filesIn(authorisedFolder()) >= stop->authorised) run.signal(stop->signal);
+            });
+        testing::MonitorOptions options;
+        const auto name = [](int signal) { return signal == SIGKILL ? "KILL" : signal == SIGTERM ? "TERM" : "INT"; };
+        options.environment.push_back("QUORVANTI_STOP_AT=" + std::string(name(stop->signal)) +
+                                      (stop->secondSignal != 0 ? std::string("+") + name(stop->secondSignal) : "") +
+                                      ":" + std::to_string(stop->occurrence) + ":" + stop->caption);
+        MonitorRun run = testing::runMonitor(*folder, nullptr, options);
+        int shown = 0;
+        std::istringstream lines(run.output);
+        for (std::string line; std::getline(lines, line);) shown += testing::isCaption(line, stop->caption);
+        run.stopped = shown >= stop->occurrence;
+        return run;
     }
 
     bool anyQueued() const { return folder->value("select count(*) as n from TabNCEAEnviar", "n") != "0"; }

@@ -25,9 +25,10 @@ MonitorRun runMonitor(const ProgramFolder& folder, const MonitorWatch& watch, co
     const char* scale = std::getenv("QUORVANTI_TIME_SCALE");
     // env(1) sets the scale and then execs the monitor, under the same process id.
     const std::string chosen = scale != nullptr && *scale != '\0' ? scale : options.timeScale;
-    std::vector<std::string> args{"/usr/bin/env", "QUORVANTI_TIME_SCALE=" + chosen, QUORVANTI_BINARY_DIR "/quorvanti",
-                                  "--app-dir", folder.path(), "--desktop-dir", folder.desktop(),
-                                  "--registry", folder.registryFile(), "--frontend", "headless"};
+    std::vector<std::string> args{"/usr/bin/env", "QUORVANTI_TIME_SCALE=" + chosen};
+    args.insert(args.end(), options.environment.begin(), options.environment.end());
+    args.insert(args.end(), {QUORVANTI_BINARY_DIR "/quorvanti", "--app-dir", folder.path(), "--desktop-dir",
+                             folder.desktop(), "--registry", folder.registryFile(), "--frontend", "headless"});
     args.insert(args.end(), options.arguments.begin(), options.arguments.end());
     std::vector<char*> argv{nullptr};
     for (auto& arg : args) argv.insert(argv.end() - 1, arg.data());

@@ -28,6 +28,7 @@ using MonitorWatch = std::function<void(MonitorRun& run, const std::string& line
 struct MonitorOptions {
     std::vector<std::string> arguments{"--once"};  // after --app-dir, --desktop-dir, --registry, --frontend
     std::string timeScale = "0.02";                // unless the environment sets QUORVANTI_TIME_SCALE
+    std::vector<std::string> environment{};        // more NAME=VALUE settings for the monitor
     std::chrono::seconds limit{240};               // then killed, and the test fails
 };
 
