@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <latch>
+#include <memory>
 #include <random>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,6 +28,18 @@ using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
 
+// Forked before any thread exists; the child's answer is its exit status.
+pid_t inChild(const std::function<bool()>& work) {
+    const pid_t child = fork();
+    if (child == 0) _exit(work() ? 0 : 1);
+    return child;
+}
+
+bool succeeded(pid_t child) {
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 class IniFileTest : public ::testing::Test {
 protected:
     TempDir dir;
@@ -36,28 +50,21 @@ TEST_F(IniFileTest, ReadsWithoutRegardToCaseTrimmedAndUnquoted) {
     EXPECT_EQ(iniRead(path, "Geral", "NTerminal"), "");  // no file
     writeFile(path, "[GERAL]\r\nnterminal=3\r\n  Caminho \t=  C:\\dados\\base.mdb \t\r\nJust=\"  com brancos \"\r\n"
                     "Meia='x\r\nSem igual\r\n[Conex\xC3O]\r\nHost=db\r\n[Outra]\nC=3");
-    const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"geral", "NTerminal"}, "3"},
-        {{"conexão", "HOST"}, "db"},  // Ã and ã fold together
-        {{"Geral", "Caminho"}, "C:\\dados\\base.mdb"},
-        {{"Geral", "Just"}, "  com brancos "},
-        {{"Geral", "Meia"}, "'x"},
-        {{"Geral", "Sem igual"}, ""},
-        {{"Geral", "serie"}, ""},
-        {{"Conexao", "NTerminal"}, ""},
-        {{"Outra", "C"}, "3"},  // a line ended by LF only, the last without a line end
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"geral", "NTerminal", "3"}, {"conexão", "HOST", "db"},  // Ã and ã fold together
+        {"Geral", "Caminho", "C:\\dados\\base.mdb"}, {"Geral", "Just", "  com brancos "}, {"Geral", "Meia", "'x"},
+        {"Geral", "Sem igual", ""}, {"Geral", "serie", ""}, {"Conexao", "NTerminal", ""},
+        {"Outra", "C", "3"},  // a line ended by LF only, the last without a line end
     };
-    for (const auto& [where, value] : cases) EXPECT_EQ(iniRead(path, where[0], where[1]), value) << where[1];
+    for (const auto& [section, key, value] : cases) EXPECT_EQ(iniRead(path, section, key), value) << key;
     EXPECT_EQ(iniRead(dir.path(), "Geral", "NTerminal"), "");  // a folder is not readable as a file
     EXPECT_EQ(readSetting("Geral", "serie", path), "");
 
     // The program's settings reader returns the first 199 characters (not UTF-8 bytes).
-    const std::string ascii(250, 'x');
     std::string accented;
     for (int i = 0; i < 250; ++i) accented += "ç";
-    ASSERT_TRUE(iniWrite(path, "Geral", "Longo", ascii));
-    ASSERT_TRUE(iniWrite(path, "Geral", "Acentos", accented));
-    EXPECT_EQ(iniRead(path, "Geral", "Longo"), ascii);
+    ASSERT_TRUE(iniWrite(path, "Geral", "Longo", std::string(250, 'x')) && iniWrite(path, "Geral", "Acentos", accented));
+    EXPECT_EQ(iniRead(path, "Geral", "Longo"), std::string(250, 'x'));
     EXPECT_EQ(readSetting("Geral", "Longo", path), std::string(199, 'x'));
     EXPECT_EQ(readSetting("Geral", "Acentos", path), accented.substr(0, 2 * 199));
 }
@@ -65,14 +72,8 @@ TEST_F(IniFileTest, ReadsWithoutRegardToCaseTrimmedAndUnquoted) {
 // A write changes or adds one line and keeps every other byte; text is Windows-1252 with CR LF on disk
 // and UTF-8 in the API; an empty value writes the key empty instead of deleting it.
 TEST_F(IniFileTest, WriteKeepsEveryOtherLineByteForByte) {
-    struct Write {
-        std::string section, key, value;
-    };
-    const struct {
-        std::string before;
-        std::vector<Write> writes;
-        std::string after;
-    } cases[] = {
+    using Write = std::tuple<std::string, std::string, std::string>;  // section, key, value
+    const std::tuple<std::string, std::vector<Write>, std::string> cases[] = {  // before, writes, after
         {"; Configuracao do PDV\r\n\r\n[Geral]\r\n  NTerminal =  3  \r\n\tserie=1\n; fim do Geral\r\n\r\n[Conexao]\r\n"
          "host = servidor   \r\nserie=9\r\n",
          {{"Geral", "serie", "2"}, {"Geral", "FUSO", "-03:00"}, {"Nova Secao", "chave", "valor"}},
@@ -85,20 +86,19 @@ TEST_F(IniFileTest, WriteKeepsEveryOtherLineByteForByte) {
          "[Geral]\nA=1\nB=2\nD=4\r\n[Outra]\nC=3\r\nE=5\r\n"},
         // A last line ending in a bare CR gets its LF: a CR LF after it would leave the CR in its value.
         {"[Geral]\r\nA=1\r", {{"Outra", "B", "2"}, {"Geral", "C", "3"}}, "[Geral]\r\nA=1\r\nC=3\r\n[Outra]\r\nB=2\r\n"},
-        {"", {{"Geral", "JustificaContigencia", "Açaí €"}, {"Seção", "Chave", "ação"}},
-         "[Geral]\r\nJustificaContigencia=A\xE7" "a\xED \x80\r\n[Se\xE7\xE3o]\r\nChave=a\xE7\xE3o\r\n"},
         {"[Geral]\r\nEnviandoNFCEVenda=sim\r\nCSC=abc\r\n", {{"Geral", "EnviandoNFCEVenda", ""}, {"Geral", "IDtoken", ""}},
          "[Geral]\r\nEnviandoNFCEVenda=\r\nCSC=abc\r\nIDtoken=\r\n"},
+        {"", {{"Geral", "JustificaContigencia", "Açaí €"}, {"Seção", "Chave", "ação"}},
+         "[Geral]\r\nJustificaContigencia=A\xE7" "a\xED \x80\r\n[Se\xE7\xE3o]\r\nChave=a\xE7\xE3o\r\n"},
     };
-    for (const auto& c : cases) {
-        if (c.before.empty()) std::filesystem::remove(path);
-        else writeFile(path, c.before);
-        for (const Write& w : c.writes) EXPECT_TRUE(iniWrite(path, w.section, w.key, w.value)) << w.key;
-        EXPECT_EQ(readFile(path), c.after);
-        for (const Write& w : c.writes) EXPECT_EQ(iniRead(path, w.section, w.key), w.value) << w.key;
+    for (const auto& [before, writes, after] : cases) {
+        if (before.empty()) std::filesystem::remove(path);
+        else writeFile(path, before);
+        for (const auto& [section, key, value] : writes) EXPECT_TRUE(iniWrite(path, section, key, value)) << key;
+        EXPECT_EQ(readFile(path), after);
+        for (const auto& [section, key, value] : writes) EXPECT_EQ(iniRead(path, section, key), value) << key;
     }
-    writeFile(path, cases[5].after);
-    EXPECT_EQ(readSetting("SEÇÃO", "chave", path), "ação");
+    EXPECT_EQ(readSetting("SEÇÃO", "chave", path), "ação");  // the file the last case left
     writeSetting("Geral", "serie", "7", path);
     EXPECT_EQ(readSetting("geral", "SERIE", path), "7");
 }
@@ -107,11 +107,8 @@ TEST_F(IniFileTest, WriteKeepsEveryOtherLineByteForByte) {
 TEST_F(IniFileTest, ReplacingTheFileFollowsLinksAndLeavesNoTemporaryFile) {
     writeFile(path, "[Geral]\r\nA=1\r\n");
     ASSERT_TRUE(iniWrite(path, "Geral", "A", "2"));
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"ConfigINI.ini", "ConfigINI.ini.lock"}));
+    using Folder = std::filesystem::directory_iterator;
+    EXPECT_EQ(std::distance(Folder(dir.path()), Folder()), 2);  // the file and its lock file
 
     // Through a symbolic link the target is updated.
     const std::string target = dir.file("real.ini"), link = dir.file("link.ini");
@@ -139,66 +136,45 @@ TEST_F(IniFileTest, ReplacingTheFileFollowsLinksAndLeavesNoTemporaryFile) {
 TEST_F(IniFileTest, ConcurrentWritersLoseNothingAndReadersNeverSeeAHalfFile) {
     constexpr int kThreads = 4, kKeys = 50;
     writeFile(path, "[Geral]\r\nNTerminal=1\r\n");
-
-    // The child is forked before any thread exists; a pipe releases it together with the threads.
-    int gate[2];
-    ASSERT_EQ(pipe(gate), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(gate[1]);
-        char go;
-        bool ok = read(gate[0], &go, 1) == 1;
+    const auto key = [](int t, int k) { return "t" + std::to_string(t) + "_" + std::to_string(k); };
+    const auto writeKeys = [&](int t) {  // writer kThreads is the process
+        bool ok = true;
         for (int k = 0; k < kKeys; ++k)
-            ok = iniWrite(path, "geral", "processo_" + std::to_string(k), "ç" + std::to_string(k)) && ok;
-        _exit(ok ? 0 : 1);
-    }
-    close(gate[0]);
-
+            ok = iniWrite(path, t == kThreads ? "geral" : "Geral", key(t, k), "ç" + std::to_string(t * 1000 + k)) && ok;
+        return ok;
+    };
+    int gate[2];  // releases the process together with the threads
+    ASSERT_EQ(pipe(gate), 0);
+    const pid_t child = inChild([&] {
+        char go;
+        return read(gate[0], &go, 1) == 1 && writeKeys(kThreads);
+    });
     std::latch start(kThreads + 1);
     std::atomic<bool> writing{true};
-    std::vector<int> failures(kThreads, 0);
+    std::vector<char> ok(kThreads, 0);
     std::vector<std::thread> writers;
-    for (int t = 0; t < kThreads; ++t) {
-        writers.emplace_back([&, t] {
-            start.arrive_and_wait();
-            for (int k = 0; k < kKeys; ++k) {
-                const std::string key = "t" + std::to_string(t) + "_" + std::to_string(k);
-                if (!iniWrite(path, "Geral", key, std::to_string(t * 1000 + k))) ++failures[t];
-            }
-        });
-    }
-    std::size_t readerViolations = 0, reads = 0;
+    for (int t = 0; t < kThreads; ++t) writers.emplace_back([&, t] { start.arrive_and_wait(); ok[t] = writeKeys(t); });
+    std::size_t violations = 0, reads = 0;
     std::thread reader([&] {
-        std::size_t lastSize = 0;
-        while (writing.load()) {
+        for (std::size_t lastSize = 0; writing; ++reads) {
             const std::string content = readFile(path);
-            ++reads;
-            const bool whole = content.rfind("[Geral]\r\nNTerminal=1\r\n", 0) == 0 &&
-                               content.size() >= 2 && content.compare(content.size() - 2, 2, "\r\n") == 0;
-            if (!whole || content.size() < lastSize) ++readerViolations;
+            if (!content.starts_with("[Geral]\r\nNTerminal=1\r\n") || !content.ends_with("\r\n") || content.size() < lastSize)
+                ++violations;
             lastSize = content.size();
         }
     });
-
     start.arrive_and_wait();
-    ASSERT_EQ(write(gate[1], "x", 1), 1);
-    close(gate[1]);
+    EXPECT_EQ(write(gate[1], "x", 1), 1);
+    for (const int fd : gate) close(fd);
     for (auto& w : writers) w.join();
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(succeeded(child));
     writing = false;
     reader.join();
 
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
-    EXPECT_EQ(readerViolations, 0u) << "after " << reads << " reads";
-    for (int t = 0; t < kThreads; ++t)
-        for (int k = 0; k < kKeys; ++k)
-            EXPECT_EQ(iniRead(path, "Geral", "t" + std::to_string(t) + "_" + std::to_string(k)),
-                      std::to_string(t * 1000 + k));
-    for (int k = 0; k < kKeys; ++k)
-        EXPECT_EQ(iniRead(path, "Geral", "processo_" + std::to_string(k)), "ç" + std::to_string(k));
+    EXPECT_EQ(ok, std::vector<char>(kThreads, 1));
+    EXPECT_EQ(violations, 0u) << "after " << reads << " reads";
+    for (int t = 0; t <= kThreads; ++t)
+        for (int k = 0; k < kKeys; ++k) EXPECT_EQ(iniRead(path, "Geral", key(t, k)), "ç" + std::to_string(t * 1000 + k));
     EXPECT_EQ(iniRead(path, "Geral", "NTerminal"), "1");
 }
 
@@ -218,10 +194,9 @@ TEST_F(IniFileTest, TheCheckedWritersTellTheRealReasonAndLeaveTheFileWhole) {
     for (const auto& [file, section, value, expected] : cases) {
         SCOPED_TRACE(file + " [" + section + "] " + value);
         if (expected == ENOSPC) test_seam::failWritesUnder(dir.path(), ENOSPC);
-        EXPECT_EQ(testing::errorText<FileWriteError>([&] { writeSettingChecked(section, "A", value, file); }),
-                  FileWriteError(file, expected).what());
-        EXPECT_EQ(testing::errorText<FileWriteError>([&] { iniWriteAppending(file, section, "A", value); }),
-                  FileWriteError(file, expected).what());
+        const std::string reason = FileWriteError(file, expected).what();
+        EXPECT_EQ(testing::errorText<FileWriteError>([&] { writeSettingChecked(section, "A", value, file); }), reason);
+        EXPECT_EQ(testing::errorText<FileWriteError>([&] { iniWriteAppending(file, section, "A", value); }), reason);
         EXPECT_FALSE(iniWrite(file, section, "A", value, error));
         EXPECT_EQ(error, expected);
         test_seam::stopFailingWrites();
@@ -258,10 +233,7 @@ TEST_F(IniFileTest, TheAppendingWriterWritesTheEndInPlaceAndLeavesWhatTheWholeFi
     // On a memory file system when there is one: a thousand synced writes on a disk take seconds.
     std::string folder = "/dev/shm/quorvanti-ini-XXXXXX";
     if (::access("/dev/shm", W_OK) != 0 || ::mkdtemp(folder.data()) == nullptr) folder = dir.file("twins");
-    const struct Remove {
-        std::string folder;
-        ~Remove() { std::filesystem::remove_all(folder); }
-    } remove{folder};
+    const std::shared_ptr<void> removed(nullptr, [folder](void*) { std::filesystem::remove_all(folder); });
     std::filesystem::create_directories(folder);
     const Twins twins{folder + "/NFCe.ini", folder + "/twin.ini"};
 
@@ -298,19 +270,15 @@ TEST_F(IniFileTest, TheAppendingWriterWritesTheEndInPlaceAndLeavesWhatTheWholeFi
         "chave solta=1\r\n[Venda1]\r\nA=1\r\n\r\n; comentario\r\n", "[Venda2]\r\n[ Venda1 ]\r\n  a = 1 \r\n",
         "[Venda1\r\nA=1\r\n[Venda3]\r\n;[Venda2]\r\n", "[Geral]\r\nX=1\r\n[Venda1]\r\nA=1\r\n[venda1]\r\nB=2\r\n",
     };
-    const std::string sections[] = {"Venda1", "VENDA1", "Venda2", "Venda3", "Geral"};
-    const std::string keys[] = {"A", "a", "B", "ChaveNFCe"};
-    const std::string values[] = {"", "1", "22", "um valor bem mais longo", "ção"};
+    const std::string sections[] = {"Venda1", "VENDA1", "Venda2", "Venda3", "Geral"}, keys[] = {"A", "a", "B", "ChaveNFCe"},
+                      values[] = {"", "1", "22", "um valor bem mais longo", "ção"};
     std::mt19937 random(20260305);
+    const auto any = [&](const auto& among) -> const std::string& { return among[random() % std::size(among)]; };
     for (const std::string& start : starts) {
         for (int round = 0; round < 20; ++round) {
             twins.start(start);
-            for (int step = 0; step < 6; ++step) {
-                const std::string& section = sections[random() % std::size(sections)];
-                const std::string& key = keys[random() % std::size(keys)];
-                ASSERT_NO_FATAL_FAILURE(twins.write(section, key, values[random() % std::size(values)]))
-                    << "from '" << start << "'";
-            }
+            for (int step = 0; step < 6; ++step)
+                ASSERT_NO_FATAL_FAILURE(twins.write(any(sections), any(keys), any(values))) << "from '" << start << "'";
         }
     }
 }
@@ -334,17 +302,13 @@ TEST_F(IniFileTest, ConcurrentAppendersLoseNothing) {
         return "";
     };
     const std::string writers[] = {"Processo", "Venda0", "Venda1"};
-    const pid_t child = fork();  // before any thread exists
-    ASSERT_GE(child, 0);
-    if (child == 0) _exit(appendSales(writers[0]).empty() ? 0 : 1);
+    const pid_t child = inChild([&] { return appendSales(writers[0]).empty(); });
     std::string failure;
     std::thread thread([&] { failure = appendSales(writers[1]); });
     EXPECT_EQ(appendSales(writers[2]), "");
     thread.join();
     EXPECT_EQ(failure, "");
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(succeeded(child));
     for (const std::string& writer : writers) {
         for (int s = 0; s < kSales; ++s) {
             const std::string section = writer + "_" + std::to_string(s);
