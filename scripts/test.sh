@@ -49,7 +49,8 @@ done
 # against the release build's monitor and local SEFAZ.
 echo "== panel (browser)"
 if [ ! -x /usr/bin/chromium ] || ! command -v npm >/dev/null 2>&1; then
-    echo "panel: chromium or npm is missing: browser tests skipped"
+    echo "panel: chromium or npm is missing (scripts/install-deps.sh installs them): browser tests FAILED" >&2
+    status=1
 elif ! npm ci --prefix "$top/tests/panel" --no-audit --no-fund >/dev/null; then
     echo "panel: npm ci failed"
     status=1

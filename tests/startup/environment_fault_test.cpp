@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 
+#include "support/environment_needs.h"
 #include "support/monitor_process.h"
 #include "support/program_folder.h"
 #include "support/queued_sales.h"
@@ -69,7 +70,7 @@ public:
         sales = testing::queueSalesWithItems(*folder, GetParam().sales);
         if (!GetParam().onTmpfs) return;
         tmpfs = std::make_unique<TmpfsFolder>(folder->path());
-        if (tmpfs->error != 0) GTEST_SKIP() << "mount of a tmpfs refused: " << std::strerror(tmpfs->error);
+        QUORVANTI_NEEDS(tmpfs->error == 0, "mount of a tmpfs refused (run as root): " << std::strerror(tmpfs->error));
     }
     MonitorRun run(const testing::MonitorWatch& watch = {}, std::vector<std::string> arguments = {"--once"}) {
         return testing::runMonitor(*folder, watch, {.arguments = std::move(arguments), .timeScale = "0.01"});
@@ -113,7 +114,8 @@ void diskFullWhileTheAnswerIsOnItsWay(EnvironmentFaultTest& t) {
 
 // Read-only from the start (the kernel refuses it under a running monitor): named, and nothing is sent.
 void readOnlyFolder(EnvironmentFaultTest& t) {
-    if (const int error = t.tmpfs->setReadOnly(true)) GTEST_SKIP() << "remount refused: " << std::strerror(error);
+    const int error = t.tmpfs->setReadOnly(true);
+    QUORVANTI_NEEDS(error == 0, "remount refused: " << std::strerror(error));
     const MonitorRun stopped = t.run();
     EXPECT_NE(stopped.status, 3) << "a read-only folder is not another instance:\n" << lastLines(stopped.output);
     EXPECT_THAT(testing::messageLines(stopped.output),
