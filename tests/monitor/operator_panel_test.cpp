@@ -63,19 +63,33 @@ protected:
     OperatorPanel panel{monitor.ctx, web, folder.path() + "/certificados"};
 };
 
+// The CSC, the database's password and the certificates' passwords (the one in use, and one the store
+// cannot open) are set; neither the editor, nor the window and dashboard, nor the journal carries one.
 TEST_F(OperatorPanelTest, SecretsNeverReachThePage) {
+    const std::string store = folder.path() + "/certificados";
+    const std::string pfx = testing::installTestCertificate(store);
+    std::string certificatePassword = testing::readFile(pfx + ".senha");
+    certificatePassword.erase(certificatePassword.find_last_not_of("\r\n") + 1);
+    testing::writeFile(testing::installTestCertificate(store, testing::TestCertificate::Expired) + ".senha",
+                       "senha-errada-XYZ\n");
+    monitor.ctx.settings.CertificateSerial = fiscal::CertificateStore(store).list().at(0).serialNumber;
     ParameterEditor editor(monitor.ctx);
     web.showModal(editor);
     EXPECT_TRUE(editor.closed());
     EXPECT_NE(shownEditor.find("[\"CSC\",\"" + std::string(std::string(kCsc).size(), '*') + "\"]"), std::string::npos)
         << shownEditor;
     EXPECT_NE(shownEditor.find("[\"Command1\",\"Gravar\"]"), std::string::npos);
+    // A CSC typed in the page goes back masked too.
+    editor.typeText("CSC", "NOVO-CSC-SEGREDO-987");
+    std::string typed;
+    for (const auto& [control, text] : editor.controls()) typed += control + "=" + text + "\n";
     panel.publishWindow();
     panel.publishDashboard();
-    for (const std::string& state : {shownEditor, web.stateJson()}) {
-        EXPECT_EQ(state.find(kCsc), std::string::npos);
-        EXPECT_EQ(state.find("senha-do-banco-XYZ"), std::string::npos);
-    }
+    EXPECT_THAT(web.stateJson(), ::testing::HasSubstr("\"holder\":\"QUORVANTI LOJA TESTE LTDA"));
+    for (const std::string& shown : {shownEditor, typed, web.stateJson(), journal.str()})
+        for (const std::string& secret : {std::string(kCsc), std::string("senha-do-banco-XYZ"), certificatePassword,
+                                          std::string("senha-errada-XYZ"), std::string("NOVO-CSC-SEGREDO-987")})
+            EXPECT_EQ(shown.find(secret), std::string::npos) << secret << " in " << shown;
 }
 
 TEST_F(OperatorPanelTest, TheDashboardShowsTheQueueAndTheDroppedSalesAndQueuesOneAgainBetweenPolls) {
