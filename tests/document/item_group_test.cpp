@@ -64,10 +64,10 @@ TEST_P(ItemGroupTest, EachItemGoesAsFourCallsPricedBeforeTheDiscount) {
     EXPECT_FALSE(world->ctx.emission.ItemRows.has_value());
     EXPECT_TRUE(world->messages().empty());
 
-    std::vector<std::string> perItem{"itemProduct", "itemIcms", "itemOtherTaxes", "itemClose"};
-    std::vector<std::string> operations;
-    for (int i = 0; i < 3; ++i) operations.insert(operations.end(), perItem.begin(), perItem.end());
-    EXPECT_EQ(world->operations(), operations);
+    const auto operations = world->operations();
+    ASSERT_EQ(operations.size(), 12u);
+    for (std::size_t i = 0; i < operations.size(); ++i)
+        EXPECT_EQ(operations[i], (std::array{"itemProduct", "itemIcms", "itemOtherTaxes", "itemClose"}[i % 4])) << i;
 }
 
 // Only four digits (once "." and "," are out) are taken as the product's CFOP, anything else is 5102, and
@@ -240,27 +240,18 @@ TEST_P(ItemGroupTest, AValueTheDocumentCannotCarryStopsTheSaleNamingItemFieldAnd
 }
 
 TEST_P(ItemGroupTest, DescriptionsAndUnitsAreFittedToTheLayout) {
-    struct Case {
-        std::optional<std::string> description;
-        std::optional<std::string> unit;
-        const char* xProd;
-        const char* uCom;
-    };
-    const Case cases[] = {
-        {"Suco 🍊 laranja", "UN", "SUCO LARANJA", "UN"},
-        {"Œuvre\u200Bcafé", "kg\u00A0", "OEUVRECAFE", "kg"},
-        {"Piña colada", "🍹", "PIÑA COLADA", "UND"},
-        {"   ", "UN", "PRODUTO 4", "UN"},
-        {"🍩🍩", "UN", "PRODUTO 5", "UN"},
-        {std::nullopt, "UN", "PRODUTO 6", "UN"},
+    const std::tuple<std::optional<std::string>, std::optional<std::string>, const char*, const char*> cases[] = {
+        {"Suco 🍊 laranja", "UN", "SUCO LARANJA", "UN"}, {"Œuvre\u200Bcafé", "kg\u00A0", "OEUVRECAFE", "kg"},
+        {"Piña colada", "🍹", "PIÑA COLADA", "UND"},     {"   ", "UN", "PRODUTO 4", "UN"},
+        {"🍩🍩", "UN", "PRODUTO 5", "UN"},                {std::nullopt, "UN", "PRODUTO 6", "UN"},
     };
     int code = 1;
-    for (const auto& c : cases) addItem({.code = code++, .description = c.description, .unit = c.unit});
+    for (const auto& [description, unit, xProd, uCom] : cases) addItem({.code = code++, .description = description, .unit = unit});
     EXPECT_FALSE(run());
     const auto p = products();
     ASSERT_EQ(p.size(), std::size(cases));
     for (std::size_t i = 0; i < p.size(); ++i)
-        EXPECT_EQ(std::tie(p[i].xProd, p[i].uCom), std::make_tuple(cases[i].xProd, cases[i].uCom)) << i;
+        EXPECT_EQ(std::tie(p[i].xProd, p[i].uCom), std::tie(std::get<2>(cases[i]), std::get<3>(cases[i]))) << i;
     EXPECT_TRUE(world->ctx.emission.GroupFailure.empty());
 }
 
@@ -272,31 +263,9 @@ TEST_P(ItemGroupTest, ListsTheItemsOfASale) {
     EXPECT_EQ(ListaItensVenda(world->ctx, "000555-01"), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, ItemGroupTest, testing::bothBackends(), testing::backendName);
-
-constexpr const char* kSale = "000123-01";
-
-class ClosingGroupsTest : public testing::BackendTest {
-protected:
-    // Sends the sale's items and then the closing groups but the payment (whose amount the routine
-    // computes; the local authority's payment checks cover it in the routine's tests).
-    void emit() {
-        auto& ctx = world->ctx;
-        world->openItemRows(kSale);
-        world->openSaleHeader(kSale);
-        ctx.emission.ProductsTotal = 0;
-        ASSERT_FALSE(GeraProdutos(ctx, *world->component));
-        GeraTotais(ctx, *world->component);
-        GeraTransporte(ctx, *world->component);
-        GeraObservacoes(ctx, *world->component);
-    }
-    void addItem(int code, double total, double discount) {
-        world->folder.addProduct(code, "5102", "21069090");
-        world->folder.addItem({.code = code, .quantity = 1, .total = total, .discount = discount});
-    }
-};
-
-TEST_P(ClosingGroupsTest, TotalsCarryTheProductsTheDiscountAndTheInvoiceValueOfTheSale) {
+// The closing groups but the payment (whose amount the routine computes; the local authority's payment
+// checks cover it in the routine's tests).
+TEST_P(ItemGroupTest, TotalsCarryTheProductsTheDiscountAndTheInvoiceValueOfTheSale) {
     const struct {
         std::vector<std::array<double, 2>> items;  // total, discount
         double vProd, vDesc, vNF;
@@ -304,12 +273,14 @@ TEST_P(ClosingGroupsTest, TotalsCarryTheProductsTheDiscountAndTheInvoiceValueOfT
     for (const auto& c : cases) {
         world = std::make_unique<GroupWorld>(GetParam());
         int code = 0;
-        for (const auto& [total, discount] : c.items) addItem(++code, total, discount);
-        emit();
+        for (const auto& [total, discount] : c.items) addItem({.code = ++code, .quantity = 1, .total = total, .discount = discount});
+        ASSERT_FALSE(run());
+        world->openSaleHeader(world->ctx.emission.SaleCode);
+        GeraTotais(world->ctx, *world->component);
+        GeraTransporte(world->ctx, *world->component);
+        GeraObservacoes(world->ctx, *world->component);
         const auto t = world->sent<TotalsArgs>("totals").at(0);
-        EXPECT_DOUBLE_EQ(t.vProd, c.vProd);
-        EXPECT_DOUBLE_EQ(t.vDesc, c.vDesc);
-        EXPECT_DOUBLE_EQ(t.vNF, c.vNF);
+        EXPECT_EQ(std::make_tuple(t.vProd, t.vDesc, t.vNF), std::make_tuple(c.vProd, c.vDesc, c.vNF));
         // The additional information sends nothing and leaves the shared texts empty.
         EXPECT_EQ(world->operations().back(), "transport");
         EXPECT_EQ(world->ctx.emission.SharedTexts.text1 + world->ctx.emission.SharedTexts.text2, "");
@@ -317,7 +288,7 @@ TEST_P(ClosingGroupsTest, TotalsCarryTheProductsTheDiscountAndTheInvoiceValueOfT
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, ClosingGroupsTest, testing::bothBackends(), testing::backendName);
+INSTANTIATE_TEST_SUITE_P(Backends, ItemGroupTest, testing::bothBackends(), testing::backendName);
 
 // Every group procedure that fails leaves a text naming the sale in GroupFailure, so the routine never
 // generates a document from part of a sale, and still shows its own box.
@@ -331,7 +302,27 @@ TEST(GroupFailureTest, EveryGroupNamesTheSaleUnderItsOwnTitle) {
     const Case cases[] = {
         {"identification", "ERRO IDENTIFICAÇÃO", "identificação: recusado",
          [](GroupWorld& w) { GeraIndetificacao(w.ctx, "000123-01", *w.component); }},
+        {"", "ERRO IDENTIFICAÇÃO", "identificação: Tipos incompatíveis",
+         [](GroupWorld& w) {
+             w.ctx.settings.Series = "A";
+             GeraIndetificacao(w.ctx, "000123-01", *w.component);
+             EXPECT_TRUE(w.sent<fiscal::IdentificationArgs>("identification").empty());
+         }},
+        // A FUSO that is no offset: no guessed date-time reaches a document.
+        {"", "ERRO IDENTIFICAÇÃO",
+         "identificação: Fuso horário inválido na configuração FUSO: \"-4\" (use de -11:00 a +12:00 em horas inteiras, "
+         "como -04:00)",
+         [](GroupWorld& w) {
+             w.ctx.settings.TimeZone = "-4";
+             GeraIndetificacao(w.ctx, "000123-01", *w.component);
+             EXPECT_TRUE(w.sent<fiscal::IdentificationArgs>("identification").empty());
+         }},
         {"emitter", "ERRO EMITENTE", "emitente: recusado", [](GroupWorld& w) { GeraEmitente(w.ctx, *w.component); }},
+        {"", "ERRO EMITENTE", "emitente: campo codmunicipio do emitente \"\" não é um número inteiro",
+         [](GroupWorld& w) {
+             w.ctx.emitter.CityCode = "";
+             EXPECT_FALSE(GeraEmitente(w.ctx, *w.component));
+         }},
         {"recipient", "ERRO DESTINATARIO", "destinatário: recusado",
          [](GroupWorld& w) {
              w.addClient({});
