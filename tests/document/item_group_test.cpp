@@ -192,11 +192,7 @@ TEST_P(ItemGroupTest, NamesWithRunsOfBlanksOrMarkupReachASignedDocumentTheSchema
 }
 
 TEST_P(ItemGroupTest, AValueTheDocumentCannotCarryStopsTheSaleNamingItemFieldAndValue) {
-    struct Case {
-        SaleItemRow bad;
-        const char* failure;
-    };
-    const Case cases[] = {
+    const std::pair<SaleItemRow, const char*> cases[] = {
         {{.code = 45, .quantity = std::nullopt}, "item 2 (coditem 45): campo Quantidade vazio (NULL)"},
         {{.code = 45, .total = std::nullopt}, "item 2 (coditem 45): campo valortotalitem vazio (NULL)"},
         {{.code = 45, .discount = std::nullopt}, "item 2 (coditem 45): campo Desconto vazio (NULL)"},
@@ -205,14 +201,14 @@ TEST_P(ItemGroupTest, AValueTheDocumentCannotCarryStopsTheSaleNamingItemFieldAnd
         {{.code = 45, .quantity = 0, .total = 0, .discount = 3},
          "item 2 (coditem 45): campo Desconto \"3\" maior que o valor do item (0,00)"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.failure);
+    for (const auto& [bad, failure] : cases) {
+        SCOPED_TRACE(failure);
         world = std::make_unique<GroupWorld>(GetParam());
         addItem({.code = 1});
-        addItem(c.bad);
+        addItem(bad);
         addItem({.code = 3});
         EXPECT_FALSE(run());
-        const std::string expected = std::string("Venda 000123-01, ") + c.failure;
+        const std::string expected = std::string("Venda 000123-01, ") + failure;
         EXPECT_EQ(world->ctx.emission.GroupFailure, expected);
         ASSERT_EQ(world->messages().size(), 1u);
         EXPECT_EQ(std::tie(world->messages()[0].text, world->messages()[0].title, world->messages()[0].style),
