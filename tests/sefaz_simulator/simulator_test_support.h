@@ -101,12 +101,6 @@ inline std::string consultRequest(const std::string& key, int tpAmb = 2) {
                         std::to_string(tpAmb) + "</tpAmb><xServ>CONSULTAR</xServ><chNFe>" + key + "</chNFe></consSitNFe>");
 }
 
-inline std::string receiptRequest(const std::string& receipt) {
-    return envelope(Service::ReceiptConsultation,
-                    "<consReciNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><tpAmb>2</tpAmb><nRec>" +
-                        receipt + "</nRec></consReciNFe>");
-}
-
 inline std::string statusRequest(const std::string& cUF = "51", int tpAmb = 2) {
     return envelope(Service::ServiceStatus,
                     "<consStatServ xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><tpAmb>" +
