@@ -27,53 +27,35 @@ TEST(ConnectionLimitsTest, TheOldestWaitingConnectionMakesRoomAndOneBeingAnswere
     } cases[] = {
         {"under both caps nothing goes", {{Op::Admit, 1, "a"}, {Op::Admit, 2, "a"}, {Op::Admit, 3, "b"}}, 3},
         {"a full address gives up its own oldest, not another's",
-         {{Op::Admit, 1, "b"}, {Op::Admit, 2, "a"}, {Op::Admit, 3, "a"}, {Op::Admit, 4, "a", true, {2}}},
-         3},
+         {{Op::Admit, 1, "b"}, {Op::Admit, 2, "a"}, {Op::Admit, 3, "a"}, {Op::Admit, 4, "a", true, {2}}}, 3},
         {"a full panel gives up the oldest of all",
-         {{Op::Admit, 1, "a"}, {Op::Admit, 2, "b"}, {Op::Admit, 3, "c"}, {Op::Admit, 4, "d", true, {1}}},
-         3},
+         {{Op::Admit, 1, "a"}, {Op::Admit, 2, "b"}, {Op::Admit, 3, "c"}, {Op::Admit, 4, "d", true, {1}}}, 3},
         {"a connection being answered is passed over",
-         {{Op::Admit, 1, "a"}, {Op::Admit, 2, "a"}, {Op::Answering, 1}, {Op::Admit, 3, "a", true, {2}}},
-         2},
+         {{Op::Admit, 1, "a"}, {Op::Admit, 2, "a"}, {Op::Answering, 1}, {Op::Admit, 3, "a", true, {2}}}, 2},
         {"waiting again makes it the newest",
-         {{Op::Admit, 1, "a"},
-          {Op::Admit, 2, "a"},
-          {Op::Answering, 1},
-          {Op::Waiting, 1},
-          {Op::Admit, 3, "a", true, {2}},
-          {Op::Admit, 4, "a", true, {1}}},
-         2},
+         {{Op::Admit, 1, "a"}, {Op::Admit, 2, "a"}, {Op::Answering, 1}, {Op::Waiting, 1}, {Op::Admit, 3, "a", true, {2}},
+          {Op::Admit, 4, "a", true, {1}}}, 2},
         {"an address whose connections are all answered is refused, and nothing closes",
-         {{Op::Admit, 1, "a"}, {Op::Admit, 2, "a"}, {Op::Answering, 1}, {Op::Answering, 2}, {Op::Admit, 3, "a", false}},
-         2},
+         {{Op::Admit, 1, "a"}, {Op::Admit, 2, "a"}, {Op::Answering, 1}, {Op::Answering, 2}, {Op::Admit, 3, "a", false}}, 2},
         {"a panel whose connections are all answered refuses even a new address",
-         {{Op::Admit, 1, "a"},
-          {Op::Admit, 2, "b"},
-          {Op::Admit, 3, "c"},
-          {Op::Answering, 1},
-          {Op::Answering, 2},
-          {Op::Answering, 3},
-          {Op::Admit, 4, "d", false}},
-         3},
+         {{Op::Admit, 1, "a"}, {Op::Admit, 2, "b"}, {Op::Admit, 3, "c"}, {Op::Answering, 1}, {Op::Answering, 2},
+          {Op::Answering, 3}, {Op::Admit, 4, "d", false}}, 3},
         {"a closed connection frees its place",
          {{Op::Admit, 1, "a"}, {Op::Admit, 2, "a"}, {Op::Closed, 1}, {Op::Closed, 9}, {Op::Admit, 3, "a"}}, 2},
         {"a dropped connection is forgotten (its close is no second close)",
-         {{Op::Admit, 1, "a"}, {Op::Admit, 2, "a"}, {Op::Admit, 3, "a", true, {1}}, {Op::Closed, 1}, {Op::Admit, 4, "b"}},
-         3},
+         {{Op::Admit, 1, "a"}, {Op::Admit, 2, "a"}, {Op::Admit, 3, "a", true, {1}}, {Op::Closed, 1}, {Op::Admit, 4, "b"}}, 3},
     };
     for (const auto& c : cases) {
         ConnectionLimits limits(caps);
         std::vector<ConnectionLimits::Id> dropped;
         for (const auto& step : c.steps) {
-            switch (step.op) {
-            case Op::Admit:
+            if (step.op == Op::Admit) {
                 EXPECT_EQ(limits.admit(step.id, step.address, dropped), step.admitted) << c.what << ": " << step.id;
                 EXPECT_EQ(dropped, step.dropped) << c.what << ": " << step.id;
-                break;
-            case Op::Answering: limits.answering(step.id); break;
-            case Op::Waiting: limits.waiting(step.id); break;
-            case Op::Closed: limits.closed(step.id); break;
             }
+            if (step.op == Op::Answering) limits.answering(step.id);
+            if (step.op == Op::Waiting) limits.waiting(step.id);
+            if (step.op == Op::Closed) limits.closed(step.id);
             EXPECT_LE(limits.size(), caps.total) << c.what;
         }
         EXPECT_EQ(limits.size(), c.left) << c.what;
