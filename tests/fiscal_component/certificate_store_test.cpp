@@ -9,7 +9,9 @@
 #include <tuple>
 
 #include "fiscal_component/certificates/certificate_selector.h"
+#include "platform/credentials.h"
 #include "platform/ui/scripted_frontend.h"
+#include "support/env_guard.h"
 #include "support/error_text.h"
 #include "support/temp_dir.h"
 #include "support/test_certificates.h"
@@ -41,25 +43,8 @@ std::string serialByOpenSsl(const std::string& pfx) {
 // "dd/mm/yyyy hh:mm:ss" (UTC) as a time; -1 when the text has another form.
 std::time_t utcTime(const std::string& text) {
     std::tm parts{};
-    char extra = 0;
-    if (std::sscanf(text.c_str(), "%2d/%2d/%4d %2d:%2d:%2d%c", &parts.tm_mday, &parts.tm_mon, &parts.tm_year,
-                    &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &extra) != 6 ||
-        text.size() != 19)
-        return -1;
-    parts.tm_mon -= 1;
-    parts.tm_year -= 1900;
-    return timegm(&parts);
-}
-
-std::string withColons(const std::string& hex) {
-    std::string out;
-    for (std::size_t i = 0; i < hex.size(); ++i) out += (i > 0 && i % 2 == 0 ? ":" : "") + std::string(1, hex[i]);
-    return out;
-}
-
-std::string lowerCase(std::string text) {
-    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+    const char* end = strptime(text.c_str(), "%d/%m/%Y %H:%M:%S", &parts);
+    return end != nullptr && *end == '\0' && text.size() == 19 ? timegm(&parts) : -1;
 }
 
 class CertificateStoreTest : public ::testing::Test {
@@ -92,7 +77,10 @@ TEST_F(CertificateStoreTest, ListsAndFindsTheTestCertificateBySerialWrittenAnyWa
     EXPECT_EQ(found->info().serialNumber, serial);
     EXPECT_NE(found->privateKey(), nullptr);
     EXPECT_FALSE(found->certificateBase64().empty());
-    for (const std::string& written : {lowerCase(withColons(serial)), "00" + serial, " " + withColons(serial) + " "})
+    std::string withColons;
+    for (std::size_t i = 0; i < serial.size(); ++i)
+        withColons += (i > 0 && i % 2 == 0 ? ":" : "") + std::string(1, static_cast<char>(std::tolower(serial[i])));
+    for (const std::string& written : {withColons, "00" + serial, " " + withColons + " "})
         EXPECT_EQ(store.find(written), found) << written;
     EXPECT_EQ(normalizedSerial("00:0a:B1 c2-d3") + "|" + normalizedSerial("0000") + "|" + normalizedSerial(""), "AB1C2D3|0|");
     EXPECT_THAT(certificateErrorOf([&] { store.find("ABCDEF0123"); }),
@@ -251,6 +239,26 @@ TEST_F(CertificateSelectorTest, WrongLineAndExpiredLineKeepTheDialogOpen) {
                                                  HasSubstr("fora da validade")));
     EXPECT_EQ(selector.chosen().holderName, "QUORVANTI LOJA TESTE LTDA:11222333000181");
     EXPECT_NE(selector.chosen().validUntil, "01/01/2021 12:00:00");
+}
+
+// The certificate's password from a service credential ($CREDENTIALS_DIRECTORY) before the .senha file:
+// which one wins, and that a wrong one is told without the password itself.
+TEST_F(CertificateStoreTest, TheCertificatesOwnCredentialBeforeTheSharedOneBeforeTheFile) {
+    install();
+    const std::string password = readFile(pfx + ".senha"), credentials = dir.file("credenciais");
+    ASSERT_EQ(::mkdir(credentials.c_str(), 0700), 0);
+    quorvanti::testing::EnvGuard env;
+    env.set(platform::kCredentialsDirectoryVariable, credentials);
+    const auto failure = [&] { return certificateErrorOf([&] { CertificateStore(folder).find(serial); }); };
+
+    writeFile(pfx + ".senha", "outra-senha");
+    writeFile(credentials + "/" + kPasswordCredential, password);
+    EXPECT_EQ(failure(), "");
+    writeFile(credentials + "/loja-teste.pfx.senha", "senha-errada-123");
+    EXPECT_THAT(failure(), AllOf(HasSubstr("Senha incorreta"), HasSubstr("a credencial " + credentials + "/loja-teste"),
+                                 Not(HasSubstr("senha-errada"))));
+    // No name reaches outside the credentials' folder.
+    EXPECT_EQ(platform::credentialPath("../certificados/loja-teste.pfx.senha"), "");
 }
 
 }  // namespace

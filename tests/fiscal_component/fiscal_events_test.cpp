@@ -23,7 +23,6 @@
 
 #include "fiscal_component/document/event_documents.h"
 #include "fiscal_component/real_component.h"
-#include "fiscal_component/sefaz/connection_check.h"
 #include "fiscal_component/sefaz/web_services.h"
 #include "fiscal_component/signing/xml_signer.h"
 #include "platform/durable_file.h"
@@ -320,35 +319,28 @@ TEST_F(FiscalEventsTest, AConsultationOfACancelledKeyReportsAndKeepsItsEvents) {
 }
 
 // A loopback port that accepts connections without answering; tells whether anyone connected.
-class SilentPort {
-public:
+struct SilentPort {
     SilentPort() {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
         socklen_t length = sizeof address;
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd_, 4) != 0 ||
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 4) != 0 ||
+            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             throw std::runtime_error("cannot listen");
-        port_ = ntohs(address.sin_port);
+        port = ntohs(address.sin_port);
     }
-    ~SilentPort() { close(fd_); }
-    int port() const { return port_; }
+    ~SilentPort() { close(fd); }
     bool connected() const {
-        const int connection = accept(fd_, nullptr, nullptr);
+        const int connection = accept(fd, nullptr, nullptr);
         if (connection >= 0) close(connection);
         return connection >= 0;
     }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    int port = 0;
 };
 
 TEST_F(FiscalEventsTest, TheComponentRefusesBeforeSendingAndTellsAnUnreachableAuthority) {
     const SilentPort silent;
-    const std::string base = "https://127.0.0.1:" + std::to_string(silent.port()) + "/";
+    const std::string base = "https://127.0.0.1:" + std::to_string(silent.port) + "/";
     writeFile(nfe + "webservices.ini", "[MT_2]\r\nNFeRecepcaoEvento4=" + base + "NFeRecepcaoEvento4\r\nNFeInutilizacao4=" +
                                            base + "NFeInutilizacao4\r\n[TLS]\r\nTimeoutMs=300\r\n");
     RealFiscalComponent component(maker.storeFolder());
@@ -374,22 +366,6 @@ TEST_F(FiscalEventsTest, TheComponentRefusesBeforeSendingAndTellsAnUnreachableAu
     EXPECT_FALSE(component.voidNumbers(VoidingArgs{.fromNumber = 7, .toNumber = 7, .xJust = kReason}));
     EXPECT_GT(component.voidingResult().cStat, 8999);
     EXPECT_TRUE(silent.connected());
-}
-
-TEST(FiscalEventsServicesTest, TheConnectionCheckProbesTheEventAndVoidingServicesToo) {
-    testing::TempDir dir;
-    std::vector<std::pair<WebService, std::string>> probed;
-    const WebServiceSettings settings{.uf = "MT", .tpAmb = 2, .documentFolder = dir.path()};
-    writeFile(dir.file("webservices.ini"), "[MT_2]\r\nNFeInutilizacao4=http://127.0.0.1:9/i\r\n");
-    const auto checks = checkWebServices(settings, {}, [&](const SoapCall& call, std::string_view name) {
-        probed.emplace_back(call.service, std::string(name));
-        return SoapOutcome{};
-    });
-    EXPECT_THAT(probed, ::testing::Contains(std::make_pair(WebService::EventReception, std::string("retEnvEvento"))));
-    // An address that is not https is refused for the new keys as for the others.
-    ASSERT_EQ(checks.back().service, WebService::Voiding);
-    EXPECT_EQ(checks.back().failure.code, kFailureAddress);
-    EXPECT_THAT(checks.back().failure.text, HasSubstr("chave NFeInutilizacao4"));
 }
 
 }  // namespace

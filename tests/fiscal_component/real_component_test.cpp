@@ -329,8 +329,6 @@ std::vector<xmlNode*> childElements(xmlNode* parent) {
 
 std::string name(const xmlNode* node) { return reinterpret_cast<const char*>(node->name); }
 
-xmlNode* lastElement(xmlNode* parent) { return childElements(parent).back(); }
-
 // The first element named `wanted` in document order.
 xmlNode* findElement(xmlNode* node, const std::string& wanted) {
     for (; node != nullptr; node = node->next) {
@@ -373,7 +371,7 @@ protected:
     // The example without its Signature.
     static Doc unsignedExample() {
         Doc doc = parse(readFile(kExample));
-        xmlNode* signature = lastElement(xmlDocGetRootElement(doc.get()));
+        xmlNode* signature = childElements(xmlDocGetRootElement(doc.get())).back();
         EXPECT_EQ(name(signature), "Signature");
         xmlUnlinkNode(signature);
         xmlFreeNode(signature);
@@ -400,11 +398,11 @@ TEST_F(XmlSignerTest, SignsTheExampleAsTheAuthorityExpects) {
     signNfe(doc.get(), *signer);
     EXPECT_EQ(signatureDigestValue(doc.get()), kExampleDigest);
     const std::string signedText = serialise(doc.get());
+    // (The schema fixes the signature's algorithms, transforms and reference; xmlsec1 checks it with the
+    // certificate it carries, issued by the test authority.)
     std::string output;
     EXPECT_TRUE(verifies(signedText, &output)) << output;
     EXPECT_TRUE(quorvanti::testing::validAgainst("nfe_v4.00.xsd", signedText, &output)) << output;
-    // (The schema fixes the signature's algorithms, transforms and reference; xmlsec1 checks it with the
-    // certificate it carries, issued by the test authority.)
 
     // A changed byte inside infNFe breaks it; infNFeSupl (the offline QR code is written after
     // signing) is outside it.
@@ -421,10 +419,9 @@ TEST_F(XmlSignerTest, SignsTheExampleAsTheAuthorityExpects) {
 
     // Signing again replaces the signature.
     signNfe(doc.get(), *signer);
-    int signatures = 0;
-    for (xmlNode* child : childElements(xmlDocGetRootElement(doc.get()))) signatures += name(child) == "Signature";
-    EXPECT_EQ(signatures, 1);
-    EXPECT_TRUE(verifies(serialise(doc.get())));
+    const std::string again = serialise(doc.get());
+    EXPECT_EQ(again.find("</Signature>"), again.rfind("</Signature>"));
+    EXPECT_TRUE(verifies(again));
 
     // The digest is found in an authorised document too.
     std::string nfe = readFile(kExample);

@@ -4,7 +4,7 @@
 // quorvanti-sefaz started as a real process on loopback, over HTTPS with the test authority's server
 // certificate and client-certificate verification: send, the three ways of the consultation by key,
 // service status, the files kept, the failures of the authority and of TLS; and the addresses and
-// messages, which need no server.
+// messages, which need no server; and the text that names an untrusted server.
 // The reply records are filled with designated initialisers, which leave the other members
 // value-initialised as intended; GCC's -Wextra still reports each omitted member.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -15,6 +15,7 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,8 +23,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -31,9 +30,11 @@
 #include <tuple>
 #include <vector>
 
+#include "authorisation/outcome_texts.h"
 #include "fiscal_component/certificates/certificate_store.h"
 #include "fiscal_component/real_component.h"
 #include "fiscal_component/sefaz/sefaz_addresses.h"
+#include "fiscal_component/sefaz/server_trust.h"
 #include "fiscal_component/sefaz/soap_transport.h"
 #include "fiscal_component/sefaz/web_services.h"
 #include "platform/durable_file.h"
@@ -97,20 +98,13 @@ public:
     }
 
     ~LocalServer() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        released_.notify_all();
         shutdown(listener_, SHUT_RDWR);
         if (const int open = connection_.load(); open >= 0) shutdown(open, SHUT_RDWR);
         thread_.join();
         close(listener_);
     }
 
-    std::string url(const std::string& path = "/nfcews/services/NFeStatusServico4") const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/nfcews/services/NFeStatusServico4"; }
     int connections() const { return accepted_.load(); }
     std::vector<std::string> requests() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -124,10 +118,6 @@ private:
             if (fd < 0) return;
             ++accepted_;
             connection_ = fd;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (stopping_) shutdown(fd, SHUT_RDWR);
-            }
             while (answerOne(fd)) {
             }
             connection_ = -1;
@@ -153,9 +143,9 @@ private:
             requests_.push_back(request);
         }
         if (reply_.mode == Mode::Drop) return false;
-        if (reply_.mode == Mode::Hold) {
-            std::unique_lock<std::mutex> lock(mutex_);
-            released_.wait(lock, [this] { return stopping_; });
+        if (reply_.mode == Mode::Hold) {  // until the caller gives up, or the server ends
+            while (readMore(fd, request)) {
+            }
             return false;
         }
         const std::string answer = "HTTP/1.1 " + std::to_string(reply_.status) + " Status\r\nContent-Type: " +
@@ -179,8 +169,6 @@ private:
     std::atomic<int> accepted_{0};
     std::atomic<int> connection_{-1};
     std::mutex mutex_;
-    std::condition_variable released_;
-    bool stopping_ = false;
     std::vector<std::string> requests_;
 };
 
@@ -238,12 +226,20 @@ TEST(SoapTransportTest, PostsASoap12EnvelopeWithTheActionReadsTheAnswerAndKeepsT
               std::make_tuple(1, 0, 1));
 }
 
+// Each failure carries its own classifying word only, and its own detail.
 TEST(SoapTransportTest, EachUnusableOrMissingAnswerBecomesAFailureWithItsOwnWord) {
+    std::string refusedUrl;  // a port that was just free: nothing listens there
+    {
+        LocalServer gone({});
+        refusedUrl = gone.url();
+    }
     struct Case {
         LocalServer::Reply reply;
         int code;
         std::string word;
         long timeoutMs = 5000;
+        std::string detail;
+        std::string url;  // instead of the server's
     };
     const std::vector<Case> cases = {
         {{.status = 404, .body = "<html><body>Not Found</body></html>", .contentType = "text/html"}, 9404, "HTTP 404"},
@@ -257,39 +253,21 @@ TEST(SoapTransportTest, EachUnusableOrMissingAnswerBecomesAFailureWithItsOwnWord
                   "<soap:Body><nfeResultMsg/></soap:Body></soap:Envelope>"},
          kFailureMissingMessage, "objeto não definida"},
         {{.mode = LocalServer::Mode::Drop}, kFailureDropped, "ERRO 93"},
-        {{.mode = LocalServer::Mode::Hold}, kFailureTimeout, "tempo limite da operação", 200},
+        {{.mode = LocalServer::Mode::Hold}, kFailureTimeout, "tempo limite da operação", 200, "(200 ms)"},
+        {{}, kFailureConnect, "", 5000, "não foi possível conectar ao servidor 127.0.0.1:", refusedUrl},
+        {{}, kFailureConnect, "", 5000, "", "http://nome-inexistente.invalid/ncm/NFeStatusServico4"},
+        {{}, kFailureAddress, "", 5000, "", "ftp://127.0.0.1/NFeStatusServico4"},
     };
     for (const Case& one : cases) {
         LocalServer server(one.reply);
-        const SoapOutcome outcome = callWebService(statusCall(server.url(), one.timeoutMs), "retConsStatServ");
-        SCOPED_TRACE(one.reply.body);
+        const SoapOutcome outcome =
+            callWebService(statusCall(one.url.empty() ? server.url() : one.url, one.timeoutMs), "retConsStatServ");
+        SCOPED_TRACE(one.reply.body + one.url);
         EXPECT_EQ(outcome.reading.failure.code, one.code) << outcome.reading.failure.text;
         EXPECT_EQ(outcome.reading.message, nullptr);
         expectOnlyWord(outcome.reading.failure, one.word);
-        EXPECT_THAT(outcome.reading.failure.text, HasSubstr(one.code == kFailureTimeout ? "(200 ms)" : ""));
+        EXPECT_THAT(outcome.reading.failure.text, HasSubstr(one.detail));
     }
-}
-
-TEST(SoapTransportTest, AServerThatCannotBeReachedIsACommunicationFailure) {
-    // A port that was just free: nothing listens there.
-    int port = 0;
-    {
-        LocalServer gone({});
-        port = std::stoi(gone.url().substr(17));
-    }
-    const SoapOutcome refused =
-        callWebService(statusCall("http://127.0.0.1:" + std::to_string(port) + "/NFeStatusServico4"), "retConsStatServ");
-    EXPECT_EQ(refused.reading.failure.code, kFailureConnect);
-    EXPECT_THAT(refused.reading.failure.text, HasSubstr("não foi possível conectar ao servidor 127.0.0.1:"));
-    expectOnlyWord(refused.reading.failure, "");
-
-    const SoapOutcome unnamed = callWebService(statusCall("http://nome-inexistente.invalid/ncm/NFeStatusServico4"),
-                                               "retConsStatServ");
-    EXPECT_EQ(unnamed.reading.failure.code, kFailureConnect);
-    expectOnlyWord(unnamed.reading.failure, "");
-
-    const SoapOutcome malformed = callWebService(statusCall("ftp://127.0.0.1/NFeStatusServico4"), "retConsStatServ");
-    EXPECT_EQ(malformed.reading.failure.code, kFailureAddress);
 }
 
 TEST(SoapTransportTest, HttpsNeedsAUsableClientCertificateBeforeConnecting) {
@@ -320,33 +298,37 @@ TEST(SoapTransportTest, HttpsNeedsAUsableClientCertificateBeforeConnecting) {
 }
 
 TEST(SoapTransportTest, ReadsTheExpectedMessageWhereverTheBodyHoldsIt) {
-    // A prefixed answer without the nfeResultMsg wrapper, as some servers write it, and SOAP 1.1.
-    const std::string prefixed =
-        "<env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\"><env:Body>"
-        "<n:retConsStatServ xmlns:n=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><n:cStat>107</n:cStat>"
-        "</n:retConsStatServ></env:Body></env:Envelope>";
-    EXPECT_NE(readSoapAnswer(WebService::ServiceStatus, 200, prefixed, "retConsStatServ").message, nullptr);
-
-    const std::string soap11Fault =
-        "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><s:Fault>"
-        "<faultcode>s:Server</faultcode><faultstring>Indisponível</faultstring></s:Fault></s:Body></s:Envelope>";
-    const SoapReading fault11 = readSoapAnswer(WebService::ServiceStatus, 500, soap11Fault, "retConsStatServ");
-    EXPECT_EQ(fault11.failure.code, kFailureSoapFault);
-    EXPECT_THAT(fault11.failure.text, HasSubstr("Indisponível"));
-
-    // A message in another namespace is not the authority's.
-    const std::string foreign =
-        "<soap:Envelope xmlns:soap=\"http://www.w3.org/2003/05/soap-envelope\"><soap:Body>"
-        "<retConsStatServ xmlns=\"urn:outro\"><cStat>107</cStat></retConsStatServ></soap:Body></soap:Envelope>";
-    EXPECT_EQ(readSoapAnswer(WebService::ServiceStatus, 200, foreign, "retConsStatServ").failure.code,
-              kFailureMissingMessage);
-
-    // libxml2 quotes a malformed answer's own bytes: a Latin-1 name without a declaration must not put
-    // bytes that are not UTF-8 into the failure text that is shown, logged and stored.
-    const SoapReading latin1 =
-        readSoapAnswer(WebService::ServiceStatus, 200, "<retConsStat\xE9\xE9>x</retConsStatServ>", "retConsStatServ");
-    EXPECT_EQ(latin1.failure.code, kFailureNotXml);
-    EXPECT_THAT(latin1.failure.text, HasSubstr("retConsStat??"));
+    const struct {
+        int status;
+        std::string body;
+        int code;
+        std::string detail;
+    } cases[] = {
+        // A prefixed answer without the nfeResultMsg wrapper, as some servers write it.
+        {200,
+         "<env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\"><env:Body><n:retConsStatServ "
+         "xmlns:n=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><n:cStat>107</n:cStat></n:retConsStatServ>"
+         "</env:Body></env:Envelope>",
+         0, ""},
+        {500,
+         "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><s:Fault><faultcode>s:Server"
+         "</faultcode><faultstring>Indisponível</faultstring></s:Fault></s:Body></s:Envelope>",
+         kFailureSoapFault, "Indisponível"},
+        // A message in another namespace is not the authority's.
+        {200,
+         "<soap:Envelope xmlns:soap=\"http://www.w3.org/2003/05/soap-envelope\"><soap:Body><retConsStatServ "
+         "xmlns=\"urn:outro\"><cStat>107</cStat></retConsStatServ></soap:Body></soap:Envelope>",
+         kFailureMissingMessage, ""},
+        // libxml2 quotes a malformed answer's own bytes: a Latin-1 name without a declaration must not put
+        // bytes that are not UTF-8 into the failure text that is shown, logged and stored.
+        {200, "<retConsStat\xE9\xE9>x</retConsStatServ>", kFailureNotXml, "retConsStat??"},
+    };
+    for (const auto& c : cases) {
+        const SoapReading reading = readSoapAnswer(WebService::ServiceStatus, c.status, c.body, "retConsStatServ");
+        EXPECT_EQ(reading.failure.code, c.code) << c.body;
+        EXPECT_EQ(reading.message != nullptr, c.code == 0);
+        EXPECT_THAT(reading.failure.text, HasSubstr(c.detail));
+    }
 }
 
 // The tests that make a signed NFC-e need the official schemas; the addresses and the trust of both ends
@@ -374,10 +356,6 @@ protected:
 
     void writeIni(const std::string& ca = "ac-teste.pem", const std::string& timeoutMs = "") {
         writeFile(nfe + "webservices.ini", testing::webServicesIni(authority->port(), ca, timeoutMs));
-    }
-
-    std::string url(const std::string& service) const {
-        return "https://127.0.0.1:" + std::to_string(authority->port()) + "/nfcews/services/" + service;
     }
 
     void scenario(const std::string& text) { testing::replaceScenario(dir.file("cenario.txt"), text); }
@@ -574,24 +552,63 @@ TEST_F(WebServicesTest, FailuresOfTheAuthorityBecomeTransportCodes) {
                 MatchesRegex(std::to_string(kFailureTimeout) + " .*tempo limite da operação excedido \\(300 ms\\).*"));
 }
 
-// A self-signed authority of the test's own, which issued neither the signer nor the server.
-std::string writeOtherAuthority(const std::string& path) {
+// A self-signed certificate of the test's own, "CN=`name`"; the caller frees it.
+X509* ownCertificate(const std::string& name) {
     EVP_PKEY* key = EVP_EC_gen("P-256");
     X509* certificate = X509_new();
     ASN1_INTEGER_set(X509_get_serialNumber(certificate), 7);
     X509_gmtime_adj(X509_getm_notBefore(certificate), -3600);
     X509_gmtime_adj(X509_getm_notAfter(certificate), 86400);
     X509_NAME_add_entry_by_txt(X509_get_subject_name(certificate), "CN", MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char*>("AC OUTRA"), -1, -1, 0);
+                               reinterpret_cast<const unsigned char*>(name.c_str()), -1, -1, 0);
     X509_set_issuer_name(certificate, X509_get_subject_name(certificate));
     X509_set_pubkey(certificate, key);
     X509_sign(certificate, key, EVP_sha256());
+    EVP_PKEY_free(key);
+    return certificate;
+}
+
+// An authority that issued neither the signer nor the server, written to `path`.
+std::string writeOtherAuthority(const std::string& path) {
+    X509* certificate = ownCertificate("AC OUTRA");
     BIO* out = BIO_new_file(path.c_str(), "w");
     PEM_write_bio_X509(out, certificate);
     BIO_free(out);
     X509_free(certificate);
-    EVP_PKEY_free(key);
     return path;
+}
+
+// The notes of verifying, against an empty store, a server certificate issued by "CN=`issuer`".
+ServerChainNote verifyIssuedBy(const std::string& issuer) {
+    X509* certificate = ownCertificate(issuer);
+    X509_STORE* store = X509_STORE_new();
+    X509_STORE_CTX* context = X509_STORE_CTX_new();
+    X509_STORE_CTX_init(context, store, certificate, nullptr);
+    X509_STORE_CTX_set_verify_cb(context, noteServerChain);
+    forgetServerChain();
+    EXPECT_NE(X509_verify_cert(context), 1);
+    X509_STORE_CTX_free(context);
+    X509_STORE_free(store);
+    X509_free(certificate);
+    return lastServerChain();
+}
+
+// Failure 9003's text for an untrusted server names the server, the issuer and the setting, and the
+// routine still reads it as "no answer, keep the sale".
+TEST(ServerTrustTest, NamesTheServerItsIssuerAndTheSettingAndStaysAFailureThatKeepsTheSale) {
+    const std::string text = untrustedServerText("https://nfce.sefaz.mt.gov.br/nfcews/services/NFeAutorizacao4",
+                                                 "unable to get local issuer certificate", "",
+                                                 verifyIssuedBy("AC SEFAZ SSL"));
+    EXPECT_THAT(text, AllOf(HasSubstr("o certificado do servidor nfce.sefaz.mt.gov.br:443 não é confiável"),
+                            HasSubstr("emitido por CN=AC\u00A0SEFAZ\u00A0SSL; autoridades aceitas: as do sistema"),
+                            HasSubstr("chave CA da seção [TLS] de nfe/webservices.ini"), HasSubstr("AC Raiz v5/v10")));
+    EXPECT_TRUE(authorisation::uncertainAnswer(kFailureServerCertificate, text)) << text;
+
+    // The issuer's name, the server's own text, cannot spell the words that end the routine's wait.
+    const std::string forged = untrustedServerText(
+        "https://127.0.0.1:1/s", "", "", verifyIssuedBy("HTTP 404 ERRO 93 xmlThere is nao habilitado\r\nPOSTERIOR"));
+    EXPECT_THAT(forged, AllOf(Not(HasSubstr("HTTP 404")), Not(HasSubstr("ERRO 93")), Not(HasSubstr("\n"))));
+    EXPECT_TRUE(authorisation::uncertainAnswer(kFailureServerCertificate, forged)) << forged;
 }
 
 // The authority here trusts only clients of another authority; the program trusts only servers of the
