@@ -12,6 +12,7 @@
 #include "authorisation/outcome_texts.h"
 #include "context/shop_clock.h"
 #include "database/failing_connection.h"
+#include "fiscal_component/document/access_key.h"
 #include "fiscal_component/real_component.h"
 #include "fiscal_component/recording_component.h"
 #include "monitor/main_window.h"
@@ -457,6 +458,32 @@ TEST_P(EmissionTest, AfterASwitchToContingencyTheSaleGoesOnAndItsEarlierNumberIs
               "voided");
     EXPECT_EQ(value("select chave from nfce_gerada", "chave") + "|" + value("select count(*) as n from nfce_gerada", "n"),
               second + "|1");
+}
+
+// A sale an older version tried twice: its first document authorised with the answer lost, then a second
+// under the next number that never arrived; both keys are in NFCe.ini when the journal starts. Each
+// earlier key the authority may hold is asked about before a new document is made, so the sale ends with
+// its first NFC-e and no second one.
+TEST_P(EmissionTest, EachEarlierKeyOfASaleIsAskedAboutBeforeANewDocumentIsMade) {
+    scenario("[call send *]\ndrop = after\n");
+    sale("960-01");
+    ASSERT_EQ(tick(), std::nullopt);
+    ASSERT_TRUE(queued("960-01"));
+    const std::string first = value("select chave from quorvanti_attempts where chave <> ''", "chave");
+    ASSERT_TRUE(std::filesystem::exists(folder->path() + "/../estado/autorizadas/" + first + ".xml"));
+    std::string second = first.substr(0, 25) + "000000002" + first.substr(34, 9);
+    second += std::to_string(fiscal::accessKeyCheckDigit(second));
+    folder->execute("DELETE FROM quorvanti_attempts");
+    testing::writeFile(folder->path() + "/NFCe.ini",
+                       "[960-01-05/03/2026]\r\nChavesAnteriores=" + first + "\r\nChaveNFCe=" + second + "\r\n");
+    restartMonitor();
+    scenario("");
+    for (int retry = 0; retry < 3 && queued("960-01"); ++retry) {
+        monitor->ctx.retries = context::RetrySchedule{};
+        EXPECT_EQ(tick(), std::nullopt);
+    }
+    EXPECT_EQ(value("select chave from nfce_gerada", "chave"), first) << "the first key, authorised, was not asked about";
+    testing::expectEachSaleAuthorisedOnce(*folder, folder->path() + "/../estado", {"960-01"}, {folder.get()});
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, EmissionTest, testing::bothBackends(), testing::backendName);
