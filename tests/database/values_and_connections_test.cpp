@@ -84,9 +84,7 @@ TEST(DateLiteralTest, EachKindWritesItsOwnLiteralOfARealDateAndStoresInItsOwnFor
         {"05/03/2024 13:45:00", "'", "yyyy-mm-dd", "'2024-03-05'"}, {"29/02/2024", "'", "yyyy-mm-dd", "'2024-02-29'"},
     };
     for (const auto& l : literals) EXPECT_EQ(dateLiteral(l.date, l.quote, l.format), l.literal) << l.date;
-    // The server's: blank, apostrophe, date, apostrophe, blank.
-    EXPECT_EQ(dateLiteral("05/03/2024", dateQuote(DbKind::MariaDb), dateFormat(DbKind::MariaDb)), " '2024/03/05' ");
-    EXPECT_EQ(dateLiteral("05/03/2024", dateQuote(DbKind::Sqlite), dateFormat(DbKind::Sqlite)), "'2024-03-05'");
+    // (Each backend's own literal is run against its database in backends_test.)
     for (const char* text : {"", "abc", "32/01/2024", "29/02/2023", "05/13/2024", "2024/03/05", "05-03-2024",
                              "05/03/24", "2024-3-5"})
         EXPECT_THROW(dateLiteral(text, "'", "yyyy-mm-dd"), std::invalid_argument) << text;
