@@ -23,6 +23,7 @@
 
 #include "printing/deaf_listener.h"
 #include "support/env_guard.h"
+#include "support/environment_needs.h"
 #include "support/monitor_process.h"
 #include "support/program_folder.h"
 #include "support/queued_sales.h"
@@ -99,8 +100,8 @@ void PrintTo(const PrinterFault& f, std::ostream* out) { *out << f.name; }
 class PrintingFaultTest : public TestWithParam<PrinterFault> {
 public:
     void SetUp() override {
-        if (GetParam().needsCups && (cupsServer.empty() || cupsOutput.empty()))
-            GTEST_SKIP() << "QUORVANTI_TEST_CUPS_SERVER / QUORVANTI_TEST_CUPS_OUTPUT are not set";
+        QUORVANTI_NEEDS(!GetParam().needsCups || (!cupsServer.empty() && !cupsOutput.empty()),
+                        "QUORVANTI_TEST_CUPS_SERVER / QUORVANTI_TEST_CUPS_OUTPUT are not set");
         env.set("CUPS_SERVER", cupsServer.empty() ? std::optional<std::string>() : cupsServer);
         env.set("PRINTER", std::nullopt);
         env.set("LPDEST", std::nullopt);

@@ -24,6 +24,7 @@
 #include "printing/devices/printer_port.h"
 #include "receipt/pdf_preview.h"
 #include "support/env_guard.h"
+#include "support/environment_needs.h"
 #include "support/temp_dir.h"
 
 // Fontconfig's caches, filled by Cairo's and poppler's text, are unreachable at exit without
@@ -202,6 +203,29 @@ TEST_F(PrinterSurfaceTest, QrPictureDrawnHalfSizeScansBackFromTheRenderedPage) {
     EXPECT_THROW(receipt::renderPdfPages(dir_.file("qrcode.bmp"), dir_.file("x")), std::runtime_error);
 }
 
+// The layout check finds what it is there for (the receipt tests rely on its silence): pictures past an
+// A4 sheet's width and bottom, a picture over a text line, characters over characters.
+TEST_F(PrinterSurfaceTest, LayoutCheckFindsDrawingsPastThePageOrOverAnother) {
+    writeQrBitmap(dir_.file("qrcode.bmp"), kQrText);
+    const Picture qr = loadPicture(dir_.file("qrcode.bmp"));
+    const auto picture = [&](PrinterObject& p, double x, double y) { p.PaintPicture(qr, x, y, qr.widthTwips, qr.heightTwips); };
+    const std::pair<std::string, std::function<void(PrinterObject&)>> rows[] = {
+        {"picture passes the page's width", [&](PrinterObject& p) { picture(p, p.ScaleWidth() - 2900, 0); }},
+        {"picture passes the page's bottom", [&](PrinterObject& p) { picture(p, 0, p.ScaleHeight() - 2900); }},
+        {"\"SOB A FIGURA\" overlaps picture", [&](PrinterObject& p) { p.Print("SOB A FIGURA"), picture(p, 0, 0); }},
+        {"\"AAAA\" is drawn over \"BBBB\"", [](PrinterObject& p) { p.Print("AAAA"), p.CurrentY -= 60, p.Print("BBBB"); }}};
+    for (std::size_t n = 0; n < std::size(rows); ++n) {
+        PrinterObject printer;
+        printer.setPaper(Paper::A4);
+        printer.CurrentY = 2000;
+        rows[n].second(printer);
+        const std::string pdf = dir_.file(std::to_string(n) + ".pdf");
+        endDocTo(printer, pdf);
+        const std::string check = commandOutput(QUORVANTI_BINARY_DIR "/quorvanti-receipt --check " + pdf + "; echo status $?");
+        EXPECT_NE(check.find("\nproblem: page 1: " + rows[n].first + "\nstatus 3\n"), std::string::npos) << check;
+    }
+}
+
 TEST_F(PrinterSurfaceTest, FilesAndSheets) {
     PrinterObject printer;
     printer.setDefaultPrinter("file:" + dir_.path() + "/jobs/");
@@ -259,9 +283,8 @@ TEST_F(PrinterSurfaceTest, WithoutServerTheFailureNamesTheQueueAtOnce) {
 }
 
 TEST_F(PrinterSurfaceTest, JobsArriveInTheQueuesOfARealServer) {
-    if (!haveCups())
-        GTEST_SKIP() << "QUORVANTI_TEST_CUPS_SERVER / QUORVANTI_TEST_CUPS_OUTPUT are not set: start a server with "
-                        "scripts/cups-test-server.sh start DIR (as root; scripts/test.sh does)";
+    QUORVANTI_NEEDS(haveCups(), "QUORVANTI_TEST_CUPS_SERVER / QUORVANTI_TEST_CUPS_OUTPUT are not set: start a server "
+                                "with scripts/cups-test-server.sh start DIR (as root; scripts/test.sh does)");
     EXPECT_TRUE(cupsQueueExists("recibo"));
     EXPECT_FALSE(cupsQueueExists("nao-existe"));
     EXPECT_EQ(cupsDefaultQueue(), "a4");
@@ -302,7 +325,7 @@ TEST_F(PrinterSurfaceTest, JobsArriveInTheQueuesOfARealServer) {
 // failing after it took the job (CUPS stops a queue whose back end fails). Each is a failure naming the
 // queue, leaves no job behind to print twice after the reprint, and the queue prints again once fixed.
 TEST_F(PrinterSurfaceTest, AJobIsDeliveredOnlyWhenTheQueueTakesIt) {
-    if (!haveCups()) GTEST_SKIP() << "QUORVANTI_TEST_CUPS_SERVER / QUORVANTI_TEST_CUPS_OUTPUT are not set";
+    QUORVANTI_NEEDS(haveCups(), "QUORVANTI_TEST_CUPS_SERVER / QUORVANTI_TEST_CUPS_OUTPUT are not set");
     const std::string admin = "CUPS_SERVER=" + cupsServer_ + " ";
     const std::string queue = "quorvanti-parada-" + std::to_string(getpid());
     const std::string out = dir_.file("saida");
