@@ -11,7 +11,6 @@
 
 #include <filesystem>
 #include <memory>
-#include <tuple>
 
 #include "fiscal_component/certificates/certificate_store.h"
 #include "fiscal_component/document/access_key.h"
@@ -19,7 +18,6 @@
 #include "fiscal_component/document/qr_code.h"
 #include "fiscal_component/document/schema_validation.h"
 #include "fiscal_component/signing/xml_signer.h"
-#include "platform/durable_file.h"
 #include "support/error_text.h"
 #include "support/shared_data.h"
 #include "support/signed_nfce.h"
@@ -273,29 +271,6 @@ TEST_F(RealComponentTest, SaysWhetherItCanWorkAndRefusesWhatItCannotDo) {
     EXPECT_EQ(errorText<ComponentError>([&] { expired.generate(key, args, shared); }), expired.statusProblem());
     EXPECT_FALSE(expired.statusProblem().empty());
     EXPECT_FALSE(std::filesystem::exists(documentFolder + "arquivos/assinado"));
-}
-
-// A file that cannot be written stops the generation naming it and the reason, with nothing under its
-// name; the next generation writes both.
-TEST_F(RealComponentTest, AFileThatCannotBeWrittenStopsTheGenerationNamingItAndTheReason) {
-    const std::tuple<std::string, int, std::string> cases[] = {
-        {documentFolder + "arquivos/assinado", ENOSPC, "arquivos/assinado/NFe[0-9]{44}-assinado.xml': disco cheio"},
-        {documentFolder, EACCES, "arquivos/gerados/NFe[0-9]{44}.xml': sem permissão de escrita"},
-    };
-    for (const auto& [folder, error, failure] : cases) {
-        platform::test_seam::failWritesUnder(folder, error);
-        RealFiscalComponent fresh(storeFolder);
-        fresh.configure(maker.configuration());
-        testsales::sendSale(fresh, Sale{});
-        std::string key;
-        GenerationArgs args;
-        SharedTexts shared;
-        EXPECT_THAT(errorText<ComponentError>([&] { fresh.generate(key, args, shared); }),
-                    ::testing::MatchesRegex("Não foi possível gravar o arquivo '" + documentFolder + failure));
-        platform::test_seam::stopFailingWrites();
-    }
-    EXPECT_FALSE(std::filesystem::exists(documentFolder + "arquivos/assinado"));
-    EXPECT_THAT(readFile(generate(Sale{}).signedPath), HasSubstr("<Signature"));
 }
 
 const std::string kExample = QUORVANTI_SHARED_DIR "/examples/nfce-homologacao-assinada.xml";

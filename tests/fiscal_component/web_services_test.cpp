@@ -661,57 +661,56 @@ TEST_F(WebServicesTest, AnAuthorisedDocumentThatCannotBeStoredIsToldInTheConsult
     EXPECT_THAT(readFile(procNfePath(document.key)), HasSubstr("<protNFe"));
 }
 
+// Web services whose every call is answered with `answer`, counted.
+class WebServicesAnswersTest : public ::testing::Test {
+protected:
+    WebServices services() {
+        return WebServices(WebServiceSettings{.uf = "MT", .tpAmb = 2, .documentFolder = nfe}, {},
+                           [this](const SoapCall& call, std::string_view name) {
+                               ++calls;
+                               SoapOutcome outcome{.httpStatus = 200, .body = answer};
+                               outcome.reading = readSoapAnswer(call.service, 200, outcome.body, name);
+                               return outcome;
+                           });
+    }
+    const std::string key = "51260311222333000181650010000012341000012347";
+    const std::string unsignedText =
+        "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\"><infNFe versao=\"4.00\" Id=\"NFe" + key + "\"/></NFe>";
+    testing::TempDir dir;
+    std::string nfe = dir.file("nfe") + "/";
+    std::string answer;
+    int calls = 0;
+};
+
 // The consultation takes the signed NFe of an authorised key from its file: a damaged file (or one with a
 // document type declaration, or with more after the NFe) must not become an authorised document that
 // cannot be read or holds what the authority did not authorise.
-TEST(WebServicesAnswersTest, AnAuthorisationOfADamagedSignedFileWritesNoAuthorisedDocument) {
-    const std::string key = "51260311222333000181650010000012341000012347";
-    const std::string answer =
-        "<env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\"><env:Body>"
-        "<retConsSitNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><cStat>100</cStat>"
-        "<xMotivo>Autorizado o uso da NF-e</xMotivo><protNFe versao=\"4.00\"><infProt><chNFe>" + key +
-        "</chNFe><nProt>151260000012345</nProt><cStat>100</cStat><xMotivo>Autorizado o uso da NF-e</xMotivo>"
-        "</infProt></protNFe></retConsSitNFe></env:Body></env:Envelope>";
-    testing::TempDir dir;
-    const std::string nfe = dir.file("nfe") + "/";
-    WebServices ws(WebServiceSettings{.uf = "MT", .tpAmb = 2, .documentFolder = nfe}, {},
-                   [&](const SoapCall& call, std::string_view name) {
-                       SoapOutcome outcome{.httpStatus = 200, .body = answer};
-                       outcome.reading = readSoapAnswer(call.service, 200, outcome.body, name);
-                       return outcome;
-                   });
+TEST_F(WebServicesAnswersTest, AnAuthorisationOfADamagedSignedFileWritesNoAuthorisedDocument) {
+    answer = "<env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\"><env:Body>"
+             "<retConsSitNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><cStat>100</cStat>"
+             "<xMotivo>Autorizado o uso da NF-e</xMotivo><protNFe versao=\"4.00\"><infProt><chNFe>" + key +
+             "</chNFe><nProt>151260000012345</nProt><cStat>100</cStat><xMotivo>Autorizado o uso da NF-e</xMotivo>"
+             "</infProt></protNFe></retConsSitNFe></env:Body></env:Envelope>";
+    WebServices ws = services();
     const std::string signedPath = nfe + "arquivos/assinado/NFe" + key + "-assinado.xml";
     const std::string procPath = nfe + "arquivos/procNFe/" + key + "-procNFe.xml";
-    const std::string nfeText = "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\"><infNFe versao=\"4.00\" Id=\"NFe" +
-                                key + "\"/></NFe>";
-    std::filesystem::create_directories(nfe + "arquivos/assinado");
     for (const std::string& damaged :
-         {nfeText.substr(0, 60), "<!DOCTYPE NFe []>" + nfeText, nfeText + "\r\nx<outro/>"}) {
+         {unsignedText.substr(0, 60), "<!DOCTYPE NFe []>" + unsignedText, unsignedText + "\r\nx<outro/>"}) {
         writeFile(signedPath, damaged);
         EXPECT_EQ(ws.consult(key).cStat, 100);
         EXPECT_FALSE(std::filesystem::exists(procPath)) << damaged;
     }
-    writeFile(signedPath, "<?xml version=\"1.0\"?>\n" + nfeText);
+    writeFile(signedPath, "<?xml version=\"1.0\"?>\n" + unsignedText);
     EXPECT_EQ(ws.consult(key).cStat, 100);
-    EXPECT_THAT(readFile(procPath), HasSubstr(nfeText + "<protNFe"));
+    EXPECT_THAT(readFile(procPath), HasSubstr(unsignedText + "<protNFe"));
 }
 
 // What is not a signed NFe, or cannot go into a message as it is, is refused before any call.
-TEST(WebServicesAnswersTest, OnlyASignedNfeThatFitsIntoAMessageIsSent) {
-    const std::string key = "51260311222333000181650010000012341000012347";
-    const std::string unsignedText =
-        "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\"><infNFe versao=\"4.00\" Id=\"NFe" + key + "\"/></NFe>";
+TEST_F(WebServicesAnswersTest, OnlyASignedNfeThatFitsIntoAMessageIsSent) {
     const std::string nfeText = unsignedText.substr(0, unsignedText.size() - 6) +
                                 "<Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\"/></NFe>";
-    testing::TempDir dir;
-    const std::string nfe = dir.file("nfe") + "/";
     writeFile(nfe + "arquivos/gerados/NFe" + key + ".xml", unsignedText);
-    int calls = 0;
-    WebServices ws(WebServiceSettings{.uf = "MT", .tpAmb = 2, .documentFolder = nfe}, {},
-                   [&](const SoapCall&, std::string_view) {
-                       ++calls;
-                       return SoapOutcome{};
-                   });
+    WebServices ws = services();
     const std::pair<SendResult, std::string> cases[] = {
         {ws.send(nfe + "arquivos/assinado/NFe0-assinado.xml", SendArgs{.nNF = 1}), "Erro no documento XML"},
         {ws.send(nfe + "arquivos/gerados/NFe" + key + ".xml", SendArgs{.nNF = 1234}), "não está assinada"},
