@@ -10,7 +10,6 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <system_error>
 #include <tuple>
 
 #include "platform/ini_file.h"
@@ -32,34 +31,20 @@ long entriesIn(const std::string& folder) {
 
 // While it lives, a write past `limit` bytes of a file fails with EFBIG, in the middle of the write, as a
 // full disk fails it with ENOSPC.
-class FileSizeLimit {
-public:
+struct FileSizeLimit {
+    struct rlimit previous {};
+    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
     explicit FileSizeLimit(rlim_t limit) {
-        ::getrlimit(RLIMIT_FSIZE, &previous_);
-        handler_ = std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit lowered = previous_;
+        ::getrlimit(RLIMIT_FSIZE, &previous);
+        struct rlimit lowered = previous;
         lowered.rlim_cur = limit;
         ::setrlimit(RLIMIT_FSIZE, &lowered);
     }
     ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, handler_);
+        ::setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, handler);
     }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    struct rlimit previous_ {};
-    void (*handler_)(int) = nullptr;
 };
-
-TEST(WriteFailureReasonTest, TellsTheOperatorWhyInPortuguese) {
-    for (const int full : {ENOSPC, EDQUOT}) EXPECT_EQ(writeFailureReason(full), "disco cheio");
-    for (const int denied : {EACCES, EPERM}) EXPECT_EQ(writeFailureReason(denied), "sem permissão de escrita");
-    EXPECT_EQ(writeFailureReason(EROFS), "sistema de arquivos somente leitura");
-    EXPECT_EQ(writeFailureReason(EIO), std::system_category().message(EIO));
-    EXPECT_STREQ(FileWriteError("/x/a.ini", ENOSPC).what(), "Não foi possível gravar o arquivo '/x/a.ini': disco cheio");
-}
 
 // (The modes of what it writes are in layers_test, through iniWrite.)
 TEST(DurableFileTest, WritesTheWholeFileMakingItsFoldersAndLeavesNoTemporary) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -22,13 +23,38 @@
 namespace quorvanti::platform {
 namespace {
 
+PanelListen loopback(int port = 0, std::vector<std::string> names = {}) {
+    return {.host = "127.0.0.1", .port = port, .tlsCertificate = {}, .tlsKey = {}, .names = std::move(names)};
+}
+
+// A frontend of its own, with its loop, for the tests that start more than one.
+struct Frontend {
+    VirtualClock clock;
+    EventLoop loop{clock};
+    std::ostringstream journal;
+    WebFrontend web{loop, journal, MessageAnswer::Yes, [] { return false; }};
+};
+
 class WebFrontendTest : public ::testing::Test {
 protected:
     std::string startWeb() {
         web.addCommand("ping", {[](const std::string& arg) { return arg == "ok" ? "" : "argumento ruim"; },
                                 [this](const std::string& arg) { ran += arg; }});
         web.useClock(clock);
-        return web.start({.host = "127.0.0.1", .port = 0, .tlsCertificate = {}, .tlsKey = {}, .names = {"Caixa.Loja."}}, token);
+        return web.start(loopback(0, {"Caixa.Loja."}), token);
+    }
+
+    // A page following the event stream: `each` gets every event's data until it answers false.
+    std::thread follow(std::function<bool(const std::string&)> each) {
+        return std::thread([this, each] {
+            httplib::Client stream("127.0.0.1", web.port());
+            std::string seen;
+            stream.Get("/api/events", {{kPanelTokenHeader, token}}, [&](const char* data, std::size_t size) {
+                for (seen.append(data, size); seen.find("\n\n") != std::string::npos; seen.erase(0, seen.find("\n\n") + 2))
+                    if (seen.starts_with("data: ") && !each(seen.substr(6, seen.find("\n\n") - 6))) return false;
+                return true;
+            });
+        });
     }
 
     httplib::Result post(const std::string& path, const std::string& body, bool withToken = true,
@@ -103,23 +129,30 @@ TEST_F(WebFrontendTest, EveryRequestNeedsTheTokenAndChangesArePostsWithItInTheHe
     EXPECT_EQ(ran, "");
     loop.doEvents();
     EXPECT_EQ(ran, "okok");
+
+    // Started again on its port with another token (the kept one was removed, or others could read it):
+    // an open page's old token is refused.
+    web.stop();
+    Frontend again;
+    const std::string next = newPanelToken();
+    again.web.start(loopback(web.port()), next);
+    for (const auto& [given, status] : {std::pair{token, 403}, {next, 200}}) {
+        const auto result = client.Get("/api/state", {{kPanelTokenHeader, given}});
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->status, status) << (given == token ? "the old token" : "the new one");
+    }
 }
 
 TEST_F(WebFrontendTest, AMessageBoxWaitsForTheAnswerThePageGives) {
     // The page's side: wait on the event stream for the box, then answer "No" (an OK is refused first).
-    std::thread page([this] {
-        httplib::Client events("127.0.0.1", web.port());
-        std::string seen;
-        events.Get("/api/events", {{kPanelTokenHeader, token}}, [&](const char* data, std::size_t size) {
-            seen.append(data, size);
-            const auto at = seen.find("\"kind\":\"message\"");
-            if (at == std::string::npos) return true;
-            const auto id = seen.rfind("\"id\":", at);
-            const std::string number = seen.substr(id + 5, seen.find(',', id) - id - 5);
-            EXPECT_EQ(post("/api/modal", "id=" + number + "&action=answer&answer=ok")->status, 400);
-            EXPECT_EQ(post("/api/modal", "id=" + number + "&action=answer&answer=no")->status, 202);
-            return false;
-        });
+    std::thread page = follow([this](const std::string& event) {
+        const auto at = event.find("\"kind\":\"message\"");
+        if (at == std::string::npos) return true;
+        const auto id = event.rfind("\"id\":", at);
+        const std::string number = event.substr(id + 5, event.find(',', id) - id - 5);
+        EXPECT_EQ(post("/api/modal", "id=" + number + "&action=answer&answer=ok")->status, 400);
+        EXPECT_EQ(post("/api/modal", "id=" + number + "&action=answer&answer=no")->status, 202);
+        return false;
     });
     EXPECT_EQ(web.messageBox("Deseja tentar buscar o resultado novamente?", MessageStyle::YesNoQuestion, "ATENÇÃO"),
               MessageAnswer::No);
@@ -134,15 +167,9 @@ TEST_F(WebFrontendTest, AfterTheWholeStateAnEventCarriesOnlyWhatChanged) {
     web.settle(true);
     std::vector<std::string> events;
     std::atomic<std::size_t> got{0};
-    std::thread page([&] {
-        httplib::Client stream("127.0.0.1", web.port());
-        std::string seen;
-        stream.Get("/api/events", {{kPanelTokenHeader, token}}, [&](const char* data, std::size_t size) {
-            for (seen.append(data, size); seen.find("\n\n") != std::string::npos; seen.erase(0, seen.find("\n\n") + 2))
-                if (seen.starts_with("data: ")) events.push_back(seen.substr(6, seen.find("\n\n") - 6));
-            got = events.size();
-            return events.size() < 2;
-        });
+    std::thread page = follow([&](const std::string& event) {
+        events.push_back(event);
+        return ++got < 2;
     });
     while (got == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     web.publish("dashboard", R"({"note":"a}\",b","queue":[],"pending":1})");
@@ -157,7 +184,6 @@ TEST_F(WebFrontendTest, AfterTheWholeStateAnEventCarriesOnlyWhatChanged) {
 }
 
 TEST_F(WebFrontendTest, OnlyASettledChangeMakesANewVersionForThePages) {
-    web.useClock(clock);
     const auto version = [this] {
         const std::string state = web.stateJson();
         return std::stoull(state.substr(11, state.find(',') - 11));
@@ -194,9 +220,8 @@ std::vector<std::string> okBoxes(const std::string& state) {
 }
 
 TEST_F(WebFrontendTest, AnOkBoxReturnsAtOnceAndStaysOnThePageUntilAcknowledged) {
-    EXPECT_EQ(web.messageBox("Falha na impressão", MessageStyle::OkCritical, "ERRO"), MessageAnswer::Ok);
-    EXPECT_EQ(web.messageBox("Falha na impressão", MessageStyle::OkCritical, "ERRO"), MessageAnswer::Ok);
-    EXPECT_EQ(web.messageBox("Gravado", MessageStyle::OkInformation, "Quorvanti"), MessageAnswer::Ok);
+    for (const char* text : {"Falha na impressão", "Falha na impressão", "Gravado"})
+        EXPECT_EQ(web.messageBox(text, MessageStyle::OkCritical, "ERRO"), MessageAnswer::Ok);
     auto boxes = okBoxes(web.stateJson());
     ASSERT_EQ(boxes.size(), 2u) << web.stateJson();
     EXPECT_EQ(boxes[0].substr(boxes[0].find(':')), ":2:Falha na impressão");  // the same box again is counted
@@ -241,19 +266,13 @@ TEST_F(WebFrontendTest, WithNoPageOpenTheConsumerDocumentDialogTakesItsUnattende
     EXPECT_NE(web.stateJson().find("\"modals\":[]"), std::string::npos);
 }
 
-TEST(WebFrontendListenTest, OffTheLoopbackOnlyWithTls) {
+TEST(WebFrontendListenTest, OffTheLoopbackOnlyWithTlsAndThenTheAddressNamesTheMachine) {
     for (const char* host : {"127.0.0.1", "127.8.9.10", "::1", "localhost"}) EXPECT_TRUE(isLoopbackHost(host)) << host;
     for (const char* host : {"0.0.0.0", "192.168.0.10", "::", "example.com", ""}) EXPECT_FALSE(isLoopbackHost(host)) << host;
-    VirtualClock clock;
-    EventLoop loop(clock);
-    std::ostringstream journal;
-    WebFrontend web(loop, journal, MessageAnswer::Yes, [] { return false; });
-    PanelListen everywhere;
-    everywhere.host = "0.0.0.0";
-    EXPECT_THROW(web.start(everywhere, newPanelToken()), std::runtime_error);
-}
+    PanelListen listen{.host = "0.0.0.0", .port = 0, .tlsCertificate = {}, .tlsKey = {}, .names = {}};
+    EXPECT_THROW(Frontend().web.start(listen, newPanelToken()), std::runtime_error);
 
-TEST(WebFrontendListenTest, WithTlsEverywhereTheAddressNamesTheMachineAndItsNamesAreAnswered) {
+    // With TLS everywhere, the address names the machine and its names are answered.
     for (const char* name : {"caixa", "Caixa-1.loja.", "192.168.0.10", "[fe80::1]", "fe80::1"}) EXPECT_TRUE(isPanelName(name)) << name;
     for (const char* name : {"", "-caixa", "caixa-.loja", "a..b", "caixa loja", "caixa:8443", "[caixa]"})
         EXPECT_FALSE(isPanelName(name)) << name;
@@ -262,15 +281,13 @@ TEST(WebFrontendListenTest, WithTlsEverywhereTheAddressNamesTheMachineAndItsName
     ASSERT_EQ(std::system(("cd " + folder.path() + " && " QUORVANTI_SOURCE_DIR "/scripts/make-panel-certificate.sh caixa "
                            "127.0.0.1 >/dev/null").c_str()),
               0);
-    PanelListen listen{.host = "0.0.0.0", .port = 0, .tlsCertificate = folder.file("caixa.crt"),
-                       .tlsKey = folder.file("caixa.key"), .names = {}};
+    listen.tlsCertificate = folder.file("caixa.crt");
+    listen.tlsKey = folder.file("caixa.key");
     std::string lan = testing::commandOutput("hostname -I");
     lan = std::isdigit(static_cast<unsigned char>(lan[0])) ? lan.substr(0, lan.find_first_of(" \n")) : "";
     for (const std::string named : {"", "caixa"}) {
-        VirtualClock clock;
-        EventLoop loop(clock);
-        std::ostringstream journal;
-        WebFrontend web(loop, journal, MessageAnswer::Yes, [] { return false; });
+        Frontend frontend;
+        WebFrontend& web = frontend.web;
         if (!named.empty()) listen.names = {named};
         const std::string address = web.start(listen, newPanelToken());
         EXPECT_EQ(address, "https://" + (named.empty() ? hostName() : named) + ":" + std::to_string(web.port()) + "/");
