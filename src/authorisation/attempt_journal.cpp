@@ -104,8 +104,12 @@ std::optional<Attempt> AttemptJournal::first(const std::string& where) const {
     return attempts.front();
 }
 
-std::optional<Attempt> AttemptJournal::lastDocument(const SaleRef& sale) const {
-    return first(saleFilter(sale) + " AND chave <> '' ORDER BY id DESC");
+std::vector<std::string> AttemptJournal::keysThatMayBeHeld(const SaleRef& sale) const {
+    std::vector<std::string> keys;
+    for (const Attempt& attempt : select(saleFilter(sale) + " AND chave <> '' AND estado IN ('" + kBuilt + "', '" +
+                                         kSent + "', '" + kAuthorised + "') ORDER BY id"))
+        keys.push_back(attempt.key);
+    return keys;
 }
 
 std::optional<Attempt> AttemptJournal::recorded(const SaleRef& sale) const {

@@ -59,8 +59,8 @@ public:
 
     // Every attempt of `sale`, oldest first.
     std::vector<Attempt> attemptsOf(const SaleRef& sale) const;
-    // The newest attempt of `sale` that carries a key, if any.
-    std::optional<Attempt> lastDocument(const SaleRef& sale) const;
+    // The keys of `sale` the authority may hold (built, sent or authorised, not yet settled), oldest first.
+    std::vector<std::string> keysThatMayBeHeld(const SaleRef& sale) const;
     // The sale's attempt that was recorded as emitted, if any.
     std::optional<Attempt> recorded(const SaleRef& sale) const;
     // True when `key` is a document this sale made, in any attempt.

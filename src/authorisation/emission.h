@@ -83,9 +83,6 @@ private:
     Step drop(const std::string& deleteSql);
     // Recovery before rebuilding: the sale already has a key from an earlier attempt.
     Step recoverEarlierAttempt(const std::string& key);
-    // The key recovery starts from: the journal's last document of the sale while the authority may
-    // hold it; "" when there is none.
-    std::string earlierKey() const;
     // A sale already emitted and recorded (by this or another monitor, in the journal or in nfce_gerada)
     // is completed from the record, never sent again: answers true when it was.
     bool completedFromRecord();

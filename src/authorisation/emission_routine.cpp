@@ -140,15 +140,6 @@ void Emission::rememberKey(const std::string& key) {
     platform::iniWriteAppending(nfceIni(), section(), "ChaveNFCe", key);
 }
 
-std::string Emission::earlierKey() const {
-    using namespace attempt_state;
-    const auto last = journal_.lastDocument(sale_);
-    if (!last) return "";
-    const std::string& state = last->state;
-    const bool mayBeHeld = state == kBuilt || state == kSent || state == kAuthorised;
-    return mayBeHeld ? last->key : "";
-}
-
 void Emission::journal(const char* state, const std::string& reason) {
     journal_.setState(e_.CurrentAccessKey, state, reason);
     // Every step worth journalling is also a sign of life: the claim on the sale holds on.
@@ -374,8 +365,10 @@ Step Emission::build() {
     }
     if (!restarted_) {
         if (completedFromRecord()) return Step::Done;
-        // Nothing the authority may hold is left behind: an earlier attempt's key is answered first.
-        if (const std::string earlier = earlierKey(); !earlier.empty()) {
+        // Nothing the authority may hold is left behind: every earlier key not yet settled is answered
+        // first, oldest first. Usually there is one; an older version's NFCe.ini may have left two under
+        // different numbers, and asking only about the newest would leave the other authorised unrecorded.
+        for (const std::string& earlier : journal_.keysThatMayBeHeld(sale_)) {
             const Step recovered = recoverEarlierAttempt(earlier);
             if (recovered != Step::Build) return recovered;
         }
