@@ -3,12 +3,10 @@
 // QUORVANTI_TEST_CUPS_SERVER, its output folder in QUORVANTI_TEST_CUPS_OUTPUT).
 #include <cups/cups.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/inotify.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -16,6 +14,7 @@
 #include <optional>
 #include <regex>
 #include <set>
+#include <thread>
 #include <tuple>
 
 #include "printing/devices/cups_queue.h"
@@ -56,25 +55,14 @@ std::string optionalVariable(const char* name) { return std::getenv(name) != nul
 // The first job file in `folder` (written whole by the server's back end) that `matches`, waiting up
 // to 30 s for the server to deliver it.
 std::optional<std::string> awaitJob(const std::string& folder, const std::function<bool(const std::string&)>& matches) {
-    const int watch = inotify_init1(IN_CLOEXEC);
-    if (watch < 0 || inotify_add_watch(watch, folder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE) < 0) return std::nullopt;
-    std::set<std::string> seen;
-    std::optional<std::string> found;
-    for (int waits = 0; !found && waits < 30; ++waits) {
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-            const std::string name = entry.path().filename().string();
-            if (name[0] == '.' || !seen.insert(name).second) continue;
-            if (matches(entry.path().string())) found = entry.path().string();
-        }
-        if (found) break;
-        pollfd event{watch, POLLIN, 0};
-        if (poll(&event, 1, 1000) > 0) {
-            char drained[4096];
-            [[maybe_unused]] ssize_t ignored = read(watch, drained, sizeof drained);
-        }
+    std::set<std::string> seen;  // each file looked at once: it is whole when it has its name
+    for (int tries = 0; tries < 300; ++tries, std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+        std::error_code none;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, none))
+            if (entry.path().filename().string()[0] != '.' && seen.insert(entry.path()).second && matches(entry.path()))
+                return entry.path().string();
     }
-    close(watch);
-    return found;
+    return std::nullopt;
 }
 
 // The number and message of the PrinterError `action` raises; "" when it raises none.
