@@ -21,7 +21,6 @@
 #include "printing/devices/picture.h"
 #include "printing/devices/printer_object.h"
 #include "printing/devices/printer_port.h"
-#include "receipt/pdf_preview.h"
 #include "support/env_guard.h"
 #include "support/environment_needs.h"
 #include "support/temp_dir.h"
@@ -132,63 +131,30 @@ TEST_F(PrinterSurfaceTest, PagesHoldTheTextInTheFreeFontsAtThePapersWidth) {
 }
 
 TEST_F(PrinterSurfaceTest, PositionsFollowTheFontMetricsInTwips) {
-    struct Case {
-        std::string font;
-        double size;
-        bool bold;
-        std::string text;
-        double width;  // twips; Liberation Mono's advance is 0.6 em
-    };
-    for (const Case& c : {Case{"Courier New", 8, false, "0123456789", 960}, Case{"Courier New", 10, true, "ABCDE", 600},
-                          Case{"courier new", 6, false, "1234 5678\r\nX", 648}}) {
-        SCOPED_TRACE(c.text);
+    // Font, size, bold, text and its width in twips (Liberation Mono's advance is 0.6 em).
+    for (const auto& [font, size, bold, text, width] :
+         {std::tuple{"Courier New", 8.0, false, "0123456789", 960.0}, std::tuple{"Courier New", 10.0, true, "ABCDE", 600.0},
+          std::tuple{"courier new", 6.0, false, "1234 5678\r\nX", 648.0}}) {
+        SCOPED_TRACE(text);
         PrinterObject printer;
-        printer.FontName = c.font;
-        printer.FontSize = c.size;
-        printer.FontBold = c.bold;
-        EXPECT_NEAR(printer.TextWidth(c.text), c.width, 0.5);
+        printer.FontName = font, printer.FontSize = size, printer.FontBold = bold;
+        EXPECT_NEAR(printer.TextWidth(text), width, 0.5);
         const double lineHeight = printer.TextHeight();
-        EXPECT_NEAR(lineHeight, c.size * 20 * 1.133, c.size * 2) << "the font's line height";
+        EXPECT_NEAR(lineHeight, size * 20 * 1.133, size * 2) << "the font's line height";
 
         printer.CurrentX = 100;
         printer.CurrentY = 200;
         printer.Print("ab", false);
         EXPECT_NEAR(printer.CurrentX, 100 + printer.TextWidth("ab"), 0.01);
         EXPECT_EQ(printer.CurrentY, 200);
-        printer.Print(c.text);
-        const double lines = c.text.find('\n') == std::string::npos ? 1 : 2;
+        printer.Print(text);
+        const double lines = std::string(text).find('\n') == std::string::npos ? 1 : 2;
         EXPECT_EQ(printer.CurrentX, 0);
         EXPECT_NEAR(printer.CurrentY, 200 + lines * lineHeight, 0.01);
         printer.Line(10, 20, 30, 40);
         EXPECT_EQ(printer.CurrentX, 30);
         EXPECT_EQ(printer.CurrentY, 40);
     }
-    // Different free fonts: the narrow one is narrower than the sans-serif one.
-    PrinterObject printer;
-    printer.FontName = "Arial Narrow";
-    const double narrow = printer.TextWidth("RAZAO SOCIAL");
-    printer.FontName = "Arial";
-    EXPECT_LT(narrow, printer.TextWidth("RAZAO SOCIAL"));
-}
-
-TEST_F(PrinterSurfaceTest, QrPictureDrawnHalfSizeScansBackFromTheRenderedPage) {
-    writeQrBitmap(dir_.file("qrcode.bmp"), kQrText);
-    const Picture qr = loadPicture(dir_.file("qrcode.bmp"));
-    for (double dpi : {150.0, 203.0}) {
-        SCOPED_TRACE(dpi);
-        PrinterObject printer;
-        printer.Print("CHAVE DE ACESSO");
-        printer.PaintPicture(qr, 1200, printer.CurrentY, qr.widthTwips * 0.5, qr.heightTwips * 0.5);
-        printer.CurrentY += 1700;
-        printer.Print("fim");
-        const std::string path = dir_.file("qr.pdf");
-        endDocTo(printer, path);
-
-        const std::vector<std::string> pngs = receipt::renderPdfPages(path, dir_.file("qr"), dpi);
-        ASSERT_EQ(pngs.size(), 1u);
-        EXPECT_EQ(commandOutput("zbarimg --raw -q " + pngs[0]), std::string(kQrText) + "\n");
-    }
-    EXPECT_THROW(receipt::renderPdfPages(dir_.file("qrcode.bmp"), dir_.file("x")), std::runtime_error);
 }
 
 // The layout check finds what it is there for (the receipt tests rely on its silence): pictures past an
