@@ -42,6 +42,16 @@ protected:
         }
         return masked + text.substr(done);
     }
+    // The totals of the Bematech and Epson receipts.
+    static constexpr const char* kVendorTotals = R"([L] VALOR TOTAL R$:..................... R$    #####
+[L] VALOR DESCONTOS R$:................. R$     ####
+[L] FORMA PAGAMENTO R$:................. R$ DINHEIRO
+[L] VALOR PAGO R$ R$:................... R$    #####
+[L] TROCO R$:........................... R$     ####
+[L] Trib. Aprox. Lei 12.741/2012........ R$     ####
+[L] ------------------------------------------------
+[L]
+)";
     // The item block, the same in the three receipt families but for the style of its lines.
     static std::string itemBlock(const std::string& style) {
         std::istringstream lines(R"(COD_PROD   DESCRITIVO
@@ -175,15 +185,7 @@ TEST_F(LayoutTest, BematechReceipt) {
 [L]             CONSUMIDOR NAO DEFINIDO            |
 [L] ------------------------------------------------
 [L] COD_VND(INTERNO): 000123-01
-[L] VALOR TOTAL R$:..................... R$    #####
-[L] VALOR DESCONTOS R$:................. R$     ####
-[L] FORMA PAGAMENTO R$:................. R$ DINHEIRO
-[L] VALOR PAGO R$ R$:................... R$    #####
-[L] TROCO R$:........................... R$     ####
-[L] Trib. Aprox. Lei 12.741/2012........ R$     ####
-[L] ------------------------------------------------
-[L]
-[CUT PARTIAL]
+)" + kVendorTotals + R"([CUT PARTIAL]
 )");
     EXPECT_EQ(decodedQr(out), qrText() + "\n");
 }
@@ -214,15 +216,7 @@ TEST_F(LayoutTest, EpsonReceipt) {
 [L] CONSUMIDOR: PADARIA EXEMPLO LTDA
 [L] CNPJ/CPF: 45723174000110
 [L] ------------------------------------------------
-[L] VALOR TOTAL R$:..................... R$    #####
-[L] VALOR DESCONTOS R$:................. R$     ####
-[L] FORMA PAGAMENTO R$:................. R$ DINHEIRO
-[L] VALOR PAGO R$ R$:................... R$    #####
-[L] TROCO R$:........................... R$     ####
-[L] Trib. Aprox. Lei 12.741/2012........ R$     ####
-[L] ------------------------------------------------
-[L]
-[CUT]
+)" + kVendorTotals + R"([CUT]
 )");
 }
 
