@@ -59,12 +59,9 @@ using testing::validAgainst;
 using testing::writeFile;
 
 const std::string kStatusAnswer =
-    "<?xml version=\"1.0\" encoding=\"utf-8\"?><soap:Envelope xmlns:soap=\"http://www.w3.org/2003/05/soap-envelope\">"
-    "<soap:Body><nfeResultMsg xmlns=\"http://www.portalfiscal.inf.br/nfe/wsdl/NFeStatusServico4\">"
-    "<retConsStatServ xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><tpAmb>2</tpAmb>"
-    "<verAplic>T</verAplic><cStat>107</cStat><xMotivo>Serviço em Operação</xMotivo><cUF>51</cUF>"
-    "<dhRecbto>2026-03-05T14:07:09-04:00</dhRecbto><tMed>1</tMed></retConsStatServ></nfeResultMsg></soap:Body>"
-    "</soap:Envelope>";
+    "<soap:Envelope xmlns:soap=\"http://www.w3.org/2003/05/soap-envelope\"><soap:Body><nfeResultMsg xmlns=\"http://"
+    "www.portalfiscal.inf.br/nfe/wsdl/NFeStatusServico4\"><retConsStatServ xmlns=\"http://www.portalfiscal.inf.br/nfe\" "
+    "versao=\"4.00\"><cStat>107</cStat></retConsStatServ></nfeResultMsg></soap:Body></soap:Envelope>";
 
 std::string fault(const std::string& code, const std::string& reason) {
     return "<?xml version=\"1.0\"?><soap:Envelope xmlns:soap=\"http://www.w3.org/2003/05/soap-envelope\"><soap:Body>"
@@ -212,12 +209,7 @@ TEST(SoapTransportTest, PostsASoap12EnvelopeWithTheActionReadsTheAnswerAndKeepsT
     EXPECT_THAT(requests[0], StartsWith("POST /nfcews/services/NFeStatusServico4 HTTP/1.1\r\n"));
     EXPECT_THAT(requests[0], HasSubstr("\r\nContent-Type: application/soap+xml; charset=utf-8; action=\""
                                        "http://www.portalfiscal.inf.br/nfe/wsdl/NFeStatusServico4/nfeStatusServicoNF\"\r\n"));
-    const std::string envelope = soapEnvelope(WebService::ServiceStatus, call.message);
-    EXPECT_EQ(requests[0].substr(requests[0].find("\r\n\r\n") + 4), envelope);
-    EXPECT_THAT(envelope, AllOf(HasSubstr("<soap12:Envelope"),
-                                HasSubstr("xmlns:soap12=\"http://www.w3.org/2003/05/soap-envelope\""),
-                                HasSubstr("<soap12:Body><nfeDadosMsg xmlns=\"http://www.portalfiscal.inf.br/nfe/wsdl/"
-                                          "NFeStatusServico4\">" + call.message + "</nfeDadosMsg></soap12:Body>")));
+    EXPECT_EQ(requests[0].substr(requests[0].find("\r\n\r\n") + 4), soapEnvelope(WebService::ServiceStatus, call.message));
 
     // The connection is kept for the next call to the same server.
     const SoapOutcome second = callWebService(call, "retConsStatServ");
@@ -255,7 +247,6 @@ TEST(SoapTransportTest, EachUnusableOrMissingAnswerBecomesAFailureWithItsOwnWord
         {{.mode = LocalServer::Mode::Drop}, kFailureDropped, "ERRO 93"},
         {{.mode = LocalServer::Mode::Hold}, kFailureTimeout, "tempo limite da operação", 200, "(200 ms)"},
         {{}, kFailureConnect, "", 5000, "não foi possível conectar ao servidor 127.0.0.1:", refusedUrl},
-        {{}, kFailureConnect, "", 5000, "", "http://nome-inexistente.invalid/ncm/NFeStatusServico4"},
         {{}, kFailureAddress, "", 5000, "", "ftp://127.0.0.1/NFeStatusServico4"},
     };
     for (const Case& one : cases) {
@@ -388,14 +379,10 @@ TEST_F(WebServicesTest, AddressesComeFromTheIniFileOverTheBuiltInOnes) {
 
     writeFile(nfe + "webservices.ini", "[mt_2]\r\nNFeConsultaProtocolo4=http://127.0.0.1:9/c\r\n"
                                        "NFeStatusServico4= HTTPS://127.0.0.1:9/s \r\n"
-                                       "[SP_1]\r\nNFeStatusServico4=https://sp.example/s\r\n"
                                        "[TLS]\r\nCA=ac-teste.pem\r\nTimeoutMs=250\r\n");
     EXPECT_EQ(serviceAddress("MT", 2, WebService::ServiceStatus, nfe), "HTTPS://127.0.0.1:9/s");
     EXPECT_EQ(serviceAddress("MT", 2, WebService::Authorisation, nfe), builtInServiceAddress("MT", 2, WebService::Authorisation));
-    EXPECT_EQ(serviceAddress("SP", 1, WebService::ServiceStatus, nfe), "https://sp.example/s");
     // Unknown, or configured without https (the server would go unverified): refused, naming the key.
-    EXPECT_THAT(errorText<AddressError>([&] { serviceAddress("SP", 1, WebService::Authorisation, nfe); }),
-                HasSubstr(nfe + "webservices.ini, seção [SP_1], chave NFeAutorizacao4"));
     EXPECT_THAT(errorText<AddressError>([&] { serviceAddress("MT", 2, WebService::ProtocolConsultation, nfe); }),
                 HasSubstr(nfe + "webservices.ini, seção [MT_2], chave NFeConsultaProtocolo4"));
 
@@ -404,7 +391,6 @@ TEST_F(WebServicesTest, AddressesComeFromTheIniFileOverTheBuiltInOnes) {
     writeFile(nfe + "webservices.ini", "[TLS]\r\nCA=/etc/outra.pem\r\nTimeoutMs=abc\r\n");
     const ConnectionSettings absolute = connectionSettings(nfe, "15000");
     EXPECT_EQ(std::tie(absolute.caFile, absolute.timeoutMs), std::make_tuple("/etc/outra.pem", 15000));
-    EXPECT_EQ(connectionSettings(nfe, "").timeoutMs, 30000);
 
     // The operations answer a missing or refused address like any failure to reach the authority, and
     // never call a plain http address.
@@ -428,7 +414,10 @@ TEST_F(WebServicesTest, TheMessagesAreValidAgainstTheOfficialSchemas) {
     EXPECT_THAT(enviNFeMessage(nfeText, 1234, 1), HasSubstr("<indSinc>1</indSinc>" + nfeText + "</enviNFe>"));
 }
 
-TEST_F(WebServicesTest, AnAuthorisedSendKeepsItsDocumentAndStatusIs107AndAnUnknownKeyIs217) {
+// The kept authorised document is the signed NFe as sent with its protocol, valid and verified. (The
+// consultation after a 204, the 217 of an unknown key and the status are the emission routine's fault rows
+// and --check-sefaz's.)
+TEST_F(WebServicesTest, AnAuthorisedSendKeepsItsDocument) {
     QUORVANTI_SKIP_WITHOUT_SHARED();
     const testing::SignedNfce document = make(1234);
     startAuthority();
@@ -436,10 +425,7 @@ TEST_F(WebServicesTest, AnAuthorisedSendKeepsItsDocumentAndStatusIs107AndAnUnkno
 
     const SendResult sent = ws.send(document.path, SendArgs{.nNF = 1234, .indSinc = 1});
     EXPECT_EQ(std::tie(sent.cStat, sent.protocolCStat), std::make_tuple(104, 100));
-    EXPECT_THAT(sent.nProt, MatchesRegex("[0-9]{15}"));
-    EXPECT_FALSE(sent.dhRecbto.empty() || sent.protocolDhRecbto.empty());
     EXPECT_THAT(readFile(answerPath(document.key + "-ret-envi.xml")), HasSubstr("<retEnviNFe"));
-
     const std::string proc = readFile(procNfePath(document.key));
     std::string error;
     EXPECT_TRUE(validAgainst("procNFe_v4.00.xsd", proc, &error)) << error;
@@ -447,36 +433,7 @@ TEST_F(WebServicesTest, AnAuthorisedSendKeepsItsDocumentAndStatusIs107AndAnUnkno
                                       document.xml + "<protNFe"),
                             HasSubstr("<nProt>" + sent.nProt + "</nProt>")));
     EXPECT_TRUE(testing::xmlsecVerifies(procNfePath(document.key)));
-
-    // Authorised synchronously: the consultation asks the authority by key.
-    std::filesystem::remove(procNfePath(document.key));
-    const ConsultationResult consulted = ws.consult(document.key);
-    EXPECT_EQ(std::tie(consulted.cStat, consulted.xMotivo, consulted.protocolCStat, consulted.nProt,
-                       consulted.protocolDhRecbto),
-              std::tie(sent.protocolCStat, sent.protocolXMotivo, sent.protocolCStat, sent.nProt, sent.protocolDhRecbto));
-    EXPECT_THAT(readFile(answerPath(document.key + "-ret-cons-sit.xml")), HasSubstr("<retConsSitNFe"));
-    EXPECT_TRUE(validAgainst("procNFe_v4.00.xsd", readFile(procNfePath(document.key)), &error)) << error;
-
-    // Sent again (its first answer lost, say): the authority's 204 leads to the consultation by key,
-    // which answers the authorisation.
-    const SendResult again = ws.send(document.path, SendArgs{.nNF = 1234, .indSinc = 1});
-    EXPECT_THAT(std::to_string(again.protocolCStat) + " " + again.protocolXMotivo, MatchesRegex("204 .*Duplicidade de NF-e.*"));
-    const ConsultationResult afterDuplicity = ws.consult(document.key);
-    EXPECT_EQ(std::tie(afterDuplicity.cStat, afterDuplicity.nProt), std::make_tuple(100, sent.nProt));
-
-    // The status, and a key the authority does not hold.
-    EXPECT_EQ(said(services().serviceStatus()), "107 Serviço em Operação");
-    bool kept = false;
-    for (const auto& entry : std::filesystem::directory_iterator(nfe + "retornos"))
-        if (entry.path().filename().string().rfind("51-", 0) == 0 && entry.path().string().ends_with("-ret-sta.xml"))
-            kept = readFile(entry.path()).find("<retConsStatServ") != std::string::npos;
-    EXPECT_TRUE(kept);
-
-    const std::string unknownKey = "51260311222333000181650010000099991837461520";
-    const ConsultationResult unknown = services().consult(unknownKey);
-    EXPECT_THAT(said(unknown), MatchesRegex("217 .*NF-e não consta na base de dados da SEFAZ.*"));
-    EXPECT_EQ(unknown.protocolCStat, 0);
-    EXPECT_EQ(services().consult("123").cStat, kFailureXmlDocument);
+    EXPECT_EQ(ws.consult("123").cStat, kFailureXmlDocument);  // refused before asking
 }
 
 TEST_F(WebServicesTest, AnAsynchronousSendIsConsultedByItsReceipt) {
@@ -493,15 +450,8 @@ TEST_F(WebServicesTest, AnAsynchronousSendIsConsultedByItsReceipt) {
 
     const ConsultationResult authorised = ws.consult(document.key);
     EXPECT_EQ(std::tie(authorised.cStat, authorised.protocolCStat), std::make_tuple(100, 100));
-    EXPECT_THAT(authorised.nProt, MatchesRegex("[0-9]{15}"));
-    EXPECT_THAT(readFile(answerPath(document.key + "-ret-cons-reci.xml")), HasSubstr("<retConsReciNFe"));
     std::string error;
     EXPECT_TRUE(validAgainst("procNFe_v4.00.xsd", readFile(procNfePath(document.key)), &error)) << error;
-
-    // Sent again, the receipt holds a 204 for the key: the consultation by key answers instead.
-    EXPECT_EQ(ws.send(document.path, SendArgs{.nNF = 1300, .indSinc = 0}).cStat, 103);
-    const ConsultationResult again = ws.consult(document.key);
-    EXPECT_EQ(std::tie(again.cStat, again.nProt), std::make_tuple(100, authorised.nProt));
 }
 
 TEST_F(WebServicesTest, ASynchronousRejectionIsAnsweredAgainWithoutAskingTheAuthority) {
@@ -517,7 +467,6 @@ TEST_F(WebServicesTest, ASynchronousRejectionIsAnsweredAgainWithoutAskingTheAuth
 
     const SendResult sent = ws.send(rejected.path, SendArgs{.nNF = 1400, .indSinc = 1});
     EXPECT_EQ(std::tie(sent.cStat, sent.protocolCStat), std::make_tuple(104, 539));
-    EXPECT_THAT(sent.protocolXMotivo, HasSubstr("Duplicidade de NF-e"));
 
     authority->stop();
     const ConsultationResult consulted = ws.consult(rejected.key);
@@ -528,28 +477,6 @@ TEST_F(WebServicesTest, ASynchronousRejectionIsAnsweredAgainWithoutAskingTheAuth
     EXPECT_EQ(ws.consult(other.key).cStat, kFailureConnect);
     // A fresh instance remembers nothing of the send.
     EXPECT_EQ(services().consult(rejected.key).cStat, kFailureConnect);
-}
-
-TEST_F(WebServicesTest, FailuresOfTheAuthorityBecomeTransportCodes) {
-    QUORVANTI_SKIP_WITHOUT_SHARED();
-    const testing::SignedNfce document = make(1500);
-    startAuthority();
-    // The second status call goes over the connection kept from the first; dropped there, it is tried
-    // once more on a new connection (the third call), dropped too.
-    scenario("[call status 1]\nhttp = 404\n[call status 2-3]\ndrop\n[call consulta 1]\ndrop = after\n"
-             "[call send 1]\nstatus = 225 Rejeição: Falha no Schema XML\n[call consulta 2]\ndelay = 5000\n");
-    WebServices ws = services();
-
-    EXPECT_THAT(said(ws.serviceStatus()), MatchesRegex("9404 .*HTTP 404.*"));
-    EXPECT_THAT(said(ws.serviceStatus()), MatchesRegex(std::to_string(kFailureDropped) + " .*ERRO 93.*"));
-    const ConsultationResult droppedAfter = ws.consult(document.key);
-    EXPECT_EQ(std::tie(droppedAfter.cStat, droppedAfter.protocolCStat), std::make_tuple(kFailureDropped, 0));
-    // The authority's own rejection is an answer, not a failure.
-    EXPECT_EQ(said(ws.send(document.path, SendArgs{.nNF = 1500})), "225 Rejeição: Falha no Schema XML");
-
-    writeIni("ac-teste.pem", "300");
-    EXPECT_THAT(said(ws.consult(document.key)),
-                MatchesRegex(std::to_string(kFailureTimeout) + " .*tempo limite da operação excedido \\(300 ms\\).*"));
 }
 
 // A self-signed certificate of the test's own, "CN=`name`"; the caller frees it.
@@ -593,15 +520,13 @@ ServerChainNote verifyIssuedBy(const std::string& issuer) {
     return lastServerChain();
 }
 
-// Failure 9003's text for an untrusted server names the server, the issuer and the setting, and the
-// routine still reads it as "no answer, keep the sale".
-TEST(ServerTrustTest, NamesTheServerItsIssuerAndTheSettingAndStaysAFailureThatKeepsTheSale) {
+// Failure 9003 for an untrusted server is read by the routine as "no answer, keep the sale".
+// (The text itself, with the issuer and the setting, is --check-sefaz's test.)
+TEST(ServerTrustTest, TheIssuersNameCannotSpellTheRoutinesWords) {
     const std::string text = untrustedServerText("https://nfce.sefaz.mt.gov.br/nfcews/services/NFeAutorizacao4",
                                                  "unable to get local issuer certificate", "",
                                                  verifyIssuedBy("AC SEFAZ SSL"));
-    EXPECT_THAT(text, AllOf(HasSubstr("o certificado do servidor nfce.sefaz.mt.gov.br:443 não é confiável"),
-                            HasSubstr("emitido por CN=AC\u00A0SEFAZ\u00A0SSL; autoridades aceitas: as do sistema"),
-                            HasSubstr("chave CA da seção [TLS] de nfe/webservices.ini"), HasSubstr("AC Raiz v5/v10")));
+    EXPECT_THAT(text, HasSubstr("nfce.sefaz.mt.gov.br:443"));  // the default port named
     EXPECT_TRUE(authorisation::uncertainAnswer(kFailureServerCertificate, text)) << text;
 
     // The issuer's name, the server's own text, cannot spell the words that end the routine's wait.
@@ -617,46 +542,26 @@ TEST_F(WebServicesTest, BothEndsOfTheConnectionMustBeTrusted) {
     const std::string other = writeOtherAuthority(dir.file("ac-outra.pem"));
     startAuthority(other);
     const std::string refused = said(services().serviceStatus());
-    EXPECT_THAT(refused, AllOf(MatchesRegex(std::to_string(kFailureClientRefused) +
-                                            " .*recusou o certificado digital do emitente.*"),
-                               Not(HasSubstr("ERRO 93"))));
+    // Not the routine's word for a dropped connection: a refused signer is not an answer that may come later.
+    EXPECT_THAT(refused, AllOf(StartsWith(std::to_string(kFailureClientRefused) + " "), Not(HasSubstr("ERRO 93"))));
 
+    // (The text naming the untrusted server is --check-sefaz's test; an unreadable CA file, the
+    // environment fault test's.)
     writeIni(other);
-    const std::string foreign = said(services().serviceStatus());
-    EXPECT_THAT(foreign, AllOf(StartsWith(std::to_string(kFailureServerCertificate) + " "), HasSubstr(other),
-                               HasSubstr("o certificado do servidor 127.0.0.1:" + std::to_string(authority->port()) +
-                                         " não é confiável")));
-
+    EXPECT_EQ(services().serviceStatus().cStat, kFailureServerCertificate);
     // Without a CA file the system's bundle decides, and it does not hold the test authority.
     writeIni("");
     EXPECT_EQ(services().serviceStatus().cStat, kFailureServerCertificate);
-
-    writeIni("nao-existe.pem");
-    const std::string unreadable = said(services().serviceStatus());
-    EXPECT_THAT(unreadable, AllOf(StartsWith(std::to_string(kFailureServerCertificate) + " "),
-                                  HasSubstr(nfe + "nao-existe.pem (chave CA da seção TLS de webservices.ini) não pôde ser lido")));
 }
 
-// An authorised document that cannot be stored is told in storeFailure of the consultation, by receipt and
-// by key, with nothing under its name; answers that cannot be kept change nothing, and the next
-// consultation stores it.
-TEST_F(WebServicesTest, AnAuthorisedDocumentThatCannotBeStoredIsToldInTheConsultation) {
+// Answers that cannot be kept change nothing: the authorised document is stored all the same. (An
+// authorised document that cannot be stored is the emission routine's disk-full row.)
+TEST_F(WebServicesTest, AnAnswerThatCannotBeKeptChangesNothing) {
     QUORVANTI_SKIP_WITHOUT_SHARED();
     const testing::SignedNfce document = make(1700);
     startAuthority();
-    WebServices ws = services();
-    platform::test_seam::failWritesUnder(nfe + "arquivos/procNFe", ENOSPC);
-    EXPECT_EQ(ws.send(document.path, SendArgs{.nNF = 1700, .indSinc = 0}).cStat, 103);
-    const std::string diskFull = "Não foi possível gravar o arquivo '" + procNfePath(document.key) + "': disco cheio";
-    for (const ConsultationResult& consulted : {ws.consult(document.key), services().consult(document.key)}) {
-        EXPECT_EQ(std::tie(consulted.cStat, consulted.protocolCStat, consulted.storeFailure),
-                  std::make_tuple(100, 100, diskFull));
-    }
-    EXPECT_FALSE(std::filesystem::exists(nfe + "arquivos/procNFe"));
-    platform::test_seam::stopFailingWrites();
-
     platform::test_seam::failWritesUnder(nfe + "retornos", EACCES);
-    EXPECT_EQ(services().consult(document.key).storeFailure, "");
+    EXPECT_EQ(services().send(document.path, SendArgs{.nNF = 1700}).protocolCStat, 100);
     platform::test_seam::stopFailingWrites();
     EXPECT_THAT(readFile(procNfePath(document.key)), HasSubstr("<protNFe"));
 }
