@@ -71,7 +71,6 @@ public:
     }
     std::vector<std::string> operations() { return components.state().operations(); }
     const std::vector<platform::ScriptedFrontend::ShownMessage>& messages() const { return monitor.frontend.messages(); }
-    std::vector<std::string> statusCaptions() const { return monitor.frontend.captionsOf("Label1"); }
 
     // Seeding (sale items, products and the queue through `folder`).
     void addClient(const ClientRow& c) {

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <functional>
 #include <tuple>
 
@@ -42,32 +41,24 @@ protected:
     bool saleQueued() const { return world->folder.queued(world->ctx.emission.SaleCode); }
 };
 
-TEST_P(ItemGroupTest, EachItemGoesAsFourCallsPricedBeforeTheDiscount) {
-    addItem({.code = 1, .description = "Refrigerante lata", .quantity = 3, .total = 27, .discount = 3, .unit = "LT"});
-    addItem({.code = 2, .description = "Taxa de entrega", .quantity = 0, .total = 12.5, .discount = 0, .unit = ""});
-    addItem({.code = 3, .description = "Pão de queijo", .quantity = 0.5, .total = 9, .discount = 1, .unit = std::nullopt});
+// Every emission of the routine's tests sends items; here, the pricing of the quantities they never
+// hold (0 and a fraction) and the unit those items leave empty.
+TEST_P(ItemGroupTest, ItemsArePricedBeforeTheDiscountAndAQuantityOfZeroSendsTheWholeValueAsUnitPrice) {
+    addItem({.code = 1, .quantity = 3, .total = 27, .discount = 3, .unit = "LT"});
+    addItem({.code = 2, .quantity = 0, .total = 12.5, .discount = 0, .unit = ""});
+    addItem({.code = 3, .quantity = 0.5, .total = 9, .discount = 1, .unit = std::nullopt});
     world->ctx.emission.ProductsTotal = 0;
     EXPECT_FALSE(run());
 
     const auto p = products();
     ASSERT_EQ(p.size(), 3u);
-    EXPECT_EQ(std::tie(p[0].nItem, p[0].cProd, p[0].xProd, p[0].ncm, p[0].cEAN, p[0].cEANTrib, p[0].cfop, p[0].uCom,
-                       p[0].uTrib, p[0].indTot),
-              std::make_tuple(1, "1", "REFRIGERANTE LATA", "21069090", "SEM GTIN", "SEM GTIN", 5102, "LT", "LT", 1));
     EXPECT_EQ(std::tie(p[0].qCom, p[0].vUnCom, p[0].qTrib, p[0].vUnTrib, p[0].vProd, p[0].vDesc),
               std::make_tuple(3.0, 10.0, 3.0, 10.0, 30.0, 3.0));
-    // Quantity 0: the whole value is the unit price and the gross value is 0.
-    EXPECT_EQ(std::tie(p[1].nItem, p[1].vUnCom, p[1].vProd, p[1].uCom), std::make_tuple(2, 12.5, 0.0, "UND"));
+    EXPECT_EQ(std::tie(p[1].vUnCom, p[1].vProd, p[1].uCom), std::make_tuple(12.5, 0.0, "UND"));
     EXPECT_EQ(std::tie(p[2].vUnCom, p[2].vProd, p[2].uTrib), std::make_tuple(20.0, 10.0, "UND"));
     EXPECT_DOUBLE_EQ(world->ctx.emission.ProductsTotal, 40);
     // The rows are released once every item went.
     EXPECT_FALSE(world->ctx.emission.ItemRows.has_value());
-    EXPECT_TRUE(world->messages().empty());
-
-    const auto operations = world->operations();
-    ASSERT_EQ(operations.size(), 12u);
-    for (std::size_t i = 0; i < operations.size(); ++i)
-        EXPECT_EQ(operations[i], (std::array{"itemProduct", "itemIcms", "itemOtherTaxes", "itemClose"}[i % 4])) << i;
 }
 
 // Only four digits (once "." and "," are out) are taken as the product's CFOP, anything else is 5102, and
@@ -78,12 +69,13 @@ TEST_P(ItemGroupTest, CfopCsosnAndNcmFollowTheProduct) {
         int itemCfop;
         const char *csosn, *itemNcm;
     } all[] = {
-        {"5405", "21069090", 5405, "500", "21069090"},   {"5656", "2202.10.00", 5656, "500", "22021000"},
-        {"5102", " 2202,1000", 5102, "102", "22021000"}, {"5929", "2202 10 00", 5929, "102", "22021000"},
-        {"", "2106909012", 5102, "102", "21069090"},     {"510", "21069090", 5102, "102", "21069090"},
-        {std::nullopt, "21069090", 5102, "102", "21069090"}, {"5.40", "21069090", 5102, "102", "21069090"},
-        {"54O5", "21069090", 5102, "102", "21069090"},   {"-540", "21069090", 5102, "102", "21069090"},
-        {"6102", "21069090", 6102, "102", "21069090"},
+        {"5405", "21069090", 5405, "500", "21069090"},
+        {"5656", "2202.10.00", 5656, "500", "22021000"},
+        {"6102", "2202,10 00", 6102, "102", "22021000"},
+        {"", "2106909012", 5102, "102", "21069090"},
+        {std::nullopt, "21069090", 5102, "102", "21069090"},
+        {"5.40", "21069090", 5102, "102", "21069090"},
+        {"54O5", "21069090", 5102, "102", "21069090"},
         // The server's column holds 4 characters; the local file's takes a CFOP written with its dot.
         {"5.656", "21069090", 5656, "500", "21069090"},
     };
@@ -99,34 +91,31 @@ TEST_P(ItemGroupTest, CfopCsosnAndNcmFollowTheProduct) {
     EXPECT_EQ(world->ctx.emission.ItemCfop, std::to_string(all[count - 1].itemCfop));
     EXPECT_EQ(world->ctx.emission.ItemCsosn, all[count - 1].csosn);
     EXPECT_TRUE(world->ctx.emission.GroupFailure.empty());
-    EXPECT_EQ(BuscaNCM(world->ctx, "99"), "");
 }
 
+// The routine's tests drop a sale of one item with the placeholder NCM; here the NCM of a later item (of a
+// sale whose code needs quoting), a product not in the catalogue and one without NCM.
 TEST_P(ItemGroupTest, AnInvalidOrMissingNcmStopsTheSaleAndRemovesItFromTheQueue) {
-    world->ctx.emission.SaleCode = "O'NEIL-01";
-    addItem({.sale = "O'NEIL-01", .code = 1});
-    addItem({.sale = "O'NEIL-01", .code = 2}, "5102", "01012011");
-    addItem({.sale = "O'NEIL-01", .code = 3});
-    EXPECT_TRUE(run());
-    EXPECT_EQ(products().size(), 1u);
-    EXPECT_EQ(world->monitor.messageTexts(), std::vector<std::string>{"NCM invalido: 01012011"});
-    EXPECT_EQ(world->messages()[0].style, platform::MessageStyle::Ok);
-    EXPECT_FALSE(saleQueued());
-    // The rows stay with the routine, which releases them at its exit.
-    EXPECT_TRUE(world->ctx.emission.ItemRows.has_value());
-
-    // A product not in the catalogue, or without NCM, stops its sale too.
-    world->folder.addItem({.sale = "000123-01", .code = 5});
-    world->folder.addItem({.sale = "000124-01", .code = 6});
     world->folder.addProduct(6, "5102", "");
-    for (const char* sale : {"000123-01", "000124-01"}) {
+    const std::pair<const char*, std::vector<SaleItemRow>> sales[] = {
+        {"O'NEIL-01", {{.sale = "O'NEIL-01", .code = 1}, {.sale = "O'NEIL-01", .code = 2}, {.sale = "O'NEIL-01", .code = 3}}},
+        {"000124-01", {{.sale = "000124-01", .code = 5}}},
+        {"000125-01", {{.sale = "000125-01", .code = 6}}},
+    };
+    addItem(sales[0].second[0]);
+    addItem(sales[0].second[1], "5102", "01012011");
+    addItem(sales[0].second[2]);
+    for (const auto& [sale, items] : sales) {
+        if (items.size() == 1) world->folder.addItem(items[0]);
         world->ctx.emission.SaleCode = sale;
         EXPECT_TRUE(run()) << sale;
         EXPECT_FALSE(saleQueued()) << sale;
+        // The rows stay with the routine, which releases them at its exit.
+        EXPECT_TRUE(world->ctx.emission.ItemRows.has_value());
     }
+    EXPECT_EQ(products().size(), 1u);
     EXPECT_EQ(world->monitor.messageTexts(),
               (std::vector<std::string>{"NCM invalido: 01012011", "NCM invalido: ", "NCM invalido: "}));
-    EXPECT_EQ(products().size(), 1u);
 }
 
 // A name with runs of blanks or markup never drops the sale: it goes cleaned with single blanks, as do
@@ -134,11 +123,8 @@ TEST_P(ItemGroupTest, AnInvalidOrMissingNcmStopsTheSaleAndRemovesItFromTheQueue)
 TEST_P(ItemGroupTest, NamesWithRunsOfBlanksOrMarkupReachASignedDocumentTheSchemaAccepts) {
     QUORVANTI_SKIP_WITHOUT_SHARED();
     const std::pair<const char*, std::string> names[] = {
-        {"  A    B  ", "A B"},
-        {"Coca     Cola 2L", "COCA COLA 2L"},  // five blanks: more than two halvings by LimpaTexto leave
-        {"<b>x</b>", "B X /B"},
-        {"a & b", "A E B"},
-        {"Cabo <<>>  2m", "CABO 2M"},
+        {"  Coca     Cola 2L  ", "COCA COLA 2L"},  // five blanks: more than two halvings by LimpaTexto leave
+        {"Cabo <<b>>  & 2m", "CABO B E 2M"},
         {"TV 32\" LED", "TV 32\" LED"},
     };
     int code = 1;
@@ -193,11 +179,8 @@ TEST_P(ItemGroupTest, NamesWithRunsOfBlanksOrMarkupReachASignedDocumentTheSchema
 
 TEST_P(ItemGroupTest, AValueTheDocumentCannotCarryStopsTheSaleNamingItemFieldAndValue) {
     const std::pair<SaleItemRow, const char*> cases[] = {
-        {{.code = 45, .quantity = std::nullopt}, "item 2 (coditem 45): campo Quantidade vazio (NULL)"},
-        {{.code = 45, .total = std::nullopt}, "item 2 (coditem 45): campo valortotalitem vazio (NULL)"},
+        // (A negative quantity: the routine's tests.)
         {{.code = 45, .discount = std::nullopt}, "item 2 (coditem 45): campo Desconto vazio (NULL)"},
-        {{.code = 45, .quantity = -1}, "item 2 (coditem 45): campo Quantidade \"-1\" negativo"},
-        {{.code = 45, .total = -5}, "item 2 (coditem 45): campo valortotalitem \"-5\" negativo"},
         {{.code = 45, .quantity = 0, .total = 0, .discount = 3},
          "item 2 (coditem 45): campo Desconto \"3\" maior que o valor do item (0,00)"},
     };
@@ -237,9 +220,9 @@ TEST_P(ItemGroupTest, AValueTheDocumentCannotCarryStopsTheSaleNamingItemFieldAnd
 
 TEST_P(ItemGroupTest, DescriptionsAndUnitsAreFittedToTheLayout) {
     const std::tuple<std::optional<std::string>, std::optional<std::string>, const char*, const char*> cases[] = {
-        {"Suco 🍊 laranja", "UN", "SUCO LARANJA", "UN"}, {"Œuvre\u200Bcafé", "kg\u00A0", "OEUVRECAFE", "kg"},
-        {"Piña colada", "🍹", "PIÑA COLADA", "UND"},     {"   ", "UN", "PRODUTO 4", "UN"},
-        {"🍩🍩", "UN", "PRODUTO 5", "UN"},                {std::nullopt, "UN", "PRODUTO 6", "UN"},
+        {"Suco 🍊 laranja", "kg\u00A0", "SUCO LARANJA", "kg"},
+        {"🍩 🍩", "🍹", "PRODUTO 2", "UND"},
+        {std::nullopt, "UN", "PRODUTO 3", "UN"},
     };
     int code = 1;
     for (const auto& [description, unit, xProd, uCom] : cases) addItem({.code = code++, .description = description, .unit = unit});
@@ -251,37 +234,22 @@ TEST_P(ItemGroupTest, DescriptionsAndUnitsAreFittedToTheLayout) {
     EXPECT_TRUE(world->ctx.emission.GroupFailure.empty());
 }
 
-TEST_P(ItemGroupTest, ListsTheItemsOfASale) {
-    world->folder.addItem({.code = 12, .description = "COCA COLA"});
-    world->folder.addItem({.code = 7, .description = "PAO FRANCES"});
-    world->folder.addItem({.sale = "000999-01", .code = 8, .description = "OUTRA VENDA"});
-    EXPECT_EQ(ListaItensVenda(world->ctx, "000123-01"), "12 - COCA COLA\r\n7 - PAO FRANCES\r\n");
-    EXPECT_EQ(ListaItensVenda(world->ctx, "000555-01"), "");
-}
-
 // The closing groups but the payment (whose amount the routine computes; the local authority's payment
 // checks cover it in the routine's tests).
-TEST_P(ItemGroupTest, TotalsCarryTheProductsTheDiscountAndTheInvoiceValueOfTheSale) {
-    const struct {
-        std::vector<std::array<double, 2>> items;  // total, discount
-        double vProd, vDesc, vNF;
-    } cases[] = {{{{10, 0}, {20, 2}, {5, 0}}, 37, 2, 35}, {{{12.34, 0}, {0.66, 0}}, 13, 0, 13}};
-    for (const auto& c : cases) {
-        world = std::make_unique<GroupWorld>(GetParam());
-        int code = 0;
-        for (const auto& [total, discount] : c.items) addItem({.code = ++code, .quantity = 1, .total = total, .discount = discount});
-        ASSERT_FALSE(run());
-        world->openSaleHeader(world->ctx.emission.SaleCode);
-        GeraTotais(world->ctx, *world->component);
-        GeraTransporte(world->ctx, *world->component);
-        GeraObservacoes(world->ctx, *world->component);
-        const auto t = world->sent<TotalsArgs>("totals").at(0);
-        EXPECT_EQ(std::make_tuple(t.vProd, t.vDesc, t.vNF), std::make_tuple(c.vProd, c.vDesc, c.vNF));
-        // The additional information sends nothing and leaves the shared texts empty.
-        EXPECT_EQ(world->operations().back(), "transport");
-        EXPECT_EQ(world->ctx.emission.SharedTexts.text1 + world->ctx.emission.SharedTexts.text2, "");
-        EXPECT_TRUE(world->messages().empty());
-    }
+TEST_P(ItemGroupTest, TotalsAddTheItemsInCentsAndTheAdditionalInformationSendsNothing) {
+    // The items' gross values, 12,34 + 0,66, are not 13 in binary floating point.
+    addItem({.code = 1, .quantity = 1, .total = 12.34, .discount = 0});
+    addItem({.code = 2, .quantity = 1, .total = 0.16, .discount = 0.5});
+    ASSERT_FALSE(run());
+    world->openSaleHeader(world->ctx.emission.SaleCode);
+    GeraTotais(world->ctx, *world->component);
+    GeraTransporte(world->ctx, *world->component);
+    GeraObservacoes(world->ctx, *world->component);
+    const auto t = world->sent<TotalsArgs>("totals").at(0);
+    EXPECT_EQ(std::make_tuple(t.vProd, t.vDesc, t.vNF), std::make_tuple(13.0, 0.5, 12.5));
+    EXPECT_EQ(world->operations().back(), "transport");
+    EXPECT_EQ(world->ctx.emission.SharedTexts.text1 + world->ctx.emission.SharedTexts.text2, "");
+    EXPECT_TRUE(world->messages().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ItemGroupTest, testing::bothBackends(), testing::backendName);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <filesystem>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -11,7 +10,6 @@
 #include <tuple>
 
 #include "document/text/vb_conversions.h"
-#include "support/temp_dir.h"
 
 namespace quorvanti::document {
 namespace {
@@ -28,27 +26,20 @@ TEST(TextHelpersTest, EachTextHelperGivesWhatTheLayoutsExpect) {
         // Count and case work on characters, not bytes; a stray Windows-1252 byte is one character and
         // comes back unchanged.
         {[](const std::string& t) { return toUpperText(t); }, {{"ação piñata ÿ ß", "AÇÃO PIÑATA Ÿ ß"}, {"a\xE7" "b", "A\xE7" "B"}}},
-        {[](const std::string& t) { return toLowerText(t); }, {{"ÀÉÎÕÜ Ç × Þ", "àéîõü ç × þ"}}},
         {[](const std::string& t) { return std::to_string(characterCount(t)); }, {{"ação", "4"}, {"a\xE7" "b", "3"}}},
-        {[](const std::string& t) { return leftCharacters(t, 2) + "|" + midCharacters(t, 2) + "|" +
-                                           midCharacters(t, 1, 2) + "|" + midCharacters(t, 9); },
-         {{"ação", "aç|ão|çã|"}}},
+        {[](const std::string& t) { return leftCharacters(t, 2); }, {{"ação", "aç"}}},
         // Accents folded, refused characters dropped, blank runs halved once in one pass (characters
         // removed after the halving leave their blanks behind).
         {[](const std::string& t) { return LimpaTexto(t); },
-         {{"  Açaí & Cia 50% ", "ACAI E CIA 50"}, {"Rua São João, 123 - Apto 4º", "RUA SAO JOAO, 123 - APTO 4."},
-          {"", ""}, {"Av. 7/9, Qd-12 Lt.3", "AV. 7/9, QD-12 LT.3"}, {"<a>'b'", "A B"},
-          {"Água 25°C 1ª d´agua*$", "AGUA 25.C 1. DAGUA"}, {"linha\r\nnova\nfim", "LINHA NOVA\nFIM"},
-          {"piñata", "PIÑATA"}, {"a   b", "A  B"}, {"a    b", "A  B"}, {"a     b", "A   B"}, {"A   B", "A  B"},
-          {"a % b", "A  B"}}},
+         {{"  Açaí & Cia 50% ", "ACAI E CIA 50"}, {"Av. São João, 7/9 - Qd-12 4º", "AV. SAO JOAO, 7/9 - QD-12 4."},
+          {"<a>'b'", "A B"}, {"Água 25°C 1ª d´agua*$ piñata", "AGUA 25.C 1. DAGUA PIÑATA"},
+          {"linha\r\nnova\nfim", "LINHA NOVA\nFIM"}, {"a   b", "A  B"}, {"a     b", "A   B"}, {"a % b", "A  B"}}},
         // The layout's characters kept, the rest replaced by plain Latin equivalents or dropped.
         {[](const std::string& t) { return fitToLayout(t); },
          {{"PIÑA ÇÃO ½ ÿ", "PIÑA ÇÃO ½ ÿ"}, {"ŒUVRE œuf Łódź Šš Ÿ", "OEUVRE oeuf Lódz Ss Y"},
           {"“Aço” – 10€ …", "\"Aço\" - 10EUR ..."}, {"ＡＢＣ１", "ABC1"}, {"A\u200BB\uFEFF 😀 Ω 中", "AB"},
           {"  a\t\tb\r\nc\u00A0d\u2003e  ", "a b c d e"}, {"caf\xE9 \x80", "café EUR"}, {"a\u00ADb\x7F", "ab"},
-          {"   ", ""}, {"😀", ""}, {"a \u00A0 Œ", "a OE"}, {"a OE", "a OE"}}},
-        {[](const std::string& t) { return RetiraCaracteres(t, "()- ", true) + "|" + RetiraCaracteres(t, "()- ", false); },
-         {{"(65) 3333-4444", "6533334444|(65) 3333-4444"}}},
+          {"a \u00A0 Œ", "a OE"}}},
         {[](const std::string& t) { return RetiraCaracteres(t, "ã-", true) + "|" + RetiraCaracteres(t, "ab", false) +
                                            "|" + RetiraCaracteres(t, "", false); },
          {{"São-João", "SoJoo|São-João|São-João"}, {"x-aabb-y", "xaabby|x--y|x-aabb-y"}}},
@@ -61,16 +52,14 @@ TEST(TextHelpersTest, EachTextHelperGivesWhatTheLayoutsExpect) {
         // Filled and cut on the left, by characters.
         {[](const std::string& t) { return CompletaEsquerda(t, 6, U'0') + "|" + CompletaEsquerda(t, 3, U'ç') + "|" +
                                            CompletaEsquerda(t, 0, U'0'); },
-         {{"123", "000123|123|"}, {"  123", "000123|123|"}, {"1234567", "234567|567|"}, {"1", "000001|çç1|"},
-          {"ação", "00ação|ção|"}, {"José", "00José|osé|"}}},
+         {{"  123", "000123|123|"}, {"1234567", "234567|567|"}, {"1", "000001|çç1|"}, {"ação", "00ação|ção|"}}},
         // Brazilian amounts in hundredths, rounded half away from zero, twice: 12,5 -> 0,125 -> 0,13.
         {[](const std::string& t) {
              const FormatResult result = FormataValor(t);
              return result.ok ? result.text : "<erro>";
          },
-         {{"1234.50", "1.234,50"}, {"-1234.50", "-1.234,50"}, {"123456789", "1.234.567,89"}, {"5", "0,05"},
-          {" 0 ", "0,00"}, {"1,5E+03", "15,00"}, {"12,5", "0,13"}, {"-12,5", "-0,13"}, {"0,125", "0,00"},
-          {"-0,1", "0,00"}, {"99999,995", "1.000,00"}, {"abc", "<erro>"}, {"", "<erro>"}, {"1,2,3", "<erro>"},
+         {{"-123456789", "-1.234.567,89"}, {"1234.50", "1.234,50"}, {"1,5E+03", "15,00"}, {"12,5", "0,13"},
+          {"-12,5", "-0,13"}, {"0,125", "0,00"}, {"-0,1", "0,00"}, {"99999,995", "1.000,00"}, {"", "<erro>"},
           {"12,5 reais", "<erro>"}, {"1E400", "<erro>"}}},
         // The postal code fills from the right, and its argument is cleaned.
         {[](const std::string& t) {
@@ -95,9 +84,7 @@ TEST(TextHelpersTest, EachTextHelperGivesWhatTheLayoutsExpect) {
 // The first hit of the substring mode ignores case, later ones do not; the search goes on after the
 // inserted text, so a replacement holding the searched text ends.
 TEST(TextHelpersTest, SubstituiCReplacesSubstrings) {
-    const std::string item = "<det><CSOSN>102</CSOSN></det>";
     const std::array<std::string, 4> cases[] = {
-        {item + item, "<CSOSN>102</CSOSN>", "<CSOSN>101</CSOSN>", "<det><CSOSN>101</CSOSN></det><det><CSOSN>101</CSOSN></det>"},
         {"<csosn>1</csosn><CSOSN>1</CSOSN><csosn>1</csosn>", "<CSOSN>1</CSOSN>", "#", "##<csosn>1</csosn>"},
         {"ÁGUA água ÁGUA", "água", "x", "x x ÁGUA"}, {"aXa", "a", "aa", "aaXaa"}, {"abc", "", "x", "abc"},
         {R"(<?xml version="2.0"?>)", R"(<?xml version="2.0")", R"(<?xml version="1.0")", R"(<?xml version="1.0"?>)"},
@@ -108,12 +95,10 @@ TEST(TextHelpersTest, SubstituiCReplacesSubstrings) {
 // Settings amounts in the shop's form; anything else is refused instead of guessed.
 TEST(TextHelpersTest, SettingNumberReadsBrazilianAmountsAndRefusesAnythingElse) {
     const std::pair<const char*, std::optional<double>> cases[] = {
-        {"9999,00", 9999},      {"5.000,00", 5000},   {"5000", 5000},         {" 5000,5 ", 5000.5},
-        {"1.250.000", 1250000}, {"5.000", 5000},      {"5000.00", 5000},      {"0.500", 0.5},
-        {"9999.5", 9999.5},     {"-10,25", -10.25},   {"+3", 3},              {"0,5", 0.5},
-        {"", std::nullopt},     {"abc", std::nullopt}, {"5,000.00", std::nullopt}, {"5.00,00", std::nullopt},
-        {"1.000.5", std::nullopt}, {"1e3", std::nullopt}, {"5 000", std::nullopt}, {"5,", std::nullopt},
-        {",5", std::nullopt},   {"1,2,3", std::nullopt}, {"R$ 10", std::nullopt}, {"-", std::nullopt},
+        {"5.000,00", 5000},        {" 5000,5 ", 5000.5},      {"1.250.000", 1250000},      {"5.000", 5000},
+        {"5000.00", 5000},         {"0.500", 0.5},            {"-10,25", -10.25},          {"+3", 3},
+        {"", std::nullopt},        {"5,000.00", std::nullopt}, {"5.00,00", std::nullopt},  {"1.000.5", std::nullopt},
+        {"1e3", std::nullopt},     {",5", std::nullopt},       {"R$ 10", std::nullopt},    {"-", std::nullopt},
     };
     for (const auto& [text, number] : cases) EXPECT_EQ(settingNumber(text), number) << text;
 }
@@ -126,21 +111,6 @@ TEST(TextHelpersTest, EstaVazioOfDatabaseValues) {
                                  DbValue(DbDate{100, 1, 3}), DbValue(DbDate{2024, 5, 1}),
                                  DbValue(DbDateTime{{100, 1, 2}, 8, 0, 0}), DbValue(DbDateTime{{2024, 5, 1}, 0, 0, 0})})
         EXPECT_FALSE(EstaVazio(value)) << value.text();
-}
-
-TEST(ArquivoExisteTest, MatchesFilesWithWildcardsInTheLastComponentOnly) {
-    testing::TempDir dir;
-    std::filesystem::create_directory(dir.file("sub"));
-    testing::writeFile(dir.file("sub/NFe1-assinado.xml"), "<NFe/>");
-    testing::writeFile(dir.file("a[1].xml"), "x");
-
-    const std::pair<std::string, bool> cases[] = {
-        {dir.file("sub/NFe1-assinado.xml"), true}, {dir.file("sub/*.xml"), true}, {dir.file("sub/NFe?-assinado.xml"), true},
-        {dir.file("a[1].xml"), true}, {dir.file("a[0-9].xml"), false}, {dir.file("sub/*.txt"), false},
-        {dir.file("s?b/NFe1-assinado.xml"), false}, {dir.file("sub"), false}, {dir.file("missing.xml"), false}, {"", false},
-        {R"(<?xml version="1.0"?><NFe xmlns="http://www.portalfiscal.inf.br/nfe"/>)", false},
-    };
-    for (const auto& [pattern, exists] : cases) EXPECT_EQ(ArquivoExiste(pattern), exists) << pattern;
 }
 
 // Numbers read from settings and queue rows ("NTerminal", numeroNFCE) may exceed a 64-bit integer; the
