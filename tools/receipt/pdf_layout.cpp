@@ -24,10 +24,14 @@ bool overlaps(const DrawnBox& a, const DrawnBox& b) {
 
 // One box per text line, from the boxes of its visible characters.
 void addTextLines(PopplerPage* page, DrawnPage& out) {
-    char* text = poppler_page_get_text(page);
+    // Read beyond the page on every side: the text a layout drew past the paper is what is looked for.
+    double width = 0, height = 0;
+    poppler_page_get_size(page, &width, &height);
+    PopplerRectangle around{-width, -height, 2 * width, 2 * height};
+    char* text = poppler_page_get_text_for_area(page, &around);
     PopplerRectangle* rects = nullptr;
     guint count = 0;
-    if (text != nullptr && poppler_page_get_text_layout(page, &rects, &count)) {
+    if (text != nullptr && poppler_page_get_text_layout_for_area(page, &around, &rects, &count)) {
         DrawnBox line;
         bool open = false;
         guint index = 0;

@@ -167,7 +167,9 @@ TEST_F(PrinterSurfaceTest, LayoutCheckFindsDrawingsPastThePageOrOverAnother) {
         {"picture passes the page's width", [&](PrinterObject& p) { picture(p, p.ScaleWidth() - 2900, 0); }},
         {"picture passes the page's bottom", [&](PrinterObject& p) { picture(p, 0, p.ScaleHeight() - 2900); }},
         {"\"SOB A FIGURA\" overlaps picture", [&](PrinterObject& p) { p.Print("SOB A FIGURA"), picture(p, 0, 0); }},
-        {"\"AAAA\" is drawn over \"BBBB\"", [](PrinterObject& p) { p.Print("AAAA"), p.CurrentY -= 60, p.Print("BBBB"); }}};
+        {"\"AAAA\" is drawn over \"BBBB\"", [](PrinterObject& p) { p.Print("AAAA"), p.CurrentY -= 60, p.Print("BBBB"); }},
+        // The letters wholly past the paper never reach the PDF; "LA" does, and the A passes the edge.
+        {"\"LA\" passes the page's width", [](PrinterObject& p) { p.CurrentX = p.ScaleWidth() - 100, p.Print("LARGO"); }}};
     for (std::size_t n = 0; n < std::size(rows); ++n) {
         PrinterObject printer;
         printer.setPaper(Paper::A4);
