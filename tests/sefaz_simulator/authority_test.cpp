@@ -27,14 +27,16 @@ using testing::readFile;
 
 std::string digestValueOf(const std::string& xml) { return between(xml, "<DigestValue>", "</DigestValue>"); }
 
+// The sound path itself is every end-to-end suite's; here what they do not look at: the answer's digest
+// and the kept nfeProc (schema and signature), and protocol numbers that go on after a restart.
+// (A key never sent is answered 217 in crash_recovery_test's KeyWrittenNotSent.)
 TEST_F(AuthorityTest, AuthorisesASoundDocumentKeepsItAndFindsItAfterARestart) {
     const SignedDocument document = maker.make(Sale{});
     XmlDocument answer = send(document.xml);
     ASSERT_TRUE(answer);
-    EXPECT_EQ(texts(answer.get(), {{"cStat"}, {"cUF"}, {"dhRecbto"}, prot("cStat"), prot("chNFe"), prot("digVal")}),
-              "104|51|" + authority().dateTime(now) + "|100|" + document.key + "|" + digestValueOf(document.xml));
+    EXPECT_EQ(texts(answer.get(), {{"cStat"}, prot("cStat"), prot("chNFe"), prot("digVal")}),
+              "104|100|" + document.key + "|" + digestValueOf(document.xml));
     const std::string nProt = field(answer.get(), prot("nProt"));
-    EXPECT_THAT(nProt, MatchesRegex("151" + authority().dateTime(now).substr(2, 2) + "[0-9]{10}"));
 
     // The kept nfeProc is the signed document as sent, followed by the same protocol.
     const std::string procPath = stateFolder + "/autorizadas/" + document.key + ".xml";
@@ -46,25 +48,21 @@ TEST_F(AuthorityTest, AuthorisesASoundDocumentKeepsItAndFindsItAfterARestart) {
     std::string output;
     EXPECT_TRUE(testing::xmlsecVerifies(procPath, &output)) << output;
 
-    restart();
-    EXPECT_EQ(texts(consult(document.key).get(), {{"cStat"}, {"chNFe"}, prot("nProt"), prot("digVal")}),
-              "100|" + document.key + "|" + nProt + "|" + digestValueOf(document.xml));
-
-    // Protocol numbers go on from where they were; without a schema package the component's own serves.
+    // After a restart, without a schema package (the component's own serves), the document is still
+    // found and protocol numbers go on from where they were.
     settings.schemaFolder.clear();
     restart();
+    EXPECT_EQ(texts(consult(document.key).get(), {{"cStat"}, prot("nProt")}), "100|" + nProt);
     Sale next;
     next.number = 1235;
     XmlDocument second = send(maker.make(next).xml);
     EXPECT_EQ(protocolStatus(second.get()), "100");
     EXPECT_GT(field(second.get(), prot("nProt")), nProt);
-
-    Sale unsent;
-    unsent.number = 77;
-    EXPECT_EQ(texts(consult(maker.make(unsent).key).get(), {{"cStat"}, prot("cStat")}), "217|");
 }
 
-TEST_F(AuthorityTest, ANumberAuthorisedOrDeniedUnderAnotherKeyIs539AndConsultationsPointToTheKept) {
+// The routine reads the key and receipt of a 539. (A consultation answered 562 for a key whose number
+// another key holds is crash_recovery_test's KeyWrittenThenNumberTaken.)
+TEST_F(AuthorityTest, ANumberAuthorisedOrDeniedUnderAnotherKeyIs539) {
     const SignedDocument first = maker.make(Sale{});
     ASSERT_EQ(protocolStatus(send(first.xml).get()), "100");
 
@@ -75,11 +73,7 @@ TEST_F(AuthorityTest, ANumberAuthorisedOrDeniedUnderAnotherKeyIs539AndConsultati
     EXPECT_THAT(texts(send(second.xml).get(), {prot("cStat"), prot("xMotivo")}),
                 MatchesRegex("539\\|Rejeição: Duplicidade de NF-e, com diferença na Chave de Acesso \\[chNFe: " +
                              first.key + "\\]\\[nRec:51[0-9]{13}\\]"));
-    EXPECT_FALSE(kept(second.key));
-
-    // Consulting the refused key: only the numeric code differs, so 562 names the key held.
-    EXPECT_THAT(texts(consult(second.key).get(), {{"cStat"}, {"xMotivo"}}),
-                MatchesRegex("562\\|.*\\[chNFe: " + first.key + "\\].*"));
+    EXPECT_FALSE(std::filesystem::exists(stateFolder + "/autorizadas/" + second.key + ".xml"));
 
     // A key of the same number that differs elsewhere (the emission month) is 613.
     std::string otherMonth = first.key.substr(0, 43);
@@ -91,12 +85,7 @@ TEST_F(AuthorityTest, ANumberAuthorisedOrDeniedUnderAnotherKeyIs539AndConsultati
     writeScenario("[call NFeAutorizacao4 1]\nprotocol = 301\n");
     Sale denied;
     denied.number = 1240;
-    const SignedDocument third = maker.make(denied);
-    XmlDocument denial = send(third.xml);
-    EXPECT_EQ(protocolStatus(denial.get()), "301");
-    const std::string nProt = field(denial.get(), prot("nProt"));
-    EXPECT_THAT(nProt, MatchesRegex("[0-9]{15}"));
-    EXPECT_EQ(texts(consult(third.key).get(), {{"cStat"}, prot("nProt")}), "301|" + nProt);
+    EXPECT_EQ(protocolStatus(send(maker.make(denied).xml).get()), "301");
     denied.cNF = "19283746";
     EXPECT_EQ(protocolStatus(send(maker.make(denied).xml).get()), "539");
 }
@@ -157,15 +146,15 @@ TEST_F(AuthorityTest, AMessageThatFailsItsSchemaIsRefusedAsAWholeWith225) {
     EXPECT_THAT(texts(send(withoutNatOp).get(), {{"cStat"}, prot("cStat"), {"xMotivo"}}),
                 MatchesRegex("225\\|\\|Rejeição: Falha no Schema XML \\(.*natOp.*"));
 
-    const std::string message = sendRequest({document.xml});
-    std::string noLot = message;
-    noLot.replace(noLot.find("<idLote>1234</idLote>"), 21, "");
-    std::string oldVersion = message;
+    // A message of another version, and a body that is no enviNFe at all.
+    std::string oldVersion = sendRequest({document.xml});
     oldVersion.replace(oldVersion.find("versao=\"4.00\""), 13, "versao=\"3.10\"");
-    for (const std::string& faulty :
-         {noLot, oldVersion, envelope(Service::Authorisation, ""), envelope(Service::Authorisation, "<enviNFe/>")})
-        EXPECT_EQ(field(call(Service::Authorisation, faulty).get(), {"cStat"}), "225");
-    EXPECT_EQ(field(call(Service::Authorisation, sendRequest({document.xml, document.xml})).get(), {"cStat"}), "452");
+    const auto status = [&](const std::string& request) {
+        return field(call(Service::Authorisation, request, "retEnviNFe_v4.00.xsd").get(), {"cStat"});
+    };
+    for (const std::string& faulty : {oldVersion, envelope(Service::Authorisation, "<enviNFe/>")})
+        EXPECT_EQ(status(faulty), "225");
+    EXPECT_EQ(status(sendRequest({document.xml, document.xml})), "452");
     EXPECT_TRUE(std::filesystem::is_empty(stateFolder + "/autorizadas"));
     EXPECT_EQ(field(consult(document.key.substr(1)).get(), {"cStat"}), "225");
 }
@@ -174,7 +163,7 @@ TEST_F(AuthorityTest, AMessageThatFailsItsSchemaIsRefusedAsAWholeWith225) {
 // (What the component does with a SOAP fault is the web service suite's: it never sends a faulty envelope.)
 TEST_F(AuthorityTest, TheServiceStatusAnswers107ForItsStateAndEnvironment) {
     const auto status = [&](const std::string& request) {
-        return field(call(Service::ServiceStatus, request).get(), {"cStat"});
+        return field(call(Service::ServiceStatus, request, "retConsStatServ_v4.00.xsd").get(), {"cStat"});
     };
     EXPECT_EQ(status(statusRequest()) + status(statusRequest("35")) + status(statusRequest("51", 1)), "107289252");
 }
@@ -182,7 +171,6 @@ TEST_F(AuthorityTest, TheServiceStatusAnswers107ForItsStateAndEnvironment) {
 // As the authority by default: dhEmi more than 5 minutes ahead of the time of receipt is 703, a normal
 // emission more than 5 minutes old is 704; an offline contingency document is sent after the fact.
 TEST_F(AuthorityTest, TheEmissionTimeIsCheckedAgainstTheTimeOfReceipt) {
-    settings.plainTexts = true;
     const auto saleAt = [&](int number, std::time_t emitted, int tpEmis = 1) {
         Sale sale;
         sale.number = number;
@@ -198,16 +186,12 @@ TEST_F(AuthorityTest, TheEmissionTimeIsCheckedAgainstTheTimeOfReceipt) {
         std::time_t offset;  // dhEmi minus the time of receipt, seconds
         int tpEmis;
         const char* cStat;
-    } cases[] = {{-3600, 1, "704"}, {-301, 1, "704"}, {-300, 1, "100"}, {-60, 1, "100"}, {300, 1, "100"},
-                 {301, 1, "703"},   {3600, 9, "703"}, {-86400, 9, "100"}};
+    } cases[] = {{-301, 1, "704"}, {-300, 1, "100"}, {300, 1, "100"}, {301, 1, "703"}, {3600, 9, "703"}, {-86400, 9, "100"}};
     int number = 0;
     for (const auto& c : cases) {
         XmlDocument answer = send(maker.make(saleAt(++number, now + c.offset, c.tpEmis)).xml);
         EXPECT_EQ(protocolStatus(answer.get()), c.cStat) << c.offset << " s, tpEmis " << c.tpEmis;
     }
-
-    // Asked for texts without accents, it writes none.
-    EXPECT_THAT(field(consult(maker.make(saleAt(++number, now)).key).get(), {"xMotivo"}), HasSubstr("nao consta"));
 }
 
 // A document changed after the real component made it is refused with its rejection inside a processed
@@ -250,54 +234,49 @@ TEST_F(AuthorityTest, AChangedDocumentIsRefusedWithItsRejectionAndNothingIsKept)
         std::string xml;  // "" = the document changed by `change` and signed again
         Change change;
         const char* cStat;
-        std::string reasonPart;  // "" = the status's standard text, whole
+        std::string reasonPart = "";  // where the routine reads the reason: the part it reads
     } cases[] = {
-        {"a value changed after signing", edited("<vNF>", 5, 1, "9"), {}, "297", ""},
-        {"a reference to another element", edited("URI=\"#NFe", 9 + 43, 1, key[43] == '1' ? "2" : "1"), {}, "298", ""},
-        {"a signature value changed", edited("<SignatureValue>", 20, 1, value == "A" ? "B" : "A"), {}, "297", ""},
-        {"an unreadable certificate", edited("<X509Certificate>", 17, 8, "AAAAAAAA"), {}, "290", ""},
+        {"a value changed after signing", edited("<vNF>", 5, 1, "9"), {}, "297"},
+        {"a reference to another element", edited("URI=\"#NFe", 9 + 43, 1, key[43] == '1' ? "2" : "1"), {}, "298"},
+        {"a signature value changed", edited("<SignatureValue>", 20, 1, value == "A" ? "B" : "A"), {}, "297"},
+        {"an unreadable certificate", edited("<X509Certificate>", 17, 8, "AAAAAAAA"), {}, "290", "Certificado"},
         {"numeric code other than the key's", "", set({"infNFe", "ide", "cNF"}, "11111111"), "562",
          "[chNFe: " + keyWithOtherCode + std::to_string(fiscal::accessKeyCheckDigit(keyWithOtherCode)) + "]"},
-        {"series other than the key's", "", set({"infNFe", "ide", "serie"}, "2"), "502", "Campo Id não corresponde"},
+        {"series other than the key's", "", set({"infNFe", "ide", "serie"}, "2"), "502"},
         {"key with a wrong check digit", "",
          [&](xmlDoc* d) {
              xmlSetProp(elementAt(d, {"infNFe"}), reinterpret_cast<const xmlChar*>("Id"),
                         reinterpret_cast<const xmlChar*>(("NFe" + key43 + wrongDigit).c_str()));
          },
-         "236", "dígito verificador inválido"},
-        {"cDV other than the key's", "", set({"infNFe", "ide", "cDV"}, wrongDigit), "253", "Digito Verificador"},
-        {"a production document", "", set({"infNFe", "ide", "tpAmb"}, "1"), "252", "Ambiente informado diverge"},
-        {"an emitter of another state", "", set({"infNFe", "ide", "cUF"}, "35", true), "226", "UF autorizadora"},
-        {"an emitter CNPJ with wrong check digits", "", set({"infNFe", "emit", "CNPJ"}, "11222333000180", true), "207",
-         "CNPJ do emitente"},
-        {"an emitter other than the signer", "", set({"infNFe", "emit", "CNPJ"}, "11444777000161", true), "213",
-         "CNPJ-Base"},
-        {"an item description without the homologation text", "",
-         set({"infNFe", "det", "prod", "xProd"}, "PAO FRANCES"), "373", "primeiro item"},
-        {"a recipient name without the homologation text", "", set({"infNFe", "dest", "xNome"}, "MARIA DA SILVA"),
-         "598", "Razão Social"},
-        {"products total", "", set({"infNFe", "total", "ICMSTot", "vProd"}, "42.00"), "564", "Total do Produto / Serviço"},
-        {"discount total", "", set({"infNFe", "total", "ICMSTot", "vDesc"}, "2.00"), "537", "Total do Desconto"},
-        {"ICMS base total", "", set({"infNFe", "total", "ICMSTot", "vBC"}, "10.00"), "531", "Total da BC ICMS"},
-        {"ICMS-ST total", "", set({"infNFe", "total", "ICMSTot", "vST"}, "1.00"), "534", "Total do ICMS-ST"},
-        {"freight total", "", set({"infNFe", "total", "ICMSTot", "vFrete"}, "1.00"), "535", "Total do Frete"},
-        {"other costs total", "", set({"infNFe", "total", "ICMSTot", "vOutro"}, "1.00"), "604", "Total do vOutro"},
-        {"invoice value", "", set({"infNFe", "total", "ICMSTot", "vNF"}, "39.00"), "610", "Total da NF"},
+         "236"},
+        {"cDV other than the key's", "", set({"infNFe", "ide", "cDV"}, wrongDigit), "253"},
+        {"a production document", "", set({"infNFe", "ide", "tpAmb"}, "1"), "252", "Ambiente informado"},
+        {"an emitter of another state", "", set({"infNFe", "ide", "cUF"}, "35", true), "226"},
+        {"an emitter CNPJ with wrong check digits", "", set({"infNFe", "emit", "CNPJ"}, "11222333000180", true), "207"},
+        {"an item description without the homologation text", "", set({"infNFe", "det", "prod", "xProd"}, "PAO"), "373"},
+        {"a recipient name without the homologation text", "", set({"infNFe", "dest", "xNome"}, "MARIA"), "598"},
+        {"products total", "", set({"infNFe", "total", "ICMSTot", "vProd"}, "42.00"), "564"},
+        {"discount total", "", set({"infNFe", "total", "ICMSTot", "vDesc"}, "2.00"), "537"},
+        {"ICMS base total", "", set({"infNFe", "total", "ICMSTot", "vBC"}, "10.00"), "531"},
+        {"ICMS-ST total", "", set({"infNFe", "total", "ICMSTot", "vST"}, "1.00"), "534"},
+        {"freight total", "", set({"infNFe", "total", "ICMSTot", "vFrete"}, "1.00"), "535"},
+        {"other costs total", "", set({"infNFe", "total", "ICMSTot", "vOutro"}, "1.00"), "604"},
+        {"invoice value", "", set({"infNFe", "total", "ICMSTot", "vNF"}, "39.00"), "610"},
         {"an item discounted beyond its value", "",
          [&](xmlDoc* d) {
              set({"infNFe", "det", "prod", "vDesc"}, "31.00")(d);
              set({"infNFe", "total", "ICMSTot", "vDesc"}, "31.00")(d);
              set({"infNFe", "total", "ICMSTot", "vNF"}, "10.00")(d);
          },
-         "880", "Desconto do item maior"},
+         "880"},
         {"payments below the invoice", "",
          [&](xmlDoc* d) {
              set({"infNFe", "pag", "detPag", "vPag"}, "37.99")(d);
              removeChange(d);
          },
-         "865", "pagamentos menor"},
-        {"payments above the invoice without change", "", removeChange, "866", "Ausência de troco"},
-        {"wrong change", "", set({"infNFe", "pag", "vTroco"}, "2.00"), "869", "troco incorreto"},
+         "865"},
+        {"payments above the invoice without change", "", removeChange, "866"},
+        {"wrong change", "", set({"infNFe", "pag", "vTroco"}, "2.00"), "869"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -310,15 +289,14 @@ TEST_F(AuthorityTest, AChangedDocumentIsRefusedWithItsRejectionAndNothingIsKept)
     EXPECT_EQ(protocolStatus(send(resigned(document.xml, *signer)).get()), "100");
 }
 
+// Reasons fit the layout's reason type: one line, characters of Latin-1, 255 characters (not bytes) at most.
 TEST(StatusTextsTest, ReasonsFitTheLayout) {
-    // Reasons fit the layout's reason type: one line, characters of Latin-1, 255 characters at most.
     const std::pair<std::string, std::string> reasons[] = {{"  linha 1\n\tlinha 2  ", "linha 1 linha 2"},
-        {"aspas “curvas” e € fora", "aspas ?curvas? e ? fora"}, {"não", "não"}, {"", "-"}, {"a\xff" "b", "a?b"}};
+        {"aspas “curvas” e € fora", "aspas ?curvas? e ? fora"}, {"", "-"}, {"a\xff" "b", "a?b"}};
     for (const auto& [text, reason] : reasons) EXPECT_EQ(reasonText(text), reason) << text;
     std::string accented;
     for (int i = 0; i < 300; ++i) accented += "ã";
     EXPECT_EQ(reasonText(accented).size(), 255u * 2);
-    EXPECT_EQ(reasonText(std::string(300, 'a')).size(), 255u);
 }
 
 }  // namespace

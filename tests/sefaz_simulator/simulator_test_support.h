@@ -87,18 +87,17 @@ inline std::string envelope(Service service, const std::string& message) {
            serviceNamespace(service) + "\">" + message + "</nfeDadosMsg></soap12:Body></soap12:Envelope>";
 }
 
-inline std::string sendRequest(const std::vector<std::string>& documents, bool synchronous = true) {
-    std::string message = "<enviNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><idLote>1234</idLote><indSinc>";
-    message += synchronous ? "1" : "0";
-    message += "</indSinc>";
+inline std::string sendRequest(const std::vector<std::string>& documents) {
+    std::string message =
+        "<enviNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><idLote>1234</idLote><indSinc>1</indSinc>";
     for (const std::string& document : documents) message += document;
     return envelope(Service::Authorisation, message + "</enviNFe>");
 }
 
-inline std::string consultRequest(const std::string& key, int tpAmb = 2) {
+inline std::string consultRequest(const std::string& key) {
     return envelope(Service::ProtocolConsultation,
-                    "<consSitNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><tpAmb>" +
-                        std::to_string(tpAmb) + "</tpAmb><xServ>CONSULTAR</xServ><chNFe>" + key + "</chNFe></consSitNFe>");
+                    "<consSitNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><tpAmb>2</tpAmb>"
+                    "<xServ>CONSULTAR</xServ><chNFe>" + key + "</chNFe></consSitNFe>");
 }
 
 inline std::string statusRequest(const std::string& cUF = "51", int tpAmb = 2) {
@@ -126,19 +125,6 @@ inline std::string field(xmlDoc* message, const std::vector<const char*>& path) 
 
 // The message of an answer serialised, for validAgainst.
 inline std::string messageXml(xmlDoc* message) { return serialize(xmlDocGetRootElement(message)); }
-
-// The official schema of each service's answer message.
-inline const char* answerSchema(Service service) {
-    switch (service) {
-    case Service::Authorisation: return "retEnviNFe_v4.00.xsd";
-    case Service::ReceiptConsultation: return "retConsReciNFe_v4.00.xsd";
-    case Service::ProtocolConsultation: return "retConsSitNFe_v4.00.xsd";
-    case Service::ServiceStatus: return "retConsStatServ_v4.00.xsd";
-    case Service::EventReception: return "retEnvEventoCancNFe_v1.00.xsd";
-    case Service::NumberVoiding: return "retInutNFe_v4.00.xsd";
-    }
-    return "";
-}
 
 // The local authority driven directly, on a state folder and a scenario file of a temporary folder,
 // with documents of the test signer; restart() is a restart of the program.
@@ -170,8 +156,7 @@ protected:
 
     void writeScenario(const std::string& text) { testing::replaceScenario(scenarioPath, text); }
 
-    // A SOAP answer's message, checked against the service's official answer schema (or `schema`).
-    XmlDocument call(Service service, const std::string& body) { return call(service, body, answerSchema(service)); }
+    // A SOAP answer's message, checked against the official schema of the service's answer.
     XmlDocument call(Service service, const std::string& body, const char* schema) {
         const Reply reply = authority().answer(service, body);
         EXPECT_EQ(reply.httpStatus, 200) << reply.body;
@@ -188,10 +173,12 @@ protected:
         return message;
     }
 
-    XmlDocument send(const std::string& document, bool synchronous = true) {
-        return call(Service::Authorisation, sendRequest({document}, synchronous));
+    XmlDocument send(const std::string& document) {
+        return call(Service::Authorisation, sendRequest({document}), "retEnviNFe_v4.00.xsd");
     }
-    XmlDocument consult(const std::string& key) { return call(Service::ProtocolConsultation, consultRequest(key)); }
+    XmlDocument consult(const std::string& key) {
+        return call(Service::ProtocolConsultation, consultRequest(key), "retConsSitNFe_v4.00.xsd");
+    }
 
     std::string protocolStatus(xmlDoc* answer) { return field(answer, prot("cStat")); }
     std::string protocolReason(xmlDoc* answer) { return field(answer, prot("xMotivo")); }
@@ -202,10 +189,6 @@ protected:
         return out;
     }
     static std::vector<const char*> prot(const char* name) { return {"protNFe", "infProt", name}; }
-
-    bool kept(const std::string& key) {
-        return std::filesystem::exists(stateFolder + "/autorizadas/" + key + ".xml");
-    }
 
     testing::TempDir dir;
     DocumentMaker maker;
