@@ -137,7 +137,6 @@ TEST_F(FiscalEventsTest, SignedRequestsPassTheOfficialSchemasAndXmlsec) {
         writeFile(path, tampered);
         EXPECT_FALSE(xmlsecAccepts(path, c.idElement)) << c.name;
     }
-    EXPECT_THAT(cancel, HasSubstr("&amp; &lt;troca&gt;: preço"));
     // Signing again replaces the signature instead of adding one.
     const std::string again = signElementText(cancel, "evento", "infEvento", *maker.signer());
     EXPECT_EQ(again.find("</Signature>"), again.rfind("</Signature>"));
