@@ -12,9 +12,6 @@
 #include "fiscal_component/document/access_key.h"
 #include "sefaz_simulator/messages/status_texts.h"
 #include "simulator_test_support.h"
-#include "support/error_text.h"
-#include "support/sefaz_process.h"
-#include "support/shared_data.h"
 
 namespace quorvanti::sefaz {
 namespace {

@@ -2,12 +2,10 @@
 // driven directly with NFC-e made and signed by the real component: what each rule answers, that every
 // answer and kept document is valid against the official schemas, and what the state folder keeps across
 // a restart. (That it registers the component's own requests is shown by the command-line tests.)
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "fiscal_component/signing/xml_signer.h"
 #include "sefaz_simulator/checks/substitution_check.h"
 #include "sefaz_simulator/messages/message_fields.h"
 #include "simulator_test_support.h"
@@ -15,7 +13,6 @@
 namespace quorvanti::sefaz {
 namespace {
 
-using ::testing::MatchesRegex;
 using namespace testsupport;
 using fiscal::testsales::Sale;
 using testing::readFile;
@@ -237,7 +234,6 @@ TEST_F(FiscalEventsTest, VoidingARangeIsKeptAcrossARestartAndItsNumbersCannotBeU
     XmlDocument voided = voidNumbers({.first = 301, .last = 310});
     EXPECT_EQ(field(voided.get(), {"infInut", "cStat"}), "102");
     const std::string nProt = field(voided.get(), {"infInut", "nProt"});
-    EXPECT_THAT(nProt, MatchesRegex("151[0-9]{12}"));
     const std::string dhRecbto = field(voided.get(), {"infInut", "dhRecbto"});
     std::string problem;
     for (const auto& entry : std::filesystem::directory_iterator(stateFolder + "/inutilizacoes"))

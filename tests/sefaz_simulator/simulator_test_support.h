@@ -12,7 +12,6 @@
 #include <openssl/x509.h>
 
 #include <ctime>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <stdexcept>
