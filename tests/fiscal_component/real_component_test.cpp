@@ -380,12 +380,7 @@ TEST_F(XmlSignerTest, SignsTheExampleAsTheAuthorityExpects) {
     const std::string again = serialise(doc.get());
     EXPECT_EQ(again.find("</Signature>"), again.rfind("</Signature>"));
     EXPECT_TRUE(verifies(again));
-
-    // The digest is found in an authorised document too.
-    std::string nfe = readFile(kExample);
-    nfe.erase(0, nfe.find("<NFe"));
-    Doc proc = parse("<nfeProc xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\">" + nfe + "</nfeProc>");
-    EXPECT_EQ(signatureDigestValue(proc.get()), kExampleDigest);
+    // (The digest read from an NFe inside another element is AuthorityTest's digVal.)
 }
 
 TEST(CanonicalSubtreeTest, MatchesLibxml2ByteForByte) {
