@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <tuple>
 #include <memory>
-#include <vector>
 
 #include "printing/devices/bematech_mp2032.h"
 #include "printing/devices/code_page.h"
@@ -25,7 +24,6 @@ using quorvanti::testing::TempDir;
 const std::string kQr =
     "https://www.sefaz.rs.gov.br/NFCE/NFCE-COM.aspx?p=43240612345678000190650010000001231000001234|2|1|1|"
     "5A1B2C3D4E5F60718293A4B5C6D7E8F901234567";
-const std::string kKey = "4324 0612 3456 7800 0190 6501 0000 0012 3100 0001 2344";
 
 TEST(CodePages, PortugueseWordsRoundTripAndMissingCharactersDegrade) {
     for (const auto& [page, name, nao] : {std::tuple{CodePage::Cp850, "cp850", "N\xC6o"}, std::tuple{CodePage::Cp860, "CP860", "N\x84o"},
@@ -77,67 +75,30 @@ TEST_F(ReceiptLayers, DarumaMarkup) {
                         "[CUT]\n");
 }
 
-TEST_F(ReceiptLayers, BematechCallsAsTheLayoutMakesThem) {
-    DarumaFramework qrBitmap(settings(CodePage::Cp850));
-    ASSERT_EQ(qrBitmap.eGerarQrCodeArquivo_DUAL_DarumaFramework(dir.file("qrcode.bmp"), kQr), 1);
-    const std::string centre = "\x1b\x61\x01", left = std::string("\x1b\x61\x00", 3);
-
+// The calls the layouts make are the receipt goldens'; here what no receipt shows: a call before the port
+// is open, an unknown letter type, a missing bitmap and an empty QR code answer no success and print
+// nothing, and a printers.ini code page reaches the paper.
+TEST_F(ReceiptLayers, VendorCallsThatCannotPrintAnswerNoSuccessAndPrintNothing) {
     BematechMp2032 bematech(settings(CodePage::Cp850));
     EXPECT_EQ(bematech.FormataTX("x", 3, 0, 0, 0, 0), 0) << "nothing prints before IniciaPorta";
-    EXPECT_EQ(bematech.FechaPorta(), 1);
-    EXPECT_EQ(bematech.ConfiguraModeloImpressora(0), 1);
     ASSERT_EQ(bematech.IniciaPorta(port()), 1) << bematech.lastProblem();
-    // Every call answers 1 but the unknown letter type and the missing bitmap (at most 0, read as 0);
-    // the braces call them in order.
-    const std::vector<int> codes = {
-        bematech.AjustaLarguraPapel(80), bematech.ComandoTX(centre, 3),
-        bematech.FormataTX("MERCADO SÃO JOÃO\r\n", 3, 0, 0, 0, 1), bematech.FormataTX("Rua da Conceição, 10\r\n", 3, 0, 0, 0, 0),
-        bematech.ComandoTX(left, 3), bematech.FormataTX(std::string(48, '-') + "\r\n", 3, 0, 0, 0, 0),
-        bematech.ComandoTX(centre, 3), bematech.ImprimeCodigoQRCODE(2, 4, 0, 9, 1, kQr),
-        bematech.FormataTX(kKey + "\r\n", 1, 0, 0, 0, 0), bematech.DefineDLBitmap(dir.file("qrcode.bmp")),
-        bematech.PrintDLBitmap(0), bematech.ComandoTX(left, 3), bematech.FormataTX("Crédito\r\n", 3, 1, 1, 1, 0),
-        bematech.FormataTX("fim\r\n", 9, 0, 0, 0, 0), bematech.DefineDLBitmap(dir.file("missing.bmp")) > 0,
-        bematech.AcionaGuilhotina(1), bematech.FechaPorta(), bematech.FechaPorta()};
-    EXPECT_EQ(codes, (std::vector<int>{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 1, 1, 1}));
-    EXPECT_EQ(golden(),
-              "[C B] MERCADO SÃO JOÃO\n"
-              "[C] Rua da Conceição, 10\n"
-              "[L] ------------------------------------------------\n"
-              "[QR M 5 C] " + kQr + "\n"
-              "[C CD] " + kKey + "\n"
-              "[IMAGE 248x245 C]\n"
-              "[L I U DW] Crédito\n"
-              "[CUT PARTIAL]\n");
-}
+    EXPECT_EQ(bematech.FormataTX("fim\r\n", 9, 0, 0, 0, 0), 0);
+    EXPECT_LE(bematech.DefineDLBitmap(dir.file("missing.bmp")), 0);
+    EXPECT_EQ(bematech.FechaPorta(), 1);
+    EXPECT_EQ(bematech.FechaPorta(), 1);
 
-TEST_F(ReceiptLayers, EpsonCallsWithTaggedQrCode) {
     EpsonInterface epson(settings(CodePage::Windows1252));
     ASSERT_EQ(epson.IniciaPorta(port()), 1) << epson.lastProblem();
-    const std::vector<int> codes = {
-        epson.ImprimeTexto(" "), epson.ImprimeTexto(" "), epson.ImprimeTextoTag("<ce><b>MERCADO</b></ce>\r\n"),
-        epson.ImprimeTextoTag("<c><ce><b>DANFE NFC-e</b></ce></c>\r\n"),
-        epson.ImprimeTexto(std::string(30, 'A') + std::string(30, 'B') + "\r\n"),
-        epson.ImprimeTextoTag("<ce><qrcode>" + kQr + "<lmodulo>3</lmodulo></qrcode></ce>"), epson.FormataTX(" \r\n", 1, 1, 1, 0, 1),
-        epson.ImprimeTextoTag("<c><ce><b>" + kKey + "</b></ce></c>\r\n"), epson.ImprimeTextoTag("<i>não é tag</i>\r\n"),
-        epson.ImprimeTextoTag("<ce><qrcode><lmodulo>3</lmodulo></qrcode></ce>"),  // empty QR code: 0
-        epson.AcionaGuilhotina(0), epson.FechaPorta()};
-    EXPECT_EQ(codes, (std::vector<int>{1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1, 1}));
+    EXPECT_EQ(epson.ImprimeTextoTag("<ce><qrcode><lmodulo>3</lmodulo></qrcode></ce>"), 0);
+    EXPECT_EQ(epson.ImprimeTextoTag("<i>não é tag</i>\r\n"), 1);
+    EXPECT_EQ(epson.FechaPorta(), 1);
     EXPECT_EQ(printed().codePage, "WINDOWS-1252");
-    EXPECT_EQ(golden(),
-              "[L]   {B}MERCADO\n"
-              "[C B CD] DANFE NFC-e\n"
-              "[L] AAAAAAAAAAAAAAAAAAAAAAAAAAAAAABBBBBBBBBBBBBBBBBB\n"
-              "[L] BBBBBBBBBBBB\n"
-              "[QR M 5 C] " + kQr + "\n"
-              "[L B I U CD]  |\n"
-              "[C B CD] " + kKey + "\n"
-              "[L] <i>não é tag</i>\n"
-              "[CUT]\n");
+    EXPECT_EQ(golden(), "[L] <i>não é tag</i>\n");
 }
 
 TEST(QrCodes, LevelMAndAtLeast25MillimetresWhateverTheRequestedModule) {
     for (const auto& [payload, requested] : std::initializer_list<std::pair<std::string, int>>{
-             {"1", 3}, {kQr, 3}, {kQr, 4}, {kQr, 16}, {std::string(900, 'x'), 4}}) {
+             {"1", 3}, {kQr, 3}, {kQr, 16}, {std::string(900, 'x'), 4}}) {
         EscPosJob job(CodePage::Cp850);
         job.start();
         ASSERT_TRUE(job.qrCode(payload, requested));
@@ -167,6 +128,7 @@ namespace quorvanti::receipt {
 namespace {
 
 // The reader as the printer behaves: what other programs (and a damaged file) send, not only our builder.
+// Styles and cuts are the receipt goldens'.
 TEST(EscPosReader, ReadsBytesAsThePrinterPrintsThem) {
     struct Case {
         const char* what;
@@ -180,12 +142,8 @@ TEST(EscPosReader, ReadsBytesAsThePrinterPrintsThem) {
              {"wrap font A / B", std::string(50, 'a') + "\n" + ESC + "M1" + std::string(66, 'b') + "\n",
               "[L] " + std::string(48, 'a') + "\n[L] aa\n[L CD] " + std::string(64, 'b') + "\n[L CD] bb\n"},
              {"alignment mid-line ignored", "ab" + ESC + "a\x01" + "cd\n" + ESC + "a2" + "ef\n", "[L] abcd\n[R] ef\n"},
-             {"ESC ! and GS !", ESC + "!\x38" + "X" + ESC + "!" + std::string(1, '\0') + GS + "!\x11" + "Y\n",
-              "[L B DH DW] X{DH DW}Y\n"},
              {"feed lines", "a" + ESC + "d\x03", "[L] a\n[L]\n[L]\n"},
              {"raster bands make one image", ESC + "a1" + band + band, "[IMAGE 8x4 C]\n"},
-             {"cuts", GS + "V" + std::string(1, '\0') + GS + "V1" + GS + "VB" + std::string(1, '\0'),
-              "[CUT]\n[CUT PARTIAL]\n[CUT PARTIAL]\n"},
              {"unknown command", "a" + ESC + "z\n", "[L] a\n[?] byte 1: comando ESC 0x7A desconhecido\n"},
              {"truncated QR", "a\n" + GS + "(k\x10", "[L] a\n[?] byte 2: comando incompleto no fim dos dados\n"},
          }) {
