@@ -12,6 +12,7 @@
 
 #include "fiscal_component/certificates/certificate_store.h"
 #include "support/program_folder.h"
+#include "support/shared_data.h"
 #include "support/temp_dir.h"
 #include "support/test_certificates.h"
 
@@ -120,7 +121,10 @@ std::string installTestSigner(ProgramFolder& folder) {
 
 std::unique_ptr<AuthorityProcess> startShopAuthority(const ProgramFolder& folder, const std::string& timeoutMs) {
     writeFile(folder.path() + "/../cenario.txt", "");
-    auto authority = startHttpsAuthority(folder.path() + "/..", testAuthorityPem(), {"--quiet"});
+    // Where the official package is at hand, every document the shop sends is checked against it.
+    std::vector<std::string> extra{"--quiet"};
+    if (sharedDataPresent()) extra.insert(extra.end(), {"--schemas", kOfficialSchemas});
+    auto authority = startHttpsAuthority(folder.path() + "/..", testAuthorityPem(), extra);
     writeFile(folder.path() + "/nfe/webservices.ini", webServicesIni(authority->port(), testAuthorityPem(), timeoutMs));
     return authority;
 }
