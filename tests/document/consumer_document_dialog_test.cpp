@@ -82,22 +82,7 @@ TEST_F(ConsumerDocumentDialogTest, LoadsEmptyEnterOnAnEmptyBoxClosesWithoutDocum
     EXPECT_THROW(dialog.click("Command1"), std::invalid_argument);
 }
 
-TEST_F(ConsumerDocumentDialogTest, AnInvalidDocumentEmptiesTheBoxAndStaysOpenUntilAValidOne) {
-    enter("529.982.247-24");  // wrong check digit
-    EXPECT_FALSE(dialog.closed());
-    EXPECT_EQ(dialog.model().Text1.text, "");
-    EXPECT_EQ(messages(), std::vector<std::string>{"CPF/CNPJ INVALIDO"});
-    EXPECT_EQ(monitor.frontend.messages()[0].style, platform::MessageStyle::Ok);
-    EXPECT_EQ(ctx.emission.ConsumerDocumentInput, "");
-
-    // A valid CNPJ with its mask is handed on as typed; one validator served both attempts.
-    enter("11.222.333/0001-81");
-    EXPECT_TRUE(dialog.closed());
-    EXPECT_EQ(ctx.emission.ConsumerDocumentInput, "11.222.333/0001-81");
-    EXPECT_EQ(components.created, 1);
-    EXPECT_EQ(messages().size(), 1u);
-}
-
+// A refused document (the box emptied, the dialog open until a valid one): the panel's browser journey.
 TEST_F(ConsumerDocumentDialogTest, AFailingValidatorEndsTheProgramWithTheRunTimeError) {
     components.failing = true;
     EXPECT_EQ(testing::exitStatusOf([&] { enter("52998224725"); }), ExitStatus::UnhandledError);
@@ -121,13 +106,6 @@ protected:
         auto& s = monitor.ctx.settings;
         s.SettingsPath = folder.settingsPath();
         s.AppPath = folder.path();
-        s.ComponentCertificateSerial = "1A2B3C";
-        s.Environment = "2";
-        s.CscId = "12";
-        s.Csc = "0123456789ABCDEF0123456789ABCDEF";
-        monitor.ctx.emitter.State = "MT";
-        monitor.ctx.emitter.Cnpj = "11222333000181";
-        monitor.ctx.emitter.TradeName = "LOJA TESTE";
     }
     testing::ProgramFolder folder{database::DbKind::Sqlite};
     fiscal::RecordingComponentFactory components;

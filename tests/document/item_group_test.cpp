@@ -42,11 +42,11 @@ protected:
 };
 
 // Every emission of the routine's tests sends items; here, the pricing of the quantities they never
-// hold (0 and a fraction) and the unit those items leave empty.
+// hold (0 and a fraction), and the description and unit that leave nothing once fitted to the layout.
 TEST_P(ItemGroupTest, ItemsArePricedBeforeTheDiscountAndAQuantityOfZeroSendsTheWholeValueAsUnitPrice) {
-    addItem({.code = 1, .quantity = 3, .total = 27, .discount = 3, .unit = "LT"});
-    addItem({.code = 2, .quantity = 0, .total = 12.5, .discount = 0, .unit = ""});
-    addItem({.code = 3, .quantity = 0.5, .total = 9, .discount = 1, .unit = std::nullopt});
+    addItem({.code = 1, .description = "Suco 🍊 laranja", .quantity = 3, .total = 27, .discount = 3, .unit = "kg\u00A0"});
+    addItem({.code = 2, .description = "🍩 🍩", .quantity = 0, .total = 12.5, .discount = 0, .unit = "🍹"});
+    addItem({.code = 3, .description = std::nullopt, .quantity = 0.5, .total = 9, .discount = 1, .unit = std::nullopt});
     world->ctx.emission.ProductsTotal = 0;
     EXPECT_FALSE(run());
 
@@ -54,8 +54,9 @@ TEST_P(ItemGroupTest, ItemsArePricedBeforeTheDiscountAndAQuantityOfZeroSendsTheW
     ASSERT_EQ(p.size(), 3u);
     EXPECT_EQ(std::tie(p[0].qCom, p[0].vUnCom, p[0].qTrib, p[0].vUnTrib, p[0].vProd, p[0].vDesc),
               std::make_tuple(3.0, 10.0, 3.0, 10.0, 30.0, 3.0));
-    EXPECT_EQ(std::tie(p[1].vUnCom, p[1].vProd, p[1].uCom), std::make_tuple(12.5, 0.0, "UND"));
-    EXPECT_EQ(std::tie(p[2].vUnCom, p[2].vProd, p[2].uTrib), std::make_tuple(20.0, 10.0, "UND"));
+    EXPECT_EQ(std::tie(p[1].vUnCom, p[1].vProd, p[1].uCom, p[1].xProd), std::make_tuple(12.5, 0.0, "UND", "PRODUTO 2"));
+    EXPECT_EQ(std::tie(p[2].vUnCom, p[2].vProd, p[2].uTrib, p[2].xProd), std::make_tuple(20.0, 10.0, "UND", "PRODUTO 3"));
+    EXPECT_EQ(std::tie(p[0].xProd, p[0].uCom), std::make_tuple("SUCO LARANJA", "kg"));
     EXPECT_DOUBLE_EQ(world->ctx.emission.ProductsTotal, 40);
     // The rows are released once every item went.
     EXPECT_FALSE(world->ctx.emission.ItemRows.has_value());
@@ -216,22 +217,6 @@ TEST_P(ItemGroupTest, AValueTheDocumentCannotCarryStopsTheSaleNamingItemFieldAnd
     world->components.script().failures["itemClose"] = "Item sem ICMS";
     run();
     EXPECT_EQ(world->ctx.emission.GroupFailure, "Venda 000123-01, item 1 (coditem 1): Item sem ICMS");
-}
-
-TEST_P(ItemGroupTest, DescriptionsAndUnitsAreFittedToTheLayout) {
-    const std::tuple<std::optional<std::string>, std::optional<std::string>, const char*, const char*> cases[] = {
-        {"Suco 🍊 laranja", "kg\u00A0", "SUCO LARANJA", "kg"},
-        {"🍩 🍩", "🍹", "PRODUTO 2", "UND"},
-        {std::nullopt, "UN", "PRODUTO 3", "UN"},
-    };
-    int code = 1;
-    for (const auto& [description, unit, xProd, uCom] : cases) addItem({.code = code++, .description = description, .unit = unit});
-    EXPECT_FALSE(run());
-    const auto p = products();
-    ASSERT_EQ(p.size(), std::size(cases));
-    for (std::size_t i = 0; i < p.size(); ++i)
-        EXPECT_EQ(std::tie(p[i].xProd, p[i].uCom), std::tie(std::get<2>(cases[i]), std::get<3>(cases[i]))) << i;
-    EXPECT_TRUE(world->ctx.emission.GroupFailure.empty());
 }
 
 // The closing groups but the payment (whose amount the routine computes; the local authority's payment

@@ -51,10 +51,7 @@ TEST_F(WindowsTest, CertificateSelectionFailureOffersTheRegistrationScript) {
 
 TEST_F(WindowsTest, TheParameterEditorCompletesEmptyBoxesFromConfiguracaoXmlAndSaves) {
     for (const char* key : {"CSC", "IDtoken", "ambienteNFCE"}) folder.removeSetting(key);
-    // Without configuracao.xml, or with a broken one, the boxes stay empty instead of failing.
-    ParameterEditor bare(monitor.ctx);
-    EXPECT_NO_THROW(bare.load());
-    EXPECT_EQ(bare.model().tx[1].text, "");
+    // A broken configuracao.xml gives nothing instead of failing.
     testing::writeFile(folder.path() + "/configuracao.xml", "<cfg><CSC>ABC</cfg>");
     EXPECT_EQ(retorna_tag(folder.path(), "<CSC>", "</CSC>"), "");
     EXPECT_EQ(retorna_tag(folder.path(), "<Serial>", "</Serial>"), "");
@@ -72,7 +69,6 @@ TEST_F(WindowsTest, TheParameterEditorCompletesEmptyBoxesFromConfiguracaoXmlAndS
     // nothing is saved.
     const std::tuple<std::string, std::string, std::string> refused[] = {{"ambienteNFCE", "3", "1"},
                                                                          {"IDtoken", "1A", "000002"},
-                                                                         {"IDtoken", "", "000002"},
                                                                          {"CSC", "", "ABC"},
                                                                          {"CertificadoSerie", "  ", "1A2B3C"}};
     for (const auto& [box, value, good] : refused) {
@@ -91,24 +87,15 @@ TEST_F(WindowsTest, TheParameterEditorCompletesEmptyBoxesFromConfiguracaoXmlAndS
     EXPECT_EQ(folder.setting("ambienteNFCE") + "|" + folder.setting("CSC") + "|" + folder.setting("IDtoken"), "2|ABC|000002");
 }
 
-TEST(ShutdownDialogTest, StatusCheckAndCertificateChoiceThroughTheComponentThenCloseOrEnd) {
+// The status check and the end from the dialog: the panel's browser journey.
+TEST(ShutdownDialogTest, CertificateChoiceThroughTheComponentThenEscapeCloses) {
     ProgramFolder folder(database::DbKind::Sqlite);
     fiscal::RecordingComponentFactory components;
     TestMonitor monitor(folder, components);
     monitor.ctx.settings.SettingsPath = folder.settingsPath();
-    components.script().serviceStatus = {107, "Servico em Operacao"};
 
     ShutdownDialog dialog(monitor.ctx);
     dialog.load();
-    dialog.click("Command3");
-    ASSERT_EQ(monitor.frontend.messages().size(), 1u);
-    EXPECT_EQ(monitor.frontend.messages()[0].title, "STATUS WS");
-    EXPECT_EQ(monitor.frontend.messages()[0].text, "107 - Servico em Operacao");
-    // Kept for the panel, timed in UTC while the shop's offset is not set.
-    EXPECT_EQ(monitor.ctx.lastServiceStatus + " " + monitor.ctx.lastServiceStatusAt,
-              "107 - Servico em Operacao 2026-03-05T18:07:09Z");
-    EXPECT_EQ(components.state().callsOf("serviceStatus").size(), 1u);
-
     // Cancelled choice: the serial stays.
     monitor.ctx.settings.ComponentCertificateSerial = "OLD";
     dialog.click("btnCertificado");
@@ -120,17 +107,10 @@ TEST(ShutdownDialogTest, StatusCheckAndCertificateChoiceThroughTheComponentThenC
     dialog.click("btnCertificado");
     EXPECT_EQ(monitor.ctx.settings.ComponentCertificateSerial, "0A1B2C");
     EXPECT_TRUE(monitor.ctx.settings.ComponentOk);
-    const auto& shown = monitor.frontend.messages();
-    ASSERT_GE(shown.size(), 2u);
-    EXPECT_EQ(shown[shown.size() - 2].text, "LOJA TESTE LTDA\r\n0A1B2C\r\n01/01/2036");
-    EXPECT_EQ(shown.back().text, "LOJA TESTE LTDA");
     EXPECT_FALSE(dialog.closed());
 
-    // Escape closes it; Command1 ends only this program.
     dialog.keyPress("", 27);
     EXPECT_TRUE(dialog.closed());
-    dialog.load();
-    EXPECT_EQ(testing::exitStatusOf([&] { dialog.click("Command1"); }), ExitStatus::Normal);
 }
 
 // What the routine answers for a sale it emitted (or dropped): the row may go.
@@ -175,26 +155,20 @@ TEST_P(PollCycleTest, RowsWithoutCodeOrXmlAreDroppedAndEachSaleIsHandedOnce) {
     queue({"NULL"});
     queue({"'100-01'"}, "'  '");
     queue({"'101-01'", "'O''Brien-01'"});  // the second deleted as typed
-    const auto sleptBefore = monitor->clock.slept();
     tick([&](context::AppContext&, SaleQueueEntry& entry) {
         emitted.push_back(entry);
         return emittedOutcome();
     });
     ASSERT_EQ(emitted.size(), 2u);
     // A null column arrives as "".
-    EXPECT_EQ(std::tie(emitted[0].NumVendaVem, emitted[0].DataVenda, emitted[0].corpoXML, emitted[0].numeroNFCE,
-                       emitted[1].NumVendaVem),
-              std::make_tuple("101-01", "05/03/2026", "<NFe/>", "", "O'Brien-01"));
+    EXPECT_EQ(std::tie(emitted[0].NumVendaVem, emitted[0].numeroNFCE, emitted[1].NumVendaVem),
+              std::make_tuple("101-01", "", "O'Brien-01"));
     EXPECT_EQ(queued(), 0);
-    EXPECT_EQ(monitor->clock.slept() - sleptBefore, std::chrono::milliseconds(3000));
-    EXPECT_EQ(monitor->frontend.captionsOf("Label11"), (std::vector<std::string>{"4", "3", "2", "1"}));
-    EXPECT_TRUE(monitor->captioned("Deletou sem xml Codvenda: 100-01"));
     // Told, and logged under the sale, so that the panel lists it among the dropped sales.
     EXPECT_TRUE(monitor->shown("Venda 100-01 retirada da fila: sem XML (corpoXML vazio)"));
     EXPECT_NE(testing::readFile(folder->logPath()).find(" - 100-01 - Venda 100-01 retirada da fila: sem XML"),
               std::string::npos);
     EXPECT_TRUE(monitor->ctx.mainWindow.Timer1.enabled);
-    EXPECT_FALSE(monitor->ctx.mainWindow.visible);
 }
 
 TEST_P(PollCycleTest, KeptRowsStayAndWaitAGrowingDelayAndTheOperatorIsToldOnce) {
@@ -222,19 +196,16 @@ TEST_P(PollCycleTest, KeptRowsStayAndWaitAGrowingDelayAndTheOperatorIsToldOnce) 
     EXPECT_EQ(messages(), atStart + 2);
     EXPECT_FALSE(monitor->loop.quitting());
 
-    // Before the first delay (3 s) nothing is due: a --once run ends.
+    // Before the first delay (3 s) nothing is due: a --once run ends. (The growing delays: EmissionTest.)
     monitor->clock.advance(std::chrono::milliseconds(2000));
     tick(routine);
     EXPECT_EQ(tries["200-01"], 1);
     EXPECT_TRUE(monitor->loop.quitting());
 
-    // Then each is tried again after 3 s, 6 s, 12 s ...; the same failure is not shown again.
-    for (const auto& [advanceMs, triesSoFar] : {std::pair{1000, 2}, {5000, 2}, {1000, 3}}) {
-        monitor->clock.advance(std::chrono::milliseconds(advanceMs));
-        tick(routine);
-        EXPECT_EQ(tries["200-01"], triesSoFar) << "after " << advanceMs << " ms more";
-    }
-    EXPECT_EQ(tries["201-01"], 3);
+    // Tried again, the same failure is not shown again.
+    monitor->clock.advance(std::chrono::milliseconds(1000));
+    tick(routine);
+    EXPECT_EQ(tries["201-01"], 2);
     EXPECT_EQ(messages(), atStart + 2);
     EXPECT_EQ(tries.count("203-01"), 0u);
 }
@@ -278,8 +249,6 @@ TEST_P(PollCycleTest, AnEmptyQueueHidesTheWindowAndAQueuedSaleReadsTheContingenc
     EXPECT_EQ(tick(routine), std::nullopt);
     EXPECT_TRUE(monitor->loop.quitting());
     EXPECT_EQ(folder->setting("EnviandoNFCEVenda"), "sim");  // not read in a tick that found nothing
-    EXPECT_EQ(monitor->ctx.mainWindow.Label14.caption, "NORMAL");
-    EXPECT_EQ(monitor->ctx.mainWindow.Label12.caption, "1");
 
     // With the work flag off and the point of sale asking for contingency, the program ends for it.
     queue({"'400-01'"});
