@@ -11,7 +11,6 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <regex>
 #include <set>
 #include <thread>
@@ -51,17 +50,17 @@ std::pair<double, double> pageSize(const std::string& pdf) {
 
 std::string optionalVariable(const char* name) { return std::getenv(name) != nullptr ? std::getenv(name) : ""; }
 
-// The first job file in `folder` (written whole by the server's back end) that `matches`, waiting up
-// to 30 s for the server to deliver it.
-std::optional<std::string> awaitJob(const std::string& folder, const std::function<bool(const std::string&)>& matches) {
+// Whether a job file in `folder` (written whole by the server's back end) `matches`, waiting up to 30 s
+// for the server to deliver it.
+bool awaitJob(const std::string& folder, const std::function<bool(const std::string&)>& matches) {
     std::set<std::string> seen;  // each file looked at once: it is whole when it has its name
     for (int tries = 0; tries < 300; ++tries, std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
         std::error_code none;
         for (const auto& entry : std::filesystem::directory_iterator(folder, none))
             if (entry.path().filename().string()[0] != '.' && seen.insert(entry.path()).second && matches(entry.path()))
-                return entry.path().string();
+                return true;
     }
-    return std::nullopt;
+    return false;
 }
 
 // The number and message of the PrinterError `action` raises; "" when it raises none.
@@ -130,33 +129,6 @@ TEST_F(PrinterSurfaceTest, PagesHoldTheTextInTheFreeFontsAtThePapersWidth) {
     }
 }
 
-TEST_F(PrinterSurfaceTest, PositionsFollowTheFontMetricsInTwips) {
-    // Font, size, bold, text and its width in twips (Liberation Mono's advance is 0.6 em).
-    for (const auto& [font, size, bold, text, width] :
-         {std::tuple{"Courier New", 8.0, false, "0123456789", 960.0}, std::tuple{"Courier New", 10.0, true, "ABCDE", 600.0},
-          std::tuple{"courier new", 6.0, false, "1234 5678\r\nX", 648.0}}) {
-        SCOPED_TRACE(text);
-        PrinterObject printer;
-        printer.FontName = font, printer.FontSize = size, printer.FontBold = bold;
-        EXPECT_NEAR(printer.TextWidth(text), width, 0.5);
-        const double lineHeight = printer.TextHeight();
-        EXPECT_NEAR(lineHeight, size * 20 * 1.133, size * 2) << "the font's line height";
-
-        printer.CurrentX = 100;
-        printer.CurrentY = 200;
-        printer.Print("ab", false);
-        EXPECT_NEAR(printer.CurrentX, 100 + printer.TextWidth("ab"), 0.01);
-        EXPECT_EQ(printer.CurrentY, 200);
-        printer.Print(text);
-        const double lines = std::string(text).find('\n') == std::string::npos ? 1 : 2;
-        EXPECT_EQ(printer.CurrentX, 0);
-        EXPECT_NEAR(printer.CurrentY, 200 + lines * lineHeight, 0.01);
-        printer.Line(10, 20, 30, 40);
-        EXPECT_EQ(printer.CurrentX, 30);
-        EXPECT_EQ(printer.CurrentY, 40);
-    }
-}
-
 // The layout check finds what it is there for (the receipt tests rely on its silence): pictures past an
 // A4 sheet's width and bottom, a picture over a text line, characters over characters.
 TEST_F(PrinterSurfaceTest, LayoutCheckFindsDrawingsPastThePageOrOverAnother) {
@@ -206,25 +178,23 @@ TEST_F(PrinterSurfaceTest, FilesAndSheets) {
         << "the second job alone, in a file of its own";
 }
 
+// A name the server does not know is the mistyped-queue fault test's; here names no queue can have.
 TEST_F(PrinterSurfaceTest, UnknownPrinterIsRefusedAndTheOldOneKept) {
     PrinterObject printer;
     printer.setDefaultPrinter("file:" + dir_.file("a.pdf"));
-    for (const std::string name : {"nao-existe", "", "a/b"}) {
+    for (const std::string name : {"", "a/b"}) {
         const std::string fault = printerFault([&] { printer.setDefaultPrinter(name); });
-        EXPECT_EQ(fault.rfind("1801 Nome de impressora inválido: \"" + name + "\" (Impressora \"" + name + "\": ", 0), 0u)
-            << fault;
+        EXPECT_EQ(fault.rfind("1801 Nome de impressora inválido: \"" + name + "\"", 0), 0u) << fault;
         EXPECT_EQ(printer.DeviceName(), "file:" + dir_.file("a.pdf"));
     }
 }
 
-TEST_F(PrinterSurfaceTest, WithoutServerTheFailureNamesTheQueueAtOnce) {
+// The receipt printers' cups: port with the server stopped is the stopped-server fault test's; here the
+// printer object, whose failed page must not ride on the next job.
+TEST_F(PrinterSurfaceTest, WithoutServerThePageFailsAndIsNotCarriedOver) {
     if (haveCups()) cupsSetServer(dir_.file("no-server.sock").c_str());
     EXPECT_FALSE(cupsQueueExists("recibo"));
     EXPECT_EQ(cupsDefaultQueue(), "");
-    const std::string problem = cupsSubmit("recibo", "teste", "bytes", "application/vnd.cups-raw");
-    EXPECT_EQ(problem, "Impressora \"recibo\": o servidor CUPS " + dir_.file("no-server.sock") +
-                           " não responde (No such file or directory)");
-
     env_.set("PRINTER", "a4");
     PrinterObject printer;
     EXPECT_EQ(printer.DeviceName(), "a4") << "the system's default comes from PRINTER";
@@ -234,44 +204,26 @@ TEST_F(PrinterSurfaceTest, WithoutServerTheFailureNamesTheQueueAtOnce) {
     printer.setDefaultPrinter("file:" + dir_.file("after.pdf"));
     printer.Print("depois");
     printer.EndDoc();
-    EXPECT_EQ(commandOutput("pdftotext -layout " + dir_.file("after.pdf") + " -"), "depois\n\f")
-        << "the failed page is not carried over";
+    EXPECT_EQ(commandOutput("pdftotext -layout " + dir_.file("after.pdf") + " -"), "depois\n\f");
 }
 
+// The printer object's page through a queue is the mistyped-queue fault test's reprint; here the server's
+// default queue, and the receipt printers' raw bytes arriving unchanged.
 TEST_F(PrinterSurfaceTest, JobsArriveInTheQueuesOfARealServer) {
     QUORVANTI_NEEDS(haveCups(), "QUORVANTI_TEST_CUPS_SERVER / QUORVANTI_TEST_CUPS_OUTPUT are not set: start a server "
                                 "with scripts/cups-test-server.sh start DIR (as root; scripts/test.sh does)");
     EXPECT_TRUE(cupsQueueExists("recibo"));
     EXPECT_FALSE(cupsQueueExists("nao-existe"));
-    EXPECT_EQ(cupsDefaultQueue(), "a4");
+    EXPECT_EQ(PrinterObject().DeviceName(), "a4") << "the server's default queue";
 
-    // Raw jobs, by the call and by the receipt printers' cups: port: the bytes unchanged.
     const std::string token = std::to_string(getpid()) + "-" + std::to_string(time(nullptr));
     const std::string bytes = std::string("\x1b@\x1bt\x02N\xc6o ") + token + "\n\x1dV\x01";
-    EXPECT_EQ(cupsSubmit("recibo", "raw " + token, bytes, "application/vnd.cups-raw"), "");
     PortOpening opening = openPort("cups:recibo");
     ASSERT_EQ(opening.code, 1) << opening.problem;
-    opening.port->write(bytes + "port");
+    opening.port->write(bytes);
     EXPECT_EQ(opening.port->close(), "");
-    for (const std::string& sent : {bytes, bytes + "port"}) {
-        EXPECT_TRUE(awaitJob(cupsOutput_ + "/recibo", [&](const std::string& file) { return readFile(file) == sent; }))
-            << "no job in " << cupsOutput_ << "/recibo";
-    }
-
-    // The printer object's page through the server's default queue, as the A4 path prints.
-    PrinterObject printer;
-    EXPECT_EQ(printer.DeviceName(), "a4");
-    printer.setDefaultPrinter("recibo");
-    printer.setDefaultPrinter("a4");
-    printer.setPaper(Paper::A4);
-    printer.Print("Não permiti aproveitamento de crédito " + token);
-    printer.EndDoc();
-    const auto page = awaitJob(cupsOutput_ + "/a4", [&](const std::string& file) {
-        return commandOutput("pdftotext " + file + " -").find(token) != std::string::npos;
-    });
-    ASSERT_TRUE(page) << "no PDF in " << cupsOutput_ << "/a4";
-    EXPECT_EQ(commandOutput("pdftotext -layout " + *page + " -"), "Não permiti aproveitamento de crédito " + token + "\n\f");
-    EXPECT_NEAR(pageSize(*page).first, 595.3, 0.1);
+    EXPECT_TRUE(awaitJob(cupsOutput_ + "/recibo", [&](const std::string& file) { return readFile(file) == bytes; }))
+        << "no job in " << cupsOutput_ << "/recibo";
 
     const std::string refused = cupsSubmit("nao-existe", "x", "x", "application/vnd.cups-raw");
     EXPECT_EQ(refused.rfind("Impressora \"nao-existe\": o CUPS recusou o trabalho (", 0), 0u) << refused;
