@@ -201,7 +201,7 @@ TEST_P(EmissionTest, SalesThatCannotBeEmittedAreDroppedKeptOrStopTheProgramAsThe
 
 // Answers the shop must act on stop the monitor with their own status and keep the sale, whether the
 // authority writes them in the batch's answer or in the document's protocol.
-TEST_P(EmissionTest, AnswersTheShopMustActOnStopWithTheirStatusAndKeepTheSale) {
+TEST_P(EmissionTest, WhatTheShopMustActOnStopsWithItsStatusAndKeepsTheSale) {
     const std::pair<const char*, ExitStatus> rows[] = {
         {"protocol = 703", ExitStatus::EmissionTimeAhead},
         {"protocol = 704", ExitStatus::EmissionTimeLate},
@@ -219,6 +219,13 @@ TEST_P(EmissionTest, AnswersTheShopMustActOnStopWithTheirStatusAndKeepTheSale) {
         monitor->ctx.retries = context::RetrySchedule{};
         folder->execute("DELETE FROM TabNCEAEnviar");
     }
+    // Without the shop's token (config.token) no QR code can be made: nothing is built, the sale stays.
+    scenario("");
+    folder->execute("UPDATE config SET token = ''");
+    sale("539-01");
+    EXPECT_EQ(tick(), ExitStatus::TokenMissing);
+    EXPECT_TRUE(queued("539-01"));
+    EXPECT_EQ(value("select count(*) as n from quorvanti_attempts where cod_venda = '539-01' and chave <> ''", "n"), "0");
 }
 
 TEST_P(EmissionTest, AnErrorOrADenialKeepsTheSaleAndARejectionDropsItWithALogLine) {
