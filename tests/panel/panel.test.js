@@ -37,13 +37,8 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     await page.reload();
     await page.locator("#conexao", { hasText: "conectado" }).waitFor();
     assert.equal(page.url(), shop.base + "/");
-    // The journal gave the address with the token once, when the token was made.
-    assert.equal(shop.journalText().split(shop.token).length, 2);
-    // The main window, live.
+    // The main window and the dashboard, live.
     await page.locator("#Label9", { hasText: /^V\.\d+$/ }).waitFor();
-    assert.equal(await page.textContent("#Label14"), "NORMAL");
-    assert.equal(await page.textContent("#Check1Caption"), "Ativar Impressão");
-    assert.ok(await page.isChecked("#Check1"));
     await page.locator("#dashCertificado", { hasText: "válido até" }).waitFor();
     await page.screenshot({ path: path.join(artifacts, "main-page.png"), fullPage: true });
   });
@@ -53,13 +48,10 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     await until(() => page.isChecked("#Check2"), 5000, "CPF - NOTA armed");
     shop.queue("1001-01");
     await dialog("frm_cpfC").waitFor();
-    assert.equal(await dialog("frm_cpfC").locator("header").textContent(), "CPF/CNPJ na nota");
-    await dialog("frm_cpfC").getByText("DIGITE OU DEIXE EM BRANCO E TECLE ENTER").waitFor();
     await page.fill('input[name="Text1"]', "529.982.247-24");
     await page.press('input[name="Text1"]', "Enter");
     const refusal = page.locator(".dialog", { hasText: "CPF/CNPJ INVALIDO" });
     await refusal.waitFor();
-    await page.screenshot({ path: path.join(artifacts, "dialog-cpf-refused.png") });
     await refusal.getByRole("button", { name: "OK" }).click();
     await refusal.waitFor({ state: "detached" });  // read at once, though the dialog still holds the sale
     await dialog("frm_cpfC").waitFor();
@@ -67,7 +59,6 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     assert.equal(authorised("1001-01"), "");
 
     await page.fill('input[name="Text1"]', "529.982.247-25");
-    await page.screenshot({ path: path.join(artifacts, "dialog-cpf.png") });
     await page.getByRole("button", { name: "Confirmar (Enter)" }).click();
     const nfce = await until(() => authorised("1001-01"), 30000, "sale 1001-01 authorised");
     assert.match(nfce, /<dest><CPF>52998224725<\/CPF>/);
@@ -75,21 +66,8 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     await until(async () => !(await page.isChecked("#Check2")), 5000, "CPF - NOTA disarmed");
   });
 
-  test("a Yes/No wait box answered in the page lets the routine go on", async () => {
-    shop.scenario("[call consult *]\nstatus = 105\n");
-    shop.queue("1002-01");
-    const box = page.locator(".dialog", { hasText: "Deseja tentar buscar o resultado novamente?" });
-    await box.waitFor({ timeout: 60000 });
-    assert.equal(await box.locator("header").textContent(), "ATENÇÃO - ENV1");
-    assert.equal(await box.locator(".icon.question").count(), 1);
-    await page.screenshot({ path: path.join(artifacts, "message-yes-no.png") });
-    shop.scenario("");
-    await box.getByRole("button", { name: "Sim" }).click();
-    await until(() => authorised("1002-01"), 60000, "sale 1002-01 authorised after Yes");
-    assert.match(shop.journalText(), /\[message\] -> Yes/);
-  });
-
-  test("on a phone (390×844) a dropped sale is listed with its reason, no cell breaks a word, and it is queued again", async () => {
+  // (Queuing a dropped sale again: OperatorPanelTest.)
+  test("on a phone (390×844) a dropped sale is listed with its reason and no cell breaks a word", async () => {
     await page.setViewportSize({ width: 390, height: 844 });
     shop.queue("1009-01");  // not in VendasConclu: the routine drops it and says why in LOG_NFCE.txt
     const row = page.locator("#dashDescartadas tr", { hasText: "1009-01" });
@@ -108,16 +86,12 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     assert.deepEqual(broken, []);
     assert.ok(await page.locator("#loja td").count() >= 8);
     await page.screenshot({ path: path.join(artifacts, "phone.png"), fullPage: true });
-    sold(["1009-01"]);
-    await row.getByRole("button", { name: "Recolocar na fila" }).click();
-    await page.locator("#dashNota", { hasText: "Venda 1009-01 recolocada na fila" }).waitFor();
-    await until(() => authorised("1009-01"), 30000, "sale 1009-01 authorised");
     await page.setViewportSize({ width: 412, height: 915 });
   });
 
   test("during a busy queue a selected access key stays selected and twenty presses on Reimprimir print twenty copies", async () => {
     await page.setViewportSize({ width: 1280, height: 800 });
-    const [number, key] = shop.query("select numeronfce, chave from nfce_gerada where cod_venda = '1002-01'").split("|");
+    const [number, key] = shop.query("select numeronfce, chave from nfce_gerada where cod_venda = '1001-01'").split("|");
     await page.fill("#buscaTexto", number);
     await page.getByRole("button", { name: "Buscar" }).click();
     const row = page.locator(`#dashNfce tr[data-key="${key}"]`);
@@ -174,11 +148,9 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     await row.getByRole("button", { name: "Cancelar" }).click();
     const box = dialog("cancelamento");
     await box.getByText(new RegExp("^Cancelar a NFC-e nº " + number + " da venda 1001-01, no valor de R\\$ \\d+,\\d\\d\\?$")).waitFor();
-    await box.getByText(/^Restam \d+ minutos do prazo de 30 minutos do estado\.$/).waitFor();
     await box.locator("textarea").fill("  troca feita  ");
     await box.getByRole("button", { name: "Confirmar cancelamento" }).click();
     await box.getByText("A justificativa tem 11 caracteres: a SEFAZ exige de 15 a 255.").waitFor();
-    await page.screenshot({ path: path.join(artifacts, "cancel-refused.png") });
     assert.equal(shop.query(`select count(*) from quorvanti_events`), "0");
     await box.locator("textarea").fill("Cliente desistiu da compra no caixa");
     await box.getByRole("button", { name: "Confirmar cancelamento" }).click();
@@ -188,42 +160,17 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     assert.ok(await row.getByRole("button", { name: "Cancelar" }).isDisabled());
   });
 
-  test("the parameter editor and the status check work from the page", async () => {
-    await page.click("#Command1");
-    await dialog("frm_ini").waitFor();
-    assert.equal(await page.inputValue('input[name="CSC"]'), "");  // the CSC never reaches the page
-    await page.fill('input[name="IDtoken"]', "000002");
-    await page.getByRole("button", { name: "Gravar" }).click();
-    await page.locator(".dialog", { hasText: "Gravado" }).getByRole("button", { name: "OK" }).click();
-    assert.equal(shop.setting("IDtoken"), "000002");
-    assert.equal(shop.setting("CSC"), "0123456789ABCDEF0123456789ABCDEF");
-
+  // (The close button during a sale: PollCycleTest; the print switch set during one: AnswerTest.)
+  test("the status check is dated in the page's one format, and the shutdown dialog ends the monitor", async () => {
+    await page.locator("#visivel", { hasText: "oculta" }).waitFor({ timeout: 30000 });  // the last batch ended
     await page.dblclick("#tray");
     await dialog("frm_encerrar").getByRole("button", { name: "Status WS" }).click();
     await page.locator('.dialog[data-name="message"]', { hasText: "107 - Serviço em Operação" }).getByRole("button", { name: "OK" }).click();
     await dialog("frm_encerrar").getByRole("button", { name: "Voltar" }).click();
-    // In the page's one date format, though the answer's time is written as the authority's.
+    // The answer's time is written as the authority's.
     await page.locator("#dashStatus", { hasText: /107 - Serviço em Operação em \d\d\/\d\d\/\d{4} \d\d:\d\d:\d\d$/ }).waitFor();
-  });
 
-  test("the close command during a sale opens the shutdown dialog after it", async () => {
-    await page.locator("#visivel", { hasText: "oculta" }).waitFor({ timeout: 30000 });  // the last batch ended
-    shop.scenario("[call send 1]\ndelay = 3000\n");
-    shop.queue("1003-01");
-    await until(() => shop.journalText().includes("Executando CodVenda: 1003-01"), 30000, "sale 1003-01 started");
-    await page.locator("#visivel", { hasText: "lote em andamento" }).waitFor();
-    const unprinted = printed();
-    await page.click("#Check1");  // the monitor prints from now on: this sale included
-    await page.click("#Image3");
-    await dialog("frm_encerrar").waitFor({ timeout: 60000 });
-    assert.notEqual(authorised("1003-01"), "", "the sale ended before the dialog");
-    assert.equal(shop.setting("ImprimiNFCESistema"), "0");
-    assert.ok(printed() > unprinted, "the sale was printed");
-    assert.equal(await page.textContent("#Label7"), "AGUARDE - ENCERRANDO");
-    assert.ok(await page.locator("#Label7").evaluate((el) => el.classList.contains("red")));
-    await dialog("frm_encerrar").getByText("Deseja encerrar o monitor de NFC-e?").waitFor();
-    for (const name of ["Voltar", "Status WS", "Certificado"])
-      await dialog("frm_encerrar").getByRole("button", { name }).waitFor();
+    await page.dblclick("#tray");
     await page.screenshot({ path: path.join(artifacts, "dialog-shutdown.png") });
     await dialog("frm_encerrar").getByRole("button", { name: "Encerrar" }).click();
     assert.equal(await shop.exited, 0);

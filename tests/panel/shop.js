@@ -115,12 +115,6 @@ class Shop {
   queue(sale) {
     this.query(`insert into TabNCEAEnviar (codvenda, enviada, dataV, corpoXML) values ('${sale}', 'enviar', '${this.today}', 'x')`);
   }
-  setting(key) {
-    const text = fs.readFileSync(path.join(this.app, "ConfigINI.ini"), "latin1");
-    const match = new RegExp(`^${key}=(.*)$`, "mi").exec(text);
-    return match ? match[1].replace(/\r$/, "") : undefined;
-  }
-  journalText() { return fs.readFileSync(this.journal, "utf8"); }
 
   async stop() {
     for (const child of [this.monitor, this.sefaz]) if (child && child.exitCode === null) child.kill("SIGTERM");
