@@ -2,7 +2,6 @@
 // file and on a fresh database of the private MariaDB server.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <set>
 #include <string>
@@ -10,7 +9,6 @@
 #include "authorisation/emission_routine.h"
 #include "database/date_literal.h"
 #include "database/db_error.h"
-#include "database/schema_upgrade.h"
 #include "database/sql_escape.h"
 #include "database/transaction.h"
 #include "support/test_databases.h"
@@ -77,17 +75,6 @@ TEST_P(BackendTest, SnapshotIgnoresLaterInsertsAndDeletes) {
     for (; !rs.eof(); rs.moveNext()) seen += rs.field("codvenda").text() + ";";
     EXPECT_EQ(seen, "1-01;2-01;");
     EXPECT_EQ(count("select * from TabNCEAEnviar"), 2u);  // 2-01 and 3-01
-}
-
-TEST_P(BackendTest, SchemaUpgradesTwiceAddEachColumnOnce) {
-    for (int run = 0; run < 2; ++run) {
-        upgradeNfceGerada(*db_, scratch_->kindSetting());
-        upgradeConfig(*db_, scratch_->kindSetting());
-    }
-    const auto columns = db_->open("select * from nfce_gerada").columns();
-    for (const char* added : {"emailenviou", "clienteEmail", "cpf_cli"})
-        EXPECT_EQ(std::count(columns.begin(), columns.end(), added), 1) << added;
-    EXPECT_TRUE(db_->open("Select * from config;").hasColumn("OPTANTE"));
 }
 
 // The emission routine's reads of a sale of 5 March 2024 with two items (one without a catalogue row),

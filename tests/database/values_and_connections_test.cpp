@@ -62,10 +62,8 @@ TEST(RecordsetTest, FieldsByNameWithoutCaseAndBofEofRules) {
     EXPECT_EQ(rs.field("CODVENDA").text(), "2-01");
     rs.moveNext();
     EXPECT_TRUE(rs.eof());
-    // The emission routine's common exit recognises this error by "BOF" in its description.
-    const std::string atEnd = testing::errorText<DbError>([&] { rs.field("codvenda"); });
-    EXPECT_NE(atEnd.find("BOF"), std::string::npos) << atEnd;
-    EXPECT_NE(atEnd.find("EOF"), std::string::npos);
+    // (Its text, which the emission routine's common exit looks for, is shown by StartUpTest's empty DatEmit.)
+    EXPECT_THROW(rs.field("codvenda"), DbError);
     EXPECT_THROW(rs.moveNext(), DbError);
     rs.moveFirst();
     EXPECT_EQ(rs.field("codvenda").text(), "1-01");
@@ -189,19 +187,15 @@ TEST(MariaDbConnectionTest, ValuesKeepTheirKindAndTheSessionSpeaksUtf8mb4) {
     QUORVANTI_SKIP_WITHOUT_MARIADB(DbKind::MariaDb);
     testing::ScratchDatabase scratch(DbKind::MariaDb);
     MariaDbConnection db(scratch.mariaDb());
-    db.execute("create table t (d date, dt datetime, ts timestamp NULL, n bigint unsigned, m decimal(15,4), "
-               "f float, s varchar(10), b blob, tm time)");
-    db.execute("insert into t values ('2024-03-05', '2024-03-05 10:11:12.5', NULL, 18446744073709551615, "
-               "12.5, 0.5, '0042', x'4100', '10:11:12')");
+    // (The shop's own kinds, date, decimal, double and text, are read by BackendTest and the emission
+    // routine on this server.) A fraction of a second is dropped; a blob keeps its NUL.
+    db.execute("create table t (dt datetime, ts timestamp NULL, n bigint unsigned, b blob, tm time)");
+    db.execute("insert into t values ('2024-03-05 10:11:12.5', NULL, 18446744073709551615, x'4100', '10:11:12')");
     Recordset rs = db.open("select * from t");
-    EXPECT_EQ(std::get<DbDate>(rs.field("d").raw()), (DbDate{2024, 3, 5}));
     EXPECT_EQ(std::get<DbDateTime>(rs.field("dt").raw()), (DbDateTime{{2024, 3, 5}, 10, 11, 12}));
     EXPECT_TRUE(rs.field("ts").isNull());
     EXPECT_DOUBLE_EQ(rs.field("n").number(), 18446744073709551615.0);
-    std::string read;
-    for (const char* column : {"m", "f", "s", "tm"}) read += rs.field(column).text() + "|";
-    EXPECT_EQ(read, "12,5|0,5|0042|10:11:12|");
-    EXPECT_EQ(rs.field("b").text(), std::string("A\0", 2));
+    EXPECT_EQ(rs.field("b").text() + "|" + rs.field("tm").text(), std::string("A\0|10:11:12", 11));
 
     db.execute("INSERT INTO Clientes (Numero, Nome) VALUES (1, 'Conceição 🛒')");
     const Recordset name = db.open("SELECT Nome, CHAR_LENGTH(Nome) AS n FROM Clientes");
