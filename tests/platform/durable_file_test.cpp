@@ -46,29 +46,26 @@ struct FileSizeLimit {
     }
 };
 
-// (The modes of what it writes are in layers_test, through iniWrite.)
-TEST(DurableFileTest, WritesTheWholeFileMakingItsFoldersAndLeavesNoTemporary) {
+// (The modes of what it writes are in layers_test, through iniWrite.) The whole file is written, its
+// folders made. A write cut in the middle (of the whole file, of a section appended, of the last section
+// written in place), a write the seam fails and names that cannot be written: the old file stays whole,
+// with no temporary beside it.
+TEST(DurableFileTest, WritesTheWholeFileOrLeavesTheOldOneWholeWithNoTemporary) {
     TempDir dir;
     const std::string folder = dir.file("nfe/arquivos/assinado");
-    const std::string path = folder + "/NFe1-assinado.xml";
-    struct stat written {};
-    writeFileDurably(path, "<NFe/>", &written);
-    EXPECT_EQ(readFile(path), "<NFe/>");
+    const std::string written = folder + "/NFe1-assinado.xml";
+    struct stat told {};
+    writeFileDurably(written, "<NFe/>", &told);
+    EXPECT_EQ(readFile(written), "<NFe/>");
     struct stat now {};
-    ASSERT_EQ(::stat(path.c_str(), &now), 0);
-    EXPECT_EQ(std::tie(written.st_dev, written.st_ino, written.st_size), std::tie(now.st_dev, now.st_ino, now.st_size));
+    ASSERT_EQ(::stat(written.c_str(), &now), 0);
+    EXPECT_EQ(std::tie(told.st_dev, told.st_ino, told.st_size), std::tie(now.st_dev, now.st_ino, now.st_size));
     for (const std::string& content : {std::string(), std::string(3 << 20, 'x')}) {
-        writeFileDurably(path, content);
-        EXPECT_EQ(readFile(path), content);
+        writeFileDurably(written, content);
+        EXPECT_EQ(readFile(written), content);
     }
     EXPECT_EQ(entriesIn(folder), 1);
-}
 
-// A write cut in the middle (of the whole file, of a section appended, of the last section written in
-// place), a write the seam fails and names that cannot be written: the old file stays whole, with no
-// temporary beside it.
-TEST(DurableFileTest, AFailureLeavesTheOldFileWholeAndNoTemporaryAndNamesTheReason) {
-    TempDir dir;
     const std::string path = dir.file("NFCe.ini"), old = "[Venda1]\r\nChaveNFCe=1\r\n[Venda2]\r\nChaveNFCe=2\r\n;\r\n";
     writeFile(path, old);
     {
@@ -97,7 +94,7 @@ TEST(DurableFileTest, AFailureLeavesTheOldFileWholeAndNoTemporaryAndNamesTheReas
     for (const auto& [name, error] : refused) EXPECT_EQ(tryWriteFileDurably(dir.file(name), "x"), error) << name;
     iniWriteAppending(path, "Venda2", "ChaveNFCe", "22");
     EXPECT_EQ(readFile(path), "[Venda1]\r\nChaveNFCe=1\r\n[Venda2]\r\nChaveNFCe=22\r\n;\r\n");
-    EXPECT_EQ(entriesIn(dir.path()), 3);  // NFCe.ini, its lock file and pasta
+    EXPECT_EQ(entriesIn(dir.path()), 4);  // nfe, NFCe.ini, its lock file and pasta
 }
 
 }  // namespace
