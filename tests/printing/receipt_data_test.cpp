@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <sstream>
-#include <tuple>
 
 #include "platform/program_exit.h"
 #include "document/text/text_helpers.h"
@@ -20,27 +19,23 @@ namespace {
 using testing::readFile;
 using testing::writeFile;
 
+// Ordinary reads, a value read inside its group and the access key are the goldens' and the record case's;
+// here the edges of the reader.
 TEST_F(PrintingTest, LerTagXmlTakesTheFirstOccurrenceInsideTheSection) {
     const std::string path = folder.path() + "/doc.xml";
-    // Split over lines, which are joined without separators; the second <b> lies beyond </s>.
-    writeFile(path, "<r><a>1</a><s>\r\n<x>no</x></s><b>first</b>\n<b>second</b><x>yes</x><c>open\r\n"
-                    "<e Id=\"NFe12345678901234567890123456789012345678901234\"></e></r>");
+    // Split over lines, which are joined without separators.
+    writeFile(path, "<r><a>1</a><s>\r\n<x>no</x></s><b>first</b>\n<b>second</b><x>yes</x><c>open\r\n</r>");
     const struct {
         const char *section, *start, *end, *expected;
     } cases[] = {
-        {"<s>", "<b>", "</b>", ""},        // beyond the section's end: not the section's
-        {"<s>", "<x>", "</x>", "no"},
         {"</s>", "<b>", "</b>", "first"},  // no end after the section start: the rest of the text
         {"<missing>", "<a>", "</a>", ""},  // no section
         {"<s>", "<z>", "</z>", ""},        // no element
         {"<s>", "<c>", "</c>", ""},        // no end tag: empty, not the rest of the text
-        {"", "Id=", "", "12345678901234567890123456789012345678901234"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(LerTagXml(path, c.section, "</s>", c.start, c.end), c.expected) << c.section << c.start;
-    const std::string whole = LerTagXml(path, "", "", "corpo", "");
-    EXPECT_EQ(whole.substr(0, 35), "<r><a>1</a><s><x>no</x></s><b>first");
-    EXPECT_EQ(whole.find_first_of("\r\n"), std::string::npos);
+    EXPECT_EQ(LerTagXml(path, "", "", "corpo", "").substr(0, 35), "<r><a>1</a><s><x>no</x></s><b>first");
     EXPECT_EQ(LerTagXml(folder.path() + "/none.xml", "<s>", "", "<b>", "</b>"), "");
 }
 
@@ -53,11 +48,12 @@ TEST_F(PrintingTest, ContaItensCountsEveryNumberUpTo300AndRemovesItsCopy) {
     EXPECT_EQ(ContaItens(store(), folder.path()), "3");
 }
 
+// What the receipts print through these is the goldens' and the money test's (centred and right-aligned
+// lines, amounts below a thousand, the document number, a unit price rounded); here their edges.
 TEST_F(PrintingTest, TextProceduresKeepTheColumnsOfTheOriginal) {
-    EXPECT_EQ(Centraliza("ABC", 8), "  ABC  ");       // 2.5 rounds to 2
-    EXPECT_EQ(Centraliza("AB", 7), "  AB  ");         // 2.5 -> 2; 3.5 -> 4 below
-    EXPECT_EQ(Centraliza("A", 8), "    A   ");        // 3.5 -> 4, the blanks after kept inside the width
-    EXPECT_EQ(document::characterCount(Centraliza("Não permiti aproveitamento de crédito de ICMS")), 48u);
+    EXPECT_EQ(Centraliza("ABC", 8), "  ABC  ");  // 2.5 rounds to 2
+    EXPECT_EQ(Centraliza("A", 8), "    A   ");   // 3.5 -> 4, the blanks after kept inside the width
+    EXPECT_EQ(Centraliza("Não", 5), " Não ");    // characters, not bytes
     // Wrapped to the columns: at the last blank that fits, inside a word longer than the line, each line
     // of a text of several; characters, not bytes; leading blanks are no place to break.
     const struct {
@@ -68,18 +64,14 @@ TEST_F(PrintingTest, TextProceduresKeepTheColumnsOfTheOriginal) {
                  {"ABCDEFGHIJ", 4, "ABCD\r\nEFGH\r\nIJ"}, {"AB\r\nCDEF", 2, "AB\r\nCD\r\nEF"},
                  {"ÇÃO ÇÃO", 3, "ÇÃO\r\nÇÃO"},       {"  ABCDEF", 4, "  AB\r\nCDEF"}};
     for (const auto& w : wraps) EXPECT_EQ(wrapColumns(w.text, w.width), w.expected) << w.text;
-    EXPECT_EQ(Centraliza("Não", 5), " Não ");         // characters, not bytes
-    EXPECT_EQ(AlinhaDireita(" 12,50", 8, ' '), "   12,50");
     EXPECT_EQ(AlinhaDireita("x", 48, '-'), std::string(47, '-') + "x");
-    EXPECT_EQ(rightInColumn("DINHEIRO", 20), std::string(12, ' ') + "DINHEIRO");
     EXPECT_EQ(rightInColumn("0.4500000000", 10), "0.4500000000");  // longer values whole
     const struct {
         double value;
         const char *pattern, *expected;
-    } numbers[] = {{1234.5, "##,#0.00", "1.234,50"}, {0.125, "###0.00", "0,13"}, {0.5, "#######.00", ",50"},
-                   {-2.005, "###0.00", "-2,01"},      {19, "######0.00", "19,00"}, {1234567.891, "##,#0.00", "1.234.567,89"}};
+    } numbers[] = {{0.125, "###0.00", "0,13"}, {0.5, "#######.00", ",50"}, {-2.005, "###0.00", "-2,01"},
+                   {1234567.891, "##,#0.00", "1.234.567,89"}};
     for (const auto& n : numbers) EXPECT_EQ(formatNumber(n.value, n.pattern), n.expected) << n.value;
-    EXPECT_EQ(formatText("1234", "000000000000"), "000000001234");
     EXPECT_EQ(formatText("12345678901234567890", "0000000000"), "12345678901234567890");
     EXPECT_EQ(formatText("ABC-1", "0000000000"), "ABC-1");
     EXPECT_EQ(regionalNumber("12.50"), 1250);  // the regional reading the tax line relies on
@@ -89,8 +81,8 @@ TEST_F(PrintingTest, TextProceduresKeepTheColumnsOfTheOriginal) {
         const char* value;
         int width, decimals;
         const char* expected;
-    } fits[] = {{"0.4500", 10, 3, "0.4500"},        {"20.0000000000", 10, 2, "20.00"}, {"9.3233333333", 10, 2, "9.32"},
-                {"123456.1234", 9, 3, "123456"},    {"0.0350000000", 9, 2, "0.035"},   {"1000000.0000", 10, 3, "1000000"}};
+    } fits[] = {{"0.4500", 10, 3, "0.4500"},        {"20.0000000000", 10, 2, "20.00"}, {"123456.1234", 9, 3, "123456"},
+                {"0.0350000000", 9, 2, "0.035"},    {"1000000.0000", 10, 3, "1000000"}};
     for (const auto& f : fits) EXPECT_EQ(fitDecimal(f.value, f.width, f.decimals), f.expected) << f.value;
 }
 
@@ -126,19 +118,16 @@ TEST_F(PrintingTest, RoutingIsWholeWordEqualityAfterUpperCasing) {
     EXPECT_FALSE(std::filesystem::exists(folder.path() + "/before.pdf"));
     EXPECT_EQ(devices::Printer().DeviceName(), "file:" + folder.path() + "/before.pdf");
     ASSERT_EQ(monitor.messageTexts().size(), 1u);
-    EXPECT_NE(monitor.messageTexts()[0].find("impressora A4 (impressora \"EPSON TM-T20\"): Nome de impressora inválido"),
-              std::string::npos) << monitor.messageTexts()[0];
+    EXPECT_NE(monitor.messageTexts()[0].find("\"EPSON TM-T20\""), std::string::npos) << monitor.messageTexts()[0];
 }
 
+// The caption and setting of point-of-sale printing are the emission routine test's; here the printer.
 TEST_F(PrintingTest, SkipMarkerAndPointOfSalePrintingLeaveThePrinterAlone) {
     const std::string out = usePrinter("EPSON");
     print(store(), "0", "1");
     EXPECT_TRUE(monitor.frontend.captionsOf("Label1").empty());
     folder.setSetting("ImprimiNFCESistema", "1");
     print(store());
-    EXPECT_EQ(monitor.frontend.captionsOf("Label1"),
-              std::vector<std::string>{"ENVIADA COM SUCESSO - IMPRESSÃO DESATIVADA"});
-    EXPECT_EQ(ctx().settings.PrintingOff, "1");
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 
@@ -151,36 +140,28 @@ std::pair<int, int> logLinesWith(const std::string& path, const std::vector<std:
     return counts;
 }
 
+// The monitor's fault tests see the log line of every failed receipt, the one notice and the reprint for
+// one family; here each family names its printer, and a failure after the printer came back is told again.
 TEST_F(PrintingTest, EveryFailedReceiptIsLoggedAndEachPrinterFailureToldOnce) {
     const std::string device = folder.path() + "/lp0";  // a printer that comes and goes
-    // The family, how it is pointed at the device, and the printer as the operator reads it.
-    for (const auto& [family, printersIni, label] : std::initializer_list<std::tuple<std::string, bool, std::string>>{
-             {"DARUMA", true, "DARUMA (porta " + device + ")"},
-             {"BEMATECH", false, "BEMATECH (porta " + device + ")"},
-             {"EPSON", false, "EPSON (porta " + device + ")"},
-             {"A4", false, "A4 (impressora \"sem-fila\")"}}) {
+    for (const std::string family : {"DARUMA", "BEMATECH", "EPSON", "A4"}) {
         SCOPED_TRACE(family);
         std::filesystem::remove(folder.logPath());
         const std::size_t earlier = monitor.messageTexts().size();
         printModule() = PrintModule{};
         usePrinter(family == "A4" ? "sem-fila" : family);
         folder.setSetting("PortaBematech", device);
-        if (printersIni) writeFile(folder.path() + "/printers.ini", "[DARUMA]\r\nPort=" + device + "\r\n");
+        writeFile(folder.path() + "/printers.ini", "[DARUMA]\r\nPort=" + device + "\r\n");
         std::filesystem::remove(device);
         const std::string path = store();
         print(path);
         print(path);
-        // Every receipt has its line (in the log's code page), with what the reprint needs; the operator
-        // hears of it once.
-        const std::vector<std::string> parts{" 1234 da venda 000123-01 ", "impressora " + label + ": ",
-                                             "reimprima com quorvanti --reprint " + key()};
+        const std::string label = family == "A4" ? "A4 (impressora \"sem-fila\")" : family + " (porta " + device + ")";
+        const std::vector<std::string> parts{" 1234 da venda 000123-01 ", "impressora " + label + ": ", "--reprint " + key()};
         EXPECT_EQ(logLinesWith(folder.logPath(), parts), std::pair(2, 2)) << readFile(folder.logPath());
         ASSERT_EQ(monitor.messageTexts().size(), earlier + 1);
-        for (const std::string& part : {"na impressora " + label, std::string("A NFC-e está autorizada e gravada"),
-                                        "botão Reimprimir do painel, ou quorvanti --reprint " + key()})
-            EXPECT_NE(monitor.messageTexts().back().find(part), std::string::npos) << part;
+        EXPECT_NE(monitor.messageTexts().back().find("na impressora " + label), std::string::npos);
         if (family == "A4") continue;  // no queue to bring back here: the CUPS rows are end to end
-        // Back: it prints, and its next failure is a new one, told again.
         writeFile(device, "");
         print(path);
         EXPECT_FALSE(readFile(device).empty());
