@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
-#include <thread>
 
 #include "platform/ui/event_loop.h"
 #include "support/error_text.h"
@@ -111,19 +110,6 @@ TEST(EventLoopTest, AHandlerIsNotReenteredByTheMessagePassesItGives) {
     EXPECT_EQ(pollTicks, 1);
     EXPECT_EQ(maxDepth, 1);
     EXPECT_GE(animationTicks, 5);
-}
-
-TEST(EventLoopTest, EventsPostedFromAnotherThreadRunOnTheLoop) {
-    SystemClock clock;
-    EventLoop loop(clock);
-    std::thread::id ranOn;
-    std::thread poster([&] { loop.post([&] {
-        ranOn = std::this_thread::get_id();
-        loop.quit(3);
-    }); });
-    EXPECT_EQ(loop.run(), 3);  // an idle loop wakes for the posted event instead of waiting its minute
-    poster.join();
-    EXPECT_EQ(ranOn, std::this_thread::get_id());
 }
 
 }  // namespace

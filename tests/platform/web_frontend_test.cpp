@@ -1,6 +1,7 @@
 // The panel's HTTP side on a real socket: its names only, the token on data, POST-only changes from the
-// page's origin, checked input; boxes answered from another thread while the monitor waits; OK boxes and
-// the consumer document dialog never halt an unattended shop.
+// page's origin, checked input; OK boxes and the consumer document dialog never halt an unattended shop.
+// (Dialogs answered from the page, the events a page merges and the captions it shows once they settle
+// are the browser journeys' in tests/panel.)
 #include "platform/ui/web_frontend.h"
 
 #include <httplib.h>
@@ -12,7 +13,6 @@
 #include <functional>
 #include <regex>
 #include <sstream>
-#include <thread>
 
 #include "platform/clock.h"
 #include "platform/host_name.h"
@@ -41,19 +41,6 @@ protected:
                                 [this](const std::string& arg) { ran += arg; }});
         web.useClock(clock);
         return web.start(loopback(0, {"Caixa.Loja."}), token);
-    }
-
-    // A page following the event stream: `each` gets every event's data until it answers false.
-    std::thread follow(std::function<bool(const std::string&)> each) {
-        return std::thread([this, each] {
-            httplib::Client stream("127.0.0.1", web.port());
-            std::string seen;
-            stream.Get("/api/events", {{kPanelTokenHeader, token}}, [&](const char* data, std::size_t size) {
-                for (seen.append(data, size); seen.find("\n\n") != std::string::npos; seen.erase(0, seen.find("\n\n") + 2))
-                    if (seen.starts_with("data: ") && !each(seen.substr(6, seen.find("\n\n") - 6))) return false;
-                return true;
-            });
-        });
     }
 
     httplib::Result post(const std::string& path, const std::string& body, bool withToken = true,
@@ -130,49 +117,6 @@ TEST_F(WebFrontendTest, EveryRequestNeedsTheTokenAndChangesArePostsWithItInTheHe
     }
 }
 
-TEST_F(WebFrontendTest, AMessageBoxWaitsForTheAnswerThePageGives) {
-    // The page's side: wait on the event stream for the box, then answer "No" (an OK is refused first).
-    std::thread page = follow([this](const std::string& event) {
-        const auto at = event.find("\"kind\":\"message\"");
-        if (at == std::string::npos) return true;
-        const auto id = event.rfind("\"id\":", at);
-        const std::string number = event.substr(id + 5, event.find(',', id) - id - 5);
-        EXPECT_EQ(post("/api/modal", "id=" + number + "&action=answer&answer=ok")->status, 400);
-        EXPECT_EQ(post("/api/modal", "id=" + number + "&action=answer&answer=no")->status, 202);
-        return false;
-    });
-    EXPECT_EQ(web.messageBox("Deseja tentar buscar o resultado novamente?", MessageStyle::YesNoQuestion, "ATENÇÃO"),
-              MessageAnswer::No);
-    page.join();
-    EXPECT_NE(web.stateJson().find("\"modals\":[]"), std::string::npos);
-    EXPECT_NE(journal.str().find("[message] -> No"), std::string::npos);
-}
-
-TEST_F(WebFrontendTest, OnlyASettledChangeMakesANewVersionForThePages) {
-    const auto version = [this] {
-        const std::string state = web.stateJson();
-        return std::stoull(state.substr(11, state.find(',') - 11));
-    };
-    web.repaint("frmEmitirNFCe", "Label1", "Path da string");
-    clock.advance(WebFrontend::kSettleTime);
-    web.settle();
-    const auto rest = version();
-    // Step by step: what the pages get after each write and settle, in versions past the resting one.
-    const std::tuple<const char*, std::chrono::milliseconds, unsigned> steps[] = {
-        {"Iniciando", std::chrono::milliseconds(0), 0},        // not yet still
-        {"Path da string", WebFrontend::kSettleTime, 0},       // back as it was: nothing to send
-        {"Assinando", WebFrontend::kSettleTime, 1},            // still at last: one version, the latest text
-    };
-    for (const auto& [caption, still, newer] : steps) {
-        web.repaint("frmEmitirNFCe", "Label1", caption);
-        clock.advance(still);
-        web.settle();
-        EXPECT_EQ(version() - rest, newer) << caption;
-    }
-    web.notice("Venda 1-01 recolocada na fila");  // a notice goes at once
-    EXPECT_EQ(version() - rest, 2u);
-}
-
 // The OK boxes of the page's state as "id:count:text" items.
 std::vector<std::string> okBoxes(const std::string& state) {
     const std::regex box(R"re(\{"id":(\d+),"title":"[^"]*","text":"([^"]*)","style":"[^"]*","count":(\d+)\})re");
@@ -237,9 +181,6 @@ TEST(WebFrontendListenTest, OffTheLoopbackOnlyWithTlsAndThenTheAddressNamesTheMa
     EXPECT_THROW(Frontend().web.start(listen, newPanelToken()), std::runtime_error);
 
     // With TLS everywhere, the address names the machine and its names are answered.
-    for (const char* name : {"caixa", "Caixa-1.loja.", "192.168.0.10", "[fe80::1]", "fe80::1"}) EXPECT_TRUE(isPanelName(name)) << name;
-    for (const char* name : {"", "-caixa", "caixa-.loja", "a..b", "caixa loja", "caixa:8443", "[caixa]"})
-        EXPECT_FALSE(isPanelName(name)) << name;
     // The certificate an operator makes for the phones.
     testing::TempDir folder;
     ASSERT_EQ(std::system(("cd " + folder.path() + " && " QUORVANTI_SOURCE_DIR "/scripts/make-panel-certificate.sh caixa "
