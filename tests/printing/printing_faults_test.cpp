@@ -3,7 +3,6 @@
 // the operator is told once, and `--reprint` prints once the fault is gone. The CUPS rows need the
 // private server (QUORVANTI_TEST_CUPS_SERVER, QUORVANTI_TEST_CUPS_OUTPUT; scripts/test.sh starts it).
 #include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -128,13 +127,6 @@ public:
         }
         return false;
     }
-    int reprint(const std::string& key) const {
-        const std::string command = QUORVANTI_BINARY_DIR "/quorvanti --app-dir " + folder.path() + " --desktop-dir " +
-                                    folder.desktop() + " --registry " + folder.registryFile() + " --reprint " + key +
-                                    " >" + folder.path() + "/reprint.log 2>&1";
-        const int raw = std::system(command.c_str());
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    }
 
     const std::string cupsServer = variable("QUORVANTI_TEST_CUPS_SERVER");
     const std::string cupsOutput = variable("QUORVANTI_TEST_CUPS_OUTPUT");
@@ -174,7 +166,10 @@ TEST_P(PrintingFaultTest, SalesEndAuthorisedTheFailureIsLoggedAndToldOnceAndTheR
         << lastLines(run.output);
 
     GetParam().mend(*this);
-    EXPECT_EQ(reprint(keys[0]), 0) << testing::readFile(folder.path() + "/reprint.log");
+    testing::MonitorOptions reprinting;
+    reprinting.arguments = {"--reprint", keys[0]};
+    const testing::MonitorRun again = testing::runMonitor(folder, {}, reprinting);
+    EXPECT_TRUE(again.exited && again.status == 0) << again.status << "\n" << lastLines(again.output);
     EXPECT_TRUE(GetParam().printed(*this, keys[0]));
 }
 
