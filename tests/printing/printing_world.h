@@ -40,12 +40,7 @@ protected:
                       {.code = "77", .description = "REFRIGERANTE 2L", .quantity = 2, .total = 10, .discount = 1},
                       {.code = "7891000100103", .description = "CAFE TORRADO", .quantity = 3, .total = 27.97}};
         sale.extraPaid = 5.1;
-        signed_ = new testing::SignedNfce(maker.make(sale, 1));
-    }
-    static void TearDownTestSuite() {
-        delete signed_;
-        signed_ = nullptr;
-        documents_.reset();
+        signed_ = std::make_unique<testing::SignedNfce>(maker.make(sale, 1));
     }
 
     PrintingTest() {
@@ -70,12 +65,16 @@ protected:
         return out;
     }
 
-    // The stored procNFe with the given consumer, after `edits` (each text replaced by another, once);
-    // answers its path.
+    // The signed document after `edits` (each text replaced by another, once).
     using Edits = std::vector<std::pair<std::string, std::string>>;
-    std::string store(Consumer consumer = Consumer::Named, const Edits& edits = {}) {
+    static std::string edited(const Edits& edits) {
         std::string nfe = signed_->xml;
         for (const auto& [from, to] : edits) nfe.replace(nfe.find(from), from.size(), to);
+        return nfe;
+    }
+    // The stored procNFe with the given consumer, after `edits`; answers its path.
+    std::string store(Consumer consumer = Consumer::Named, const Edits& edits = {}) {
+        std::string nfe = edited(edits);
         const std::size_t from = nfe.find("<dest>"), to = nfe.find("</dest>") + 7;
         const char* dest = consumer == Consumer::Named     ? nullptr
                            : consumer == Consumer::CpfOnly ? "<dest><CPF>52998224725</CPF><indIEDest>9</indIEDest></dest>"
@@ -96,11 +95,9 @@ protected:
     }
     // The signed file as the contingency mode keeps it (no protocol), after `edits`.
     std::string storeContingency(const Edits& edits = {}) {
-        std::string nfe = signed_->xml;
-        for (const auto& [from, to] : edits) nfe.replace(nfe.find(from), from.size(), to);
         const std::string path = folder.path() + "/nfe/arquivos/assinado/NFe" + key() + "-assinado.xml";
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        testing::writeFile(path, nfe);
+        testing::writeFile(path, edited(edits));
         return path;
     }
     static std::string xml() { return signed_->xml; }
@@ -122,7 +119,7 @@ protected:
     testing::TestMonitor monitor{folder, components};
 
     static inline std::unique_ptr<testing::TempDir> documents_;
-    static inline testing::SignedNfce* signed_ = nullptr;
+    static inline std::unique_ptr<testing::SignedNfce> signed_;
 };
 
 }  // namespace quorvanti::printing
