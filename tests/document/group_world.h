@@ -1,7 +1,7 @@
 // The world of a group procedure test: a program folder with its database (SQLite or MariaDB), a
-// monitor context with the run settings and emitter record as start-up leaves them, the recording
-// component the emission routine would hand to the groups, and helpers to seed the point-of-sale
-// tables and read back what was sent.
+// monitor context with the run settings the groups read and the emitter record as start-up reads it,
+// the recording component the emission routine would hand to the groups, and helpers to seed the
+// point-of-sale tables and read back what was sent.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include "authorisation/emission_routine.h"
 #include "database/date_literal.h"
 #include "fiscal_component/recording_component.h"
+#include "startup/sub_main.h"
 #include "support/program_folder.h"
 
 namespace quorvanti::testing {
@@ -38,19 +39,13 @@ public:
     explicit GroupWorld(database::DbKind kind)
         : folder(kind), monitor(folder, components), ctx(monitor.ctx), component(components.createComponent()) {
         ctx.db = folder.connect();
+        startup::readEmitter(ctx);
         auto& s = ctx.settings;
         s.DocModel = "65";
         s.Series = "1";
         s.TimeZone = "-04:00";
-        s.Contingency = "0";
         s.ContingencyReason = "Sistema WEB inoperante apresentando lentidao";
-        s.Environment = "1";
-        s.AppPath = folder.path();
         s.SettingsPath = folder.settingsPath();
-        ctx.emitter = {.TradeName = "LOJA TESTE", .LegalName = "QUORVANTI LOJA TESTE LTDA", .Street = "RUA SAO JOAO",
-                       .Number = "123", .District = "CENTRO", .CityCode = "5103403", .CityName = "CUIABA",
-                       .PostalCode = "78000000", .Phone = "6533334444", .StateRegistration = "131234567",
-                       .Cnpj = "11222333000181", .State = "MT"};
         ctx.emission.SaleCode = "000123-01";
         ctx.emission.NfceNumber = "42";
     }
@@ -69,7 +64,6 @@ public:
         for (const auto& call : components.state().callsOf(operation)) out.push_back(std::get<Args>(call.args));
         return out;
     }
-    std::vector<std::string> operations() { return components.state().operations(); }
     const std::vector<platform::ScriptedFrontend::ShownMessage>& messages() const { return monitor.frontend.messages(); }
 
     // Seeding (sale items, products and the queue through `folder`).

@@ -232,7 +232,7 @@ TEST_P(ItemGroupTest, TotalsAddTheItemsInCentsAndTheAdditionalInformationSendsNo
     GeraObservacoes(world->ctx, *world->component);
     const auto t = world->sent<TotalsArgs>("totals").at(0);
     EXPECT_EQ(std::make_tuple(t.vProd, t.vDesc, t.vNF), std::make_tuple(13.0, 0.5, 12.5));
-    EXPECT_EQ(world->operations().back(), "transport");
+    EXPECT_EQ(world->components.state().operations().back(), "transport");
     EXPECT_EQ(world->ctx.emission.SharedTexts.text1 + world->ctx.emission.SharedTexts.text2, "");
     EXPECT_TRUE(world->messages().empty());
 }
