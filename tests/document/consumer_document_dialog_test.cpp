@@ -1,10 +1,9 @@
-// The consumer document dialog with the component library's validator, and the component's set-up.
+// The consumer document dialog with the component library's validator, and the CSC identifier.
 #include "document/groups/consumer_document_dialog.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
-#include <tuple>
 
 #include "document/component_setup.h"
 #include "fiscal_component/document/document_validator.h"
@@ -61,7 +60,6 @@ protected:
 };
 
 TEST_F(ConsumerDocumentDialogTest, LoadsEmptyEnterOnAnEmptyBoxClosesWithoutDocumentAndKeysAreTyped) {
-    EXPECT_EQ(dialog.name(), "frm_cpfC");
     EXPECT_EQ(ctx.emission.ConsumerDocumentInput, "");
     dialog.keyPress("Text1", kEnter);
     EXPECT_TRUE(dialog.closed());
@@ -100,40 +98,12 @@ TEST_F(ConsumerDocumentDialogTest, UnattendedTheSaleGoesWithoutDocument) {
     EXPECT_TRUE(messages().empty());
 }
 
-class ComponentSetupTest : public ::testing::Test {
-protected:
-    ComponentSetupTest() {
-        auto& s = monitor.ctx.settings;
-        s.SettingsPath = folder.settingsPath();
-        s.AppPath = folder.path();
-    }
-    testing::ProgramFolder folder{database::DbKind::Sqlite};
-    fiscal::RecordingComponentFactory components;
-    testing::TestMonitor monitor{folder, components};
-};
-
-// What the configuration carries reaches the authority in the routine's tests, and start-up's tests
-// check the emission type; the CSC identifier is padded to six characters, cut when longer.
+// (What the component's set-up carries reaches the authority in the routine's tests, and start-up's
+// tests check how a failed set-up is shown.) The CSC identifier is padded to six characters, cut when
+// longer.
 TEST(CscIdTest, IsPaddedToSixCharacters) {
     for (const auto& [id, padded] : {std::pair{"  12", "000012"}, {"0000001", "000001"}})
         EXPECT_EQ(paddedCscId(id), padded) << id;
-}
-
-TEST_F(ComponentSetupTest, OnlyTheLastStatusSurvivesAndAFailureLeavesTheCallersInstance) {
-    components.script().statuses["finish"] = false;
-    std::unique_ptr<fiscal::FiscalComponent> component;
-    EXPECT_TRUE(ConfigurarDLL(monitor.ctx, 65, "1", component));
-    EXPECT_FALSE(monitor.ctx.settings.ComponentOk);
-
-    components.script().statuses.clear();
-    components.script().failures["mailSettings"] = "certificado não encontrado";
-    fiscal::FiscalComponent* before = component.get();
-    EXPECT_FALSE(ConfigurarDLL(monitor.ctx, 65, "1", component));
-    EXPECT_EQ(component.get(), before);
-    ASSERT_EQ(monitor.frontend.messages().size(), 1u);
-    const auto& shown = monitor.frontend.messages()[0];
-    EXPECT_EQ(std::tie(shown.title, shown.text, shown.style),
-              std::make_tuple("ERRO Configura DLL", "certificado não encontrado", platform::MessageStyle::OkCritical));
 }
 
 }  // namespace
