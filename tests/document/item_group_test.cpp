@@ -21,7 +21,6 @@ using fiscal::ItemIcmsArgs;
 using fiscal::ItemProductArgs;
 using fiscal::TotalsArgs;
 using testing::GroupWorld;
-using testing::kHomologationItem;
 using testing::SaleItemRow;
 
 class ItemGroupTest : public testing::BackendTest {
@@ -74,8 +73,6 @@ TEST_P(ItemGroupTest, CfopCsosnAndNcmFollowTheProduct) {
         {"5656", "2202.10.00", 5656, "500", "22021000"},
         {"6102", "2202,10 00", 6102, "102", "22021000"},
         {"", "2106909012", 5102, "102", "21069090"},
-        {std::nullopt, "21069090", 5102, "102", "21069090"},
-        {"5.40", "21069090", 5102, "102", "21069090"},
         {"54O5", "21069090", 5102, "102", "21069090"},
         // The server's column holds 4 characters; the local file's takes a CFOP written with its dot.
         {"5.656", "21069090", 5656, "500", "21069090"},
@@ -95,13 +92,11 @@ TEST_P(ItemGroupTest, CfopCsosnAndNcmFollowTheProduct) {
 }
 
 // The routine's tests drop a sale of one item with the placeholder NCM; here the NCM of a later item (of a
-// sale whose code needs quoting), a product not in the catalogue and one without NCM.
+// sale whose code needs quoting), and a product not in the catalogue (as one without NCM: no NCM read).
 TEST_P(ItemGroupTest, AnInvalidOrMissingNcmStopsTheSaleAndRemovesItFromTheQueue) {
-    world->folder.addProduct(6, "5102", "");
     const std::pair<const char*, std::vector<SaleItemRow>> sales[] = {
         {"O'NEIL-01", {{.sale = "O'NEIL-01", .code = 1}, {.sale = "O'NEIL-01", .code = 2}, {.sale = "O'NEIL-01", .code = 3}}},
         {"000124-01", {{.sale = "000124-01", .code = 5}}},
-        {"000125-01", {{.sale = "000125-01", .code = 6}}},
     };
     addItem(sales[0].second[0]);
     addItem(sales[0].second[1], "5102", "01012011");
@@ -116,11 +111,12 @@ TEST_P(ItemGroupTest, AnInvalidOrMissingNcmStopsTheSaleAndRemovesItFromTheQueue)
     }
     EXPECT_EQ(products().size(), 1u);
     EXPECT_EQ(world->monitor.messageTexts(),
-              (std::vector<std::string>{"NCM invalido: 01012011", "NCM invalido: ", "NCM invalido: "}));
+              (std::vector<std::string>{"NCM invalido: 01012011", "NCM invalido: "}));
 }
 
 // A name with runs of blanks or markup never drops the sale: it goes cleaned with single blanks, as do
 // the recipient's name and address, in a document the real component signs and the schema accepts.
+// (The fixed description of homologation: the local SEFAZ refuses any other, 373, in the routine's tests.)
 TEST_P(ItemGroupTest, NamesWithRunsOfBlanksOrMarkupReachASignedDocumentTheSchemaAccepts) {
     QUORVANTI_SKIP_WITHOUT_SHARED();
     const std::pair<const char*, std::string> names[] = {
@@ -164,18 +160,6 @@ TEST_P(ItemGroupTest, NamesWithRunsOfBlanksOrMarkupReachASignedDocumentTheSchema
     for (const auto& [typed, sent] : names)
         EXPECT_NE(xml.find("<xProd>" + sent + "</xProd>"), std::string::npos) << typed;
     EXPECT_NE(xml.find("<xNome>MARIA DA SILVA E CIA</xNome><enderDest><xLgr>RUA DAS FLORES</xLgr>"), std::string::npos);
-
-    // Homologation sends the fixed description.
-    world = std::make_unique<GroupWorld>(GetParam());
-    world->ctx.settings.Environment = "2";
-    addItem({.code = 1, .description = "Coca     Cola 2L"});
-    addItem({.code = 2, .description = std::nullopt});
-    EXPECT_FALSE(run());
-    const auto homologation = products();
-    ASSERT_EQ(homologation.size(), 2u);
-    EXPECT_EQ(std::tie(homologation[0].xProd, homologation[1].xProd), std::tie(kHomologationItem, kHomologationItem));
-    EXPECT_TRUE(world->messages().empty());
-    EXPECT_TRUE(saleQueued());
 }
 
 TEST_P(ItemGroupTest, AValueTheDocumentCannotCarryStopsTheSaleNamingItemFieldAndValue) {
@@ -240,7 +224,8 @@ TEST_P(ItemGroupTest, TotalsAddTheItemsInCentsAndTheAdditionalInformationSendsNo
 INSTANTIATE_TEST_SUITE_P(Backends, ItemGroupTest, testing::bothBackends(), testing::backendName);
 
 // Every group procedure that fails leaves a text naming the sale in GroupFailure, so the routine never
-// generates a document from part of a sale, and still shows its own box.
+// generates a document from part of a sale, and still shows its own box. A group refused by bad input
+// has no row of the component's refusal: both end in the group's one catch.
 TEST(GroupFailureTest, EveryGroupNamesTheSaleUnderItsOwnTitle) {
     struct Case {
         const char* operation;  // the component call made to fail ("" for none)
@@ -249,8 +234,6 @@ TEST(GroupFailureTest, EveryGroupNamesTheSaleUnderItsOwnTitle) {
         std::function<void(GroupWorld&)> run;
     };
     const Case cases[] = {
-        {"identification", "ERRO IDENTIFICAÇÃO", "identificação: recusado",
-         [](GroupWorld& w) { GeraIndetificacao(w.ctx, "000123-01", *w.component); }},
         {"", "ERRO IDENTIFICAÇÃO", "identificação: Tipos incompatíveis",
          [](GroupWorld& w) {
              w.ctx.settings.Series = "A";
@@ -266,7 +249,6 @@ TEST(GroupFailureTest, EveryGroupNamesTheSaleUnderItsOwnTitle) {
              GeraIndetificacao(w.ctx, "000123-01", *w.component);
              EXPECT_TRUE(w.sent<fiscal::IdentificationArgs>("identification").empty());
          }},
-        {"emitter", "ERRO EMITENTE", "emitente: recusado", [](GroupWorld& w) { GeraEmitente(w.ctx, *w.component); }},
         {"", "ERRO EMITENTE", "emitente: campo codmunicipio do emitente \"\" não é um número inteiro",
          [](GroupWorld& w) {
              w.ctx.emitter.CityCode = "";
@@ -279,12 +261,6 @@ TEST(GroupFailureTest, EveryGroupNamesTheSaleUnderItsOwnTitle) {
              w.ctx.emission.ConsumerDocumentInput = "52998224725";
              double client = 77;
              GeraDestinatario(w.ctx, client, *w.component);
-         }},
-        {"totals", "ERRO TOTAL", "totais: recusado",
-         [](GroupWorld& w) {
-             w.folder.addItem({});
-             w.openSaleHeader("000123-01");
-             GeraTotais(w.ctx, *w.component);
          }},
         {"", "ERRO TOTAL", "totais: Uso inválido de Null",
          [](GroupWorld& w) {
