@@ -8,8 +8,6 @@
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 #include <libxml/tree.h>
-#include <openssl/pkcs12.h>
-#include <openssl/x509.h>
 
 #include <ctime>
 #include <functional>
@@ -33,28 +31,11 @@ namespace quorvanti::sefaz::testsupport {
 using testing::between;
 using testing::kExampleAuthority;
 using testing::kExampleDocument;
-using testing::kHomologationItem;
 using testing::kOfficialSchemas;
 using testing::validAgainst;
 using testing::withoutDeclaration;
 using SignedDocument = testing::SignedNfce;
 using DocumentMaker = testing::SignedNfceMaker;
-
-// A certificate read straight from a PKCS#12 file and its password file, as the store would not hand
-// out an expired one.
-inline std::shared_ptr<const fiscal::LoadedCertificate> loadPkcs12(const std::string& pfx) {
-    std::string password = testing::readFile(pfx + ".senha");
-    while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) password.pop_back();
-    const std::string bytes = testing::readFile(pfx);
-    const unsigned char* cursor = reinterpret_cast<const unsigned char*>(bytes.data());
-    PKCS12* p12 = d2i_PKCS12(nullptr, &cursor, static_cast<long>(bytes.size()));
-    EVP_PKEY* key = nullptr;
-    X509* certificate = nullptr;
-    const bool parsed = p12 != nullptr && PKCS12_parse(p12, password.c_str(), &key, &certificate, nullptr) == 1;
-    PKCS12_free(p12);
-    if (!parsed) throw std::runtime_error("cannot read " + pfx);
-    return std::make_shared<fiscal::LoadedCertificate>(fiscal::CertificateInfo{.file = pfx}, key, certificate);
-}
 
 // The element at `path` (names of the NF-e namespace) below the root of `document`.
 inline xmlNode* elementAt(xmlDoc* document, const std::vector<const char*>& path) {
@@ -122,9 +103,6 @@ inline std::string field(xmlDoc* message, const std::vector<const char*>& path) 
     return textOf(node);
 }
 
-// The message of an answer serialised, for validAgainst.
-inline std::string messageXml(xmlDoc* message) { return serialize(xmlDocGetRootElement(message)); }
-
 // The local authority driven directly, on a state folder and a scenario file of a temporary folder,
 // with documents of the test signer; restart() is a restart of the program.
 class AuthorityTest : public ::testing::Test {
@@ -153,8 +131,6 @@ protected:
         store_.reset();
     }
 
-    void writeScenario(const std::string& text) { testing::replaceScenario(scenarioPath, text); }
-
     // A SOAP answer's message, checked against the official schema of the service's answer.
     XmlDocument call(Service service, const std::string& body, const char* schema) {
         const Reply reply = authority().answer(service, body);
@@ -166,9 +142,9 @@ protected:
             ADD_FAILURE() << "not an answer of " << serviceName(service) << ": " << reply.body;
             return message;
         }
+        const std::string xml = serialize(xmlDocGetRootElement(message.get()));
         std::string problem;
-        EXPECT_TRUE(validAgainst(schema, messageXml(message.get()), &problem))
-            << problem << "\n" << messageXml(message.get());
+        EXPECT_TRUE(validAgainst(schema, xml, &problem)) << problem << "\n" << xml;
         return message;
     }
 
@@ -180,7 +156,6 @@ protected:
     }
 
     std::string protocolStatus(xmlDoc* answer) { return field(answer, prot("cStat")); }
-    std::string protocolReason(xmlDoc* answer) { return field(answer, prot("xMotivo")); }
     // The texts at `paths` below the root of `answer`, joined by "|".
     static std::string texts(xmlDoc* answer, std::initializer_list<std::vector<const char*>> paths) {
         std::string out;
