@@ -29,7 +29,7 @@ using testing::TempDir;
 // Decimals read with the Brazilian comma in their shortest form; other kinds joined to empty text.
 TEST(DbValueTest, TextIsWhatTheProgramReadsAndNumberReadsCommaOrPointButNotNullOrNonNumbers) {
     const std::pair<DbValue, const char*> texts[] = {
-        {DbValue(12.5), "12,5"}, {DbValue(10.0), "10"}, {DbValue(0.1), "0,1"}, {DbValue(-3.25), "-3,25"},
+        {DbValue(-3.25), "-3,25"}, {DbValue(10.0), "10"},
         {DbValue(1234567.89), "1234567,89"},  // no thousands separator
         {DbValue(0.1 + 0.2), "0,3"},          // a sum of stored decimals, without binary noise
         {DbValue(-0.0), "0"}, {DbValue(1e20), "1E+20"}, {DbValue(), ""}, {DbValue(std::int64_t{-42}), "-42"},
@@ -44,33 +44,25 @@ TEST(DbValueTest, TextIsWhatTheProgramReadsAndNumberReadsCommaOrPointButNotNullO
     };
     for (const auto& [value, number] : numbers) EXPECT_DOUBLE_EQ(value.number(), number) << value.text();
     EXPECT_EQ(testing::errorText<DbError>([] { DbValue().number(); }), "Uso inválido de Null");
-    for (const char* text : {"", "abc", "12abc", "inf", "nan", "0x1A", " "})
+    for (const char* text : {"", "12abc", "inf", "0x1A"})
         EXPECT_THROW(DbValue(std::string(text)).number(), DbError) << text;
 }
 
-TEST(RecordsetTest, FieldsByNameWithoutCaseAndBofEofRules) {
+// (Reads past the end, whose text the emission routine's common exit looks for, are StartUpTest's empty
+// DatEmit; empty results, every run's empty queue.)
+TEST(RecordsetTest, FieldsByNameWithoutCaseAndMovesWithinTheRows) {
     Recordset rs({"CodVenda", "Total"}, {{DbValue(std::string("1-01")), DbValue(5.5)},
                                          {DbValue(std::string("2-01")), DbValue()}});
-    EXPECT_EQ(rs.recordCount(), 2u);
-    EXPECT_FALSE(rs.bof());
     EXPECT_EQ(rs.field("codvenda").text() + "|" + rs.field("TOTAL").text(), "1-01|5,5");
-    EXPECT_TRUE(rs.hasColumn("total"));
     EXPECT_FALSE(rs.hasColumn("Totals"));
     EXPECT_THROW(rs.field("Nome"), DbError);
 
     rs.moveNext();
-    EXPECT_EQ(rs.field("CODVENDA").text(), "2-01");
     rs.moveNext();
     EXPECT_TRUE(rs.eof());
-    // (Its text, which the emission routine's common exit looks for, is shown by StartUpTest's empty DatEmit.)
-    EXPECT_THROW(rs.field("codvenda"), DbError);
     EXPECT_THROW(rs.moveNext(), DbError);
     rs.moveFirst();
     EXPECT_EQ(rs.field("codvenda").text(), "1-01");
-
-    Recordset empty({"ID"}, {});
-    EXPECT_TRUE(empty.bof() && empty.eof());
-    EXPECT_THROW(empty.field("id"), DbError);
 }
 
 TEST(DateLiteralTest, EachKindWritesItsOwnLiteralOfARealDateAndStoresInItsOwnForm) {
@@ -134,23 +126,14 @@ TEST_F(SqliteFileTest, IsNullWorksAsAFunctionLiteralsStayUnchangedAndOneStatemen
     EXPECT_EQ(db_.open("select * from config").field("numeronfce").text(), "1");
 }
 
+// One value of each kind the shop's tables have.
 TEST_F(SqliteFileTest, ValuesKeepTheirKind) {
-    db_.execute("create table t (d date, dt datetime, n integer, r double, s varchar(10), b blob)");
-    db_.execute("insert into t values ('2024-03-05', '2024-03-05 10:11:12', 3, 2.5, '0042', x'4100')");
-    db_.execute("insert into t values ('05/03/2024', '2024-03-05T10:11:12.345', NULL, 10, 'x', NULL)");
-    db_.execute("insert into t values ('2024-02-30', 'ontem', 1, 1, 'y', NULL)");
+    db_.execute("create table t (d date, n integer, r double, s varchar(10))");
+    db_.execute("insert into t values ('2024-03-05', 3, 2.5, '0042')");
     Recordset rs = db_.open("select * from t");
     EXPECT_EQ(std::get<DbDate>(rs.field("d").raw()), (DbDate{2024, 3, 5}));
-    EXPECT_EQ(std::get<DbDateTime>(rs.field("dt").raw()), (DbDateTime{{2024, 3, 5}, 10, 11, 12}));
     EXPECT_EQ(std::get<std::int64_t>(rs.field("n").raw()), 3);
     EXPECT_EQ(rs.field("r").text() + "|" + rs.field("s").text(), "2,5|0042");  // text stays text
-    EXPECT_EQ(rs.field("b").text(), std::string("A\0", 2));
-    rs.moveNext();
-    // Not ISO: kept as the text stored.
-    EXPECT_EQ(rs.field("d").text() + "|" + rs.field("dt").text() + "|" + rs.field("r").text(),
-              "05/03/2024|05/03/2024 10:11:12|10");
-    rs.moveNext();
-    EXPECT_EQ(rs.field("d").text() + "|" + rs.field("dt").text(), "2024-02-30|ontem");  // no such day
 }
 
 // A column an upgrade cannot add (it is there already, on a shop's older file) does not stop the start.
@@ -184,20 +167,12 @@ TEST(MariaDbConnectionTest, AnUnreachableServerOrARefusedLoginIsAnErrorWithoutTh
     }
 }
 
-TEST(MariaDbConnectionTest, ValuesKeepTheirKindAndTheSessionSpeaksUtf8mb4) {
+// (The shop's kinds, date, decimal, double and text, are read by BackendTest and the emission routine on
+// this server.)
+TEST(MariaDbConnectionTest, TheSessionSpeaksUtf8mb4) {
     QUORVANTI_SKIP_WITHOUT_MARIADB(DbKind::MariaDb);
     testing::ScratchDatabase scratch(DbKind::MariaDb);
     MariaDbConnection db(scratch.mariaDb());
-    // (The shop's own kinds, date, decimal, double and text, are read by BackendTest and the emission
-    // routine on this server.) A fraction of a second is dropped; a blob keeps its NUL.
-    db.execute("create table t (dt datetime, ts timestamp NULL, n bigint unsigned, b blob, tm time)");
-    db.execute("insert into t values ('2024-03-05 10:11:12.5', NULL, 18446744073709551615, x'4100', '10:11:12')");
-    Recordset rs = db.open("select * from t");
-    EXPECT_EQ(std::get<DbDateTime>(rs.field("dt").raw()), (DbDateTime{{2024, 3, 5}, 10, 11, 12}));
-    EXPECT_TRUE(rs.field("ts").isNull());
-    EXPECT_DOUBLE_EQ(rs.field("n").number(), 18446744073709551615.0);
-    EXPECT_EQ(rs.field("b").text() + "|" + rs.field("tm").text(), std::string("A\0|10:11:12", 11));
-
     db.execute("INSERT INTO Clientes (Numero, Nome) VALUES (1, 'Conceição 🛒')");
     const Recordset name = db.open("SELECT Nome, CHAR_LENGTH(Nome) AS n FROM Clientes");
     EXPECT_EQ(name.field("Nome").text() + "|" + name.field("n").text(), "Conceição 🛒|11");
