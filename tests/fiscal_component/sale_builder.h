@@ -7,12 +7,11 @@
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 #include <chrono>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "fiscal_component/interface/fiscal_component.h"
-#include "platform/clock.h"
+#include "context/shop_clock.h"
 
 namespace quorvanti::fiscal::testsales {
 
@@ -46,20 +45,13 @@ struct Sale {
 
 inline const char* kEmitterCnpj = "11222333000181";  // the test certificate's CNPJ
 
-// The real instant as a shop at -04:00 writes it: "2026-12-06T21:23:03-04:00".
-inline std::string shopNow() {
-    const platform::LocalDateTime t = platform::dateTimeAt(
-        std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()), -std::chrono::hours(4));
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d-04:00", t.year, t.month, t.day, t.hour, t.minute,
-                  t.second);
-    return text;
-}
-
 // Sends `sale` group by group as the program's procedures do; answers the invoice value.
 inline double sendSale(FiscalComponent& component, const Sale& sale) {
     SharedTexts shared;
-    const std::string dhEmi = sale.dhEmi.empty() ? shopNow() : sale.dhEmi;
+    const std::string dhEmi =
+        sale.dhEmi.empty() ? context::shopDateTimeText(context::RunSettings{.TimeZone = "-04:00"},
+                                                       std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()))
+                           : sale.dhEmi;
     component.prepare(shared);
     component.identification(IdentificationArgs{.cNF = sale.cNF, .natOp = "VENDA DE MERCADORIA", .mod = 65,
                                                  .serie = sale.series, .nNF = sale.number, .dhEmi = dhEmi,
