@@ -13,16 +13,11 @@
 namespace quorvanti::platform {
 namespace {
 
-using std::chrono::hours;
 using std::chrono::milliseconds;
-using std::chrono::seconds;
 using Date = LocalDateTime;
 
-TEST(DateTimeTest, InstantsAndTheDateTimesOffsetsShow) {
-    const Instant instant = instantOf({2026, 12, 7, 1, 23, 3}, seconds{0});
-    EXPECT_EQ(dateTimeAt(instant, -hours(4)), (Date{2026, 12, 6, 21, 23, 3}));
-    EXPECT_EQ(instantOf({2026, 12, 6, 21, 23, 3}, -hours(4)), instant);
-
+// (An instant shown at the shop's offset is every emission's dhEmi, which the local SEFAZ checks.)
+TEST(DateTimeTest, AddingSecondsAndCheckingADateKeepTheCalendar) {
     EXPECT_EQ(addSeconds({2026, 3, 5, 2, 30, 0}, -4 * 3600), (Date{2026, 3, 4, 22, 30, 0}));
     EXPECT_EQ(addSeconds({2024, 12, 31, 23, 0, 0}, 3600), (Date{2025, 1, 1, 0, 0, 0}));
     EXPECT_EQ(addSeconds({2024, 2, 28, 12, 0, 0}, 86400), (Date{2024, 2, 29, 12, 0, 0}));
@@ -43,27 +38,19 @@ TEST(SystemClockTest, TheTimeScaleIsAPositiveFactorUpToOne) {
                     ::testing::HasSubstr("QUORVANTI_TIME_SCALE")) << wrong;
 }
 
-TEST(EventLoopTest, ATimerFiresAtItsIntervalOnlyWhileEnabledCountingFromItsEnablingOrNewInterval) {
+// (Timers firing and a loop quitting with its status are every monitor run's.) Disabled, a timer does not
+// fire, however much time passes; enabled, it counts from then, and a new interval counts from its change.
+TEST(EventLoopTest, ATimerFiresOnlyWhileEnabledCountingFromItsEnablingOrNewInterval) {
     VirtualClock clock;
     EventLoop loop(clock);
-    Timer timer{"Timer1", milliseconds(3000), true};
+    Timer timer{"Timer1", milliseconds(3000), false};
     int ticks = 0;
-    loop.attach(timer, [&] {
-        if (++ticks == 3) loop.quit(7);
-    });
-    EXPECT_EQ(loop.run(), 7);
-    EXPECT_EQ(clock.steadyNow(), milliseconds(9000));
-
-    // (A loop that quit runs no more passes: a second one.) Disabled, the timer does not fire, however
-    // much time passes; enabled, it counts from then, and a new interval counts from its change.
-    EventLoop passes(clock);
-    passes.attach(timer, [&] { ++ticks; });
+    loop.attach(timer, [&] { ++ticks; });
     const auto pass = [&](int ms) {
         clock.advance(milliseconds(ms));
-        passes.doEvents();
-        return ticks - 3;
+        loop.doEvents();
+        return ticks;
     };
-    timer.enabled = false;
     EXPECT_EQ(pass(60000), 0);
     timer.enabled = true;
     EXPECT_EQ(pass(0), 0);
