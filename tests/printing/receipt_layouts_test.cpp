@@ -385,8 +385,8 @@ TEST_F(LayoutTest, VoxPageKeepsEveryDrawingInsideThePaperAndApart) {
 }
 
 // The A4 pages as a viewer reads them back, with 60 items of 120-character accented names and 13-digit
-// codes, and the longest consultation address: nothing past the page's width or bottom, no text over
-// another (each name wraps inside the description column, each code inside CODIGO_I, the other columns
+// codes, and the longest consultation address, over several sheets: nothing past the page's width or
+// bottom, no text over another (each name wraps inside the description column, each code inside CODIGO_I, the other columns
 // keep their places), every name printed to its last word, and the address under its title.
 TEST_F(LayoutTest, A4PagesKeepEveryDrawingInsideThePaperAndApart) {
     const std::string pdf = folder.path() + "/a4.pdf";
@@ -406,6 +406,7 @@ TEST_F(LayoutTest, A4PagesKeepEveryDrawingInsideThePaperAndApart) {
     std::size_t finals = 0;
     for (std::size_t at = text.find(" FINAL"); at != std::string::npos; at = text.find(" FINAL", at + 1)) ++finals;
     EXPECT_EQ(finals, 60u) << text;
+    EXPECT_THAT(run("pdfinfo " + pdf), ::testing::ContainsRegex("Pages: +[2-9]")) << "past the first sheet";
     EXPECT_THAT(text, ::testing::HasSubstr("Consulte pela Chave de Acesso em:\n" + longestAddress() + "\n")) << text;
     for (const char* line : {"Razão Social:", "LOJA TESTE", "11.222.333/0001-81 - 13.123.456-7", "RUA DAS FLORES, CENTRO",
                              "CUIABA, CEP: 78.005-000, FONE: (65) 3322-1100",
