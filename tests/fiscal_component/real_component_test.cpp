@@ -141,8 +141,8 @@ TEST_F(RealComponentTest, KeyFilesAndQrCodeFollowTheDocumentLayoutAndThePublishe
                                  HasSubstr("</Signature></NFe>"), Not(HasSubstr(kCsc)),
                                  HasSubstr("<urlChave>http://homologacao.sefaz.mt.gov.br/nfce/consultanfce</urlChave>")));
 
-    // The online QR code, read back from the signed file. (Read from the authorised document, it is what
-    // the emission routine records in EmissionTest.AQueuedSaleBecomesASignedSchemaValidDocument.)
+    // The online QR code, read back from the signed file (the emission routine reads it from the authorised
+    // document, which holds this NFe as signed).
     RealFiscalComponent reader(storeFolder);
     std::string qr, result;
     ASSERT_TRUE(reader.qrAddress(generated.signedPath, qr, result)) << result;
