@@ -49,8 +49,7 @@ TEST(PrinterPorts, PortsThatCannotOpenGiveANonPositiveCodeNamingThem) {
     const DeviceFolders folders{dir.path()};
     // The port, the code its opening answers, and what its problem names.
     for (const auto& [port, code, named] : std::initializer_list<std::tuple<std::string, int, std::string>>{
-             {"USB", -1, "USB"}, {"COM3", -1, "COM3"}, {"/nowhere/lp0", -1, "/nowhere/lp0"},
-             {"file:/nowhere/out.bin", -1, "/nowhere/out.bin"}, {"LPT1", 0, "LPT1"},
+             {"USB", -1, "USB"}, {"/nowhere/lp0", -1, "/nowhere/lp0"}, {"LPT1", 0, "LPT1"},
              {"cups:quorvanti-no-such-queue", -2, "quorvanti-no-such-queue"}, {"127.0.0.1:1", -3, "127.0.0.1:1"}}) {
         const PortOpening opening = openPort(port, folders);
         EXPECT_EQ(std::make_tuple(opening.port == nullptr, opening.code), std::make_tuple(true, code)) << port;
