@@ -134,7 +134,10 @@ TEST_P(EmissionTest, AQueuedSaleIsAuthorisedAndAPrintSwitchPostedMeanwhileApplie
     const std::string protocol = platform::iniRead(folder->path() + "/NFCe.ini", "500-01-05/03/2026", "Protocolo");
     EXPECT_EQ(protocol.size(), 15u);
     EXPECT_NE(value("select protocoloEdata from nfce_gerada", "protocoloEdata").find(protocol), std::string::npos);
-    EXPECT_NE(value("select qrcode from nfce_gerada", "qrcode").find(key), std::string::npos);
+    // The QR text recorded is the authorised document's own (infNFeSupl/qrCode, written as CDATA).
+    const std::string authorised = testing::readFile(folder->path() + "/nfe/arquivos/procNFe/" + key + "-procNFe.xml");
+    EXPECT_EQ("<![CDATA[" + value("select qrcode from nfce_gerada", "qrcode") + "]]>",
+              testing::between(authorised, "<qrCode>", "</qrCode>"));
     EXPECT_EQ(monitor->clock.slept(), std::chrono::milliseconds(0));
     EXPECT_EQ(platform::iniRead(folder->settingsPath(), "Geral", "ImprimiNFCESistema"), "1");
     EXPECT_TRUE(captioned("ENVIADA COM SUCESSO - IMPRESSÃO DESATIVADA"));
