@@ -429,12 +429,6 @@ TEST_F(XmlSignerTest, TextSignatureMatchesTheTreeSignatureInEveryForm) {
         {"blanks between elements", nfe(written, "\n  " + content + "\n", root), true},
         {"another declaration on the root",
          nfe(written, content, "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" xmlns:xsi=\"urn:x\">"), false},
-        {"empty-element tag", nfe(written, content + "<pag/>", root), false},
-        {"escape a canonical writer does not use", nfe(written, "<ide><natOp>&quot;&#65;</natOp></ide>", root), false},
-        {"literal greater-than", nfe(written, "<ide><natOp>a > b</natOp></ide>", root), false},
-        {"attribute needing normalisation", nfe(written, "<det nItem=\" 1\"></det>", root), false},
-        {"CDATA inside infNFe", nfe(written, "<ide><natOp><![CDATA[x]]></natOp></ide>", root), false},
-        {"extra attribute on infNFe", nfe("<infNFe versao=\"4.00\" Id=\"" + id + "\" a=\"1\">", content, root), false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
