@@ -2,7 +2,6 @@
 // and the routing of a job to its layout.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <sstream>
 
 #include "platform/program_exit.h"
@@ -129,22 +128,12 @@ TEST_F(PrintingTest, SkipMarkerAndPointOfSalePrintingLeaveThePrinterAlone) {
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 
-// How many lines the log file has, and how many of them hold every one of `parts`.
-std::pair<int, int> logLinesWith(const std::string& path, const std::vector<std::string>& parts) {
-    std::pair<int, int> counts;
-    std::istringstream in(std::filesystem::exists(path) ? readFile(path) : "");
-    for (std::string line; std::getline(in, line); ++counts.first)
-        counts.second += std::all_of(parts.begin(), parts.end(), [&](const auto& p) { return line.find(p) != std::string::npos; });
-    return counts;
-}
-
 // The monitor's fault tests see the log line of every failed receipt, the one notice and the reprint for
-// one family; here each family names its printer, and a failure after the printer came back is told again.
-TEST_F(PrintingTest, EveryFailedReceiptIsLoggedAndEachPrinterFailureToldOnce) {
+// one printer; here each family names its printer, and a failure after the printer came back is told again.
+TEST_F(PrintingTest, EachFamilyNamesItsPrinterAndAFailureAfterItCameBackIsToldAgain) {
     const std::string device = folder.path() + "/lp0";  // a printer that comes and goes
     for (const std::string family : {"DARUMA", "BEMATECH", "EPSON", "A4"}) {
         SCOPED_TRACE(family);
-        std::filesystem::remove(folder.logPath());
         const std::size_t earlier = monitor.messageTexts().size();
         printModule() = PrintModule{};
         usePrinter(family == "A4" ? "sem-fila" : family);
@@ -153,10 +142,7 @@ TEST_F(PrintingTest, EveryFailedReceiptIsLoggedAndEachPrinterFailureToldOnce) {
         std::filesystem::remove(device);
         const std::string path = store();
         print(path);
-        print(path);
         const std::string label = family == "A4" ? "A4 (impressora \"sem-fila\")" : family + " (porta " + device + ")";
-        const std::vector<std::string> parts{" 1234 da venda 000123-01 ", "impressora " + label + ": ", "--reprint " + key()};
-        EXPECT_EQ(logLinesWith(folder.logPath(), parts), std::pair(2, 2)) << readFile(folder.logPath());
         ASSERT_EQ(monitor.messageTexts().size(), earlier + 1);
         EXPECT_NE(monitor.messageTexts().back().find("na impressora " + label), std::string::npos);
         if (family == "A4") continue;  // no queue to bring back here: the CUPS rows are end to end
@@ -166,7 +152,6 @@ TEST_F(PrintingTest, EveryFailedReceiptIsLoggedAndEachPrinterFailureToldOnce) {
         std::filesystem::remove(device);
         print(path);
         EXPECT_EQ(monitor.messageTexts().size(), earlier + 2);
-        EXPECT_EQ(logLinesWith(folder.logPath(), parts), std::pair(3, 3));
     }
 }
 
