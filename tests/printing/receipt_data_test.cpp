@@ -53,34 +53,36 @@ TEST_F(PrintingTest, ContaItensCountsEveryNumberUpTo300AndRemovesItsCopy) {
 // rounded); here their edges.
 TEST_F(PrintingTest, TextProceduresKeepTheColumnsOfTheOriginal) {
     EXPECT_EQ(Centraliza("ABC", 8), "  ABC  ");  // 2.5 rounds to 2
-    EXPECT_EQ(Centraliza("A", 8), "    A   ");   // 3.5 -> 4, the blanks after kept inside the width
-    EXPECT_EQ(Centraliza("Não", 5), " Não ");    // characters, not bytes
-    // Wrapped to the columns: at the last blank that fits, inside a word longer than the line, each line
-    // of a text of several; characters, not bytes; leading blanks are no place to break.
+    EXPECT_EQ(Centraliza("Ã", 8), "    Ã   ");   // 3.5 -> 4, the blanks after kept inside the width; characters
+    EXPECT_EQ(Centraliza("ABCDEF", 5), "ABCDEF");  // one past the width: whole
+    // Wrapped to the columns: a line at the width stays whole (the first row's first line); one past it
+    // breaks at the last blank that fits, inside a word longer than the line, each line of a text of
+    // several; characters, not bytes; leading blanks are no place to break.
     const struct {
         const char* text;
         int width;
         const char* expected;
-    } wraps[] = {{"AAA BBB", 7, "AAA BBB"},          {"AAA BBB CCC", 7, "AAA BBB\r\nCCC"},
-                 {"ABCDEFGHIJ", 4, "ABCD\r\nEFGH\r\nIJ"}, {"AB\r\nCDEF", 2, "AB\r\nCD\r\nEF"},
-                 {"ÇÃO ÇÃO", 3, "ÇÃO\r\nÇÃO"},       {"  ABCDEF", 4, "  AB\r\nCDEF"}};
+    } wraps[] = {{"AB\r\nCDEF", 2, "AB\r\nCD\r\nEF"}, {"AAA BBBB", 7, "AAA\r\nBBBB"},
+                 {"ÇÃO ÇÃO", 3, "ÇÃO\r\nÇÃO"},         {"  ABCDEF", 4, "  AB\r\nCDEF"}};
     for (const auto& w : wraps) EXPECT_EQ(wrapColumns(w.text, w.width), w.expected) << w.text;
     EXPECT_EQ(rightInColumn("0.4500000000", 10), "0.4500000000");  // longer values whole
+    // Rounded from the value's decimal digits (-2.005 is a little less in binary), without a minimum of
+    // integer digits, grouped.
     const struct {
         double value;
         const char *pattern, *expected;
-    } numbers[] = {{0.125, "###0.00", "0,13"}, {0.5, "#######.00", ",50"}, {-2.005, "###0.00", "-2,01"},
-                   {1234567.891, "##,#0.00", "1.234.567,89"}};
+    } numbers[] = {{0.5, "#######.00", ",50"}, {-2.005, "###0.00", "-2,01"}, {1234567.891, "##,#0.00", "1.234.567,89"}};
     for (const auto& n : numbers) EXPECT_EQ(formatNumber(n.value, n.pattern), n.expected) << n.value;
     EXPECT_EQ(formatText("ABC-1", "0000000000"), "ABC-1");  // a code that is no number (longer ones: the goldens)
     EXPECT_EQ(regionalNumber("12.50"), 1250);  // the regional reading the tax line relies on
-    // Quantities and unit prices shortened to their column: zeros first, then rounded, never wider.
+    // Quantities and unit prices shortened to their column: at the width whole, zeros first (down to the
+    // decimals, not into digits past them), then rounded, never wider (one past after rounding: no decimals).
     const struct {
         const char* value;
         int width, decimals;
         const char* expected;
-    } fits[] = {{"0.4500", 10, 3, "0.4500"},        {"20.0000000000", 10, 2, "20.00"}, {"123456.1234", 9, 3, "123456"},
-                {"0.0350000000", 9, 2, "0.035"},    {"1000000.0000", 10, 3, "1000000"}};
+    } fits[] = {{"0.4500", 6, 3, "0.4500"}, {"20.0000000000", 10, 2, "20.00"}, {"0.0350000000", 9, 2, "0.035"},
+                {"123456.1234", 9, 3, "123456"}};
     for (const auto& f : fits) EXPECT_EQ(fitDecimal(f.value, f.width, f.decimals), f.expected) << f.value;
 }
 
