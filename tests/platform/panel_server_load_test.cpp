@@ -141,10 +141,13 @@ TEST(PanelServerLoadTest, TheOperatorIsAnsweredWhileIdleSlowAndHalfOpenClientsHo
     for (Panel* panel : panels) ASSERT_TRUE(panel->pageSees("data: ")) << panel->what << ": no page opened";
 
     // Idle sockets, ones that trickle a request (or a TLS ClientHello whose record never fills), and idle
-    // ones of another address, under every cap: only the server's deadline can close those.
+    // ones of another address, under every cap: only the server's deadline can close those. The operator's
+    // address holds 300 idle sockets on the TLS panel alone: the caps that make room for the operator are
+    // the same for both panels, and the plain panel's idle deadline is its other address's.
     const auto opened = Steady::now();
     for (Panel* panel : panels) {
-        for (const auto& [count, from, slow] : {std::tuple{300, "127.0.0.1", false}, {20, "127.0.0.1", true},
+        const int idle = panel == &secure ? 300 : 0;
+        for (const auto& [count, from, slow] : {std::tuple{idle, "127.0.0.1", false}, {20, "127.0.0.1", true},
                                                 {8, "127.0.0.2", false}}) {
             for (int i = 0; i < count; ++i) {
                 const int fd = connectTo(panel->web.port(), from);
