@@ -338,6 +338,9 @@ TEST_P(EmissionTest, EveryFaultEndsWithEachSaleAuthorisedOnceAndRecorded) {
          First::Authorised},
         {"the database fails in the middle of completion", "", First::Kept, std::nullopt, "Insert into nfce_gerada"},
         {"the certificate's password file is missing", "", First::Kept, std::nullopt, nullptr, true},
+        {"disk full at the signed document", "", First::Kept, std::nullopt, nullptr, false, "nfe/arquivos/assinado"},
+        // The point-of-sale program's mirror of the key is written before the send, or nothing is sent.
+        {"disk full at the key's mirror in NFCe.ini", "", First::Kept, std::nullopt, nullptr, false, "NFCe.ini"},
         // Full only once the authority has authorised: the next try must adopt that document, not make another.
         {"disk full at the authorised document", "", First::Kept, std::nullopt, nullptr, false, "nfe/arquivos/procNFe"},
         // Two earlier keys: the first never received (217 at the second try, which makes another under the

@@ -429,6 +429,14 @@ TEST_F(XmlSignerTest, TextSignatureMatchesTheTreeSignatureInEveryForm) {
         {"blanks between elements", nfe(written, "\n  " + content + "\n", root), true},
         {"another declaration on the root",
          nfe(written, content, "<NFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" xmlns:xsi=\"urn:x\">"), false},
+        // Each of these is caught by its own test of the writer's form; one missed would digest bytes
+        // that are not canonical, and the authority would refuse the signature.
+        {"empty-element tag", nfe(written, content + "<pag/>", root), false},
+        {"escape a canonical writer does not use", nfe(written, "<ide><natOp>&quot;&#65;</natOp></ide>", root), false},
+        {"literal greater-than", nfe(written, "<ide><natOp>a > b</natOp></ide>", root), false},
+        {"attribute needing normalisation", nfe(written, "<det nItem=\" 1\"></det>", root), false},
+        {"CDATA inside infNFe", nfe(written, "<ide><natOp><![CDATA[x]]></natOp></ide>", root), false},
+        {"extra attribute on infNFe", nfe("<infNFe versao=\"4.00\" Id=\"" + id + "\" a=\"1\">", content, root), false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
