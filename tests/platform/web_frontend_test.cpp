@@ -1,18 +1,20 @@
 // The panel's HTTP side on a real socket: its names only, the token on data, POST-only changes from the
 // page's origin, checked input; OK boxes and the consumer document dialog never halt an unattended shop.
-// (Dialogs answered from the page, the events a page merges and the captions it shows once they settle
-// are the browser journeys' in tests/panel.)
+// (Dialogs answered from the page are the browser journeys' in tests/panel.)
 #include "platform/ui/web_frontend.h"
 
 #include <httplib.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <functional>
 #include <regex>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/host_name.h"
@@ -111,6 +113,63 @@ TEST_F(WebFrontendTest, EveryRequestNeedsTheTokenAndChangesArePostsWithItInTheHe
         ASSERT_TRUE(result);
         EXPECT_EQ(result->status, status) << (given == token ? "the old token" : "the new one");
     }
+}
+
+// An idle page gets only what changed, and only once it has settled: the whole state at every caption
+// cost a shop 12 MB an hour.
+TEST_F(WebFrontendTest, AfterTheWholeStateAnEventCarriesOnlyWhatChanged) {
+    web.publish("dashboard", R"({"note":"a}\",b","queue":[{"sale":"1"}],"pending":0})");
+    web.repaint("frmEmitirNFCe", "Label1", "Aguardando");
+    web.settle(true);
+    std::vector<std::string> events;
+    std::atomic<std::size_t> got{0};
+    std::thread page([&] {
+        httplib::Client stream("127.0.0.1", web.port());
+        std::string seen;
+        stream.Get("/api/events", {{kPanelTokenHeader, token}}, [&](const char* data, std::size_t size) {
+            for (seen.append(data, size); seen.find("\n\n") != std::string::npos; seen.erase(0, seen.find("\n\n") + 2))
+                if (seen.starts_with("data: ")) events.push_back(seen.substr(6, seen.find("\n\n") - 6));
+            got = events.size();
+            return events.size() < 2;
+        });
+    });
+    while (got == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    web.publish("dashboard", R"({"note":"a}\",b","queue":[],"pending":1})");
+    web.notice("Venda 1001-01 recolocada na fila");
+    page.join();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_NE(events[0].find(R"("captions":{"frmEmitirNFCe.Label1":"Aguardando"})"), std::string::npos) << events[0];
+    EXPECT_TRUE(std::regex_match(events[1], std::regex(R"(\{"version":\d+,"set":\[\[\["notice"\],"Venda 1001-01 recolocada na fila"\],)"
+                                                       R"(\[\["noticeCount"\],1\],\[\["sections","dashboard","pending"\],1\],)"
+                                                       R"(\[\["sections","dashboard","queue"\],\[\]\]\],"unset":\[\]\})")))
+        << events[1];
+}
+
+TEST_F(WebFrontendTest, OnlyASettledChangeMakesANewVersionForThePages) {
+    web.useClock(clock);
+    const auto version = [this] {
+        const std::string state = web.stateJson();
+        return std::stoull(state.substr(11, state.find(',') - 11));
+    };
+    web.repaint("frmEmitirNFCe", "Label1", "Path da string");
+    clock.advance(WebFrontend::kSettleTime);
+    web.settle();
+    const auto rest = version();
+    // Step by step: what the pages get after each write and settle, in versions past the resting one.
+    const std::tuple<const char*, std::chrono::milliseconds, unsigned> steps[] = {
+        {"Iniciando", std::chrono::milliseconds(0), 0},        // not yet still
+        {"Path da string", WebFrontend::kSettleTime, 0},       // back as it was: nothing to send
+        {"Gerando XML", std::chrono::milliseconds(50), 0},
+        {"Assinando", WebFrontend::kSettleTime, 1},            // still at last: one version, the latest text
+    };
+    for (const auto& [caption, still, newer] : steps) {
+        web.repaint("frmEmitirNFCe", "Label1", caption);
+        clock.advance(still);
+        web.settle();
+        EXPECT_EQ(version() - rest, newer) << caption;
+    }
+    web.notice("Venda 1-01 recolocada na fila");  // a notice goes at once
+    EXPECT_EQ(version() - rest, 2u);
 }
 
 // The OK boxes of the page's state as "id:count:text" items.
