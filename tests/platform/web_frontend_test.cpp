@@ -172,6 +172,29 @@ TEST_F(WebFrontendTest, OnlyASettledChangeMakesANewVersionForThePages) {
     EXPECT_EQ(version() - rest, 2u);
 }
 
+// The monitor's end reaches an open page: a stopped frontend ends its streams as whole responses, as a
+// browser drops the last events of a stream cut off mid-chunking instead of handing them to the page.
+TEST_F(WebFrontendTest, AStoppedFrontendEndsItsStreamsWhole) {
+    std::atomic<bool> opened{false};
+    std::string seen;
+    httplib::Error ended = httplib::Error::Unknown;
+    std::thread page([&] {
+        httplib::Client stream("127.0.0.1", web.port());
+        ended = stream.Get("/api/events", {{kPanelTokenHeader, token}}, [&](const char* data, std::size_t size) {
+            seen.append(data, size);
+            opened = true;
+            return true;
+        }).error();
+    });
+    while (!opened) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    web.notice("Monitor encerrado");
+    web.flush(std::chrono::seconds(3));
+    web.stop();
+    page.join();
+    EXPECT_EQ(ended, httplib::Error::Success);
+    EXPECT_NE(seen.find("Monitor encerrado"), std::string::npos);
+}
+
 // The OK boxes of the page's state as "id:count:text" items.
 std::vector<std::string> okBoxes(const std::string& state) {
     const std::regex box(R"re(\{"id":(\d+),"title":"[^"]*","text":"([^"]*)","style":"[^"]*","count":(\d+)\})re");

@@ -295,7 +295,13 @@ void WebFrontend::streamEvents(const httplib::Request&, httplib::Response& respo
         [this, last, sent](std::size_t, httplib::DataSink& sink) {
             std::unique_lock lock(mutex_);
             stateChanged_.wait_for(lock, kKeepAlive, [&] { return stopping_ || version_ != *last; });
-            if (stopping_) return false;
+            if (stopping_) {
+                // The response is ended whole: a browser drops the last events of a stream cut off
+                // mid-chunking (the monitor's end among them) instead of handing them to the page.
+                lock.unlock();
+                sink.done();
+                return true;
+            }
             std::string chunk;
             const bool keepAlive = version_ == *last;
             if (keepAlive) {
