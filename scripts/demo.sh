@@ -72,12 +72,21 @@ mkdir -p "$app/nfe"
     printf '[TLS]\r\nCA=%s\r\n' "$demo/certs/ac-teste.pem"
 } > "$app/nfe/webservices.ini"
 
+# The monitor on the demo's folder, with more arguments.
+monitor() {
+    "$bin/quorvanti" --app-dir "$app" --desktop-dir "$demo/desktop" --registry "$demo/registry.ini" "$@"
+}
+# One headless pass over the queue, its journal in $1; shows what it said and its exit status.
+emitQueued() {
+    status=0
+    monitor --frontend headless --once 2> "$1" || status=$?
+    grep -E '\[message\]|Sucesso|Label1\] (Rejei|Erro)' "$1" || true
+    echo "== monitor exit status$2: $status (journal: $1)"
+}
+
 echo "== quorvanti --app-dir $app --frontend headless --once"
-status=0
-"$bin/quorvanti" --app-dir "$app" --desktop-dir "$demo/desktop" --registry "$demo/registry.ini" \
-    --frontend headless --once 2> "$demo/monitor.log" || status=$?
-grep -E '\[message\]|Sucesso|Label1\] (Rejei|Erro)' "$demo/monitor.log" || true
-echo "== monitor exit status: $status (journal: $demo/monitor.log)"
+emitQueued "$demo/monitor.log" ""
+emitted=$status  # the demo's own exit status
 
 # A sale emitted in contingency: the point-of-sale program has switched to offline emission and queued
 # the sale with its contingency date; the receipt says "EMITIDA EM CONTINGÊNCIA" and "Pendente de
@@ -87,11 +96,7 @@ printf 'Contigencia=1\r\n' >> "$app/ConfigINI.ini"
 sqlite3 "$app/loja.db" "insert into TabNCEAEnviar (codvenda, enviada, dataV, corpoXML, caminhoXMLcontigencia,
         DataContigencia, Serv_ImpresNFCE) values ('1005-01', 'enviar', '$today', 'x', '1', '$today 12:00:00', '1');"
 echo "== quorvanti --app-dir $app --frontend headless --once (contingency)"
-contingency=0
-"$bin/quorvanti" --app-dir "$app" --desktop-dir "$demo/desktop" --registry "$demo/registry.ini" \
-    --frontend headless --once 2> "$demo/monitor-contingency.log" || contingency=$?
-grep -E '\[message\]|Sucesso|Label1\] (Rejei|Erro)' "$demo/monitor-contingency.log" || true
-echo "== monitor exit status in contingency: $contingency (journal: $demo/monitor-contingency.log)"
+emitQueued "$demo/monitor-contingency.log" " in contingency"
 setting Contigencia 0
 setting PortaBematech "file:$receipts/emitted.bin"
 echo "== queue (TabNCEAEnviar) after the run:"
@@ -120,20 +125,18 @@ for row in $(sqlite3 -separator : "$app/loja.db" 'select numeronfce, chave from 
     setting PathImpressoraNFCE "$family"
     setting PortaBematech "file:$out"
     printf '[DARUMA]\r\nPort=file:%s\r\n' "$out" > "$app/printers.ini"
-    "$bin/quorvanti" --app-dir "$app" --desktop-dir "$demo/desktop" --registry "$demo/registry.ini" \
-        --reprint "$key" 2>> "$demo/reprint.log" || echo "== reprint of $key failed (see $demo/reprint.log)"
+    monitor --reprint "$key" 2>> "$demo/reprint.log" || echo "== reprint of $key failed (see $demo/reprint.log)"
     preview "$out"
 done
 # The discounted sale again on an A4 page (a printer name "file:PATH" writes the PDF there).
 discounted=$(sqlite3 "$app/loja.db" "select chave from nfce_gerada where cod_venda = '1004-01';")
 if [ -n "$discounted" ]; then
     setting PathImpressoraNFCE "file:$receipts/a4-discount.pdf"
-    "$bin/quorvanti" --app-dir "$app" --desktop-dir "$demo/desktop" --registry "$demo/registry.ini" \
-        --reprint "$discounted" 2>> "$demo/reprint.log" || echo "== A4 reprint of $discounted failed (see $demo/reprint.log)"
+    monitor --reprint "$discounted" 2>> "$demo/reprint.log" || echo "== A4 reprint of $discounted failed (see $demo/reprint.log)"
     if "$bin/quorvanti-receipt" "$receipts/a4-discount.pdf" "$receipts/a4-discount.png" >/dev/null 2>&1; then
         echo "== receipt demo/receipts/a4-discount.pdf -> a4-discount-1.png"
     else
         echo "== receipt $receipts/a4-discount.pdf: nothing printed"
     fi
 fi
-exit $status
+exit $emitted

@@ -124,6 +124,13 @@ std::vector<VoidRecord> EventJournal::voidsIn(const char* state) const {
                        "' ORDER BY serie, ano, numero_ini");
 }
 
+std::vector<VoidRecord> EventJournal::recentlySettledVoids(std::size_t most) const {
+    // The stamps are UTC "yyyy-mm-dd hh:mm:ss": their text order is their time order, on both servers.
+    return selectVoids("amb = '" + esc(ctx_.settings.Environment) + "' AND estado IN ('" + request_state::kVoided +
+                       "', '" + request_state::kUsed + "', '" + request_state::kRefused +
+                       "') ORDER BY atualizado DESC, id DESC LIMIT " + std::to_string(most));
+}
+
 std::vector<VoidRecord> EventJournal::voidsOver(int series, long long from, long long to) const {
     return selectVoids("amb = '" + esc(ctx_.settings.Environment) + "' AND serie = " + std::to_string(series) +
                        " AND numero_ini <= " + std::to_string(to) + " AND numero_fim >= " + std::to_string(from) +

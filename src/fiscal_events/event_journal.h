@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,6 +65,9 @@ public:
 
     // Ranges of numbers in `state` (of this environment), lowest first.
     std::vector<VoidRecord> voidsIn(const char* state) const;
+    // Ranges of this environment the authority voided, found used, or refused, most recently settled
+    // first; at most `most` (for the operator's panel).
+    std::vector<VoidRecord> recentlySettledVoids(std::size_t most) const;
     // Every range touching [from, to] of `series` in this environment.
     std::vector<VoidRecord> voidsOver(int series, long long from, long long to) const;
     // Adds a range in `state` (pending: given up; requested: about to be sent); answers its id.

@@ -24,7 +24,6 @@
 #include "fiscal_events/cancellation.h"
 #include "fiscal_events/event_journal.h"
 #include "fiscal_events/number_voiding.h"
-#include "fiscal_events/panel_queries.h"
 #include "monitor/stored_receipt.h"
 #include "platform/folders.h"
 #include "platform/text_encoding.h"
@@ -313,7 +312,7 @@ std::string ShopDashboard::fiscalJson() {
     fiscal_events::EventJournal journal(ctx_);
     auto voids = journal.voidsIn(fiscal_events::request_state::kPending);
     for (auto& v : journal.voidsIn(fiscal_events::request_state::kRequested)) voids.push_back(std::move(v));
-    for (auto& v : fiscal_events::recentlySettledVoids(ctx_, kMostFiscalRows)) voids.push_back(std::move(v));
+    for (auto& v : journal.recentlySettledVoids(kMostFiscalRows)) voids.push_back(std::move(v));
     for (const auto& v : voids) {
         out += (first ? "{" : ",{") + std::string("\"series\":") + std::to_string(v.series) +
                ",\"from\":" + std::to_string(v.from) + ",\"to\":" + std::to_string(v.to) +
