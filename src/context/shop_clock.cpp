@@ -113,6 +113,12 @@ std::string shopNowText(const AppContext& ctx) {
     return shopDateTimeText(ctx.settings, ctx.services.clock.utcNow());
 }
 
+std::string brazilianDateTimeText(const platform::LocalDateTime& t) {
+    char out[32];
+    std::snprintf(out, sizeof out, "%02d/%02d/%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour, t.minute, t.second);
+    return out;
+}
+
 std::optional<platform::Instant> readShopDateTime(const RunSettings& settings, std::string_view text) {
     Cursor in(trimmed(text));
     platform::LocalDateTime t;

@@ -32,6 +32,9 @@ std::string shopDateTimeText(const RunSettings& settings, platform::Instant inst
 // The same for now: the text of dhEmi.
 std::string shopNowText(const AppContext& ctx);
 
+// `t` as the shop reads a date-time: "dd/mm/yyyy hh:mm:ss" (the operator's panel writes every date so).
+std::string brazilianDateTimeText(const platform::LocalDateTime& t);
+
 // A date-time stored by the point-of-sale program: "dd/mm/yyyy hh:mm:ss", "yyyy-mm-dd hh:mm:ss",
 // "yyyy-mm-ddThh:mm:ss" (also "yyyy/mm/dd"; seconds may be left out; day, month and hour may have one
 // digit), read in the FUSO offset; or the ISO forms with their own offset ("...-03:00", "...Z",

@@ -1,6 +1,5 @@
 #include "monitor/operator_panel.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -238,11 +237,7 @@ void OperatorPanel::publishDashboard() {
 void OperatorPanel::ended(int status) {
     std::string at;
     try {
-        const auto t = context::shopNow(ctx_);
-        char text[24];
-        std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d", t.day, t.month, t.year, t.hour, t.minute,
-                      t.second);
-        at = text;
+        at = context::brazilianDateTimeText(context::shopNow(ctx_));
     } catch (const std::exception&) {
     }
     if (status != 0) web_.markEnding();

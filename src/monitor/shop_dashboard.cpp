@@ -52,13 +52,8 @@ std::string two(int n) {
     return text;
 }
 
-std::string dateTimeText(const platform::LocalDateTime& t) {
-    return two(t.day) + "/" + two(t.month) + "/" + std::to_string(t.year) + " " + two(t.hour) + ":" + two(t.minute) +
-           ":" + two(t.second);
-}
-
 std::string dateTimeText(const context::RunSettings& s, platform::Instant instant) {
-    return dateTimeText(platform::dateTimeAt(instant, context::shopOffset(s)));
+    return context::brazilianDateTimeText(platform::dateTimeAt(instant, context::shopOffset(s)));
 }
 
 // The journals' UTC stamps ("yyyy-mm-dd hh:mm:ss") in the shop's time, as every date of the page.
@@ -213,7 +208,8 @@ std::string ShopDashboard::queueJson(database::Recordset& rows) {
         std::string retryAt;
         if (waiting) {
             try {
-                retryAt = dateTimeText(platform::addSeconds(context::shopNow(ctx_), (due - now).count() / 1000 + 1));
+                const auto at = platform::addSeconds(context::shopNow(ctx_), (due - now).count() / 1000 + 1);
+                retryAt = context::brazilianDateTimeText(at);
             } catch (const std::exception&) {
             }
         }
