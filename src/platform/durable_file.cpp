@@ -139,9 +139,8 @@ int syncFolder(const std::string& folder) {
     return 0;
 }
 
-}  // namespace
-
-int tryWriteFileDurably(const std::string& path, std::string_view bytes, struct stat* written) noexcept {
+// The durable write of tryWriteFileDurably; a `secret` file is made 0600 whatever an old one was.
+int writeDurably(const std::string& path, std::string_view bytes, struct stat* written, bool secret) noexcept {
     try {
         if (const int injected = test_seam::injectedWriteFailure(path)) return injected;
         const auto slash = path.rfind('/');
@@ -157,7 +156,7 @@ int tryWriteFileDurably(const std::string& path, std::string_view bytes, struct 
         int fd = -1;
         for (int attempt = 0; fd < 0; ++attempt) {
             temporary = temporaryName(folder, base);
-            fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kFileMode);
+            fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, secret ? 0600 : kFileMode);
             if (fd < 0 && (errno != EEXIST || attempt > 100)) return errno;
         }
         Descriptor file(fd);
@@ -166,7 +165,9 @@ int tryWriteFileDurably(const std::string& path, std::string_view bytes, struct 
             ::unlink(temporary.c_str());
             return error;
         };
-        if (existed) {
+        if (secret) {
+            if (::fchmod(fd, 0600) != 0) return failed(errno);
+        } else if (existed) {
             // Best effort: only root may give the file back to another owner.
             [[maybe_unused]] const int ignored = ::fchown(fd, previous.st_uid, previous.st_gid);
             if (::fchmod(fd, previous.st_mode & 0770) != 0) return failed(errno);
@@ -182,6 +183,16 @@ int tryWriteFileDurably(const std::string& path, std::string_view bytes, struct 
     } catch (...) {
         return EIO;
     }
+}
+
+}  // namespace
+
+int tryWriteFileDurably(const std::string& path, std::string_view bytes, struct stat* written) noexcept {
+    return writeDurably(path, bytes, written, false);
+}
+
+int tryWriteSecretFileDurably(const std::string& path, std::string_view bytes) noexcept {
+    return writeDurably(path, bytes, nullptr, true);
 }
 
 void writeFileDurably(const std::string& path, std::string_view bytes, struct stat* written) {

@@ -45,6 +45,10 @@ void writeFileDurably(const std::string& path, std::string_view bytes, struct st
 // The same, answering the errno of the failure instead of raising (0 when written).
 int tryWriteFileDurably(const std::string& path, std::string_view bytes, struct stat* written = nullptr) noexcept;
 
+// The same for a secret: the file is made 0600 and owned by the running user, whatever an old file at
+// `path` was (its folder's modes are the caller's to set).
+int tryWriteSecretFileDurably(const std::string& path, std::string_view bytes) noexcept;
+
 // ---- Test seam: for tests only; production code never calls the first two. ----
 // While armed, every platform write of a file under `folder` (writeFileDurably, writeWholeFile,
 // writeSecretFile, the INI writers, appendLogLine, the fiscal component's files) fails with `error`

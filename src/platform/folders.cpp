@@ -155,13 +155,13 @@ bool writeSecretFile(const std::string& path, std::string_view bytes) {
     if (!parent.empty()) {
         if (!createFolders(parent.string()) || ::chmod(parent.c_str(), 0700) != 0) return false;
     }
-    // A fresh file each time: an old one with wider modes or another owner is not reused.
-    ::unlink(path.c_str());
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, 0600) == 0;
-    ok = ok && writeAll(fd, bytes);
-    return ::close(fd) == 0 && ok;
+    // A fresh file renamed over the old one, synced: a power cut leaves the old token or the new, never
+    // an empty file (which would make the next start hand out another token).
+    if (const int error = tryWriteSecretFileDurably(path, bytes)) {
+        errno = error;
+        return false;
+    }
+    return true;
 }
 
 std::string withTrailingSlash(std::string folder) {

@@ -45,7 +45,8 @@ bool createFolders(const std::string& folder);
 bool writeWholeFile(const std::string& path, std::string_view bytes);
 
 // Writes a secret (the panel's access token) as the whole content of `path`: the file is 0600 and its
-// folder 0700 (made, or narrowed when it exists), both owned by the running user. False on failure.
+// folder 0700 (made, or narrowed when it exists), both owned by the running user. Written durably (as
+// writeFileDurably): a failure or a power cut leaves the old content or the new. False on failure.
 bool writeSecretFile(const std::string& path, std::string_view bytes);
 
 }  // namespace quorvanti::platform
