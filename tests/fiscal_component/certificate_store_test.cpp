@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <tuple>
 
 #include "fiscal_component/certificates/certificate_selector.h"
@@ -75,26 +74,6 @@ TEST_F(CertificateStoreTest, ListsAndFindsTheTestCertificateBySerialWrittenAnyWa
     EXPECT_THAT(certificateErrorOf([&] { store.find("ABCDEF0123"); }),
                 AllOf(HasSubstr("ABCDEF0123"), HasSubstr("não encontrado"), HasSubstr(folder)));
     EXPECT_THAT(certificateErrorOf([&] { store.find(""); }), HasSubstr("série"));
-}
-
-// Fresh stores share the loaded certificate until a file changes; a moved file is found again.
-TEST_F(CertificateStoreTest, TheLoadedCertificateFollowsItsFile) {
-    install();
-    const auto first = CertificateStore(folder).find(serial);
-    EXPECT_EQ(CertificateStore(folder + "/").find(serial), first);
-
-    // Same password, one more line: another version of the file, so the certificate is read again.
-    writeFile(pfx + ".senha", readFile(pfx + ".senha") + "\n");
-    const auto reloaded = CertificateStore(folder).find(serial);
-    EXPECT_NE(reloaded, first);
-    EXPECT_EQ(reloaded->info().serialNumber, serial);
-
-    const std::string moved = folder + "/renomeado.p12";
-    ASSERT_EQ(std::rename(pfx.c_str(), moved.c_str()), 0);
-    ASSERT_EQ(std::rename((pfx + ".senha").c_str(), (moved + ".senha").c_str()), 0);
-    EXPECT_EQ(CertificateStore(folder).find(serial)->info().file, moved);
-    ASSERT_EQ(std::remove(moved.c_str()), 0);
-    EXPECT_THAT(certificateErrorOf([&] { CertificateStore(folder).find(serial); }), HasSubstr("não encontrado"));
 }
 
 TEST_F(CertificateStoreTest, RefusesAPasswordFileOtherUsersCanReadAndAStoreFolderTheyCanEnter) {
