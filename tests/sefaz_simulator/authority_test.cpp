@@ -1,7 +1,7 @@
 // The local authority's rules driven directly: real documents signed by the real component go in as
 // the component sends them, and every answer must be what the authority answers and valid against the
-// official answer schema, and the reason texts fit the layout. (Its scenario file is exercised by every
-// suite that replaces it between tries; the process over HTTPS, by the web service suite.)
+// official answer schema. (Its scenario file is exercised by every suite that replaces it between
+// tries; the process over HTTPS, by the web service suite.)
 #include "sefaz_simulator/authority.h"
 
 #include <gmock/gmock.h>
@@ -10,7 +10,6 @@
 #include <filesystem>
 
 #include "fiscal_component/document/access_key.h"
-#include "sefaz_simulator/messages/status_texts.h"
 #include "simulator_test_support.h"
 
 namespace quorvanti::sefaz {
@@ -262,16 +261,6 @@ TEST_F(AuthorityTest, AChangedDocumentIsRefusedWithItsRejectionAndNothingIsKept)
     }
     // Unchanged, or only signed again, it passes.
     EXPECT_EQ(protocolStatus(send(resigned(document.xml, *signer)).get()), "100");
-}
-
-// Reasons fit the layout's reason type: one line, characters of Latin-1, 255 characters (not bytes) at most.
-TEST(StatusTextsTest, ReasonsFitTheLayout) {
-    const std::pair<std::string, std::string> reasons[] = {{"  linha 1\n\tlinha 2  ", "linha 1 linha 2"},
-        {"aspas “curvas” e € fora", "aspas ?curvas? e ? fora"}, {"", "-"}, {"a\xff" "b", "a?b"}};
-    for (const auto& [text, reason] : reasons) EXPECT_EQ(reasonText(text), reason) << text;
-    std::string accented;
-    for (int i = 0; i < 300; ++i) accented += "ã";
-    EXPECT_EQ(reasonText(accented).size(), 255u * 2);
 }
 
 }  // namespace
