@@ -79,21 +79,6 @@ TEST_P(JournalTest, ASaleIsOneMonitorsUntilItsLeaseRunsOut) {
     EXPECT_TRUE(claimSale(first->ctx, a));
 }
 
-TEST_P(JournalTest, KeysThatAnOlderVersionLeftInNfceIniAreTakenIn) {
-    folder->queueSale("1-01");
-    const std::string ini = folder->path() + "/NFCe.ini";
-    testing::writeFile(ini, "[1-01-05/03/2026]\r\nChaveNFCe=" + keyOf(12) + "\r\nChavesAnteriores=" + keyOf(11) +
-                                " lixo\r\n[9-01-05/03/2026]\r\nChaveNFCe=" + keyOf(13) + "\r\n");
-    AttemptJournal journal(first->ctx);
-    journal.importLegacyKeys(ini);
-    journal.importLegacyKeys(ini);
-    const auto attempts = journal.attemptsOf(a);
-    ASSERT_EQ(attempts.size(), 2u);
-    EXPECT_EQ(attempts[0].key + "|" + std::to_string(attempts[0].number) + "|" + attempts[1].key + "|" + attempts[1].state,
-              keyOf(11) + "|11|" + keyOf(12) + "|" + kBuilt);
-    EXPECT_TRUE(journal.attemptsOf({"9-01", "05/03/2026"}).empty()) << "only sales still queued";
-}
-
 INSTANTIATE_TEST_SUITE_P(Backends, JournalTest, testing::bothBackends(), testing::backendName);
 
 }  // namespace

@@ -34,21 +34,6 @@ using database::DbKind;
 using testing::ProgramFolder;
 using testing::TestMonitor;
 
-// Answers every item query with no rows, as a sale whose items vanished between the two reads.
-class WithoutItems final : public database::DbConnection {
-public:
-    explicit WithoutItems(std::unique_ptr<database::DbConnection> inner) : inner_(std::move(inner)) {}
-    database::DbKind kind() const override { return inner_->kind(); }
-    void execute(const std::string& sql) override { inner_->execute(sql); }
-    database::Recordset open(const std::string& sql) override {
-        if (sql.find("left outer JOIN Estoque") != std::string::npos) return database::Recordset({"coditem"}, {});
-        return inner_->open(sql);
-    }
-
-private:
-    std::unique_ptr<database::DbConnection> inner_;
-};
-
 class EmissionTest : public ::testing::TestWithParam<DbKind> {
 protected:
     void SetUp() override {
@@ -181,14 +166,6 @@ TEST_P(EmissionTest, SalesThatCannotBeEmittedAreDroppedKeptOrStopTheProgramAsThe
     EXPECT_EQ(tick(), std::nullopt);
     EXPECT_TRUE(monitor->shownContaining("701-01: O Valor é superior o permitido, R$ 10.000,00, sem dados do destinatário"));
     EXPECT_EQ(std::make_tuple(queued("701-01"), queued("700-01")), std::make_tuple(true, false));
-
-    // A sale whose items vanished between the two reads is omitted with its message.
-    folder->execute("DELETE FROM TabNCEAEnviar WHERE codvenda = '701-01'");
-    sale("900-01");
-    monitor->ctx.db = std::make_unique<WithoutItems>(std::move(monitor->ctx.db));
-    ASSERT_EQ(tick(), std::nullopt);
-    EXPECT_TRUE(shown("Operação de venda não encontrada. Será omitida esta operação"));
-    EXPECT_FALSE(queued("900-01"));
 }
 
 // Answers the shop must act on stop the monitor with their own status and keep the sale, whether the
