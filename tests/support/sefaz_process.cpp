@@ -60,15 +60,6 @@ void AuthorityProcess::stop() {
     pid_ = -1;
 }
 
-int AuthorityProcess::finish(int signal) {
-    if (pid_ <= 0) return -1;
-    if (signal != 0) kill(pid_, signal);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // "listening on 127.0.0.1:PORT"; -1 when the program ended or printed something else first.
 int AuthorityProcess::readPort() {
     std::string line;

@@ -4,8 +4,6 @@
 
 #include <sys/types.h>
 
-#include <csignal>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,8 +22,6 @@ public:
     std::string log() const;
     // Kills the program at once.
     void stop();
-    // Sends `signal` (0: none, just wait) and answers the exit status, -1 when it did not exit normally.
-    int finish(int signal = SIGTERM);
 
 private:
     int readPort();

@@ -47,6 +47,38 @@ std::string freshDatabaseName() {
     return name;
 }
 
+// Drops a database that createMariaDbDatabase made; errors are ignored.
+void dropMariaDbDatabase(const database::MariaDbParameters& parameters) {
+    try {
+        database::MariaDbParameters server = parameters;
+        server.database.clear();
+        database::MariaDbConnection connection(server);
+        connection.execute("DROP DATABASE IF EXISTS " + parameters.database);
+    } catch (const database::DbError&) {
+    }
+}
+
+// Creates a database with a fresh name (qt_<random>) on the private server and loads
+// db/mariadb-schema.sql into it; answers the parameters that reach it.
+database::MariaDbParameters createMariaDbDatabase() {
+    database::MariaDbParameters parameters = mariaDbServerParameters();
+    parameters.database = freshDatabaseName();
+    {
+        database::MariaDbConnection server(mariaDbServerParameters());
+        server.execute("CREATE DATABASE " + parameters.database + " CHARACTER SET utf8mb4");
+    }
+    try {
+        database::MariaDbConnection db(parameters);
+        for (const std::string& statement : splitStatements(schemaText("mariadb-schema.sql"))) {
+            db.execute(statement);
+        }
+    } catch (...) {
+        dropMariaDbDatabase(parameters);
+        throw;
+    }
+    return parameters;
+}
+
 }  // namespace
 
 const char* const kMariaDbSkipMessage =
@@ -90,35 +122,6 @@ database::MariaDbParameters mariaDbServerParameters() {
     parameters.connectTimeoutSeconds = 10;
     parameters.commandTimeoutSeconds = 60;
     return parameters;
-}
-
-database::MariaDbParameters createMariaDbDatabase() {
-    database::MariaDbParameters parameters = mariaDbServerParameters();
-    parameters.database = freshDatabaseName();
-    {
-        database::MariaDbConnection server(mariaDbServerParameters());
-        server.execute("CREATE DATABASE " + parameters.database + " CHARACTER SET utf8mb4");
-    }
-    try {
-        database::MariaDbConnection db(parameters);
-        for (const std::string& statement : splitStatements(schemaText("mariadb-schema.sql"))) {
-            db.execute(statement);
-        }
-    } catch (...) {
-        dropMariaDbDatabase(parameters);
-        throw;
-    }
-    return parameters;
-}
-
-void dropMariaDbDatabase(const database::MariaDbParameters& parameters) {
-    try {
-        database::MariaDbParameters server = parameters;
-        server.database.clear();
-        database::MariaDbConnection connection(server);
-        connection.execute("DROP DATABASE IF EXISTS " + parameters.database);
-    } catch (const database::DbError&) {
-    }
 }
 
 ScratchDatabase::ScratchDatabase(database::DbKind kind) : kind_(kind) {

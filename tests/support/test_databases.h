@@ -31,12 +31,6 @@ extern const char* const kMariaDbSkipMessage;
 // Parameters that reach the private server as the test user, without a database.
 database::MariaDbParameters mariaDbServerParameters();
 
-// Creates a database with a fresh name (qt_<random>) on the private server and loads
-// db/mariadb-schema.sql into it; answers the parameters that reach it. Requires the socket to be set.
-database::MariaDbParameters createMariaDbDatabase();
-// Drops the database that createMariaDbDatabase made; errors are ignored.
-void dropMariaDbDatabase(const database::MariaDbParameters& parameters);
-
 // One fresh database of either kind for one test, removed when the test ends.
 class ScratchDatabase {
 public:
