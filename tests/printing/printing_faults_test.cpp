@@ -2,7 +2,10 @@
 // SEFAZ while its printer fails; both sales end authorised and recorded, each receipt has its log line,
 // the operator is told once, and `--reprint` prints once the fault is gone. The CUPS rows need the
 // private server (QUORVANTI_TEST_CUPS_SERVER, QUORVANTI_TEST_CUPS_OUTPUT; scripts/test.sh starts it).
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -16,7 +19,7 @@
 #include <mutex>
 #include <thread>
 
-#include "printing/deaf_listener.h"
+#include "printing/receipt_text.h"
 #include "support/env_guard.h"
 #include "support/environment_needs.h"
 #include "support/monitor_process.h"
@@ -38,7 +41,17 @@ std::string variable(const char* name) { return std::getenv(name) != nullptr ? s
 // `listen()` is called, then it takes every connection and keeps what each delivered.
 class NetworkPrinter {
 public:
-    NetworkPrinter() { port = testing::listenDeaf(listener_, 8); }
+    NetworkPrinter() {
+        const int tiny = 1024;
+        ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &tiny, sizeof tiny);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(listener_, 8) == 0 &&
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    }
     ~NetworkPrinter() {
         stop_ = true;
         if (reader_.joinable()) reader_.join();
@@ -173,16 +186,9 @@ TEST_P(PrintingFaultTest, SalesEndAuthorisedTheFailureIsLoggedAndToldOnceAndTheR
     EXPECT_TRUE(GetParam().printed(*this, keys[0]));
 }
 
-// The access key as the receipt prints it: eleven groups of four digits.
-std::string keyGroups(const std::string& key) {
-    std::string groups = key.substr(0, 4);
-    for (std::size_t at = 4; at < key.size(); at += 4) groups += " " + key.substr(at, 4);
-    return groups;
-}
-
 // Whether a job holding the access key of `key` reached the queue's folder.
 bool keyInQueue(PrintingFaultTest& t, const std::string& key) {
-    return t.jobArrived([&](const std::string& job) { return job.find(keyGroups(key)) != std::string::npos; });
+    return t.jobArrived([&](const std::string& job) { return job.find(accessKeyGroups(key)) != std::string::npos; });
 }
 
 // A disabled queue is the CUPS surface test's (the job refused, none left to print twice); here the
@@ -202,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
                         const auto jobs = t.network.jobs();
                         const auto finished = std::count_if(jobs.begin(), jobs.end(), [](const auto& j) { return !j.reset; });
                         return !jobs.empty() && !jobs.back().reset && finished == 1 &&
-                               jobs.back().bytes.find(keyGroups(key)) != std::string::npos;
+                               jobs.back().bytes.find(accessKeyGroups(key)) != std::string::npos;
                     };
                     for (int tries = 0; tries < 50 && !whole(); ++tries)
                         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -232,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
             .mend = [](PrintingFaultTest& t) { testing::writeFile(t.folder.path() + "/../lp-ausente", ""); },
             .printed =
                 [](PrintingFaultTest& t, const std::string& key) {
-                    return testing::readFile(t.folder.path() + "/../lp-ausente").find(keyGroups(key)) != std::string::npos;
+                    return testing::readFile(t.folder.path() + "/../lp-ausente").find(accessKeyGroups(key)) != std::string::npos;
                 }}),
     [](const TestParamInfo<PrinterFault>& info) { return info.param.name; });
 
