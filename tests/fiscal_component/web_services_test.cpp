@@ -2,9 +2,9 @@
 // (an answer, HTTP errors, garbage, SOAP faults, a dropped connection, an answer that never comes), and
 // the certificate checks made before any connection. Then the web-service operations against
 // quorvanti-sefaz started as a real process on loopback, over HTTPS with the test authority's server
-// certificate and client-certificate verification: send, the three ways of the consultation by key,
-// service status, the files kept, the failures of the authority and of TLS; and the addresses and
-// messages, which need no server; and the text that names an untrusted server.
+// certificate and client-certificate verification: send, service status, the files kept, the failures
+// of TLS; and the addresses and messages, which need no server; and the text that names an untrusted
+// server.
 // The reply records are filled with designated initialisers, which leave the other members
 // value-initialised as intended; GCC's -Wextra still reports each omitted member.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -226,9 +226,6 @@ TEST(SoapTransportTest, HttpsNeedsAUsableClientCertificateBeforeConnecting) {
     EXPECT_THAT(expired.reading.failure.text, HasSubstr("vencido em 01/01/2021"));
     expectOnlyWord(expired.reading.failure, "conjunto de chaves");
 
-    call.certificate = nullptr;
-    EXPECT_EQ(callWebService(call, "retConsStatServ").reading.failure.code, kFailureKeyset);
-
     // The test signer's certificate with a key of its own: they do not belong together.
     testing::TempDir dir;
     testing::installTestCertificate(dir.file("store"));
@@ -312,7 +309,6 @@ protected:
         return std::to_string(result.cStat) + " " + result.xMotivo;
     }
     std::string procNfePath(const std::string& key) const { return nfe + "arquivos/procNFe/" + key + "-procNFe.xml"; }
-    std::string answerPath(const std::string& name) const { return nfe + "retornos/" + name; }
 
     // Web services whose every call is answered with `answer`, counted.
     WebServices standIn() {
@@ -386,7 +382,7 @@ TEST_F(WebServicesTest, AnAuthorisedSendKeepsItsDocument) {
 
     const SendResult sent = ws.send(document.path, SendArgs{.nNF = 1234, .indSinc = 1});
     EXPECT_EQ(std::tie(sent.cStat, sent.protocolCStat), std::make_tuple(104, 100));
-    EXPECT_THAT(readFile(answerPath(document.key + "-ret-envi.xml")), HasSubstr("<retEnviNFe"));
+    EXPECT_THAT(readFile(nfe + "retornos/" + document.key + "-ret-envi.xml"), HasSubstr("<retEnviNFe"));
     const std::string proc = readFile(procNfePath(document.key));
     std::string error;
     EXPECT_TRUE(validAgainst("procNFe_v4.00.xsd", proc, &error)) << error;
@@ -395,47 +391,6 @@ TEST_F(WebServicesTest, AnAuthorisedSendKeepsItsDocument) {
                             HasSubstr("<nProt>" + sent.nProt + "</nProt>")));
     EXPECT_TRUE(testing::xmlsecVerifies(procNfePath(document.key)));
     EXPECT_EQ(ws.consult("123").cStat, kFailureXmlDocument);  // refused before asking
-}
-
-// The program sends synchronously; an asynchronous answer is followed to its result once. (An answer
-// "in processing" is the emission routine's and the crash-recovery tests'.)
-TEST_F(WebServicesTest, AnAsynchronousSendIsConsultedByItsReceipt) {
-    QUORVANTI_SKIP_WITHOUT_SHARED();
-    const testing::SignedNfce document = make(1300);
-    startAuthority();
-    WebServices ws = services();
-
-    const SendResult sent = ws.send(document.path, SendArgs{.nNF = 1300, .indSinc = 0});
-    EXPECT_EQ(std::tie(sent.cStat, sent.protocolCStat), std::make_tuple(103, 0));
-    const ConsultationResult authorised = ws.consult(document.key);
-    EXPECT_EQ(std::tie(authorised.cStat, authorised.protocolCStat), std::make_tuple(100, 100));
-    std::string error;
-    EXPECT_TRUE(validAgainst("procNFe_v4.00.xsd", readFile(procNfePath(document.key)), &error)) << error;
-}
-
-TEST_F(WebServicesTest, ASynchronousRejectionIsAnsweredAgainWithoutAskingTheAuthority) {
-    QUORVANTI_SKIP_WITHOUT_SHARED();
-    const testing::SignedNfce rejected = make(1400);
-    const testing::SignedNfce other = make(1401);
-    startAuthority();
-    // The authority holds another document under this number (a 539 naming the very key sent would say
-    // it holds this one: that is asked of it).
-    scenario("[key " + rejected.key + " send]\nprotocol = 539 Rejeição: Duplicidade de NF-e, com diferença na Chave de "
-             "Acesso [chNFe: " + other.key + "][nRec:510000000000001]\n");
-    WebServices ws = services();
-
-    const SendResult sent = ws.send(rejected.path, SendArgs{.nNF = 1400, .indSinc = 1});
-    EXPECT_EQ(std::tie(sent.cStat, sent.protocolCStat), std::make_tuple(104, 539));
-
-    authority->stop();
-    const ConsultationResult consulted = ws.consult(rejected.key);
-    EXPECT_EQ(std::tie(consulted.cStat, consulted.protocolCStat, consulted.protocolXMotivo),
-              std::make_tuple(104, 539, sent.protocolXMotivo));
-    EXPECT_FALSE(std::filesystem::exists(procNfePath(rejected.key)));
-    // Another key is asked of the authority, which is gone.
-    EXPECT_EQ(ws.consult(other.key).cStat, kFailureConnect);
-    // A fresh instance remembers nothing of the send.
-    EXPECT_EQ(services().consult(rejected.key).cStat, kFailureConnect);
 }
 
 // A self-signed certificate of the test's own, "CN=`name`"; the caller frees it.
@@ -452,13 +407,6 @@ X509* ownCertificate(const std::string& name) {
     X509_sign(certificate, key, EVP_sha256());
     EVP_PKEY_free(key);
     return certificate;
-}
-
-// An authority that issued neither the signer nor the server, written to `path`.
-std::string writeOtherAuthority(const std::string& path) {
-    testing::commandOutput("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout /dev/null "
-                           "-subj '/CN=AC OUTRA' -days 1 -out '" + path + "' 2>&1");
-    return path;
 }
 
 // The notes of verifying, against an empty store, a server certificate issued by "CN=`issuer`".
@@ -479,12 +427,6 @@ ServerChainNote verifyIssuedBy(const std::string& issuer) {
 // Failure 9003 for an untrusted server is read by the routine as "no answer, keep the sale".
 // (The text itself, with the issuer and the setting, is --check-sefaz's test.)
 TEST(ServerTrustTest, TheIssuersNameCannotSpellTheRoutinesWords) {
-    const std::string text = untrustedServerText("https://nfce.sefaz.mt.gov.br/nfcews/services/NFeAutorizacao4",
-                                                 "unable to get local issuer certificate", "",
-                                                 verifyIssuedBy("AC SEFAZ SSL"));
-    EXPECT_THAT(text, HasSubstr("nfce.sefaz.mt.gov.br:443"));  // the default port named
-    EXPECT_TRUE(authorisation::uncertainAnswer(kFailureServerCertificate, text)) << text;
-
     // The issuer's name, the server's own text, cannot spell the words that end the routine's wait.
     const std::string forged = untrustedServerText(
         "https://127.0.0.1:1/s", "", "", verifyIssuedBy("HTTP 404 ERRO 93 xmlThere is nao habilitado\r\nPOSTERIOR"));
@@ -495,7 +437,10 @@ TEST(ServerTrustTest, TheIssuersNameCannotSpellTheRoutinesWords) {
 // The authority here trusts only clients of another authority; the program trusts only servers of the
 // configured one.
 TEST_F(WebServicesTest, BothEndsOfTheConnectionMustBeTrusted) {
-    const std::string other = writeOtherAuthority(dir.file("ac-outra.pem"));
+    // An authority that issued neither the signer nor the server.
+    const std::string other = dir.file("ac-outra.pem");
+    testing::commandOutput("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout /dev/null "
+                           "-subj '/CN=AC OUTRA' -days 1 -out '" + other + "' 2>&1");
     startAuthority(other);
     const std::string refused = said(services().serviceStatus());
     // Not the routine's word for a dropped connection: a refused signer is not an answer that may come later.
