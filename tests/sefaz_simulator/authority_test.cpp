@@ -124,8 +124,8 @@ TEST_F(AuthorityTest, AMessageThatFailsItsSchemaIsRefusedAsAWholeWith225) {
     const auto status = [&](const std::string& request) {
         return field(call(Service::Authorisation, request, "retEnviNFe_v4.00.xsd").get(), {"cStat"});
     };
-    EXPECT_EQ(status(envelope(Service::Authorisation, "<enviNFe/>")), "225");
-    EXPECT_EQ(status(sendRequest({document.xml, document.xml})), "452");
+    EXPECT_EQ(status(fiscal::soapEnvelope(fiscal::WebService::Authorisation, "<enviNFe/>")), "225");
+    EXPECT_EQ(status(sendRequest(document.xml + document.xml)), "452");
     EXPECT_TRUE(std::filesystem::is_empty(stateFolder + "/autorizadas"));
     EXPECT_EQ(field(consult(document.key.substr(1)).get(), {"cStat"}), "225");
 }
@@ -133,10 +133,12 @@ TEST_F(AuthorityTest, AMessageThatFailsItsSchemaIsRefusedAsAWholeWith225) {
 // The service status (the monitor's connection check) answers 107 only for its state and environment.
 // (What the component does with a SOAP fault is the web service suite's: it never sends a faulty envelope.)
 TEST_F(AuthorityTest, TheServiceStatusAnswers107ForItsStateAndEnvironment) {
-    const auto status = [&](const std::string& request) {
+    const auto status = [&](int tpAmb, const char* cUF) {
+        const std::string request =
+            fiscal::soapEnvelope(fiscal::WebService::ServiceStatus, fiscal::consStatServMessage(tpAmb, cUF));
         return field(call(Service::ServiceStatus, request, "retConsStatServ_v4.00.xsd").get(), {"cStat"});
     };
-    EXPECT_EQ(status(statusRequest()) + status(statusRequest("35")) + status(statusRequest("51", 1)), "107289252");
+    EXPECT_EQ(status(2, "51") + status(2, "35") + status(1, "51"), "107289252");
 }
 
 // As the authority by default: dhEmi more than 5 minutes ahead of the time of receipt is 703, a normal

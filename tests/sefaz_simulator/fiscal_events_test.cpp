@@ -53,14 +53,12 @@ protected:
         if (edit) edit(request.xml);
         return fiscal::signElementText(request.xml, "evento", "infEvento", *maker.signer());
     }
-    std::string eventRequest(const std::vector<std::string>& events) {
-        std::string message = "<envEvento xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"1.00\"><idLote>77</idLote>";
-        for (const std::string& event : events) message += event;
-        return envelope(Service::EventReception, message + "</envEvento>");
+    static std::string eventRequest(const std::string& evento) {
+        return fiscal::soapEnvelope(fiscal::WebService::EventReception, fiscal::envEventoMessage(evento, 77));
     }
     // The answer to one event; its retEvento's cStat.
     XmlDocument sendEvent(const Event& e) {
-        return call(Service::EventReception, eventRequest({eventXml(e)}),
+        return call(Service::EventReception, eventRequest(eventXml(e)),
                     e.type == fiscal::kCancellationBySubstitution ? "retEnvEventoCancSubst_v1.00.xsd"
                                                                   : "retEnvEventoCancNFe_v1.00.xsd");
     }
@@ -71,8 +69,9 @@ protected:
         const fiscal::VoidingArgs args{.fromNumber = v.first, .toNumber = v.last, .year = year,
                                        .xJust = "Numeracao pulada por falha do sistema"};
         const fiscal::EventIssuer issuer{.uf = "MT", .tpAmb = 2, .cnpj = "11222333000181", .verAplic = "TESTE 1.0"};
-        return envelope(Service::NumberVoiding, fiscal::signElementText(fiscal::inutNFeRequest(args, issuer).xml,
-                                                                        "inutNFe", "infInut", *maker.signer()));
+        const std::string inutNFe = fiscal::inutNFeRequest(args, issuer).xml;
+        return fiscal::soapEnvelope(fiscal::WebService::Voiding,
+                                    fiscal::signElementText(inutNFe, "inutNFe", "infInut", *maker.signer()));
     }
     XmlDocument voidNumbers(const Voiding& v) {
         return call(Service::NumberVoiding, voidingRequest(v), "retInutNFe_v4.00.xsd");
@@ -137,7 +136,7 @@ TEST_F(FiscalEventsTest, EachCancellationRuleAnswersItsCode) {
     const auto [key, nProt] = authorised(sale);
     std::string tampered = eventXml(Event{.key = key, .nProt = nProt});
     tampered.replace(tampered.find("cliente"), 7, "CLIENTE");
-    XmlDocument answer = call(Service::EventReception, eventRequest({tampered}), "retEnvEventoCancNFe_v1.00.xsd");
+    XmlDocument answer = call(Service::EventReception, eventRequest(tampered), "retEnvEventoCancNFe_v1.00.xsd");
     EXPECT_EQ(field(answer.get(), {"retEvento", "infEvento", "cStat"}), "297");
     EXPECT_EQ(field(consult(key).get(), {"cStat"}), "100");
 }
@@ -251,9 +250,9 @@ TEST_F(FiscalEventsTest, VoidingARangeIsKeptAcrossARestartAndItsNumbersCannotBeU
 TEST_F(FiscalEventsTest, AFaultyRequestIsRefusedWith225AndNotKept) {
     const auto [key, nProt] = authorised(Sale{});
     const std::string shortJustification =
-        eventRequest({eventXml(Event{.key = key, .nProt = nProt}, [](std::string& xml) {
+        eventRequest(eventXml(Event{.key = key, .nProt = nProt}, [](std::string& xml) {
             xml.replace(xml.find("Venda cancelada"), 35, "curta");
-        })});
+        }));
     const auto eventBatchStatus = [&](const std::string& request) {
         return field(call(Service::EventReception, request, "retEnvEventoCancNFe_v1.00.xsd").get(), {"cStat"});
     };

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "fiscal_component/sefaz/soap_transport.h"
+#include "fiscal_component/sefaz/web_services.h"
 #include "fiscal_component/signing/xml_signer.h"
 #include "sefaz_simulator/authority.h"
 #include "sefaz_simulator/messages/service.h"
@@ -59,31 +61,13 @@ inline void setText(xmlDoc* document, const std::vector<const char*>& path, cons
     xmlNodeSetContent(elementAt(document, path), reinterpret_cast<const xmlChar*>(text.c_str()));
 }
 
-// Request envelopes as the component writes them.
-inline std::string envelope(Service service, const std::string& message) {
-    return "<?xml version=\"1.0\" encoding=\"utf-8\"?><soap12:Envelope xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-           "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" xmlns:soap12=\"http://www.w3.org/2003/05/soap-envelope\">"
-           "<soap12:Body><nfeDadosMsg xmlns=\"" +
-           serviceNamespace(service) + "\">" + message + "</nfeDadosMsg></soap12:Body></soap12:Envelope>";
-}
-
-inline std::string sendRequest(const std::vector<std::string>& documents) {
-    std::string message =
-        "<enviNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><idLote>1234</idLote><indSinc>1</indSinc>";
-    for (const std::string& document : documents) message += document;
-    return envelope(Service::Authorisation, message + "</enviNFe>");
+// Requests as the component writes them.
+inline std::string sendRequest(const std::string& documents) {
+    return fiscal::soapEnvelope(fiscal::WebService::Authorisation, fiscal::enviNFeMessage(documents, 1234, 1));
 }
 
 inline std::string consultRequest(const std::string& key) {
-    return envelope(Service::ProtocolConsultation,
-                    "<consSitNFe xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><tpAmb>2</tpAmb>"
-                    "<xServ>CONSULTAR</xServ><chNFe>" + key + "</chNFe></consSitNFe>");
-}
-
-inline std::string statusRequest(const std::string& cUF = "51", int tpAmb = 2) {
-    return envelope(Service::ServiceStatus,
-                    "<consStatServ xmlns=\"http://www.portalfiscal.inf.br/nfe\" versao=\"4.00\"><tpAmb>" +
-                        std::to_string(tpAmb) + "</tpAmb><cUF>" + cUF + "</cUF><xServ>STATUS</xServ></consStatServ>");
+    return fiscal::soapEnvelope(fiscal::WebService::ProtocolConsultation, fiscal::consSitNFeMessage(2, key));
 }
 
 // The message inside an answer envelope's nfeResultMsg (which must be in `service`'s namespace), as
@@ -149,7 +133,7 @@ protected:
     }
 
     XmlDocument send(const std::string& document) {
-        return call(Service::Authorisation, sendRequest({document}), "retEnviNFe_v4.00.xsd");
+        return call(Service::Authorisation, sendRequest(document), "retEnviNFe_v4.00.xsd");
     }
     XmlDocument consult(const std::string& key) {
         return call(Service::ProtocolConsultation, consultRequest(key), "retConsSitNFe_v4.00.xsd");
