@@ -2,13 +2,11 @@
 #include "startup/command_line.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <httplib.h>
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <string>
 
 #include "support/monitor_process.h"
@@ -18,33 +16,13 @@
 namespace quorvanti::startup {
 namespace {
 
-struct ProcessRun {
-    int status;
-    std::string output;  // standard output and standard error
-};
-
-// `environment`: assignments put before the command ("NAME=value ...").
-ProcessRun runMonitor(const std::string& arguments, const std::string& environment = "") {
-    const std::string command = environment + " " + std::string(QUORVANTI_BINARY_DIR) + "/quorvanti " + arguments + " 2>&1";
-    ProcessRun run{-1, ""};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) run.output += buffer;
-    const int raw = pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
-}
-
-std::string folderArguments(const testing::ProgramFolder& folder) {
-    return "--app-dir " + folder.path() + " --desktop-dir " + folder.desktop() + " --registry " + folder.registryFile();
-}
+using testing::MonitorRun;
+using testing::runMonitor;
 
 TEST(CommandLineTest, OnceWithAnEmptyQueueEndsNormally) {
     testing::ProgramFolder folder(database::DbKind::Sqlite);
     // On a clock a hundred times faster the first poll comes after 30 ms instead of 3 s.
-    const ProcessRun run =
-        runMonitor(folderArguments(folder) + " --frontend headless --once", "QUORVANTI_TIME_SCALE=0.01");
+    const MonitorRun run = runMonitor(folder, {}, {.timeScale = "0.01"});
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("[frmEmitirNFCe] hidden"), std::string::npos) << run.output;
     EXPECT_EQ(folder.setting("TemNFCE_PraGerar"), "sim");
@@ -55,36 +33,38 @@ TEST(CommandLineTest, OnceWithAnEmptyQueueEndsNormally) {
 TEST(CommandLineTest, StopsEndWithTheirOwnStatus) {
     testing::ProgramFolder folder(database::DbKind::Sqlite);
     folder.removeSetting("CertificadoSerie");
-    ProcessRun run = runMonitor(folderArguments(folder) + " --once");
+    MonitorRun run = runMonitor(folder);
     EXPECT_EQ(run.status, 4) << run.output;
     EXPECT_NE(run.output.find("\"CertificadoSerie\""), std::string::npos) << run.output;
 
-    run = runMonitor("--no-such-option");
+    run = runMonitor(folder, {}, {.arguments = {"--no-such-option"}});
     EXPECT_EQ(run.status, 64);
     EXPECT_NE(run.output.find("uso: quorvanti"), std::string::npos);
 
-    run = runMonitor(folderArguments(folder) + " --once", "QUORVANTI_TIME_SCALE=0,01");
+    // Set after the run's own scale, so that it wins.
+    run = runMonitor(folder, {}, {.environment = {"QUORVANTI_TIME_SCALE=0,01"}});
     EXPECT_EQ(run.status, 64);
     EXPECT_NE(run.output.find("QUORVANTI_TIME_SCALE inválida: \"0,01\""), std::string::npos) << run.output;
 }
 
 TEST(CommandLineTest, ThePanelsAddressWithItsTokenIsJournalledOnlyWhenTheTokenIsMadeAndOnRequest) {
     testing::ProgramFolder folder(database::DbKind::Sqlite);
-    ProcessRun url = runMonitor("--app-dir " + folder.path() + " --panel-url");
+    const testing::MonitorOptions panelUrl{.arguments = {"--panel-url"}};
+    MonitorRun url = runMonitor(folder, {}, panelUrl);
     EXPECT_EQ(url.status, 64) << url.output;
     // Each run is stopped as a service is, once the panel has told its address.
     const testing::MonitorOptions web{.arguments = {"--frontend", "web"}, .limit = std::chrono::seconds(60)};
     const testing::MonitorWatch stopAtPanel = [](testing::MonitorRun& run, const std::string& line) {
         if (line.rfind("[painel]", 0) == 0) run.signal(SIGTERM);
     };
-    const testing::MonitorRun first = testing::runMonitor(folder, stopAtPanel, web);
+    const MonitorRun first = runMonitor(folder, stopAtPanel, web);
     const std::string token = testing::readFile(folder.path() + "/painel/token").substr(0, 64);
     EXPECT_NE(first.output.find("/?token=" + token + "\n"), std::string::npos) << first.output;
     // Started again: the same token, so an open page keeps working; the journal shows the address alone.
-    const testing::MonitorRun second = testing::runMonitor(folder, stopAtPanel, web);
+    const MonitorRun second = runMonitor(folder, stopAtPanel, web);
     EXPECT_EQ(second.output.find(token), std::string::npos) << second.output;
     EXPECT_NE(second.output.find("--panel-url)"), std::string::npos) << second.output;
-    url = runMonitor("--app-dir " + folder.path() + " --panel-url");
+    url = runMonitor(folder, {}, panelUrl);
     EXPECT_EQ(url.status, 0) << url.output;
     EXPECT_EQ(url.output.rfind("http://127.0.0.1:", 0), 0u) << url.output;
     EXPECT_TRUE(url.output.ends_with("/?token=" + token + "\n")) << url.output;
@@ -94,7 +74,7 @@ TEST(CommandLineTest, ASecondMonitorOnATakenPanelPortEndsWithItsOwnStatus) {
     testing::ProgramFolder folder(database::DbKind::Sqlite);
     httplib::Server first;  // another panel: sharing its port would split the page's requests
     const std::string address = "127.0.0.1:" + std::to_string(first.bind_to_any_port("127.0.0.1"));
-    const ProcessRun run = runMonitor(folderArguments(folder) + " --frontend web --once --listen " + address);
+    const MonitorRun run = runMonitor(folder, {}, {.arguments = {"--frontend", "web", "--once", "--listen", address}});
     EXPECT_EQ(run.status, 15) << run.output;
     EXPECT_NE(run.output.find("o painel não pode escutar em " + address + ": o endereço já está em uso"), std::string::npos)
         << run.output;
