@@ -1,11 +1,10 @@
-// The consumer document dialog with the component library's validator, and the CSC identifier.
+// The consumer document dialog with the component library's validator.
 #include "document/groups/consumer_document_dialog.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
-#include "document/component_setup.h"
 #include "fiscal_component/unavailable_component.h"
 #include "platform/program_exit.h"
 #include "support/program_folder.h"
@@ -62,14 +61,6 @@ TEST_F(ConsumerDocumentDialogTest, UnattendedTheSaleGoesWithoutDocument) {
     EXPECT_EQ(ctx.emission.ConsumerDocumentInput, "");
     EXPECT_EQ(said.size(), 1u);
     EXPECT_TRUE(messages().empty());
-}
-
-// (What the component's set-up carries reaches the authority in the routine's tests, and start-up's
-// tests check how a failed set-up is shown.) The CSC identifier is padded to six characters, cut when
-// longer.
-TEST(CscIdTest, IsPaddedToSixCharacters) {
-    for (const auto& [id, padded] : {std::pair{"  12", "000012"}, {"0000001", "000001"}})
-        EXPECT_EQ(paddedCscId(id), padded) << id;
 }
 
 }  // namespace

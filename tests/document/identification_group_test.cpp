@@ -77,18 +77,6 @@ TEST_F(IdentificationTest, AFailedNumericCodeIsReportedTwiceRegistersTheComponen
     EXPECT_EQ(w.monitor.shell.runs, std::vector<std::string>{w.folder.path()});
 }
 
-// (How a refusal is shown is in item_group_test.) The status the component answers is kept, unexamined;
-// the entry time of a queue that cannot be read is empty, quietly.
-TEST_F(IdentificationTest, TheStatusIsKeptUnexaminedAndAnUnreadableQueueGivesNoEntryTime) {
-    w.ctx.settings.ComponentOk = true;
-    w.components.script().statuses["identification"] = false;
-    GeraIndetificacao(w.ctx, "000123-01", *w.component);
-    EXPECT_FALSE(w.ctx.settings.ComponentOk);
-    w.folder.execute("DROP TABLE TabNCEAEnviar");
-    EXPECT_EQ(BuscaDataContigencia(w.ctx, "000123-01"), "");
-    EXPECT_TRUE(w.messages().empty());
-}
-
 // Contingency reads the queue row, so it runs on both databases.
 class ContingencyTest : public BackendTest {
 protected:

@@ -42,13 +42,9 @@ TEST(TextHelpersTest, EachTextHelperGivesWhatTheLayoutsExpect) {
         {[](const std::string& t) { return RetiraCaracteres(t, "ã-", true) + "|" + RetiraCaracteres(t, "ab", false) +
                                            "|" + RetiraCaracteres(t, "", false); },
          {{"São-João", "SoJoo|São-João|São-João"}, {"x-aabb-y", "xaabby|x--y|x-aabb-y"}}},
-        // Character mode chains the replacements.
-        {[](const std::string& t) { return SubstituiC(t, "ab", "bc", true) + "|" + SubstituiC(t, "ab", "x", true) + "|" +
-                                           SubstituiC(t, "çã", "ca", true); },
-         {{"abc", "ccc|xbc|abc"}, {"maçã", "mcçã|mxçã|maca"}}},
         {[](const std::string& t) { return std::string(EstaVazio(std::string_view(t)) ? "vazio" : "não"); },
          {{"", "vazio"}, {"   ", "vazio"}, {"0", "não"}, {" x ", "não"}}},
-        // Filled and cut on the left, by characters.
+        // Filled and cut on the left, by characters (the CSC identifier is padded so to six).
         {[](const std::string& t) { return CompletaEsquerda(t, 6, U'0') + "|" + CompletaEsquerda(t, 3, U'ç') + "|" +
                                            CompletaEsquerda(t, 0, U'0'); },
          {{"  123", "000123|123|"}, {"1234567", "234567|567|"}, {"1", "000001|çç1|"}, {"ação", "00ação|ção|"}}},
