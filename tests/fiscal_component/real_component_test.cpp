@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <memory>
 
-#include "fiscal_component/certificates/certificate_store.h"
 #include "fiscal_component/document/access_key.h"
 #include "fiscal_component/document/numeric_code.h"
 #include "fiscal_component/document/qr_code.h"
