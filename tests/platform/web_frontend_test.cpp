@@ -114,17 +114,7 @@ TEST_F(WebFrontendTest, EveryRequestNeedsTheTokenAndChangesArePostsWithItInTheHe
     loop.doEvents();
     EXPECT_EQ(ran, "okok");
 
-    // Started again on its port with another token (the kept one was removed, or others could read it):
-    // an open page's old token is refused.
-    web.stop();
-    Frontend again;
-    const std::string next = newPanelToken();
-    again.web.start(loopback(web.port()), next);
-    for (const auto& [given, status] : {std::pair{token, 403}, {next, 200}}) {
-        const auto result = client.Get("/api/state", {{kPanelTokenHeader, given}});
-        ASSERT_TRUE(result);
-        EXPECT_EQ(result->status, status) << (given == token ? "the old token" : "the new one");
-    }
+    // (A token of an earlier start is a wrong one; when a new one is made: PanelTokenTest.)
 }
 
 // An idle page gets only what changed, and only once it has settled: the whole state at every caption
@@ -346,14 +336,10 @@ struct Panel : Frontend {
     std::string seen;
 
     Panel(const char* what_, std::string authority_) : what(what_), authority(std::move(authority_)) {}
-    std::unique_ptr<httplib::ClientImpl> client() const {
-        std::unique_ptr<httplib::ClientImpl> c = std::make_unique<httplib::ClientImpl>("127.0.0.1", web.port());
-        if (!authority.empty()) {
-            auto secure = std::make_unique<httplib::SSLClient>("127.0.0.1", web.port());
-            secure->set_ca_cert_path((authority + "/caixa-ac.crt").c_str());
-            secure->enable_server_certificate_verification(true);
-            c = std::move(secure);
-        }
+    std::unique_ptr<httplib::Client> client() const {
+        auto c = std::make_unique<httplib::Client>(std::string(what) + "://127.0.0.1:" + std::to_string(web.port()));
+        c->set_ca_cert_path((authority + "/caixa-ac.crt").c_str());
+        c->enable_server_certificate_verification(true);
         c->set_connection_timeout(kAnswerBound);
         c->set_read_timeout(kAnswerBound);
         return c;
