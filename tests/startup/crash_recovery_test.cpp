@@ -43,14 +43,14 @@ constexpr const char* kSaleDate = "05/03/2026";
 // `secondSignal`, when set, follows `signal` at once (the process's second stop request).
 // `rules`, when set, replaces the authority's scenario before the run.
 struct Stop {
-    std::string caption;
+    std::string caption{};
     int occurrence = 1;
     int signal = SIGKILL;
     int secondSignal = 0;
     std::size_t authorised = 0;
-    std::string rules;
+    std::string rules{};
     // What happens to NFCe.ini after the stop: "" nothing, else "delete", "empty" or "garble".
-    std::string nfceIniAfter;
+    std::string nfceIniAfter{};
 };
 
 // One way of stopping the monitor: the stops of successive runs, the scenario the authority follows
@@ -58,7 +58,7 @@ struct Stop {
 struct StopCase {
     std::string name;
     std::vector<Stop> stops;
-    std::string rulesAfterStops;
+    std::string rulesAfterStops{};
     DbKind kind = DbKind::Sqlite;
 };
 void PrintTo(const StopCase& c, std::ostream* out) { *out << c.name; }
@@ -173,38 +173,8 @@ TEST_P(CrashRecoveryTest, EverySaleEndsAuthorisedOnceWhereverTheMonitorWasStoppe
     expectEverySaleAuthorisedOnceAndRecorded(*folder, authorityFolder + "/estado");
 }
 
-Stop killAt(const std::string& caption, int occurrence = 1) {
-    Stop stop;
-    stop.caption = caption;
-    stop.occurrence = occurrence;
-    return stop;
-}
-Stop termAt(const std::string& caption, int secondSignal = 0) {
-    Stop stop = killAt(caption);
-    stop.signal = SIGTERM;
-    stop.secondSignal = secondSignal;
-    return stop;
-}
-Stop with(Stop stop, const std::string& rules) {
-    stop.rules = rules;
-    return stop;
-}
-Stop lose(Stop stop, const std::string& how) {
-    stop.nfceIniAfter = how;
-    return stop;
-}
 // As soon as the authority holds the document, while its answer is held back.
-Stop killWhileTheAnswerIsDelayed() {
-    Stop stop;
-    stop.authorised = 1;
-    stop.rules = "[call send 1]\ndelay = 3000\n";
-    return stop;
-}
-StopCase stopCase(const std::string& name, std::vector<Stop> stops, const std::string& rulesAfter = "",
-                  DbKind kind = DbKind::Sqlite) {
-    return {name, std::move(stops), rulesAfter, kind};
-}
-
+constexpr const char* kAnswerDelayed = "[call send 1]\ndelay = 3000\n";
 constexpr const char* kRecoveryUnanswered = "[call consulta 1]\nstatus = 108\n";
 constexpr const char* kInProcessing = "[call consulta *]\nprocessing = 3\n";
 
@@ -212,40 +182,41 @@ INSTANTIATE_TEST_SUITE_P(
     Steps, CrashRecoveryTest,
     ::testing::Values(
         // Power cuts (SIGKILL) at each step of the first sale, and once in the second.
-        stopCase("KeyWrittenNotSent", {killAt("Gerando lote")}),
-        stopCase("AuthorisedAnswerInFlight", {killWhileTheAnswerIsDelayed()}),
-        stopCase("AfterTheSend", {killAt("Metodo enviar: 989")}),
-        stopCase("AfterTheConsultation", {killAt("Recepção realizada")}),
-        stopCase("BeforeTheRecord", {killAt("Salvando NFCe")}),
-        stopCase("InsideTheRecord", {killAt("Incrementando NFC-e na base/Salvando")}),
-        stopCase("InsideTheRecordMariaDb", {killAt("Incrementando NFC-e na base/Salvando")}, "", DbKind::MariaDb),
-        stopCase("SecondSaleAfterTheSend", {killAt("Metodo enviar: 989", 2)}),
+        StopCase{"KeyWrittenNotSent", {{.caption = "Gerando lote"}}},
+        StopCase{"AuthorisedAnswerInFlight", {{.authorised = 1, .rules = kAnswerDelayed}}},
+        StopCase{"AfterTheSend", {{.caption = "Metodo enviar: 989"}}},
+        StopCase{"AfterTheConsultation", {{.caption = "Recepção realizada"}}},
+        StopCase{"BeforeTheRecord", {{.caption = "Salvando NFCe"}}},
+        StopCase{"InsideTheRecord", {{.caption = "Incrementando NFC-e na base/Salvando"}}},
+        StopCase{"InsideTheRecordMariaDb", {{.caption = "Incrementando NFC-e na base/Salvando"}}, "", DbKind::MariaDb},
+        StopCase{"SecondSaleAfterTheSend", {{.caption = "Metodo enviar: 989", .occurrence = 2}}},
         // The authority answers "in processing" to the first consultations, before and after the kill.
-        stopCase("WhileInProcessing", {with(killAt("Realizando consulta: Tentativas 1/"), kInProcessing)},
-                 kInProcessing),
+        StopCase{"WhileInProcessing", {{.caption = "Realizando consulta: Tentativas 1/", .rules = kInProcessing}},
+                 kInProcessing},
         // Killed again while completing the earlier attempt it took up.
-        stopCase("AgainDuringRecovery", {killAt("Recepção realizada"), killAt("Incrementando NFC-e na base/Salvando")}),
+        StopCase{"AgainDuringRecovery",
+                 {{.caption = "Recepção realizada"}, {.caption = "Incrementando NFC-e na base/Salvando"}}},
         // The recovery's first consultation gets no final answer: the other sale goes first and must
         // not take the number the authority already holds for the first.
-        stopCase("RecoveryUnanswered", {killAt("Recepção realizada")}, kRecoveryUnanswered),
+        StopCase{"RecoveryUnanswered", {{.caption = "Recepção realizada"}}, kRecoveryUnanswered},
         // The earlier key of a sale is answered 562 (the authority holds its number under another sale's
         // key): the first sale is killed after its key is written, its recovery is unanswered once, and
         // the second sale takes number 1; the first must then take a free number, not wait for ever.
-        stopCase("KeyWrittenThenNumberTaken", {killAt("Gerando lote")}, kRecoveryUnanswered),
+        StopCase{"KeyWrittenThenNumberTaken", {{.caption = "Gerando lote"}}, kRecoveryUnanswered},
         // Around the journal: the claim taken, the number reserved with nothing built, the document
         // built before its key is committed, the key committed around its mirror in NFCe.ini.
-        stopCase("AroundTheClaim", {killAt("Executando CodVenda: ")}),
-        stopCase("NumberReservedNotBuilt", {killAt("Dados Identificador:")}),
-        stopCase("BuiltNotJournaled", {killAt("Retorno do GeraXML")}),
-        stopCase("AroundTheJournalCommit", {killAt("ID chave")}),
+        StopCase{"AroundTheClaim", {{.caption = "Executando CodVenda: "}}},
+        StopCase{"NumberReservedNotBuilt", {{.caption = "Dados Identificador:"}}},
+        StopCase{"BuiltNotJournaled", {{.caption = "Retorno do GeraXML"}}},
+        StopCase{"AroundTheJournalCommit", {{.caption = "ID chave"}}},
         // NFCe.ini lost, emptied or garbled after a kill mid-send: the journal still knows the key.
-        stopCase("MirrorDeletedAfterTheSend", {lose(killAt("Metodo enviar: 989"), "delete")}),
-        stopCase("MirrorEmptiedAfterTheAnswer", {lose(killWhileTheAnswerIsDelayed(), "empty")}),
-        stopCase("MirrorGarbledAfterTheConsultation", {lose(killAt("Recepção realizada"), "garble")}),
+        StopCase{"MirrorDeletedAfterTheSend", {{.caption = "Metodo enviar: 989", .nfceIniAfter = "delete"}}},
+        StopCase{"MirrorEmptiedAfterTheAnswer", {{.authorised = 1, .rules = kAnswerDelayed, .nfceIniAfter = "empty"}}},
+        StopCase{"MirrorGarbledAfterTheConsultation", {{.caption = "Recepção realizada", .nfceIniAfter = "garble"}}},
         // Service stops (SIGTERM), and a second signal that ends the process at once.
-        stopCase("TermWhileBuilding", {termAt("Dados destinatário")}),
-        stopCase("TermAfterTheSend", {termAt("Verificando autorização")}),
-        stopCase("TermTwice", {termAt("Metodo enviar: 989", SIGINT)})),
+        StopCase{"TermWhileBuilding", {{.caption = "Dados destinatário", .signal = SIGTERM}}},
+        StopCase{"TermAfterTheSend", {{.caption = "Verificando autorização", .signal = SIGTERM}}},
+        StopCase{"TermTwice", {{.caption = "Metodo enviar: 989", .signal = SIGTERM, .secondSignal = SIGINT}}}),
     [](const ::testing::TestParamInfo<StopCase>& info) { return info.param.name; });
 
 }  // namespace

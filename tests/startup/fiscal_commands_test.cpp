@@ -27,15 +27,6 @@ class FiscalCommandsTest : public ::testing::Test {
 protected:
     FiscalCommandsTest() : folder(database::DbKind::Sqlite) { installTestSigner(folder); }
 
-    // The local SEFAZ on the shop's state folder (kept across restarts) with `extra` options.
-    void startAuthority(const std::vector<std::string>& extra = {}) {
-        authority.reset();
-        std::vector<std::string> arguments{"--quiet"};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        authority = startHttpsAuthority(folder.path() + "/..", testAuthorityPem(), arguments);
-        ASSERT_GT(authority->port(), 0) << authority->log();
-        writeFile(folder.path() + "/nfe/webservices.ini", webServicesIni(authority->port(), testAuthorityPem()));
-    }
     void scenario(const std::string& rules) { replaceScenario(folder.path() + "/../cenario.txt", rules); }
     MonitorRun run(const std::vector<std::string>& arguments) {
         return runMonitor(folder, {}, {.arguments = arguments, .timeScale = "0.02", .limit = std::chrono::seconds(60)});
@@ -51,8 +42,8 @@ protected:
 };
 
 TEST_F(FiscalCommandsTest, CancellationIsRegisteredOnceWhateverHappensToItsAnswers) {
-    writeFile(folder.path() + "/../cenario.txt", "");
-    startAuthority();
+    authority = startShopAuthority(folder, "");
+    ASSERT_GT(authority->port(), 0) << authority->log();
     queueSalesWithItems(folder, 3);
     const MonitorRun sold = run({"--once"});
     ASSERT_EQ(sold.status, 0) << lastLines(sold.output);
@@ -112,8 +103,8 @@ TEST_F(FiscalCommandsTest, CancellationIsRegisteredOnceWhateverHappensToItsAnswe
 }
 
 TEST_F(FiscalCommandsTest, PastTheWindowTheShopIsToldWhatToDoAndNumbersAreVoidedByHand) {
-    writeFile(folder.path() + "/../cenario.txt", "");
-    startAuthority({"--cancel-window", "0"});
+    authority = startShopAuthority(folder, "", {"--cancel-window", "0"});
+    ASSERT_GT(authority->port(), 0) << authority->log();
     queueSalesWithItems(folder, 1);
     ASSERT_EQ(run({"--once"}).status, 0);
     const std::string key = value("select chave from nfce_gerada", "chave");

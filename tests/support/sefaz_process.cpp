@@ -110,12 +110,14 @@ std::string installTestSigner(ProgramFolder& folder) {
     return store;
 }
 
-std::unique_ptr<AuthorityProcess> startShopAuthority(const ProgramFolder& folder, const std::string& timeoutMs) {
+std::unique_ptr<AuthorityProcess> startShopAuthority(const ProgramFolder& folder, const std::string& timeoutMs,
+                                                     const std::vector<std::string>& extra) {
     writeFile(folder.path() + "/../cenario.txt", "");
     // Where the official package is at hand, every document the shop sends is checked against it.
-    std::vector<std::string> extra{"--quiet"};
-    if (sharedDataPresent()) extra.insert(extra.end(), {"--schemas", kOfficialSchemas});
-    auto authority = startHttpsAuthority(folder.path() + "/..", testAuthorityPem(), extra);
+    std::vector<std::string> arguments{"--quiet"};
+    if (sharedDataPresent()) arguments.insert(arguments.end(), {"--schemas", kOfficialSchemas});
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    auto authority = startHttpsAuthority(folder.path() + "/..", testAuthorityPem(), arguments);
     writeFile(folder.path() + "/nfe/webservices.ini", webServicesIni(authority->port(), testAuthorityPem(), timeoutMs));
     return authority;
 }

@@ -50,7 +50,9 @@ class ProgramFolder;
 // serial in the settings), answering the store folder.
 std::string installTestSigner(ProgramFolder& folder);
 // The local SEFAZ of that shop, kept in the folder above it (state, log and an empty scenario
-// cenario.txt), over HTTPS with the test authority, quiet; the shop's nfe/webservices.ini points at it.
-std::unique_ptr<AuthorityProcess> startShopAuthority(const ProgramFolder& folder, const std::string& timeoutMs);
+// cenario.txt), over HTTPS with the test authority, quiet, `extra` arguments after; the shop's
+// nfe/webservices.ini points at it.
+std::unique_ptr<AuthorityProcess> startShopAuthority(const ProgramFolder& folder, const std::string& timeoutMs,
+                                                     const std::vector<std::string>& extra = {});
 
 }  // namespace quorvanti::testing
