@@ -3,30 +3,26 @@
 // time-zone database.
 #pragma once
 
-#include <cstdlib>
 #include <ctime>
-#include <optional>
 #include <string>
+
+#include "support/env_guard.h"
 
 namespace quorvanti::testing {
 
 class HostZone {
 public:
     explicit HostZone(const std::string& zone) {
-        if (const char* old = std::getenv("TZ")) saved_ = old;
-        ::setenv("TZ", zone.c_str(), 1);
+        env_.set("TZ", zone);
         tzset();
     }
-    ~HostZone() {
-        if (saved_) ::setenv("TZ", saved_->c_str(), 1);
-        else ::unsetenv("TZ");
-        tzset();
-    }
-    HostZone(const HostZone&) = delete;
-    HostZone& operator=(const HostZone&) = delete;
 
 private:
-    std::optional<std::string> saved_;
+    // Declared before env_, so destroyed after it: the library reads the restored zone.
+    struct ReadAgain {
+        ~ReadAgain() { tzset(); }
+    } readAgain_;
+    EnvGuard env_;
 };
 
 }  // namespace quorvanti::testing
