@@ -5,8 +5,7 @@
 const { describe, before, after, test } = require("node:test");
 const assert = require("node:assert/strict");
 const fs = require("node:fs");
-const path = require("node:path");
-const { Shop, launchBrowser, until, artifacts, haveChromium } = require("./shop.js");
+const { Shop, launchBrowser, until, haveChromium } = require("./shop.js");
 
 describe("operator's panel", { skip: !haveChromium() && "chromium is not installed" }, () => {
   let shop, browser, page;
@@ -18,7 +17,6 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     '', 101, 'Arroz', 1, 27.9, 27.9, 0, 'UN');`).join(""));
 
   before(async () => {
-    fs.mkdirSync(artifacts, { recursive: true });
     shop = await new Shop().start();
     browser = await launchBrowser();
     page = await browser.newPage({ viewport: { width: 412, height: 915 } });  // a phone's screen
@@ -40,7 +38,6 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     // The main window and the dashboard, live.
     await page.locator("#Label9", { hasText: /^V\.\d+$/ }).waitFor();
     await page.locator("#dashCertificado", { hasText: "válido até" }).waitFor();
-    await page.screenshot({ path: path.join(artifacts, "main-page.png"), fullPage: true });
   });
 
   test("a CPF typed in the dialog ends in the authorised NFC-e; a wrong check digit is refused", async () => {
@@ -85,7 +82,6 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     }));
     assert.deepEqual(broken, []);
     assert.ok(await page.locator("#loja td").count() >= 8);
-    await page.screenshot({ path: path.join(artifacts, "phone.png"), fullPage: true });
     await page.setViewportSize({ width: 412, height: 915 });
   });
 
@@ -155,7 +151,6 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     await box.locator("textarea").fill("Cliente desistiu da compra no caixa");
     await box.getByRole("button", { name: "Confirmar cancelamento" }).click();
     await row.locator("td", { hasText: /^cancelada$/ }).waitFor({ timeout: 60000 });
-    assert.equal(shop.query(`select cancelada from nfce_gerada where chave = '${key}'`), "sim");
     await page.locator("#dashNota", { hasText: `NFC-e ${number} (venda 1001-01) cancelada: 135` }).waitFor();
     assert.ok(await row.getByRole("button", { name: "Cancelar" }).isDisabled());
   });
@@ -171,7 +166,6 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     await page.locator("#dashStatus", { hasText: /107 - Serviço em Operação em \d\d\/\d\d\/\d{4} \d\d:\d\d:\d\d$/ }).waitFor();
 
     await page.dblclick("#tray");
-    await page.screenshot({ path: path.join(artifacts, "dialog-shutdown.png") });
     await dialog("frm_encerrar").getByRole("button", { name: "Encerrar" }).click();
     assert.equal(await shop.exited, 0);
     // The page stops showing the last state: it says the monitor stopped, and the dialog no longer waits.

@@ -11,7 +11,6 @@ const readline = require("node:readline");
 const top = path.resolve(__dirname, "../..");
 const bin = process.env.QUORVANTI_BUILD || path.join(top, "build/release");
 const chromiumPath = process.env.QUORVANTI_CHROMIUM || "/usr/bin/chromium";
-const artifacts = process.env.QUORVANTI_PANEL_ARTIFACTS || path.join(top, "build/panel-artifacts");
 // The monitor's pauses and timers run this much faster; dates stay real.
 const timeScale = process.env.QUORVANTI_TIME_SCALE || "0.1";
 
@@ -60,10 +59,8 @@ class Shop {
     fs.writeFileSync(this.scenarioFile, "");
     sh(path.join(top, "scripts/make-test-certificate.sh"), [certificates]);
     fs.mkdirSync(path.join(this.app, "certificados"), { mode: 0o700 });
-    for (const file of ["loja-teste.pfx", "loja-teste.pfx.senha"])
-      fs.copyFileSync(path.join(certificates, file), path.join(this.app, "certificados", file));
-    fs.chmodSync(path.join(this.app, "certificados", "loja-teste.pfx.senha"), 0o600);
-    fs.chmodSync(path.join(this.app, "certificados", "loja-teste.pfx"), 0o600);
+    sh("install", ["-m", "600", path.join(certificates, "loja-teste.pfx"), path.join(certificates, "loja-teste.pfx.senha"),
+      path.join(this.app, "certificados")]);
     const serial = sh("sh", ["-c", `openssl pkcs12 -in "$1" -passin "file:$1.senha" -nokeys 2>/dev/null | openssl x509 -noout -serial`,
       "-", path.join(certificates, "loja-teste.pfx")]).trim().replace(/^serial=/, "");
     this.db = path.join(this.app, "loja.db");
@@ -137,4 +134,4 @@ async function launchBrowser() {
 
 const haveChromium = () => fs.existsSync(chromiumPath);
 
-module.exports = { Shop, launchBrowser, until, artifacts, haveChromium };
+module.exports = { Shop, launchBrowser, until, haveChromium };
