@@ -5,7 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -227,9 +226,7 @@ TEST_P(ShopSchemaTest, TheDashboardReadsTheShopsTablesAndOnlyThisTerminalsQueue)
     folder.execute("create table nfce_gerada (dataG varchar(10), numeronfce varchar(20), cod_venda varchar(30), "
                    "chave varchar(44), cancelada varchar(10), amb varchar(1), protocoloEdata varchar(80), "
                    "CPF_cli varchar(30))");
-    const auto now = context::shopNow(monitor.ctx);
-    char today[16];
-    std::snprintf(today, sizeof today, "%02d/%02d/%04d", now.day, now.month, now.year);
+    const std::string today = context::brazilianDateTimeText(context::shopNow(monitor.ctx)).substr(0, 10);
     const std::string stored = database::dateForStoring(folder.kind(), today, "");
     // Stored as text, "9" sorts after "10"; an older day's higher number is not today's.
     const std::tuple<std::string, std::string, std::string> stores[] = {
