@@ -92,11 +92,7 @@ TEST(ShutdownDialogTest, ACancelledCertificateChoiceKeepsTheSerialAndAChosenOneI
 }
 
 // What the routine answers for a sale it emitted (or dropped): the row may go.
-EmissionOutcome emittedOutcome() {
-    EmissionOutcome outcome;
-    outcome.keepRow = false;
-    return outcome;
-}
+const EmissionOutcome kEmitted{.keepRow = false, .failure = "", .pendingError = ""};
 
 class PollCycleTest : public ::testing::TestWithParam<DbKind> {
 protected:
@@ -112,10 +108,7 @@ protected:
             folder->execute("INSERT INTO TabNCEAEnviar (codvenda, enviada, dataV, corpoXML) VALUES (" +
                             std::string(codvenda) + ", 'enviar', '2026-03-05', " + corpoXml + ")");
     }
-    long long queued() {
-        auto rows = folder->connect()->open("select count(*) as n from TabNCEAEnviar");
-        return static_cast<long long>(rows.field("n").number());
-    }
+    std::string queued() const { return folder->value("select count(*) as n from TabNCEAEnviar", "n"); }
     // Runs one tick; answers the exit status when the tick ended the program.
     std::optional<ExitStatus> tick(const EmissionRoutine& routine) {
         return testing::exitStatusOf([&] { Timer1_Timer(monitor->ctx, routine); });
@@ -135,13 +128,13 @@ TEST_P(PollCycleTest, RowsWithoutCodeOrXmlAreDroppedAndEachSaleIsHandedOnce) {
     queue({"'101-01'", "'O''Brien-01'"});  // the second deleted as typed
     tick([&](context::AppContext&, SaleQueueEntry& entry) {
         emitted.push_back(entry);
-        return emittedOutcome();
+        return kEmitted;
     });
     ASSERT_EQ(emitted.size(), 2u);
     // A null column arrives as "".
     EXPECT_EQ(std::tie(emitted[0].NumVendaVem, emitted[0].numeroNFCE, emitted[1].NumVendaVem),
               std::make_tuple("101-01", "", "O'Brien-01"));
-    EXPECT_EQ(queued(), 0);
+    EXPECT_EQ(queued(), "0");
     // Told, and logged under the sale, so that the panel lists it among the dropped sales.
     EXPECT_TRUE(monitor->shown("Venda 100-01 retirada da fila: sem XML (corpoXML vazio)"));
     EXPECT_NE(testing::readFile(folder->logPath()).find(" - 100-01 - Venda 100-01 retirada da fila: sem XML"),
@@ -195,10 +188,10 @@ TEST_P(PollCycleTest, AStopAskedForEndsTheBatchAfterTheCurrentSale) {
     tick([&](context::AppContext&, SaleQueueEntry& entry) {
         emitted.push_back(entry);
         stop = true;  // the signal arrives while the first sale is emitted
-        return emittedOutcome();
+        return kEmitted;
     });
     EXPECT_EQ(emitted.size(), 1u);
-    EXPECT_EQ(queued(), 1);
+    EXPECT_EQ(queued(), "1");
     EXPECT_TRUE(monitor->loop.quitting());
 }
 
@@ -208,7 +201,7 @@ TEST_P(PollCycleTest, ACloseRequestedMidBatchOpensTheShutdownDialogAfterTheCurre
     tick([&](context::AppContext& ctx, SaleQueueEntry&) {
         dialogsWhenEmitting.push_back(monitor->frontend.dialogsShown().size());
         Image3_Click(ctx);
-        return emittedOutcome();
+        return kEmitted;
     });
     // Start-up showed one (component not usable); then one after each sale, never during one.
     EXPECT_EQ(dialogsWhenEmitting, (std::vector<std::size_t>{1, 2}));
@@ -222,7 +215,7 @@ TEST_P(PollCycleTest, AnEmptyQueueHidesTheWindowAndAQueuedSaleReadsTheContingenc
     monitor->ctx.endWhenIdle = true;
     const auto routine = [&](context::AppContext&, SaleQueueEntry& entry) {
         emitted.push_back(entry);
-        return emittedOutcome();
+        return kEmitted;
     };
     EXPECT_EQ(tick(routine), std::nullopt);
     EXPECT_EQ(folder->setting("EnviandoNFCEVenda"), "sim");  // not read in a tick that found nothing
@@ -232,7 +225,7 @@ TEST_P(PollCycleTest, AnEmptyQueueHidesTheWindowAndAQueuedSaleReadsTheContingenc
     folder->setSetting("TemNFCE_PraGerar", "nao");
     EXPECT_EQ(tick(routine), ExitStatus::ContingencyRequested);
     EXPECT_TRUE(emitted.empty());
-    EXPECT_EQ(queued(), 1);
+    EXPECT_EQ(queued(), "1");
     EXPECT_EQ(folder->setting("Contigencia"), "1");
     EXPECT_EQ(folder->setting("EnviandoNFCEVenda"), "");
 }
