@@ -42,8 +42,6 @@ TEST(TextHelpersTest, EachTextHelperGivesWhatTheLayoutsExpect) {
         {[](const std::string& t) { return RetiraCaracteres(t, "ã-", true) + "|" + RetiraCaracteres(t, "ab", false) +
                                            "|" + RetiraCaracteres(t, "", false); },
          {{"São-João", "SoJoo|São-João|São-João"}, {"x-aabb-y", "xaabby|x--y|x-aabb-y"}}},
-        {[](const std::string& t) { return std::string(EstaVazio(std::string_view(t)) ? "vazio" : "não"); },
-         {{"", "vazio"}, {"   ", "vazio"}, {"0", "não"}, {" x ", "não"}}},
         // Filled and cut on the left, by characters (the CSC identifier is padded so to six).
         {[](const std::string& t) { return CompletaEsquerda(t, 6, U'0') + "|" + CompletaEsquerda(t, 3, U'ç') + "|" +
                                            CompletaEsquerda(t, 0, U'0'); },
@@ -108,8 +106,8 @@ TEST(TextHelpersTest, EstaVazioOfDatabaseValues) {
 }
 
 // Numbers read from settings and queue rows ("NTerminal", numeroNFCE) may exceed a 64-bit integer; the
-// component takes integers (half to even), statements take numbers in the C locale.
-TEST(VbConversionsTest, IntegerTextOfAnyMagnitudeAndNumbersForTheComponentAndForSql) {
+// component takes integers (half to even). (Statements' numbers: every database test.)
+TEST(VbConversionsTest, IntegerTextOfAnyMagnitudeAndNumbersForTheComponent) {
     EXPECT_EQ(integerText(2.5) + "|" + integerText(-0.4) + "|" + integerText(Val("0099999999999999999999")),
               "2|0|100000000000000000000");
     EXPECT_EQ(zeroPadded(-3, 2) + "|" + zeroPadded(-1e19, 2), "-03|-10000000000000000000");
@@ -119,7 +117,6 @@ TEST(VbConversionsTest, IntegerTextOfAnyMagnitudeAndNumbersForTheComponentAndFor
     EXPECT_THROW(componentInteger(""), std::invalid_argument);
     EXPECT_THROW(componentInteger("5102A"), std::invalid_argument);
     EXPECT_THROW(componentInteger("99999999999"), std::overflow_error);
-    EXPECT_EQ(sqlNumber(77) + "|" + sqlNumber(12.5) + "|" + sqlNumber(-3), "77|12.5|-3");
 }
 
 }  // namespace

@@ -106,13 +106,12 @@ TEST_F(PrintingTest, RoutingIsWholeWordEqualityAfterUpperCasing) {
     EXPECT_NE(monitor.messageTexts()[0].find("\"EPSON TM-T20\""), std::string::npos) << monitor.messageTexts()[0];
 }
 
-// The caption and setting of point-of-sale printing are the emission routine test's; here the printer.
-TEST_F(PrintingTest, SkipMarkerAndPointOfSalePrintingLeaveThePrinterAlone) {
+// Point-of-sale printing returns before the printer (the emission routine test's caption of that return);
+// here the marker of a document printed before.
+TEST_F(PrintingTest, TheSkipMarkerLeavesThePrinterAlone) {
     const std::string out = usePrinter("EPSON");
     print(store(), "0", "1");
     EXPECT_TRUE(monitor.frontend.captionsOf("Label1").empty());
-    folder.setSetting("ImprimiNFCESistema", "1");
-    print(store());
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 

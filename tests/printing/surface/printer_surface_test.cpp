@@ -38,14 +38,6 @@ const char kQrText[] =
 
 using testing::commandOutput;
 
-// pdfinfo's "Page size:" of the first page, in points.
-std::pair<double, double> pageSize(const std::string& pdf) {
-    const std::string info = commandOutput("pdfinfo " + pdf);
-    std::smatch match;
-    if (!std::regex_search(info, match, std::regex(R"(size:\s+([0-9.]+) x ([0-9.]+) pts)"))) return {0, 0};
-    return {std::stod(match[1]), std::stod(match[2])};
-}
-
 std::string optionalVariable(const char* name) { return std::getenv(name) != nullptr ? std::getenv(name) : ""; }
 
 // Whether a job file in `folder` (written whole by the server's back end) `matches`, waiting up to 30 s
@@ -111,7 +103,11 @@ TEST_F(PrinterSurfaceTest, PagesHoldTheTextInTheFreeFontsAtThePapersWidth) {
         const std::string path = dir_.file("page.pdf");
         endDocTo(printer, path);
 
-        const auto [width, height] = pageSize(path);
+        // pdfinfo's "Page size:" of the first page, in points.
+        const std::string info = commandOutput("pdfinfo " + path);
+        std::smatch size;
+        ASSERT_TRUE(std::regex_search(info, size, std::regex(R"(size:\s+([0-9.]+) x ([0-9.]+) pts)"))) << info;
+        const double width = std::stod(size[1]), height = std::stod(size[2]);
         EXPECT_NEAR(width, widthPoints, 0.1);
         EXPECT_DOUBLE_EQ(printer.ScaleWidth(), widthPoints * 20);
         if (paper == Paper::Roll80mm) {
