@@ -67,12 +67,11 @@ TEST_F(IniFileTest, ReadsWithoutRegardToCaseTrimmedAndUnquoted) {
     for (const auto& [section, key, value] : cases) EXPECT_EQ(iniRead(path, section, key), value) << key;
     EXPECT_EQ(iniRead(dir.path(), "Geral", "NTerminal"), "");  // a folder is not readable as a file
 
-    // The program's settings reader returns the first 199 characters (not UTF-8 bytes).
+    // The program's settings reader returns the first 199 characters (not UTF-8 bytes); iniRead all of them.
     std::string accented;
     for (int i = 0; i < 250; ++i) accented += "ç";
-    ASSERT_TRUE(iniWrite(path, "Geral", "Longo", std::string(250, 'x')) && iniWrite(path, "Geral", "Acentos", accented));
-    EXPECT_EQ(iniRead(path, "Geral", "Longo"), std::string(250, 'x'));
-    EXPECT_EQ(readSetting("Geral", "Longo", path), std::string(199, 'x'));
+    ASSERT_TRUE(iniWrite(path, "Geral", "Acentos", accented));
+    EXPECT_EQ(iniRead(path, "Geral", "Acentos"), accented);
     EXPECT_EQ(readSetting("Geral", "Acentos", path), accented.substr(0, 2 * 199));
 }
 

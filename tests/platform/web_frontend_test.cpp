@@ -36,10 +36,6 @@
 namespace quorvanti::platform {
 namespace {
 
-PanelListen loopback(int port = 0, std::vector<std::string> names = {}) {
-    return {.host = "127.0.0.1", .port = port, .tlsCertificate = {}, .tlsKey = {}, .names = std::move(names)};
-}
-
 // A frontend with its own clock and loop: the fixture's, and those of the tests that start more than one.
 struct Frontend {
     VirtualClock clock;
@@ -54,7 +50,7 @@ protected:
         web.addCommand("ping", {[](const std::string& arg) { return arg == "ok" ? "" : "argumento ruim"; },
                                 [this](const std::string& arg) { ran += arg; }});
         web.useClock(clock);
-        return web.start(loopback(0, {"Caixa.Loja."}), token);
+        return web.start({.host = "127.0.0.1", .port = 0, .tlsCertificate = {}, .tlsKey = {}, .names = {"Caixa.Loja."}}, token);
     }
 
     httplib::Result post(const std::string& path, const std::string& body, bool withToken = true,
