@@ -18,24 +18,6 @@ namespace {
 using testing::readFile;
 using testing::writeFile;
 
-// Ordinary reads, a missing group (the anonymous consumer's golden), a value read inside its group (the
-// record case's phone) and the access key are the goldens' and the record case's; here the other edges.
-TEST_F(PrintingTest, LerTagXmlTakesTheFirstOccurrenceInsideTheSection) {
-    const std::string path = folder.path() + "/doc.xml";
-    // Split over lines, which are joined without separators.
-    writeFile(path, "<r><a>1</a><s>\r\n<x>no</x></s><b>first</b>\n<b>second</b><x>yes</x><c>open\r\n</r>");
-    const struct {
-        const char *section, *start, *end, *expected;
-    } cases[] = {
-        {"</s>", "<b>", "</b>", "first"},  // no end after the section start: the rest of the text
-        {"</s>", "<c>", "</c>", ""},       // no end tag: empty, not the rest of the text
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(LerTagXml(path, c.section, "</s>", c.start, c.end), c.expected) << c.section << c.start;
-    EXPECT_EQ(LerTagXml(path, "", "", "corpo", "").substr(0, 35), "<r><a>1</a><s><x>no</x></s><b>first");
-    EXPECT_EQ(LerTagXml(folder.path() + "/none.xml", "<s>", "", "<b>", "</b>"), "");
-}
-
 // What the receipts print through these is the goldens' and the money test's (centred lines of accented
 // texts, rounded either way, and right-aligned ones, amounts below a thousand with their comma, the document
 // number, a 13-digit code, a unit price rounded, the tax rate read the regional way); here their edges.
