@@ -9,7 +9,6 @@
 #include <iterator>
 #include <string>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <tuple>
 
 #include "platform/ini_file.h"
@@ -54,13 +53,7 @@ TEST(DurableFileTest, WritesTheWholeFileOrLeavesTheOldOneWholeWithNoTemporary) {
     TempDir dir;
     const std::string folder = dir.file("nfe/arquivos/assinado");
     const std::string written = folder + "/NFe1-assinado.xml";
-    struct stat told {};
-    writeFileDurably(written, "<NFe/>", &told);
-    EXPECT_EQ(readFile(written), "<NFe/>");
-    struct stat now {};
-    ASSERT_EQ(::stat(written.c_str(), &now), 0);
-    EXPECT_EQ(std::tie(told.st_dev, told.st_ino, told.st_size), std::tie(now.st_dev, now.st_ino, now.st_size));
-    for (const std::string& content : {std::string(), std::string(3 << 20, 'x')}) {
+    for (const std::string& content : {std::string("<NFe/>"), std::string(), std::string(3 << 20, 'x')}) {
         writeFileDurably(written, content);
         EXPECT_EQ(readFile(written), content);
     }

@@ -67,7 +67,6 @@ protected:
 
 TEST_F(WebFrontendTest, EveryRequestNeedsTheTokenAndChangesArePostsWithItInTheHeader) {
     const std::string port = std::to_string(web.port());
-    EXPECT_EQ(address, "http://127.0.0.1:" + port + "/");
     EXPECT_EQ(token.size(), 64u);
     EXPECT_NE(token, newPanelToken());
     const httplib::Headers good{{kPanelTokenHeader, token}};
