@@ -82,7 +82,6 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     }));
     assert.deepEqual(broken, []);
     assert.ok(await page.locator("#loja td").count() >= 8);
-    await page.setViewportSize({ width: 412, height: 915 });
   });
 
   test("during a busy queue a selected access key stays selected and twenty presses on Reimprimir print twenty copies", async () => {
@@ -169,7 +168,7 @@ describe("operator's panel", { skip: !haveChromium() && "chromium is not install
     await dialog("frm_encerrar").getByRole("button", { name: "Encerrar" }).click();
     assert.equal(await shop.exited, 0);
     // The page stops showing the last state: it says the monitor stopped, and the dialog no longer waits.
-    await page.locator("#mancheteTexto", { hasText: /^Monitor parado desde .* status 0/ }).waitFor({ timeout: 5000 });
+    await page.locator("#mancheteTexto", { hasText: /^Monitor parado desde .* status 0: encerrado normalmente$/ }).waitFor({ timeout: 5000 });
     assert.equal(await dialog("frm_encerrar").count(), 0);
     assert.equal(await page.title(), "Parado — Quorvanti");
   });
