@@ -275,6 +275,7 @@ private:
     long nextModalId_ = 1;
     std::deque<ModalInput> inputs_;
     int streams_ = 0;
+    std::condition_variable streamsEnded_;  // streams_ went down
 
     std::string token_;
     std::vector<std::string> acceptedHosts_;  // canonical; the loopback is always accepted besides

@@ -42,6 +42,9 @@ constexpr std::size_t kLongestText = 512;
 constexpr std::size_t kMostWaitingInputs = 64;
 // A comment line keeps an idle event stream open through proxies and shows a dead client.
 constexpr std::chrono::seconds kKeepAlive{15};
+// How long a stop waits for the event streams to end themselves (a client that stopped reading holds its
+// stream up to the server's write limit).
+constexpr std::chrono::seconds kStreamsEndWait{3};
 
 void refuse(httplib::Response& response, int status, const std::string& text) {
     response.status = status;
@@ -319,6 +322,7 @@ void WebFrontend::streamEvents(const httplib::Request&, httplib::Response& respo
         [this](bool) {
             std::lock_guard lock(mutex_);
             --streams_;
+            streamsEnded_.notify_all();
         });
 }
 
@@ -444,12 +448,15 @@ std::string WebFrontend::start(const PanelListen& listen, const std::string& tok
 
 void WebFrontend::stop() {
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         stopping_ = true;
         stateChanged_.notify_all();
         inputArrived_.notify_all();
+        // Streams end themselves on stopping_ with their last chunk. The server is halted only after:
+        // halted first, it ends a stream between two chunks (its shutting-down check), and the browser
+        // then drops the last event.
+        streamsEnded_.wait_for(lock, kStreamsEndWait, [this] { return streams_ == 0; });
     }
-    // Streams end on stopping_ above; serve() waits for them.
     if (server_) static_cast<PanelServer&>(*server_).halt();
     if (serverThread_.joinable()) serverThread_.join();
     server_.reset();
