@@ -393,6 +393,22 @@ TEST_F(WebServicesTest, AnAuthorisedSendKeepsItsDocument) {
     EXPECT_EQ(ws.consult("123").cStat, kFailureXmlDocument);  // refused before asking
 }
 
+// The program asks for a synchronous answer, but an authority that cannot give one answers 103 with a
+// receipt: the consultation follows the receipt to the result. (The local SEFAZ answers so to indSinc 0.)
+TEST_F(WebServicesTest, AnAsynchronousSendIsConsultedByItsReceipt) {
+    QUORVANTI_SKIP_WITHOUT_SHARED();
+    const testing::SignedNfce document = make(1300);
+    startAuthority();
+    WebServices ws = services();
+
+    const SendResult sent = ws.send(document.path, SendArgs{.nNF = 1300, .indSinc = 0});
+    EXPECT_EQ(std::tie(sent.cStat, sent.protocolCStat), std::make_tuple(103, 0));
+    const ConsultationResult authorised = ws.consult(document.key);
+    EXPECT_EQ(std::tie(authorised.cStat, authorised.protocolCStat), std::make_tuple(100, 100));
+    std::string error;
+    EXPECT_TRUE(validAgainst("procNFe_v4.00.xsd", readFile(procNfePath(document.key)), &error)) << error;
+}
+
 // A self-signed certificate of the test's own, "CN=`name`"; the caller frees it.
 X509* ownCertificate(const std::string& name) {
     EVP_PKEY* key = EVP_EC_gen("P-256");
