@@ -6,6 +6,7 @@
 #include "authorisation/outcome_texts.h"
 #include "database/sql_escape.h"
 #include "database/transaction.h"
+#include "document/text/text_helpers.h"
 #include "platform/folders.h"
 #include "platform/host_name.h"
 #include "platform/ini_file.h"
@@ -34,6 +35,8 @@ std::string twoDigits(long long value) { return (value < 10 ? "0" : "") + std::t
 
 }  // namespace
 
+std::string storedReason(const std::string& reason) { return document::leftCharacters(reason, 400); }
+
 std::string monitorName(const context::AppContext& ctx) {
     return platform::hostName() + ":" + ctx.locations.programFolder;
 }
@@ -57,13 +60,12 @@ void AttemptJournal::insert(const SaleRef& sale, const std::string& series, long
                             const std::string& tpEmis, const char* state, const std::string& reason) {
     const auto& s = ctx_.settings;
     const std::string stamp = now();
-    // The reason column holds 500 characters; the authority's texts are shorter, a caught error may not be.
     ctx_.db->execute(
         "INSERT INTO quorvanti_attempts (cod_venda, data_venda, terminal, monitor, amb, serie, numero, chave, tp_emis, "
         "estado, motivo, criado, atualizado) VALUES ('" + esc(sale.code) + "', '" + esc(sale.date) + "', '" +
         esc(s.Terminal) + "', '" + esc(monitorName(ctx_)) + "', '" + esc(s.Environment) + "', " + series + ", " +
         std::to_string(number) + ", '" + esc(key) + "', '" + esc(tpEmis) + "', '" + state + "', '" +
-        esc(reason.substr(0, 400)) + "', '" + stamp + "', '" + stamp + "')");
+        esc(storedReason(reason)) + "', '" + stamp + "', '" + stamp + "')");
 }
 
 std::string AttemptJournal::saleFilter(const SaleRef& sale) const {
@@ -181,7 +183,7 @@ void AttemptJournal::recordKey(const SaleRef& sale, long long number, const std:
 
 std::string AttemptJournal::stateUpdate(const std::string& key, const char* state, const std::string& reason) const {
     return "UPDATE quorvanti_attempts SET estado = '" + std::string(state) + "', motivo = '" +
-           esc(reason.substr(0, 400)) + "', atualizado = '" + now() + "' WHERE chave = '" + esc(key) + "'";
+           esc(storedReason(reason)) + "', atualizado = '" + now() + "' WHERE chave = '" + esc(key) + "'";
 }
 
 void AttemptJournal::setState(const std::string& key, const char* state, const std::string& reason) {

@@ -53,6 +53,10 @@ struct Attempt {
 // folders on one machine, or two machines, are told apart and a restarted monitor knows its own.
 std::string monitorName(const context::AppContext& ctx);
 
+// A reason as the journals store it: its first 400 characters, whole UTF-8 characters only (the column
+// holds 500; a character cut in half is refused by a strict MariaDB, and the reason would be lost).
+std::string storedReason(const std::string& reason);
+
 class AttemptJournal {
 public:
     explicit AttemptJournal(context::AppContext& ctx);

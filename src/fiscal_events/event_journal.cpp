@@ -18,10 +18,9 @@ long long wholeNumber(const database::DbValue& value) {
     return value.isNull() ? 0 : static_cast<long long>(value.number());
 }
 
-std::string twoDigits(int value) { return (value < 10 ? "0" : "") + std::to_string(value); }
+using authorisation::storedReason;
 
-// The answer column holds 500 characters; the authority's texts are shorter, a caught error may not be.
-std::string clipped(const std::string& text) { return text.substr(0, 400); }
+std::string twoDigits(int value) { return (value < 10 ? "0" : "") + std::to_string(value); }
 
 }  // namespace
 
@@ -89,7 +88,7 @@ long long EventJournal::request(const std::string& key, int tpEvento, const std:
 
 std::string EventJournal::settleStatement(long long id, const char* state, const std::string& answer,
                                           const std::string& protocol) const {
-    return "UPDATE quorvanti_events SET estado = '" + std::string(state) + "', motivo = '" + esc(clipped(answer)) +
+    return "UPDATE quorvanti_events SET estado = '" + std::string(state) + "', motivo = '" + esc(storedReason(answer)) +
            "', protocolo = '" + esc(protocol) + "', atualizado = '" + now() + "' WHERE id = " + std::to_string(id);
 }
 
@@ -144,16 +143,16 @@ long long EventJournal::addVoid(int series, long long from, long long to, int ye
     ctx_.db->execute("INSERT INTO quorvanti_voids (amb, serie, numero_ini, numero_fim, ano, justificativa, estado, "
                      "motivo, protocolo, criado, atualizado) VALUES ('" + environment + "', " +
                      std::to_string(series) + ", " + std::to_string(from) + ", " + std::to_string(to) + ", " +
-                     std::to_string(year) + ", '" + esc(reason) + "', '" + state + "', '" + esc(clipped(answer)) +
-                     "', '', '" + stamp + "', '" + stamp + "')");
+                     std::to_string(year) + ", '" + esc(reason) + "', '" + state + "', '" +
+                     esc(storedReason(answer)) + "', '', '" + stamp + "', '" + stamp + "')");
     return lastId("quorvanti_voids", "amb = '" + environment + "' AND serie = " + std::to_string(series) +
                                          " AND numero_ini = " + std::to_string(from));
 }
 
 void EventJournal::settleVoid(long long id, const char* state, const std::string& answer, const std::string& protocol) {
     ctx_.db->execute("UPDATE quorvanti_voids SET estado = '" + std::string(state) + "', motivo = '" +
-                     esc(clipped(answer)) + "', protocolo = '" + esc(protocol) + "', atualizado = '" + now() +
-                     "' WHERE id = " + std::to_string(id));
+                     esc(storedReason(answer)) + "', protocolo = '" + esc(protocol) + "', atualizado = '" +
+                     now() + "' WHERE id = " + std::to_string(id));
 }
 
 long long EventJournal::mergeVoids(const std::vector<long long>& ids, int series, long long from, long long to,
