@@ -106,10 +106,11 @@ std::optional<Attempt> AttemptJournal::first(const std::string& where) const {
     return attempts.front();
 }
 
-std::vector<std::string> AttemptJournal::keysThatMayBeHeld(const SaleRef& sale) const {
+std::vector<std::string> AttemptJournal::keysThatMayBeHeld(const SaleRef& sale, bool superseded) const {
     std::vector<std::string> keys;
-    for (const Attempt& attempt : select(saleFilter(sale) + " AND chave <> '' AND estado IN ('" + kBuilt + "', '" +
-                                         kSent + "', '" + kAuthorised + "') ORDER BY id"))
+    const std::string states = std::string("('") + kBuilt + "', '" + kSent + "', '" + kAuthorised + "'" +
+                               (superseded ? std::string(", '") + kSuperseded + "'" : "") + ")";
+    for (const Attempt& attempt : select(saleFilter(sale) + " AND chave <> '' AND estado IN " + states + " ORDER BY id"))
         keys.push_back(attempt.key);
     return keys;
 }

@@ -63,8 +63,9 @@ public:
 
     // Every attempt of `sale`, oldest first.
     std::vector<Attempt> attemptsOf(const SaleRef& sale) const;
-    // The keys of `sale` the authority may hold (built, sent or authorised, not yet settled), oldest first.
-    std::vector<std::string> keysThatMayBeHeld(const SaleRef& sale) const;
+    // The keys of `sale` the authority may hold (built, sent or authorised, not yet settled), oldest first;
+    // with `superseded`, also the normal documents a contingency document was to replace.
+    std::vector<std::string> keysThatMayBeHeld(const SaleRef& sale, bool superseded) const;
     // The sale's attempt that was recorded as emitted, if any.
     std::optional<Attempt> recorded(const SaleRef& sale) const;
     // True when `key` is a document this sale made, in any attempt.

@@ -368,7 +368,9 @@ Step Emission::build() {
         // Nothing the authority may hold is left behind: every earlier key not yet settled is answered
         // first, oldest first. Usually there is one; an older version's NFCe.ini may have left two under
         // different numbers, and asking only about the newest would leave the other authorised unrecorded.
-        for (const std::string& earlier : journal_.keysThatMayBeHeld(sale_)) {
+        // Out of contingency, a normal document that a contingency document was to replace is asked about
+        // too: the sale ended before that document was made, and the authority may hold the first.
+        for (const std::string& earlier : journal_.keysThatMayBeHeld(sale_, s_.Contingency != "1")) {
             const Step recovered = recoverEarlierAttempt(earlier);
             if (recovered != Step::Build) return recovered;
         }

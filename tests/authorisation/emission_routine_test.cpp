@@ -385,6 +385,29 @@ TEST_P(EmissionTest, EveryFaultEndsWithEachSaleAuthorisedOnceAndRecorded) {
 // customer gets a contingency document at once, under a new number; once the authority is back and the
 // sender has it authorised, the earlier document's number is voided. (An earlier document that had been
 // authorised is cancelled by substitution: the end-to-end contingency test.) Never two valid NFC-e.
+// Contingency began and its try ended before the contingency document was made; contingency ends: the
+// normal document left without an answer is asked about again, as the authority may hold it.
+TEST_P(EmissionTest, ADocumentThatContingencyWasToReplaceIsTheSalesWhenContingencyEndsFirst) {
+    scenario("[call send *]\ndrop = after\n[call consult *]\nhttp = 503\n");
+    sale("582-01");
+    ASSERT_EQ(tick(), std::nullopt);
+    const std::string first = value("select chave from quorvanti_attempts where chave <> ''", "chave");
+    folder->execute("UPDATE TabNCEAEnviar SET DataContigencia = '2026-03-05T14:00:00-04:00', caminhoXMLcontigencia = '1'");
+    folder->setSetting("Contigencia", "1");
+    restartMonitor();
+    monitor->ctx.settings.QueueSql = "Select * from TabNCEAEnviar where enviada = 'enviar'";
+    monitor->ctx.stopRequested = [&] { return monitor->captioned("Dados Identificador:"); };
+    ASSERT_EQ(tick(), std::nullopt);
+    ASSERT_EQ(value("select estado from quorvanti_attempts where chave = '" + first + "'", "estado"), "superseded");
+
+    scenario("");
+    folder->setSetting("Contigencia", "0");
+    restartMonitor();
+    ASSERT_EQ(tick(), std::nullopt);
+    EXPECT_EQ(value("select chave from nfce_gerada", "chave") + "|" + value("select count(*) as n from nfce_gerada", "n"),
+              first + "|1");
+}
+
 TEST_P(EmissionTest, AfterASwitchToContingencyTheSaleGoesOnAndItsEarlierNumberIsVoided) {
     scenario("[call send *]\ndrop\n[call consult *]\nhttp = 503\n");
     sale("581-01");
