@@ -207,6 +207,15 @@ Step Emission::recoverEarlierAttempt(const std::string& key) {
         adoptAuthorised(key, result);
         return Step::Completion;
     }
+    if (isDenial(result.cStat) || isDenial(result.protocolCStat)) {
+        // Denied when its answer was lost: the authority keeps it, so its number is used for good.
+        useOwnDocument(key);
+        cStat_ = result.cStat;
+        protocolStatus_ = result.protocolCStat;
+        const bool inProtocol = isDenial(result.protocolCStat);
+        return denied(std::to_string(inProtocol ? result.protocolCStat : result.cStat) + " - " +
+                      (inProtocol ? result.protocolXMotivo : result.xMotivo));
+    }
     if (result.cStat == 105) {
         // Still in processing: wait for it as after a send.
         useOwnDocument(key);

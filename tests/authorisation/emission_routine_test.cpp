@@ -240,6 +240,22 @@ TEST_P(EmissionTest, AnErrorOrADenialKeepsTheSaleAndARejectionDropsItWithALogLin
     EXPECT_EQ(value("select numeronfce from nfce_gerada", "numeronfce") + "|" + number(), "2|3");
 }
 
+// A denial whose answer was lost is read at the next try from the consultation: its number is used for
+// good and the sale is made again under the next one.
+TEST_P(EmissionTest, ADenialFoundAtTheNextTryUsesItsNumberForGood) {
+    scenario("[call send *]\nprotocol = 302\ndrop = after\n[call consult *]\nhttp = 503\n");
+    sale("531-01");
+    ASSERT_EQ(tick(), std::nullopt);
+    scenario("");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        monitor->ctx.retries = context::RetrySchedule{};
+        ASSERT_EQ(tick(), std::nullopt);
+    }
+    EXPECT_TRUE(monitor->shownContaining("531-01: 302")) << ::testing::PrintToString(monitor->messageTexts());
+    EXPECT_FALSE(queued("531-01"));
+    EXPECT_EQ(value("select numeronfce from nfce_gerada", "numeronfce") + "|" + number(), "2|3");
+}
+
 TEST_P(EmissionTest, TheOperatorIsAskedWhileTheAnswerStaysInProcessing) {
     scenario("[call consult *]\nstatus = 105\n");
     sale("550-01");
