@@ -381,11 +381,15 @@ std::string ShopDashboard::gather() {
     if (haveDatabase && betweenPolls && !doing_) {
         // Taken out first: a print's pauses run the page's commands, which add requests (and gather
         // again); those wait for the next gathering instead of being lost or done inside this one.
+        // Timer1 is off meanwhile, as for a batch: a poll started in those pauses would emit a sale
+        // inside the half-printed receipt, on the same printer object and receipt data.
         doing_ = true;
+        ctx_.mainWindow.Timer1.enabled = false;
         struct Done {
             bool& doing;
-            ~Done() { doing = false; }
-        } done{doing_};
+            bool& polling;
+            ~Done() { doing = false, polling = true; }
+        } done{doing_, ctx_.mainWindow.Timer1.enabled};
         for (const auto& p : std::exchange(pending_, {})) {
             switch (p.action) {
                 case Action::Requeue: lastNote_ = requeue(p.target); break;

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "document/text/text_helpers.h"
+#include "monitor/shop_dashboard.h"
 #include "printing/devices/printer_object.h"
 #include "printing/qr_image.h"
 #include "printing/thermal_layout.h"
@@ -419,6 +420,24 @@ TEST_F(LayoutTest, AQrCodeThatCannotBeMadeFailsItsReceiptAndShowsNoOtherOne) {
     EXPECT_FALSE(std::filesystem::exists(qrImagePath(ctx())));
     const std::string log = readFile(folder.logPath());
     EXPECT_NE(log.find("Erro ao gerar Imagem QRCODE"), std::string::npos) << log;
+}
+
+// A reprint asked for on the panel runs between polls, and the VOX layout's pauses pass the message loop:
+// a poll started there would emit a sale inside the half-printed receipt, on the same printer and data.
+TEST_F(LayoutTest, NoPollStartsWhileThePanelReprints) {
+    usePrinter("VOX");
+    devices::Printer().setDefaultPrinter("file:" + folder.path() + "/page.pdf");
+    store();
+    ctx().db = folder.connect();
+    ctx().mainWindow.Timer1.enabled = true;
+    std::vector<bool> pollsAllowed;
+    ctx().services.loop.post([&] { pollsAllowed.push_back(ctx().mainWindow.Timer1.enabled); });
+    monitor::ShopDashboard dashboard(ctx(), folder.path() + "/certificados");
+    dashboard.requestReprint(key());
+    dashboard.gather();
+    EXPECT_EQ(dashboard.lastNote(), "DANFE NFC-e " + key() + " impresso novamente");
+    EXPECT_EQ(pollsAllowed, std::vector<bool>{false});
+    EXPECT_TRUE(ctx().mainWindow.Timer1.enabled);
 }
 
 }  // namespace
