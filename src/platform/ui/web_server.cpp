@@ -323,6 +323,7 @@ void WebFrontend::streamEvents(const httplib::Request&, httplib::Response& respo
             std::lock_guard lock(mutex_);
             --streams_;
             streamsEnded_.notify_all();
+            sent_.notify_all();  // a flush waiting for this stream waits for one fewer
         });
 }
 
