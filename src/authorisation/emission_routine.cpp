@@ -332,6 +332,7 @@ Step Emission::build() {
     e_.SaleCode = code;
     e_.SaleDate = in_.DataVenda;
     e_.ProductsTotal = 0;
+    e_.DiscountTotal = 0;
     ctx_.caption(ctx_.mainWindow.Label2, "COD.OP: " + code);
     ctx_.status("Consultando próximo Nº de NFC-e");
     {
@@ -439,6 +440,7 @@ Step Emission::build() {
     // Document building.
     auto& component = *component_;
     e_.ProductsTotal = 0;
+    e_.DiscountTotal = 0;
     s_.ComponentOk = component.prepare(e_.SharedTexts);
     ctx_.status("Dados Identificador:");
     document::GeraIndetificacao(ctx_, code, component);
@@ -469,7 +471,7 @@ Step Emission::build() {
     ctx_.status("Transporte");
     document::GeraTransporte(ctx_, component);
     ctx_.status("Fatura/Pagamento");
-    double paid = e_.ProductsTotal - e_.SaleHeader->field("ValorDesconto").number();
+    double paid = e_.ProductsTotal - e_.DiscountTotal;
     document::GeraPagamento(ctx_, paid, component);
     ctx_.status("Observações");
     document::GeraObservacoes(ctx_, component);

@@ -32,6 +32,7 @@ struct EmissionState {
     int ItemIndex = 0;
     std::optional<database::Recordset> ItemRows;    // the sale's item rows, positioned by the item group
     double ProductsTotal = 0;
+    double DiscountTotal = 0;  // the items' discounts, in cents as the document carries them
     std::string ItemCfop;
     std::string ItemCsosn;
 

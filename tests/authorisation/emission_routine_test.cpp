@@ -105,8 +105,11 @@ TEST_P(EmissionTest, AQueuedSaleIsAuthorisedAndAPrintSwitchPostedMeanwhileApplie
         monitor->loop.post([&] { monitor::Check1_Click(monitor->ctx); });
     };
     monitor->loop.post(watcher);
+    // Weighed goods leave 4 decimals: each item is rounded to cents once, and the totals add those cents.
     sale("500-01", {{.code = 101, .description = "Arroz tipo 1", .quantity = 2, .total = 55.80, .discount = 0.80},
-                    {.code = 103, .description = "Refrigerante", .total = 9.50}});
+                    {.code = 103, .description = "Refrigerante", .total = 9.50},
+                    {.code = 101, .quantity = 0.355, .total = 6.358, .discount = 0.7065},
+                    {.code = 101, .quantity = 0.355, .total = 7.0645, .discount = 0.7065}});
     ASSERT_EQ(tick(), std::nullopt);
 
     const std::string key = monitor->ctx.emission.CurrentAccessKey;

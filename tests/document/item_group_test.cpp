@@ -252,7 +252,7 @@ TEST(GroupFailureTest, EveryGroupNamesTheSaleUnderItsOwnTitle) {
          }},
         {"", "ERRO TOTAL", "totais: Uso inválido de Null",
          [](GroupWorld& w) {
-             w.ctx.emission.SaleHeader = database::Recordset({"ValorDesconto"}, {{database::DbValue()}});
+             w.ctx.emission.SaleHeader = database::Recordset({"BaseICMS"}, {{database::DbValue()}});
              GeraTotais(w.ctx, *w.component);
          }},
         {"transport", "ERRO OBS", "transporte: recusado", [](GroupWorld& w) { GeraTransporte(w.ctx, *w.component); }},

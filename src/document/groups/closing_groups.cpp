@@ -19,7 +19,7 @@ void GeraTotais(context::AppContext& ctx, fiscal::FiscalComponent& component) {
     try {
         const database::Recordset& header = e.SaleHeader.value();
         const auto amount = [&](const char* column) { return header.field(column).number(); };
-        const double discount = amount("ValorDesconto");
+        const double discount = e.DiscountTotal;
         ctx.settings.ComponentOk = component.totals(
             fiscal::TotalsArgs{
                 .vBC = amount("BaseICMS"),

@@ -10,7 +10,7 @@
 namespace quorvanti::document {
 
 // `GeraTotais`: the totals group from EmissionState.SaleHeader and ProductsTotal; invoice value =
-// ProductsTotal minus the summed discounts. Failure title "ERRO TOTAL".
+// ProductsTotal minus the items' discounts (DiscountTotal). Failure title "ERRO TOTAL".
 void GeraTotais(context::AppContext& ctx, fiscal::FiscalComponent& component);
 
 // `GeraTransporte`: freight mode 9 (no transport). Failure title "ERRO OBS".

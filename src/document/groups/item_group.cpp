@@ -11,6 +11,7 @@
 #include "document/groups/identification_group.h"
 #include "document/text/text_helpers.h"
 #include "document/text/vb_conversions.h"
+#include "fiscal_component/document/nfce_format.h"
 
 namespace quorvanti::document {
 
@@ -74,6 +75,12 @@ double itemAmount(const database::Recordset& rows, const char* column) {
     if (std::round(number * 10000.0) < 0) throw std::invalid_argument(field + " \"" + value.text() + "\" negativo");
     return number;
 }
+
+// An amount in cents, rounded as the document writes it. The items' values and discounts are rounded
+// here, once, so that the totals are the sums of what the items carry: weighed goods leave 3 or 4
+// decimals in the sale's rows, and sums rounded apart from their items make a document the authority
+// refuses (and the sale would never leave the queue).
+double inCents(double value) { return static_cast<double>(fiscal::roundToUnits(value, 2)) / 100.0; }
 
 std::string centsText(double value) {
     char text[64];
@@ -153,12 +160,14 @@ bool GeraProdutos(context::AppContext& ctx, fiscal::FiscalComponent& component) 
             const double divisor = quantity == 0 ? 1 : quantity;
             const double discount = itemAmount(rows, "Desconto");
             const double unitPrice = (itemAmount(rows, "valortotalitem") + discount) / divisor;
-            const double grossValue = unitPrice * quantity;
+            const double grossValue = inCents(unitPrice * quantity);
+            const double itemDiscount = inCents(discount);
             // A discount beyond the item's value would make the item, and maybe the invoice, negative.
-            if (std::round(discount * 100.0) > std::round(grossValue * 100.0))
+            if (itemDiscount > grossValue)
                 throw std::invalid_argument("campo Desconto \"" + rows.field("Desconto").text() +
                                             "\" maior que o valor do item (" + centsText(grossValue) + ")");
-            e.ProductsTotal += quantity * unitPrice;
+            e.ProductsTotal += grossValue;
+            e.DiscountTotal += itemDiscount;
             std::string unit = fitToLayout(rows.field("medida").text());
             if (EstaVazio(std::string_view(unit))) unit = "UND";
 
@@ -182,7 +191,7 @@ bool GeraProdutos(context::AppContext& ctx, fiscal::FiscalComponent& component) 
                     .vProd = grossValue,
                     .vFrete = 0,
                     .vSeg = 0,
-                    .vDesc = discount,
+                    .vDesc = itemDiscount,
                     .vOutro = 0,
                     .unused21to23 = {},
                     .unused24to25 = {"", ""},

@@ -1,7 +1,7 @@
 // The item group of an NFC-e: every item row of the sale with its description, NCM, CFOP and CSOSN
 // (Simples Nacional), unit price and unit, followed by the fixed ICMS, PIS/COFINS/IPI and item-close
-// calls. Accumulates EmissionState.ProductsTotal. Also the NCM lookup and the item listing used when
-// the authority refuses an NCM.
+// calls. Accumulates EmissionState.ProductsTotal and DiscountTotal (in cents). Also the NCM lookup and
+// the item listing used when the authority refuses an NCM.
 #pragma once
 
 #include <string>
