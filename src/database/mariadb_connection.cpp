@@ -1,6 +1,8 @@
 #include "database/mariadb_connection.h"
 
+#include <errmsg.h>
 #include <mysql.h>
+#include <mysqld_error.h>
 
 #include <charconv>
 #include <memory>
@@ -14,6 +16,15 @@
 namespace quorvanti::database {
 
 namespace {
+
+// The error of the last statement: a connection that is gone (the server went away, the link was lost,
+// the server cannot be reached) or a lock wait that ran out passes; anything else is the statement's.
+DbError statementError(MYSQL* mysql) {
+    const unsigned code = mysql_errno(mysql);
+    const bool passing = code == CR_SERVER_GONE_ERROR || code == CR_SERVER_LOST || code == CR_CONNECTION_ERROR ||
+                         code == CR_CONN_HOST_ERROR || code == ER_LOCK_WAIT_TIMEOUT || code == ER_LOCK_DEADLOCK;
+    return DbError(mysql_error(mysql), passing);
+}
 
 // mysql_library_init is not thread-safe and must run once before the first connection.
 void initialiseLibraryOnce() {
@@ -180,24 +191,24 @@ MariaDbConnection::~MariaDbConnection() {
 
 void MariaDbConnection::execute(const std::string& sql) {
     if (mysql_real_query(mysql_, sql.data(), static_cast<unsigned long>(sql.size())) != 0) {
-        throw DbError(mysql_error(mysql_));
+        throw statementError(mysql_);
     }
     // A statement that answers rows must have them read before the next one can run.
     if (mysql_field_count(mysql_) > 0) {
         Result discarded(mysql_store_result(mysql_));
-        if (!discarded) throw DbError(mysql_error(mysql_));
+        if (!discarded) throw statementError(mysql_);
     }
 }
 
 Recordset MariaDbConnection::open(const std::string& sql) {
     if (mysql_real_query(mysql_, sql.data(), static_cast<unsigned long>(sql.size())) != 0) {
-        throw DbError(mysql_error(mysql_));
+        throw statementError(mysql_);
     }
     // mysql_store_result reads every row now: the static client-side snapshot.
     Result result(mysql_store_result(mysql_));
     if (!result) {
         if (mysql_field_count(mysql_) == 0) return Recordset({}, {});  // a statement without rows
-        throw DbError(mysql_error(mysql_));
+        throw statementError(mysql_);
     }
     const unsigned count = mysql_num_fields(result.get());
     const MYSQL_FIELD* fields = mysql_fetch_fields(result.get());

@@ -71,7 +71,7 @@ const char* exitMeaning(int status) {
         case 10: return "CNPJ do emitente inválido";
         case 11: return "UF do emitente inválida";
         case 12: return "código da UF do emitente inválido";
-        case 13: return "o banco de dados MySQL/MariaDB não respondeu por 10 minutos";
+        case 13: return "o banco de dados MySQL/MariaDB não respondeu por 10 minutos, ou caiu durante o início";
         case 14: return "erro na inicialização";
         case 20: return "o programa de vendas pediu contingência: o modo foi gravado";
         case 21: return "config.token vazio";

@@ -6,6 +6,7 @@
 #include "authorisation/attempt_journal.h"
 #include "context/program_files.h"
 #include "context/shop_clock.h"
+#include "database/db_error.h"
 #include "database/schema_upgrade.h"
 #include "document/component_setup.h"
 #include "document/text/text_helpers.h"
@@ -234,7 +235,12 @@ void SubMain(context::AppContext& ctx) {
         runSteps(ctx);
     } catch (const std::exception& error) {
         ctx.frontend().messageBox(error.what(), MessageStyle::OkCritical, "ERRO SUB Main");
-        endProgram(ExitStatus::StartupError, error.what());
+        // A server that went away after taking the connection ends as one that never answered: the
+        // service manager starts the monitor again, where a start-up error waits for a person.
+        const auto* databaseError = dynamic_cast<const database::DbError*>(&error);
+        endProgram(databaseError && databaseError->passing() ? ExitStatus::DatabaseConnectionFailed
+                                                            : ExitStatus::StartupError,
+                   error.what());
     }
 }
 

@@ -165,13 +165,28 @@ TEST(MariaDbConnectionTest, AnUnreachableServerOrARefusedLoginIsAnErrorWithoutTh
 
 // (The shop's kinds, date, decimal, double and text, are read by BackendTest and the emission routine on
 // this server.)
-TEST(MariaDbConnectionTest, TheSessionSpeaksUtf8mb4) {
+TEST(MariaDbConnectionTest, TheSessionSpeaksUtf8mb4AndADroppedConnectionIsAPassingFault) {
     QUORVANTI_SKIP_WITHOUT_MARIADB(DbKind::MariaDb);
     testing::ScratchDatabase scratch(DbKind::MariaDb);
     MariaDbConnection db(scratch.mariaDb());
     db.execute("INSERT INTO Clientes (Numero, Nome) VALUES (1, 'Conceição 🛒')");
     const Recordset name = db.open("SELECT Nome, CHAR_LENGTH(Nome) AS n FROM Clientes");
     EXPECT_EQ(name.field("Nome").text() + "|" + name.field("n").text(), "Conceição 🛒|11");
+
+    // A refused statement is the statement's fault; a connection the server dropped passes (start-up
+    // then ends as for a server that did not answer, and is started again).
+    const auto passes = [&](const std::string& sql) {
+        try {
+            db.open(sql);
+        } catch (const DbError& error) {
+            return error.passing();
+        }
+        ADD_FAILURE() << sql << " raised nothing";
+        return false;
+    };
+    EXPECT_FALSE(passes("select nada from config"));
+    MariaDbConnection(scratch.mariaDb()).execute("KILL " + db.open("SELECT CONNECTION_ID() AS id").field("id").text());
+    EXPECT_TRUE(passes("select 1"));
 }
 
 }  // namespace
