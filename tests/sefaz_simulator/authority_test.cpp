@@ -168,9 +168,10 @@ TEST_F(AuthorityTest, TheEmissionTimeIsCheckedAgainstTheTimeOfReceipt) {
 }
 
 // A document changed after the real component made it is refused with its rejection inside a processed
-// batch, and nothing is kept: a broken signature; a key, state, environment or homologation text that
-// disagrees with the document; totals that are not the sum of the items', vNF not composed of them, an
-// item discounted beyond its value, payments that do not cover vNF with the change stated. (The sums of
+// batch, and nothing is kept: a broken signature; a QR code missing, of another key or hashed with
+// another CSC; a key, state, environment or homologation text that disagrees with the document; totals
+// that are not the sum of the items', vNF not composed of them, an item discounted beyond its value,
+// payments that do not cover vNF with the change stated. (The sums of
 // the items are compared in one loop: products and discount, which the sale carries, stand for the rest.)
 TEST_F(AuthorityTest, AChangedDocumentIsRefusedWithItsRejectionAndNothingIsKept) {
     Sale sale;  // items 30.00 - 3.00 and 11.00: vProd 41.00, vDesc 3.00, vNF 38.00; paid 40.50, change 2.50
@@ -204,6 +205,8 @@ TEST_F(AuthorityTest, AChangedDocumentIsRefusedWithItsRejectionAndNothingIsKept)
     const std::string key43 = key.substr(0, 43);
     const std::string wrongDigit = std::to_string((key[43] - '0' + 1) % 10);
     const std::string keyWithOtherCode = key.substr(0, 35) + "11111111";
+    const std::size_t qr = document.xml.find("|2|2|1|"), supplement = document.xml.find("<infNFeSupl>");
+    const std::string hashStart = document.xml.substr(qr + 7, 1);
     const struct {
         const char* name;
         std::string xml;  // "" = the document changed by `change` and signed again
@@ -214,6 +217,10 @@ TEST_F(AuthorityTest, AChangedDocumentIsRefusedWithItsRejectionAndNothingIsKept)
         {"a value changed after signing", edited("<vNF>", 5, 1, "9"), {}, "297"},
         {"a reference to another element", edited("URI=\"#NFe", 9 + 43, 1, key[43] == '1' ? "2" : "1"), {}, "298"},
         {"a signature value changed", edited("<SignatureValue>", 20, 1, value == "A" ? "B" : "A"), {}, "297"},
+        // The QR code is outside the signed infNFe.
+        {"no QR code", edited("<infNFeSupl>", 0, document.xml.find("</infNFeSupl>") + 13 - supplement, ""), {}, "394"},
+        {"a QR code of another key", edited("?p=", 3 + 25, 1, key[25] == '1' ? "2" : "1"), {}, "397"},
+        {"a QR code hashed with another CSC", edited("|2|2|1|", 7, 1, hashStart == "A" ? "B" : "A"), {}, "464"},
         {"an unreadable certificate", edited("<X509Certificate>", 17, 8, "AAAAAAAA"), {}, "290", "Certificado"},
         {"numeric code other than the key's", "", set({"infNFe", "ide", "cNF"}, "11111111"), "562",
          "[chNFe: " + keyWithOtherCode + std::to_string(fiscal::accessKeyCheckDigit(keyWithOtherCode)) + "]"},

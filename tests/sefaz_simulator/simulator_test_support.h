@@ -96,6 +96,7 @@ protected:
         settings.environment = 2;
         settings.schemaFolder = kOfficialSchemas;
         settings.clock = [this] { return now; };
+        settings.cscs = {{"1", "0123456789ABCDEF0123456789ABCDEF"}};  // the test signer's documents
     }
     void SetUp() override { QUORVANTI_SKIP_WITHOUT_SHARED(); }
 

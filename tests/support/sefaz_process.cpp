@@ -84,7 +84,8 @@ std::unique_ptr<AuthorityProcess> startHttpsAuthority(const std::string& folder,
     const std::string certificates = testCertificateFolder();
     std::vector<std::string> arguments{"--listen", "127.0.0.1:0", "--state", folder + "/estado", "--tls",
                                        certificates + "/servidor.pem", certificates + "/servidor.key", "--client-ca",
-                                       clientCa, "--scenario", folder + "/cenario.txt"};
+                                       clientCa, "--scenario", folder + "/cenario.txt", "--csc",
+                                       "1:0123456789ABCDEF0123456789ABCDEF"};  // every test shop's CSC
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     return std::make_unique<AuthorityProcess>(arguments, folder + "/sefaz.log");
 }

@@ -11,6 +11,7 @@
 #include "fiscal_component/document/document_validator.h"
 #include "fiscal_component/document/schema_validation.h"
 #include "fiscal_component/signing/xml_signer.h"
+#include "sefaz_simulator/checks/qr_code_check.h"
 #include "sefaz_simulator/checks/totals_check.h"
 #include "sefaz_simulator/messages/date_time.h"
 #include "sefaz_simulator/messages/message_fields.h"
@@ -352,6 +353,8 @@ Authority::Verdict Authority::verdict(xmlDoc* nfe, const std::string& key, std::
                 return refuse(704, "dhEmi " + dhEmi + ", recebida " + dateTime(now));
         }
     }
+    if (const QrCodeVerdict qr = checkQrCode(rootElement(nfe), key, signature.digestValue, settings_.cscs); qr.cStat != 0)
+        return refuse(qr.cStat, qr.detail);
     if (const TotalsVerdict totals = checkTotals(infNfe); totals.cStat != 0) return refuse(totals.cStat, totals.detail);
     if (const auto voided = store_.voidedOverlap(key.substr(6, 14), key.substr(20, 2), key.substr(22, 3),
                                                  std::stol(key.substr(25, 9)), std::stol(key.substr(25, 9))))

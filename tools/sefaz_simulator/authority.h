@@ -29,6 +29,7 @@
 
 #include <ctime>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -55,6 +56,7 @@ struct AuthoritySettings {
     std::function<std::time_t()> clock;  // the time of receipt; empty = the system clock
     int cancelWindowMinutes = 30;    // a cancellation received later after the authorisation is 501 ...
     bool lateCancel = false;         // ... or, when true, 155 (the state granted it out of time)
+    std::map<std::string, std::string> cscs;  // CSC by identifier (no leading zeros): QR code hashes checked
 };
 
 // What the transport does with a request.

@@ -35,6 +35,7 @@ const char* usageText() {
            "  --clock-tolerance MINUTOS  tolerância de dhEmi ante o relógio (703, 704; padrão 5; off: não verifica)\n"
            "  --cancel-window MINUTOS    prazo do cancelamento após a autorização (501 depois; padrão 30)\n"
            "  --late-cancel              cancelamento fora do prazo concedido (155 em vez de 501)\n"
+           "  --csc ID:CSC               confere o hash do QR Code dos documentos desse identificador (464)\n"
            "  --quiet                    sem uma linha por requisição na saída de erros\n";
 }
 
@@ -81,6 +82,15 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             line.cancelWindowMinutes = integer(value(), option, 0, 100000);
         } else if (option == "--late-cancel") {
             line.lateCancel = true;
+        } else if (option == "--csc") {
+            const std::string& given = value();
+            const auto colon = given.find(':');
+            const std::string id = given.substr(0, colon);
+            if (colon == std::string::npos || colon + 1 == given.size() || id.empty() ||
+                id.find_first_not_of("0123456789") != std::string::npos)
+                throw UsageError("--csc: informe IDENTIFICADOR:CSC, como 000001:0123456789ABCDEF");
+            const auto digit = id.find_first_not_of('0');
+            line.cscs[digit == std::string::npos ? "0" : id.substr(digit)] = given.substr(colon + 1);
         } else if (option == "--quiet") {
             line.quiet = true;
         } else if (option == "--help" || option == "-h") {

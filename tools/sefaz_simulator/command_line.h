@@ -1,6 +1,7 @@
 // The command line of quorvanti-sefaz (its contract is in main.cpp's header and the README).
 #pragma once
 
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -28,6 +29,7 @@ struct CommandLine {
     int clockToleranceMinutes = 5;  // --clock-tolerance MINUTES|off (off = -1)
     int cancelWindowMinutes = 30;   // --cancel-window MINUTES
     bool lateCancel = false;        // --late-cancel
+    std::map<std::string, std::string> cscs;  // --csc ID:CSC (repeatable; ID without leading zeros)
     bool quiet = false;             // --quiet
     bool help = false;              // --help
 };

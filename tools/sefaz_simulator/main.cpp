@@ -4,7 +4,8 @@
 // Command line (a contract: other programs' tests start this program):
 //   quorvanti-sefaz --listen HOST:PORT --state DIR [--tls CERT KEY --client-ca CA] [--scenario FILE]
 //                   [--trust CA] [--schemas DIR] [--uf UF] [--environment 1|2] [--plain-texts]
-//                   [--clock-tolerance MINUTES|off] [--cancel-window MINUTES] [--late-cancel] [--quiet]
+//                   [--clock-tolerance MINUTES|off] [--cancel-window MINUTES] [--late-cancel] [--csc ID:CSC]
+//                   [--quiet]
 //   --listen HOST:PORT   address to listen on; PORT 0 picks a free port. Once listening, the first line
 //                        of standard output is "listening on HOST:PORT" (the actual port), flushed;
 //                        nothing else is written there.
@@ -27,6 +28,8 @@
 //                        is 501; default 30, the NFC-e's.
 //   --late-cancel        past the window a cancellation is granted out of time (155), as MT does on
 //                        request.
+//   --csc ID:CSC         the CSC of identifier ID (repeatable): the hash of QR codes naming it is
+//                        checked (464); without any, the QR code's parameters alone are.
 //   --quiet              no line per request on standard error.
 // Exit status: 0 stopped by SIGINT or SIGTERM; 1 could not start (state folder, TLS files, trust file,
 // invalid scenario, address in use) or serving failed; 2 usage error.
@@ -115,6 +118,7 @@ int serve(const CommandLine& options) {
     settings.clockToleranceMinutes = options.clockToleranceMinutes;
     settings.cancelWindowMinutes = options.cancelWindowMinutes;
     settings.lateCancel = options.lateCancel;
+    settings.cscs = options.cscs;
     Authority authority(settings, store, scenario);
 
     ServerSettings server;
