@@ -17,7 +17,7 @@ namespace {
 // The emitter's state as start-up takes it: DatEmit.UF, "MT" when empty.
 std::string emitterState(context::AppContext& ctx) {
     readDatabaseSettings(ctx);
-    openConnection(ctx);
+    openConnection(ctx, false);
     const auto emitter = ctx.db->open("SELECT * FROM DatEmit;");
     const std::string uf = document::toUpperText(emitter.field("UF").text());
     ctx.db.reset();

@@ -108,7 +108,7 @@ void readDatabaseSettings(context::AppContext& ctx) {
     ctx.doEvents();
 }
 
-void openConnection(context::AppContext& ctx) {
+void openConnection(context::AppContext& ctx, bool waitForServer) {
     const auto& s = ctx.settings;
     if (s.DbKind == "mysql") {
         database::MariaDbParameters parameters;
@@ -120,7 +120,8 @@ void openConnection(context::AppContext& ctx) {
             parameters.socket = s.DbHost;
             parameters.host = "localhost";
         }
-        ctx.db = connectWaiting(ctx, parameters);
+        if (waitForServer) ctx.db = connectWaiting(ctx, parameters);
+        else ctx.db = std::make_unique<database::MariaDbConnection>(parameters);
     } else {
         std::filesystem::path file(s.AccessDbPath);
         if (!s.AccessDbPath.empty() && file.is_relative()) file = std::filesystem::path(ctx.locations.programFolder) / file;

@@ -11,8 +11,9 @@ namespace quorvanti::startup {
 // most once a minute ("Banco de dados inacessível (...): nova tentativa em N s"); then the connection
 // message is shown and the program ends with status 13. A stop asked for meanwhile ends it with status 0.
 // Every other kind opens the SQLite file at "Caminho" (relative to the program folder when not
-// absolute); its failure reaches the caller as an error.
-void openConnection(context::AppContext& ctx);
+// absolute); its failure reaches the caller as an error. An operator's command (`waitForServer` false)
+// tries the server once, its failure reaching the caller as an error: the operator is not kept 10 minutes.
+void openConnection(context::AppContext& ctx, bool waitForServer = true);
 
 // The database settings openConnection uses: the kind ("TipoConexao_BD") with the date form its
 // statements write, and for "mysql" the server of section "Conexao". The settings path must be known.

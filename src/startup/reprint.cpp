@@ -34,7 +34,7 @@ int reprintNFCe(context::AppContext& ctx, const std::string& key, std::ostream& 
     s.TimeZone = context::timeZoneSetting(ctx);
 
     try {
-        openConnection(ctx);
+        openConnection(ctx, false);  // the customer waits: the receipt goes without the sale's code
     } catch (const std::exception& error) {
         ctx.db.reset();
         errors << "quorvanti: banco de dados indisponível (" << error.what() << "); o código da venda fica em branco\n";

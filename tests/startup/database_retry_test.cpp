@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "fiscal_component/unavailable_component.h"
+#include "monitor/stored_receipt.h"
+#include "startup/reprint.h"
 #include "startup/sub_main.h"
 #include "support/program_folder.h"
 
@@ -59,6 +62,21 @@ TEST(DatabaseRetryTest, AnAbsentServerIsAwaitedTenMinutesWithALinePerMinuteThenS
     for (std::size_t i = 1; i < run.lines.size(); ++i) EXPECT_GE(run.lines[i].first - run.lines[i - 1].first, 60s);
     EXPECT_NE(run.shown.find("nova tentativa em 60 s"), std::string::npos) << "the delay grows to a minute";
     EXPECT_EQ(run.shown.find("s3gr3d0"), std::string::npos) << run.shown;
+}
+
+// An operator's reprint tries the server once and prints without the sale's code: the customer waits.
+TEST(DatabaseRetryTest, AReprintDoesNotWaitForTheServer) {
+    ProgramFolder folder(database::DbKind::Sqlite);
+    folder.setSetting("TipoConexao_BD", "mysql");
+    folder.setSetting("host", "/nonexistent/mysqld.sock", "Conexao");
+    fiscal::UnavailableComponentFactory components;
+    testing::TestMonitor monitor(folder, components);
+    const std::string key(44, '1');
+    testing::writeFile(monitor::storedProcNFePath(monitor.ctx, key), "<nfeProc/>");
+    std::ostringstream errors;
+    reprintNFCe(monitor.ctx, key, errors);
+    EXPECT_EQ(monitor.clock.steadyNow(), 0ms);
+    EXPECT_NE(errors.str().find("banco de dados indisponível"), std::string::npos) << errors.str();
 }
 
 TEST(DatabaseRetryTest, AStopEndsTheWaitAndAServerBackIsUsed) {
