@@ -169,10 +169,11 @@ TEST_F(AuthorityTest, TheEmissionTimeIsCheckedAgainstTheTimeOfReceipt) {
 
 // A document changed after the real component made it is refused with its rejection inside a processed
 // batch, and nothing is kept: a broken signature; a QR code missing, of another key or hashed with
-// another CSC; a key, state, environment or homologation text that disagrees with the document; totals
-// that are not the sum of the items', vNF not composed of them, an item discounted beyond its value,
-// payments that do not cover vNF with the change stated. (The sums of
-// the items are compared in one loop: products and discount, which the sale carries, stand for the rest.)
+// another CSC; a key, state, environment or homologation text that disagrees with the document; a rule
+// of model 65 broken (indFinal stands for the rules of one check); totals that are not the sum of the
+// items', vNF not composed of them, an item discounted beyond its value, payments that do not cover vNF
+// with the change stated. (The sums of the items are compared in one loop: products and discount, which
+// the sale carries, stand for the rest.)
 TEST_F(AuthorityTest, AChangedDocumentIsRefusedWithItsRejectionAndNothingIsKept) {
     Sale sale;  // items 30.00 - 3.00 and 11.00: vProd 41.00, vDesc 3.00, vNF 38.00; paid 40.50, change 2.50
     sale.cpf = "52998224725";
@@ -228,6 +229,7 @@ TEST_F(AuthorityTest, AChangedDocumentIsRefusedWithItsRejectionAndNothingIsKept)
         {"key with a wrong check digit", "", [&](xmlDoc* d) { setKey(d, key43 + wrongDigit); }, "236"},
         {"cDV other than the key's", "", set({"infNFe", "ide", "cDV"}, wrongDigit), "253"},
         {"a production document", "", set({"infNFe", "ide", "tpAmb"}, "1"), "252", "Ambiente informado"},
+        {"a consumer who is not the final one", "", set({"infNFe", "ide", "indFinal"}, "0"), "892"},
         {"an emitter of another state", "", set({"infNFe", "ide", "cUF"}, "35"), "226"},
         {"an emitter CNPJ with wrong check digits", "",
          [&](xmlDoc* d) {

@@ -11,6 +11,7 @@
 #include "fiscal_component/document/document_validator.h"
 #include "fiscal_component/document/schema_validation.h"
 #include "fiscal_component/signing/xml_signer.h"
+#include "sefaz_simulator/checks/nfce_rules.h"
 #include "sefaz_simulator/checks/qr_code_check.h"
 #include "sefaz_simulator/checks/totals_check.h"
 #include "sefaz_simulator/messages/date_time.h"
@@ -333,6 +334,7 @@ Authority::Verdict Authority::verdict(xmlDoc* nfe, const std::string& key, std::
     if (childText(ide, "cDV") != key.substr(43)) return refuse(253);
     if (childText(ide, "tpAmb") != std::to_string(settings_.environment))
         return refuse(252, "tpAmb " + childText(ide, "tpAmb") + ", ambiente " + std::to_string(settings_.environment));
+    if (const NfceRulesVerdict rules = checkNfceRules(infNfe); rules.cStat != 0) return refuse(rules.cStat, rules.detail);
     if (!cnpj.empty() && !fiscal::validCnpj(cnpj)) return refuse(207);
     if (!cnpj.empty() && !signature.signerCnpj.empty() && signature.signerCnpj.compare(0, 8, cnpj, 0, 8) != 0)
         return refuse(213, "certificado do CNPJ " + signature.signerCnpj);

@@ -93,6 +93,7 @@ std::string standardText(int cStat) {
         {889, "Rejeição: Sequencial do evento de cancelamento deve ser 1"},
         {890, "Rejeição: Número inicial da faixa maior que o número final"},
         {891, "Rejeição: Faixa de inutilização com mais de 10.000 números"},
+        {892, "Rejeição: NFC-e fora das regras do modelo 65"},
         {999, "Rejeição: Erro não catalogado"},
     };
     const auto found = kTexts.find(cStat);
