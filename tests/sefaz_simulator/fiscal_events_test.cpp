@@ -26,6 +26,7 @@ struct Event {
     std::string cnpj = "11222333000181";
     std::string id;
     std::string xJust = "Venda cancelada a pedido do cliente";
+    long dated = 0;  // dhEvento this many seconds from the time of receipt
 };
 
 struct Voiding {
@@ -46,7 +47,7 @@ protected:
     // The signed evento; `edit` changes its text before it is signed.
     std::string eventXml(const Event& e, const std::function<void(std::string&)>& edit = {}) {
         const fiscal::EventArgs args{.accessKey = e.key, .tpEvento = e.type, .nProt = e.nProt, .xJust = e.xJust,
-                                     .chNFeRef = e.reference, .dhEvento = authority().dateTime(now)};
+                                     .chNFeRef = e.reference, .dhEvento = authority().dateTime(now + e.dated)};
         fiscal::UnsignedRequest request =
             fiscal::eventoRequest(args, {.uf = "MT", .tpAmb = 2, .cnpj = e.cnpj, .verAplic = "TESTE 1.0"});
         if (!e.id.empty()) request.xml.replace(request.xml.find(request.id), request.id.size(), e.id);
@@ -94,6 +95,8 @@ TEST_F(FiscalEventsTest, EachCancellationRuleAnswersItsCode) {
         {"a wrong check digit", 1, false, [](Event& e) { e.key.back() = e.key.back() == '0' ? '1' : '0'; }, "236"},
         {"another emitter", 1, false, [](Event& e) { e.cnpj = "11444777000161"; }, "574"},
         {"an Id not of the fields", 1, false, [](Event& e) { e.id = "ID110111" + e.key + "02"; }, "572"},
+        {"dated ahead of its receipt", 1, false, [](Event& e) { e.dated = 3600; }, "578"},
+        {"dated before the document", 1, false, [](Event& e) { e.dated = -7200; }, "577"},
     };
     int number = 100;
     for (const Case& c : cases) {
@@ -226,6 +229,7 @@ TEST_F(FiscalEventsTest, VoidingARangeIsKeptAcrossARestartAndItsNumbersCannotBeU
         {{.first = 311, .last = 311}, "102"},
         // Another year's range of the same series: the numbers are the series', whatever the year.
         {{.first = 305, .last = 305, .year = 25}, "256"},
+        {{.first = 330, .last = 330, .year = std::stoi(authority().dateTime(now).substr(2, 2)) + 1}, "453"},
     };
     for (const auto& c : cases) {
         XmlDocument answer = voidNumbers(c.range);

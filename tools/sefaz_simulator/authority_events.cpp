@@ -183,6 +183,18 @@ Authority::EventVerdict Authority::eventVerdict(xmlNode* info, std::time_t now) 
     const std::string nProt = childText(cancelled.infProt, "nProt");
     if (childText(detail, "nProt") != nProt) return answer(222, "nProt cadastrado " + nProt);
 
+    // The event's own time: not ahead of its receipt (beyond the clock tolerance of dhEmi), not before the
+    // document it cancels was emitted.
+    const std::string dhEvento = childText(info, "dhEvento");
+    std::time_t eventAt = 0, emittedAt = 0;
+    if (parseDateTime(dhEvento, eventAt)) {
+        const int tolerance = settings_.clockToleranceMinutes;
+        if (tolerance >= 0 && eventAt > now + tolerance * 60L) return answer(578, "dhEvento " + dhEvento);
+        if (parseDateTime(childText(childElement(cancelled.infNfe, "ide", kNfeNamespace), "dhEmi"), emittedAt) &&
+            eventAt < emittedAt)
+            return answer(577, "dhEvento " + dhEvento);
+    }
+
     std::time_t authorisedAt = 0;
     parseDateTime(childText(cancelled.infProt, "dhRecbto"), authorisedAt);
     const long elapsed = static_cast<long>(now - authorisedAt);

@@ -98,6 +98,7 @@ std::string Authority::voidNumbers(xmlDoc* message, Call& call) {
         return refuse(213, "certificado do CNPJ " + signature.signerCnpj);
     const long from = std::stol(first);
     const long to = std::stol(last);
+    if (std::stoi(year) > std::stoi(dateTime(call.now).substr(2, 2))) return refuse(453, "ano " + year);
     if (from > to) return refuse(890);
     if (to - from + 1 > kMaxVoidedNumbers) return refuse(891);
 
