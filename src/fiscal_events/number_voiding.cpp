@@ -107,12 +107,12 @@ std::vector<std::pair<long long, int>> newlyGivenUp(context::AppContext& ctx, in
         " v.numero_ini <= a.numero AND v.numero_fim >= a.numero) AND a.numero < (SELECT max(c.numero) FROM"
         " quorvanti_attempts c WHERE c.amb = a.amb AND c.serie = a.serie AND c.estado IN " + kNumberInUse +
         ") GROUP BY a.numero ORDER BY a.numero");
+    // The year of the voiding is the shop's: the journal's stamps are UTC, a new year there while the
+    // shop's is still the old one, which the authority refuses (453) until the shop's new year.
+    const int year = context::shopNow(ctx).year % 100;
     std::vector<std::pair<long long, int>> numbers;
-    for (rows.moveFirst(); !rows.eof(); rows.moveNext()) {
-        const std::string created = rows.field("criado").text();
-        numbers.emplace_back(static_cast<long long>(rows.field("numero").number()),
-                             std::atoi(created.substr(2, 2).c_str()));
-    }
+    for (rows.moveFirst(); !rows.eof(); rows.moveNext())
+        numbers.emplace_back(static_cast<long long>(rows.field("numero").number()), year);
     return numbers;
 }
 

@@ -51,7 +51,8 @@ Round resolve(context::AppContext& ctx, fiscal::FiscalComponent& component, auth
     if (result.cStat == 217 || authorisation::rejectsTheDocument(result.protocolCStat)) {
         attempts.setState(earlier.key, state::kAbandoned,
                           std::to_string(result.cStat) + " - " + result.xMotivo + "; número a inutilizar");
-        giveUpNumber(ctx, earlier.number, std::atoi(earlier.created.substr(2, 2).c_str()),
+        // The year of the document (its key's), not of the journal's UTC stamp.
+        giveUpNumber(ctx, earlier.number, std::atoi(earlier.key.substr(2, 2).c_str()),
                      "NFC-e " + earlier.key + " substituída por contingência e não recebida pela SEFAZ");
         tell("A NFC-e " + earlier.key + " da " + sale + " não chegou à SEFAZ; o número " +
              std::to_string(earlier.number) + " será inutilizado");

@@ -23,6 +23,7 @@ protected:
         monitor = std::make_unique<testing::TestMonitor>(*folder, components);
         monitor->ctx.db = folder->connect();
         std::tie(monitor->ctx.settings.Environment, monitor->ctx.settings.Series) = std::tuple("2", "1");
+        monitor->ctx.settings.TimeZone = "-04:00";
         database::upgradeJournal(*monitor->ctx.db);
     }
     // An attempt on `number` in `state`, last touched `minutesAgo` before the monitor's clock.
@@ -46,6 +47,8 @@ protected:
 };
 
 TEST_P(VoidingTest, GivenUpNumbersAreVoidedInRangesSplitWhereTheAuthorityHoldsADocument) {
+    // New Year's Eve at the shop, already the new year in the journal's UTC stamps: the shop's year goes.
+    monitor->clock.set({.year = 2026, .month = 12, .day = 31, .hour = 23, .minute = 30}, -std::chrono::hours(4));
     attempt(1, "recorded");
     attempt(2, "released");
     attempt(3, "abandoned");
@@ -70,9 +73,9 @@ TEST_P(VoidingTest, GivenUpNumbersAreVoidedInRangesSplitWhereTheAuthorityHoldsAD
     std::vector<std::string> sent;
     for (const auto& call : components.state().callsOf("voidNumbers")) {
         const auto& a = std::get<fiscal::VoidingArgs>(call.args);
-        sent.push_back(std::to_string(a.fromNumber) + "-" + std::to_string(a.toNumber));
+        sent.push_back(std::to_string(a.fromNumber) + "-" + std::to_string(a.toNumber) + "/" + std::to_string(a.year));
     }
-    EXPECT_EQ(sent, (std::vector<std::string>{"2-3", "2-2", "3-3", "5-5"}));
+    EXPECT_EQ(sent, (std::vector<std::string>{"2-3/26", "2-2/26", "3-3/26", "5-5/26"}));
 
     // The gap report: 6 waits (fresh), 8 has no attempt at all, 9 is given up but not yet voidable.
     std::vector<std::string> gaps;
