@@ -388,7 +388,10 @@ std::string ShopDashboard::gather() {
         struct Done {
             bool& doing;
             bool& polling;
-            ~Done() { doing = false, polling = true; }
+            ~Done() {
+                doing = false;
+                polling = true;
+            }
         } done{doing_, ctx_.mainWindow.Timer1.enabled};
         for (const auto& p : std::exchange(pending_, {})) {
             switch (p.action) {
