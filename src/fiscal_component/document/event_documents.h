@@ -45,9 +45,10 @@ UnsignedRequest eventoRequest(const EventArgs& args, const EventIssuer& issuer);
 
 // The inutNFe of `args` (versao 4.00, model 65, xServ INUTILIZAR; infInut Id "ID" + cUF + ano + CNPJ +
 // mod + serie in 3 digits + nNFIni and nNFFin in 9 digits each). 2000 to 2099 count as their last two
-// digits (the component puts the current year in place of a 0 before calling this). Raises ComponentError for: a series outside 0..999, numbers
-// outside 1..999999999, a first number above the last, a range of more than 10 000 numbers, a year
-// outside 1..99 (after the above), the reason as for the events, and an issuer as above.
+// digits (the component puts the current year in place of a 0 before calling this). Raises
+// ComponentError for: a series outside 0..999, numbers outside 1..999999999, a first number above the
+// last, a range of more than 10 000 numbers, a year outside 1..99 (after the above), the reason as for
+// the events, and an issuer as above.
 UnsignedRequest inutNFeRequest(const VoidingArgs& args, const EventIssuer& issuer);
 
 // envEvento 1.00 with `idLote` and the signed `evento` (an element's text) verbatim.

@@ -104,6 +104,8 @@ std::string withHash(std::string_view address, const std::string& parameters, st
     return std::string(address) + "?p=" + parameters + "|" + sha1UpperHex(hashed);
 }
 
+}  // namespace
+
 std::string hexOfCharacters(std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
@@ -115,8 +117,6 @@ std::string hexOfCharacters(std::string_view text) {
     }
     return out;
 }
-
-}  // namespace
 
 ConsultationAddress builtInConsultationAddress(std::string_view uf, int tpAmb) {
     const std::string state = upper(uf);

@@ -30,6 +30,9 @@ std::string qrTokenId(std::string_view cscId);
 // Upper-case hexadecimal SHA-1 of `text`.
 std::string sha1UpperHex(std::string_view text);
 
+// Each character of `text` as two lower-case hexadecimal digits (the offline QR code's digVal).
+std::string hexOfCharacters(std::string_view text);
+
 // Online form. `key` has 44 digits.
 std::string onlineQrCode(std::string_view address, std::string_view key, int tpAmb, std::string_view cscId,
                          std::string_view csc);

@@ -19,13 +19,6 @@ std::vector<std::string> split(const std::string& text, char separator) {
     return parts;
 }
 
-std::string hexOfCharacters(const std::string& text) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (const unsigned char c : text) hex += std::string{kHex[c >> 4], kHex[c & 15]};
-    return hex;
-}
-
 std::string lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
@@ -53,7 +46,7 @@ QrCodeVerdict checkQrCode(xmlNode* nfe, const std::string& key, const std::strin
         xmlNode* totals = childElement(childElement(infNfe, "total", kNfeNamespace), "ICMSTot", kNfeNamespace);
         expected.insert(expected.end(), {{"dia", dhEmi.size() >= 10 ? dhEmi.substr(8, 2) : ""},
                                          {"vNF", childText(totals, "vNF")},
-                                         {"digVal", hexOfCharacters(digestValue)}});
+                                         {"digVal", fiscal::hexOfCharacters(digestValue)}});
     }
     if (p.size() != expected.size() + 2) return refuse(397, "parâmetros: " + parameters);
     for (std::size_t i = 0; i < expected.size(); ++i) {
